@@ -1,0 +1,49 @@
+# The plug-in: one static core library, and from it the Linux module that the
+# simulator loads or the Windows DLL (Rebound.asi) that the real host loads.
+
+set(REBOUND_SRC ${PROJECT_SOURCE_DIR}/src)
+
+file(GLOB_RECURSE rebound_core_sources CONFIGURE_DEPENDS
+     ${REBOUND_SRC}/host/*.cpp ${REBOUND_SRC}/respawn/*.cpp ${REBOUND_SRC}/spawn/*.cpp
+     ${REBOUND_SRC}/hud/*.cpp)
+# The platform's own entry files go into the module, not the core.
+list(FILTER rebound_core_sources EXCLUDE REGEX ".*/(platform_windows|module_entry_posix)\\.cpp$")
+if(WIN32)
+  list(FILTER rebound_core_sources EXCLUDE REGEX ".*/platform_posix\\.cpp$")
+endif()
+
+add_library(rebound_core STATIC ${rebound_core_sources})
+target_include_directories(rebound_core PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(rebound_core PRIVATE rebound_warnings)
+target_compile_features(rebound_core PUBLIC cxx_std_20)
+
+if(WIN32)
+  # Bind to the host's decorated exports through an import library made from
+  # a module-definition file.
+  find_program(REBOUND_DLLTOOL NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-dlltool
+                                     x86_64-w64-mingw32-dlltool REQUIRED)
+  set(rebound_host_def ${PROJECT_SOURCE_DIR}/cmake/ScriptHookV.def)
+  set(rebound_host_lib ${CMAKE_CURRENT_BINARY_DIR}/libScriptHookV.a)
+  add_custom_command(
+    OUTPUT ${rebound_host_lib}
+    COMMAND ${REBOUND_DLLTOOL} -m i386:x86-64 -D ScriptHookV.dll -d ${rebound_host_def}
+            -l ${rebound_host_lib}
+    DEPENDS ${rebound_host_def}
+    COMMENT "Import library for ScriptHookV.dll")
+  add_custom_target(rebound_host_import DEPENDS ${rebound_host_lib})
+
+  add_library(rebound_plugin SHARED ${REBOUND_SRC}/host/platform_windows.cpp)
+  add_dependencies(rebound_plugin rebound_host_import)
+  target_link_libraries(rebound_plugin PRIVATE rebound_core rebound_warnings ${rebound_host_lib})
+  # No runtime DLLs next to the game: everything but the system DLLs is linked in.
+  target_link_options(rebound_plugin PRIVATE -static -static-libgcc -static-libstdc++)
+  set_target_properties(rebound_plugin PROPERTIES OUTPUT_NAME Rebound PREFIX "" SUFFIX ".asi"
+                                                  IMPORT_SUFFIX ".unused.a")
+else()
+  add_library(rebound_plugin MODULE ${REBOUND_SRC}/host/module_entry_posix.cpp)
+  target_link_libraries(rebound_plugin PRIVATE rebound_core rebound_warnings)
+  # The host functions stay undefined here and are bound to the loading
+  # host's exports when the module is loaded, as the Windows loader does.
+  set_target_properties(rebound_plugin PROPERTIES OUTPUT_NAME rebound
+                                                  LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
+endif()

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing Rebound need, and only
+# those that are missing, so a second run on a ready machine takes a moment.
+set -euo pipefail
+
+packages=(
+  g++-mingw-w64-x86-64-posix   # cross-compiler for the Windows plug-in
+  binutils-mingw-w64-x86-64    # dlltool and objdump for the import library and its check
+  nlohmann-json3-dev           # scenario files
+)
+if [[ "${REBOUND_WITH_BROWSER:-0}" == 1 ]]; then
+  packages+=(chromium)         # screenshots of the HTML report
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+sudo=""
+if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+# Update the package lists only when an install fails for want of them, so a
+# machine whose lists are fresh does not pay for a download.
+if ! $sudo apt-get install -y --no-install-recommends "${missing[@]}"; then
+  $sudo apt-get update
+  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi

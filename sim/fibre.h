@@ -1,0 +1,45 @@
+// A cooperative fibre on the simulator's main thread (ucontext), standing in
+// for the Windows fiber on which the real host runs a script.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+
+namespace sim {
+
+class Fibre {
+ public:
+  Fibre(std::function<void()> body, std::size_t stackSize);
+  ~Fibre();
+  Fibre(const Fibre&) = delete;
+  Fibre& operator=(const Fibre&) = delete;
+
+  // From the main context: run the fibre until it yields or its body returns.
+  void Resume();
+  // From inside the fibre: give control back to whoever resumed it.
+  static void Yield();
+  // True while the calling code runs on some fibre (any thread-local check
+  // of "am I the script?").
+  static bool OnFibre();
+
+  bool Finished() const { return finished_; }
+  bool Started() const { return started_; }
+
+  struct Impl;
+
+ private:
+  static void Trampoline(unsigned int lo, unsigned int hi);
+
+  std::unique_ptr<Impl> impl_;
+  std::function<void()> body_;
+  bool started_ = false;
+  bool finished_ = false;
+};
+
+// A fibre abandoned mid-run (the run stopped while the script was suspended)
+// keeps its stack alive, so that what the script had allocated stays
+// reachable rather than being reported as leaked.
+void Abandon(std::unique_ptr<Fibre> fibre);
+
+}  // namespace sim

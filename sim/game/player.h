@@ -1,0 +1,30 @@
+// The player: ped handle, health and its simple rules, and what revival and
+// placement change.
+#pragma once
+
+#include <cstdint>
+
+#include "sim/game/handlers.h"
+
+namespace sim {
+
+struct PlayerModel {
+  std::int32_t pedHandle = 1;     // what PLAYER_PED_ID answers
+  std::int32_t playerId = 0;      // what PLAYER_ID answers
+  std::int32_t health = 200;
+  std::int32_t maxHealth = 200;
+  std::int32_t armour = 0;
+  Vec3 position;
+  float heading = 0.0F;
+
+  void Configure(const ScenarioNode& root);
+  void BeginFrame(World& world);
+  void EndFrame(World& world);
+  // Every change of health goes through here so the timeline shows it.
+  void SetHealth(World& world, std::int32_t value, const char* why);
+};
+
+void RegisterPlayerNatives(HandlerTable& table);
+bool ParsePlayerEvent(const ScenarioNode& event, EventList& out);
+
+}  // namespace sim

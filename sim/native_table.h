@@ -1,0 +1,53 @@
+// The simulated game's catalogue of natives: for every hash the plug-in may
+// call, the game's name, the kinds of its argument slots and of its result.
+// Written from the game's documentation, independently of the plug-in's own
+// declarations, so that the simulator can catch a wrong hash or signature.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+// What one 64-bit argument slot carries.
+enum class ArgKind {
+  Int,        // signed 32-bit integer or handle, low half, upper half zero
+  Bool,       // 0 or 1, upper half zero
+  Float,      // IEEE single bits in the low half, upper half zero
+  Text,       // address of a NUL-terminated string (the game reads it)
+  TextOrNull, // the same, where the game also accepts a null text
+  OutInt,     // address of an int32 the native writes
+  OutFloat,   // address of a float the native writes
+  OutVector,  // address of a 24-byte vector (x, y, z in 8-byte slots)
+  InOutInt,   // address of an int32 the native reads and may write
+};
+
+// What the native leaves in the result slots.
+enum class ResultKind {
+  None,
+  Int,
+  Bool,
+  Float,
+  Vector,  // x, y, z in slots 0, 1, 2
+  Text,    // address of a game-owned string in slot 0
+};
+
+struct NativeSignature {
+  std::uint64_t hash;
+  std::string_view name;  // the game's name; "0x..." for natives known by hash only
+  std::vector<ArgKind> args;
+  ResultKind result;
+};
+
+// Every native the simulated game knows, in no particular order.
+const std::vector<NativeSignature>& NativeTable();
+
+// The signature for a hash, or nullptr when the game has no such native.
+const NativeSignature* FindNative(std::uint64_t hash);
+
+std::string_view ArgKindName(ArgKind kind);
+std::string_view ResultKindName(ResultKind kind);
+
+}  // namespace sim

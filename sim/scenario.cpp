@@ -1,0 +1,98 @@
+#include "sim/scenario.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "sim/game/world.h"
+
+namespace sim {
+
+namespace {
+
+// The default run: the player is alive, takes a key press and later dies.
+constexpr std::string_view kDefaultScenario = R"({
+  "name": "default",
+  "fps": 60,
+  "frames": 600,
+  "startGameTime": 100000,
+  "player": { "health": 200, "maxHealth": 200, "position": [-75.0, -818.0, 326.0] },
+  "events": [
+    { "frame": 30, "key": { "code": 65, "scanCode": 30 } },
+    { "frame": 32, "key": { "code": 65, "scanCode": 30, "wasDownBefore": 1, "isUp": 1 } },
+    { "frame": 120, "health": 0 }
+  ]
+})";
+
+void ParseKeyEvent(const ScenarioNode& event, EventList& out) {
+  const std::int64_t frame = EventFrame(event);
+  const ScenarioNode key = event.Child("key");
+  key.ExpectObject();
+  ScheduledEvent e;
+  e.frame = frame;
+  e.isKeyboard = true;
+  e.keyArgs[0] = static_cast<std::uint32_t>(key.Child("code").AsInt(0, UINT32_MAX));
+  e.keyArgs[1] = static_cast<std::uint32_t>(key.Int("repeats", 1, 0, UINT16_MAX));
+  e.keyArgs[2] = static_cast<std::uint32_t>(key.Int("scanCode", 0, 0, UINT8_MAX));
+  e.keyArgs[3] = static_cast<std::uint32_t>(key.Int("extended", 0, INT32_MIN, INT32_MAX));
+  e.keyArgs[4] = static_cast<std::uint32_t>(key.Int("alt", 0, INT32_MIN, INT32_MAX));
+  e.keyArgs[5] = static_cast<std::uint32_t>(key.Int("wasDownBefore", 0, INT32_MIN, INT32_MAX));
+  e.keyArgs[6] = static_cast<std::uint32_t>(key.Int("isUp", 0, INT32_MIN, INT32_MAX));
+  e.description = "key " + std::to_string(e.keyArgs[0]) + (e.keyArgs[6] != 0 ? " up" : " down");
+  out.push_back(std::move(e));
+}
+
+}  // namespace
+
+std::string_view Scenario::DefaultText() { return kDefaultScenario; }
+
+Scenario Scenario::Parse(const std::string& fileName, std::string_view text) {
+  Scenario s;
+  s.fileName = fileName;
+  s.document = ScenarioDocument::Parse(fileName, text);
+  const ScenarioNode root = ScenarioNode::Root(s.document);
+  root.ExpectObject();
+  s.name = root.String("name", s.name);
+  s.fps = static_cast<std::int32_t>(root.Int("fps", s.fps, 1, 1000));
+  s.frames = root.Int("frames", s.frames, 0, 100'000'000);
+  s.startGameTime = root.Int("startGameTime", s.startGameTime, 0, UINT32_MAX);
+
+  if (auto events = root.Optional("events")) {
+    for (const ScenarioNode& event : events->Items()) {
+      event.ExpectObject();
+      if (event.Has("key")) {
+        ParseKeyEvent(event, s.events);
+      } else if (!World::ParseEvent(event, s.events)) {
+        const auto keys = event.Keys();
+        std::string kinds;
+        for (const auto& k : keys) kinds += (kinds.empty() ? "" : ", ") + k;
+        event.Fail("unknown kind of event (fields: " + kinds + ")");
+      }
+    }
+  }
+  if (auto world = root.Optional("world")) world->ExpectObject();
+
+  // Every area reads its settings now, so that a mistake in them stops the
+  // run before it starts, and anything left unread is a typo.
+  World check;
+  check.Configure(root);
+  s.document->RejectUnknownFields();
+
+  std::stable_sort(s.events.begin(), s.events.end(),
+                   [](const ScheduledEvent& a, const ScheduledEvent& b) {
+                     return a.frame < b.frame;
+                   });
+  return s;
+}
+
+Scenario Scenario::Load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw ScenarioError(path + ": cannot open the scenario file");
+  std::ostringstream text;
+  text << in.rdbuf();
+  return Parse(path, text.str());
+}
+
+Scenario Scenario::Default() { return Parse("(built-in default scenario)", kDefaultScenario); }
+
+}  // namespace sim

@@ -1,0 +1,521 @@
+#include "sim/simulation.h"
+
+#include <dlfcn.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <sstream>
+#include <thread>
+
+namespace sim {
+
+namespace {
+
+Simulation* activeSimulation = nullptr;
+
+}  // namespace
+
+// The host calls the keyboard handler on the game window's thread, not on the
+// script fibre; this thread plays that part. Each message is handed over and
+// waited for, so that runs stay repeatable.
+class Simulation::KeyboardThread {
+ public:
+  KeyboardThread() : thread_([this] { Loop(); }) {}
+  ~KeyboardThread() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+
+  void Deliver(KeyboardHandler handler, const std::uint32_t (&args)[7]) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    handler_ = handler;
+    for (int i = 0; i < 7; ++i) args_[i] = args[i];
+    pending_ = true;
+    wake_.notify_all();
+    done_.wait(lock, [this] { return !pending_; });
+  }
+
+ private:
+  void Loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return pending_ || stop_; });
+      if (stop_) return;
+      const KeyboardHandler handler = handler_;
+      std::uint32_t a[7];
+      for (int i = 0; i < 7; ++i) a[i] = args_[i];
+      lock.unlock();
+      handler(a[0], static_cast<std::uint16_t>(a[1]), static_cast<std::uint8_t>(a[2]),
+              static_cast<std::int32_t>(a[3]), static_cast<std::int32_t>(a[4]),
+              static_cast<std::int32_t>(a[5]), static_cast<std::int32_t>(a[6]));
+      lock.lock();
+      pending_ = false;
+      done_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable done_;
+  KeyboardHandler handler_ = nullptr;
+  std::uint32_t args_[7] = {};
+  bool pending_ = false;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+Simulation::Simulation(Scenario scenario, SimOptions options)
+    : scenario_(std::move(scenario)), options_(options) {
+  if (activeSimulation != nullptr) {
+    std::fprintf(stderr, "rebound-sim: only one simulation may run at a time\n");
+    std::abort();
+  }
+  activeSimulation = this;
+  world_.Configure(ScenarioNode::Root(scenario_.document));
+  world_.clock.frame = -1;  // load time, before the first frame
+  world_.clock.nowMs = scenario_.startGameTime;
+  world_.clock.gameTimer =
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(scenario_.startGameTime));
+  keyboard_ = std::make_unique<KeyboardThread>();
+}
+
+Simulation::~Simulation() {
+  if (module_ != nullptr) UnloadPlugin();
+  // A script that never finished keeps its stack: see Abandon.
+  Abandon(std::move(fibre_));
+  keyboard_.reset();
+  activeSimulation = nullptr;
+}
+
+Simulation* Simulation::Active() { return activeSimulation; }
+
+bool Simulation::Faulted() const {
+  std::lock_guard<std::mutex> lock(faultMutex_);
+  return !fault_.empty();
+}
+
+std::string Simulation::Fault() const {
+  std::lock_guard<std::mutex> lock(faultMutex_);
+  return fault_;
+}
+
+std::string Simulation::Where() const {
+  std::ostringstream out;
+  if (world_.clock.frame < 0) {
+    out << "at load";
+  } else {
+    out << "frame " << world_.clock.frame;
+  }
+  out << " (game time " << world_.clock.gameTimer << ")";
+  return out.str();
+}
+
+void Simulation::RaiseFault(const std::string& message) {
+  {
+    std::lock_guard<std::mutex> lock(faultMutex_);
+    if (fault_.empty()) fault_ = Where() + ": " + message;
+  }
+  callOpen_ = false;
+  if (fibre_ && Fibre::OnFibre()) {
+    // The script stops here for good; the frame loop sees the fault.
+    for (;;) Fibre::Yield();
+  }
+}
+
+void Simulation::RecordHost(const std::string& name, std::vector<TraceValue> values) {
+  if (!options_.recordTrace) return;
+  TraceEntry e;
+  e.frame = world_.clock.frame;
+  e.time = world_.clock.gameTimer;
+  e.host = name;
+  e.args = std::move(values);
+  trace_.Add(std::move(e));
+}
+
+bool Simulation::LoadPlugin(const std::string& path) {
+  module_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module_ == nullptr) {
+    const char* why = dlerror();
+    RaiseFault("cannot load the plug-in " + path + ": " + (why != nullptr ? why : "unknown"));
+    return false;
+  }
+  entry_ = reinterpret_cast<EntryFunction>(dlsym(module_, "ReboundLibraryEntry"));
+  if (entry_ == nullptr) {
+    RaiseFault("the plug-in " + path + " has no library entry ReboundLibraryEntry");
+    dlclose(module_);
+    module_ = nullptr;
+    return false;
+  }
+  RecordHost("attach");
+  world_.Note("host", "plug-in loaded: " + path);
+  const int ok = entry_(module_, 1, nullptr);
+  if (ok != 1) RaiseFault("the library entry returned " + std::to_string(ok) + " on attach");
+  return !Faulted();
+}
+
+void Simulation::UnloadPlugin() {
+  if (module_ == nullptr) return;
+  RecordHost("detach");
+  const int ok = entry_(module_, 0, nullptr);
+  if (ok != 1) RaiseFault("the library entry returned " + std::to_string(ok) + " on detach");
+  if (scriptRegistered_) RaiseFault("the script is still registered after process detach");
+  if (keyboardHandler_ != nullptr) {
+    RaiseFault("the keyboard handler is still registered after process detach");
+  }
+  // The fibre runs code of the module: it must never run again once unloaded.
+  Abandon(std::move(fibre_));
+  dlclose(module_);
+  module_ = nullptr;
+  entry_ = nullptr;
+  world_.Note("host", "plug-in unloaded");
+}
+
+void Simulation::SetScript(std::function<void()> script) {
+  script_ = std::move(script);
+  scriptRegistered_ = true;
+  Abandon(std::move(fibre_));
+}
+
+void Simulation::HostScriptRegister(void* module, ScriptEntry entry) {
+  RecordHost("scriptRegister");
+  if (Fibre::OnFibre()) RaiseFault("scriptRegister called from the script fibre");
+  if (entry == nullptr) RaiseFault("scriptRegister with a null script entry");
+  registeredModule_ = module;
+  script_ = [entry] { entry(); };
+  scriptRegistered_ = true;
+  world_.Note("host", "script registered");
+}
+
+void Simulation::HostScriptUnregister(void* module) {
+  RecordHost("scriptUnregister");
+  if (Fibre::OnFibre()) RaiseFault("scriptUnregister called from the script fibre");
+  if (!scriptRegistered_) {
+    RaiseFault("scriptUnregister without a registered script");
+  } else if (module != registeredModule_) {
+    RaiseFault("scriptUnregister with another module handle than the one registered");
+  }
+  scriptRegistered_ = false;
+  world_.Note("host", "script unregistered");
+}
+
+void Simulation::HostKeyboardHandlerRegister(KeyboardHandler handler) {
+  RecordHost("keyboardHandlerRegister");
+  if (handler == nullptr) RaiseFault("keyboardHandlerRegister with a null handler");
+  keyboardHandler_ = handler;
+  world_.Note("host", "keyboard handler registered");
+}
+
+void Simulation::HostKeyboardHandlerUnregister(KeyboardHandler handler) {
+  RecordHost("keyboardHandlerUnregister");
+  if (handler != keyboardHandler_) {
+    RaiseFault("keyboardHandlerUnregister with a handler that is not the registered one");
+  }
+  keyboardHandler_ = nullptr;
+  world_.Note("host", "keyboard handler unregistered");
+}
+
+void Simulation::HostScriptWait(std::uint32_t ms) {
+  if (!Fibre::OnFibre() || !fibre_) {
+    RaiseFault("scriptWait(" + std::to_string(ms) + ") called outside the script fibre");
+    return;
+  }
+  if (callOpen_) RaiseFault("scriptWait between nativeInit and nativeCall");
+  RecordHost("scriptWait", {TraceValue::Int(ms)});
+  wakeFrame_ = world_.clock.frame + 1;
+  wakeAtMs_ = world_.clock.nowMs + ms;
+  Fibre::Yield();
+}
+
+void Simulation::HostNativeInit(std::uint64_t hash) {
+  const NativeSignature* sig = FindNative(hash);
+  const std::string name = sig != nullptr ? std::string(sig->name) : HexHash(hash);
+  if (!Fibre::OnFibre() || !fibre_) {
+    RaiseFault("native " + name + " called outside the script fibre");
+    return;
+  }
+  if (callOpen_) {
+    const NativeSignature* open = FindNative(callHash_);
+    RaiseFault("nativeInit(" + name + ") before the call of " +
+               (open != nullptr ? std::string(open->name) : HexHash(callHash_)) + " was run");
+  }
+  callOpen_ = true;
+  callHash_ = hash;
+  argCount_ = 0;
+  tooManyArgs_ = false;
+}
+
+void Simulation::HostNativePush(std::uint64_t value) {
+  if (!Fibre::OnFibre() || !fibre_) {
+    RaiseFault("nativePush64 called outside the script fibre");
+    return;
+  }
+  if (!callOpen_) {
+    RaiseFault("nativePush64 without nativeInit");
+    return;
+  }
+  if (argCount_ == kMaxArgs) {
+    tooManyArgs_ = true;
+    return;
+  }
+  args_[argCount_++] = value;
+}
+
+bool Simulation::CheckCall(const NativeSignature& sig) {
+  const std::string who = "native " + std::string(sig.name) + " (" + HexHash(sig.hash) + ")";
+  if (tooManyArgs_ || argCount_ != sig.args.size()) {
+    RaiseFault(who + ": " + (tooManyArgs_ ? "more than 32" : std::to_string(argCount_)) +
+               " arguments pushed, it takes " + std::to_string(sig.args.size()));
+    return false;
+  }
+  for (std::size_t i = 0; i < argCount_; ++i) {
+    const std::uint64_t slot = args_[i];
+    const std::string arg = who + ": argument " + std::to_string(i + 1) + " (" +
+                            std::string(ArgKindName(sig.args[i])) + ")";
+    switch (sig.args[i]) {
+      case ArgKind::Int:
+      case ArgKind::Float:
+      case ArgKind::Bool:
+        if ((slot >> 32) != 0) {
+          char buf[32];
+          std::snprintf(buf, sizeof buf, "0x%016llX", static_cast<unsigned long long>(slot));
+          RaiseFault(arg + " has its upper 32 bits set: " + buf);
+          return false;
+        }
+        if (sig.args[i] == ArgKind::Bool && slot > 1) {
+          RaiseFault(arg + " is " + std::to_string(slot) + ", not 0 or 1");
+          return false;
+        }
+        break;
+      case ArgKind::Text:
+        if (slot == 0) {
+          RaiseFault(arg + " is a null text pointer");
+          return false;
+        }
+        break;
+      case ArgKind::TextOrNull:
+        break;
+      case ArgKind::OutInt:
+      case ArgKind::OutFloat:
+      case ArgKind::OutVector:
+      case ArgKind::InOutInt:
+        if (slot == 0) {
+          RaiseFault(arg + " is a null pointer");
+          return false;
+        }
+        break;
+    }
+  }
+  return true;
+}
+
+TraceValue Simulation::DecodeResult(const NativeSignature& sig) const {
+  const auto low = [this](std::size_t i) { return static_cast<std::uint32_t>(result_[i]); };
+  switch (sig.result) {
+    case ResultKind::Int:
+      return TraceValue::Int(static_cast<std::int32_t>(low(0)));
+    case ResultKind::Bool:
+      return TraceValue::Bool(low(0) != 0);
+    case ResultKind::Float:
+      return TraceValue::Float(std::bit_cast<float>(low(0)));
+    case ResultKind::Vector:
+      return TraceValue::Vector(std::bit_cast<float>(low(0)), std::bit_cast<float>(low(1)),
+                                std::bit_cast<float>(low(2)));
+    case ResultKind::Text: {
+      const char* text = reinterpret_cast<const char*>(result_[0]);
+      return text != nullptr ? TraceValue::Text(text) : TraceValue::Null();
+    }
+    case ResultKind::None:
+      break;
+  }
+  return TraceValue::Null();
+}
+
+std::uint64_t* Simulation::HostNativeCall() {
+  if (!Fibre::OnFibre() || !fibre_) {
+    RaiseFault("nativeCall called outside the script fibre");
+    return deadResult_;
+  }
+  if (!callOpen_) {
+    RaiseFault("nativeCall without nativeInit");
+    return deadResult_;
+  }
+  callOpen_ = false;
+  const NativeSignature* sig = FindNative(callHash_);
+  if (sig == nullptr) {
+    RaiseFault("native " + HexHash(callHash_) + " is not a native of the game");
+    return deadResult_;
+  }
+  if (!CheckCall(*sig)) return deadResult_;
+
+  for (auto& slot : result_) slot = 0;
+  ++nativeCalls_;
+  if (!callsPerFrame_.empty()) ++callsPerFrame_.back();
+
+  TraceEntry entry;
+  if (options_.recordTrace) {
+    entry.frame = world_.clock.frame;
+    entry.time = world_.clock.gameTimer;
+    entry.native = sig;
+    entry.args.reserve(argCount_);
+    for (std::size_t i = 0; i < argCount_; ++i) {
+      const std::uint64_t slot = args_[i];
+      switch (sig->args[i]) {
+        case ArgKind::Int:
+          entry.args.push_back(TraceValue::Int(static_cast<std::int32_t>(slot)));
+          break;
+        case ArgKind::Bool:
+          entry.args.push_back(TraceValue::Bool(slot != 0));
+          break;
+        case ArgKind::Float:
+          entry.args.push_back(TraceValue::Float(std::bit_cast<float>(static_cast<std::uint32_t>(slot))));
+          break;
+        case ArgKind::Text:
+        case ArgKind::TextOrNull:
+          entry.args.push_back(slot == 0 ? TraceValue::Null()
+                                         : TraceValue::Text(reinterpret_cast<const char*>(slot)));
+          break;
+        default:
+          entry.args.push_back(TraceValue::Out());
+          break;
+      }
+    }
+  }
+
+  CallFrame call(*sig, args_, argCount_, result_);
+  if (NativeHandler handler = World::Handlers().Find(sig->hash)) handler(world_, call);
+
+  if (options_.recordTrace) {
+    for (std::size_t i = 0; i < argCount_; ++i) {
+      switch (sig->args[i]) {
+        case ArgKind::OutInt:
+        case ArgKind::InOutInt:
+          entry.outs.push_back(TraceValue::Int(*call.IntPtr(i)));
+          break;
+        case ArgKind::OutFloat:
+          entry.outs.push_back(TraceValue::Float(*call.FloatPtr(i)));
+          break;
+        case ArgKind::OutVector: {
+          const GameVector* v = call.VectorPtr(i);
+          entry.outs.push_back(TraceValue::Vector(v->x, v->y, v->z));
+          break;
+        }
+        default:
+          break;
+      }
+    }
+    if (sig->result != ResultKind::None) entry.result = DecodeResult(*sig);
+    trace_.Add(std::move(entry));
+  }
+  return result_;
+}
+
+void Simulation::ApplyEvent(const ScheduledEvent& event) {
+  if (!event.isKeyboard) {
+    world_.Note("event", event.description);
+    event.apply(world_);
+    return;
+  }
+  std::vector<TraceValue> values;
+  for (std::uint32_t v : event.keyArgs) values.push_back(TraceValue::Int(static_cast<std::int32_t>(v)));
+  values[0] = TraceValue::Int(event.keyArgs[0]);
+  RecordHost("keyboard", std::move(values));
+  if (keyboardHandler_ == nullptr) {
+    world_.Note("keyboard", event.description + " (no handler registered)");
+    return;
+  }
+  world_.Note("keyboard", event.description + " delivered to the keyboard handler");
+  keyboard_->Deliver(keyboardHandler_, event.keyArgs);
+}
+
+void Simulation::StartOrResumeScript() {
+  if (!scriptRegistered_ || !script_) return;
+  if (!fibre_) {
+    // Started in the first frame after registration.
+    fibre_ = std::make_unique<Fibre>(script_, options_.stackSize);
+    world_.Note("host", "script started");
+    fibre_->Resume();
+  } else if (!fibre_->Finished() && world_.clock.frame >= wakeFrame_ &&
+             world_.clock.nowMs >= wakeAtMs_) {
+    fibre_->Resume();
+  }
+  if (fibre_ && fibre_->Finished() && !Faulted()) {
+    RaiseFault("the script entry returned; it must loop for ever");
+  }
+}
+
+void Simulation::StepFrame() {
+  const std::int64_t f = framesRun_;
+  Clock& clock = world_.clock;
+  clock.frame = f;
+  clock.nowMs = scenario_.startGameTime + (f * 1000) / scenario_.fps;
+  clock.gameTimer = static_cast<std::int32_t>(static_cast<std::uint32_t>(clock.nowMs));
+  clock.frameCount = static_cast<std::int32_t>(f);
+  callsPerFrame_.push_back(0);
+
+  while (nextEvent_ < scenario_.events.size() && scenario_.events[nextEvent_].frame <= f) {
+    ApplyEvent(scenario_.events[nextEvent_++]);
+    if (Faulted()) break;
+  }
+  if (!Faulted()) {
+    world_.BeginFrame();
+    StartOrResumeScript();
+    world_.EndFrame();
+  }
+  ++framesRun_;
+}
+
+bool Simulation::RunFrames(std::int64_t count) {
+  for (std::int64_t i = 0; i < count && !Faulted(); ++i) StepFrame();
+  return !Faulted();
+}
+
+bool Simulation::Run() { return RunFrames(scenario_.frames - framesRun_); }
+
+RunSummary Simulation::Summary() const {
+  RunSummary s;
+  s.frames = framesRun_;
+  s.gameTimeMs = framesRun_ == 0 ? 0 : (framesRun_ * 1000) / scenario_.fps;
+  s.nativeCalls = nativeCalls_;
+  for (std::uint32_t n : callsPerFrame_) s.maxCallsInFrame = std::max<std::uint64_t>(s.maxCallsInFrame, n);
+  s.fault = Fault();
+  return s;
+}
+
+}  // namespace sim
+
+// ---- The host's exported functions -------------------------------------------
+// The plug-in module binds to these by name when it is loaded.
+
+namespace {
+
+sim::Simulation* Host() {
+  sim::Simulation* s = sim::Simulation::Active();
+  if (s == nullptr) {
+    std::fprintf(stderr, "rebound-sim: a host function was called with no simulation running\n");
+    std::abort();
+  }
+  return s;
+}
+
+}  // namespace
+
+#define REBOUND_SIM_EXPORT extern "C" __attribute__((visibility("default")))
+
+REBOUND_SIM_EXPORT void scriptRegister(void* module, void (*entry)()) {
+  Host()->HostScriptRegister(module, entry);
+}
+REBOUND_SIM_EXPORT void scriptUnregister(void* module) { Host()->HostScriptUnregister(module); }
+REBOUND_SIM_EXPORT void keyboardHandlerRegister(sim::Simulation::KeyboardHandler handler) {
+  Host()->HostKeyboardHandlerRegister(handler);
+}
+REBOUND_SIM_EXPORT void keyboardHandlerUnregister(sim::Simulation::KeyboardHandler handler) {
+  Host()->HostKeyboardHandlerUnregister(handler);
+}
+REBOUND_SIM_EXPORT void scriptWait(std::uint32_t ms) { Host()->HostScriptWait(ms); }
+REBOUND_SIM_EXPORT void nativeInit(std::uint64_t hash) { Host()->HostNativeInit(hash); }
+REBOUND_SIM_EXPORT void nativePush64(std::uint64_t value) { Host()->HostNativePush(value); }
+REBOUND_SIM_EXPORT std::uint64_t* nativeCall() { return Host()->HostNativeCall(); }

@@ -1,0 +1,138 @@
+// The simulated script host and game: loads the plug-in as the real host
+// does, runs its script on a fibre one frame at a time, answers its natives
+// from the world model and records everything in the trace.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/call.h"
+#include "sim/fibre.h"
+#include "sim/game/world.h"
+#include "sim/scenario.h"
+#include "sim/trace.h"
+
+namespace sim {
+
+struct SimOptions {
+  bool recordTrace = true;          // keep every call in the in-memory trace
+  std::size_t stackSize = 1 << 20;  // the script fibre's stack
+};
+
+struct RunSummary {
+  std::int64_t frames = 0;
+  std::int64_t gameTimeMs = 0;
+  std::uint64_t nativeCalls = 0;
+  std::uint64_t maxCallsInFrame = 0;
+  std::string fault;  // empty when the run ended cleanly
+};
+
+class Simulation {
+ public:
+  using KeyboardHandler = void (*)(std::uint32_t, std::uint16_t, std::uint8_t, std::int32_t,
+                                   std::int32_t, std::int32_t, std::int32_t);
+  using ScriptEntry = void (*)();
+
+  explicit Simulation(Scenario scenario, SimOptions options = {});
+  ~Simulation();
+  Simulation(const Simulation&) = delete;
+  Simulation& operator=(const Simulation&) = delete;
+
+  // Loads the plug-in module and calls its entry with process attach; false
+  // (with Fault() set) if it cannot be loaded.
+  bool LoadPlugin(const std::string& path);
+  // Calls the entry with process detach and unloads the module.
+  void UnloadPlugin();
+  bool PluginLoaded() const { return module_ != nullptr; }
+
+  // Runs a function of the plug-in's core as the script, as if registered by
+  // the host (used by tests linked with the core library).
+  void SetScript(std::function<void()> script);
+
+  // Runs up to `count` frames; stops early on a fault. False if faulted.
+  bool RunFrames(std::int64_t count);
+  // Runs the rest of the scenario's frames.
+  bool Run();
+
+  World& GetWorld() { return world_; }
+  const Trace& GetTrace() const { return trace_; }
+  Trace& GetTrace() { return trace_; }
+  const Scenario& GetScenario() const { return scenario_; }
+  bool Faulted() const;
+  std::string Fault() const;
+  RunSummary Summary() const;
+  // Native calls made in each frame run so far.
+  const std::vector<std::uint32_t>& CallsPerFrame() const { return callsPerFrame_; }
+  std::int64_t FramesRun() const { return framesRun_; }
+
+  // The simulation that the host functions reach; one at a time.
+  static Simulation* Active();
+
+  // Host functions, reached through the exported C symbols.
+  void HostScriptRegister(void* module, ScriptEntry entry);
+  void HostScriptUnregister(void* module);
+  void HostKeyboardHandlerRegister(KeyboardHandler handler);
+  void HostKeyboardHandlerUnregister(KeyboardHandler handler);
+  void HostScriptWait(std::uint32_t ms);
+  void HostNativeInit(std::uint64_t hash);
+  void HostNativePush(std::uint64_t value);
+  std::uint64_t* HostNativeCall();
+
+ private:
+  class KeyboardThread;
+
+  void StepFrame();
+  void ApplyEvent(const ScheduledEvent& event);
+  void StartOrResumeScript();
+  // Stops the run with a message naming the frame and the fault. On the
+  // script fibre it does not return: the script is never resumed.
+  void RaiseFault(const std::string& message);
+  std::string Where() const;
+  void RecordHost(const std::string& name, std::vector<TraceValue> values = {});
+  bool CheckCall(const NativeSignature& sig);
+  TraceValue DecodeResult(const NativeSignature& sig) const;
+
+  Scenario scenario_;
+  SimOptions options_;
+  World world_;
+  Trace trace_;
+
+  // Loaded module.
+  void* module_ = nullptr;
+  using EntryFunction = int (*)(void*, unsigned int, void*);
+  EntryFunction entry_ = nullptr;
+
+  // Registration as the host sees it.
+  void* registeredModule_ = nullptr;
+  std::function<void()> script_;
+  bool scriptRegistered_ = false;
+  KeyboardHandler keyboardHandler_ = nullptr;
+  std::unique_ptr<Fibre> fibre_;
+  std::int64_t wakeFrame_ = 0;  // the script resumes no earlier than this frame
+  std::int64_t wakeAtMs_ = 0;   // ... and no earlier than this game time
+  std::unique_ptr<KeyboardThread> keyboard_;
+
+  // The native call being built.
+  bool callOpen_ = false;
+  std::uint64_t callHash_ = 0;
+  std::uint64_t args_[kMaxArgs] = {};
+  std::size_t argCount_ = 0;
+  bool tooManyArgs_ = false;
+  std::uint64_t result_[kResultSlots] = {};
+  std::uint64_t deadResult_[kResultSlots] = {};  // handed out after a fault
+
+  std::int64_t framesRun_ = 0;
+  std::size_t nextEvent_ = 0;
+  std::uint64_t nativeCalls_ = 0;
+  std::vector<std::uint32_t> callsPerFrame_;
+
+  mutable std::mutex faultMutex_;
+  std::string fault_;
+};
+
+}  // namespace sim

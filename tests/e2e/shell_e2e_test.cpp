@@ -1,0 +1,95 @@
+// The built plug-in module, loaded into the simulator the way the real host
+// loads it: registration, the first frame, keyboard messages, unloading.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim/simulation.h"
+#include "tests/support/sim_harness.h"
+
+namespace {
+
+TEST(ShellEndToEnd, FirstFrameHoldsTickerSettingsAndFirstTickBeforeTheFirstWait) {
+  sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 3})"));
+  ASSERT_TRUE(simulation.LoadPlugin(REBOUND_PLUGIN_PATH)) << simulation.Fault();
+  ASSERT_TRUE(simulation.Run()) << simulation.Fault();
+  simulation.UnloadPlugin();
+  ASSERT_FALSE(simulation.Faulted()) << simulation.Fault();
+
+  const auto& trace = simulation.GetTrace();
+  const std::vector<std::string> frame0 = test::EntriesInFrame(trace, 0);
+  // The first tick of an alive player reads the ped and its health.
+  const std::vector<std::string> expected = {
+      "BEGIN_TEXT_COMMAND_THEFEED_POST", "ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME",
+      "END_TEXT_COMMAND_THEFEED_POST_TICKER", "SET_FADE_IN_AFTER_DEATH_ARREST",
+      "SET_FADE_OUT_AFTER_ARREST", "SET_FADE_OUT_AFTER_DEATH", "0xAA391C728106F7AF"};
+  ASSERT_GE(frame0.size(), expected.size() + 1);
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(frame0[i], expected[i]) << i;
+  EXPECT_EQ(frame0.back(), "scriptWait") << "the frame ends with the loop's wait";
+  EXPECT_EQ(test::NativesInFrame(trace, 0).size() + 1, frame0.size())
+      << "nothing but natives before the one wait";
+
+  const auto entries = trace.Entries();
+  std::vector<std::string> firstArgs;
+  for (const auto& e : entries) {
+    if (e.frame != 0 || e.native == nullptr) continue;
+    std::string line = sim::Trace::ToJson(e);
+    firstArgs.push_back(line.substr(line.find("\"args\"")));
+    if (firstArgs.size() == expected.size()) break;
+  }
+  EXPECT_EQ(firstArgs[0], R"("args":["STRING"]})");
+  EXPECT_EQ(firstArgs[1], R"("args":["Latest1"]})");
+  EXPECT_EQ(firstArgs[2], R"("args":[false,true],"result":1})");
+  for (std::size_t i = 3; i < 7; ++i) EXPECT_EQ(firstArgs[i], R"("args":[false]})") << i;
+
+  EXPECT_EQ(simulation.GetWorld().feed.tickers, std::vector<std::string>{"Latest1"});
+  EXPECT_FALSE(simulation.GetWorld().state.fadeOutAfterDeath);
+}
+
+TEST(ShellEndToEnd, LoadRegistersAndUnloadUnregistersInOrder) {
+  sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 2})"));
+  ASSERT_TRUE(simulation.LoadPlugin(REBOUND_PLUGIN_PATH));
+  ASSERT_TRUE(simulation.Run());
+  simulation.UnloadPlugin();
+  std::vector<std::string> host;
+  for (const auto& e : simulation.GetTrace().Entries()) {
+    if (e.native == nullptr && e.host != "scriptWait") host.push_back(e.host);
+  }
+  const std::vector<std::string> expected = {"attach", "scriptRegister", "keyboardHandlerRegister",
+                                             "detach", "scriptUnregister",
+                                             "keyboardHandlerUnregister"};
+  EXPECT_EQ(host, expected);
+  EXPECT_FALSE(simulation.Faulted()) << simulation.Fault();
+}
+
+TEST(ShellEndToEnd, EachLaterFrameIsOneTickAndOneWait) {
+  sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 5})"));
+  ASSERT_TRUE(simulation.LoadPlugin(REBOUND_PLUGIN_PATH));
+  ASSERT_TRUE(simulation.Run());
+  for (std::int64_t f = 1; f < 5; ++f) {
+    const auto entries = test::EntriesInFrame(simulation.GetTrace(), f);
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries.back(), "scriptWait") << f;
+    EXPECT_EQ(simulation.GetTrace().Count("BEGIN_TEXT_COMMAND_THEFEED_POST"), 1U);
+  }
+}
+
+TEST(ShellEndToEnd, KeyboardMessagesReachTheHandlerWithoutFault) {
+  sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 40, "events": [
+      {"frame": 0, "key": {"code": 65}},
+      {"frame": 10, "key": {"code": 255}},
+      {"frame": 20, "key": {"code": 4294967295, "isUp": 1}},
+      {"frame": 30, "key": {"code": 254, "alt": 2}}]})"));
+  ASSERT_TRUE(simulation.LoadPlugin(REBOUND_PLUGIN_PATH));
+  EXPECT_TRUE(simulation.Run()) << simulation.Fault();
+  EXPECT_EQ(simulation.GetTrace().Count("keyboard"), 4U);
+}
+
+TEST(ShellEndToEnd, MissingModuleIsAFault) {
+  sim::Simulation simulation(test::ScenarioFrom("{}"));
+  EXPECT_FALSE(simulation.LoadPlugin("/nonexistent/librebound.so"));
+  EXPECT_NE(simulation.Fault().find("cannot load the plug-in"), std::string::npos);
+}
+
+}  // namespace
