@@ -25,6 +25,20 @@ void PlayerModel::SetHealth(World& world, std::int32_t value, const char* why) {
   world.Note("player", "health " + std::to_string(health) + " -> " + std::to_string(value) +
                            " (" + why + ")");
   health = value;
+  if (health < 1 && !dead) {
+    dead = true;
+    world.Note("player", std::string("died (") + why + ")");
+  }
+}
+
+void PlayerModel::Respawn(World& world, const Vec3& where, float newHeading, const char* why) {
+  dead = false;
+  health = maxHealth;
+  position = where;
+  heading = newHeading;
+  world.Note("player", "restarted at (" + std::to_string(where.x) + ", " + std::to_string(where.y) +
+                           ", " + std::to_string(where.z) + ") with health " +
+                           std::to_string(health) + " (" + why + ")");
 }
 
 namespace {

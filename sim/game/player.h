@@ -16,12 +16,17 @@ struct PlayerModel {
   std::int32_t armour = 0;
   Vec3 position;
   float heading = 0.0F;
+  // Dead once health falls below 1, and stays dead (whatever its health
+  // reads) until resurrected or restarted by the game.
+  bool dead = false;
 
   void Configure(const ScenarioNode& root);
   void BeginFrame(World& world);
   void EndFrame(World& world);
   // Every change of health goes through here so the timeline shows it.
   void SetHealth(World& world, std::int32_t value, const char* why);
+  // The game's own restart after a death: alive at full health, elsewhere.
+  void Respawn(World& world, const Vec3& where, float newHeading, const char* why);
 };
 
 void RegisterPlayerNatives(HandlerTable& table);
