@@ -1,57 +1,118 @@
 #include "sim/game/player.h"
 
+#include <cstdio>
 #include <string>
 
 #include "sim/game/world.h"
 
 namespace sim {
 
+namespace {
+
+constexpr std::int64_t kMaxWantedLevel = 5;
+
+std::string Number(double value) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%g", value);
+  return buf;
+}
+
+std::string Where(const Vec3& v) {
+  return "(" + Number(v.x) + ", " + Number(v.y) + ", " + Number(v.z) + ")";
+}
+
+}  // namespace
+
 void PlayerModel::Configure(const ScenarioNode& root) {
   auto node = root.Optional("player");
   if (!node) return;
   node->ExpectObject();
+  pedHandle = static_cast<std::int32_t>(node->Int("pedHandle", pedHandle, INT32_MIN, INT32_MAX));
+  playerId = static_cast<std::int32_t>(node->Int("playerId", playerId, INT32_MIN, INT32_MAX));
   health = static_cast<std::int32_t>(node->Int("health", health, INT32_MIN, INT32_MAX));
   maxHealth = static_cast<std::int32_t>(node->Int("maxHealth", maxHealth, 0, INT32_MAX));
   armour = static_cast<std::int32_t>(node->Int("armour", armour, 0, INT32_MAX));
   position = node->Vector("position", position);
   heading = static_cast<float>(node->Number("heading", heading));
+  injuredBelow = static_cast<std::int32_t>(node->Int("injuredBelow", injuredBelow, 1, INT32_MAX));
+  injured = node->Bool("injured", injured);
+  frozen = node->Bool("frozen", frozen);
+  activeTasks = static_cast<std::int32_t>(node->Int("activeTasks", activeTasks, 0, INT32_MAX));
+  wantedLevel =
+      static_cast<std::int32_t>(node->Int("wantedLevel", wantedLevel, 0, kMaxWantedLevel));
+  policeIgnore = node->Bool("policeIgnore", policeIgnore);
+  beingArrested = node->Bool("beingArrested", beingArrested);
+  // A player that starts below 1 health starts dead.
+  dead = health < 1;
 }
 
-void PlayerModel::BeginFrame(World& /*world*/) {}
+void PlayerModel::BeginFrame(World& world) {
+  // The game applies a wanted level set without "now" on its next update.
+  if (pendingWantedLevel >= 0) {
+    world.Note("player", "wanted level " + std::to_string(wantedLevel) + " -> " +
+                             std::to_string(pendingWantedLevel));
+    wantedLevel = pendingWantedLevel;
+    pendingWantedLevel = -1;
+  }
+}
+
 void PlayerModel::EndFrame(World& /*world*/) {}
 
 void PlayerModel::SetHealth(World& world, std::int32_t value, const char* why) {
   if (value == health) return;
-  world.Note("player", "health " + std::to_string(health) + " -> " + std::to_string(value) +
-                           " (" + why + ")");
+  world.Note("player", "health " + std::to_string(health) + " -> " + std::to_string(value) + " (" +
+                           why + ")");
+  const bool dropped = value < health;
   health = value;
   if (health < 1 && !dead) {
     dead = true;
     world.Note("player", std::string("died (") + why + ")");
+  } else if (!dead && dropped && health < injuredBelow && !injured) {
+    injured = true;
+    world.Note("player", std::string("injured (") + why + ")");
   }
 }
 
 void PlayerModel::Respawn(World& world, const Vec3& where, float newHeading, const char* why) {
   dead = false;
+  injured = false;
   health = maxHealth;
   position = where;
   heading = newHeading;
-  world.Note("player", "restarted at (" + std::to_string(where.x) + ", " + std::to_string(where.y) +
-                           ", " + std::to_string(where.z) + ") with health " +
-                           std::to_string(health) + " (" + why + ")");
+  world.Note("player", "restarted at " + Where(where) + " with health " + std::to_string(health) +
+                           " (" + why + ")");
+}
+
+void PlayerModel::Injure(World& world, const char* why) {
+  if (dead || injured) return;
+  injured = true;
+  world.Note("player", std::string("injured (") + why + ")");
+}
+
+void PlayerModel::Heal(World& world, const char* why) {
+  dead = false;
+  injured = false;
+  health = maxHealth;
+  world.Note("player", "healed to " + std::to_string(health) + " (" + why + ")");
 }
 
 namespace {
 
 bool IsPlayerPed(const World& world, std::int32_t ped) { return ped == world.player.pedHandle; }
+bool IsPlayer(const World& world, std::int32_t player) { return player == world.player.playerId; }
 
 void PlayerPedId(World& world, CallFrame& call) { call.ReturnInt(world.player.pedHandle); }
 void PlayerId(World& world, CallFrame& call) { call.ReturnInt(world.player.playerId); }
 
-// Entities other than the player's ped do not exist in this world: they read
-// as 0 and ignore writes.
+// Entities other than the player's ped, and players other than the player,
+// do not exist in this world: they read as 0 or false and ignore writes.
+
 void GetEntityHealth(World& world, CallFrame& call) {
   call.ReturnInt(IsPlayerPed(world, call.Int(0)) ? world.player.health : 0);
+}
+
+void GetEntityMaxHealth(World& world, CallFrame& call) {
+  call.ReturnInt(IsPlayerPed(world, call.Int(0)) ? world.player.maxHealth : 0);
 }
 
 void SetEntityHealth(World& world, CallFrame& call) {
@@ -60,25 +121,199 @@ void SetEntityHealth(World& world, CallFrame& call) {
   }
 }
 
+void GetEntityCoords(World& world, CallFrame& call) {
+  call.ReturnVector(IsPlayerPed(world, call.Int(0)) ? world.player.position : Vec3{});
+}
+
+void SetEntityCoords(World& world, CallFrame& call) {
+  if (!IsPlayerPed(world, call.Int(0))) return;
+  world.player.position = Vec3{call.Float(1), call.Float(2), call.Float(3)};
+  world.Note("player", "moved to " + Where(world.player.position));
+}
+
+void SetEntityHeading(World& world, CallFrame& call) {
+  if (!IsPlayerPed(world, call.Int(0))) return;
+  world.player.heading = call.Float(1);
+  world.Note("player", "heading " + Number(world.player.heading));
+}
+
+void FreezeEntityPosition(World& world, CallFrame& call) {
+  if (!IsPlayerPed(world, call.Int(0))) return;
+  const bool frozen = call.Bool(1);
+  if (frozen != world.player.frozen) world.Note("player", frozen ? "frozen" : "released");
+  world.player.frozen = frozen;
+}
+
+void IsEntityDead(World& world, CallFrame& call) {
+  call.ReturnBool(IsPlayerPed(world, call.Int(0)) && world.player.dead);
+}
+
+void IsPedInjured(World& world, CallFrame& call) {
+  call.ReturnBool(IsPlayerPed(world, call.Int(0)) && world.player.ReadsInjured());
+}
+
+void ResurrectPed(World& world, CallFrame& call) {
+  PlayerModel& p = world.player;
+  if (!IsPlayerPed(world, call.Int(0)) || !p.dead) return;
+  p.dead = false;
+  p.injured = false;
+  if (p.health < 1) p.health = 1;
+  world.Note("player", "resurrected with health " + std::to_string(p.health));
+}
+
+void ReviveInjuredPed(World& world, CallFrame& call) {
+  PlayerModel& p = world.player;
+  if (!IsPlayerPed(world, call.Int(0)) || p.dead || !p.injured) return;
+  p.injured = false;
+  world.Note("player", "revived from injury with health " + std::to_string(p.health));
+}
+
+void SetPedArmour(World& world, CallFrame& call) {
+  if (!IsPlayerPed(world, call.Int(0))) return;
+  const std::int32_t armour = call.Int(1);
+  if (armour != world.player.armour) {
+    world.Note("player",
+               "armour " + std::to_string(world.player.armour) + " -> " + std::to_string(armour));
+  }
+  world.player.armour = armour;
+}
+
+void ClearPedTasksImmediately(World& world, CallFrame& call) {
+  if (!IsPlayerPed(world, call.Int(0))) return;
+  if (world.player.activeTasks != 0) {
+    world.Note("player", "tasks cleared (" + std::to_string(world.player.activeTasks) + " active)");
+  }
+  world.player.activeTasks = 0;
+}
+
+void SetPlayerWantedLevel(World& world, CallFrame& call) {
+  if (!IsPlayer(world, call.Int(0))) return;
+  // The game keeps the level in 0..5.
+  const std::int32_t level = call.Int(1);
+  world.player.pendingWantedLevel =
+      level < 0 ? 0
+                : (level > kMaxWantedLevel ? static_cast<std::int32_t>(kMaxWantedLevel) : level);
+}
+
+void SetPlayerWantedLevelNow(World& world, CallFrame& call) {
+  PlayerModel& p = world.player;
+  if (!IsPlayer(world, call.Int(0)) || p.pendingWantedLevel < 0) return;
+  if (p.pendingWantedLevel != p.wantedLevel) {
+    world.Note("player", "wanted level " + std::to_string(p.wantedLevel) + " -> " +
+                             std::to_string(p.pendingWantedLevel));
+  }
+  p.wantedLevel = p.pendingWantedLevel;
+  p.pendingWantedLevel = -1;
+}
+
+void SetPoliceIgnorePlayer(World& world, CallFrame& call) {
+  if (!IsPlayer(world, call.Int(0))) return;
+  const bool ignore = call.Bool(1);
+  if (ignore != world.player.policeIgnore) {
+    world.Note("player",
+               ignore ? "police ignore the player" : "police no longer ignore the player");
+  }
+  world.player.policeIgnore = ignore;
+}
+
+void ResetPlayerArrestState(World& world, CallFrame& call) {
+  if (!IsPlayer(world, call.Int(0))) return;
+  if (world.player.beingArrested) world.Note("player", "arrest called off");
+  world.player.beingArrested = false;
+}
+
+// Game functions known by hash only: the simulated game accepts them and
+// changes nothing.
+void AcceptOnly(World& /*world*/, CallFrame& /*call*/) {}
+
 }  // namespace
 
 void RegisterPlayerNatives(HandlerTable& table) {
   table.Set(0xD80958FC74E988A6, PlayerPedId);
   table.Set(0x4F8644AF03D0E0D6, PlayerId);
   table.Set(0xEEF059FAD016D209, GetEntityHealth);
+  table.Set(0x15D757606D170C3C, GetEntityMaxHealth);
   table.Set(0x6B76DC1F3AE6E6A3, SetEntityHealth);
+  table.Set(0x3FEF770D40960D5A, GetEntityCoords);
+  table.Set(0x06843DA7060A026B, SetEntityCoords);
+  table.Set(0x8E2530AA8ADA980E, SetEntityHeading);
+  table.Set(0x428CA6DBD1094446, FreezeEntityPosition);
+  table.Set(0x5F9532F3B5CC2551, IsEntityDead);
+  table.Set(0x84A2DD9AC37C35C1, IsPedInjured);
+  table.Set(0x71BC8E838B9C6035, ResurrectPed);
+  table.Set(0x8D8ACD8388CD99CE, ReviveInjuredPed);
+  table.Set(0xCEA04D83135264CC, SetPedArmour);
+  table.Set(0xAAA34F8A7CB32098, ClearPedTasksImmediately);
+  table.Set(0x39FF19C64EF7DA5B, SetPlayerWantedLevel);
+  table.Set(0xE0A7D1E497FFCD6F, SetPlayerWantedLevelNow);
+  table.Set(0x32C62AA929C2DA6A, SetPoliceIgnorePlayer);
+  table.Set(0x2D03E13C460760D6, ResetPlayerArrestState);
+  table.Set(0x95D2D383D5396B8A, AcceptOnly);
+  table.Set(0xA6F312FCCE9C1DFE, AcceptOnly);
 }
 
+// {"frame": F, "health": N}: health set to N (below 1 kills).
+// {"frame": F, "injure": true}: a living ped becomes injured, health as is.
+// {"frame": F, "heal": true}: alive, uninjured, full health.
+// {"frame": F, "position": [x, y, z]}: the ped is moved there.
+// {"frame": F, "wantedLevel": N}: N stars at once.
+// {"frame": F, "arrest": true}: the police start arresting the player.
 bool ParsePlayerEvent(const ScenarioNode& event, EventList& out) {
-  if (!event.Has("health")) return false;
-  const std::int64_t frame = EventFrame(event);
-  const auto value =
-      static_cast<std::int32_t>(event.Child("health").AsInt(INT32_MIN, INT32_MAX));
-  out.push_back(ScheduledEvent{frame, "health " + std::to_string(value),
-                               [value](World& world) {
-                                 world.player.SetHealth(world, value, "scenario");
-                               }});
-  return true;
+  // An event flag must say true: false would read as "do nothing".
+  const auto flag = [&event](const char* key) {
+    const ScenarioNode node = event.Child(key);
+    if (!node.AsBool()) node.Fail("expected true");
+  };
+  if (event.Has("health")) {
+    const std::int64_t frame = EventFrame(event);
+    const auto value = static_cast<std::int32_t>(event.Child("health").AsInt(INT32_MIN, INT32_MAX));
+    out.push_back(ScheduledEvent{frame, "health " + std::to_string(value), [value](World& world) {
+                                   world.player.SetHealth(world, value, "scenario");
+                                 }});
+    return true;
+  }
+  if (event.Has("injure")) {
+    const std::int64_t frame = EventFrame(event);
+    flag("injure");
+    out.push_back(ScheduledEvent{frame, "injure",
+                                 [](World& world) { world.player.Injure(world, "scenario"); }});
+    return true;
+  }
+  if (event.Has("heal")) {
+    const std::int64_t frame = EventFrame(event);
+    flag("heal");
+    out.push_back(
+        ScheduledEvent{frame, "heal", [](World& world) { world.player.Heal(world, "scenario"); }});
+    return true;
+  }
+  if (event.Has("position")) {
+    const std::int64_t frame = EventFrame(event);
+    const Vec3 where = event.Child("position").AsVec3();
+    out.push_back(ScheduledEvent{frame, "move to " + Where(where), [where](World& world) {
+                                   world.player.position = where;
+                                   world.Note("player", "moved to " + Where(where));
+                                 }});
+    return true;
+  }
+  if (event.Has("wantedLevel")) {
+    const std::int64_t frame = EventFrame(event);
+    const auto level =
+        static_cast<std::int32_t>(event.Child("wantedLevel").AsInt(0, kMaxWantedLevel));
+    out.push_back(
+        ScheduledEvent{frame, "wanted level " + std::to_string(level), [level](World& world) {
+                         world.player.pendingWantedLevel = -1;
+                         world.player.wantedLevel = level;
+                       }});
+    return true;
+  }
+  if (event.Has("arrest")) {
+    const std::int64_t frame = EventFrame(event);
+    flag("arrest");
+    out.push_back(
+        ScheduledEvent{frame, "arrest", [](World& world) { world.player.beingArrested = true; }});
+    return true;
+  }
+  return false;
 }
 
 }  // namespace sim

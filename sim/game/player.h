@@ -1,5 +1,18 @@
 // The player: ped handle, health and its simple rules, and what revival and
 // placement change.
+//
+// The game's rules, kept simple:
+// - Dead once health falls below 1, and dead (whatever its health then reads)
+//   until RESURRECT_PED, a heal event or the game's own restart.
+// - Injured when a living ped's health drops below `injuredBelow`, or by an
+//   injure event. It stays injured until REVIVE_INJURED_PED, RESURRECT_PED, a
+//   heal or a restart, even if its health rises again. IS_PED_INJURED is also
+//   true for a dead ped; REVIVE_INJURED_PED cannot bring back the dead.
+// - RESURRECT_PED makes a dead ped alive and uninjured; its health stays as it
+//   reads, but at least 1. On a living ped it does nothing.
+// - A wanted level set with SET_PLAYER_WANTED_LEVEL is pending until
+//   SET_PLAYER_WANTED_LEVEL_NOW or the start of the next frame applies it.
+// - A frozen ped does not move by itself; SET_ENTITY_COORDS still places it.
 #pragma once
 
 #include <cstdint>
@@ -9,16 +22,22 @@
 namespace sim {
 
 struct PlayerModel {
-  std::int32_t pedHandle = 1;     // what PLAYER_PED_ID answers
-  std::int32_t playerId = 0;      // what PLAYER_ID answers
+  std::int32_t pedHandle = 1;  // what PLAYER_PED_ID answers
+  std::int32_t playerId = 0;   // what PLAYER_ID answers
   std::int32_t health = 200;
   std::int32_t maxHealth = 200;
   std::int32_t armour = 0;
   Vec3 position;
   float heading = 0.0F;
-  // Dead once health falls below 1, and stays dead (whatever its health
-  // reads) until resurrected or restarted by the game.
   bool dead = false;
+  bool injured = false;                  // see the rules above; dead also reads as injured
+  std::int32_t injuredBelow = 100;       // health below which a living ped becomes injured
+  bool frozen = false;                   // FREEZE_ENTITY_POSITION
+  std::int32_t activeTasks = 0;          // what the ped is busy with; cleared at once by the script
+  std::int32_t wantedLevel = 0;          // 0..5 stars in force
+  std::int32_t pendingWantedLevel = -1;  // set but not yet applied; -1 = none
+  bool policeIgnore = false;             // SET_POLICE_IGNORE_PLAYER
+  bool beingArrested = false;            // cleared by RESET_PLAYER_ARREST_STATE
 
   void Configure(const ScenarioNode& root);
   void BeginFrame(World& world);
@@ -27,6 +46,11 @@ struct PlayerModel {
   void SetHealth(World& world, std::int32_t value, const char* why);
   // The game's own restart after a death: alive at full health, elsewhere.
   void Respawn(World& world, const Vec3& where, float newHeading, const char* why);
+  // The ped is hurt but alive (no change for a dead ped).
+  void Injure(World& world, const char* why);
+  // Alive, uninjured, at full health.
+  void Heal(World& world, const char* why);
+  bool ReadsInjured() const { return dead || injured; }
 };
 
 void RegisterPlayerNatives(HandlerTable& table);

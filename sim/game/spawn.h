@@ -1,14 +1,88 @@
-// The game's asynchronous spawn-point search and its road nodes.
+// The game's asynchronous spawn-point search and its road nodes; also the
+// game clock and distance natives the respawn reads around them.
+//
+// The search, as this world runs it:
+// - One search at a time. SPAWNPOINTS_START_SEARCH starts it; its outcome
+//   shows `frames` frames later (at the start of that frame, before the
+//   script runs; with 0 frames at once, within the start call).
+// - Until then it is active: not complete, not failed, no results.
+// - Then, by the configured outcome: "complete" (complete, not active, with
+//   the configured results), "failed" (failed, not active), "inactive"
+//   (neither complete nor failed nor active), or "never" (active for ever).
+// - SPAWNPOINTS_CANCEL_SEARCH ends it; afterwards every query reads false or 0.
+// - A start while a search is still held (running or settled, not cancelled)
+//   drops that search and starts afresh; the timeline says so.
+// - SPAWNPOINTS_GET_SEARCH_RESULT outside 0..count-1 of a complete search
+//   stops the run: in the game it reads past the results.
 #pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "sim/game/handlers.h"
 
 namespace sim {
 
+enum class SearchOutcome { Complete, Failed, Inactive, Never };
+const char* SearchOutcomeName(SearchOutcome outcome);
+
+struct RoadNode {
+  Vec3 position;
+  float heading = 0.0F;
+  std::int32_t lanes = 1;
+};
+
+enum class SearchState {
+  None,     // no search held
+  Running,  // started, outcome not shown yet
+  Settled,  // the outcome shows until the search is cancelled
+};
+
 struct SpawnModel {
+  // Settings (world.spawnSearch, world.roadNodes).
+  std::int64_t searchFrames = 10;  // frames from a start until the outcome shows
+  SearchOutcome outcome = SearchOutcome::Complete;
+  // The points a complete search finds; when not configured, the one point
+  // the search was centred on.
+  std::optional<std::vector<Vec3>> configuredResults;
+  // What SPAWNPOINTS_GET_NUM_SEARCH_RESULTS answers for a complete search
+  // instead of the number of results (to play a game giving a bad count).
+  std::optional<std::int32_t> reportedCount;
+  std::vector<RoadNode> roadNodes;
+
+  // The search held now.
+  SearchState state = SearchState::None;
+  std::int64_t framesLeft = 0;
+  Vec3 centre;
+  std::vector<Vec3> results;
+
+  // For the report and tests.
+  std::int32_t searchesStarted = 0;
+  std::int32_t searchesCancelled = 0;
+  std::int32_t searchesDropped = 0;  // restarted without a cancel
+  std::int32_t roadNodeLookups = 0;
+
   void Configure(const ScenarioNode& root);
   void BeginFrame(World& world);
   void EndFrame(World& world);
+
+  void Start(World& world, const Vec3& where);
+  void Cancel(World& world);
+  bool IsComplete() const {
+    return state == SearchState::Settled && outcome == SearchOutcome::Complete;
+  }
+  bool IsFailed() const {
+    return state == SearchState::Settled && outcome == SearchOutcome::Failed;
+  }
+  bool IsActive() const { return state == SearchState::Running; }
+  std::int32_t ResultCount() const;
+  // The n-th closest road node to the point (1 = closest); none when there
+  // are fewer than n, or n is below 1.
+  const RoadNode* NthClosestNode(const Vec3& where, std::int32_t n) const;
+
+ private:
+  void Settle(World& world);
 };
 
 void RegisterSpawnNatives(HandlerTable& table);
