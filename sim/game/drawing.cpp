@@ -1,17 +1,443 @@
 #include "sim/game/drawing.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "sim/game/world.h"
+#include "sim/simulation.h"
 
 namespace sim {
 
-void DrawingModel::Configure(const ScenarioNode& /*root*/) {}
-void DrawingModel::BeginFrame(World& /*world*/) {}
-void DrawingModel::EndFrame(World& /*world*/) {}
+namespace {
 
-void RegisterDrawingNatives(HandlerTable& /*table*/) {}
+// The game reads at most this many bytes of one substring component; a
+// longer one is cut short on screen.
+constexpr std::size_t kMaxComponentBytes = 99;
 
-bool ParseDrawingEvent(const ScenarioNode& /*event*/, EventList& /*out*/) { return false; }
+// The HUD colours the game defines for the indices scripts use most; a
+// scenario may override or add entries.
+const std::map<std::int32_t, Colour>& DefaultHudColours() {
+  static const std::map<std::int32_t, Colour> colours = {
+      {0, {255, 255, 255, 255}},   // pure white
+      {1, {240, 240, 240, 255}},   // white
+      {2, {0, 0, 0, 255}},         // black
+      {3, {155, 155, 155, 255}},   // grey
+      {4, {205, 205, 205, 255}},   // light grey
+      {5, {77, 77, 77, 255}},      // dark grey
+      {6, {224, 50, 50, 255}},     // red
+      {9, {93, 182, 229, 255}},    // blue
+      {12, {240, 200, 80, 255}},   // yellow
+      {18, {114, 204, 114, 255}},  // green
+  };
+  return colours;
+}
 
-void DrawingAddPlayerNameComponent(World& /*world*/, CallFrame& /*call*/) {}
+// The run stops where the real game would silently drop or garble what the
+// script asked for, so that such a fault cannot pass unnoticed.
+void GameFault(World& world, const std::string& message) {
+  if (Simulation* simulation = Simulation::Active()) {
+    simulation->ReportGameFault(message);
+  } else {
+    world.Note("drawing", "fault: " + message);
+  }
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::string HexLabel(std::int32_t hash) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "<label 0x%08X>", static_cast<std::uint32_t>(hash));
+  return buffer;
+}
+
+Colour ReadColour(const ScenarioNode& node) {
+  const std::vector<ScenarioNode> items = node.Items();
+  if (items.size() != 4) node.Fail("expected [red, green, blue, alpha]");
+  Colour c;
+  c.red = static_cast<std::int32_t>(items[0].AsInt(0, 255));
+  c.green = static_cast<std::int32_t>(items[1].AsInt(0, 255));
+  c.blue = static_cast<std::int32_t>(items[2].AsInt(0, 255));
+  c.alpha = static_cast<std::int32_t>(items[3].AsInt(0, 255));
+  return c;
+}
+
+std::vector<std::string> ReadNames(const ScenarioNode& node) {
+  std::vector<std::string> names;
+  for (const ScenarioNode& item : node.Items()) names.push_back(item.AsString());
+  return names;
+}
+
+void ConfigureTextures(DrawingModel& model, const ScenarioNode& textures) {
+  textures.ExpectObject();
+  model.loadFrames = textures.Int("loadFrames", model.loadFrames, 0, 1'000'000);
+  if (auto per = textures.Optional("perDictionary")) {
+    per->ExpectObject();
+    for (const std::string& name : per->Keys()) {
+      model.loadFramesOf[name] = per->Child(name).AsInt(0, 1'000'000);
+    }
+  }
+  if (auto never = textures.Optional("never")) {
+    for (const std::string& name : ReadNames(*never)) model.neverLoaded.insert(name);
+  }
+  if (auto loaded = textures.Optional("loaded")) {
+    for (const std::string& name : ReadNames(*loaded)) model.dictionaries[name].resident = true;
+  }
+}
+
+// ---- Clock, language, spinner, colours ------------------------------------------
+
+void GetFrameCount(World& world, CallFrame& call) { call.ReturnInt(world.clock.frameCount); }
+void GetCurrentLanguage(World& world, CallFrame& call) { call.ReturnInt(world.drawing.language); }
+void BusySpinnerIsOn(World& world, CallFrame& call) { call.ReturnBool(world.drawing.busySpinner); }
+
+void GetHudColour(World& world, CallFrame& call) {
+  const auto it = world.drawing.hudColours.find(call.Int(0));
+  if (it == world.drawing.hudColours.end()) {
+    // The game leaves the receiving variables as they were.
+    world.Note("drawing", "GET_HUD_COLOUR of unknown colour " + std::to_string(call.Int(0)));
+    return;
+  }
+  *call.IntPtr(1) = it->second.red;
+  *call.IntPtr(2) = it->second.green;
+  *call.IntPtr(3) = it->second.blue;
+  *call.IntPtr(4) = it->second.alpha;
+}
+
+void HideHudComponentThisFrame(World& world, CallFrame& call) {
+  world.drawing.hiddenHudComponents.insert(call.Int(0));
+}
+
+// ---- Texture dictionaries -------------------------------------------------------
+
+void HasStreamedTextureDictLoaded(World& world, CallFrame& call) {
+  call.ReturnBool(world.drawing.IsLoaded(call.Text(0), world.clock.frame));
+}
+
+void RequestStreamedTextureDict(World& world, CallFrame& call) {
+  DrawingModel& model = world.drawing;
+  const std::string name = call.Text(0);
+  TextureDictionary& dictionary = model.dictionaries[name];
+  if (dictionary.resident || dictionary.requestedFrame >= 0) return;
+  dictionary.requestedFrame = world.clock.frame;
+  if (model.neverLoaded.count(name) != 0) {
+    world.Note("drawing", "texture dictionary " + name + " requested; it never loads");
+    return;
+  }
+  const auto per = model.loadFramesOf.find(name);
+  const std::int64_t frames = per != model.loadFramesOf.end() ? per->second : model.loadFrames;
+  world.Note("drawing", "texture dictionary " + name + " requested; loaded from frame " +
+                            std::to_string(world.clock.frame + frames));
+}
+
+// ---- Script graphics alignment --------------------------------------------------
+
+void SetScriptGfxAlign(World& world, CallFrame& call) {
+  GfxAlignment& a = world.drawing.alignment;
+  a.active = true;
+  a.horizontal = call.Int(0);
+  a.vertical = call.Int(1);
+}
+
+void SetScriptGfxAlignParams(World& world, CallFrame& call) {
+  GfxAlignment& a = world.drawing.alignment;
+  a.offsetX = call.Float(0);
+  a.offsetY = call.Float(1);
+  a.width = call.Float(2);
+  a.height = call.Float(3);
+}
+
+void ResetScriptGfxAlign(World& world, CallFrame& /*call*/) {
+  world.drawing.alignment = GfxAlignment{};
+}
+
+// ---- Text style and display-text commands ---------------------------------------
+
+void SetTextFont(World& world, CallFrame& call) { world.drawing.style.font = call.Int(0); }
+void SetTextScale(World& world, CallFrame& call) {
+  world.drawing.style.scaleX = call.Float(0);
+  world.drawing.style.size = call.Float(1);
+}
+void SetTextColour(World& world, CallFrame& call) {
+  world.drawing.style.colour = Colour{call.Int(0), call.Int(1), call.Int(2), call.Int(3)};
+}
+void SetTextJustification(World& world, CallFrame& call) {
+  world.drawing.style.justification = call.Int(0);
+}
+void SetTextWrap(World& world, CallFrame& call) {
+  world.drawing.style.wrapStart = call.Float(0);
+  world.drawing.style.wrapEnd = call.Float(1);
+}
+void SetTextDropShadow(World& world, CallFrame& /*call*/) { world.drawing.style.dropShadow = true; }
+
+void BeginTextCommandDisplayText(World& world, CallFrame& call) {
+  DrawingModel& model = world.drawing;
+  if (model.textCommandOpen) {
+    GameFault(world, "BEGIN_TEXT_COMMAND_DISPLAY_TEXT(" + Quoted(call.Text(0)) +
+                         ") while the text command " + Quoted(model.textEntry) + " is still open");
+    return;
+  }
+  model.textCommandOpen = true;
+  model.textEntry = call.Text(0);
+  model.components.clear();
+}
+
+bool RequireOpenCommand(World& world, const std::string& what) {
+  if (world.drawing.textCommandOpen) return true;
+  GameFault(world, what + " outside a text command: no BEGIN_TEXT_COMMAND_... is open");
+  return false;
+}
+
+void AddTextComponentLabelHashKey(World& world, CallFrame& call) {
+  if (!RequireOpenCommand(world, "ADD_TEXT_COMPONENT_SUBSTRING_TEXT_LABEL_HASH_KEY")) return;
+  PendingComponent component;
+  component.isLabelHash = true;
+  component.labelHash = call.Int(0);
+  world.drawing.components.push_back(std::move(component));
+}
+
+void EndTextCommandDisplayText(World& world, CallFrame& call) {
+  DrawingModel& model = world.drawing;
+  if (!model.textCommandOpen) {
+    GameFault(world, "END_TEXT_COMMAND_DISPLAY_TEXT without an open text command");
+    return;
+  }
+  DrawItem item;
+  item.kind = DrawKind::Text;
+  item.x = call.Float(0);
+  item.y = call.Float(1);
+  item.entry = model.textEntry;
+  item.style = model.style;
+  item.alignment = model.alignment;
+  // The game reads each component now, through the address it was given.
+  for (std::size_t i = 0; i < model.components.size(); ++i) {
+    const PendingComponent& c = model.components[i];
+    if (c.isLabelHash) {
+      item.components.push_back(HexLabel(c.labelHash));
+      continue;
+    }
+    const std::string& added = c.textWhenAdded;
+    if (std::strncmp(c.address, added.c_str(), added.size() + 1) != 0) {
+      GameFault(world, "text component " + std::to_string(i + 1) + " (" + Quoted(added) +
+                           ") changed before END_TEXT_COMMAND_DISPLAY_TEXT read it: its text "
+                           "must stay valid until the command is closed");
+      return;
+    }
+    item.components.push_back(added);
+  }
+  if (model.textEntry == "STRING" || model.textEntry == "jamyfafi") {
+    for (const std::string& c : item.components) item.text += c;
+  } else {
+    item.text = model.textEntry;  // a text entry of the game, shown by its name
+  }
+  model.textCommandOpen = false;
+  model.components.clear();
+  model.style = TextStyle{};  // the style applies to one command only
+  AddDrawItem(world, std::move(item));
+}
+
+// ---- Sprites and rectangles -----------------------------------------------------
+
+void DrawSprite(World& world, CallFrame& call) {
+  const std::string dictionary = call.Text(0);
+  const std::string texture = call.Text(1);
+  if (!world.drawing.IsLoaded(dictionary, world.clock.frame)) {
+    GameFault(world, "DRAW_SPRITE of " + Quoted(texture) + " from texture dictionary " +
+                         Quoted(dictionary) + ", which is not loaded");
+    return;
+  }
+  DrawItem item;
+  item.kind = DrawKind::Sprite;
+  item.dictionary = dictionary;
+  item.texture = texture;
+  item.x = call.Float(2);
+  item.y = call.Float(3);
+  item.width = call.Float(4);
+  item.height = call.Float(5);
+  item.heading = call.Float(6);
+  item.colour = Colour{call.Int(7), call.Int(8), call.Int(9), call.Int(10)};
+  item.alignment = world.drawing.alignment;
+  AddDrawItem(world, std::move(item));
+}
+
+void DrawRect(World& world, CallFrame& call) {
+  DrawItem item;
+  item.kind = DrawKind::Rect;
+  item.x = call.Float(0);
+  item.y = call.Float(1);
+  item.width = call.Float(2);
+  item.height = call.Float(3);
+  item.colour = Colour{call.Int(4), call.Int(5), call.Int(6), call.Int(7)};
+  item.alignment = world.drawing.alignment;
+  AddDrawItem(world, std::move(item));
+}
+
+}  // namespace
+
+// ---- The model ------------------------------------------------------------------
+
+void DrawingModel::Configure(const ScenarioNode& root) {
+  hudColours = DefaultHudColours();
+  auto world = root.Optional("world");
+  if (!world) return;
+  world->ExpectObject();
+  if (auto textures = world->Optional("textures")) ConfigureTextures(*this, *textures);
+  language = static_cast<std::int32_t>(world->Int("language", language, 0, INT32_MAX));
+  busySpinner = world->Bool("busySpinner", busySpinner);
+  if (auto colours = world->Optional("hudColours")) {
+    colours->ExpectObject();
+    for (const std::string& key : colours->Keys()) {
+      const ScenarioNode value = colours->Child(key);
+      char* end = nullptr;
+      const long index = std::strtol(key.c_str(), &end, 10);
+      if (key.empty() || *end != '\0' || index < 0 || index > INT32_MAX) {
+        value.Fail("expected a HUD colour index (a whole number from 0) as the key");
+      }
+      hudColours[static_cast<std::int32_t>(index)] = ReadColour(value);
+    }
+  }
+}
+
+void DrawingModel::BeginFrame(World& /*world*/) { hiddenHudComponents.clear(); }
+
+void DrawingModel::EndFrame(World& world) {
+  if (!hiddenHudComponents.empty()) {
+    frames[world.clock.frame].hiddenHudComponents = hiddenHudComponents;
+  }
+  while (frames.size() > kKeptFrames) frames.erase(frames.begin());
+}
+
+bool DrawingModel::IsLoaded(const std::string& dictionary, std::int64_t frame) const {
+  const auto it = dictionaries.find(dictionary);
+  if (it == dictionaries.end()) return false;
+  if (it->second.resident) return true;
+  if (it->second.requestedFrame < 0 || neverLoaded.count(dictionary) != 0) return false;
+  const auto per = loadFramesOf.find(dictionary);
+  const std::int64_t delay = per != loadFramesOf.end() ? per->second : loadFrames;
+  return frame >= it->second.requestedFrame + delay;
+}
+
+const std::vector<DrawItem>& DrawingModel::DrawList(std::int64_t frame) const {
+  static const std::vector<DrawItem> kNothing;
+  const FrameDrawing* f = Frame(frame);
+  return f != nullptr ? f->items : kNothing;
+}
+
+const FrameDrawing* DrawingModel::Frame(std::int64_t frame) const {
+  const auto it = frames.find(frame);
+  return it == frames.end() ? nullptr : &it->second;
+}
+
+void AddDrawItem(World& world, DrawItem item) {
+  world.drawing.frames[world.clock.frame].items.push_back(std::move(item));
+}
+
+void DrawingAddPlayerNameComponent(World& world, CallFrame& call) {
+  const std::string text = call.Text(0);
+  if (!RequireOpenCommand(world,
+                          "ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME(" + Quoted(text) + ")")) {
+    return;
+  }
+  if (text.size() > kMaxComponentBytes) {
+    GameFault(world, "ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME with " +
+                         std::to_string(text.size()) + " bytes; a component holds at most " +
+                         std::to_string(kMaxComponentBytes));
+    return;
+  }
+  PendingComponent component;
+  component.address = call.Text(0);
+  component.textWhenAdded = text;
+  world.drawing.components.push_back(std::move(component));
+}
+
+// The game's script alignment, approximated: the script's 0..1 space is laid
+// into a box of the parameters' width w and height h that hugs the screen edge
+// the alignment names, and then moved by the parameters' offsets:
+//   'L' x' = offsetX + x * w        'T' y' = offsetY + y * h
+//   'R' x' = offsetX + (1 - w) + x * w
+//   'B' y' = offsetY + (1 - h) + y * h
+//   'C' x' = offsetX + (1 - w) / 2 + x * w   (and the same for y)
+// Sizes scale by w and h. Any other code, or no alignment, leaves the axis as
+// it is. With 'R', 'B' and (0, 0, 0.952, 0.949) the bottom-right corner stays
+// in place and a point 1 - d from it moves in to 1 - 0.952 d.
+float AlignedScreenX(const GfxAlignment& a, float x) {
+  if (!a.active) return x;
+  switch (a.horizontal) {
+    case 'L':
+      return a.offsetX + x * a.width;
+    case 'R':
+      return a.offsetX + (1.0F - a.width) + x * a.width;
+    case 'C':
+      return a.offsetX + (1.0F - a.width) / 2.0F + x * a.width;
+    default:
+      return x;
+  }
+}
+
+float AlignedScreenY(const GfxAlignment& a, float y) {
+  if (!a.active) return y;
+  switch (a.vertical) {
+    case 'T':
+      return a.offsetY + y * a.height;
+    case 'B':
+      return a.offsetY + (1.0F - a.height) + y * a.height;
+    case 'C':
+      return a.offsetY + (1.0F - a.height) / 2.0F + y * a.height;
+    default:
+      return y;
+  }
+}
+
+float AlignedScaleX(const GfxAlignment& a) {
+  const bool moves = a.horizontal == 'L' || a.horizontal == 'R' || a.horizontal == 'C';
+  return a.active && moves ? a.width : 1.0F;
+}
+
+float AlignedScaleY(const GfxAlignment& a) {
+  const bool moves = a.vertical == 'T' || a.vertical == 'B' || a.vertical == 'C';
+  return a.active && moves ? a.height : 1.0F;
+}
+
+void RegisterDrawingNatives(HandlerTable& table) {
+  table.Set(0xFC8202EFC642E6F2, GetFrameCount);
+  table.Set(0x2BDD44CC428A7EAE, GetCurrentLanguage);
+  table.Set(0xD422FCC5F239A915, BusySpinnerIsOn);
+  table.Set(0x7C9C91AB74A0360F, GetHudColour);
+  table.Set(0x6806C51AD12B83B8, HideHudComponentThisFrame);
+  table.Set(0x0145F696AAAAD2E4, HasStreamedTextureDictLoaded);
+  table.Set(0xDFA2EF8E04127DD5, RequestStreamedTextureDict);
+  table.Set(0xB8A850F20A067EB6, SetScriptGfxAlign);
+  table.Set(0xF5A2C681787E579D, SetScriptGfxAlignParams);
+  table.Set(0xE3A3DB414A373DAB, ResetScriptGfxAlign);
+  table.Set(0x66E0276CC5F6B9DA, SetTextFont);
+  table.Set(0x07C837F9A01C34C9, SetTextScale);
+  table.Set(0xBE6B23FFA53FB442, SetTextColour);
+  table.Set(0x4E096588B13FFECA, SetTextJustification);
+  table.Set(0x63145D9C883A1A70, SetTextWrap);
+  table.Set(0x1CA3E9EAC9D93E5E, SetTextDropShadow);
+  table.Set(0x25FBB336DF1804CB, BeginTextCommandDisplayText);
+  table.Set(0x17299B63C7683A2B, AddTextComponentLabelHashKey);
+  table.Set(0xCD015E5BB0D96A57, EndTextCommandDisplayText);
+  table.Set(0xE7FFAE5EBF23D890, DrawSprite);
+  table.Set(0x3A618A217E5154F0, DrawRect);
+}
+
+bool ParseDrawingEvent(const ScenarioNode& event, EventList& out) {
+  if (event.Has("language")) {
+    const std::int64_t frame = EventFrame(event);
+    const auto code = static_cast<std::int32_t>(event.Child("language").AsInt(0, INT32_MAX));
+    out.push_back(ScheduledEvent{frame, "language " + std::to_string(code),
+                                 [code](World& world) { world.drawing.language = code; }});
+    return true;
+  }
+  if (event.Has("busySpinner")) {
+    const std::int64_t frame = EventFrame(event);
+    const bool on = event.Child("busySpinner").AsBool();
+    out.push_back(ScheduledEvent{frame, std::string("busy spinner ") + (on ? "on" : "off"),
+                                 [on](World& world) { world.drawing.busySpinner = on; }});
+    return true;
+  }
+  return false;
+}
 
 }  // namespace sim

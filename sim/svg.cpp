@@ -1,0 +1,302 @@
+#include "sim/svg.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+namespace sim {
+
+namespace {
+
+// The game's text size 1.0 is about this fraction of the screen height from
+// one line to the next; glyphs fill about three quarters of a line.
+constexpr double kLineHeightPerSize = 0.07;
+constexpr double kGlyphPerLine = 0.75;
+// Average advance of one character of the game's fonts, in glyph heights.
+constexpr double kAdvancePerGlyph = 0.5;
+constexpr double kSpriteNamePx = 6.0;
+
+std::string Escape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        // Control bytes are not allowed in XML text.
+        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
+        break;
+    }
+  }
+  return out;
+}
+
+std::string Num(double v) {
+  if (!std::isfinite(v)) v = 0.0;
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.2f", v);
+  return buffer;
+}
+
+std::string Rgb(const Colour& c) {
+  const auto clamp = [](std::int32_t v) { return std::clamp(v, 0, 255); };
+  return "rgb(" + std::to_string(clamp(c.red)) + "," + std::to_string(clamp(c.green)) + "," +
+         std::to_string(clamp(c.blue)) + ")";
+}
+
+std::string Opacity(const Colour& c) { return Num(std::clamp(c.alpha, 0, 255) / 255.0); }
+
+struct Box {
+  double cx, cy, w, h;  // pixels
+};
+
+Box ScreenBox(const DrawItem& item, const SvgOptions& o) {
+  const GfxAlignment& a = item.alignment;
+  const double sx = AlignedScaleX(a);
+  const double sy = AlignedScaleY(a);
+  return Box{AlignedScreenX(a, item.x) * o.width, AlignedScreenY(a, item.y) * o.height,
+             item.width * sx * o.width, item.height * sy * o.height};
+}
+
+void WriteRect(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
+  const Box b = ScreenBox(item, o);
+  out << "  <rect x=\"" << Num(b.cx - b.w / 2) << "\" y=\"" << Num(b.cy - b.h / 2) << "\" width=\""
+      << Num(std::fabs(b.w)) << "\" height=\"" << Num(std::fabs(b.h)) << "\" fill=\""
+      << Rgb(item.colour) << "\" fill-opacity=\"" << Opacity(item.colour) << "\"/>\n";
+}
+
+// The game multiplies a sprite's texture by its tint. Textures are pictured
+// as plain white, so the box shows the tint as it is, except those whose name
+// says they are black (such as "all_black_bg"): no tint lightens black.
+Colour SpriteColour(const DrawItem& item) {
+  if (item.texture.find("black") == std::string::npos) return item.colour;
+  return Colour{0, 0, 0, item.colour.alpha};
+}
+
+void WriteSprite(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
+  const Box b = ScreenBox(item, o);
+  const Colour colour = SpriteColour(item);
+  out << "  <g";
+  if (item.heading != 0.0F) {
+    out << " transform=\"rotate(" << Num(item.heading) << " " << Num(b.cx) << " " << Num(b.cy)
+        << ")\"";
+  }
+  out << ">\n    <title>" << Escape(item.dictionary + "/" + item.texture) << "</title>\n";
+  // A thin dark outline keeps overlapping sprites (such as entry markers) apart.
+  out << "    <rect x=\"" << Num(b.cx - b.w / 2) << "\" y=\"" << Num(b.cy - b.h / 2)
+      << "\" width=\"" << Num(std::fabs(b.w)) << "\" height=\"" << Num(std::fabs(b.h))
+      << "\" rx=\"1.5\" fill=\"" << Rgb(colour) << "\" fill-opacity=\"" << Opacity(colour)
+      << "\" stroke=\"black\" stroke-opacity=\"0.35\" stroke-width=\"0.6\"/>\n";
+  // The texture's name in the top-left corner where it fits; a small box
+  // keeps it in its tooltip.
+  const double nameWidth = static_cast<double>(item.texture.size()) * kSpriteNamePx * 0.6;
+  if (nameWidth + 4 <= std::fabs(b.w) && kSpriteNamePx + 2 <= std::fabs(b.h)) {
+    out << "    <text x=\"" << Num(b.cx - std::fabs(b.w) / 2 + 2) << "\" y=\""
+        << Num(b.cy - std::fabs(b.h) / 2 + kSpriteNamePx) << "\" font-family=\"monospace\" "
+        << "font-size=\"" << Num(kSpriteNamePx) << "\" fill=\"#c8d8ff\" fill-opacity=\"0.55\">"
+        << Escape(item.texture) << "</text>\n";
+  }
+  out << "  </g>\n";
+}
+
+// Splits the text into lines no wider than `width` pixels, at spaces.
+std::vector<std::string> WrapLines(const std::string& text, double glyphPx, double width) {
+  const double advance = glyphPx * kAdvancePerGlyph;
+  const auto fits = [&](const std::string& line) {
+    return static_cast<double>(line.size()) * advance <= width;
+  };
+  std::vector<std::string> lines;
+  std::istringstream words(text);
+  std::string word;
+  std::string line;
+  while (words >> word) {
+    const std::string longer = line.empty() ? word : line + " " + word;
+    if (!line.empty() && !fits(longer)) {
+      lines.push_back(line);
+      line = word;
+    } else {
+      line = longer;
+    }
+  }
+  if (!line.empty() || lines.empty()) lines.push_back(line);
+  return lines;
+}
+
+void WriteText(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
+  const GfxAlignment& a = item.alignment;
+  const TextStyle& s = item.style;
+  const double sy = AlignedScaleY(a);
+  const double linePx =
+      std::max(0.0, static_cast<double>(s.size)) * kLineHeightPerSize * sy * o.height;
+  const double glyphPx = linePx * kGlyphPerLine;
+  const double x = AlignedScreenX(a, item.x) * o.width;
+  const double top = AlignedScreenY(a, item.y) * o.height;
+  const double wrapStart = AlignedScreenX(a, s.wrapStart) * o.width;
+  const double wrapEnd = AlignedScreenX(a, s.wrapEnd) * o.width;
+
+  // Where the line is anchored and how wide it may run before it wraps.
+  double anchorX = x;
+  const char* anchor = "start";
+  double room = wrapEnd - x;
+  if (s.justification == 0) {
+    anchor = "middle";
+    room = 2.0 * std::min(x - wrapStart, wrapEnd - x);
+  } else if (s.justification == 2) {
+    anchor = "end";
+    anchorX = wrapEnd;
+    room = wrapEnd - wrapStart;
+  }
+  const std::vector<std::string> lines = WrapLines(item.text, glyphPx, std::max(room, 1.0));
+
+  out << "  <g font-family=\"sans-serif\" font-size=\"" << Num(glyphPx) << "\" text-anchor=\""
+      << anchor << "\">\n    <title>" << Escape(item.entry) << " font " << s.font << " size "
+      << Num(s.size) << " wrap " << Num(s.wrapStart) << ".." << Num(s.wrapEnd) << "</title>\n";
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const double baseline = top + linePx * (static_cast<double>(i) + 0.8);
+    if (s.dropShadow) {
+      out << "    <text x=\"" << Num(anchorX + 1.5) << "\" y=\"" << Num(baseline + 1.5)
+          << "\" fill=\"black\" fill-opacity=\"0.8\">" << Escape(lines[i]) << "</text>\n";
+    }
+    out << "    <text x=\"" << Num(anchorX) << "\" y=\"" << Num(baseline) << "\" fill=\""
+        << Rgb(s.colour) << "\" fill-opacity=\"" << Opacity(s.colour) << "\">" << Escape(lines[i])
+        << "</text>\n";
+  }
+  out << "  </g>\n";
+}
+
+// A full-screen movie: a dashed frame named by the movie, with the texts it
+// shows (such as a shard's title and message) large in the middle.
+void WriteMovie(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
+  const std::string fill =
+      "fill=\"" + Rgb(item.colour) + "\" fill-opacity=\"" + Opacity(item.colour) + "\"";
+  out << "  <rect x=\"1\" y=\"1\" width=\"" << Num(o.width - 2) << "\" height=\""
+      << Num(o.height - 2) << "\" fill=\"none\" stroke=\"" << Rgb(item.colour)
+      << "\" stroke-opacity=\"" << Opacity(item.colour) << "\" stroke-dasharray=\"8 6\"/>\n"
+      << "  <text x=\"" << Num(o.width - 8) << "\" y=\"18\" font-family=\"monospace\" "
+      << "font-size=\"13\" text-anchor=\"end\" " << fill << ">movie " << Escape(item.texture)
+      << "</text>\n";
+  std::vector<std::string> lines = item.components;
+  if (lines.empty() && !item.text.empty()) lines.push_back(item.text);
+  double y = o.height * 0.45;
+  double size = 64.0;
+  for (const std::string& line : lines) {
+    out << "  <text x=\"" << Num(o.width / 2) << "\" y=\"" << Num(y)
+        << "\" font-family=\"sans-serif\" font-size=\"" << Num(size) << "\" text-anchor=\"middle\" "
+        << fill << ">" << Escape(line) << "</text>\n";
+    y += size * 0.6 + 12.0;
+    size = 22.0;
+  }
+}
+
+}  // namespace
+
+void WriteFrameSvg(std::ostream& out, const FrameDrawing* frame, std::int64_t frameNumber,
+                   const SvgOptions& o) {
+  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << Num(o.width) << "\" height=\""
+      << Num(o.height) << "\" viewBox=\"0 0 " << Num(o.width) << " " << Num(o.height) << "\">\n"
+      << "  <defs><linearGradient id=\"scene\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"1\">"
+      << "<stop offset=\"0\" stop-color=\"#6f8fa8\"/><stop offset=\"0.6\" stop-color=\"#7d8a70\"/>"
+      << "<stop offset=\"1\" stop-color=\"#4b5243\"/></linearGradient></defs>\n"
+      << "  <rect width=\"" << Num(o.width) << "\" height=\"" << Num(o.height)
+      << "\" fill=\"url(#scene)\"/>\n"
+      << "  <text x=\"8\" y=\"18\" font-family=\"monospace\" font-size=\"13\" fill=\"white\" "
+         "fill-opacity=\"0.7\">frame "
+      << frameNumber << "</text>\n";
+  if (frame != nullptr) {
+    for (const DrawItem& item : frame->items) {
+      switch (item.kind) {
+        case DrawKind::Rect:
+          WriteRect(out, item, o);
+          break;
+        case DrawKind::Sprite:
+          WriteSprite(out, item, o);
+          break;
+        case DrawKind::Text:
+          WriteText(out, item, o);
+          break;
+        case DrawKind::Movie:
+          WriteMovie(out, item, o);
+          break;
+      }
+    }
+  }
+  out << "</svg>\n";
+}
+
+std::optional<FramePick> ParseFramePick(const std::string& text, std::string& error) {
+  const auto number = [&](const std::string& s, std::int64_t& value) {
+    char* end = nullptr;
+    const long long v = std::strtoll(s.c_str(), &end, 10);
+    if (s.empty() || *end != '\0' || v < 0) return false;
+    value = v;
+    return true;
+  };
+  FramePick pick;
+  if (text == "drawn") {
+    pick.drawn = true;
+    return pick;
+  }
+  if (text.rfind("every:", 0) == 0) {
+    if (!number(text.substr(6), pick.every) || pick.every == 0) {
+      error = "\"every:N\" needs a whole number N of at least 1, got \"" + text + "\"";
+      return std::nullopt;
+    }
+    return pick;
+  }
+  std::istringstream items(text);
+  std::string item;
+  while (std::getline(items, item, ',')) {
+    std::int64_t frame = 0;
+    if (!number(item, frame)) {
+      error = "expected frame numbers such as \"0,60,120\", \"every:N\" or \"drawn\", got \"" +
+              text + "\"";
+      return std::nullopt;
+    }
+    pick.listed.push_back(frame);
+  }
+  if (pick.listed.empty()) {
+    error = "no frames given";
+    return std::nullopt;
+  }
+  std::sort(pick.listed.begin(), pick.listed.end());
+  pick.listed.erase(std::unique(pick.listed.begin(), pick.listed.end()), pick.listed.end());
+  return pick;
+}
+
+std::vector<std::int64_t> PickedFrames(const FramePick& pick, std::int64_t framesRun,
+                                       const DrawingModel& drawing) {
+  std::vector<std::int64_t> frames;
+  if (pick.drawn) {
+    for (const auto& [frame, drawn] : drawing.frames) {
+      if (!drawn.items.empty() && frame < framesRun) frames.push_back(frame);
+    }
+  } else if (pick.every > 0) {
+    for (std::int64_t f = 0; f < framesRun; f += pick.every) frames.push_back(f);
+  } else {
+    for (std::int64_t f : pick.listed) {
+      if (f < framesRun) frames.push_back(f);
+    }
+  }
+  return frames;
+}
+
+std::string SvgFileName(std::int64_t frame) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "frame-%05lld.svg", static_cast<long long>(frame));
+  return buffer;
+}
+
+}  // namespace sim

@@ -1,0 +1,78 @@
+#include "src/hud/hud_text.h"
+
+#include <algorithm>
+
+#include "src/host/natives.h"
+
+namespace rebound {
+
+std::vector<double> TextScaleOverride;
+
+namespace {
+
+// Every text of the panel is anchored here; justification and the wrap edge
+// decide where it really lands.
+constexpr float kTextAnchorX = 0.795F;
+// A single-component entry, and the game's entry made of many components.
+constexpr const char* kSingleComponentEntry = "STRING";
+constexpr const char* kManyComponentsEntry = "jamyfafi";
+
+void SetTextScaleFor(float size) {
+  if (size >= 0.0F) {
+    natives::SET_TEXT_SCALE(0.0F, size);
+    return;
+  }
+  if (TextScaleOverride.size() >= 2) {
+    natives::SET_TEXT_SCALE(static_cast<float>(TextScaleOverride[0]),
+                            static_cast<float>(TextScaleOverride[1]));
+    return;
+  }
+  // No override pair to read: a size that is not usable draws like size 0
+  // rather than reading past the list.
+  natives::SET_TEXT_SCALE(0.0F, 0.0F);
+}
+
+}  // namespace
+
+void AddLongTextComponents(const std::string& text, std::vector<std::string>& pieces) {
+  // All pieces are made before the first one is handed over: growing the
+  // list afterwards could move the bytes the game still has to read.
+  pieces.clear();
+  for (std::size_t offset = 0; offset < text.size(); offset += kTextComponentBytes) {
+    pieces.push_back(text.substr(offset, std::min(kTextComponentBytes, text.size() - offset)));
+  }
+  for (const std::string& piece : pieces) {
+    natives::ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME(piece.c_str());
+  }
+}
+
+void DrawHudText(std::string text, bool isLabel, double y, std::int32_t font, Rgba colour,
+                 float size, std::int32_t justification, float wrapEnd, bool dropShadow,
+                 std::int32_t labelHash) {
+  using namespace natives;
+  SET_TEXT_FONT(font);
+  SetTextScaleFor(size);
+  SET_TEXT_COLOUR(colour.red, colour.green, colour.blue, colour.alpha);
+  SET_TEXT_JUSTIFICATION(justification);
+  SET_TEXT_WRAP(0.0F, wrapEnd);
+  if (dropShadow) SET_TEXT_DROP_SHADOW();
+
+  // `text` and `longPieces` outlive the END call below: the game reads the
+  // components then, not when they are added.
+  std::vector<std::string> longPieces;
+  if (isLabel && labelHash != -1) {
+    BEGIN_TEXT_COMMAND_DISPLAY_TEXT(kSingleComponentEntry);
+    ADD_TEXT_COMPONENT_SUBSTRING_TEXT_LABEL_HASH_KEY(labelHash);
+  } else if (isLabel) {
+    BEGIN_TEXT_COMMAND_DISPLAY_TEXT(text.c_str());
+  } else if (text.size() <= kTextComponentBytes) {
+    BEGIN_TEXT_COMMAND_DISPLAY_TEXT(kSingleComponentEntry);
+    ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME(text.c_str());
+  } else {
+    BEGIN_TEXT_COMMAND_DISPLAY_TEXT(kManyComponentsEntry);
+    AddLongTextComponents(text, longPieces);
+  }
+  END_TEXT_COMMAND_DISPLAY_TEXT(kTextAnchorX, static_cast<float>(y), 0);
+}
+
+}  // namespace rebound

@@ -1,0 +1,34 @@
+// One line of styled text on screen for the current frame, anchored at the
+// panel's fixed x. Used by the bar drawing for every label and value text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "src/hud/hud_bar.h"
+
+namespace rebound {
+
+// The size pair taken when DrawHudText is handed a negative size; written
+// just before such a call by the one caller that uses it (a BigText bar).
+extern std::vector<double> TextScaleOverride;
+
+// The game's substring components hold at most this many bytes.
+inline constexpr std::size_t kTextComponentBytes = 99;
+
+// Sets the whole text style, opens a display-text command in the mode that
+// fits the text (label by hash, label as entry, short text, long text) and
+// closes it at x 0.795 and y. A size below zero (or NaN) takes the pair from
+// TextScaleOverride.
+void DrawHudText(std::string text, bool isLabel, double y, std::int32_t font, Rgba colour,
+                 float size, std::int32_t justification, float wrapEnd, bool dropShadow,
+                 std::int32_t labelHash);
+
+// Adds text to the open command as components of at most 99 bytes, cut by
+// bytes. The game reads components only when the command is closed, so the
+// pieces are kept in `pieces`, which the caller must keep unchanged until
+// END_TEXT_COMMAND_DISPLAY_TEXT has returned.
+void AddLongTextComponents(const std::string& text, std::vector<std::string>& pieces);
+
+}  // namespace rebound
