@@ -1,15 +1,107 @@
 #include "sim/game/controls.h"
 
+#include <algorithm>
+#include <string>
+
 #include "sim/game/world.h"
 
 namespace sim {
 
+namespace {
+
+// Pads as the game numbers them: 0 the player's, then the frontend's.
+constexpr std::int64_t kMaxPad = 2;
+// The game's control ids stay well below this; a larger one is a typo.
+constexpr std::int64_t kMaxControl = 1000;
+
+}  // namespace
+
 void ControlsModel::Configure(const ScenarioNode& /*root*/) {}
-void ControlsModel::BeginFrame(World& /*world*/) {}
+
+void ControlsModel::BeginFrame(World& world) {
+  for (auto& [key, state] : controls) {
+    if (state.down && world.clock.frame >= state.releaseFrame) state.down = false;
+  }
+}
+
 void ControlsModel::EndFrame(World& /*world*/) {}
 
-void RegisterControlsNatives(HandlerTable& /*table*/) {}
+void ControlsModel::Press(World& world, std::int32_t pad, std::int32_t control,
+                          std::int64_t frames) {
+  const std::int64_t now = world.clock.frame;
+  presses.push_back(ControlPress{now, pad, control, frames});
+  ControlState& state = controls[{pad, control}];
+  if (state.down) {
+    state.releaseFrame = std::max(state.releaseFrame, now + frames);
+    return;
+  }
+  state.down = true;
+  state.pressedFrame = now;
+  state.releaseFrame = now + frames;
+}
 
-bool ParseControlsEvent(const ScenarioNode& /*event*/, EventList& /*out*/) { return false; }
+bool ControlsModel::JustPressed(const World& world, std::int32_t pad, std::int32_t control) const {
+  const auto it = controls.find({pad, control});
+  return it != controls.end() && it->second.down && it->second.pressedFrame == world.clock.frame;
+}
+
+namespace {
+
+void IsControlJustPressed(World& world, CallFrame& call) {
+  call.ReturnBool(world.controls.JustPressed(world, call.Int(0), call.Int(1)));
+}
+
+ScheduledEvent PressEvent(std::int64_t frame, std::int32_t pad, std::int32_t control,
+                          std::int64_t frames) {
+  std::string description = (frames == 1 ? "tap " : "hold ") + std::to_string(control);
+  if (pad != 0) description += " on pad " + std::to_string(pad);
+  if (frames != 1) description += " for " + std::to_string(frames) + " frames";
+  return ScheduledEvent{frame, description, [pad, control, frames](World& world) {
+                          world.controls.Press(world, pad, control, frames);
+                        }};
+}
+
+}  // namespace
+
+void RegisterControlsNatives(HandlerTable& table) {
+  table.Set(0x580417101DDB492F, IsControlJustPressed);
+}
+
+// {"frame": 200, "tap": 223}: down for that frame only.
+// {"frame": 200, "hold": 223, "frames": 30}: down for 30 frames.
+// {"from": 200, "to": 400, "tapEveryFrames": 6, "control": 223}: a tap at
+// 200, 206, ... up to 400. Each may name a "pad" (0 when left out).
+bool ParseControlsEvent(const ScenarioNode& event, EventList& out) {
+  const bool tap = event.Has("tap");
+  const bool hold = event.Has("hold");
+  const bool repeated = event.Has("tapEveryFrames");
+  if (!tap && !hold && !repeated) return false;
+  const auto pad = static_cast<std::int32_t>(event.Int("pad", 0, 0, kMaxPad));
+
+  if (repeated) {
+    // A tap every frame would leave the control down throughout: one press.
+    const std::int64_t every = event.Child("tapEveryFrames").AsInt(2, INT32_MAX);
+    const auto control = static_cast<std::int32_t>(event.Child("control").AsInt(0, kMaxControl));
+    const std::int64_t from = event.Child("from").AsInt(0, INT32_MAX);
+    const ScenarioNode toNode = event.Child("to");
+    const std::int64_t to = toNode.AsInt(0, INT32_MAX);
+    if (to < from)
+      toNode.Fail("expected a frame at or after 'from' (" + std::to_string(from) + ")");
+    for (std::int64_t frame = from; frame <= to; frame += every) {
+      out.push_back(PressEvent(frame, pad, control, 1));
+    }
+    return true;
+  }
+  const std::int64_t frame = EventFrame(event);
+  if (tap) {
+    const auto control = static_cast<std::int32_t>(event.Child("tap").AsInt(0, kMaxControl));
+    out.push_back(PressEvent(frame, pad, control, 1));
+    return true;
+  }
+  const auto control = static_cast<std::int32_t>(event.Child("hold").AsInt(0, kMaxControl));
+  const std::int64_t frames = event.Child("frames").AsInt(1, INT32_MAX);
+  out.push_back(PressEvent(frame, pad, control, frames));
+  return true;
+}
 
 }  // namespace sim

@@ -1,14 +1,48 @@
-// Pad controls: presses, holds and the just-pressed edge.
+// Pad controls: presses and holds from the scenario, and the just-pressed
+// edge that IS_CONTROL_JUST_PRESSED reports on the first frame of a press only.
+//
+// Events (each may add "pad": 0..2, default 0):
+//   {"frame": 200, "tap": 223}                                   down in frame 200 only
+//   {"frame": 200, "hold": 223, "frames": 30}                    down in frames 200..229
+//   {"from": 200, "to": 400, "tapEveryFrames": 6, "control": 223}  taps at 200, 206, ... <= 400
 #pragma once
+
+#include <cstdint>
+#include <map>
+#include <utility>
+#include <vector>
 
 #include "sim/game/handlers.h"
 
 namespace sim {
 
+struct ControlState {
+  bool down = false;
+  std::int64_t pressedFrame = -1;  // first frame of the current or last press
+  std::int64_t releaseFrame = -1;  // first frame it is up again
+};
+
+struct ControlPress {
+  std::int64_t frame = 0;
+  std::int32_t pad = 0;
+  std::int32_t control = 0;
+  std::int64_t frames = 1;  // how long it is held
+};
+
 struct ControlsModel {
+  std::map<std::pair<std::int32_t, std::int32_t>, ControlState> controls;  // by (pad, control)
+  std::vector<ControlPress> presses;  // every press the scenario made, in order
+
   void Configure(const ScenarioNode& root);
+  // Lets go of the controls whose hold has ended.
   void BeginFrame(World& world);
   void EndFrame(World& world);
+
+  // Holds the control down for `frames` frames from the current one. A press
+  // while the control is still down only lengthens the hold: the control was
+  // never up in between, so it makes no new edge.
+  void Press(World& world, std::int32_t pad, std::int32_t control, std::int64_t frames);
+  bool JustPressed(const World& world, std::int32_t pad, std::int32_t control) const;
 };
 
 void RegisterControlsNatives(HandlerTable& table);

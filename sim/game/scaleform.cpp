@@ -1,14 +1,335 @@
 #include "sim/game/scaleform.h"
 
+#include <string_view>
+#include <utility>
+
 #include "sim/game/world.h"
+#include "sim/simulation.h"
 
 namespace sim {
 
-void ScaleformModel::Configure(const ScenarioNode& /*root*/) {}
-void ScaleformModel::BeginFrame(World& /*world*/) {}
+namespace {
+
+constexpr std::int64_t kMaxLoadFrames = 1'000'000;
+
+MovieLoading ReadLoading(const ScenarioNode& node) {
+  if (node.Json().is_string() && node.AsString() == "never") return MovieLoading{std::nullopt};
+  if (!node.Json().is_number()) {
+    node.Fail("expected a number of frames or \"never\", got " + JsonTypeName(node.Json()));
+  }
+  return MovieLoading{node.AsInt(0, kMaxLoadFrames)};
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::string MovieName(const ScaleformMovie& movie) {
+  return "movie " + movie.name + " (handle " + std::to_string(movie.handle) + ")";
+}
+
+std::string Describe(const ScaleformMethodCall& call) {
+  std::string out = call.method + "(";
+  for (std::size_t i = 0; i < call.params.size(); ++i) {
+    const ScaleformParam& p = call.params[i];
+    if (i > 0) out += ", ";
+    out += p.kind == ScaleformParam::Kind::Int ? std::to_string(p.integer) : Quoted(p.text);
+  }
+  return out + ")";
+}
+
+// Using a movie after releasing it is a fault of the script's: the game may
+// already have given its memory to another movie. It stops the run.
+void GameFault(World& world, const std::string& message) {
+  world.Note("scaleform", message);
+  if (Simulation* simulation = Simulation::Active()) simulation->ReportGameFault(message);
+}
+
+}  // namespace
+
+// "scaleform": {"loadFrames": 5, "MP_BIG_MESSAGE_FREEMODE": {"loadFrames": "never"}}:
+// the frames from request to load for every movie, and for movies by name.
+void ScaleformModel::Configure(const ScenarioNode& root) {
+  auto world = root.Optional("world");
+  if (!world) return;
+  world->ExpectObject();
+  auto node = world->Optional("scaleform");
+  if (!node) return;
+  node->ExpectObject();
+  for (const std::string& key : node->Keys()) {
+    const ScenarioNode child = node->Child(key);
+    if (key == "loadFrames") {
+      defaultLoading = ReadLoading(child);
+      continue;
+    }
+    if (!child.IsObject()) {
+      child.Fail("expected the movie's settings {\"loadFrames\": ...}, got " +
+                 JsonTypeName(child.Json()));
+    }
+    loadingByName[key] = ReadLoading(child.Child("loadFrames"));
+  }
+}
+
+void ScaleformModel::BeginFrame(World& world) {
+  for (ScaleformMovie& movie : movies) {
+    if (movie.loaded || movie.released || !movie.loadFrame) continue;
+    if (world.clock.frame >= *movie.loadFrame) {
+      movie.loaded = true;
+      world.Note("scaleform", MovieName(movie) + " loaded");
+    }
+  }
+}
+
 void ScaleformModel::EndFrame(World& /*world*/) {}
 
-void RegisterScaleformNatives(HandlerTable& /*table*/) {}
+const ScaleformMovie* ScaleformModel::Find(std::int32_t handle) const {
+  if (handle < 1 || static_cast<std::size_t>(handle) > movies.size()) return nullptr;
+  return &movies[static_cast<std::size_t>(handle) - 1];
+}
+
+ScaleformMovie* ScaleformModel::Find(std::int32_t handle) {
+  return const_cast<ScaleformMovie*>(std::as_const(*this).Find(handle));
+}
+
+namespace {
+
+void RequestScaleformMovie(World& world, CallFrame& call) {
+  ScaleformModel& model = world.scaleform;
+  ScaleformMovie movie;
+  movie.handle = static_cast<std::int32_t>(model.movies.size() + 1);
+  movie.name = call.Text(0);
+  movie.requestedFrame = world.clock.frame;
+  const auto byName = model.loadingByName.find(movie.name);
+  const MovieLoading loading =
+      byName != model.loadingByName.end() ? byName->second : model.defaultLoading;
+  std::string when = "never loads";
+  if (loading.frames) {
+    movie.loadFrame = world.clock.frame + *loading.frames;
+    // A movie already in memory is there at once, within the request's frame.
+    movie.loaded = *loading.frames == 0;
+    when = movie.loaded ? "loaded at once" : "loads in frame " + std::to_string(*movie.loadFrame);
+  }
+  world.Note("scaleform", MovieName(movie) + " requested; " + when);
+  model.movies.push_back(std::move(movie));
+  call.ReturnInt(model.movies.back().handle);
+}
+
+void HasScaleformMovieLoaded(World& world, CallFrame& call) {
+  const ScaleformMovie* movie = world.scaleform.Find(call.Int(0));
+  call.ReturnBool(movie != nullptr && movie->loaded && !movie->released);
+}
+
+void BeginScaleformMovieMethod(World& world, CallFrame& call) {
+  ScaleformModel& model = world.scaleform;
+  const std::int32_t handle = call.Int(0);
+  const std::string method = call.Text(1);
+  if (model.methodOpen) {
+    world.Note("scaleform", "method " + model.pending.method + " was never ended: dropped");
+  }
+  model.methodOpen = false;
+  model.stringOpen = false;
+  const ScaleformMovie* movie = model.Find(handle);
+  if (movie == nullptr) {
+    world.Note("scaleform", "method " + method + " on movie handle " + std::to_string(handle) +
+                                ", which the game never gave out: ignored");
+    call.ReturnBool(false);
+    return;
+  }
+  if (movie->released) {
+    GameFault(world, "BEGIN_SCALEFORM_MOVIE_METHOD(" + std::to_string(handle) + ", " + method +
+                         ") on " + MovieName(*movie) + " after it was released");
+    call.ReturnBool(false);
+    return;
+  }
+  if (!movie->loaded) {
+    world.Note("scaleform",
+               "method " + method + " on " + MovieName(*movie) + " before it has loaded: ignored");
+    call.ReturnBool(false);
+    return;
+  }
+  model.methodOpen = true;
+  model.methodMovie = handle;
+  model.pending = ScaleformMethodCall{world.clock.frame, method, {}};
+  call.ReturnBool(true);
+}
+
+void ScaleformMovieMethodAddParamInt(World& world, CallFrame& call) {
+  ScaleformModel& model = world.scaleform;
+  if (!model.methodOpen) {
+    world.Note("scaleform", "integer parameter outside a method call: ignored");
+    return;
+  }
+  ScaleformParam param;
+  param.integer = call.Int(0);
+  model.pending.params.push_back(param);
+}
+
+void BeginTextCommandScaleformString(World& world, CallFrame& call) {
+  ScaleformModel& model = world.scaleform;
+  if (!model.methodOpen) {
+    world.Note("scaleform", "string parameter outside a method call: ignored");
+    return;
+  }
+  if (model.stringOpen) world.Note("scaleform", "string parameter never ended: dropped");
+  model.stringOpen = true;
+  model.stringEntryNull = call.Raw(0) == 0;
+  model.stringEntry = model.stringEntryNull ? std::string() : std::string(call.Text(0));
+  model.stringComponents.clear();
+}
+
+// A label shows its text in the current language; a label the game lacks
+// shows its own key, as the game prints unknown labels.
+std::string LabelText(const World& world, const std::string& key) {
+  const std::string* text = world.labels.Find(world.drawing.language, key);
+  return text != nullptr ? *text : key;
+}
+
+void AddTextComponentSubstringTextLabel(World& world, CallFrame& call) {
+  ScaleformModel& model = world.scaleform;
+  if (!model.stringOpen) {
+    world.Note("scaleform",
+               std::string("text label ") + call.Text(0) + " outside a text command: ignored");
+    return;
+  }
+  model.stringComponents.push_back(LabelText(world, call.Text(0)));
+}
+
+void EndTextCommandScaleformString(World& world, CallFrame& /*call*/) {
+  ScaleformModel& model = world.scaleform;
+  if (!model.stringOpen) {
+    world.Note("scaleform", "end of a string parameter that was never begun: ignored");
+    return;
+  }
+  model.stringOpen = false;
+  ScaleformParam param;
+  param.kind = ScaleformParam::Kind::String;
+  param.nullEntry = model.stringEntryNull;
+  if (model.stringEntryNull) {
+    world.Note("scaleform", "string parameter begun with a null text entry: shown empty");
+  } else if (model.stringEntry == "STRING") {
+    // "STRING" is the entry that shows its components one after another.
+    for (const std::string& component : model.stringComponents) param.text += component;
+  } else if (!model.stringEntry.empty()) {
+    param.text = LabelText(world, model.stringEntry);
+  }
+  model.pending.params.push_back(std::move(param));
+}
+
+void EndScaleformMovieMethod(World& world, CallFrame& /*call*/) {
+  ScaleformModel& model = world.scaleform;
+  if (!model.methodOpen) {
+    world.Note("scaleform", "end of a method call that was never begun: ignored");
+    return;
+  }
+  if (model.stringOpen) world.Note("scaleform", "string parameter never ended: dropped");
+  model.methodOpen = false;
+  model.stringOpen = false;
+  ScaleformMovie* movie = model.Find(model.methodMovie);
+  if (movie == nullptr) return;
+  const ScaleformMethodCall& call = model.pending;
+  if (call.method == "RESET_MOVIE") {
+    movie->shardShown = false;
+    movie->shardTitle.clear();
+    movie->shardMessage.clear();
+  } else if (std::string_view(call.method).starts_with("SHOW_SHARD_")) {
+    // A shard shows its first string as the title and its second as the message.
+    std::vector<std::string> strings;
+    for (const ScaleformParam& p : call.params) {
+      if (p.kind == ScaleformParam::Kind::String) strings.push_back(p.text);
+    }
+    movie->shardShown = true;
+    movie->shardTitle = strings.size() > 0 ? strings[0] : std::string();
+    movie->shardMessage = strings.size() > 1 ? strings[1] : std::string();
+  }
+  world.Note("scaleform", MovieName(*movie) + ": " + Describe(call));
+  movie->methods.push_back(call);
+}
+
+void DrawScaleformMovieFullscreen(World& world, CallFrame& call) {
+  ScaleformModel& model = world.scaleform;
+  const std::int32_t handle = call.Int(0);
+  ScaleformMovie* movie = model.Find(handle);
+  if (movie == nullptr) {
+    // The game draws nothing for a handle it never gave out.
+    if (model.notedUnknownDraws.insert(handle).second) {
+      world.Note("scaleform", "full-screen draw of movie handle " + std::to_string(handle) +
+                                  ", which the game never gave out: nothing drawn");
+    }
+    return;
+  }
+  if (movie->released) {
+    GameFault(world, "DRAW_SCALEFORM_MOVIE_FULLSCREEN(" + std::to_string(handle) + ") of " +
+                         MovieName(*movie) + " after it was released in frame " +
+                         std::to_string(movie->releasedFrame));
+    return;
+  }
+  if (!movie->loaded) {
+    if (!movie->notedDrawBeforeLoad) {
+      movie->notedDrawBeforeLoad = true;
+      world.Note("scaleform", "full-screen draw of " + MovieName(*movie) +
+                                  " before it has loaded: nothing drawn");
+    }
+    return;
+  }
+  DrawItem item;
+  item.kind = DrawKind::Movie;
+  item.x = 0.5F;
+  item.y = 0.5F;
+  item.width = 1.0F;
+  item.height = 1.0F;
+  item.colour = Colour{call.Int(1), call.Int(2), call.Int(3), call.Int(4)};
+  item.texture = movie->name;
+  if (movie->shardShown) {
+    item.text = movie->shardTitle;
+    item.components = {movie->shardTitle, movie->shardMessage};
+  }
+  AddDrawItem(world, std::move(item));
+  if (movie->timesDrawn++ == 0) {
+    movie->firstDrawnFrame = world.clock.frame;
+    world.Note("scaleform",
+               MovieName(*movie) + " drawn full-screen for the first time" +
+                   (movie->shardShown ? ", showing the shard " + Quoted(movie->shardTitle)
+                                      : std::string()));
+  }
+  movie->lastDrawnFrame = world.clock.frame;
+}
+
+// The handle travels by address; the game clears the caller's copy.
+void SetScaleformMovieAsNoLongerNeeded(World& world, CallFrame& call) {
+  ScaleformModel& model = world.scaleform;
+  std::int32_t* handle = call.IntPtr(0);
+  ScaleformMovie* movie = model.Find(*handle);
+  if (movie == nullptr) {
+    world.Note("scaleform", "release of movie handle " + std::to_string(*handle) +
+                                ", which the game never gave out: ignored");
+    return;
+  }
+  if (movie->released) {
+    world.Note("scaleform", MovieName(*movie) + " released again: ignored");
+  } else {
+    movie->released = true;
+    movie->releasedFrame = world.clock.frame;
+    if (model.methodOpen && model.methodMovie == movie->handle) {
+      model.methodOpen = false;
+      model.stringOpen = false;
+    }
+    world.Note("scaleform", MovieName(*movie) + " released");
+  }
+  *handle = 0;
+}
+
+}  // namespace
+
+void RegisterScaleformNatives(HandlerTable& table) {
+  table.Set(0x11FE353CF9733E6F, RequestScaleformMovie);
+  table.Set(0x85F01B8D5B90570E, HasScaleformMovieLoaded);
+  table.Set(0xF6E48914C7A8694E, BeginScaleformMovieMethod);
+  table.Set(0xC6796A8FFA375E53, EndScaleformMovieMethod);
+  table.Set(0x80338406F3475E55, BeginTextCommandScaleformString);
+  table.Set(0xC63CD5D2920ACBE7, AddTextComponentSubstringTextLabel);
+  table.Set(0x362E2D3FE93A9959, EndTextCommandScaleformString);
+  table.Set(0xC3D0841A0CC546A6, ScaleformMovieMethodAddParamInt);
+  table.Set(0x0DF606929C105BE1, DrawScaleformMovieFullscreen);
+  table.Set(0x1D132D614DD86811, SetScaleformMovieAsNoLongerNeeded);
+}
 
 bool ParseScaleformEvent(const ScenarioNode& /*event*/, EventList& /*out*/) { return false; }
 

@@ -1,14 +1,88 @@
-// Scaleform movies: requests, loading, method calls and full-screen drawing.
+// Scaleform movies: requests and their handles, loading some frames later (or
+// never), method calls with their parameters and text strings, full-screen
+// drawing (into the frame's draw list), and release.
+//
+// Scenario settings, optional, under "world":
+//   "scaleform": {
+//     "loadFrames": 5,                                   // frames from request to loaded, or
+//     "never" "MP_BIG_MESSAGE_FREEMODE": {"loadFrames": 30}      // the same for one movie by name
+//   }
 #pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "sim/game/handlers.h"
 
 namespace sim {
 
+struct ScaleformParam {
+  enum class Kind { Int, String };
+  Kind kind = Kind::Int;
+  std::int32_t integer = 0;
+  std::string text;        // a string parameter as the movie shows it
+  bool nullEntry = false;  // the string command was begun with a null text entry
+};
+
+struct ScaleformMethodCall {
+  std::int64_t frame = 0;
+  std::string method;
+  std::vector<ScaleformParam> params;  // in the order they were added
+};
+
+struct ScaleformMovie {
+  std::int32_t handle = 0;
+  std::string name;
+  std::int64_t requestedFrame = 0;
+  std::optional<std::int64_t> loadFrame;  // frame it loads in; none when it never does
+  bool loaded = false;
+  bool released = false;
+  std::vector<ScaleformMethodCall> methods;  // completed method calls, in order
+  // What a SHOW_SHARD_... method last put on screen; cleared by RESET_MOVIE.
+  bool shardShown = false;
+  std::string shardTitle;
+  std::string shardMessage;
+  std::int64_t releasedFrame = -1;
+  std::int64_t timesDrawn = 0;
+  std::int64_t firstDrawnFrame = -1;
+  std::int64_t lastDrawnFrame = -1;
+  bool notedDrawBeforeLoad = false;  // the timeline tells of such a draw once
+};
+
+// How many frames after its request a movie loads; none means never.
+struct MovieLoading {
+  std::optional<std::int64_t> frames;
+};
+
 struct ScaleformModel {
+  MovieLoading defaultLoading{5};
+  std::map<std::string, MovieLoading> loadingByName;
+
+  std::vector<ScaleformMovie> movies;        // by handle: handle n is movies[n - 1]
+  std::set<std::int32_t> notedUnknownDraws;  // handles whose draw the timeline told of
+
+  // The method call being built between BEGIN_ and END_SCALEFORM_MOVIE_METHOD.
+  bool methodOpen = false;
+  std::int32_t methodMovie = 0;
+  ScaleformMethodCall pending;
+  // The string parameter being built between BEGIN_ and END_TEXT_COMMAND_SCALEFORM_STRING.
+  bool stringOpen = false;
+  bool stringEntryNull = false;
+  std::string stringEntry;
+  std::vector<std::string> stringComponents;
+
   void Configure(const ScenarioNode& root);
+  // Loads what is due.
   void BeginFrame(World& world);
   void EndFrame(World& world);
+
+  // The movie with this handle, or nullptr for a handle never given out.
+  ScaleformMovie* Find(std::int32_t handle);
+  const ScaleformMovie* Find(std::int32_t handle) const;
 };
 
 void RegisterScaleformNatives(HandlerTable& table);

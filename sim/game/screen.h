@@ -1,14 +1,44 @@
-// Screen fades: fading out, faded out, fading in, faded in.
+// Screen fades: fading out, faded out, fading in, faded in. A fade runs in
+// game time and is advanced at the start of each frame, before the script
+// sees the frame; the script and the game's own death sequence start fades.
+//
+// Events, the game fading by itself: {"frame": 200, "fadeOut": 1000} and
+// {"frame": 260, "fadeIn": 500} (durations in ms).
 #pragma once
+
+#include <cstdint>
+#include <string>
 
 #include "sim/game/handlers.h"
 
 namespace sim {
 
+enum class FadeState { FadedIn, FadingOut, FadedOut, FadingIn };
+const char* FadeStateName(FadeState state);
+
 struct ScreenModel {
+  FadeState fade = FadeState::FadedIn;
+  float level = 0.0F;            // 0 = clear, 1 = black, as of the latest update
+  float fadeFromLevel = 0.0F;    // the level the current fade started from
+  std::int64_t fadeStartMs = 0;  // game time the current fade started
+  std::int32_t fadeDurationMs = 0;
+  std::string fadeBy;               // who started the current or last fade: "script" or "game"
+  std::int64_t fadeDoneFrame = -1;  // frame in which the last fade completed
+
   void Configure(const ScenarioNode& root);
+  // Advances a running fade to the frame's game time.
   void BeginFrame(World& world);
   void EndFrame(World& world);
+
+  // A fade runs from the current level to black (or clear) over `ms`; one of
+  // 0 ms (or less) completes at once, in the call. A fade towards the state
+  // the screen is already fully in changes nothing.
+  void StartFadeOut(World& world, std::int32_t ms, const char* by);
+  void StartFadeIn(World& world, std::int32_t ms, const char* by);
+
+ private:
+  void Start(World& world, bool out, std::int32_t ms, const char* by);
+  void Complete(World& world);
 };
 
 void RegisterScreenNatives(HandlerTable& table);

@@ -17,6 +17,7 @@ void World::Configure(const ScenarioNode& root) {
   screen.Configure(root);
   scaleform.Configure(root);
   controls.Configure(root);
+  labels.Configure(root);
 }
 
 void World::BeginFrame() {
@@ -56,6 +57,7 @@ const HandlerTable& World::Handlers() {
     RegisterScreenNatives(t);
     RegisterScaleformNatives(t);
     RegisterControlsNatives(t);
+    RegisterLabelsNatives(t);
     return t;
   }();
   return table;

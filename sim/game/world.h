@@ -11,6 +11,7 @@
 #include "sim/game/feed.h"
 #include "sim/game/game_state.h"
 #include "sim/game/handlers.h"
+#include "sim/game/labels.h"
 #include "sim/game/player.h"
 #include "sim/game/scaleform.h"
 #include "sim/game/screen.h"
@@ -20,10 +21,10 @@
 namespace sim {
 
 struct Clock {
-  std::int64_t frame = 0;      // frames since the script first ran
-  std::int64_t nowMs = 0;      // unwrapped game time in ms
-  std::int32_t gameTimer = 0;  // what GET_GAME_TIMER answers: nowMs wrapped to 32 bits
-  std::int32_t frameCount = 0; // what GET_FRAME_COUNT answers
+  std::int64_t frame = 0;       // frames since the script first ran
+  std::int64_t nowMs = 0;       // unwrapped game time in ms
+  std::int32_t gameTimer = 0;   // what GET_GAME_TIMER answers: nowMs wrapped to 32 bits
+  std::int32_t frameCount = 0;  // what GET_FRAME_COUNT answers
 };
 
 class World {
@@ -37,6 +38,7 @@ class World {
   ScreenModel screen;
   ScaleformModel scaleform;
   ControlsModel controls;
+  LabelsModel labels;
   Timeline timeline;
 
   // Reads every area's settings from the scenario.
