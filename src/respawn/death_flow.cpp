@@ -1,9 +1,246 @@
 #include "src/respawn/death_flow.h"
 
+#include <cmath>
+#include <string>
+
+#include "src/host/host_api.h"
+#include "src/host/natives.h"
+#include "src/hud/panel.h"
+#include "src/respawn/event_timers.h"
+#include "src/respawn/revive_player.h"
+#include "src/spawn/random.h"
+
 namespace rebound {
 
-// Placeholder until the respawn state machine lands: the loop runs, the tick
-// does nothing.
-void TickDeathFlow() {}
+using namespace natives;
+
+DeathFlow deathFlow;
+
+namespace {
+
+// ---- Timing, points and geometry of the flow ----------------------------------
+constexpr std::int32_t kStageTimer = 0;     // phases of the sequence
+constexpr std::int32_t kProgressTimer = 1;  // paces the bar's own filling
+constexpr std::int32_t kDeathPauseMs = 300;
+constexpr std::int32_t kShardDelayMs = 400;
+constexpr std::int32_t kProgressStepMs = 60;
+constexpr std::int32_t kPointsPerTap = 4;
+constexpr std::int32_t kPointsPerStep = 1;
+constexpr std::int32_t kRespawnThreshold = 100;
+constexpr std::int32_t kRespawnPad = 0;
+constexpr std::int32_t kRespawnControl = 223;
+constexpr std::int32_t kFadeMs = 1500;
+constexpr double kBarWidth = 0.069;
+constexpr double kBarLeftEdge = 0.8785;
+constexpr float kSearchOffset = 100.0F;  // metres from the place of death
+constexpr float kSpawnDistanceLimit = 300.0F;
+constexpr const char* kShardMovie = "MP_BIG_MESSAGE_FREEMODE";
+constexpr const char* kShardTitleLabel = "RESPAWN_W";
+constexpr const char* kBarLabel = "KS_RESPAWN_B";
+
+bool StageTimerPast(std::int32_t id, std::int32_t ms) {
+  return EventTimerElapsed(FindEventTimer(id)) > ms;
+}
+
+void EnterDeath() {
+  DeathFlow& flow = deathFlow;
+  DISPLAY_HUD(true);
+  DISPLAY_RADAR(true);
+  PAUSE_DEATH_ARREST_RESTART(true);
+  flow.movieHandle = REQUEST_SCALEFORM_MOVIE(kShardMovie);
+  flow.shardHidden = true;
+  StartEventTimer(kStageTimer);
+  StartEventTimer(kProgressTimer);
+  const NativeVector3 where = GET_ENTITY_COORDS(PLAYER_PED_ID(), true);
+  flow.deathPosition = Vector3(where.x, where.y, where.z);
+  flow.state = DeathFlowState::DeathPause;
+}
+
+// Holds the dead character at 1 health and the game in normal play, so the
+// game never starts its own death sequence.
+void KeepAlive() {
+  FORCE_GAME_STATE_PLAYING();
+  NATIVE_0x5A7F62FDA59759BD();
+  NATIVE_0x7669F9E39DC17063();
+  REVIVE_INJURED_PED(PLAYER_PED_ID());
+  SET_ENTITY_HEALTH(PLAYER_PED_ID(), 1, 0);
+  SET_TIME_SCALE(1.0F);
+}
+
+void StepDeathPause() {
+  if (!StageTimerPast(kStageTimer, kDeathPauseMs)) return;
+  StartEventTimer(kStageTimer);
+  deathFlow.state = DeathFlowState::ShardDelay;
+}
+
+void FillShard(std::int32_t movie) {
+  BEGIN_SCALEFORM_MOVIE_METHOD(movie, "RESET_MOVIE");
+  END_SCALEFORM_MOVIE_METHOD();
+  BEGIN_SCALEFORM_MOVIE_METHOD(movie, "SHOW_SHARD_WASTED_MP_MESSAGE");
+  BEGIN_TEXT_COMMAND_SCALEFORM_STRING("STRING");
+  ADD_TEXT_COMPONENT_SUBSTRING_TEXT_LABEL(kShardTitleLabel);
+  END_TEXT_COMMAND_SCALEFORM_STRING();
+  // The message line stays empty: the game answers whether a null text counts
+  // as empty, and the line is opened with the empty text or with none.
+  const std::int32_t nullIsEmpty = NATIVE_0xCA042B6957743895(0);
+  BEGIN_TEXT_COMMAND_SCALEFORM_STRING(nullIsEmpty != 0 ? "" : nullptr);
+  END_TEXT_COMMAND_SCALEFORM_STRING();
+  SCALEFORM_MOVIE_METHOD_ADD_PARAM_INT(0);
+  SCALEFORM_MOVIE_METHOD_ADD_PARAM_INT(0);
+  SCALEFORM_MOVIE_METHOD_ADD_PARAM_INT(0);
+  END_SCALEFORM_MOVIE_METHOD();
+}
+
+void CreateRespawnBar() {
+  DeathFlow& flow = deathFlow;
+  flow.respawnBar = std::make_unique<HudBar>(std::string(), std::string());
+  HudBar& bar = *flow.respawnBar;
+  AppendToPanel(&bar);
+  bar.barFillColour = Rgba{224, 50, 52, 140};
+  bar.barBackColour = Rgba{83, 20, 26, 140};
+  bar.compact = true;
+  // Copied at once; a label the game lacks comes back as empty text.
+  std::string label = GET_FILENAME_FOR_AUDIO_CONVERSATION(kBarLabel);
+  bar.SetLabel(std::move(label));
+}
+
+void StepShardDelay() {
+  CancelFadeOut();
+  if (!StageTimerPast(kStageTimer, kShardDelayMs)) return;
+  // Nothing else of the flow runs while the movie loads: no keep-alive, no
+  // drawing; the fibre just yields a frame at a time.
+  while (!HAS_SCALEFORM_MOVIE_LOADED(deathFlow.movieHandle)) scriptWait(0);
+  FillShard(deathFlow.movieHandle);
+  deathFlow.shardHidden = false;
+  CreateRespawnBar();
+  deathFlow.state = DeathFlowState::BarFilling;
+}
+
+void ShowProgress(HudBar& bar, std::int32_t points) {
+  double fraction = points * 0.01;
+  if (fraction > 1.0) {
+    fraction = 1.0;
+  } else if (!(fraction >= 0.0)) {
+    fraction = 0.0;
+  }
+  bar.progress = fraction;
+  bar.fillWidth = fraction * kBarWidth;
+  bar.fillCentreX = bar.fillWidth * 0.5 + kBarLeftEdge;
+}
+
+void StepBarFilling() {
+  DeathFlow& flow = deathFlow;
+  CancelFadeOut();
+  if (IS_CONTROL_JUST_PRESSED(kRespawnPad, kRespawnControl)) flow.respawnProgress += kPointsPerTap;
+  if (flow.respawnBar) ShowProgress(*flow.respawnBar, flow.respawnProgress);
+  DrawPanelFrame();
+  if (StageTimerPast(kProgressTimer, kProgressStepMs)) {
+    StartEventTimer(kProgressTimer);
+    flow.respawnProgress += kPointsPerStep;
+  }
+  if (flow.respawnProgress > kRespawnThreshold) {
+    DO_SCREEN_FADE_OUT(kFadeMs);
+    StartEventTimer(kStageTimer);
+    flow.state = DeathFlowState::Respawning;
+  }
+}
+
+// A point kSearchOffset metres from the place of death in a random direction,
+// at the same height. Two draws of exactly 0.5 give no direction at all: the
+// centre is then the place of death itself.
+Vector3 SearchCentre(const Vector3& death) {
+  float a = RandomFloat01() - 0.5F;
+  float b = RandomFloat01() - 0.5F;
+  const float length = std::sqrt(b * b + a * a);
+  if (length != 0.0F) {
+    a = a * (1.0F / length);
+    b = b * (1.0F / length);
+  }
+  return Vector3(a * kSearchOffset + death.x, b * kSearchOffset + death.y, death.z);
+}
+
+void StepRespawning() {
+  DeathFlow& flow = deathFlow;
+  if (!IS_SCREEN_FADED_OUT()) return;
+
+  const float searchZ = flow.deathPosition.z;
+  const Vector3 centre = SearchCentre(flow.deathPosition);
+  flow.spawnPoint = FindSpawnPoint(centre, searchZ);
+  const Vector3& death = flow.deathPosition;
+  const Vector3& spawn = flow.spawnPoint.position;
+  const float distance = VDIST(death.x, death.y, death.z, spawn.x, spawn.y, spawn.z);
+  // Too far (or no answer at all, a NaN): the place of death is safer.
+  if (!(distance <= kSpawnDistanceLimit)) {
+    flow.spawnPoint.position = flow.deathPosition;
+    flow.spawnPoint.rotation = Vector3(0.0F, 0.0F, 0.0F);
+  }
+
+  SET_GAME_PAUSED(true);
+  NATIVE_0x80C8B1846639BB19(0);
+  SET_TIME_SCALE(1.0F);
+  FORCE_GAME_STATE_PLAYING();
+  RevivePlayer();
+  scriptWait(1);
+  FORCE_GAME_STATE_PLAYING();
+  const Vector3& target = flow.spawnPoint.position;
+  SET_ENTITY_COORDS(PLAYER_PED_ID(), target.x, target.y, target.z, true, false, false, false);
+  SET_ENTITY_HEADING(PLAYER_PED_ID(), flow.spawnPoint.rotation.z);
+  SET_POLICE_IGNORE_PLAYER(PLAYER_ID(), false);
+  SET_SCALEFORM_MOVIE_AS_NO_LONGER_NEEDED(&flow.movieHandle);
+  flow.movieHandle = -1;
+  // The panel lets go of the bar before the bar goes.
+  EmptyPanel();
+  flow.respawnBar.reset();
+  SET_FADE_IN_AFTER_DEATH_ARREST(false);
+  SET_FADE_OUT_AFTER_ARREST(false);
+  SET_FADE_OUT_AFTER_DEATH(false);
+  SET_GAME_PAUSED(false);
+  DISPLAY_HUD(true);
+  DISPLAY_RADAR(true);
+  ANIMPOSTFX_STOP_ALL();
+  DO_SCREEN_FADE_IN(kFadeMs);
+  scriptWait(10);
+  PAUSE_DEATH_ARREST_RESTART(false);
+  flow.respawnProgress = 0;
+  flow.state = DeathFlowState::Watching;
+}
+
+}  // namespace
+
+void CancelFadeOut() {
+  if (IS_SCREEN_FADING_OUT()) DO_SCREEN_FADE_IN(0);
+}
+
+void TickDeathFlow() {
+  DeathFlow& flow = deathFlow;
+  if (flow.state == DeathFlowState::Watching) {
+    const Ped ped = PLAYER_PED_ID();
+    if (GET_ENTITY_HEALTH(ped) >= 1) return;
+    EnterDeath();
+  }
+
+  KeepAlive();
+
+  switch (flow.state) {
+    case DeathFlowState::DeathPause:
+      StepDeathPause();
+      break;
+    case DeathFlowState::ShardDelay:
+      StepShardDelay();
+      break;
+    case DeathFlowState::BarFilling:
+      StepBarFilling();
+      break;
+    case DeathFlowState::Respawning:
+      StepRespawning();
+      break;
+    case DeathFlowState::Watching:
+      break;
+  }
+
+  if (flow.movieHandle != -1 && !flow.shardHidden) {
+    DRAW_SCALEFORM_MOVIE_FULLSCREEN(flow.movieHandle, 255, 255, 255, 255, 0);
+  }
+}
 
 }  // namespace rebound
