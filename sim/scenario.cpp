@@ -10,17 +10,23 @@ namespace sim {
 
 namespace {
 
-// The default run: the player is alive, takes a key press and later dies.
+// The default run: the player dies in the street, taps the respawn control a
+// few times while the bar fills, and comes back about 100 m away.
 constexpr std::string_view kDefaultScenario = R"({
-  "name": "default",
+  "name": "death, a few taps and a respawn",
   "fps": 60,
-  "frames": 600,
+  "frames": 720,
   "startGameTime": 100000,
-  "player": { "health": 200, "maxHealth": 200, "position": [-75.0, -818.0, 326.0] },
+  "player": { "health": 200, "maxHealth": 200, "position": [215.0, -810.0, 30.7], "heading": 90.0 },
+  "world": {
+    "spawnSearch": { "frames": 10, "outcome": "complete",
+                     "results": [[290.0, -760.0, 29.5], [150.0, -880.0, 30.1], [230.0, -910.0, 30.4]] }
+  },
   "events": [
-    { "frame": 30, "key": { "code": 65, "scanCode": 30 } },
-    { "frame": 32, "key": { "code": 65, "scanCode": 30, "wasDownBefore": 1, "isUp": 1 } },
-    { "frame": 120, "health": 0 }
+    { "frame": 30, "key": { "code": 87, "scanCode": 17 } },
+    { "frame": 34, "key": { "code": 87, "scanCode": 17, "wasDownBefore": 1, "isUp": 1 } },
+    { "frame": 60, "health": 0 },
+    { "from": 180, "to": 300, "tapEveryFrames": 15, "control": 223 }
   ]
 })";
 
@@ -78,10 +84,9 @@ Scenario Scenario::Parse(const std::string& fileName, std::string_view text) {
   check.Configure(root);
   s.document->RejectUnknownFields();
 
-  std::stable_sort(s.events.begin(), s.events.end(),
-                   [](const ScheduledEvent& a, const ScheduledEvent& b) {
-                     return a.frame < b.frame;
-                   });
+  std::stable_sort(
+      s.events.begin(), s.events.end(),
+      [](const ScheduledEvent& a, const ScheduledEvent& b) { return a.frame < b.frame; });
   return s;
 }
 

@@ -126,6 +126,8 @@ void Simulation::RaiseFault(const std::string& message) {
   }
 }
 
+void Simulation::ReportGameFault(const std::string& message) { RaiseFault(message); }
+
 void Simulation::RecordHost(const std::string& name, std::vector<TraceValue> values) {
   if (!options_.recordTrace) return;
   TraceEntry e;
@@ -371,7 +373,8 @@ std::uint64_t* Simulation::HostNativeCall() {
           entry.args.push_back(TraceValue::Bool(slot != 0));
           break;
         case ArgKind::Float:
-          entry.args.push_back(TraceValue::Float(std::bit_cast<float>(static_cast<std::uint32_t>(slot))));
+          entry.args.push_back(
+              TraceValue::Float(std::bit_cast<float>(static_cast<std::uint32_t>(slot))));
           break;
         case ArgKind::Text:
         case ArgKind::TextOrNull:
@@ -408,6 +411,7 @@ std::uint64_t* Simulation::HostNativeCall() {
       }
     }
     if (sig->result != ResultKind::None) entry.result = DecodeResult(*sig);
+    flow_.OnNative(world_, entry);
     trace_.Add(std::move(entry));
   }
   return result_;
@@ -420,7 +424,8 @@ void Simulation::ApplyEvent(const ScheduledEvent& event) {
     return;
   }
   std::vector<TraceValue> values;
-  for (std::uint32_t v : event.keyArgs) values.push_back(TraceValue::Int(static_cast<std::int32_t>(v)));
+  for (std::uint32_t v : event.keyArgs)
+    values.push_back(TraceValue::Int(static_cast<std::int32_t>(v)));
   values[0] = TraceValue::Int(event.keyArgs[0]);
   RecordHost("keyboard", std::move(values));
   if (keyboardHandler_ == nullptr) {
@@ -465,6 +470,7 @@ void Simulation::StepFrame() {
     StartOrResumeScript();
     world_.EndFrame();
   }
+  flow_.OnFrameEnd(world_, f, callsPerFrame_.back());
   ++framesRun_;
 }
 
@@ -480,7 +486,8 @@ RunSummary Simulation::Summary() const {
   s.frames = framesRun_;
   s.gameTimeMs = framesRun_ == 0 ? 0 : (framesRun_ * 1000) / scenario_.fps;
   s.nativeCalls = nativeCalls_;
-  for (std::uint32_t n : callsPerFrame_) s.maxCallsInFrame = std::max<std::uint64_t>(s.maxCallsInFrame, n);
+  for (std::uint32_t n : callsPerFrame_)
+    s.maxCallsInFrame = std::max<std::uint64_t>(s.maxCallsInFrame, n);
   s.fault = Fault();
   return s;
 }

@@ -13,6 +13,7 @@
 
 #include "sim/call.h"
 #include "sim/fibre.h"
+#include "sim/flow_observer.h"
 #include "sim/game/world.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
@@ -60,6 +61,7 @@ class Simulation {
   bool Run();
 
   World& GetWorld() { return world_; }
+  const World& GetWorld() const { return world_; }
   const Trace& GetTrace() const { return trace_; }
   Trace& GetTrace() { return trace_; }
   const Scenario& GetScenario() const { return scenario_; }
@@ -69,9 +71,14 @@ class Simulation {
   // Native calls made in each frame run so far.
   const std::vector<std::uint32_t>& CallsPerFrame() const { return callsPerFrame_; }
   std::int64_t FramesRun() const { return framesRun_; }
+  // The respawn flow as the player sees it (needs the trace recorded).
+  const FlowObserver& Flow() const { return flow_; }
 
   // The simulation that the host functions reach; one at a time.
   static Simulation* Active();
+  // A native handler's way to stop the run where the real game would crash
+  // (for example an index out of range); on the script fibre it does not return.
+  void ReportGameFault(const std::string& message);
 
   // Host functions, reached through the exported C symbols.
   void HostScriptRegister(void* module, ScriptEntry entry);
@@ -101,6 +108,7 @@ class Simulation {
   SimOptions options_;
   World world_;
   Trace trace_;
+  FlowObserver flow_;
 
   // Loaded module.
   void* module_ = nullptr;

@@ -2,19 +2,23 @@
 // prints what happens and writes the trace of every call.
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "sim/native_table.h"
+#include "sim/report.h"
 #include "sim/simulation.h"
+#include "sim/svg.h"
 
 namespace {
 
@@ -30,13 +34,21 @@ Run options:
   --no-plugin       run the game without the plug-in, to see what it does alone
   --frames N        run N frames instead of the scenario's own count
   --trace FILE      write every native call and host event as JSON Lines
+  --frames-svg DIR  write pictures of what was drawn as DIR/frame-NNNNN.svg
+  --svg-frames LIST which frames to picture: "0,60,120", "every:N" or
+                    "drawn" (every frame that drew anything); default every:30
+  --report FILE     write an HTML report: the deaths and respawns with their
+                    figures, pictures of the key frames and the timeline
   --quiet           print nothing but errors
   -h, --help        show this help
 
 The run stops with an error, and rebound-sim exits with status 1, when the
 plug-in does something the real host or game would not accept: an unknown
 native, a wrong argument count or slot, a null text, or a native or
-scriptWait called outside the script fibre. A scenario with a mistake stops
+scriptWait called outside the script fibre, a sprite from a texture
+dictionary that is not loaded, or a text command opened twice, closed
+unopened, given a component outside it, a component over 99 bytes or a
+component freed before the command was closed. A scenario with a mistake stops
 the run before it starts (status 2).
 )";
 
@@ -47,6 +59,9 @@ struct Options {
   bool noPlugin = false;
   std::optional<std::int64_t> frames;
   std::optional<std::string> trace;
+  std::optional<std::string> framesSvg;
+  std::optional<sim::FramePick> svgFrames;
+  std::optional<std::string> report;
   bool quiet = false;
   bool json = false;
 };
@@ -88,6 +103,14 @@ Options ParseArgs(int argc, char** argv) {
       o.frames = n;
     } else if (a == "--trace") {
       o.trace = value(a);
+    } else if (a == "--report") {
+      o.report = value(a);
+    } else if (a == "--frames-svg") {
+      o.framesSvg = value(a);
+    } else if (a == "--svg-frames") {
+      std::string error;
+      o.svgFrames = sim::ParseFramePick(value(a), error);
+      if (!o.svgFrames) UsageError("--svg-frames: " + error);
     } else if (a == "--quiet" || a == "-q") {
       o.quiet = true;
     } else {
@@ -95,6 +118,7 @@ Options ParseArgs(int argc, char** argv) {
     }
   }
   if (o.noPlugin && o.plugin) UsageError("--plugin and --no-plugin exclude each other");
+  if (o.svgFrames && !o.framesSvg) UsageError("--svg-frames needs --frames-svg DIR");
   return o;
 }
 
@@ -118,9 +142,8 @@ int ListNatives(bool json) {
   for (const auto& n : table) {
     std::string args;
     for (auto k : n.args) args += (args.empty() ? "" : ", ") + std::string(sim::ArgKindName(k));
-    std::printf("%s  %-44s (%s) -> %s\n", sim::HexHash(n.hash).c_str(),
-                std::string(n.name).c_str(), args.c_str(),
-                std::string(sim::ResultKindName(n.result)).c_str());
+    std::printf("%s  %-44s (%s) -> %s\n", sim::HexHash(n.hash).c_str(), std::string(n.name).c_str(),
+                args.c_str(), std::string(sim::ResultKindName(n.result)).c_str());
   }
   std::printf("%zu natives\n", table.size());
   return 0;
@@ -175,6 +198,68 @@ bool WriteFileAtomically(const std::string& path, const std::function<void(std::
   return true;
 }
 
+// One SVG picture per chosen frame of what the game drew in it.
+bool WriteFramePictures(const sim::Simulation& simulation, const std::string& dir,
+                        const std::optional<sim::FramePick>& chosen, bool quiet) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) {
+    std::cerr << "rebound-sim: cannot create " << dir << ": " << ec.message() << "\n";
+    return false;
+  }
+  std::string error;
+  const sim::FramePick pick =
+      chosen ? *chosen : *sim::ParseFramePick(sim::kDefaultFramePick, error);
+  const sim::DrawingModel& drawing = simulation.GetWorld().drawing;
+  const std::vector<std::int64_t> frames = sim::PickedFrames(pick, simulation.FramesRun(), drawing);
+  for (std::int64_t frame : frames) {
+    const std::string path = (std::filesystem::path(dir) / sim::SvgFileName(frame)).string();
+    if (!WriteFileAtomically(path, [&](std::ostream& out) {
+          sim::WriteFrameSvg(out, drawing.Frame(frame), frame);
+        })) {
+      return false;
+    }
+  }
+  if (!quiet) std::printf("%zu frame pictures written to %s\n", frames.size(), dir.c_str());
+  return true;
+}
+
+// Each death the plug-in took over, and what each phase of its flow cost.
+void PrintFlowSummary(const sim::Simulation& simulation) {
+  const sim::FlowObserver& flow = simulation.Flow();
+  const double msPerFrame = 1000.0 / simulation.GetScenario().fps;
+  std::printf("\n");
+  int n = 0;
+  for (const sim::DeathRecord& d : flow.Deaths()) {
+    ++n;
+    if (d.respawnFrame < 0) {
+      std::printf("Death %d at frame %lld: not respawned by the end of the run\n", n,
+                  static_cast<long long>(d.deathFrame));
+      continue;
+    }
+    const auto frames = d.respawnFrame - d.deathFrame;
+    std::printf(
+        "Death %d at frame %lld: shard at %lld, fade-out at %lld, respawned at %lld "
+        "(%lld frames, %.2f s; %d taps), placed %.1f m from the death (%s), heading %.1f\n",
+        n, static_cast<long long>(d.deathFrame), static_cast<long long>(d.shardFrame),
+        static_cast<long long>(d.fadeOutFrame), static_cast<long long>(d.respawnFrame),
+        static_cast<long long>(frames), static_cast<double>(frames) * msPerFrame / 1000.0, d.taps,
+        std::hypot(d.spawnPosition[0] - d.deathPosition[0], d.spawnPosition[1] - d.deathPosition[1],
+                   d.spawnPosition[2] - d.deathPosition[2]),
+        d.searchOutcome.c_str(), d.spawnHeading);
+  }
+  if (n == 0) std::printf("No death was taken over by the plug-in.\n");
+  std::printf("Native calls per frame by phase of the flow:\n");
+  for (std::size_t i = 0; i < sim::kFlowPhaseCount; ++i) {
+    const auto frames = flow.FramesIn()[i];
+    if (frames == 0) continue;
+    std::printf("  %-11s %6lld frames, %6.1f calls per frame on average, at most %u\n",
+                sim::FlowPhaseName(static_cast<sim::FlowPhase>(i)), static_cast<long long>(frames),
+                static_cast<double>(flow.CallsIn()[i]) / static_cast<double>(frames),
+                flow.MaxCallsIn()[i]);
+  }
+}
+
 int Run(const Options& o) {
   sim::Scenario scenario;
   try {
@@ -208,21 +293,42 @@ int Run(const Options& o) {
   ok = ok && !faultedBeforeUnload && !simulation.Faulted();
 
   if (o.trace) {
-    if (!WriteFileAtomically(*o.trace,
-                             [&](std::ostream& out) { simulation.GetTrace().WriteJsonLines(out); })) {
+    if (!WriteFileAtomically(
+            *o.trace, [&](std::ostream& out) { simulation.GetTrace().WriteJsonLines(out); })) {
+      return 1;
+    }
+  }
+
+  if (o.framesSvg && !WriteFramePictures(simulation, *o.framesSvg, o.svgFrames, o.quiet)) {
+    return 1;
+  }
+
+  if (o.report) {
+    const sim::DrawingModel& drawing = simulation.GetWorld().drawing;
+    const auto picture = [&drawing](std::int64_t frame) {
+      std::ostringstream svg;
+      sim::WriteFrameSvg(svg, drawing.Frame(frame), frame);
+      return svg.str();
+    };
+    if (!WriteFileAtomically(*o.report, [&](std::ostream& out) {
+          sim::WriteHtmlReport(out, simulation, picture);
+        })) {
       return 1;
     }
   }
 
   const sim::RunSummary s = simulation.Summary();
+  if (!o.quiet) PrintFlowSummary(simulation);
   if (!o.quiet) {
-    std::printf("\nSummary: %lld frames, %.3f s of game time, %llu native calls "
-                "(%.1f per frame on average, at most %llu in one frame)\n",
-                static_cast<long long>(s.frames), static_cast<double>(s.gameTimeMs) / 1000.0,
-                static_cast<unsigned long long>(s.nativeCalls),
-                s.frames > 0 ? static_cast<double>(s.nativeCalls) / static_cast<double>(s.frames) : 0.0,
-                static_cast<unsigned long long>(s.maxCallsInFrame));
+    std::printf(
+        "\nSummary: %lld frames, %.3f s of game time, %llu native calls "
+        "(%.1f per frame on average, at most %llu in one frame)\n",
+        static_cast<long long>(s.frames), static_cast<double>(s.gameTimeMs) / 1000.0,
+        static_cast<unsigned long long>(s.nativeCalls),
+        s.frames > 0 ? static_cast<double>(s.nativeCalls) / static_cast<double>(s.frames) : 0.0,
+        static_cast<unsigned long long>(s.maxCallsInFrame));
     if (o.trace) std::printf("Trace written to %s\n", o.trace->c_str());
+    if (o.report) std::printf("Report written to %s\n", o.report->c_str());
   }
   if (!ok) {
     std::cerr << "rebound-sim: run stopped: " << simulation.Fault() << "\n";

@@ -1,0 +1,202 @@
+// Every shipped scenario, run with the built plug-in module loaded the way the
+// real host loads it, and checked from what the game saw.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+
+#include "sim/simulation.h"
+
+namespace {
+
+std::string ScenarioPath(const std::string& name) {
+  return std::string(REBOUND_SOURCE_DIR) + "/scenarios/" + name + ".json";
+}
+
+struct ScenarioRun {
+  std::unique_ptr<sim::Simulation> simulation;
+
+  explicit ScenarioRun(const std::string& name, bool withPlugin = true) {
+    simulation = std::make_unique<sim::Simulation>(sim::Scenario::Load(ScenarioPath(name)));
+    if (withPlugin) {
+      EXPECT_TRUE(simulation->LoadPlugin(REBOUND_PLUGIN_PATH)) << simulation->Fault();
+    }
+    EXPECT_TRUE(simulation->Run()) << name << ": " << simulation->Fault();
+    if (withPlugin) simulation->UnloadPlugin();
+    EXPECT_FALSE(simulation->Faulted()) << simulation->Fault();
+  }
+
+  const sim::FlowObserver& Flow() const { return simulation->Flow(); }
+  const sim::World& World() const { return simulation->GetWorld(); }
+  const sim::Trace& Trace() const { return simulation->GetTrace(); }
+  const sim::DeathRecord& OnlyDeath() const {
+    EXPECT_EQ(Flow().Deaths().size(), 1U);
+    return Flow().Deaths().front();
+  }
+};
+
+double Distance(const double (&a)[3], const double (&b)[3]) {
+  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
+                   (a[2] - b[2]) * (a[2] - b[2]));
+}
+
+void ExpectRespawnedAliveAndReleased(const ScenarioRun& run) {
+  EXPECT_FALSE(run.World().player.dead);
+  EXPECT_EQ(run.World().player.health, run.World().player.maxHealth);
+  EXPECT_FALSE(run.World().player.frozen);
+  EXPECT_EQ(run.World().state.gameRestarts, 0) << "the game never restarted the player itself";
+  EXPECT_FALSE(run.World().state.deathArrestRestartPaused);
+  EXPECT_FALSE(run.World().state.gamePaused);
+  for (const auto& movie : run.World().scaleform.movies)
+    EXPECT_TRUE(movie.released) << movie.handle;
+}
+
+TEST(Scenarios, PlainDeathIsTakenOverAndRespawnedNearby) {
+  ScenarioRun run("plain-death");
+  const sim::DeathRecord& d = run.OnlyDeath();
+  EXPECT_EQ(d.deathFrame, 60);
+  ASSERT_GE(d.respawnFrame, 0);
+  EXPECT_LT(d.deathFrame, d.shardFrame);
+  EXPECT_LT(d.shardFrame, d.fadeOutFrame);
+  EXPECT_LT(d.fadeOutFrame, d.respawnFrame);
+  // More than 300 ms, then more than 400 ms, before the shard: at least 43 frames.
+  EXPECT_GE(d.shardFrame - d.deathFrame, 43);
+  EXPECT_EQ(d.searchOutcome, "search");
+  EXPECT_LE(Distance(d.deathPosition, d.spawnPosition), 300.0);
+  EXPECT_GE(d.spawnHeading, 0.0);
+  EXPECT_LE(d.spawnHeading, 180.0);
+  ExpectRespawnedAliveAndReleased(run);
+  EXPECT_EQ(run.World().player.position.x, static_cast<float>(d.spawnPosition[0]));
+  EXPECT_EQ(run.World().screen.level, 0.0) << "faded back in by the end";
+}
+
+TEST(Scenarios, TappingFillsTheBarSooner) {
+  const sim::DeathRecord p = ScenarioRun("plain-death").OnlyDeath();
+  ScenarioRun tapping("tapping");
+  const auto& t = tapping.OnlyDeath();
+  EXPECT_GT(t.taps, 10);
+  EXPECT_LT(t.fadeOutFrame - t.shardFrame, p.fadeOutFrame - p.shardFrame);
+  ExpectRespawnedAliveAndReleased(tapping);
+}
+
+TEST(Scenarios, LateMovieDelaysTheShardUntilItLoads) {
+  ScenarioRun run("late-movie");
+  const auto& d = run.OnlyDeath();
+  const auto& movie = run.World().scaleform.movies.at(0);
+  ASSERT_TRUE(movie.loadFrame.has_value());
+  EXPECT_EQ(d.shardFrame, *movie.loadFrame);
+  // While the flow waits, the only native each frame is the load test.
+  for (std::int64_t f = d.deathFrame + 50; f < *movie.loadFrame; ++f) {
+    std::size_t natives = 0;
+    for (const auto& e : run.Trace().Entries()) {
+      if (e.frame == f && e.native != nullptr) {
+        ++natives;
+        EXPECT_EQ(e.native->name, "HAS_SCALEFORM_MOVIE_LOADED") << f;
+      }
+    }
+    EXPECT_EQ(natives, 1U) << f;
+  }
+  ExpectRespawnedAliveAndReleased(run);
+}
+
+TEST(Scenarios, FailedSearchFallsBackToTheClosestRoadNodeWithHeadingZero) {
+  ScenarioRun run("road-node-fallback");
+  const auto& d = run.OnlyDeath();
+  EXPECT_EQ(d.searchOutcome, "road node");
+  EXPECT_EQ(d.spawnPosition[0], 260.0);
+  EXPECT_EQ(d.spawnPosition[1], -790.0);
+  EXPECT_EQ(d.spawnHeading, 0.0) << "the node's own heading is not used";
+  ExpectRespawnedAliveAndReleased(run);
+}
+
+TEST(Scenarios, BothFailingPlacesThePlayerWhereTheyDiedFacingNorth) {
+  ScenarioRun run("both-fail");
+  const auto& d = run.OnlyDeath();
+  EXPECT_EQ(d.searchOutcome, "place of death");
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(d.spawnPosition[i], d.deathPosition[i]) << i;
+  EXPECT_EQ(d.spawnHeading, 0.0);
+  EXPECT_GT(d.distance, 300.0) << "the zero position is far from the death";
+  ExpectRespawnedAliveAndReleased(run);
+}
+
+TEST(Scenarios, SpawnPointFartherThan300MetresIsReplacedByThePlaceOfDeath) {
+  ScenarioRun run("far-spawn");
+  const auto& d = run.OnlyDeath();
+  EXPECT_EQ(d.distance, 400.0);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(d.spawnPosition[i], d.deathPosition[i]) << i;
+  EXPECT_EQ(d.spawnHeading, 0.0);
+  ExpectRespawnedAliveAndReleased(run);
+}
+
+TEST(Scenarios, DeathAcrossTheTimerWrapKeepsItsTimings) {
+  sim::DeathRecord d;
+  {
+    ScenarioRun run("timer-wrap");
+    d = run.OnlyDeath();
+    ASSERT_GE(d.respawnFrame, 0);
+    bool wrapped = false;
+    for (const auto& e : run.Trace().Entries()) {
+      wrapped = wrapped || (e.frame > d.deathFrame && e.frame < d.shardFrame && e.time < 0);
+    }
+    EXPECT_TRUE(wrapped) << "the timer wrapped while the flow was timing its pauses";
+    ExpectRespawnedAliveAndReleased(run);
+  }
+  // The same frame counts as a death far from the wrap.
+  const sim::DeathRecord p = ScenarioRun("plain-death").OnlyDeath();
+  EXPECT_NEAR(static_cast<double>(d.shardFrame - d.deathFrame),
+              static_cast<double>(p.shardFrame - p.deathFrame), 1.0);
+  EXPECT_NEAR(static_cast<double>(d.fadeOutFrame - d.shardFrame),
+              static_cast<double>(p.fadeOutFrame - p.shardFrame), 2.0);
+}
+
+TEST(Scenarios, TwoDeathsRunTheWholeSequenceTwice) {
+  ScenarioRun run("two-deaths");
+  ASSERT_EQ(run.Flow().Deaths().size(), 2U);
+  for (const auto& d : run.Flow().Deaths()) {
+    EXPECT_GE(d.respawnFrame, 0);
+    EXPECT_GE(d.shardFrame, 0);
+  }
+  EXPECT_EQ(run.Trace().Count("REQUEST_SCALEFORM_MOVIE"), 2U);
+  EXPECT_EQ(run.World().scaleform.movies.size(), 2U);
+  ExpectRespawnedAliveAndReleased(run);
+}
+
+TEST(Scenarios, HealingOrKillingDuringTheFlowDoesNotStopIt) {
+  ScenarioRun run("healed-and-killed");
+  const auto& d = run.OnlyDeath();
+  EXPECT_GE(d.respawnFrame, 0);
+  ExpectRespawnedAliveAndReleased(run);
+}
+
+TEST(Scenarios, KeyboardMessagesThroughoutChangeNothing) {
+  const sim::DeathRecord p = ScenarioRun("plain-death").OnlyDeath();
+  ScenarioRun keys("keyboard-throughout");
+  EXPECT_GT(keys.Trace().Count("keyboard"), 40U);
+  const auto& k = keys.OnlyDeath();
+  EXPECT_EQ(k.shardFrame, p.shardFrame);
+  EXPECT_EQ(k.fadeOutFrame, p.fadeOutFrame);
+  ExpectRespawnedAliveAndReleased(keys);
+}
+
+TEST(Scenarios, WithoutThePluginTheGameRestartsThePlayerItself) {
+  ScenarioRun run("plain-death", /*withPlugin=*/false);
+  EXPECT_TRUE(run.Flow().Deaths().empty());
+  EXPECT_EQ(run.World().state.gameRestarts, 1);
+  EXPECT_FALSE(run.World().player.dead);
+}
+
+TEST(Scenarios, IdleFramesCostTwoNativeCalls) {
+  ScenarioRun run("plain-death");
+  const auto& d = run.OnlyDeath();
+  const auto& calls = run.simulation->CallsPerFrame();
+  // Frame 0 also posts the ticker and applies the settings.
+  EXPECT_EQ(calls.at(0), 9U);
+  for (std::int64_t f = 1; f < d.deathFrame; ++f)
+    EXPECT_EQ(calls.at(static_cast<std::size_t>(f)), 2U) << f;
+  for (auto f = static_cast<std::size_t>(d.respawnFrame) + 1; f < calls.size(); ++f) {
+    EXPECT_EQ(calls[f], 2U) << f;
+  }
+}
+
+}  // namespace
