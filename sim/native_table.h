@@ -13,15 +13,15 @@ namespace sim {
 
 // What one 64-bit argument slot carries.
 enum class ArgKind {
-  Int,        // signed 32-bit integer or handle, low half, upper half zero
-  Bool,       // 0 or 1, upper half zero
-  Float,      // IEEE single bits in the low half, upper half zero
-  Text,       // address of a NUL-terminated string (the game reads it)
-  TextOrNull, // the same, where the game also accepts a null text
-  OutInt,     // address of an int32 the native writes
-  OutFloat,   // address of a float the native writes
-  OutVector,  // address of a 24-byte vector (x, y, z in 8-byte slots)
-  InOutInt,   // address of an int32 the native reads and may write
+  Int,         // signed 32-bit integer or handle, low half, upper half zero
+  Bool,        // 0 or 1, upper half zero
+  Float,       // IEEE single bits in the low half, upper half zero
+  Text,        // address of a NUL-terminated string (the game reads it)
+  TextOrNull,  // the same, where the game also accepts a null text
+  OutInt,      // address of an int32 the native writes
+  OutFloat,    // address of a float the native writes
+  OutVector,   // address of a 24-byte vector (x, y, z in 8-byte slots)
+  InOutInt,    // address of an int32 the native reads and may write
 };
 
 // What the native leaves in the result slots.

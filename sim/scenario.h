@@ -17,9 +17,9 @@ struct Scenario {
   std::string fileName = "(built-in)";
   std::int32_t fps = 60;
   std::int64_t frames = 600;
-  std::int64_t startGameTime = 100000;  // may be near 2^31 to cross the timer's wrap
+  std::int64_t startGameTime = 100000;         // may be near 2^31 to cross the timer's wrap
   std::shared_ptr<ScenarioDocument> document;  // the world's settings are read from it
-  EventList events;                             // in frame order, ties in file order
+  EventList events;                            // in frame order, ties in file order
 
   // Parses and checks the whole scenario (every world setting and event) so
   // that a mistake stops the run before it starts. Throws ScenarioError.

@@ -96,8 +96,8 @@ class LineScanner {
     } else if (c == '"') {
       String();
     } else {
-      while (pos_ < text_.size() && std::string_view(",]} \t\r\n").find(text_[pos_]) ==
-                                        std::string_view::npos) {
+      while (pos_ < text_.size() &&
+             std::string_view(",]} \t\r\n").find(text_[pos_]) == std::string_view::npos) {
         ++pos_;
       }
     }
@@ -219,8 +219,8 @@ std::int64_t ScenarioNode::AsInt(std::int64_t min, std::int64_t max) const {
   std::int64_t v = 0;
   if (value_->is_number_integer()) {
     v = value_->get<std::int64_t>();
-  } else if (value_->is_number_float() && std::nearbyint(value_->get<double>()) ==
-                                              value_->get<double>()) {
+  } else if (value_->is_number_float() &&
+             std::nearbyint(value_->get<double>()) == value_->get<double>()) {
     v = static_cast<std::int64_t>(value_->get<double>());
   } else {
     Fail("expected an integer, got " + JsonTypeName(*value_));

@@ -91,8 +91,8 @@ std::string Trace::ToJson(const TraceEntry& e) {
     if (e.host == "scriptWait" && !e.args.empty()) {
       j["ms"] = e.args[0].integer;
     } else if (e.host == "keyboard" && e.args.size() == 7) {
-      static const char* const kNames[7] = {"key",    "repeats", "scanCode", "extended",
-                                            "alt",    "wasDownBefore", "isUp"};
+      static const char* const kNames[7] = {"key", "repeats",       "scanCode", "extended",
+                                            "alt", "wasDownBefore", "isUp"};
       for (int i = 0; i < 7; ++i) j[kNames[i]] = e.args[static_cast<std::size_t>(i)].integer;
     } else if (!e.args.empty()) {
       auto args = nlohmann::ordered_json::array();

@@ -10,9 +10,9 @@ namespace sim {
 
 struct FeedModel {
   bool commandOpen = false;
-  std::string entry;                  // the text entry the open command was begun with
+  std::string entry;  // the text entry the open command was begun with
   std::vector<std::string> components;
-  std::vector<std::string> tickers;   // posted messages, in order
+  std::vector<std::string> tickers;  // posted messages, in order
 
   void Configure(const ScenarioNode& root);
 };

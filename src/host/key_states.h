@@ -8,8 +8,8 @@
 namespace rebound {
 
 struct KeyState {
-  std::uint32_t time = 0;         // tick count when the latest message arrived
-  std::int32_t withAlt = 0;       // as the host passed it, not folded to 0/1
+  std::uint32_t time = 0;    // tick count when the latest message arrived
+  std::int32_t withAlt = 0;  // as the host passed it, not folded to 0/1
   std::int32_t wasDownBefore = 0;
   std::int32_t isUpNow = 0;
 };
@@ -22,7 +22,7 @@ extern std::array<KeyState, kKeyStateCount> keyStates;
 // Called by the host on its window thread, never on the script fibre: it only
 // stores, and calls no native.
 void OnKeyboardMessage(std::uint32_t key, std::uint16_t repeats, std::uint8_t scanCode,
-                       std::int32_t isExtended, std::int32_t isWithAlt,
-                       std::int32_t wasDownBefore, std::int32_t isUpNow) noexcept;
+                       std::int32_t isExtended, std::int32_t isWithAlt, std::int32_t wasDownBefore,
+                       std::int32_t isUpNow) noexcept;
 
 }  // namespace rebound

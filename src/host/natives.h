@@ -76,9 +76,7 @@ inline void NATIVE_0x80C8B1846639BB19(std::int32_t value) {
 inline void NATIVE_0xAA391C728106F7AF(bool value) { InvokeNative(0xAA391C728106F7AF, value); }
 inline void SET_TIME_SCALE(float scale) { InvokeNative(0x1D408577D440E81E, scale); }
 inline void SET_GAME_PAUSED(bool paused) { InvokeNative(0x577D1284D6873711, paused); }
-inline void PAUSE_DEATH_ARREST_RESTART(bool paused) {
-  InvokeNative(0x2C2B3493FBF51C71, paused);
-}
+inline void PAUSE_DEATH_ARREST_RESTART(bool paused) { InvokeNative(0x2C2B3493FBF51C71, paused); }
 inline void SET_FADE_IN_AFTER_DEATH_ARREST(bool fade) { InvokeNative(0xDA66D2796BA33F12, fade); }
 inline void SET_FADE_OUT_AFTER_ARREST(bool fade) { InvokeNative(0x1E0B4DC0D990A4E7, fade); }
 inline void SET_FADE_OUT_AFTER_DEATH(bool fade) { InvokeNative(0x4A18E01DF2C87B86, fade); }
@@ -168,11 +166,9 @@ inline void SPAWNPOINTS_GET_SEARCH_RESULT(std::int32_t index, float* x, float* y
 }
 inline void SPAWNPOINTS_CANCEL_SEARCH() { InvokeNative(0xFEE4A5459472A9F8); }
 inline bool GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING(float x, float y, float z, std::int32_t n,
-                                                      NativeVector3* outPosition,
-                                                      float* outHeading,
+                                                      NativeVector3* outPosition, float* outHeading,
                                                       std::int32_t* outLanes,
-                                                      std::int32_t nodeFlags, float p8,
-                                                      float p9) {
+                                                      std::int32_t nodeFlags, float p8, float p9) {
   return InvokeNative<bool>(0x80CA6A8B6C094CC4, x, y, z, n, outPosition, outHeading, outLanes,
                             nodeFlags, p8, p9);
 }
@@ -208,16 +204,14 @@ inline std::int32_t GET_CURRENT_LANGUAGE() {
 }
 
 // ---- Sprites, rectangles and the HUD ----------------------------------------------
-inline void DRAW_SPRITE(const char* dictionary, const char* texture, float x, float y,
-                        float width, float height, float heading, std::int32_t red,
-                        std::int32_t green, std::int32_t blue, std::int32_t alpha,
-                        std::int32_t p11, std::int32_t p12) {
-  InvokeNative(0xE7FFAE5EBF23D890, dictionary, texture, x, y, width, height, heading, red,
-               green, blue, alpha, p11, p12);
+inline void DRAW_SPRITE(const char* dictionary, const char* texture, float x, float y, float width,
+                        float height, float heading, std::int32_t red, std::int32_t green,
+                        std::int32_t blue, std::int32_t alpha, std::int32_t p11, std::int32_t p12) {
+  InvokeNative(0xE7FFAE5EBF23D890, dictionary, texture, x, y, width, height, heading, red, green,
+               blue, alpha, p11, p12);
 }
 inline void DRAW_RECT(float x, float y, float width, float height, std::int32_t red,
-                      std::int32_t green, std::int32_t blue, std::int32_t alpha,
-                      std::int32_t p8) {
+                      std::int32_t green, std::int32_t blue, std::int32_t alpha, std::int32_t p8) {
   InvokeNative(0x3A618A217E5154F0, x, y, width, height, red, green, blue, alpha, p8);
 }
 inline bool HAS_STREAMED_TEXTURE_DICT_LOADED(const char* dictionary) {

@@ -20,10 +20,13 @@ TEST(ShellEndToEnd, FirstFrameHoldsTickerSettingsAndFirstTickBeforeTheFirstWait)
   const auto& trace = simulation.GetTrace();
   const std::vector<std::string> frame0 = test::EntriesInFrame(trace, 0);
   // The first tick of an alive player reads the ped and its health.
-  const std::vector<std::string> expected = {
-      "BEGIN_TEXT_COMMAND_THEFEED_POST", "ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME",
-      "END_TEXT_COMMAND_THEFEED_POST_TICKER", "SET_FADE_IN_AFTER_DEATH_ARREST",
-      "SET_FADE_OUT_AFTER_ARREST", "SET_FADE_OUT_AFTER_DEATH", "0xAA391C728106F7AF"};
+  const std::vector<std::string> expected = {"BEGIN_TEXT_COMMAND_THEFEED_POST",
+                                             "ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME",
+                                             "END_TEXT_COMMAND_THEFEED_POST_TICKER",
+                                             "SET_FADE_IN_AFTER_DEATH_ARREST",
+                                             "SET_FADE_OUT_AFTER_ARREST",
+                                             "SET_FADE_OUT_AFTER_DEATH",
+                                             "0xAA391C728106F7AF"};
   ASSERT_GE(frame0.size(), expected.size() + 1);
   for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(frame0[i], expected[i]) << i;
   EXPECT_EQ(frame0.back(), "scriptWait") << "the frame ends with the loop's wait";
@@ -56,9 +59,9 @@ TEST(ShellEndToEnd, LoadRegistersAndUnloadUnregistersInOrder) {
   for (const auto& e : simulation.GetTrace().Entries()) {
     if (e.native == nullptr && e.host != "scriptWait") host.push_back(e.host);
   }
-  const std::vector<std::string> expected = {"attach", "scriptRegister", "keyboardHandlerRegister",
-                                             "detach", "scriptUnregister",
-                                             "keyboardHandlerUnregister"};
+  const std::vector<std::string> expected = {
+      "attach", "scriptRegister",   "keyboardHandlerRegister",
+      "detach", "scriptUnregister", "keyboardHandlerUnregister"};
   EXPECT_EQ(host, expected);
   EXPECT_FALSE(simulation.Faulted()) << simulation.Fault();
 }

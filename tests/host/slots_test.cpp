@@ -24,8 +24,12 @@ TEST_F(Slots, IntegersFillTheLowHalfWithTheUpperHalfZero) {
     std::int32_t value;
     std::uint64_t slot;
   };
-  const Case cases[] = {{0, 0}, {1, 1}, {-1, 0xFFFFFFFFULL}, {INT32_MIN, 0x80000000ULL},
-                        {INT32_MAX, 0x7FFFFFFFULL}, {-200, 0xFFFFFF38ULL}};
+  const Case cases[] = {{0, 0},
+                        {1, 1},
+                        {-1, 0xFFFFFFFFULL},
+                        {INT32_MIN, 0x80000000ULL},
+                        {INT32_MAX, 0x7FFFFFFFULL},
+                        {-200, 0xFFFFFF38ULL}};
   for (const auto& c : cases) {
     Host().Reset();
     natives::SET_ENTITY_HEALTH(c.value, c.value, 0);
@@ -82,7 +86,8 @@ TEST_F(Slots, EachCallIsInitPushesThenCall) {
   ASSERT_EQ(calls.size(), 1U + 9U + 1U + 2U);
   EXPECT_EQ(calls[0].function, "nativeInit");
   EXPECT_EQ(calls[0].value, 0x3A618A217E5154F0U);
-  for (int i = 1; i <= 9; ++i) EXPECT_EQ(calls[static_cast<std::size_t>(i)].function, "nativePush64");
+  for (int i = 1; i <= 9; ++i)
+    EXPECT_EQ(calls[static_cast<std::size_t>(i)].function, "nativePush64");
   EXPECT_EQ(calls[10].function, "nativeCall");
   EXPECT_EQ(calls[11].function, "nativeInit") << "a native without arguments pushes nothing";
   EXPECT_EQ(calls[11].value, 0xD80958FC74E988A6U);

@@ -69,19 +69,32 @@ INSTANTIATE_TEST_SUITE_P(
                 "GET_ENTITY_HEALTH (0xEEF059FAD016D209): 0 arguments pushed, it takes 1"},
         Refusal{"too many arguments", [] { Call(kPlayerPedId, {1}); },
                 "PLAYER_PED_ID (0xD80958FC74E988A6): 1 arguments pushed, it takes 0"},
-        Refusal{"sign-extended integer", [] { Call(kGetEntityHealth, {0xFFFFFFFFFFFFFFFFULL}); },
-                "GET_ENTITY_HEALTH (0xEEF059FAD016D209): argument 1 (int) has its upper 32 bits set"},
-        Refusal{"float widened to 64 bits",
-                [] { Call(kSetTextScale, {0, 0x3FE0000000000000ULL}); },
-                "SET_TEXT_SCALE (0x07C837F9A01C34C9): argument 2 (float) has its upper 32 bits set"},
+        Refusal{
+            "sign-extended integer", [] { Call(kGetEntityHealth, {0xFFFFFFFFFFFFFFFFULL}); },
+            "GET_ENTITY_HEALTH (0xEEF059FAD016D209): argument 1 (int) has its upper 32 bits set"},
+        Refusal{
+            "float widened to 64 bits",
+            [] {
+              Call(kSetTextScale, {0, 0x3FE0000000000000ULL});
+            },
+            "SET_TEXT_SCALE (0x07C837F9A01C34C9): argument 2 (float) has its upper 32 bits set"},
         Refusal{"boolean with upper bits",
-                [] { Call(kSetEntityCoords, {1, 0, 0, 0, 0x100000001ULL, 0, 0, 0}); },
+                [] {
+                  Call(kSetEntityCoords, {1, 0, 0, 0, 0x100000001ULL, 0, 0, 0});
+                },
                 "argument 5 (bool) has its upper 32 bits set"},
-        Refusal{"boolean of 2", [] { Call(kSetEntityCoords, {1, 0, 0, 0, 2, 0, 0, 0}); },
+        Refusal{"boolean of 2",
+                [] {
+                  Call(kSetEntityCoords, {1, 0, 0, 0, 2, 0, 0, 0});
+                },
                 "argument 5 (bool) is 2, not 0 or 1"},
         Refusal{"null text", [] { Call(kBeginFeedPost, {0}); },
-                "BEGIN_TEXT_COMMAND_THEFEED_POST (0x202709F4C58A0424): argument 1 (text) is a null text pointer"},
-        Refusal{"null out-variable", [] { Call(kGetHudColour, {2, 0, 0, 0, 0}); },
+                "BEGIN_TEXT_COMMAND_THEFEED_POST (0x202709F4C58A0424): argument 1 (text) is a null "
+                "text pointer"},
+        Refusal{"null out-variable",
+                [] {
+                  Call(kGetHudColour, {2, 0, 0, 0, 0});
+                },
                 "argument 2 (out int) is a null pointer"},
         Refusal{"push without init", [] { nativePush64(1); }, "nativePush64 without nativeInit"},
         Refusal{"call without init", [] { nativeCall(); }, "nativeCall without nativeInit"},
@@ -112,8 +125,8 @@ void HandlerWaiting(std::uint32_t, std::uint16_t, std::uint8_t, std::int32_t, st
 
 TEST(RefusalsOutsideTheFibre, NativeFromTheKeyboardThreadStopsTheRun) {
   for (auto handler : {&offfibre::HandlerCallingNative, &offfibre::HandlerWaiting}) {
-    sim::Simulation simulation(test::ScenarioFrom(
-        R"({"frames": 10, "events": [{"frame": 4, "key": {"code": 65}}]})"));
+    sim::Simulation simulation(
+        test::ScenarioFrom(R"({"frames": 10, "events": [{"frame": 4, "key": {"code": 65}}]})"));
     simulation.HostKeyboardHandlerRegister(handler);
     simulation.SetScript([] {
       for (;;) scriptWait(0);

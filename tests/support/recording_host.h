@@ -11,9 +11,9 @@
 namespace test {
 
 struct HostCall {
-  std::string function;              // "nativeInit", "nativePush64", "scriptRegister", ...
-  std::uint64_t value = 0;           // the hash, slot, ms, or module handle
-  const void* pointer = nullptr;     // the script entry or keyboard handler
+  std::string function;           // "nativeInit", "nativePush64", "scriptRegister", ...
+  std::uint64_t value = 0;        // the hash, slot, ms, or module handle
+  const void* pointer = nullptr;  // the script entry or keyboard handler
 };
 
 struct RecordingHost {
