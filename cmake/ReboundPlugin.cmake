@@ -32,13 +32,18 @@ if(WIN32)
     COMMENT "Import library for ScriptHookV.dll")
   add_custom_target(rebound_host_import DEPENDS ${rebound_host_lib})
 
-  add_library(rebound_plugin SHARED ${REBOUND_SRC}/host/platform_windows.cpp)
+  # A module, not a shared library: nothing links against the plug-in, so no
+  # import library of its own is made.
+  add_library(rebound_plugin MODULE ${REBOUND_SRC}/host/platform_windows.cpp)
   add_dependencies(rebound_plugin rebound_host_import)
   target_link_libraries(rebound_plugin PRIVATE rebound_core rebound_warnings ${rebound_host_lib})
   # No runtime DLLs next to the game: everything but the system DLLs is linked in.
-  target_link_options(rebound_plugin PRIVATE -static -static-libgcc -static-libstdc++)
-  set_target_properties(rebound_plugin PROPERTIES OUTPUT_NAME Rebound PREFIX "" SUFFIX ".asi"
-                                                  IMPORT_SUFFIX ".unused.a")
+  # With no symbol marked dllexport, ld would export every global symbol (the
+  # static runtime's included): the host reaches the plug-in only through
+  # DllMain and the callbacks it registers, so the DLL exports nothing.
+  target_link_options(rebound_plugin PRIVATE -static -static-libgcc -static-libstdc++
+                                             -Wl,--exclude-all-symbols)
+  set_target_properties(rebound_plugin PROPERTIES OUTPUT_NAME Rebound PREFIX "" SUFFIX ".asi")
 else()
   add_library(rebound_plugin MODULE ${REBOUND_SRC}/host/module_entry_posix.cpp)
   target_link_libraries(rebound_plugin PRIVATE rebound_core rebound_warnings)

@@ -4,9 +4,15 @@
 set -euo pipefail
 
 packages=(
+  cmake                        # the build (3.25 or later, for the presets)
+  make
+  g++                          # the Linux build: simulator, plug-in module, tests
   g++-mingw-w64-x86-64-posix   # cross-compiler for the Windows plug-in
   binutils-mingw-w64-x86-64    # dlltool and objdump for the import library and its check
   nlohmann-json3-dev           # scenario files
+  libgtest-dev libgmock-dev    # the tests
+  libbenchmark-dev             # the benchmarks
+  clang-format-14              # the format check of make test
 )
 if [[ "${REBOUND_WITH_BROWSER:-0}" == 1 ]]; then
   packages+=(chromium)         # screenshots of the HTML report

@@ -17,7 +17,7 @@ th { background: #e8e8e8; }
 td.num { text-align: right; font-variant-numeric: tabular-nums; }
 .frames { display: flex; flex-wrap: wrap; gap: 1em; }
 figure { margin: 0; background: #fff; padding: 0.5em; border: 1px solid #ccc; }
-figure svg { width: 480px; height: 270px; display: block; }
+figure svg { width: 640px; height: 360px; display: block; }
 figcaption { font-size: 0.9em; margin-top: 0.3em; }
 .cat-flow { color: #a01010; font-weight: bold; }
 .fault { color: #fff; background: #a01010; padding: 0.5em; }

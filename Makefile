@@ -1,0 +1,63 @@
+# The front door. `make demo` runs the plug-in in the simulator; `make test`
+# builds everything (Linux debug, ASan+UBSan, the Windows cross-build) and runs
+# every test. Both first install whatever Debian packages are missing.
+
+SHELL := bash
+.SHELLFLAGS := -euo pipefail -c
+.DEFAULT_GOAL := demo
+MAKEFLAGS += --no-print-directory
+
+JOBS ?= 2
+# Options of the demo run of rebound-sim: the HTML report of the run, by
+# default. e.g. DEMO_ARGS="--report build/report.html --trace build/demo.jsonl".
+DEMO_ARGS ?= --report build/report.html
+# Extra options for the benchmark binary, e.g. BENCH_ARGS="--benchmark_filter=Idle".
+BENCH_ARGS ?=
+
+# The sanitizer options of the ASan+UBSan tests (stop at the first error,
+# report leaks at exit, print where undefined behaviour happened) are set by
+# the asan test preset, so that `ctest --preset asan` alone runs the same.
+
+CTEST_LOGS := build/ctest-logs
+
+.PHONY: demo test bench format check-format deps clean \
+        build-debug build-asan build-windows test-debug test-asan test-windows
+
+deps:
+	bash scripts/install-deps.sh
+
+demo: deps
+	cmake --preset debug
+	cmake --build --preset debug -j$(JOBS) --target rebound-sim
+	build/debug/rebound-sim $(DEMO_ARGS)
+
+test: deps
+	@rm -rf $(CTEST_LOGS)
+	$(MAKE) test-windows
+	$(MAKE) test-debug
+	$(MAKE) test-asan
+	$(MAKE) check-format
+	@bash scripts/ctest-summary.sh $(CTEST_LOGS)/*.log
+
+bench: deps
+	cmake --preset release
+	cmake --build --preset release -j$(JOBS) --target rebound_bench
+	build/release/rebound_bench $(BENCH_ARGS)
+
+build-debug build-asan build-windows: build-%:
+	cmake --preset $*
+	cmake --build --preset $* -j$(JOBS)
+
+# Each preset's tests; the log feeds the closing summary of `make test`.
+test-debug test-asan test-windows: test-%: build-%
+	@mkdir -p $(CTEST_LOGS)
+	ctest --preset $* -j$(JOBS) 2>&1 | tee $(CTEST_LOGS)/$*.log
+
+format:
+	bash scripts/format.sh
+
+check-format:
+	bash scripts/format.sh --check
+
+clean:
+	rm -rf build
