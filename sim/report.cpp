@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "sim/simulation.h"
+#include "sim/svg.h"
 
 namespace sim {
 
@@ -33,30 +34,6 @@ std::string FrameCell(std::int64_t frame) { return frame < 0 ? "—" : std::to_s
 
 }  // namespace
 
-std::string HtmlEscape(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 void WriteHtmlReport(std::ostream& out, const Simulation& simulation, const FramePicture& picture) {
   const Scenario& scenario = simulation.GetScenario();
   const RunSummary summary = simulation.Summary();
@@ -64,14 +41,14 @@ void WriteHtmlReport(std::ostream& out, const Simulation& simulation, const Fram
   const double msPerFrame = 1000.0 / scenario.fps;
 
   out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Rebound run: "
-      << HtmlEscape(scenario.name) << "</title>\n<style>" << kStyle << "</style></head><body>\n";
-  out << "<h1>Rebound run: " << HtmlEscape(scenario.name) << "</h1>\n";
-  out << "<p>Scenario " << HtmlEscape(scenario.fileName) << ": " << summary.frames << " frames at "
+      << XmlEscape(scenario.name) << "</title>\n<style>" << kStyle << "</style></head><body>\n";
+  out << "<h1>Rebound run: " << XmlEscape(scenario.name) << "</h1>\n";
+  out << "<p>Scenario " << XmlEscape(scenario.fileName) << ": " << summary.frames << " frames at "
       << scenario.fps << " fps (" << Fixed(static_cast<double>(summary.gameTimeMs) / 1000.0, 2)
       << " s of game time) from game time " << scenario.startGameTime << "; " << summary.nativeCalls
       << " native calls.</p>\n";
   if (!summary.fault.empty()) {
-    out << "<p class=\"fault\">The run stopped: " << HtmlEscape(summary.fault) << "</p>\n";
+    out << "<p class=\"fault\">The run stopped: " << XmlEscape(summary.fault) << "</p>\n";
   }
 
   out << "<h2>Deaths and respawns</h2>\n";
@@ -101,7 +78,7 @@ void WriteHtmlReport(std::ostream& out, const Simulation& simulation, const Fram
             << Fixed(d.spawnPosition[2], 1) << ")</td><td class=\"num\">"
             << Fixed(d.spawnHeading, 1) << "</td><td class=\"num\">"
             << (d.distance >= 0 ? Fixed(d.distance, 1) + " m" : "—") << "</td><td>"
-            << HtmlEscape(d.searchOutcome);
+            << XmlEscape(d.searchOutcome);
       } else {
         out << "—</td><td>—</td><td>—</td><td>—";
       }
@@ -130,7 +107,7 @@ void WriteHtmlReport(std::ostream& out, const Simulation& simulation, const Fram
     for (const FlowKeyFrame& k : flow.KeyFrames()) {
       const std::string svg = picture ? picture(k.frame) : std::string();
       if (svg.empty()) continue;
-      out << "<figure>" << svg << "<figcaption>Frame " << k.frame << ": " << HtmlEscape(k.caption)
+      out << "<figure>" << svg << "<figcaption>Frame " << k.frame << ": " << XmlEscape(k.caption)
           << "</figcaption></figure>\n";
     }
     out << "</div>\n";
@@ -140,8 +117,8 @@ void WriteHtmlReport(std::ostream& out, const Simulation& simulation, const Fram
          "time</th><th>what</th><th></th></tr>\n";
   for (const TimelineEntry& e : simulation.GetWorld().timeline.Entries()) {
     out << "<tr><td class=\"num\">" << (e.frame < 0 ? std::string("load") : std::to_string(e.frame))
-        << "</td><td class=\"num\">" << e.time << "</td><td class=\"cat-" << HtmlEscape(e.category)
-        << "\">" << HtmlEscape(e.category) << "</td><td>" << HtmlEscape(e.text) << "</td></tr>\n";
+        << "</td><td class=\"num\">" << e.time << "</td><td class=\"cat-" << XmlEscape(e.category)
+        << "\">" << XmlEscape(e.category) << "</td><td>" << XmlEscape(e.text) << "</td></tr>\n";
   }
   out << "</table>\n</body></html>\n";
 }

@@ -15,6 +15,4 @@ using FramePicture = std::function<std::string(std::int64_t frame)>;
 
 void WriteHtmlReport(std::ostream& out, const Simulation& simulation, const FramePicture& picture);
 
-std::string HtmlEscape(const std::string& text);
-
 }  // namespace sim

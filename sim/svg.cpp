@@ -18,31 +18,6 @@ constexpr double kGlyphPerLine = 0.75;
 constexpr double kAdvancePerGlyph = 0.5;
 constexpr double kSpriteNamePx = 6.0;
 
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        // Control bytes are not allowed in XML text.
-        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
-        break;
-    }
-  }
-  return out;
-}
-
 std::string Num(double v) {
   if (!std::isfinite(v)) v = 0.0;
   char buffer[32];
@@ -93,7 +68,7 @@ void WriteSprite(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
     out << " transform=\"rotate(" << Num(item.heading) << " " << Num(b.cx) << " " << Num(b.cy)
         << ")\"";
   }
-  out << ">\n    <title>" << Escape(item.dictionary + "/" + item.texture) << "</title>\n";
+  out << ">\n    <title>" << XmlEscape(item.dictionary + "/" + item.texture) << "</title>\n";
   // A thin dark outline keeps overlapping sprites (such as entry markers) apart.
   out << "    <rect x=\"" << Num(b.cx - b.w / 2) << "\" y=\"" << Num(b.cy - b.h / 2)
       << "\" width=\"" << Num(std::fabs(b.w)) << "\" height=\"" << Num(std::fabs(b.h))
@@ -106,7 +81,7 @@ void WriteSprite(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
     out << "    <text x=\"" << Num(b.cx - std::fabs(b.w) / 2 + 2) << "\" y=\""
         << Num(b.cy - std::fabs(b.h) / 2 + kSpriteNamePx) << "\" font-family=\"monospace\" "
         << "font-size=\"" << Num(kSpriteNamePx) << "\" fill=\"#c8d8ff\" fill-opacity=\"0.55\">"
-        << Escape(item.texture) << "</text>\n";
+        << XmlEscape(item.texture) << "</text>\n";
   }
   out << "  </g>\n";
 }
@@ -161,17 +136,17 @@ void WriteText(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
   const std::vector<std::string> lines = WrapLines(item.text, glyphPx, std::max(room, 1.0));
 
   out << "  <g font-family=\"sans-serif\" font-size=\"" << Num(glyphPx) << "\" text-anchor=\""
-      << anchor << "\">\n    <title>" << Escape(item.entry) << " font " << s.font << " size "
+      << anchor << "\">\n    <title>" << XmlEscape(item.entry) << " font " << s.font << " size "
       << Num(s.size) << " wrap " << Num(s.wrapStart) << ".." << Num(s.wrapEnd) << "</title>\n";
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const double baseline = top + linePx * (static_cast<double>(i) + 0.8);
     if (s.dropShadow) {
       out << "    <text x=\"" << Num(anchorX + 1.5) << "\" y=\"" << Num(baseline + 1.5)
-          << "\" fill=\"black\" fill-opacity=\"0.8\">" << Escape(lines[i]) << "</text>\n";
+          << "\" fill=\"black\" fill-opacity=\"0.8\">" << XmlEscape(lines[i]) << "</text>\n";
     }
     out << "    <text x=\"" << Num(anchorX) << "\" y=\"" << Num(baseline) << "\" fill=\""
-        << Rgb(s.colour) << "\" fill-opacity=\"" << Opacity(s.colour) << "\">" << Escape(lines[i])
-        << "</text>\n";
+        << Rgb(s.colour) << "\" fill-opacity=\"" << Opacity(s.colour) << "\">"
+        << XmlEscape(lines[i]) << "</text>\n";
   }
   out << "  </g>\n";
 }
@@ -185,7 +160,7 @@ void WriteMovie(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
       << Num(o.height - 2) << "\" fill=\"none\" stroke=\"" << Rgb(item.colour)
       << "\" stroke-opacity=\"" << Opacity(item.colour) << "\" stroke-dasharray=\"8 6\"/>\n"
       << "  <text x=\"" << Num(o.width - 8) << "\" y=\"18\" font-family=\"monospace\" "
-      << "font-size=\"13\" text-anchor=\"end\" " << fill << ">movie " << Escape(item.texture)
+      << "font-size=\"13\" text-anchor=\"end\" " << fill << ">movie " << XmlEscape(item.texture)
       << "</text>\n";
   std::vector<std::string> lines = item.components;
   if (lines.empty() && !item.text.empty()) lines.push_back(item.text);
@@ -194,7 +169,7 @@ void WriteMovie(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
   for (const std::string& line : lines) {
     out << "  <text x=\"" << Num(o.width / 2) << "\" y=\"" << Num(y)
         << "\" font-family=\"sans-serif\" font-size=\"" << Num(size) << "\" text-anchor=\"middle\" "
-        << fill << ">" << Escape(line) << "</text>\n";
+        << fill << ">" << XmlEscape(line) << "</text>\n";
     y += size * 0.6 + 12.0;
     size = 22.0;
   }
@@ -297,6 +272,31 @@ std::string SvgFileName(std::int64_t frame) {
   char buffer[40];
   std::snprintf(buffer, sizeof buffer, "frame-%05lld.svg", static_cast<long long>(frame));
   return buffer;
+}
+
+std::string XmlEscape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        // Control bytes are not allowed in XML text.
+        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
+        break;
+    }
+  }
+  return out;
 }
 
 }  // namespace sim

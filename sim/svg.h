@@ -41,4 +41,8 @@ std::vector<std::int64_t> PickedFrames(const FramePick& pick, std::int64_t frame
 // "frame-00042.svg"
 std::string SvgFileName(std::int64_t frame);
 
+// Text made safe inside XML and HTML: markup characters escaped, control
+// bytes (which XML does not allow) dropped.
+std::string XmlEscape(const std::string& text);
+
 }  // namespace sim

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "sim/game/format.h"
 #include "sim/game/world.h"
 
 namespace sim {
@@ -10,16 +11,6 @@ namespace sim {
 namespace {
 
 constexpr std::int64_t kMaxWantedLevel = 5;
-
-std::string Number(double value) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%g", value);
-  return buf;
-}
-
-std::string Where(const Vec3& v) {
-  return "(" + Number(v.x) + ", " + Number(v.y) + ", " + Number(v.z) + ")";
-}
 
 }  // namespace
 
@@ -79,8 +70,8 @@ void PlayerModel::Respawn(World& world, const Vec3& where, float newHeading, con
   health = maxHealth;
   position = where;
   heading = newHeading;
-  world.Note("player", "restarted at " + Where(where) + " with health " + std::to_string(health) +
-                           " (" + why + ")");
+  world.Note("player", "restarted at " + FormatPosition(where) + " with health " +
+                           std::to_string(health) + " (" + why + ")");
 }
 
 void PlayerModel::Injure(World& world, const char* why) {
@@ -128,13 +119,13 @@ void GetEntityCoords(World& world, CallFrame& call) {
 void SetEntityCoords(World& world, CallFrame& call) {
   if (!IsPlayerPed(world, call.Int(0))) return;
   world.player.position = Vec3{call.Float(1), call.Float(2), call.Float(3)};
-  world.Note("player", "moved to " + Where(world.player.position));
+  world.Note("player", "moved to " + FormatPosition(world.player.position));
 }
 
 void SetEntityHeading(World& world, CallFrame& call) {
   if (!IsPlayerPed(world, call.Int(0))) return;
   world.player.heading = call.Float(1);
-  world.Note("player", "heading " + Number(world.player.heading));
+  world.Note("player", "heading " + FormatNumber(world.player.heading));
 }
 
 void FreezeEntityPosition(World& world, CallFrame& call) {
@@ -289,9 +280,9 @@ bool ParsePlayerEvent(const ScenarioNode& event, EventList& out) {
   if (event.Has("position")) {
     const std::int64_t frame = EventFrame(event);
     const Vec3 where = event.Child("position").AsVec3();
-    out.push_back(ScheduledEvent{frame, "move to " + Where(where), [where](World& world) {
+    out.push_back(ScheduledEvent{frame, "move to " + FormatPosition(where), [where](World& world) {
                                    world.player.position = where;
-                                   world.Note("player", "moved to " + Where(where));
+                                   world.Note("player", "moved to " + FormatPosition(where));
                                  }});
     return true;
   }

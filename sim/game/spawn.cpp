@@ -6,22 +6,13 @@
 #include <numeric>
 #include <string>
 
+#include "sim/game/format.h"
 #include "sim/game/world.h"
 #include "sim/simulation.h"
 
 namespace sim {
 
 namespace {
-
-std::string Number(double value) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%g", value);
-  return buf;
-}
-
-std::string Where(const Vec3& v) {
-  return "(" + Number(v.x) + ", " + Number(v.y) + ", " + Number(v.z) + ")";
-}
 
 double Distance(const Vec3& a, const Vec3& b) {
   const double dx = static_cast<double>(a.x) - b.x;
@@ -114,10 +105,10 @@ void SpawnModel::Start(World& world, const Vec3& where) {
   framesLeft = searchFrames;
   results = configuredResults ? *configuredResults : std::vector<Vec3>{where};
   if (outcome == SearchOutcome::Never) {
-    world.Note("spawn", "spawn search started at " + Where(where) + ", never ends");
+    world.Note("spawn", "spawn search started at " + FormatPosition(where) + ", never ends");
     return;
   }
-  world.Note("spawn", "spawn search started at " + Where(where) + ", " +
+  world.Note("spawn", "spawn search started at " + FormatPosition(where) + ", " +
                           SearchOutcomeName(outcome) + " after " + std::to_string(searchFrames) +
                           (searchFrames == 1 ? " frame" : " frames"));
   if (framesLeft == 0) Settle(world);
@@ -192,7 +183,7 @@ void GetSearchResult(World& world, CallFrame& call) {
   *call.FloatPtr(1) = point.x;
   *call.FloatPtr(2) = point.y;
   *call.FloatPtr(3) = point.z;
-  world.Note("spawn", "search result " + std::to_string(index) + ": " + Where(point));
+  world.Note("spawn", "search result " + std::to_string(index) + ": " + FormatPosition(point));
 }
 
 void CancelSearch(World& world, CallFrame& /*call*/) { world.spawn.Cancel(world); }
@@ -202,7 +193,7 @@ void GetNthClosestVehicleNodeWithHeading(World& world, CallFrame& call) {
   ++world.spawn.roadNodeLookups;
   const RoadNode* node = world.spawn.NthClosestNode(where, call.Int(3));
   if (node == nullptr) {
-    world.Note("spawn", "road node lookup near " + Where(where) + ": none");
+    world.Note("spawn", "road node lookup near " + FormatPosition(where) + ": none");
     call.ReturnBool(false);
     return;
   }
@@ -210,8 +201,9 @@ void GetNthClosestVehicleNodeWithHeading(World& world, CallFrame& call) {
   *out = GameVector{node->position.x, 0, node->position.y, 0, node->position.z, 0};
   *call.FloatPtr(5) = node->heading;
   *call.IntPtr(6) = node->lanes;
-  world.Note("spawn", "road node lookup near " + Where(where) + ": found " + Where(node->position) +
-                          " heading " + Number(node->heading));
+  world.Note("spawn", "road node lookup near " + FormatPosition(where) + ": found " +
+                          FormatPosition(node->position) + " heading " +
+                          FormatNumber(node->heading));
   call.ReturnBool(true);
 }
 

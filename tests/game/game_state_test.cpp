@@ -253,14 +253,7 @@ TEST(GameState, BadSettingsNameFileLineAndField) {
       {R"({"world": {"labelsByLanguage": {"french": {}}}})",
        "field 'world.labelsByLanguage.french': expected a language code"},
   };
-  for (const auto& [json, expected] : cases) {
-    try {
-      sim::Scenario::Parse("bad.json", json);
-      ADD_FAILURE() << "no error for " << json;
-    } catch (const sim::ScenarioError& e) {
-      EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
-    }
-  }
+  test::ExpectScenarioErrors("bad.json", cases);
 }
 
 }  // namespace

@@ -209,14 +209,7 @@ TEST(Scaleform, BadSettingsNameTheField) {
        "missing field 'loadFrames'"},
       {R"({"world": {"scaleform": [5]}})", "field 'world.scaleform': expected an object"},
   };
-  for (const auto& [json, expected] : cases) {
-    try {
-      sim::Scenario::Parse("movies.json", json);
-      ADD_FAILURE() << "no error for " << json;
-    } catch (const sim::ScenarioError& e) {
-      EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
-    }
-  }
+  test::ExpectScenarioErrors("movies.json", cases);
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 // Helpers for tests that run code as the script inside the simulator.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sim/simulation.h"
@@ -29,6 +33,20 @@ inline std::vector<std::string> EntriesInFrame(const sim::Trace& trace, std::int
     if (e.frame == frame) names.emplace_back(e.Name());
   }
   return names;
+}
+
+// Each scenario text must be refused with a message containing its expected
+// part (the file, line and field it names).
+using ScenarioMistake = std::pair<const char*, const char*>;
+inline void ExpectScenarioErrors(const char* fileName, std::span<const ScenarioMistake> cases) {
+  for (const auto& [json, expected] : cases) {
+    try {
+      sim::Scenario::Parse(fileName, json);
+      ADD_FAILURE() << "no error for " << json;
+    } catch (const sim::ScenarioError& e) {
+      EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
+    }
+  }
 }
 
 }  // namespace test
