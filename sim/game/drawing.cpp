@@ -360,32 +360,25 @@ void DrawingAddPlayerNameComponent(World& world, CallFrame& call) {
 // Sizes scale by w and h. Any other code, or no alignment, leaves the axis as
 // it is. With 'R', 'B' and (0, 0, 0.952, 0.949) the bottom-right corner stays
 // in place and a point 1 - d from it moves in to 1 - 0.952 d.
+namespace {
+
+// One axis: `nearCode` keeps the axis start in place ('L' or 'T'), `farCode`
+// its end ('R' or 'B'), 'C' its middle; the rest scales by `size`.
+float AlignAxis(std::int32_t code, char nearCode, char farCode, float offset, float size, float v) {
+  if (code == nearCode) return offset + v * size;
+  if (code == farCode) return offset + (1.0F - size) + v * size;
+  if (code == 'C') return offset + (1.0F - size) / 2.0F + v * size;
+  return v;
+}
+
+}  // namespace
+
 float AlignedScreenX(const GfxAlignment& a, float x) {
-  if (!a.active) return x;
-  switch (a.horizontal) {
-    case 'L':
-      return a.offsetX + x * a.width;
-    case 'R':
-      return a.offsetX + (1.0F - a.width) + x * a.width;
-    case 'C':
-      return a.offsetX + (1.0F - a.width) / 2.0F + x * a.width;
-    default:
-      return x;
-  }
+  return a.active ? AlignAxis(a.horizontal, 'L', 'R', a.offsetX, a.width, x) : x;
 }
 
 float AlignedScreenY(const GfxAlignment& a, float y) {
-  if (!a.active) return y;
-  switch (a.vertical) {
-    case 'T':
-      return a.offsetY + y * a.height;
-    case 'B':
-      return a.offsetY + (1.0F - a.height) + y * a.height;
-    case 'C':
-      return a.offsetY + (1.0F - a.height) / 2.0F + y * a.height;
-    default:
-      return y;
-  }
+  return a.active ? AlignAxis(a.vertical, 'T', 'B', a.offsetY, a.height, y) : y;
 }
 
 float AlignedScaleX(const GfxAlignment& a) {

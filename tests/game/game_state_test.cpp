@@ -15,16 +15,7 @@
 namespace {
 
 namespace natives = rebound::natives;
-
-bool RunScript(sim::Simulation& simulation, std::function<void(std::int64_t)> body) {
-  simulation.SetScript([&simulation, body] {
-    for (;;) {
-      body(simulation.GetWorld().clock.frame);
-      scriptWait(0);
-    }
-  });
-  return simulation.Run();
-}
+using test::RunScript;
 
 // Frames of the timeline entries whose text contains `text`.
 std::vector<std::int64_t> FramesNoting(const sim::World& world, const std::string& text) {

@@ -14,18 +14,9 @@
 namespace {
 
 namespace natives = rebound::natives;
+using test::RunScript;
 
 constexpr const char* kShard = "MP_BIG_MESSAGE_FREEMODE";
-
-bool RunScript(sim::Simulation& simulation, std::function<void(std::int64_t)> body) {
-  simulation.SetScript([&simulation, body] {
-    for (;;) {
-      body(simulation.GetWorld().clock.frame);
-      scriptWait(0);
-    }
-  });
-  return simulation.Run();
-}
 
 // The shard filled the way the respawn flow fills it; the second string is
 // begun with the empty text, or with a null entry.

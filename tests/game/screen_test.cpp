@@ -13,17 +13,7 @@
 namespace {
 
 namespace natives = rebound::natives;
-
-// Runs `body` as the script once in every frame, given the frame.
-bool RunScript(sim::Simulation& simulation, std::function<void(std::int64_t)> body) {
-  simulation.SetScript([&simulation, body] {
-    for (;;) {
-      body(simulation.GetWorld().clock.frame);
-      scriptWait(0);
-    }
-  });
-  return simulation.Run();
-}
+using test::RunScript;
 
 std::string ScenarioText(int fps, int frames, const std::string& events = "[]") {
   return "{\"fps\": " + std::to_string(fps) + ", \"frames\": " + std::to_string(frames) +

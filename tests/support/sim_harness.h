@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include "sim/simulation.h"
+
+extern "C" void scriptWait(std::uint32_t ms);
 
 namespace test {
 
@@ -47,6 +50,18 @@ inline void ExpectScenarioErrors(const char* fileName, std::span<const ScenarioM
       EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
     }
   }
+}
+
+// Runs `body` as the script once in every frame, given the frame, for the
+// scenario's frames; false if the run stopped on a fault.
+inline bool RunScript(sim::Simulation& simulation, std::function<void(std::int64_t)> body) {
+  simulation.SetScript([&simulation, body] {
+    for (;;) {
+      body(simulation.GetWorld().clock.frame);
+      scriptWait(0);
+    }
+  });
+  return simulation.Run();
 }
 
 }  // namespace test
