@@ -170,6 +170,12 @@ std::shared_ptr<ScenarioDocument> ScenarioDocument::Parse(std::string fileName,
     msg << doc->fileName << ":" << line << ":" << (offset - lineStart + 1)
         << ": not valid JSON: " << (colon != std::string::npos ? what.substr(colon + 2) : what);
     throw ScenarioError(msg.str());
+  } catch (const nlohmann::json::exception& e) {
+    // A number too large for any type, for example: the reader gives no place.
+    const std::string what = e.what();
+    const std::size_t bracket = what.find("] ");
+    throw ScenarioError(doc->fileName + ": not valid JSON: " +
+                        (bracket != std::string::npos ? what.substr(bracket + 2) : what));
   }
   LineScanner(text, doc->lines).Run();
   return doc;
@@ -216,20 +222,26 @@ std::optional<ScenarioNode> ScenarioNode::Optional(std::string_view key) const {
 }
 
 std::int64_t ScenarioNode::AsInt(std::int64_t min, std::int64_t max) const {
+  const auto outOfRange = [&](const std::string& shown) {
+    std::ostringstream msg;
+    msg << "expected an integer from " << min << " to " << max << ", got " << shown;
+    Fail(msg.str());
+  };
   std::int64_t v = 0;
-  if (value_->is_number_integer()) {
+  if (value_->is_number_unsigned() && value_->get<std::uint64_t>() > INT64_MAX) {
+    outOfRange(std::to_string(value_->get<std::uint64_t>()));
+  } else if (value_->is_number_integer()) {
     v = value_->get<std::int64_t>();
   } else if (value_->is_number_float() &&
              std::nearbyint(value_->get<double>()) == value_->get<double>()) {
-    v = static_cast<std::int64_t>(value_->get<double>());
+    // A whole number written as 1e3 is fine; one beyond 64 bits is not.
+    const double d = value_->get<double>();
+    if (!(d >= -9.2e18 && d <= 9.2e18)) outOfRange(value_->dump());
+    v = static_cast<std::int64_t>(d);
   } else {
     Fail("expected an integer, got " + JsonTypeName(*value_));
   }
-  if (v < min || v > max) {
-    std::ostringstream msg;
-    msg << "expected an integer from " << min << " to " << max << ", got " << v;
-    Fail(msg.str());
-  }
+  if (v < min || v > max) outOfRange(std::to_string(v));
   return v;
 }
 

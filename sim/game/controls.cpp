@@ -87,6 +87,14 @@ bool ParseControlsEvent(const ScenarioNode& event, EventList& out) {
     const std::int64_t to = toNode.AsInt(0, INT32_MAX);
     if (to < from)
       toNode.Fail("expected a frame at or after 'from' (" + std::to_string(from) + ")");
+    // Each tap is an event held in memory: a span that would make millions of
+    // them is a mistake in the scenario, not a run anyone can watch.
+    constexpr std::int64_t kMaxTapsPerSpan = 100'000;
+    const std::int64_t taps = (to - from) / every + 1;
+    if (taps > kMaxTapsPerSpan) {
+      toNode.Fail("makes " + std::to_string(taps) + " taps; a span may make at most " +
+                  std::to_string(kMaxTapsPerSpan));
+    }
     for (std::int64_t frame = from; frame <= to; frame += every) {
       out.push_back(PressEvent(frame, pad, control, 1));
     }

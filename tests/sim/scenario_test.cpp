@@ -72,6 +72,12 @@ TEST(Scenario, MistakesNameFileLineAndField) {
       {"{\n\"fps\": 60,,\n}", "bad.json:2:"},
       {"[1, 2]", "expected an object, got an array"},
       {"{\"world\": {\"gravity\": 9.8}}", "field 'world.gravity': unknown field"},
+      {"{\"frames\": 1e400}", "bad.json: not valid JSON: number overflow"},
+      {"{\"frames\": 18446744073709551615}",
+       "field 'frames': expected an integer from 0 to 100000000, got 18446744073709551615"},
+      {"{\"frames\": 1e30}", "field 'frames': expected an integer from 0 to 100000000, got 1e+30"},
+      {"{\"events\": [{\"from\": 0, \"to\": 60000000, \"tapEveryFrames\": 2, \"control\": 1}]}",
+       "field 'events[0].to': makes 30000001 taps; a span may make at most 100000"},
   };
   for (const auto& c : cases) {
     const std::string error = ErrorOf(c.json);
