@@ -85,9 +85,8 @@ void ConfigureTextures(DrawingModel& model, const ScenarioNode& textures) {
   }
 }
 
-// ---- Clock, language, spinner, colours ------------------------------------------
+// ---- Language, spinner, colours -------------------------------------------------
 
-void GetFrameCount(World& world, CallFrame& call) { call.ReturnInt(world.clock.frameCount); }
 void GetCurrentLanguage(World& world, CallFrame& call) { call.ReturnInt(world.drawing.language); }
 void BusySpinnerIsOn(World& world, CallFrame& call) { call.ReturnBool(world.drawing.busySpinner); }
 
@@ -392,7 +391,6 @@ float AlignedScaleY(const GfxAlignment& a) {
 }
 
 void RegisterDrawingNatives(HandlerTable& table) {
-  table.Set(0xFC8202EFC642E6F2, GetFrameCount);
   table.Set(0x2BDD44CC428A7EAE, GetCurrentLanguage);
   table.Set(0xD422FCC5F239A915, BusySpinnerIsOn);
   table.Set(0x7C9C91AB74A0360F, GetHudColour);

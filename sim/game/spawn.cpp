@@ -207,10 +207,9 @@ void GetNthClosestVehicleNodeWithHeading(World& world, CallFrame& call) {
   call.ReturnBool(true);
 }
 
-// ---- The game clock and distances ----------------------------------------------
-// Not spawn-specific; the respawn reads them around the search.
-
-void GetGameTimer(World& world, CallFrame& call) { call.ReturnInt(world.clock.gameTimer); }
+// ---- Distances ------------------------------------------------------------------
+// The same measure the road-node lookup uses; the respawn checks its spawn
+// point with it.
 
 void Vdist(World& /*world*/, CallFrame& call) {
   const Vec3 a{call.Float(0), call.Float(1), call.Float(2)};
@@ -229,7 +228,6 @@ void RegisterSpawnNatives(HandlerTable& table) {
   table.Set(0x280C7E3AC7F56E90, GetSearchResult);
   table.Set(0xFEE4A5459472A9F8, CancelSearch);
   table.Set(0x80CA6A8B6C094CC4, GetNthClosestVehicleNodeWithHeading);
-  table.Set(0x9CD27B0045628463, GetGameTimer);
   table.Set(0x2A488C176D52CCA5, Vdist);
 }
 

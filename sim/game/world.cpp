@@ -46,9 +46,19 @@ void World::Note(const std::string& category, const std::string& text) {
   timeline.Add(TimelineEntry{clock.frame, clock.gameTimer, category, text});
 }
 
+namespace {
+
+// The clock belongs to the world, not to any one area of the game.
+void GetGameTimer(World& world, CallFrame& call) { call.ReturnInt(world.clock.gameTimer); }
+void GetFrameCount(World& world, CallFrame& call) { call.ReturnInt(world.clock.frameCount); }
+
+}  // namespace
+
 const HandlerTable& World::Handlers() {
   static const HandlerTable table = [] {
     HandlerTable t;
+    t.Set(0x9CD27B0045628463, GetGameTimer);
+    t.Set(0xFC8202EFC642E6F2, GetFrameCount);
     RegisterPlayerNatives(t);
     RegisterFeedNatives(t);
     RegisterGameStateNatives(t);
