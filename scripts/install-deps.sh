@@ -13,6 +13,7 @@ packages=(
   libgtest-dev libgmock-dev    # the tests
   libbenchmark-dev             # the benchmarks
   clang-format-14              # the format check of make test
+  wine wine64                  # runs the Windows plug-in and simulator in the tests
 )
 if [[ "${REBOUND_WITH_BROWSER:-0}" == 1 ]]; then
   packages+=(chromium)         # screenshots of the HTML report

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine, headless, in the project's own prefix
+# (build/wineprefix, made on first use and kept), so that tests never touch a
+# user's ~/.wine and never wait for a display. The Windows build's tests run
+# every program through this script (CMake's cross-compiling emulator).
+#
+#   scripts/wine-run.sh PROGRAM.exe [ARGS...]
+#
+# REBOUND_WINEPREFIX overrides the prefix. The exit status is the program's.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export WINEPREFIX="${REBOUND_WINEPREFIX:-$root/build/wineprefix}"
+export WINEDEBUG=-all
+export WINEARCH=win64
+# No Mono or Gecko installer prompts, no display, no desktop integration.
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
+unset DISPLAY WAYLAND_DISPLAY
+
+wine_bin=$(command -v wine64 || command -v wine || true)
+if [[ -z $wine_bin ]]; then
+  for candidate in /usr/lib/wine/wine64 /usr/lib/x86_64-linux-gnu/wine/wine64; do
+    if [[ -x $candidate ]]; then wine_bin=$candidate; break; fi
+  done
+fi
+if [[ -z $wine_bin ]]; then
+  echo "wine-run: Wine is not installed (scripts/install-deps.sh installs it)" >&2
+  exit 127
+fi
+server_bin=$(command -v wineserver || true)
+for candidate in /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver; do
+  if [[ -z $server_bin && -x $candidate ]]; then server_bin=$candidate; fi
+done
+
+mkdir -p "$WINEPREFIX"
+# Several tests start at once: only one of them makes the prefix, the others
+# wait for it.
+exec 9>"$WINEPREFIX.lock"
+flock 9
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+  echo "wine-run: making the Wine prefix $WINEPREFIX (once)" >&2
+  "$wine_bin" wineboot --init >/dev/null 2>&1 </dev/null || true
+  if [[ -n $server_bin ]]; then "$server_bin" --wait >/dev/null 2>&1 </dev/null || true; fi
+  if [[ ! -f $WINEPREFIX/system.reg ]]; then
+    echo "wine-run: could not make the Wine prefix $WINEPREFIX" >&2
+    exit 127
+  fi
+fi
+# One server for the whole test run, with no terminal of ours held open by it,
+# lingering a little after its last program so that the next test reuses it.
+if [[ -n $server_bin ]]; then
+  "$server_bin" --persistent=20 >/dev/null 2>&1 </dev/null || true
+fi
+flock -u 9
+exec 9>&-
+
+exec "$wine_bin" "$@"
