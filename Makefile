@@ -1,6 +1,7 @@
 # The front door. `make demo` runs the plug-in in the simulator; `make test`
 # builds everything (Linux debug, ASan+UBSan, the Windows cross-build) and runs
-# every test. Both first install whatever Debian packages are missing.
+# every test; `make dist` writes the player's package to build/dist/. Each
+# first installs whatever Debian packages are missing.
 
 SHELL := bash
 .SHELLFLAGS := -euo pipefail -c
@@ -20,7 +21,7 @@ BENCH_ARGS ?=
 
 CTEST_LOGS := build/ctest-logs
 
-.PHONY: demo test bench format check-format deps clean \
+.PHONY: demo test bench dist format check-format deps clean \
         build-debug build-asan build-windows test-debug test-asan test-windows
 
 deps:
@@ -43,6 +44,17 @@ bench: deps
 	cmake --preset release
 	cmake --build --preset release -j$(JOBS) --target rebound_bench
 	build/release/rebound_bench $(BENCH_ARGS)
+
+# The player's package, Rebound-<version>.zip: the stripped Rebound.asi with
+# README.txt, LICENSE.txt and CHANGELOG.md, the same bytes on every build of a
+# commit (entries dated SOURCE_DATE_EPOCH, by default the commit's time). The
+# windows preset packs it into build/windows/dist/; it is copied from there.
+dist: deps
+	cmake --preset windows
+	cmake --build --preset windows -j$(JOBS) --target dist
+	@rm -rf build/dist && mkdir -p build/dist
+	@cp build/windows/dist/Rebound-*.zip build/dist/
+	@cd build/dist && sha256sum Rebound-*.zip
 
 build-debug build-asan build-windows: build-%:
 	cmake --preset $*

@@ -32,9 +32,12 @@ if(WIN32)
     COMMENT "Import library for ScriptHookV.dll")
   add_custom_target(rebound_host_import DEPENDS ${rebound_host_lib})
 
+  # The version resource that Windows shows in the file's properties.
+  set(rebound_version_rc ${CMAKE_CURRENT_BINARY_DIR}/generated/Rebound.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/Rebound.rc.in ${rebound_version_rc} @ONLY)
   # A module, not a shared library: nothing links against the plug-in, so no
   # import library of its own is made.
-  add_library(rebound_plugin MODULE ${REBOUND_SRC}/host/platform_windows.cpp)
+  add_library(rebound_plugin MODULE ${REBOUND_SRC}/host/platform_windows.cpp ${rebound_version_rc})
   add_dependencies(rebound_plugin rebound_host_import)
   target_link_libraries(rebound_plugin PRIVATE rebound_core rebound_warnings ${rebound_host_lib})
   # No runtime DLLs next to the game: everything but the system DLLs is linked in.
@@ -43,6 +46,14 @@ if(WIN32)
   # DllMain and the callbacks it registers, so the DLL exports nothing.
   target_link_options(rebound_plugin PRIVATE -static -static-libgcc -static-libstdc++
                                              -Wl,--exclude-all-symbols)
+  # The same sources give the same bytes: no link time in the PE header or in
+  # the export directory, and no checkout path in the code through __FILE__.
+  # The debug sections keep the real paths, for debugging this unstripped
+  # build; the player's package leaves them out.
+  target_link_options(rebound_plugin PRIVATE -Wl,--no-insert-timestamp)
+  foreach(target rebound_core rebound_plugin)
+    target_compile_options(${target} PRIVATE -fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=)
+  endforeach()
   set_target_properties(rebound_plugin PROPERTIES OUTPUT_NAME Rebound PREFIX "" SUFFIX ".asi")
 else()
   add_library(rebound_plugin MODULE ${REBOUND_SRC}/host/module_entry_posix.cpp)

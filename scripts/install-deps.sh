@@ -8,12 +8,13 @@ packages=(
   make
   g++                          # the Linux build: simulator, plug-in module, tests
   g++-mingw-w64-x86-64-posix   # cross-compiler for the Windows plug-in
-  binutils-mingw-w64-x86-64    # dlltool and objdump for the import library and its check
+  binutils-mingw-w64-x86-64    # dlltool, objdump, windres and strip: import library, checks, package
   nlohmann-json3-dev           # scenario files
   libgtest-dev libgmock-dev    # the tests
   libbenchmark-dev             # the benchmarks
   clang-format-14              # the format check of make test
   wine wine64                  # runs the Windows plug-in and simulator in the tests
+  python3                      # packs the player's zip and checks it
 )
 if [[ "${REBOUND_WITH_BROWSER:-0}" == 1 ]]; then
   packages+=(chromium)         # screenshots of the HTML report
