@@ -26,6 +26,7 @@ constexpr const char* kUsage = R"(Usage:
   rebound-sim [run] [options]     run a scenario with the plug-in loaded
   rebound-sim natives [--json]    list every native the simulated game knows
   rebound-sim --help              show this help
+  rebound-sim --version           print the version
 
 Run options:
   --scenario FILE   the scenario to run (JSON); default: the built-in scenario
@@ -41,6 +42,7 @@ Run options:
                     figures, pictures of the key frames and the timeline
   --quiet           print nothing but errors
   -h, --help        show this help
+  --version         print the version
 
 The run stops with an error, and rebound-sim exits with status 1, when the
 plug-in does something the real host or game would not accept: an unknown
@@ -84,6 +86,9 @@ Options ParseArgs(int argc, char** argv) {
     const std::string& a = args[i];
     if (a == "-h" || a == "--help") {
       std::cout << kUsage;
+      std::exit(0);
+    } else if (a == "--version") {
+      std::cout << "rebound-sim " << REBOUND_VERSION << "\n";
       std::exit(0);
     } else if (a == "--json" && o.command == "natives") {
       o.json = true;
