@@ -6,7 +6,7 @@ release from its commit and compare:
   - the DLL is stripped with SOURCE_DATE_EPOCH=0, which keeps the strip tool
     from writing the current time into the PE header (the linker leaves it 0);
   - every entry carries the same time, SOURCE_DATE_EPOCH from the environment
-    or else the time of the checked-out commit;
+    or else the time of the checked-out commit (1980-01-01 without a commit);
   - entries keep the order given, with fixed permissions and compression;
   - text files get Windows line endings (CRLF), whatever the checkout has.
 The DLL is checked with scripts/check-dll-imports.sh before it is packed: a
@@ -44,9 +44,12 @@ def source_date_epoch(source_dir):
         try:
             value = subprocess.run(["git", "-C", source_dir, "log", "-1", "--format=%ct"],
                                    check=True, capture_output=True, text=True).stdout.strip()
-        except (OSError, subprocess.CalledProcessError) as error:
-            fail(f"no SOURCE_DATE_EPOCH and no commit time from git in {source_dir} ({error}); "
-                 "set SOURCE_DATE_EPOCH to the release time in seconds since 1970")
+        except (OSError, subprocess.CalledProcessError):
+            # A source tree without its history (an unpacked archive) still
+            # packs the same bytes every time, dated at the earliest zip time.
+            print(f"make-dist: no SOURCE_DATE_EPOCH and no commit in {source_dir}: "
+                  "dating the entries 1980-01-01", file=sys.stderr)
+            return ZIP_EPOCH_MIN
     try:
         epoch = int(value)
     except ValueError:

@@ -2,8 +2,8 @@
 """Checks the player's package as a player and a release would meet it.
 
   - the zip holds exactly Rebound.asi, README.txt, LICENSE.txt and CHANGELOG.md,
-    in that order, all dated from SOURCE_DATE_EPOCH (else the commit time), with
-    fixed permissions and compression;
+    in that order, all dated from SOURCE_DATE_EPOCH (else the commit time, else
+    1980-01-01), with fixed permissions and compression;
   - the DLL carries no debug sections and no symbol table, no time in its PE
     header, export directory or resource directories, passes the import check
     (system DLLs and the host's eight functions only, no exports), and has a
@@ -176,8 +176,9 @@ def section_names(objdump, path):
 def expected_date(source_dir):
     value = os.environ.get("SOURCE_DATE_EPOCH")
     if value is None:
-        value = subprocess.run(["git", "-C", source_dir, "log", "-1", "--format=%ct"], check=True,
-                               capture_output=True, text=True).stdout
+        git = subprocess.run(["git", "-C", source_dir, "log", "-1", "--format=%ct"],
+                             capture_output=True, text=True)
+        value = git.stdout if git.returncode == 0 else "0"
     t = datetime.datetime.fromtimestamp(max(int(value), 315532800), tz=datetime.timezone.utc)
     return (t.year, t.month, t.day, t.hour, t.minute, t.second - t.second % 2)
 
