@@ -54,7 +54,7 @@ dist: deps
 	cmake --build --preset windows -j$(JOBS) --target dist
 	@rm -rf build/dist && mkdir -p build/dist
 	@cp build/windows/dist/Rebound-*.zip build/dist/
-	@cd build/dist && sha256sum Rebound-*.zip
+	@sha256sum build/dist/Rebound-*.zip
 
 build-debug build-asan build-windows: build-%:
 	cmake --preset $*
