@@ -137,7 +137,7 @@ class LineScanner {
       }
       const std::string_view token = text_.substr(start, pos_ - start);
       if (findOverflow_ && !nlohmann::json::accept(token)) {
-        overflow_ = Overflow{path, line_, std::string(token)};
+        overflow_ = Overflow{path, lines_[path], std::string(token)};
         pos_ = text_.size();  // the first one is enough
       }
     }
@@ -320,8 +320,9 @@ std::string ScenarioNode::AsString() const {
 }
 
 Vec3 ScenarioNode::AsVec3() const {
-  if (!value_->is_array() || value_->size() != 3) {
-    Fail("expected a position [x, y, z], got " + JsonTypeName(*value_));
+  if (!value_->is_array()) Fail("expected a position [x, y, z], got " + JsonTypeName(*value_));
+  if (value_->size() != 3) {
+    Fail("expected a position [x, y, z], got " + std::to_string(value_->size()) + " numbers");
   }
   const auto items = Items();
   return Vec3{items[0].AsFloat(), items[1].AsFloat(), items[2].AsFloat()};

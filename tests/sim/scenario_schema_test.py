@@ -7,6 +7,8 @@ is valid, and that the schema and the reader agree on the files under
 tests/sim/scenarios/: those in valid/ are accepted by both, those in invalid/
 refused by both at the field named below, and those in reader-only/ refused by
 the reader where the schema language cannot follow (READER_ONLY says why).
+Also how rebound-sim takes --scenario: once only, and a path it cannot read
+named with the system's reason.
 
 Usage: scenario_schema_test.py REBOUND_SIM SOURCE_DIR
 """
@@ -130,6 +132,20 @@ class Check:
             self.fail("`rebound-sim schema` does not print scenarios/scenario.schema.json exactly")
         jsonschema.Draft202012Validator.check_schema(self.schema)
 
+    def command_line(self):
+        plain = str(self.source / "scenarios" / "plain-death.json")
+        folder = self.source / "scenarios"
+        for args, expected in [
+                (["--scenario", plain, "--scenario", plain, "--no-plugin"],
+                 "--scenario given twice"),
+                (["--scenario", str(folder), "--no-plugin"],
+                 f"{folder}: cannot read the scenario file: "),
+                (["schema", "--json"], "unknown option for schema: --json")]:
+            done = subprocess.run([self.sim, *args], capture_output=True, text=True, timeout=60)
+            if done.returncode != 2 or expected not in done.stderr:
+                self.fail(f"rebound-sim {' '.join(args)}: expected status 2 and {expected!r}, "
+                          f"got status {done.returncode}: {done.stderr.strip()}")
+
     def shipped(self):
         shipped = sorted(p for p in (self.source / "scenarios").glob("*.json")
                          if p.name != "scenario.schema.json")
@@ -175,6 +191,7 @@ def main():
         return 2
     check = Check(sys.argv[1], pathlib.Path(sys.argv[2]))
     check.printed_schema()
+    check.command_line()
     check.shipped()
     check.cases()
     for failure in check.failures:
