@@ -79,6 +79,22 @@ READER_ONLY = {
 }
 
 
+def names_in(value, key=None):
+    """Every member name under the given key (all of them when None)."""
+    names = set()
+    if isinstance(value, dict):
+        for name, child in value.items():
+            if key is None:
+                names.add(name)
+            names |= names_in(child, key)
+            if key is not None and name == key and isinstance(child, dict):
+                names |= set(child)
+    elif isinstance(value, list):
+        for child in value:
+            names |= names_in(child, key)
+    return names
+
+
 def json_path(error):
     """The reader's way of naming a place: a.b[0].c."""
     out = ""
@@ -176,6 +192,12 @@ class Check:
             self.expect_refused_by_reader(path, line, field)
             if self.schema_errors(path):
                 self.fail(f"{path}: the schema refuses it now; move it to invalid/")
+        # Every field the schema describes is one the reader takes: the
+        # edge file that gives each once must then pass both.
+        every = json.loads((folder / "valid" / "every-field.json").read_text())
+        missing = names_in(self.schema, "properties") - names_in(every)
+        if missing:
+            self.fail(f"valid/every-field.json lacks fields the schema describes: {sorted(missing)}")
         valid = sorted((folder / "valid").glob("*.json"))
         if not valid:
             self.fail("no valid edge files found")
