@@ -81,7 +81,8 @@ class LineScanner {
     ++pos_;  // closing quote
     const std::string_view raw = text_.substr(start, std::min(pos_, text_.size()) - start);
     if (!escaped) return std::string(raw.substr(1, raw.size() - 2));
-    return nlohmann::json::parse(raw).get<std::string>();
+    const nlohmann::json decoded = nlohmann::json::parse(raw, nullptr, false);
+    return decoded.is_string() ? decoded.get<std::string>() : std::string(raw);
   }
 
   void Value(const std::string& path) {
