@@ -112,7 +112,7 @@ Scenario Scenario::Load(const std::string& path) {
   if (!file) refuse("cannot open the scenario file", errno);
   // A scenario is a few kilobytes; a device or a pipe that never ends is not one.
   std::string text;
-  char buffer[1 << 16];
+  char buffer[8192];
   std::size_t got = 0;
   while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
     text.append(buffer, got);

@@ -26,7 +26,7 @@ std::string Located(const std::string& fileName, int line, const std::string& pa
 
 // Walks the raw text once and notes the line on which each field's value (or,
 // for an object member, its key) stands. It also refuses a key given twice in
-// one object, which the parser would let the last one win silently. The text
+// one object, of which the parser would keep the last silently. The text
 // is known to be valid JSON (but for a number too large for any type, which
 // FindOverflow is then asked to place), so the scanner only has to follow the
 // structure.
