@@ -15,6 +15,7 @@ packages=(
   clang-format-14              # the format check of make test
   wine wine64                  # runs the Windows plug-in and simulator in the tests
   python3                      # packs the player's zip and checks it
+  python3-jsonschema           # checks the scenario schema against the reader in the tests
 )
 if [[ "${REBOUND_WITH_BROWSER:-0}" == 1 ]]; then
   packages+=(chromium)         # screenshots of the HTML report

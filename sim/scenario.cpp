@@ -1,14 +1,18 @@
 #include "sim/scenario.h"
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "sim/game/world.h"
 
 namespace sim {
 
 namespace {
+
+constexpr std::size_t kMaxScenarioBytes = std::size_t{16} << 20;
 
 // The default run: the player dies in the street, taps the respawn control a
 // few times while the bar fills, and comes back about 100 m away.
@@ -58,6 +62,8 @@ Scenario Scenario::Parse(const std::string& fileName, std::string_view text) {
   s.document = ScenarioDocument::Parse(fileName, text);
   const ScenarioNode root = ScenarioNode::Root(s.document);
   root.ExpectObject();
+  // Where an editor finds the schema of the file; nothing to the run.
+  if (auto schema = root.Optional("$schema")) schema->AsString();
   s.name = root.String("name", s.name);
   s.fps = static_cast<std::int32_t>(root.Int("fps", s.fps, 1, 1000));
   s.frames = root.Int("frames", s.frames, 0, 100'000'000);
@@ -91,11 +97,32 @@ Scenario Scenario::Parse(const std::string& fileName, std::string_view text) {
 }
 
 Scenario Scenario::Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ScenarioError(path + ": cannot open the scenario file");
-  std::ostringstream text;
-  text << in.rdbuf();
-  return Parse(path, text.str());
+  const auto refuse = [&path](const char* what, int error) {
+    throw ScenarioError(path + ": " + what + ": " + std::generic_category().message(error));
+  };
+  // Opening a directory succeeds on some systems and fails on others; the
+  // reason is the same everywhere.
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    refuse("cannot read the scenario file", static_cast<int>(std::errc::is_a_directory));
+  }
+  errno = 0;
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                             &std::fclose);
+  if (!file) refuse("cannot open the scenario file", errno);
+  // A scenario is a few kilobytes; a device or a pipe that never ends is not one.
+  std::string text;
+  char buffer[8192];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+    text.append(buffer, got);
+    if (text.size() > kMaxScenarioBytes) {
+      throw ScenarioError(path + ": the scenario file is larger than " +
+                          std::to_string(kMaxScenarioBytes >> 20) + " MiB");
+    }
+  }
+  if (std::ferror(file.get())) refuse("cannot read the scenario file", errno);
+  return Parse(path, text);
 }
 
 Scenario Scenario::Default() { return Parse("(built-in default scenario)", kDefaultScenario); }

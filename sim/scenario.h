@@ -24,10 +24,14 @@ struct Scenario {
   // Parses and checks the whole scenario (every world setting and event) so
   // that a mistake stops the run before it starts. Throws ScenarioError.
   static Scenario Parse(const std::string& fileName, std::string_view text);
+  // Reads the file; one that cannot be read is named with the system's reason.
   static Scenario Load(const std::string& path);
   // The scenario that runs when none is given.
   static Scenario Default();
   static std::string_view DefaultText();
+  // The JSON Schema of scenario files, exactly as scenarios/scenario.schema.json
+  // holds it (built in from that file).
+  static std::string_view Schema();
 };
 
 }  // namespace sim

@@ -1,5 +1,6 @@
 #include "sim/scenario_reader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
@@ -14,17 +15,42 @@ std::string ElementPath(const std::string& parent, std::size_t index) {
   return parent + "[" + std::to_string(index) + "]";
 }
 
+std::string Located(const std::string& fileName, int line, const std::string& path,
+                    const std::string& what) {
+  std::ostringstream msg;
+  msg << fileName << ":" << line << ": ";
+  if (!path.empty()) msg << "field '" << path << "': ";
+  msg << what;
+  return msg.str();
+}
+
 // Walks the raw text once and notes the line on which each field's value (or,
-// for an object member, its key) stands. The text is already known to be
-// valid JSON, so the scanner only has to follow the structure.
+// for an object member, its key) stands. It also refuses a key given twice in
+// one object, of which the parser would keep the last silently. The text
+// is known to be valid JSON (but for a number too large for any type, which
+// FindOverflow is then asked to place), so the scanner only has to follow the
+// structure.
 class LineScanner {
  public:
-  LineScanner(std::string_view text, std::map<std::string, int>& lines)
-      : text_(text), lines_(lines) {}
+  struct Overflow {
+    std::string path;
+    int line = 0;
+    std::string token;
+  };
+
+  LineScanner(const std::string& fileName, std::string_view text, std::map<std::string, int>& lines)
+      : fileName_(fileName), text_(text), lines_(lines) {}
 
   void Run() {
     SkipSpace();
     Value("");
+  }
+
+  // The first number the parser could not hold, with its field and line.
+  std::optional<Overflow> FindOverflow() {
+    findOverflow_ = true;
+    Run();
+    return overflow_;
   }
 
  private:
@@ -40,19 +66,23 @@ class LineScanner {
     }
   }
 
+  // A string token, decoded as the parser decodes it, so that "a\u0062" and
+  // "ab" are the same key.
   std::string String() {
-    std::string out;
-    ++pos_;  // opening quote
+    const std::size_t start = pos_++;  // opening quote
+    bool escaped = false;
     while (pos_ < text_.size() && text_[pos_] != '"') {
-      if (text_[pos_] == '\\' && pos_ + 1 < text_.size()) {
-        out += text_[pos_ + 1];
-        pos_ += 2;
-        continue;
+      if (text_[pos_] == '\\') {
+        escaped = true;
+        ++pos_;
       }
-      out += text_[pos_++];
+      ++pos_;
     }
     ++pos_;  // closing quote
-    return out;
+    const std::string_view raw = text_.substr(start, std::min(pos_, text_.size()) - start);
+    if (!escaped) return std::string(raw.substr(1, raw.size() - 2));
+    const nlohmann::json decoded = nlohmann::json::parse(raw, nullptr, false);
+    return decoded.is_string() ? decoded.get<std::string>() : std::string(raw);
   }
 
   void Value(const std::string& path) {
@@ -62,16 +92,21 @@ class LineScanner {
     if (c == '{') {
       ++pos_;
       SkipSpace();
+      std::map<std::string, int> seen;  // key -> its line, in this object
       while (pos_ < text_.size() && text_[pos_] != '}') {
         const int keyLine = line_;
         const std::string key = String();
         const std::string child = MemberPath(path, key);
+        const auto [first, isNew] = seen.emplace(key, keyLine);
+        if (!isNew) {
+          throw ScenarioError(
+              Located(fileName_, keyLine, child,
+                      "duplicate key, first given on line " + std::to_string(first->second)));
+        }
         lines_[child] = keyLine;
         SkipSpace();
         ++pos_;  // colon
         SkipSpace();
-        const std::size_t before = lines_.size();
-        (void)before;
         ValueKeepingLine(child);
         SkipSpace();
         if (pos_ < text_.size() && text_[pos_] == ',') {
@@ -96,9 +131,15 @@ class LineScanner {
     } else if (c == '"') {
       String();
     } else {
+      const std::size_t start = pos_;
       while (pos_ < text_.size() &&
              std::string_view(",]} \t\r\n").find(text_[pos_]) == std::string_view::npos) {
         ++pos_;
+      }
+      const std::string_view token = text_.substr(start, pos_ - start);
+      if (findOverflow_ && !nlohmann::json::accept(token)) {
+        overflow_ = Overflow{path, lines_[path], std::string(token)};
+        pos_ = text_.size();  // the first one is enough
       }
     }
   }
@@ -110,10 +151,13 @@ class LineScanner {
     lines_[path] = keyLine;
   }
 
+  const std::string& fileName_;
   std::string_view text_;
   std::map<std::string, int>& lines_;
   std::size_t pos_ = 0;
   int line_ = 1;
+  bool findOverflow_ = false;
+  std::optional<Overflow> overflow_;
 };
 
 void CollectUnread(const nlohmann::json& value, const std::string& path,
@@ -171,13 +215,19 @@ std::shared_ptr<ScenarioDocument> ScenarioDocument::Parse(std::string fileName,
         << ": not valid JSON: " << (colon != std::string::npos ? what.substr(colon + 2) : what);
     throw ScenarioError(msg.str());
   } catch (const nlohmann::json::exception& e) {
-    // A number too large for any type, for example: the reader gives no place.
+    // A number too large for any type: the parser gives no place, so find it.
+    std::map<std::string, int> lines;
+    if (auto overflow = LineScanner(doc->fileName, text, lines).FindOverflow()) {
+      throw ScenarioError(
+          Located(doc->fileName, overflow->line, overflow->path,
+                  "the number " + overflow->token + " is too large for any number type"));
+    }
     const std::string what = e.what();
     const std::size_t bracket = what.find("] ");
     throw ScenarioError(doc->fileName + ": not valid JSON: " +
                         (bracket != std::string::npos ? what.substr(bracket + 2) : what));
   }
-  LineScanner(text, doc->lines).Run();
+  LineScanner(doc->fileName, text, doc->lines).Run();
   return doc;
 }
 
@@ -245,16 +295,22 @@ std::int64_t ScenarioNode::AsInt(std::int64_t min, std::int64_t max) const {
   return v;
 }
 
-double ScenarioNode::AsNumber() const {
+float ScenarioNode::AsFloat() const {
   if (!value_->is_number()) Fail("expected a number, got " + JsonTypeName(*value_));
-  return value_->get<double>();
+  const double d = value_->get<double>();
+  if (!(std::fabs(d) < kFloatLimit)) {
+    Fail("expected a number a float can hold (from -3.4028235e38 to 3.4028235e38), got " +
+         value_->dump());
+  }
+  return static_cast<float>(d);
 }
 
 bool ScenarioNode::AsBool() const {
   if (value_->is_boolean()) return value_->get<bool>();
-  if (value_->is_number_integer() &&
-      (value_->get<std::int64_t>() == 0 || value_->get<std::int64_t>() == 1)) {
-    return value_->get<std::int64_t>() == 1;
+  // 0 and 1 as whole numbers, in the same sense as AsInt (1.0 is 1).
+  if (value_->is_number()) {
+    const double d = value_->get<double>();
+    if (d == 0.0 || d == 1.0) return d == 1.0;
   }
   Fail("expected true or false, got " + JsonTypeName(*value_));
 }
@@ -265,12 +321,12 @@ std::string ScenarioNode::AsString() const {
 }
 
 Vec3 ScenarioNode::AsVec3() const {
-  if (!value_->is_array() || value_->size() != 3) {
-    Fail("expected a position [x, y, z], got " + JsonTypeName(*value_));
+  if (!value_->is_array()) Fail("expected a position [x, y, z], got " + JsonTypeName(*value_));
+  if (value_->size() != 3) {
+    Fail("expected a position [x, y, z], got " + std::to_string(value_->size()) + " numbers");
   }
   const auto items = Items();
-  return Vec3{static_cast<float>(items[0].AsNumber()), static_cast<float>(items[1].AsNumber()),
-              static_cast<float>(items[2].AsNumber())};
+  return Vec3{items[0].AsFloat(), items[1].AsFloat(), items[2].AsFloat()};
 }
 
 std::vector<ScenarioNode> ScenarioNode::Items() const {
@@ -296,9 +352,9 @@ std::int64_t ScenarioNode::Int(std::string_view key, std::int64_t fallback, std:
   return child ? child->AsInt(min, max) : fallback;
 }
 
-double ScenarioNode::Number(std::string_view key, double fallback) const {
+float ScenarioNode::Float(std::string_view key, float fallback) const {
   auto child = Optional(key);
-  return child ? child->AsNumber() : fallback;
+  return child ? child->AsFloat() : fallback;
 }
 
 bool ScenarioNode::Bool(std::string_view key, bool fallback) const {
@@ -329,11 +385,18 @@ void ScenarioNode::ExpectObject() const {
 }
 
 void ScenarioNode::Fail(const std::string& what) const {
-  std::ostringstream msg;
-  msg << doc_->fileName << ":" << Line() << ": ";
-  if (!path_.empty()) msg << "field '" << path_ << "': ";
-  msg << what;
-  throw ScenarioError(msg.str());
+  throw ScenarioError(Located(doc_->fileName, Line(), path_, what));
+}
+
+std::optional<std::int32_t> IndexKey(std::string_view key) {
+  if (key.empty() || key.size() > 10 || (key.size() > 1 && key[0] == '0')) return std::nullopt;
+  std::int64_t value = 0;
+  for (const char c : key) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value > INT32_MAX) return std::nullopt;
+  return static_cast<std::int32_t>(value);
 }
 
 }  // namespace sim

@@ -32,7 +32,9 @@ struct ScenarioDocument {
   std::map<std::string, int> lines;  // field path -> 1-based line
   std::set<std::string> consumed;
 
-  // Parses text; a syntax error names the file, line and column.
+  // Parses text; a syntax error names the file, line and column, a key given
+  // twice in one object both its lines, and a number too large for any type
+  // its line and field.
   static std::shared_ptr<ScenarioDocument> Parse(std::string fileName, std::string_view text);
 
   int LineOf(const std::string& path) const;
@@ -61,8 +63,12 @@ class ScenarioNode {
   ScenarioNode Child(std::string_view key) const;
   std::optional<ScenarioNode> Optional(std::string_view key) const;
 
+  // A whole number (1e3 counts) from min to max.
   std::int64_t AsInt(std::int64_t min = INT64_MIN, std::int64_t max = INT64_MAX) const;
-  double AsNumber() const;
+  // Every float the game sees goes through here: a number no float can hold
+  // (1e39) is refused rather than turned into infinity.
+  float AsFloat() const;
+  // true or false; 0 and 1 are taken as well.
   bool AsBool() const;
   std::string AsString() const;
   Vec3 AsVec3() const;
@@ -72,7 +78,7 @@ class ScenarioNode {
   // Member readers with a default for a missing member.
   std::int64_t Int(std::string_view key, std::int64_t fallback, std::int64_t min = INT64_MIN,
                    std::int64_t max = INT64_MAX) const;
-  double Number(std::string_view key, double fallback) const;
+  float Float(std::string_view key, float fallback) const;
   bool Bool(std::string_view key, bool fallback) const;
   std::string String(std::string_view key, const std::string& fallback) const;
   Vec3 Vector(std::string_view key, Vec3 fallback) const;
@@ -91,5 +97,15 @@ class ScenarioNode {
 };
 
 std::string JsonTypeName(const nlohmann::json& value);
+
+// The largest magnitude a float holds, written as 3.4028235e38: anything
+// below 2^128 - 2^103 rounds to a finite float, anything from there up to
+// infinity. The schema of scenario files states the same bound.
+inline constexpr double kFloatLimit = 0x1.ffffffp127;
+
+// A member name that stands for an index (a HUD colour, a language code): a
+// whole number from 0 to 2147483647 in plain digits, without sign, spaces or
+// leading zeros, so that "7" and "07" cannot both name colour 7.
+std::optional<std::int32_t> IndexKey(std::string_view key);
 
 }  // namespace sim

@@ -287,12 +287,9 @@ void DrawingModel::Configure(const ScenarioNode& root) {
     colours->ExpectObject();
     for (const std::string& key : colours->Keys()) {
       const ScenarioNode value = colours->Child(key);
-      char* end = nullptr;
-      const long index = std::strtol(key.c_str(), &end, 10);
-      if (key.empty() || *end != '\0' || index < 0 || index > INT32_MAX) {
-        value.Fail("expected a HUD colour index (a whole number from 0) as the key");
-      }
-      hudColours[static_cast<std::int32_t>(index)] = ReadColour(value);
+      const std::optional<std::int32_t> index = IndexKey(key);
+      if (!index) value.Fail("expected a HUD colour index (a whole number from 0) as the key");
+      hudColours[*index] = ReadColour(value);
     }
   }
 }

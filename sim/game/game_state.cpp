@@ -59,7 +59,7 @@ void GameStateModel::Configure(const ScenarioNode& root) {
   restart.fadeInMs =
       static_cast<std::int32_t>(node->Int("fadeInMs", restart.fadeInMs, 0, INT32_MAX));
   restart.position = node->Vector("position", restart.position);
-  restart.heading = static_cast<float>(node->Number("heading", restart.heading));
+  restart.heading = node->Float("heading", restart.heading);
 }
 
 void GameStateModel::BeginFrame(World& /*world*/) {}

@@ -1,6 +1,5 @@
 #include "sim/game/labels.h"
 
-#include <charconv>
 #include <optional>
 
 #include "sim/game/world.h"
@@ -34,14 +33,6 @@ LabelTable ReadTable(const ScenarioNode& node) {
   return table;
 }
 
-std::optional<std::int32_t> LanguageCode(const std::string& key) {
-  std::int32_t code = 0;
-  const char* end = key.data() + key.size();
-  const auto [ptr, ec] = std::from_chars(key.data(), end, code);
-  if (ec != std::errc() || ptr != end || code < 0) return std::nullopt;
-  return code;
-}
-
 }  // namespace
 
 void LabelsModel::Configure(const ScenarioNode& root) {
@@ -56,7 +47,7 @@ void LabelsModel::Configure(const ScenarioNode& root) {
     tables->ExpectObject();
     for (const std::string& key : tables->Keys()) {
       const ScenarioNode table = tables->Child(key);
-      const std::optional<std::int32_t> code = LanguageCode(key);
+      const std::optional<std::int32_t> code = IndexKey(key);
       if (!code) table.Fail("expected a language code (a whole number from 0) as the key");
       byLanguage[*code] = ReadTable(table);
     }

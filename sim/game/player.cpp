@@ -24,7 +24,7 @@ void PlayerModel::Configure(const ScenarioNode& root) {
   maxHealth = static_cast<std::int32_t>(node->Int("maxHealth", maxHealth, 0, INT32_MAX));
   armour = static_cast<std::int32_t>(node->Int("armour", armour, 0, INT32_MAX));
   position = node->Vector("position", position);
-  heading = static_cast<float>(node->Number("heading", heading));
+  heading = node->Float("heading", heading);
   injuredBelow = static_cast<std::int32_t>(node->Int("injuredBelow", injuredBelow, 1, INT32_MAX));
   injured = node->Bool("injured", injured);
   frozen = node->Bool("frozen", frozen);

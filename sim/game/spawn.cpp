@@ -79,7 +79,7 @@ void SpawnModel::Configure(const ScenarioNode& root) {
       item.ExpectObject();
       RoadNode node;
       node.position = item.Child("position").AsVec3();
-      node.heading = static_cast<float>(item.Number("heading", 0.0));
+      node.heading = item.Float("heading", 0.0F);
       node.lanes = static_cast<std::int32_t>(item.Int("lanes", node.lanes, 0, 16));
       roadNodes.push_back(node);
     }

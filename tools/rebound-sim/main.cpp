@@ -25,6 +25,7 @@ namespace {
 constexpr const char* kUsage = R"(Usage:
   rebound-sim [run] [options]     run a scenario with the plug-in loaded
   rebound-sim natives [--json]    list every native the simulated game knows
+  rebound-sim schema              print the JSON Schema of scenario files
   rebound-sim --help              show this help
   rebound-sim --version           print the version
 
@@ -77,7 +78,9 @@ Options ParseArgs(int argc, char** argv) {
   Options o;
   std::vector<std::string> args(argv + 1, argv + argc);
   std::size_t i = 0;
-  if (!args.empty() && (args[0] == "run" || args[0] == "natives")) o.command = args[i++];
+  if (!args.empty() && (args[0] == "run" || args[0] == "natives" || args[0] == "schema")) {
+    o.command = args[i++];
+  }
   auto value = [&](const std::string& flag) -> std::string {
     if (i + 1 >= args.size()) UsageError(flag + " needs a value");
     return args[++i];
@@ -92,9 +95,10 @@ Options ParseArgs(int argc, char** argv) {
       std::exit(0);
     } else if (a == "--json" && o.command == "natives") {
       o.json = true;
-    } else if (o.command == "natives") {
-      UsageError("unknown option for natives: " + a);
+    } else if (o.command != "run") {
+      UsageError("unknown option for " + o.command + ": " + a);
     } else if (a == "--scenario") {
+      if (o.scenario) UsageError("--scenario given twice; a run takes one scenario");
       o.scenario = value(a);
     } else if (a == "--plugin") {
       o.plugin = value(a);
@@ -347,5 +351,10 @@ int Run(const Options& o) {
 int main(int argc, char** argv) {
   const Options o = ParseArgs(argc, argv);
   if (o.command == "natives") return ListNatives(o.json);
+  if (o.command == "schema") {
+    const std::string_view schema = sim::Scenario::Schema();
+    std::fwrite(schema.data(), 1, schema.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
   return Run(o);
 }
