@@ -1,7 +1,5 @@
 // rebound-sim: runs the Rebound plug-in in the simulated script host and game,
 // prints what happens and writes the trace of every call.
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/native_table.h"
+#include "sim/platform/module.h"
 #include "sim/report.h"
 #include "sim/simulation.h"
 #include "sim/svg.h"
@@ -31,8 +30,8 @@ constexpr const char* kUsage = R"(Usage:
 
 Run options:
   --scenario FILE   the scenario to run (JSON); default: the built-in scenario
-  --plugin PATH     the plug-in module to load; default: the librebound.so
-                    built next to rebound-sim
+  --plugin PATH     the plug-in module to load; default: the one built next
+                    to rebound-sim (librebound.so; Rebound.asi on Windows)
   --no-plugin       run the game without the plug-in, to see what it does alone
   --frames N        run N frames instead of the scenario's own count
   --trace FILE      write every native call and host event as JSON Lines
@@ -160,13 +159,8 @@ int ListNatives(bool json) {
 
 std::string DefaultPlugin() {
   // Prefer the module beside this executable, then the one this build made.
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    const auto beside = self.parent_path() / "librebound.so";
-    if (std::filesystem::exists(beside)) return beside.string();
-  }
-  return REBOUND_DEFAULT_PLUGIN;
+  const std::string beside = sim::platform::PluginBesideExecutable();
+  return beside.empty() ? REBOUND_DEFAULT_PLUGIN : beside;
 }
 
 std::string FormatTimelineEntry(const sim::TimelineEntry& e) {
@@ -180,6 +174,18 @@ std::string FormatTimelineEntry(const sim::TimelineEntry& e) {
   char cat[16];
   std::snprintf(cat, sizeof cat, "%-9s", e.category.c_str());
   return std::string(prefix) + " " + cat + " " + e.text;
+}
+
+// File-system paths from the command line's strings and back. The strings are
+// UTF-8 (on Windows too: rebound-sim.exe's manifest makes UTF-8 its code
+// page), which a std::filesystem::path built from a plain std::string is not
+// taken to be on Windows.
+std::filesystem::path PathFromUtf8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+std::string Utf8FromPath(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
 }
 
 // Writes to a temporary beside the target and renames it into place, so a
@@ -200,8 +206,14 @@ bool WriteFileAtomically(const std::string& path, const std::function<void(std::
       return false;
     }
   }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::cerr << "rebound-sim: cannot move " << temp << " to " << path << "\n";
+  // std::filesystem::rename replaces an existing file on Windows too, where
+  // std::rename refuses to.
+  std::error_code ec;
+  std::filesystem::rename(PathFromUtf8(temp), PathFromUtf8(path), ec);
+  if (ec) {
+    std::cerr << "rebound-sim: cannot move " << temp << " to " << path << ": " << ec.message()
+              << "\n";
+    std::remove(temp.c_str());
     return false;
   }
   return true;
@@ -211,7 +223,7 @@ bool WriteFileAtomically(const std::string& path, const std::function<void(std::
 bool WriteFramePictures(const sim::Simulation& simulation, const std::string& dir,
                         const std::optional<sim::FramePick>& chosen, bool quiet) {
   std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
+  std::filesystem::create_directories(PathFromUtf8(dir), ec);
   if (ec) {
     std::cerr << "rebound-sim: cannot create " << dir << ": " << ec.message() << "\n";
     return false;
@@ -222,7 +234,7 @@ bool WriteFramePictures(const sim::Simulation& simulation, const std::string& di
   const sim::DrawingModel& drawing = simulation.GetWorld().drawing;
   const std::vector<std::int64_t> frames = sim::PickedFrames(pick, simulation.FramesRun(), drawing);
   for (std::int64_t frame : frames) {
-    const std::string path = (std::filesystem::path(dir) / sim::SvgFileName(frame)).string();
+    const std::string path = Utf8FromPath(PathFromUtf8(dir) / sim::SvgFileName(frame));
     if (!WriteFileAtomically(path, [&](std::ostream& out) {
           sim::WriteFrameSvg(out, drawing.Frame(frame), frame);
         })) {
