@@ -54,4 +54,19 @@ fi
 flock -u 9
 exec 9>&-
 
-exec "$wine_bin" "$@"
+# Wine's own helper processes (services, device drivers) start with the first
+# program and inherit its output, so they hold a pipe open until the server
+# exits, which would keep ctest or `| tail` waiting long after the program
+# ended. Into a pipe or a file, the output therefore goes through temporary
+# files that are shown once the program itself has exited.
+if [[ -t 1 && -t 2 ]]; then
+  exec "$wine_bin" "$@"
+fi
+out=$(mktemp) err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+status=0
+"$wine_bin" "$@" >"$out" 2>"$err" &
+wait $! || status=$?
+cat "$out"
+cat "$err" >&2
+exit "$status"
