@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "sim/call.h"
-#include "sim/fibre.h"
 #include "sim/flow_observer.h"
 #include "sim/game/world.h"
+#include "sim/platform/fibre.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
 
@@ -80,7 +80,7 @@ class Simulation {
   // (for example an index out of range); on the script fibre it does not return.
   void ReportGameFault(const std::string& message);
 
-  // Host functions, reached through the exported C symbols.
+  // Host functions, reached through the platform's host exports.
   void HostScriptRegister(void* module, ScriptEntry entry);
   void HostScriptUnregister(void* module);
   void HostKeyboardHandlerRegister(KeyboardHandler handler);
@@ -110,10 +110,8 @@ class Simulation {
   Trace trace_;
   FlowObserver flow_;
 
-  // Loaded module.
+  // The loaded module's handle, as the plug-in is given it.
   void* module_ = nullptr;
-  using EntryFunction = int (*)(void*, unsigned int, void*);
-  EntryFunction entry_ = nullptr;
 
   // Registration as the host sees it.
   void* registeredModule_ = nullptr;
