@@ -63,7 +63,7 @@ bool ProvideHostFunctions(std::string& error) {
   const std::wstring path = ExecutableFolder() + L"ScriptHookV.dll";
   const HMODULE module = LoadLibraryW(path.c_str());
   if (module == nullptr) {
-    error = "cannot load the simulator's ScriptHookV.dll (" + Utf8FromWide(path) +
+    error = "cannot load the simulator's ScriptHookV.dll (" + NarrowFromWide(path) +
             "): " + SystemErrorText(GetLastError());
     return false;
   }
@@ -72,13 +72,13 @@ bool ProvideHostFunctions(std::string& error) {
   const auto install = reinterpret_cast<InstallHostFunction>(
       reinterpret_cast<void (*)()>(GetProcAddress(module, kInstallHostExport)));
   if (install == nullptr) {
-    error = Utf8FromWide(path) + " is not the simulator's stand-in host: it has no " +
+    error = NarrowFromWide(path) + " is not the simulator's stand-in host: it has no " +
             kInstallHostExport;
     FreeLibrary(module);
     return false;
   }
   if (install(&kHostFunctions) != 1) {
-    error = Utf8FromWide(path) + " was built with another version of the host function table";
+    error = NarrowFromWide(path) + " was built with another version of the host function table";
     FreeLibrary(module);
     return false;
   }

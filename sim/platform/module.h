@@ -9,7 +9,7 @@
 
 namespace sim::platform {
 
-// Loads the module at `path` (UTF-8) after making the host functions
+// Loads the module at `path` after making the host functions
 // reachable for it, and lets its entry see process attach; `beforeAttach` runs
 // just before that. Returns the module handle the plug-in is given, or nullptr
 // with `error` naming the path and the system's reason. An entry that refuses

@@ -19,8 +19,8 @@ void* LoadPluginModule(const std::string& path, const std::function<void()>& bef
                        std::string& error) {
   if (!ProvideHostFunctions(error)) return nullptr;
   std::wstring wide;
-  if (!WideFromUtf8(path, wide)) {
-    error = "cannot load the plug-in " + path + ": the path is not valid UTF-8";
+  if (!WideFromNarrow(path, wide)) {
+    error = "cannot load the plug-in " + path + ": the path is not valid text";
     return nullptr;
   }
   // A relative path names a file from the working folder, as on Linux, not a
@@ -54,7 +54,7 @@ std::string PluginBesideExecutable() {
   const std::wstring beside = folder + L"Rebound.asi";
   std::error_code ec;
   if (!std::filesystem::exists(std::filesystem::path(beside), ec)) return {};
-  return Utf8FromWide(beside);
+  return NarrowFromWide(beside);
 }
 
 }  // namespace sim::platform

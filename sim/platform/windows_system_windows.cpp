@@ -5,24 +5,25 @@
 
 namespace sim::platform {
 
-bool WideFromUtf8(const std::string& utf8, std::wstring& wide) {
+bool WideFromNarrow(const std::string& narrow, std::wstring& wide) {
   wide.clear();
-  if (utf8.empty()) return true;
-  const int size = static_cast<int>(utf8.size());
-  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
+  if (narrow.empty()) return true;
+  const int size = static_cast<int>(narrow.size());
+  const int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, narrow.data(), size, nullptr, 0);
   if (n <= 0) return false;
   wide.resize(static_cast<std::size_t>(n));
-  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, wide.data(), n) == n;
+  return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, narrow.data(), size, wide.data(), n) ==
+         n;
 }
 
-std::string Utf8FromWide(const std::wstring& wide) {
+std::string NarrowFromWide(const std::wstring& wide) {
   if (wide.empty()) return {};
   const int size = static_cast<int>(wide.size());
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
   if (n <= 0) return {};
-  std::string utf8(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), n, nullptr, nullptr);
-  return utf8;
+  std::string narrow(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), size, narrow.data(), n, nullptr, nullptr);
+  return narrow;
 }
 
 std::string SystemErrorText(unsigned long code) {
@@ -37,7 +38,7 @@ std::string SystemErrorText(unsigned long code) {
     text.pop_back();
   }
   const std::string suffix = "(error " + std::to_string(code) + ")";
-  return text.empty() ? "Windows " + suffix : Utf8FromWide(text) + " " + suffix;
+  return text.empty() ? "Windows " + suffix : NarrowFromWide(text) + " " + suffix;
 }
 
 std::wstring ExecutableFolder() {

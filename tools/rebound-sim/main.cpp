@@ -167,6 +167,18 @@ std::string FormatTimelineEntry(const sim::TimelineEntry& e) {
   return std::string(prefix) + " " + cat + " " + e.text;
 }
 
+// File-system paths from the command line's strings and back. The strings are
+// UTF-8 (on Windows too: rebound-sim.exe's manifest makes UTF-8 its code
+// page), which a std::filesystem::path built from a plain std::string is not
+// taken to be on Windows.
+std::filesystem::path PathFromUtf8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+std::string Utf8FromPath(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 // Writes to a temporary beside the target and renames it into place, so a
 // failed run never leaves half a file under the requested name.
 bool WriteFileAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
@@ -185,8 +197,14 @@ bool WriteFileAtomically(const std::string& path, const std::function<void(std::
       return false;
     }
   }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::cerr << "rebound-sim: cannot move " << temp << " to " << path << "\n";
+  // std::filesystem::rename replaces an existing file on Windows too, where
+  // std::rename refuses to.
+  std::error_code ec;
+  std::filesystem::rename(PathFromUtf8(temp), PathFromUtf8(path), ec);
+  if (ec) {
+    std::cerr << "rebound-sim: cannot move " << temp << " to " << path << ": " << ec.message()
+              << "\n";
+    std::remove(temp.c_str());
     return false;
   }
   return true;
@@ -196,7 +214,7 @@ bool WriteFileAtomically(const std::string& path, const std::function<void(std::
 bool WriteFramePictures(const sim::Simulation& simulation, const std::string& dir,
                         const std::optional<sim::FramePick>& chosen, bool quiet) {
   std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
+  std::filesystem::create_directories(PathFromUtf8(dir), ec);
   if (ec) {
     std::cerr << "rebound-sim: cannot create " << dir << ": " << ec.message() << "\n";
     return false;
@@ -207,7 +225,7 @@ bool WriteFramePictures(const sim::Simulation& simulation, const std::string& di
   const sim::DrawingModel& drawing = simulation.GetWorld().drawing;
   const std::vector<std::int64_t> frames = sim::PickedFrames(pick, simulation.FramesRun(), drawing);
   for (std::int64_t frame : frames) {
-    const std::string path = (std::filesystem::path(dir) / sim::SvgFileName(frame)).string();
+    const std::string path = Utf8FromPath(PathFromUtf8(dir) / sim::SvgFileName(frame));
     if (!WriteFileAtomically(path, [&](std::ostream& out) {
           sim::WriteFrameSvg(out, drawing.Frame(frame), frame);
         })) {
