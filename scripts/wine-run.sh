@@ -48,8 +48,14 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
 fi
 # One server for the whole test run, with no terminal of ours held open by it,
 # lingering a little after its last program so that the next test reuses it.
+# A fresh server's first program starts Wine's own services, which inherit that
+# program's standard handles and hold them until the server ends: a caller that
+# reads the program's output through a pipe (ctest) would wait for that too.
+# So a fresh server gets a first program here, with none of our handles.
 if [[ -n $server_bin ]]; then
-  "$server_bin" --persistent=20 >/dev/null 2>&1 </dev/null || true
+  if "$server_bin" --persistent=20 >/dev/null 2>&1 </dev/null; then
+    "$wine_bin" cmd.exe /c exit 0 >/dev/null 2>&1 </dev/null || true
+  fi
 fi
 flock -u 9
 exec 9>&-

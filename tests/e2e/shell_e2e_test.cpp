@@ -89,6 +89,17 @@ TEST(ShellEndToEnd, KeyboardMessagesReachTheHandlerWithoutFault) {
   EXPECT_EQ(simulation.GetTrace().Count("keyboard"), 4U);
 }
 
+TEST(ShellEndToEnd, EntryThatRefusesAttachIsDetachedAndUnloaded) {
+  sim::Simulation simulation(test::ScenarioFrom("{}"));
+  EXPECT_FALSE(simulation.LoadPlugin(REBOUND_REFUSING_MODULE_PATH));
+  EXPECT_FALSE(simulation.PluginLoaded());
+  EXPECT_NE(simulation.Fault().find("returned 0 on attach"), std::string::npos)
+      << simulation.Fault();
+  // As on Windows: the refused attach is undone with process detach.
+  EXPECT_EQ(test::EntriesInFrame(simulation.GetTrace(), -1),
+            (std::vector<std::string>{"attach", "scriptRegister", "scriptUnregister"}));
+}
+
 TEST(ShellEndToEnd, MissingModuleIsAFault) {
   sim::Simulation simulation(test::ScenarioFrom("{}"));
   EXPECT_FALSE(simulation.LoadPlugin("/nonexistent/librebound.so"));

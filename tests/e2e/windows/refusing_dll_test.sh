@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Loads a DLL whose DllMain refuses process attach: rebound-sim.exe must stop
+# with status 1 and the system's reason, and the trace must show the loader's
+# undoing of the load (the DLL unregistering at process detach).
+#
+# Usage: refusing_dll_test.sh EMULATOR REBOUND_SIM_EXE DLL TRACE
+set -uo pipefail
+emulator=$1
+exe=$2
+dll=$3
+trace=$4
+
+rm -f "$trace"
+out=$("$emulator" "$exe" --quiet --plugin "$dll" --trace "$trace" 2>&1)
+status=$?
+echo "$out"
+failed=0
+if [[ $status -ne 1 ]]; then
+  echo "refusing_dll_test: exit status $status, expected 1"
+  failed=1
+fi
+if ! grep -q 'cannot load the plug-in .*(error 1114); its DllMain refused process attach' <<<"$out"; then
+  echo "refusing_dll_test: the error does not give the system's reason"
+  failed=1
+fi
+events=$(sed -n 's/^{"frame":-1,"time":[-0-9]*,"host":"\([A-Za-z]*\)".*/\1/p' "$trace" 2>/dev/null |
+  tr '\n' ' ')
+if [[ $events != "attach scriptRegister scriptUnregister " ]]; then
+  echo "refusing_dll_test: host events at load were '$events'," \
+    "expected attach, scriptRegister, scriptUnregister"
+  failed=1
+fi
+exit "$failed"
