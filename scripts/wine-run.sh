@@ -60,11 +60,10 @@ fi
 flock -u 9
 exec 9>&-
 
-# Wine's own helper processes (services, device drivers) start with the first
-# program and inherit its output, so they hold a pipe open until the server
-# exits, which would keep ctest or `| tail` waiting long after the program
-# ended. Into a pipe or a file, the output therefore goes through temporary
-# files that are shown once the program itself has exited.
+# Should Wine's services start with the program all the same (a server still
+# lingering after they ended), they would hold its output open as above. Into
+# a pipe or a file, the output therefore goes through temporary files that are
+# shown once the program itself has exited.
 if [[ -t 1 && -t 2 ]]; then
   exec "$wine_bin" "$@"
 fi
