@@ -24,10 +24,9 @@ import os
 import subprocess
 import sys
 
-# The search radius of one respawn reaches at most 100 m from the place of
-# death; the distance check sends the player back to the place of death above
-# 300 m. Both are the plug-in's, repeated here only to tell which heading is
-# random.
+# The plug-in's distance check: a point farther than this from the place of
+# death is replaced by that place, facing 0. Repeated here only to tell which
+# heading is random.
 SPAWN_DISTANCE_LIMIT = 300.0
 
 # What the plug-in draws at random in a respawn, and where it shows in the
