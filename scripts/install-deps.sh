@@ -11,6 +11,7 @@ packages=(
   binutils-mingw-w64-x86-64    # dlltool, objdump, windres and strip: import library, checks, package
   nlohmann-json3-dev           # scenario files
   libgtest-dev libgmock-dev    # the tests
+  googletest                   # its sources, built with MinGW for the Windows tests
   libbenchmark-dev             # the benchmarks
   clang-format-14              # the format check of make test
   wine wine64                  # runs the Windows plug-in and simulator in the tests

@@ -60,4 +60,18 @@ fi
 flock -u 9
 exec 9>&-
 
-exec "$wine_bin" "$@"
+# Should Wine's services start with the program all the same (a server still
+# lingering after they ended), they would hold its output open as above. Into
+# a pipe or a file, the output therefore goes through temporary files that are
+# shown once the program itself has exited.
+if [[ -t 1 && -t 2 ]]; then
+  exec "$wine_bin" "$@"
+fi
+out=$(mktemp) err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+status=0
+"$wine_bin" "$@" >"$out" 2>"$err" &
+wait $! || status=$?
+cat "$out"
+cat "$err" >&2
+exit "$status"

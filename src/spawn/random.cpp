@@ -26,8 +26,6 @@ std::uint32_t DeviceDraw() {
   return static_cast<std::uint32_t>(device());
 }
 
-std::uint32_t DeviceSeed() { return SeedOrFallback(&DeviceDraw); }
-
 std::atomic<std::uint32_t> fallbackCount{0};
 
 }  // namespace
@@ -43,6 +41,8 @@ std::uint32_t FallbackSeed() noexcept {
   const std::uint64_t count = fallbackCount.fetch_add(1, std::memory_order_relaxed);
   return static_cast<std::uint32_t>(Mix64(ticks ^ Mix64(count)) >> 32);
 }
+
+std::uint32_t DeviceSeed() noexcept { return SeedOrFallback(&DeviceDraw); }
 
 std::uint32_t SeedOrFallback(std::uint32_t (*deviceDraw)()) noexcept {
   // The device may fail to open or to read; an exception must never reach

@@ -54,6 +54,10 @@ std::string IdFromDraws(NextDraw&& next) {
 // source is unavailable), a seed from the fallback instead. Never throws.
 std::uint32_t SeedOrFallback(std::uint32_t (*deviceDraw)()) noexcept;
 
+// A seed from the system's random device, or the fallback when it fails: the
+// seed every random operation of the product starts from.
+std::uint32_t DeviceSeed() noexcept;
+
 // The fallback seed: the high-resolution clock and a process-wide counter,
 // mixed so that two calls in the same clock tick still differ.
 std::uint32_t FallbackSeed() noexcept;

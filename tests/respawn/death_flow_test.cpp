@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -385,6 +386,12 @@ struct DistanceCase {
   float spawnX;
   bool kept;
 };
+
+// Shown in the test's name; printed as raw bytes it would show the padding,
+// which changes from build to build.
+void PrintTo(const DistanceCase& c, std::ostream* os) {
+  *os << c.spawnX << (c.kept ? " m kept" : " m replaced");
+}
 
 class SpawnDistance : public DeathFlowTest, public ::testing::WithParamInterface<DistanceCase> {};
 

@@ -5,9 +5,8 @@
 #include <vector>
 
 #include "sim/simulation.h"
+#include "src/host/host_api.h"
 #include "tests/support/sim_harness.h"
-
-extern "C" void scriptWait(std::uint32_t ms);
 
 namespace {
 

@@ -7,14 +7,9 @@
 #include <string>
 
 #include "sim/simulation.h"
+// The host functions as a plug-in declares them, to call them as a faulty one.
+#include "src/host/host_api.h"
 #include "tests/support/sim_harness.h"
-
-extern "C" {
-void scriptWait(std::uint32_t ms);
-void nativeInit(std::uint64_t hash);
-void nativePush64(std::uint64_t value);
-std::uint64_t* nativeCall();
-}
 
 namespace {
 
