@@ -41,7 +41,8 @@ test: deps
 
 bench: deps
 	cmake --preset release
-	cmake --build --preset release -j$(JOBS) --target rebound_bench
+	cmake --build --preset release -j$(JOBS) --target rebound_bench rebound_alloc_table
+	build/release/rebound_alloc_table
 	build/release/rebound_bench $(BENCH_ARGS)
 
 build-debug build-asan build-windows: build-%:

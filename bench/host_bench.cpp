@@ -53,7 +53,7 @@ void RunNativeCalls(benchmark::State& state, bool recordTrace) {
     if (recordTrace) simulation.GetTrace().Clear();
   }
   if (simulation.Faulted()) return StopOnFault(state, simulation);
-  if (simulation.CallsPerFrame().back() != static_cast<std::uint32_t>(callsPerFrame)) {
+  if (simulation.CallsInLastFrame() != static_cast<std::uint32_t>(callsPerFrame)) {
     anyFault = true;
     state.SkipWithError("the frame did not make the expected number of native calls");
     return;
@@ -76,20 +76,17 @@ BENCHMARK(BM_NativeCallRecordingTrace)->ArgName("calls_per_frame")->Arg(1)->Arg(
 
 void MeasureIdleFrames(benchmark::State& state, sim::Simulation& simulation) {
   if (!simulation.RunFrames(1)) return StopOnFault(state, simulation);  // the start-up frame
-  const std::int64_t firstIdleFrame = simulation.FramesRun();
+  std::uint64_t idleCalls = 0;
+  std::int64_t idleFrames = 0;
   for (auto _ : state) {
     if (!simulation.RunFrames(1)) break;
+    idleCalls += simulation.CallsInLastFrame();
+    ++idleFrames;
   }
   if (simulation.Faulted()) return StopOnFault(state, simulation);
 
-  const auto& calls = simulation.CallsPerFrame();
-  std::uint64_t idleCalls = 0;
-  for (std::size_t f = static_cast<std::size_t>(firstIdleFrame); f < calls.size(); ++f) {
-    idleCalls += calls[f];
-  }
-  const auto idleFrames = static_cast<double>(calls.size()) - static_cast<double>(firstIdleFrame);
   state.counters["natives_per_frame"] =
-      idleFrames > 0 ? static_cast<double>(idleCalls) / idleFrames : 0.0;
+      idleFrames > 0 ? static_cast<double>(idleCalls) / static_cast<double>(idleFrames) : 0.0;
 }
 
 void BM_IdleFrame(benchmark::State& state) {

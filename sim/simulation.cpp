@@ -80,6 +80,7 @@ Simulation::Simulation(Scenario scenario, SimOptions options)
   world_.clock.nowMs = scenario_.startGameTime;
   world_.clock.gameTimer =
       static_cast<std::int32_t>(static_cast<std::uint32_t>(scenario_.startGameTime));
+  world_.drawing.keepFrames = options_.keepDrawings;
   keyboard_ = std::make_unique<KeyboardThread>();
 }
 
@@ -128,14 +129,19 @@ void Simulation::RaiseFault(const std::string& message) {
 
 void Simulation::ReportGameFault(const std::string& message) { RaiseFault(message); }
 
-void Simulation::RecordHost(const std::string& name, std::vector<TraceValue> values) {
-  if (!options_.recordTrace) return;
+void Simulation::RecordHost(const char* name, std::vector<TraceValue> values) {
+  if (!Tracing()) return;
   TraceEntry e;
   e.frame = world_.clock.frame;
   e.time = world_.clock.gameTimer;
   e.host = name;
   e.args = std::move(values);
-  trace_.Add(std::move(e));
+  Record(e);
+}
+
+void Simulation::Record(TraceEntry& entry) {
+  if (options_.traceStream != nullptr) *options_.traceStream << Trace::ToJson(entry) << '\n';
+  if (options_.recordTrace) trace_.Add(std::move(entry));
 }
 
 bool Simulation::LoadPlugin(const std::string& path) {
@@ -226,23 +232,25 @@ void Simulation::HostScriptWait(std::uint32_t ms) {
     return;
   }
   if (callOpen_) RaiseFault("scriptWait between nativeInit and nativeCall");
-  RecordHost("scriptWait", {TraceValue::Int(ms)});
+  if (Tracing()) RecordHost("scriptWait", {TraceValue::Int(ms)});
   wakeFrame_ = world_.clock.frame + 1;
   wakeAtMs_ = world_.clock.nowMs + ms;
   Fibre::Yield();
 }
 
 void Simulation::HostNativeInit(std::uint64_t hash) {
-  const NativeSignature* sig = FindNative(hash);
-  const std::string name = sig != nullptr ? std::string(sig->name) : HexHash(hash);
+  // Names are spelled out only for a fault: a clean call builds no text.
+  const auto nameOf = [](std::uint64_t h) {
+    const NativeSignature* sig = FindNative(h);
+    return sig != nullptr ? std::string(sig->name) : HexHash(h);
+  };
   if (!Fibre::OnFibre() || !fibre_) {
-    RaiseFault("native " + name + " called outside the script fibre");
+    RaiseFault("native " + nameOf(hash) + " called outside the script fibre");
     return;
   }
   if (callOpen_) {
-    const NativeSignature* open = FindNative(callHash_);
-    RaiseFault("nativeInit(" + name + ") before the call of " +
-               (open != nullptr ? std::string(open->name) : HexHash(callHash_)) + " was run");
+    RaiseFault("nativeInit(" + nameOf(hash) + ") before the call of " + nameOf(callHash_) +
+               " was run");
   }
   callOpen_ = true;
   callHash_ = hash;
@@ -267,16 +275,21 @@ void Simulation::HostNativePush(std::uint64_t value) {
 }
 
 bool Simulation::CheckCall(const NativeSignature& sig) {
-  const std::string who = "native " + std::string(sig.name) + " (" + HexHash(sig.hash) + ")";
+  // The messages are built only when a check fails.
+  const auto who = [&sig] {
+    return "native " + std::string(sig.name) + " (" + HexHash(sig.hash) + ")";
+  };
   if (tooManyArgs_ || argCount_ != sig.args.size()) {
-    RaiseFault(who + ": " + (tooManyArgs_ ? "more than 32" : std::to_string(argCount_)) +
+    RaiseFault(who() + ": " + (tooManyArgs_ ? "more than 32" : std::to_string(argCount_)) +
                " arguments pushed, it takes " + std::to_string(sig.args.size()));
     return false;
   }
   for (std::size_t i = 0; i < argCount_; ++i) {
     const std::uint64_t slot = args_[i];
-    const std::string arg = who + ": argument " + std::to_string(i + 1) + " (" +
-                            std::string(ArgKindName(sig.args[i])) + ")";
+    const auto arg = [&who, &sig, i] {
+      return who() + ": argument " + std::to_string(i + 1) + " (" +
+             std::string(ArgKindName(sig.args[i])) + ")";
+    };
     switch (sig.args[i]) {
       case ArgKind::Int:
       case ArgKind::Float:
@@ -284,17 +297,17 @@ bool Simulation::CheckCall(const NativeSignature& sig) {
         if ((slot >> 32) != 0) {
           char buf[32];
           std::snprintf(buf, sizeof buf, "0x%016llX", static_cast<unsigned long long>(slot));
-          RaiseFault(arg + " has its upper 32 bits set: " + buf);
+          RaiseFault(arg() + " has its upper 32 bits set: " + buf);
           return false;
         }
         if (sig.args[i] == ArgKind::Bool && slot > 1) {
-          RaiseFault(arg + " is " + std::to_string(slot) + ", not 0 or 1");
+          RaiseFault(arg() + " is " + std::to_string(slot) + ", not 0 or 1");
           return false;
         }
         break;
       case ArgKind::Text:
         if (slot == 0) {
-          RaiseFault(arg + " is a null text pointer");
+          RaiseFault(arg() + " is a null text pointer");
           return false;
         }
         break;
@@ -305,7 +318,7 @@ bool Simulation::CheckCall(const NativeSignature& sig) {
       case ArgKind::OutVector:
       case ArgKind::InOutInt:
         if (slot == 0) {
-          RaiseFault(arg + " is a null pointer");
+          RaiseFault(arg() + " is a null pointer");
           return false;
         }
         break;
@@ -355,66 +368,78 @@ std::uint64_t* Simulation::HostNativeCall() {
 
   for (auto& slot : result_) slot = 0;
   ++nativeCalls_;
-  if (!callsPerFrame_.empty()) ++callsPerFrame_.back();
+  ++callsThisFrame_;
 
-  TraceEntry entry;
-  if (options_.recordTrace) {
-    entry.frame = world_.clock.frame;
-    entry.time = world_.clock.gameTimer;
-    entry.native = sig;
-    entry.args.reserve(argCount_);
-    for (std::size_t i = 0; i < argCount_; ++i) {
-      const std::uint64_t slot = args_[i];
-      switch (sig->args[i]) {
-        case ArgKind::Int:
-          entry.args.push_back(TraceValue::Int(static_cast<std::int32_t>(slot)));
-          break;
-        case ArgKind::Bool:
-          entry.args.push_back(TraceValue::Bool(slot != 0));
-          break;
-        case ArgKind::Float:
-          entry.args.push_back(
-              TraceValue::Float(std::bit_cast<float>(static_cast<std::uint32_t>(slot))));
-          break;
-        case ArgKind::Text:
-        case ArgKind::TextOrNull:
-          entry.args.push_back(slot == 0 ? TraceValue::Null()
-                                         : TraceValue::Text(reinterpret_cast<const char*>(slot)));
-          break;
-        default:
-          entry.args.push_back(TraceValue::Out());
-          break;
-      }
-    }
-  }
+  // Decoded only when someone reads it: the trace, or the flow for the natives
+  // it follows. The entry's lists keep their room, so this allocates nothing
+  // once they have grown.
+  const bool decoded = Tracing() || FlowObserver::Follows(*sig);
+  if (decoded) DecodeArgs(*sig);
 
   CallFrame call(*sig, args_, argCount_, result_);
   if (NativeHandler handler = World::Handlers().Find(sig->hash)) handler(world_, call);
 
-  if (options_.recordTrace) {
-    for (std::size_t i = 0; i < argCount_; ++i) {
-      switch (sig->args[i]) {
-        case ArgKind::OutInt:
-        case ArgKind::InOutInt:
-          entry.outs.push_back(TraceValue::Int(*call.IntPtr(i)));
-          break;
-        case ArgKind::OutFloat:
-          entry.outs.push_back(TraceValue::Float(*call.FloatPtr(i)));
-          break;
-        case ArgKind::OutVector: {
-          const GameVector* v = call.VectorPtr(i);
-          entry.outs.push_back(TraceValue::Vector(v->x, v->y, v->z));
-          break;
-        }
-        default:
-          break;
-      }
-    }
-    if (sig->result != ResultKind::None) entry.result = DecodeResult(*sig);
-    flow_.OnNative(world_, entry);
-    trace_.Add(std::move(entry));
+  if (decoded) {
+    DecodeOuts(*sig, call);
+    if (sig->result != ResultKind::None) callEntry_.result = DecodeResult(*sig);
+    flow_.OnNative(world_, callEntry_);
+    if (Tracing()) Record(callEntry_);
   }
   return result_;
+}
+
+void Simulation::DecodeArgs(const NativeSignature& sig) {
+  TraceEntry& entry = callEntry_;
+  entry.frame = world_.clock.frame;
+  entry.time = world_.clock.gameTimer;
+  entry.native = &sig;
+  entry.args.clear();
+  entry.outs.clear();
+  entry.result.reset();
+  for (std::size_t i = 0; i < argCount_; ++i) {
+    const std::uint64_t slot = args_[i];
+    switch (sig.args[i]) {
+      case ArgKind::Int:
+        entry.args.push_back(TraceValue::Int(static_cast<std::int32_t>(slot)));
+        break;
+      case ArgKind::Bool:
+        entry.args.push_back(TraceValue::Bool(slot != 0));
+        break;
+      case ArgKind::Float:
+        entry.args.push_back(
+            TraceValue::Float(std::bit_cast<float>(static_cast<std::uint32_t>(slot))));
+        break;
+      case ArgKind::Text:
+      case ArgKind::TextOrNull:
+        entry.args.push_back(slot == 0 ? TraceValue::Null()
+                                       : TraceValue::Text(reinterpret_cast<const char*>(slot)));
+        break;
+      default:
+        entry.args.push_back(TraceValue::Out());
+        break;
+    }
+  }
+}
+
+void Simulation::DecodeOuts(const NativeSignature& sig, CallFrame& call) {
+  for (std::size_t i = 0; i < argCount_; ++i) {
+    switch (sig.args[i]) {
+      case ArgKind::OutInt:
+      case ArgKind::InOutInt:
+        callEntry_.outs.push_back(TraceValue::Int(*call.IntPtr(i)));
+        break;
+      case ArgKind::OutFloat:
+        callEntry_.outs.push_back(TraceValue::Float(*call.FloatPtr(i)));
+        break;
+      case ArgKind::OutVector: {
+        const GameVector* v = call.VectorPtr(i);
+        callEntry_.outs.push_back(TraceValue::Vector(v->x, v->y, v->z));
+        break;
+      }
+      default:
+        break;
+    }
+  }
 }
 
 void Simulation::ApplyEvent(const ScheduledEvent& event) {
@@ -424,6 +449,7 @@ void Simulation::ApplyEvent(const ScheduledEvent& event) {
     return;
   }
   std::vector<TraceValue> values;
+  values.reserve(7);
   for (std::uint32_t v : event.keyArgs)
     values.push_back(TraceValue::Int(static_cast<std::int32_t>(v)));
   values[0] = TraceValue::Int(event.keyArgs[0]);
@@ -441,10 +467,13 @@ void Simulation::StartOrResumeScript() {
   if (!fibre_) {
     // Started in the first frame after registration.
     fibre_ = std::make_unique<Fibre>(script_, options_.stackSize);
+    scriptHostDepth_ = 0;
     world_.Note("host", "script started");
+    const ScriptRunningScope running(scriptHostDepth_);
     fibre_->Resume();
   } else if (!fibre_->Finished() && world_.clock.frame >= wakeFrame_ &&
              world_.clock.nowMs >= wakeAtMs_) {
+    const ScriptRunningScope running(scriptHostDepth_);
     fibre_->Resume();
   }
   if (fibre_ && fibre_->Finished() && !Faulted()) {
@@ -459,7 +488,8 @@ void Simulation::StepFrame() {
   clock.nowMs = scenario_.startGameTime + (f * 1000) / scenario_.fps;
   clock.gameTimer = static_cast<std::int32_t>(static_cast<std::uint32_t>(clock.nowMs));
   clock.frameCount = static_cast<std::int32_t>(f);
-  callsPerFrame_.push_back(0);
+  callsThisFrame_ = 0;
+  const AllocationCounts atStart = CountedAllocations();
 
   while (nextEvent_ < scenario_.events.size() && scenario_.events[nextEvent_].frame <= f) {
     ApplyEvent(scenario_.events[nextEvent_++]);
@@ -470,7 +500,10 @@ void Simulation::StepFrame() {
     StartOrResumeScript();
     world_.EndFrame();
   }
-  flow_.OnFrameEnd(world_, f, callsPerFrame_.back());
+  callsInLastFrame_ = callsThisFrame_;
+  if (callsThisFrame_ > maxCallsInFrame_) maxCallsInFrame_ = callsThisFrame_;
+  allocationsInLastFrame_ = CountedAllocations() - atStart;
+  flow_.OnFrameEnd(f, callsThisFrame_, allocationsInLastFrame_);
   ++framesRun_;
 }
 
@@ -486,8 +519,7 @@ RunSummary Simulation::Summary() const {
   s.frames = framesRun_;
   s.gameTimeMs = framesRun_ == 0 ? 0 : (framesRun_ * 1000) / scenario_.fps;
   s.nativeCalls = nativeCalls_;
-  for (std::uint32_t n : callsPerFrame_)
-    s.maxCallsInFrame = std::max<std::uint64_t>(s.maxCallsInFrame, n);
+  s.maxCallsInFrame = maxCallsInFrame_;
   s.fault = Fault();
   return s;
 }
@@ -512,17 +544,39 @@ sim::Simulation* Host() {
 
 #define REBOUND_SIM_EXPORT extern "C" __attribute__((visibility("default")))
 
+// Each holds the "inside the host" mark while it runs: what is allocated
+// there is the simulator's, even on the script fibre.
 REBOUND_SIM_EXPORT void scriptRegister(void* module, void (*entry)()) {
+  const sim::InsideHostScope inside;
   Host()->HostScriptRegister(module, entry);
 }
-REBOUND_SIM_EXPORT void scriptUnregister(void* module) { Host()->HostScriptUnregister(module); }
+REBOUND_SIM_EXPORT void scriptUnregister(void* module) {
+  const sim::InsideHostScope inside;
+  Host()->HostScriptUnregister(module);
+}
 REBOUND_SIM_EXPORT void keyboardHandlerRegister(sim::Simulation::KeyboardHandler handler) {
+  const sim::InsideHostScope inside;
+
   Host()->HostKeyboardHandlerRegister(handler);
 }
 REBOUND_SIM_EXPORT void keyboardHandlerUnregister(sim::Simulation::KeyboardHandler handler) {
+  const sim::InsideHostScope inside;
+
   Host()->HostKeyboardHandlerUnregister(handler);
 }
-REBOUND_SIM_EXPORT void scriptWait(std::uint32_t ms) { Host()->HostScriptWait(ms); }
-REBOUND_SIM_EXPORT void nativeInit(std::uint64_t hash) { Host()->HostNativeInit(hash); }
-REBOUND_SIM_EXPORT void nativePush64(std::uint64_t value) { Host()->HostNativePush(value); }
-REBOUND_SIM_EXPORT std::uint64_t* nativeCall() { return Host()->HostNativeCall(); }
+REBOUND_SIM_EXPORT void scriptWait(std::uint32_t ms) {
+  const sim::InsideHostScope inside;
+  Host()->HostScriptWait(ms);
+}
+REBOUND_SIM_EXPORT void nativeInit(std::uint64_t hash) {
+  const sim::InsideHostScope inside;
+  Host()->HostNativeInit(hash);
+}
+REBOUND_SIM_EXPORT void nativePush64(std::uint64_t value) {
+  const sim::InsideHostScope inside;
+  Host()->HostNativePush(value);
+}
+REBOUND_SIM_EXPORT std::uint64_t* nativeCall() {
+  const sim::InsideHostScope inside;
+  return Host()->HostNativeCall();
+}

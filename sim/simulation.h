@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/alloc_counter.h"
 #include "sim/call.h"
 #include "sim/fibre.h"
 #include "sim/flow_observer.h"
@@ -21,8 +22,10 @@
 namespace sim {
 
 struct SimOptions {
-  bool recordTrace = true;          // keep every call in the in-memory trace
-  std::size_t stackSize = 1 << 20;  // the script fibre's stack
+  bool recordTrace = true;              // keep every call in the in-memory trace
+  std::ostream* traceStream = nullptr;  // write every call as a JSON line as it is made
+  bool keepDrawings = true;             // keep the draw lists of recent frames for pictures
+  std::size_t stackSize = 1 << 20;      // the script fibre's stack
 };
 
 struct RunSummary {
@@ -68,10 +71,11 @@ class Simulation {
   bool Faulted() const;
   std::string Fault() const;
   RunSummary Summary() const;
-  // Native calls made in each frame run so far.
-  const std::vector<std::uint32_t>& CallsPerFrame() const { return callsPerFrame_; }
+  // Native calls and heap allocations of the last frame run.
+  std::uint32_t CallsInLastFrame() const { return callsInLastFrame_; }
+  const AllocationCounts& AllocationsInLastFrame() const { return allocationsInLastFrame_; }
   std::int64_t FramesRun() const { return framesRun_; }
-  // The respawn flow as the player sees it (needs the trace recorded).
+  // The respawn flow as the player sees it, followed with or without a trace.
   const FlowObserver& Flow() const { return flow_; }
 
   // The simulation that the host functions reach; one at a time.
@@ -100,7 +104,11 @@ class Simulation {
   // script fibre it does not return: the script is never resumed.
   void RaiseFault(const std::string& message);
   std::string Where() const;
-  void RecordHost(const std::string& name, std::vector<TraceValue> values = {});
+  bool Tracing() const { return options_.recordTrace || options_.traceStream != nullptr; }
+  void RecordHost(const char* name, std::vector<TraceValue> values = {});
+  void Record(TraceEntry& entry);
+  void DecodeArgs(const NativeSignature& sig);
+  void DecodeOuts(const NativeSignature& sig, CallFrame& call);
   bool CheckCall(const NativeSignature& sig);
   TraceValue DecodeResult(const NativeSignature& sig) const;
 
@@ -137,7 +145,14 @@ class Simulation {
   std::int64_t framesRun_ = 0;
   std::size_t nextEvent_ = 0;
   std::uint64_t nativeCalls_ = 0;
-  std::vector<std::uint32_t> callsPerFrame_;
+  std::uint64_t maxCallsInFrame_ = 0;
+  std::uint32_t callsThisFrame_ = 0;
+  std::uint32_t callsInLastFrame_ = 0;
+  AllocationCounts allocationsInLastFrame_;
+  int scriptHostDepth_ = 0;  // host calls the suspended script is inside
+  // The native call being decoded for the trace and the flow; its lists keep
+  // their room from call to call.
+  TraceEntry callEntry_;
 
   mutable std::mutex faultMutex_;
   std::string fault_;

@@ -1,5 +1,6 @@
 #include "sim/game/drawing.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,7 +105,10 @@ void GetHudColour(World& world, CallFrame& call) {
 }
 
 void HideHudComponentThisFrame(World& world, CallFrame& call) {
-  world.drawing.hiddenHudComponents.insert(call.Int(0));
+  std::vector<std::int32_t>& hidden = world.drawing.hiddenHudComponents;
+  if (std::find(hidden.begin(), hidden.end(), call.Int(0)) == hidden.end()) {
+    hidden.push_back(call.Int(0));
+  }
 }
 
 // ---- Texture dictionaries -------------------------------------------------------
@@ -181,14 +185,20 @@ void BeginTextCommandDisplayText(World& world, CallFrame& call) {
   model.components.clear();
 }
 
-bool RequireOpenCommand(World& world, const std::string& what) {
+// `what` names the call; it is spelled out only for the fault.
+template <typename What>
+bool RequireOpenCommand(World& world, const What& what) {
   if (world.drawing.textCommandOpen) return true;
-  GameFault(world, what + " outside a text command: no BEGIN_TEXT_COMMAND_... is open");
+  GameFault(world,
+            std::string(what()) + " outside a text command: no BEGIN_TEXT_COMMAND_... is open");
   return false;
 }
 
 void AddTextComponentLabelHashKey(World& world, CallFrame& call) {
-  if (!RequireOpenCommand(world, "ADD_TEXT_COMPONENT_SUBSTRING_TEXT_LABEL_HASH_KEY")) return;
+  if (!RequireOpenCommand(world,
+                          [] { return "ADD_TEXT_COMPONENT_SUBSTRING_TEXT_LABEL_HASH_KEY"; })) {
+    return;
+  }
   PendingComponent component;
   component.isLabelHash = true;
   component.labelHash = call.Int(0);
@@ -201,50 +211,53 @@ void EndTextCommandDisplayText(World& world, CallFrame& call) {
     GameFault(world, "END_TEXT_COMMAND_DISPLAY_TEXT without an open text command");
     return;
   }
-  DrawItem item;
-  item.kind = DrawKind::Text;
-  item.x = call.Float(0);
-  item.y = call.Float(1);
-  item.entry = model.textEntry;
-  item.style = model.style;
-  item.alignment = model.alignment;
   // The game reads each component now, through the address it was given.
   for (std::size_t i = 0; i < model.components.size(); ++i) {
     const PendingComponent& c = model.components[i];
-    if (c.isLabelHash) {
-      item.components.push_back(HexLabel(c.labelHash));
-      continue;
-    }
-    const std::string& added = c.textWhenAdded;
-    if (std::strncmp(c.address, added.c_str(), added.size() + 1) != 0) {
+    if (c.isLabelHash) continue;
+    const char* added = c.textWhenAdded;
+    if (std::strncmp(c.address, added, std::strlen(added) + 1) != 0) {
       GameFault(world, "text component " + std::to_string(i + 1) + " (" + Quoted(added) +
                            ") changed before END_TEXT_COMMAND_DISPLAY_TEXT read it: its text "
                            "must stay valid until the command is closed");
       return;
     }
-    item.components.push_back(added);
-  }
-  if (model.textEntry == "STRING" || model.textEntry == "jamyfafi") {
-    for (const std::string& c : item.components) item.text += c;
-  } else {
-    item.text = model.textEntry;  // a text entry of the game, shown by its name
   }
   model.textCommandOpen = false;
+  if (model.keepFrames) {
+    DrawItem item;
+    item.kind = DrawKind::Text;
+    item.x = call.Float(0);
+    item.y = call.Float(1);
+    item.entry = model.textEntry;
+    item.style = model.style;
+    item.alignment = model.alignment;
+    for (const PendingComponent& c : model.components) {
+      item.components.push_back(c.isLabelHash ? HexLabel(c.labelHash)
+                                              : std::string(c.textWhenAdded));
+    }
+    if (model.textEntry == "STRING" || model.textEntry == "jamyfafi") {
+      for (const std::string& c : item.components) item.text += c;
+    } else {
+      item.text = model.textEntry;  // a text entry of the game, shown by its name
+    }
+    AddDrawItem(world, std::move(item));
+  }
   model.components.clear();
   model.style = TextStyle{};  // the style applies to one command only
-  AddDrawItem(world, std::move(item));
 }
 
 // ---- Sprites and rectangles -----------------------------------------------------
 
 void DrawSprite(World& world, CallFrame& call) {
-  const std::string dictionary = call.Text(0);
-  const std::string texture = call.Text(1);
+  const char* dictionary = call.Text(0);
+  const char* texture = call.Text(1);
   if (!world.drawing.IsLoaded(dictionary, world.clock.frame)) {
     GameFault(world, "DRAW_SPRITE of " + Quoted(texture) + " from texture dictionary " +
                          Quoted(dictionary) + ", which is not loaded");
     return;
   }
+  if (!world.drawing.keepFrames) return;
   DrawItem item;
   item.kind = DrawKind::Sprite;
   item.dictionary = dictionary;
@@ -260,6 +273,7 @@ void DrawSprite(World& world, CallFrame& call) {
 }
 
 void DrawRect(World& world, CallFrame& call) {
+  if (!world.drawing.keepFrames) return;
   DrawItem item;
   item.kind = DrawKind::Rect;
   item.x = call.Float(0);
@@ -300,13 +314,14 @@ void DrawingModel::Configure(const ScenarioNode& root) {
 void DrawingModel::BeginFrame(World& /*world*/) { hiddenHudComponents.clear(); }
 
 void DrawingModel::EndFrame(World& world) {
-  if (!hiddenHudComponents.empty()) {
-    frames[world.clock.frame].hiddenHudComponents = hiddenHudComponents;
+  if (keepFrames && !hiddenHudComponents.empty()) {
+    frames[world.clock.frame].hiddenHudComponents =
+        std::set<std::int32_t>(hiddenHudComponents.begin(), hiddenHudComponents.end());
   }
   while (frames.size() > kKeptFrames) frames.erase(frames.begin());
 }
 
-bool DrawingModel::IsLoaded(const std::string& dictionary, std::int64_t frame) const {
+bool DrawingModel::IsLoaded(std::string_view dictionary, std::int64_t frame) const {
   const auto it = dictionaries.find(dictionary);
   if (it == dictionaries.end()) return false;
   if (it->second.resident) return true;
@@ -328,25 +343,26 @@ const FrameDrawing* DrawingModel::Frame(std::int64_t frame) const {
 }
 
 void AddDrawItem(World& world, DrawItem item) {
+  if (!world.drawing.keepFrames) return;
   world.drawing.frames[world.clock.frame].items.push_back(std::move(item));
 }
 
 void DrawingAddPlayerNameComponent(World& world, CallFrame& call) {
-  const std::string text = call.Text(0);
-  if (!RequireOpenCommand(world,
-                          "ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME(" + Quoted(text) + ")")) {
+  const char* text = call.Text(0);
+  if (!RequireOpenCommand(world, [text] {
+        return "ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME(" + Quoted(text) + ")";
+      })) {
     return;
   }
-  if (text.size() > kMaxComponentBytes) {
-    GameFault(world, "ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME with " +
-                         std::to_string(text.size()) + " bytes; a component holds at most " +
-                         std::to_string(kMaxComponentBytes));
+  const std::size_t length = std::strlen(text);
+  if (length > kMaxComponentBytes) {
+    GameFault(world, "ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME with " + std::to_string(length) +
+                         " bytes; a component holds at most " + std::to_string(kMaxComponentBytes));
     return;
   }
-  PendingComponent component;
-  component.address = call.Text(0);
-  component.textWhenAdded = text;
-  world.drawing.components.push_back(std::move(component));
+  PendingComponent& component = world.drawing.components.emplace_back();
+  component.address = text;
+  std::memcpy(component.textWhenAdded, text, length + 1);
 }
 
 // The game's script alignment, approximated: the script's 0..1 space is laid

@@ -17,8 +17,10 @@ std::string ScenarioPath(const std::string& name) {
 struct ScenarioRun {
   std::unique_ptr<sim::Simulation> simulation;
 
-  explicit ScenarioRun(const std::string& name, bool withPlugin = true) {
-    simulation = std::make_unique<sim::Simulation>(sim::Scenario::Load(ScenarioPath(name)));
+  explicit ScenarioRun(const std::string& name, bool withPlugin = true,
+                       sim::SimOptions options = {}) {
+    simulation =
+        std::make_unique<sim::Simulation>(sim::Scenario::Load(ScenarioPath(name)), options);
     if (withPlugin) {
       EXPECT_TRUE(simulation->LoadPlugin(REBOUND_PLUGIN_PATH)) << simulation->Fault();
     }
@@ -196,6 +198,37 @@ TEST(Scenarios, IdleFramesCostTwoNativeCalls) {
     EXPECT_EQ(calls.at(static_cast<std::size_t>(f)), 2U) << f;
   for (auto f = static_cast<std::size_t>(d.respawnFrame) + 1; f < calls.size(); ++f) {
     EXPECT_EQ(calls[f], 2U) << f;
+  }
+}
+
+// The flow is followed from the natives it looks at, whether or not a trace is
+// kept: a run without one (as rebound-sim makes) tells the same story.
+TEST(Scenarios, FlowIsTheSameWithoutATrace) {
+  for (const char* name : {"two-deaths", "tapping", "road-node-fallback"}) {
+    SCOPED_TRACE(name);
+    const ScenarioRun traced(name);
+    const ScenarioRun untraced(name, true, sim::SimOptions{.recordTrace = false});
+    ASSERT_TRUE(untraced.Trace().Entries().empty());
+    const auto& a = traced.Flow();
+    const auto& b = untraced.Flow();
+    ASSERT_EQ(a.Deaths().size(), b.Deaths().size());
+    for (std::size_t i = 0; i < a.Deaths().size(); ++i) {
+      const sim::DeathRecord& x = a.Deaths()[i];
+      const sim::DeathRecord& y = b.Deaths()[i];
+      EXPECT_EQ(x.deathFrame, y.deathFrame);
+      EXPECT_EQ(x.shardFrame, y.shardFrame);
+      EXPECT_EQ(x.fadeOutFrame, y.fadeOutFrame);
+      EXPECT_EQ(x.respawnFrame, y.respawnFrame);
+      EXPECT_EQ(x.taps, y.taps);
+      EXPECT_EQ(x.searchOutcome, y.searchOutcome);
+      EXPECT_EQ(x.distance, y.distance);
+    }
+    for (std::size_t p = 0; p < sim::kFlowPhaseCount; ++p) {
+      EXPECT_EQ(a.Costs()[p].frames, b.Costs()[p].frames) << sim::FlowPhaseName(sim::FlowPhase(p));
+      EXPECT_EQ(a.Costs()[p].calls, b.Costs()[p].calls);
+    }
+    ASSERT_EQ(a.KeyFrames().size(), b.KeyFrames().size());
+    EXPECT_EQ(traced.World().timeline.Entries().size(), untraced.World().timeline.Entries().size());
   }
 }
 
