@@ -69,13 +69,15 @@ class Simulation::KeyboardThread {
 };
 
 Simulation::Simulation(Scenario scenario, SimOptions options)
-    : scenario_(std::move(scenario)), options_(options) {
+    : dispatch_(World::Dispatch()), scenario_(std::move(scenario)), options_(options) {
   if (activeSimulation != nullptr) {
     std::fprintf(stderr, "rebound-sim: only one simulation may run at a time\n");
     std::abort();
   }
   activeSimulation = this;
+  world_.SetGameFaultSink([this](const std::string& message) { RaiseFault(message); });
   world_.Configure(ScenarioNode::Root(scenario_.document));
+  world_.drawing.keepFrames = options_.keepDrawings;
   world_.clock.frame = -1;  // load time, before the first frame
   world_.clock.nowMs = scenario_.startGameTime;
   world_.clock.gameTimer =
@@ -93,10 +95,7 @@ Simulation::~Simulation() {
 
 Simulation* Simulation::Active() { return activeSimulation; }
 
-bool Simulation::Faulted() const {
-  std::lock_guard<std::mutex> lock(faultMutex_);
-  return !fault_.empty();
-}
+bool Simulation::Faulted() const { return faulted_.load(std::memory_order_acquire); }
 
 std::string Simulation::Fault() const {
   std::lock_guard<std::mutex> lock(faultMutex_);
@@ -117,7 +116,10 @@ std::string Simulation::Where() const {
 void Simulation::RaiseFault(const std::string& message) {
   {
     std::lock_guard<std::mutex> lock(faultMutex_);
-    if (fault_.empty()) fault_ = Where() + ": " + message;
+    if (fault_.empty()) {
+      fault_ = Where() + ": " + message;
+      faulted_.store(true, std::memory_order_release);
+    }
   }
   callOpen_ = false;
   if (fibre_ && Fibre::OnFibre()) {
@@ -125,8 +127,6 @@ void Simulation::RaiseFault(const std::string& message) {
     for (;;) Fibre::Yield();
   }
 }
-
-void Simulation::ReportGameFault(const std::string& message) { RaiseFault(message); }
 
 void Simulation::RecordHost(const std::string& name, std::vector<TraceValue> values) {
   if (!options_.recordTrace) return;
@@ -226,23 +226,31 @@ void Simulation::HostScriptWait(std::uint32_t ms) {
     return;
   }
   if (callOpen_) RaiseFault("scriptWait between nativeInit and nativeCall");
-  RecordHost("scriptWait", {TraceValue::Int(ms)});
+  if (options_.recordTrace) RecordHost("scriptWait", {TraceValue::Int(ms)});
   wakeFrame_ = world_.clock.frame + 1;
   wakeAtMs_ = world_.clock.nowMs + ms;
   Fibre::Yield();
 }
 
+bool Simulation::OnScriptFibre() const { return fibre_ && Fibre::OnFibre(); }
+
+// The three native functions run for every native call the script makes: on
+// the way through they do integer checks only. A message is built once a
+// check fails.
+
 void Simulation::HostNativeInit(std::uint64_t hash) {
-  const NativeSignature* sig = FindNative(hash);
-  const std::string name = sig != nullptr ? std::string(sig->name) : HexHash(hash);
-  if (!Fibre::OnFibre() || !fibre_) {
-    RaiseFault("native " + name + " called outside the script fibre");
+  if (!OnScriptFibre()) [[unlikely]] {
+    const NativeEntry* native = dispatch_.Find(hash);
+    RaiseFault("native " + (native != nullptr ? native->signature->name : HexHash(hash)) +
+               " called outside the script fibre");
     return;
   }
-  if (callOpen_) {
-    const NativeSignature* open = FindNative(callHash_);
-    RaiseFault("nativeInit(" + name + ") before the call of " +
-               (open != nullptr ? std::string(open->name) : HexHash(callHash_)) + " was run");
+  if (callOpen_) [[unlikely]] {
+    const NativeEntry* native = dispatch_.Find(hash);
+    const NativeEntry* open = dispatch_.Find(callHash_);
+    RaiseFault("nativeInit(" + (native != nullptr ? native->signature->name : HexHash(hash)) +
+               ") before the call of " +
+               (open != nullptr ? open->signature->name : HexHash(callHash_)) + " was run");
   }
   callOpen_ = true;
   callHash_ = hash;
@@ -251,27 +259,28 @@ void Simulation::HostNativeInit(std::uint64_t hash) {
 }
 
 void Simulation::HostNativePush(std::uint64_t value) {
-  if (!Fibre::OnFibre() || !fibre_) {
+  if (!OnScriptFibre()) [[unlikely]] {
     RaiseFault("nativePush64 called outside the script fibre");
     return;
   }
-  if (!callOpen_) {
+  if (!callOpen_) [[unlikely]] {
     RaiseFault("nativePush64 without nativeInit");
     return;
   }
-  if (argCount_ == kMaxArgs) {
+  if (argCount_ == kMaxArgs) [[unlikely]] {
     tooManyArgs_ = true;
     return;
   }
   args_[argCount_++] = value;
 }
 
-bool Simulation::CheckCall(const NativeSignature& sig) {
-  const std::string who = "native " + std::string(sig.name) + " (" + HexHash(sig.hash) + ")";
+void Simulation::RefuseCall(const NativeEntry& native) {
+  const NativeSignature& sig = *native.signature;
+  const std::string who = "native " + sig.name + " (" + HexHash(sig.hash) + ")";
   if (tooManyArgs_ || argCount_ != sig.args.size()) {
     RaiseFault(who + ": " + (tooManyArgs_ ? "more than 32" : std::to_string(argCount_)) +
                " arguments pushed, it takes " + std::to_string(sig.args.size()));
-    return false;
+    return;
   }
   for (std::size_t i = 0; i < argCount_; ++i) {
     const std::uint64_t slot = args_[i];
@@ -284,19 +293,14 @@ bool Simulation::CheckCall(const NativeSignature& sig) {
         if ((slot >> 32) != 0) {
           char buf[32];
           std::snprintf(buf, sizeof buf, "0x%016llX", static_cast<unsigned long long>(slot));
-          RaiseFault(arg + " has its upper 32 bits set: " + buf);
-          return false;
+          return RaiseFault(arg + " has its upper 32 bits set: " + buf);
         }
         if (sig.args[i] == ArgKind::Bool && slot > 1) {
-          RaiseFault(arg + " is " + std::to_string(slot) + ", not 0 or 1");
-          return false;
+          return RaiseFault(arg + " is " + std::to_string(slot) + ", not 0 or 1");
         }
         break;
       case ArgKind::Text:
-        if (slot == 0) {
-          RaiseFault(arg + " is a null text pointer");
-          return false;
-        }
+        if (slot == 0) return RaiseFault(arg + " is a null text pointer");
         break;
       case ArgKind::TextOrNull:
         break;
@@ -304,14 +308,12 @@ bool Simulation::CheckCall(const NativeSignature& sig) {
       case ArgKind::OutFloat:
       case ArgKind::OutVector:
       case ArgKind::InOutInt:
-        if (slot == 0) {
-          RaiseFault(arg + " is a null pointer");
-          return false;
-        }
+        if (slot == 0) return RaiseFault(arg + " is a null pointer");
         break;
     }
   }
-  return true;
+  // The quick check and this one disagree: a fault of the simulator itself.
+  RaiseFault(who + ": refused by the slot check, but no argument is wrong");
 }
 
 TraceValue Simulation::DecodeResult(const NativeSignature& sig) const {
@@ -337,84 +339,93 @@ TraceValue Simulation::DecodeResult(const NativeSignature& sig) const {
 }
 
 std::uint64_t* Simulation::HostNativeCall() {
-  if (!Fibre::OnFibre() || !fibre_) {
+  if (!OnScriptFibre()) [[unlikely]] {
     RaiseFault("nativeCall called outside the script fibre");
     return deadResult_;
   }
-  if (!callOpen_) {
+  if (!callOpen_) [[unlikely]] {
     RaiseFault("nativeCall without nativeInit");
     return deadResult_;
   }
   callOpen_ = false;
-  const NativeSignature* sig = FindNative(callHash_);
-  if (sig == nullptr) {
+  const NativeEntry* native = dispatch_.Find(callHash_);
+  if (native == nullptr) [[unlikely]] {
     RaiseFault("native " + HexHash(callHash_) + " is not a native of the game");
     return deadResult_;
   }
-  if (!CheckCall(*sig)) return deadResult_;
+  if (tooManyArgs_ || argCount_ != native->argCount || !native->Accepts(args_)) [[unlikely]] {
+    RefuseCall(*native);
+    return deadResult_;
+  }
 
-  for (auto& slot : result_) slot = 0;
+  result_[0] = result_[1] = result_[2] = result_[3] = 0;
   ++nativeCalls_;
   if (!callsPerFrame_.empty()) ++callsPerFrame_.back();
 
+  if (options_.recordTrace) [[unlikely]] {
+    RecordedCall(*native);
+  } else if (native->handler != nullptr) {
+    CallFrame call(*native->signature, args_, argCount_, result_);
+    native->handler(world_, call);
+  }
+  return result_;
+}
+
+void Simulation::RecordedCall(const NativeEntry& native) {
+  const NativeSignature* sig = native.signature;
   TraceEntry entry;
-  if (options_.recordTrace) {
-    entry.frame = world_.clock.frame;
-    entry.time = world_.clock.gameTimer;
-    entry.native = sig;
-    entry.args.reserve(argCount_);
-    for (std::size_t i = 0; i < argCount_; ++i) {
-      const std::uint64_t slot = args_[i];
-      switch (sig->args[i]) {
-        case ArgKind::Int:
-          entry.args.push_back(TraceValue::Int(static_cast<std::int32_t>(slot)));
-          break;
-        case ArgKind::Bool:
-          entry.args.push_back(TraceValue::Bool(slot != 0));
-          break;
-        case ArgKind::Float:
-          entry.args.push_back(
-              TraceValue::Float(std::bit_cast<float>(static_cast<std::uint32_t>(slot))));
-          break;
-        case ArgKind::Text:
-        case ArgKind::TextOrNull:
-          entry.args.push_back(slot == 0 ? TraceValue::Null()
-                                         : TraceValue::Text(reinterpret_cast<const char*>(slot)));
-          break;
-        default:
-          entry.args.push_back(TraceValue::Out());
-          break;
-      }
+  entry.frame = world_.clock.frame;
+  entry.time = world_.clock.gameTimer;
+  entry.native = sig;
+  entry.args.reserve(argCount_);
+  for (std::size_t i = 0; i < argCount_; ++i) {
+    const std::uint64_t slot = args_[i];
+    switch (sig->args[i]) {
+      case ArgKind::Int:
+        entry.args.push_back(TraceValue::Int(static_cast<std::int32_t>(slot)));
+        break;
+      case ArgKind::Bool:
+        entry.args.push_back(TraceValue::Bool(slot != 0));
+        break;
+      case ArgKind::Float:
+        entry.args.push_back(
+            TraceValue::Float(std::bit_cast<float>(static_cast<std::uint32_t>(slot))));
+        break;
+      case ArgKind::Text:
+      case ArgKind::TextOrNull:
+        entry.args.push_back(slot == 0 ? TraceValue::Null()
+                                       : TraceValue::Text(reinterpret_cast<const char*>(slot)));
+        break;
+      default:
+        entry.args.push_back(TraceValue::Out());
+        break;
     }
   }
 
   CallFrame call(*sig, args_, argCount_, result_);
-  if (NativeHandler handler = World::Handlers().Find(sig->hash)) handler(world_, call);
+  if (native.handler != nullptr) native.handler(world_, call);
 
-  if (options_.recordTrace) {
-    for (std::size_t i = 0; i < argCount_; ++i) {
-      switch (sig->args[i]) {
-        case ArgKind::OutInt:
-        case ArgKind::InOutInt:
-          entry.outs.push_back(TraceValue::Int(*call.IntPtr(i)));
-          break;
-        case ArgKind::OutFloat:
-          entry.outs.push_back(TraceValue::Float(*call.FloatPtr(i)));
-          break;
-        case ArgKind::OutVector: {
-          const GameVector* v = call.VectorPtr(i);
-          entry.outs.push_back(TraceValue::Vector(v->x, v->y, v->z));
-          break;
-        }
-        default:
-          break;
+  for (std::size_t i = 0; i < argCount_; ++i) {
+    switch (sig->args[i]) {
+      case ArgKind::OutInt:
+      case ArgKind::InOutInt:
+        entry.outs.push_back(TraceValue::Int(*call.IntPtr(i)));
+        break;
+      case ArgKind::OutFloat:
+        entry.outs.push_back(TraceValue::Float(*call.FloatPtr(i)));
+        break;
+      case ArgKind::OutVector: {
+        const GameVector* v = call.VectorPtr(i);
+        entry.outs.push_back(TraceValue::Vector(v->x, v->y, v->z));
+        break;
       }
+      default:
+        break;
     }
-    if (sig->result != ResultKind::None) entry.result = DecodeResult(*sig);
-    flow_.OnNative(world_, entry);
-    trace_.Add(std::move(entry));
   }
-  return result_;
+  if (sig->result != ResultKind::None) entry.result = DecodeResult(*sig);
+  flow_.OnNative(world_, entry);
+  trace_.Add(std::move(entry));
 }
 
 void Simulation::ApplyEvent(const ScheduledEvent& event) {

@@ -3,6 +3,7 @@
 // from the world model and records everything in the trace.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -15,13 +16,17 @@
 #include "sim/fibre.h"
 #include "sim/flow_observer.h"
 #include "sim/game/world.h"
+#include "sim/native_dispatch.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
 
 namespace sim {
 
 struct SimOptions {
-  bool recordTrace = true;          // keep every call in the in-memory trace
+  // Keep every call in the in-memory trace and follow the respawn flow from
+  // it. Off, a native call costs only its checks and its handler.
+  bool recordTrace = true;
+  bool keepDrawings = true;         // keep each frame's draw list for pictures
   std::size_t stackSize = 1 << 20;  // the script fibre's stack
 };
 
@@ -39,6 +44,8 @@ class Simulation {
                                    std::int32_t, std::int32_t, std::int32_t);
   using ScriptEntry = void (*)();
 
+  // Throws HandlerTableError when the world's handlers do not match the
+  // natives table (a mistake in the simulator itself, not in the plug-in).
   explicit Simulation(Scenario scenario, SimOptions options = {});
   ~Simulation();
   Simulation(const Simulation&) = delete;
@@ -76,9 +83,6 @@ class Simulation {
 
   // The simulation that the host functions reach; one at a time.
   static Simulation* Active();
-  // A native handler's way to stop the run where the real game would crash
-  // (for example an index out of range); on the script fibre it does not return.
-  void ReportGameFault(const std::string& message);
 
   // Host functions, reached through the exported C symbols.
   void HostScriptRegister(void* module, ScriptEntry entry);
@@ -101,9 +105,17 @@ class Simulation {
   void RaiseFault(const std::string& message);
   std::string Where() const;
   void RecordHost(const std::string& name, std::vector<TraceValue> values = {});
-  bool CheckCall(const NativeSignature& sig);
+  // Whether the calling code runs on this simulation's script fibre.
+  bool OnScriptFibre() const;
+  // Names what is wrong with a call whose slots the native refused.
+  void RefuseCall(const NativeEntry& native);
+  // Runs the handler and records the call with its decoded arguments, outs
+  // and result.
+  void RecordedCall(const NativeEntry& native);
   TraceValue DecodeResult(const NativeSignature& sig) const;
 
+  // Built before anything else, so that a mismatch stops the start-up.
+  const NativeDispatch& dispatch_;
   Scenario scenario_;
   SimOptions options_;
   World world_;
@@ -139,6 +151,9 @@ class Simulation {
   std::uint64_t nativeCalls_ = 0;
   std::vector<std::uint32_t> callsPerFrame_;
 
+  // Set once the run has stopped; read every frame without the lock. The
+  // message is written under the lock (the keyboard thread may fault too).
+  std::atomic<bool> faulted_{false};
   mutable std::mutex faultMutex_;
   std::string fault_;
 };

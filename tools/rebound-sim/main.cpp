@@ -49,7 +49,8 @@ scriptWait called outside the script fibre, a sprite from a texture
 dictionary that is not loaded, or a text command opened twice, closed
 unopened, given a component outside it, a component over 99 bytes or a
 component freed before the command was closed. A scenario with a mistake stops
-the run before it starts (status 2).
+the run before it starts (status 2). A simulator whose handlers do not match
+its natives table stops at start-up, naming the native (status 3).
 )";
 
 struct Options {
@@ -270,7 +271,12 @@ int Run(const Options& o) {
   }
   if (o.frames) scenario.frames = *o.frames;
 
-  sim::Simulation simulation(std::move(scenario));
+  // What nobody will read is not kept: the trace feeds the file, the report
+  // and the printed flow summary; the draw lists feed the pictures.
+  sim::SimOptions options;
+  options.recordTrace = o.trace || o.report || !o.quiet;
+  options.keepDrawings = o.report || o.framesSvg;
+  sim::Simulation simulation(std::move(scenario), options);
   sim::World& world = simulation.GetWorld();
   if (!o.quiet) {
     std::cout << "Scenario \"" << simulation.GetScenario().name << "\" ("
@@ -342,5 +348,11 @@ int Run(const Options& o) {
 int main(int argc, char** argv) {
   const Options o = ParseArgs(argc, argv);
   if (o.command == "natives") return ListNatives(o.json);
-  return Run(o);
+  try {
+    return Run(o);
+  } catch (const sim::HandlerTableError& e) {
+    // A mistake in the simulator itself: it cannot answer the natives it lists.
+    std::cerr << "rebound-sim: " << e.what() << "\n";
+    return 3;
+  }
 }
