@@ -52,8 +52,8 @@ bool PrintTable(const Case& c) {
               c.frames);
   std::printf("  %-11s %8s | %-15s | %-20s | %-20s\n", "phase", "frames", "natives/frame",
               "plug-in allocs/frame", "simulator allocs/frame");
-  std::printf("  %-11s %8s | %7s %7s | %9s %10s | %9s %10s\n", "", "", "average", "most",
-              "average", "most", "average", "most");
+  std::printf("  %-11s %8s | %7s %7s | %9s %10s | %9s %10s\n", "", "", "average", "most", "average",
+              "most", "average", "most");
   std::uint64_t calls = 0;
   std::uint64_t simulatorAllocations = 0;
   for (std::size_t i = 0; i < sim::kFlowPhaseCount; ++i) {
@@ -69,11 +69,11 @@ bool PrintTable(const Case& c) {
                 PerFrame(cost.simulatorAllocations, cost.frames),
                 static_cast<unsigned long long>(cost.maxSimulatorAllocations));
   }
-  std::printf("  simulator allocations per native call: %.5f (%llu in %llu calls)\n",
-              calls > 0 ? static_cast<double>(simulatorAllocations) / static_cast<double>(calls)
-                        : 0.0,
-              static_cast<unsigned long long>(simulatorAllocations),
-              static_cast<unsigned long long>(calls));
+  std::printf(
+      "  simulator allocations per native call: %.5f (%llu in %llu calls)\n",
+      calls > 0 ? static_cast<double>(simulatorAllocations) / static_cast<double>(calls) : 0.0,
+      static_cast<unsigned long long>(simulatorAllocations),
+      static_cast<unsigned long long>(calls));
   return true;
 }
 

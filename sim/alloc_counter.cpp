@@ -118,7 +118,8 @@ REBOUND_ALLOC_EXPORT void operator delete(void* p, std::size_t, std::align_val_t
 REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
   std::free(p);
 }
-REBOUND_ALLOC_EXPORT void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+REBOUND_ALLOC_EXPORT void operator delete(void* p, std::align_val_t,
+                                          const std::nothrow_t&) noexcept {
   std::free(p);
 }
 REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::align_val_t,

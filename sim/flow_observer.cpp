@@ -56,7 +56,7 @@ void FlowObserver::Enter(World& world, FlowPhase phase, const std::string& why) 
   world.Note("flow", std::string("-> ") + FlowPhaseName(phase) + ": " + why);
 }
 
-bool FlowObserver::Follows(const NativeSignature& native) {
+bool FlowObserver::Follows(std::uint64_t nativeHash) {
   static constexpr std::string_view kFollowed[] = {
       "PAUSE_DEATH_ARREST_RESTART",
       "GET_ENTITY_COORDS",
@@ -79,10 +79,17 @@ bool FlowObserver::Follows(const NativeSignature& native) {
       "SET_ENTITY_HEADING",
       "DO_SCREEN_FADE_IN",
   };
-  for (std::string_view name : kFollowed) {
-    if (native.name == name) return true;
-  }
-  return false;
+  // Their hashes, looked up once in the natives table by name.
+  static const std::vector<std::uint64_t> hashes = [] {
+    std::vector<std::uint64_t> found;
+    for (const NativeSignature& native : NativeTable()) {
+      for (std::string_view name : kFollowed) {
+        if (native.name == name) found.push_back(native.hash);
+      }
+    }
+    return found;
+  }();
+  return std::find(hashes.begin(), hashes.end(), nativeHash) != hashes.end();
 }
 
 void FlowObserver::AddKeyFrame(std::int64_t frame, std::string caption) {

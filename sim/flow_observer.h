@@ -59,7 +59,7 @@ class FlowObserver {
 
   // True for the natives OnNative looks at; only those need decoding when no
   // trace is kept.
-  static bool Follows(const NativeSignature& native);
+  static bool Follows(std::uint64_t nativeHash);
   void OnNative(World& world, const TraceEntry& entry);
   // Called at the end of each frame with the native calls and the heap
   // allocations made in it.

@@ -69,18 +69,19 @@ class Simulation::KeyboardThread {
 };
 
 Simulation::Simulation(Scenario scenario, SimOptions options)
-    : scenario_(std::move(scenario)), options_(options) {
+    : dispatch_(World::Dispatch()), scenario_(std::move(scenario)), options_(options) {
   if (activeSimulation != nullptr) {
     std::fprintf(stderr, "rebound-sim: only one simulation may run at a time\n");
     std::abort();
   }
   activeSimulation = this;
+  world_.SetGameFaultSink([this](const std::string& message) { RaiseFault(message); });
   world_.Configure(ScenarioNode::Root(scenario_.document));
+  world_.drawing.keepFrames = options_.keepDrawings;
   world_.clock.frame = -1;  // load time, before the first frame
   world_.clock.nowMs = scenario_.startGameTime;
   world_.clock.gameTimer =
       static_cast<std::int32_t>(static_cast<std::uint32_t>(scenario_.startGameTime));
-  world_.drawing.keepFrames = options_.keepDrawings;
   keyboard_ = std::make_unique<KeyboardThread>();
 }
 
@@ -94,10 +95,7 @@ Simulation::~Simulation() {
 
 Simulation* Simulation::Active() { return activeSimulation; }
 
-bool Simulation::Faulted() const {
-  std::lock_guard<std::mutex> lock(faultMutex_);
-  return !fault_.empty();
-}
+bool Simulation::Faulted() const { return faulted_.load(std::memory_order_acquire); }
 
 std::string Simulation::Fault() const {
   std::lock_guard<std::mutex> lock(faultMutex_);
@@ -118,7 +116,10 @@ std::string Simulation::Where() const {
 void Simulation::RaiseFault(const std::string& message) {
   {
     std::lock_guard<std::mutex> lock(faultMutex_);
-    if (fault_.empty()) fault_ = Where() + ": " + message;
+    if (fault_.empty()) {
+      fault_ = Where() + ": " + message;
+      faulted_.store(true, std::memory_order_release);
+    }
   }
   callOpen_ = false;
   if (fibre_ && Fibre::OnFibre()) {
@@ -126,8 +127,6 @@ void Simulation::RaiseFault(const std::string& message) {
     for (;;) Fibre::Yield();
   }
 }
-
-void Simulation::ReportGameFault(const std::string& message) { RaiseFault(message); }
 
 void Simulation::RecordHost(const char* name, std::vector<TraceValue> values) {
   if (!Tracing()) return;
@@ -238,19 +237,25 @@ void Simulation::HostScriptWait(std::uint32_t ms) {
   Fibre::Yield();
 }
 
+bool Simulation::OnScriptFibre() const { return fibre_ && Fibre::OnFibre(); }
+
+// The three native functions run for every native call the script makes: on
+// the way through they do integer checks only. A message is built once a
+// check fails.
+
 void Simulation::HostNativeInit(std::uint64_t hash) {
-  // Names are spelled out only for a fault: a clean call builds no text.
-  const auto nameOf = [](std::uint64_t h) {
-    const NativeSignature* sig = FindNative(h);
-    return sig != nullptr ? std::string(sig->name) : HexHash(h);
-  };
-  if (!Fibre::OnFibre() || !fibre_) {
-    RaiseFault("native " + nameOf(hash) + " called outside the script fibre");
+  if (!OnScriptFibre()) [[unlikely]] {
+    const NativeEntry* native = dispatch_.Find(hash);
+    RaiseFault("native " + (native != nullptr ? native->signature->name : HexHash(hash)) +
+               " called outside the script fibre");
     return;
   }
-  if (callOpen_) {
-    RaiseFault("nativeInit(" + nameOf(hash) + ") before the call of " + nameOf(callHash_) +
-               " was run");
+  if (callOpen_) [[unlikely]] {
+    const NativeEntry* native = dispatch_.Find(hash);
+    const NativeEntry* open = dispatch_.Find(callHash_);
+    RaiseFault("nativeInit(" + (native != nullptr ? native->signature->name : HexHash(hash)) +
+               ") before the call of " +
+               (open != nullptr ? open->signature->name : HexHash(callHash_)) + " was run");
   }
   callOpen_ = true;
   callHash_ = hash;
@@ -259,37 +264,33 @@ void Simulation::HostNativeInit(std::uint64_t hash) {
 }
 
 void Simulation::HostNativePush(std::uint64_t value) {
-  if (!Fibre::OnFibre() || !fibre_) {
+  if (!OnScriptFibre()) [[unlikely]] {
     RaiseFault("nativePush64 called outside the script fibre");
     return;
   }
-  if (!callOpen_) {
+  if (!callOpen_) [[unlikely]] {
     RaiseFault("nativePush64 without nativeInit");
     return;
   }
-  if (argCount_ == kMaxArgs) {
+  if (argCount_ == kMaxArgs) [[unlikely]] {
     tooManyArgs_ = true;
     return;
   }
   args_[argCount_++] = value;
 }
 
-bool Simulation::CheckCall(const NativeSignature& sig) {
-  // The messages are built only when a check fails.
-  const auto who = [&sig] {
-    return "native " + std::string(sig.name) + " (" + HexHash(sig.hash) + ")";
-  };
+void Simulation::RefuseCall(const NativeEntry& native) {
+  const NativeSignature& sig = *native.signature;
+  const std::string who = "native " + sig.name + " (" + HexHash(sig.hash) + ")";
   if (tooManyArgs_ || argCount_ != sig.args.size()) {
-    RaiseFault(who() + ": " + (tooManyArgs_ ? "more than 32" : std::to_string(argCount_)) +
+    RaiseFault(who + ": " + (tooManyArgs_ ? "more than 32" : std::to_string(argCount_)) +
                " arguments pushed, it takes " + std::to_string(sig.args.size()));
-    return false;
+    return;
   }
   for (std::size_t i = 0; i < argCount_; ++i) {
     const std::uint64_t slot = args_[i];
-    const auto arg = [&who, &sig, i] {
-      return who() + ": argument " + std::to_string(i + 1) + " (" +
-             std::string(ArgKindName(sig.args[i])) + ")";
-    };
+    const std::string arg = who + ": argument " + std::to_string(i + 1) + " (" +
+                            std::string(ArgKindName(sig.args[i])) + ")";
     switch (sig.args[i]) {
       case ArgKind::Int:
       case ArgKind::Float:
@@ -297,19 +298,14 @@ bool Simulation::CheckCall(const NativeSignature& sig) {
         if ((slot >> 32) != 0) {
           char buf[32];
           std::snprintf(buf, sizeof buf, "0x%016llX", static_cast<unsigned long long>(slot));
-          RaiseFault(arg() + " has its upper 32 bits set: " + buf);
-          return false;
+          return RaiseFault(arg + " has its upper 32 bits set: " + buf);
         }
         if (sig.args[i] == ArgKind::Bool && slot > 1) {
-          RaiseFault(arg() + " is " + std::to_string(slot) + ", not 0 or 1");
-          return false;
+          return RaiseFault(arg + " is " + std::to_string(slot) + ", not 0 or 1");
         }
         break;
       case ArgKind::Text:
-        if (slot == 0) {
-          RaiseFault(arg() + " is a null text pointer");
-          return false;
-        }
+        if (slot == 0) return RaiseFault(arg + " is a null text pointer");
         break;
       case ArgKind::TextOrNull:
         break;
@@ -317,14 +313,12 @@ bool Simulation::CheckCall(const NativeSignature& sig) {
       case ArgKind::OutFloat:
       case ArgKind::OutVector:
       case ArgKind::InOutInt:
-        if (slot == 0) {
-          RaiseFault(arg() + " is a null pointer");
-          return false;
-        }
+        if (slot == 0) return RaiseFault(arg + " is a null pointer");
         break;
     }
   }
-  return true;
+  // The quick check and this one disagree: a fault of the simulator itself.
+  RaiseFault(who + ": refused by the slot check, but no argument is wrong");
 }
 
 TraceValue Simulation::DecodeResult(const NativeSignature& sig) const {
@@ -350,38 +344,43 @@ TraceValue Simulation::DecodeResult(const NativeSignature& sig) const {
 }
 
 std::uint64_t* Simulation::HostNativeCall() {
-  if (!Fibre::OnFibre() || !fibre_) {
+  if (!OnScriptFibre()) [[unlikely]] {
     RaiseFault("nativeCall called outside the script fibre");
     return deadResult_;
   }
-  if (!callOpen_) {
+  if (!callOpen_) [[unlikely]] {
     RaiseFault("nativeCall without nativeInit");
     return deadResult_;
   }
   callOpen_ = false;
-  const NativeSignature* sig = FindNative(callHash_);
-  if (sig == nullptr) {
+  const NativeEntry* native = dispatch_.Find(callHash_);
+  if (native == nullptr) [[unlikely]] {
     RaiseFault("native " + HexHash(callHash_) + " is not a native of the game");
     return deadResult_;
   }
-  if (!CheckCall(*sig)) return deadResult_;
+  if (tooManyArgs_ || argCount_ != native->argCount || !native->Accepts(args_)) [[unlikely]] {
+    RefuseCall(*native);
+    return deadResult_;
+  }
 
-  for (auto& slot : result_) slot = 0;
+  result_[0] = result_[1] = result_[2] = result_[3] = 0;
   ++nativeCalls_;
   ++callsThisFrame_;
 
   // Decoded only when someone reads it: the trace, or the flow for the natives
   // it follows. The entry's lists keep their room, so this allocates nothing
   // once they have grown.
-  const bool decoded = Tracing() || FlowObserver::Follows(*sig);
-  if (decoded) DecodeArgs(*sig);
+  const NativeSignature& sig = *native->signature;
+  const bool decoded = Tracing() || FlowObserver::Follows(sig.hash);
+  if (decoded) [[unlikely]]
+    DecodeArgs(sig);
 
-  CallFrame call(*sig, args_, argCount_, result_);
-  if (NativeHandler handler = World::Handlers().Find(sig->hash)) handler(world_, call);
+  CallFrame call(sig, args_, argCount_, result_);
+  if (native->handler != nullptr) native->handler(world_, call);
 
-  if (decoded) {
-    DecodeOuts(*sig, call);
-    if (sig->result != ResultKind::None) callEntry_.result = DecodeResult(*sig);
+  if (decoded) [[unlikely]] {
+    DecodeOuts(sig, call);
+    if (sig.result != ResultKind::None) callEntry_.result = DecodeResult(sig);
     flow_.OnNative(world_, callEntry_);
     if (Tracing()) Record(callEntry_);
   }
@@ -556,12 +555,10 @@ REBOUND_SIM_EXPORT void scriptUnregister(void* module) {
 }
 REBOUND_SIM_EXPORT void keyboardHandlerRegister(sim::Simulation::KeyboardHandler handler) {
   const sim::InsideHostScope inside;
-
   Host()->HostKeyboardHandlerRegister(handler);
 }
 REBOUND_SIM_EXPORT void keyboardHandlerUnregister(sim::Simulation::KeyboardHandler handler) {
   const sim::InsideHostScope inside;
-
   Host()->HostKeyboardHandlerUnregister(handler);
 }
 REBOUND_SIM_EXPORT void scriptWait(std::uint32_t ms) {

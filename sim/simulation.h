@@ -3,6 +3,7 @@
 // from the world model and records everything in the trace.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -16,6 +17,7 @@
 #include "sim/fibre.h"
 #include "sim/flow_observer.h"
 #include "sim/game/world.h"
+#include "sim/native_dispatch.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
 
@@ -24,7 +26,7 @@ namespace sim {
 struct SimOptions {
   bool recordTrace = true;              // keep every call in the in-memory trace
   std::ostream* traceStream = nullptr;  // write every call as a JSON line as it is made
-  bool keepDrawings = true;             // keep the draw lists of recent frames for pictures
+  bool keepDrawings = true;             // keep each frame's draw list for pictures
   std::size_t stackSize = 1 << 20;      // the script fibre's stack
 };
 
@@ -42,6 +44,8 @@ class Simulation {
                                    std::int32_t, std::int32_t, std::int32_t);
   using ScriptEntry = void (*)();
 
+  // Throws HandlerTableError when the world's handlers do not match the
+  // natives table (a mistake in the simulator itself, not in the plug-in).
   explicit Simulation(Scenario scenario, SimOptions options = {});
   ~Simulation();
   Simulation(const Simulation&) = delete;
@@ -80,9 +84,6 @@ class Simulation {
 
   // The simulation that the host functions reach; one at a time.
   static Simulation* Active();
-  // A native handler's way to stop the run where the real game would crash
-  // (for example an index out of range); on the script fibre it does not return.
-  void ReportGameFault(const std::string& message);
 
   // Host functions, reached through the exported C symbols.
   void HostScriptRegister(void* module, ScriptEntry entry);
@@ -107,11 +108,17 @@ class Simulation {
   bool Tracing() const { return options_.recordTrace || options_.traceStream != nullptr; }
   void RecordHost(const char* name, std::vector<TraceValue> values = {});
   void Record(TraceEntry& entry);
+  // Whether the calling code runs on this simulation's script fibre.
+  bool OnScriptFibre() const;
+  // Names what is wrong with a call whose slots the native refused.
+  void RefuseCall(const NativeEntry& native);
+  // Decode the call into callEntry_, for the trace and the flow.
   void DecodeArgs(const NativeSignature& sig);
   void DecodeOuts(const NativeSignature& sig, CallFrame& call);
-  bool CheckCall(const NativeSignature& sig);
   TraceValue DecodeResult(const NativeSignature& sig) const;
 
+  // Built before anything else, so that a mismatch stops the start-up.
+  const NativeDispatch& dispatch_;
   Scenario scenario_;
   SimOptions options_;
   World world_;
@@ -154,6 +161,9 @@ class Simulation {
   // their room from call to call.
   TraceEntry callEntry_;
 
+  // Set once the run has stopped; read every frame without the lock. The
+  // message is written under the lock (the keyboard thread may fault too).
+  std::atomic<bool> faulted_{false};
   mutable std::mutex faultMutex_;
   std::string fault_;
 };

@@ -63,8 +63,8 @@ ScheduledEvent PressEvent(std::int64_t frame, std::int32_t pad, std::int32_t con
 
 }  // namespace
 
-void RegisterControlsNatives(HandlerTable& table) {
-  table.Set(0x580417101DDB492F, IsControlJustPressed);
+void RegisterControlsNatives(HandlerRegistry& registry) {
+  registry.Add("IS_CONTROL_JUST_PRESSED", IsControlJustPressed);
 }
 
 // {"frame": 200, "tap": 223}: down for that frame only.

@@ -45,7 +45,7 @@ struct ControlsModel {
   bool JustPressed(const World& world, std::int32_t pad, std::int32_t control) const;
 };
 
-void RegisterControlsNatives(HandlerTable& table);
+void RegisterControlsNatives(HandlerRegistry& registry);
 bool ParseControlsEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

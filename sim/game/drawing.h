@@ -95,18 +95,18 @@ struct TextureDictionary {
 
 // A component of the open display-text command. The game reads the text
 // only when the command is closed, so the address is kept and read then; the
-// copy taken when it was added (at most 99 bytes) tells whether it changed.
+// text as it was when added is kept in DrawingModel::componentTexts.
 struct PendingComponent {
-  static constexpr std::size_t kMaxBytes = 99;
-
   bool isLabelHash = false;
   std::int32_t labelHash = 0;
   const char* address = nullptr;
-  char textWhenAdded[kMaxBytes + 1] = {};
+  std::size_t textOffset = 0;  // into componentTexts
+  std::size_t textLength = 0;
 };
 
 struct DrawingModel {
-  // Settings.
+  // Settings. The maps take a dictionary's name as the script passed it,
+  // without a copy.
   std::int64_t loadFrames = 2;
   std::map<std::string, std::int64_t, std::less<>> loadFramesOf;
   std::set<std::string, std::less<>> neverLoaded;
@@ -121,11 +121,13 @@ struct DrawingModel {
   bool textCommandOpen = false;
   std::string textEntry;
   std::vector<PendingComponent> components;
+  std::string componentTexts;                     // the open command's component texts, end to end
   std::vector<std::int32_t> hiddenHudComponents;  // this frame's, each once
 
   // Draw lists of the frames that drew anything or hid a HUD component,
-  // keyed by frame; the oldest are dropped beyond kKeptFrames. None are kept
-  // when keepFrames is off (no pictures wanted): drawing then allocates nothing.
+  // keyed by frame; the oldest are dropped beyond kKeptFrames. Kept only
+  // when something pictures them (keepFrames): the checks of what the script
+  // draws run either way.
   static constexpr std::size_t kKeptFrames = 20000;
   bool keepFrames = true;
   std::map<std::int64_t, FrameDrawing> frames;
@@ -142,7 +144,7 @@ struct DrawingModel {
   const FrameDrawing* Frame(std::int64_t frame) const;
 };
 
-void RegisterDrawingNatives(HandlerTable& table);
+void RegisterDrawingNatives(HandlerRegistry& registry);
 bool ParseDrawingEvent(const ScenarioNode& event, EventList& out);
 
 // ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME when no feed post is open: a

@@ -53,7 +53,7 @@ struct PlayerModel {
   bool ReadsInjured() const { return dead || injured; }
 };
 
-void RegisterPlayerNatives(HandlerTable& table);
+void RegisterPlayerNatives(HandlerRegistry& registry);
 bool ParsePlayerEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

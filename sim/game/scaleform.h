@@ -85,7 +85,7 @@ struct ScaleformModel {
   const ScaleformMovie* Find(std::int32_t handle) const;
 };
 
-void RegisterScaleformNatives(HandlerTable& table);
+void RegisterScaleformNatives(HandlerRegistry& registry);
 bool ParseScaleformEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

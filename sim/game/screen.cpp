@@ -88,11 +88,11 @@ void DoScreenFadeOut(World& world, CallFrame& call) {
 
 }  // namespace
 
-void RegisterScreenNatives(HandlerTable& table) {
-  table.Set(0x797AC7CB535BA28F, IsScreenFadingOut);
-  table.Set(0xB16FCE9DDC7BA182, IsScreenFadedOut);
-  table.Set(0xD4E8E24955024033, DoScreenFadeIn);
-  table.Set(0x891B5B39AC6302AF, DoScreenFadeOut);
+void RegisterScreenNatives(HandlerRegistry& registry) {
+  registry.Add("IS_SCREEN_FADING_OUT", IsScreenFadingOut);
+  registry.Add("IS_SCREEN_FADED_OUT", IsScreenFadedOut);
+  registry.Add("DO_SCREEN_FADE_IN", DoScreenFadeIn);
+  registry.Add("DO_SCREEN_FADE_OUT", DoScreenFadeOut);
 }
 
 // The game fading the screen by itself, as a cut-scene or a mission would:

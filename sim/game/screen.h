@@ -41,7 +41,7 @@ struct ScreenModel {
   void Complete(World& world);
 };
 
-void RegisterScreenNatives(HandlerTable& table);
+void RegisterScreenNatives(HandlerRegistry& registry);
 bool ParseScreenEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

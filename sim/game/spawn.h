@@ -85,7 +85,7 @@ struct SpawnModel {
   void Settle(World& world);
 };
 
-void RegisterSpawnNatives(HandlerTable& table);
+void RegisterSpawnNatives(HandlerRegistry& registry);
 bool ParseSpawnEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

@@ -104,17 +104,17 @@ namespace {
 // the respawn bar, and nowhere else but the first death's tick, even with a
 // 150-byte label drawn in long mode every frame.
 TEST(ShellEndToEnd, LoadedModuleAllocatesOnlyWhenItCreatesTheBar) {
-  sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 1000,
+  sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 1300,
         "world": {"labels": {"KS_RESPAWN_B": ")" +
                                                 std::string(150, 'x') + R"("},
                   "spawnSearch": {"frames": 3, "outcome": "complete", "results": [[1, 2, 3]]}},
-        "events": [{"frame": 10, "health": 0}, {"frame": 500, "health": 0}]})"),
+        "events": [{"frame": 10, "health": 0}, {"frame": 700, "health": 0}]})"),
                              sim::SimOptions{.recordTrace = false});
   ASSERT_TRUE(simulation.LoadPlugin(REBOUND_PLUGIN_PATH)) << simulation.Fault();
   sim::FlowPhase before = sim::FlowPhase::Watching;
   int barsCreated = 0;
   int deaths = 0;
-  for (int f = 0; f < 1000; ++f) {
+  for (int f = 0; f < 1300; ++f) {
     ASSERT_TRUE(simulation.RunFrames(1)) << simulation.Fault();
     const sim::FlowPhase now = simulation.Flow().Phase();
     const std::uint64_t allocations = simulation.AllocationsInLastFrame().plugin;

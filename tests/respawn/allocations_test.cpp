@@ -31,7 +31,7 @@ struct FrameCount {
   std::size_t notes;  // entries the frame added to the timeline
 };
 
-struct Run {
+struct RunCounts {
   std::vector<FrameCount> frames;
   std::vector<std::string> drawnLabels;  // the bar's label text, each frame it was drawn
   std::string fault;
@@ -39,8 +39,8 @@ struct Run {
 
 // `frames` frames of the plug-in's whole script with deaths at the given
 // frames, the bar's label in `language` given as `label`.
-Run RunDeaths(const std::string& label, int language, std::vector<int> deathFrames, int frames,
-              bool keepDrawings = true) {
+RunCounts RunDeaths(const std::string& label, int language, std::vector<int> deathFrames,
+                    int frames, bool keepDrawings = true) {
   rebound::testing_seam::ResetProcessStateForTesting();
   nlohmann::json scenario = {
       {"frames", frames},
@@ -54,7 +54,7 @@ Run RunDeaths(const std::string& label, int language, std::vector<int> deathFram
       {"events", nlohmann::json::array()}};
   for (int f : deathFrames) scenario["events"].push_back({{"frame", f}, {"health", 0}});
 
-  Run run;
+  RunCounts run;
   sim::Simulation simulation(test::ScenarioFrom(scenario.dump()),
                              sim::SimOptions{.recordTrace = false, .keepDrawings = keepDrawings});
   simulation.SetScript([] { rebound::ScriptMain(); });
@@ -76,12 +76,13 @@ Run RunDeaths(const std::string& label, int language, std::vector<int> deathFram
 // The ticks allowed to allocate: each one that created the respawn bar (the
 // frame the flow entered BarFilling), and the tick of the first death (the
 // frame it entered DeathPause), which starts the flow's two timers.
-std::vector<std::int64_t> AllocatingTicks(const Run& run) {
+std::vector<std::int64_t> AllocatingTicks(const RunCounts& run) {
   std::vector<std::int64_t> ticks;
   bool firstDeathSeen = false;
   FlowPhase before = FlowPhase::Watching;
   for (const FrameCount& f : run.frames) {
-    if (f.phase == FlowPhase::BarFilling && before != FlowPhase::BarFilling) ticks.push_back(f.frame);
+    if (f.phase == FlowPhase::BarFilling && before != FlowPhase::BarFilling)
+      ticks.push_back(f.frame);
     if (f.phase == FlowPhase::DeathPause && before == FlowPhase::Watching && !firstDeathSeen) {
       firstDeathSeen = true;
       ticks.push_back(f.frame);
@@ -91,10 +92,12 @@ std::vector<std::int64_t> AllocatingTicks(const Run& run) {
   return ticks;
 }
 
+// Whole copies of `piece`, padded with dots to exactly `bytes` bytes: valid
+// UTF-8 that the long mode cuts in the middle of a character.
 std::string Repeat(const std::string& piece, std::size_t bytes) {
   std::string text;
-  while (text.size() < bytes) text += piece;
-  return text.substr(0, bytes);  // may cut a multi-byte character: the flow copes
+  while (text.size() + piece.size() <= bytes) text += piece;
+  return text + std::string(bytes - text.size(), '.');
 }
 
 // Labels of every length that chooses a different path: empty, short, the
@@ -110,12 +113,12 @@ const std::vector<std::string>& Labels() {
       std::string(99, 'c'),
       std::string(100, 'd'),
       std::string(150, 'e'),
-      "Возрождение",                                    // 22 bytes of Cyrillic
-      "Επαναφορά",                                      // Greek
-      "重生",                                           // 6 bytes
-      "復活するにはタップ",                             // 27 bytes
-      "부활하려면 누르세요",                            // Korean
-      Repeat("Нажмите, чтобы возродиться. ", 150),      // long mode, cut mid-character
+      "Возрождение",                                // 22 bytes of Cyrillic
+      "Επαναφορά",                                  // Greek
+      "重生",                                       // 6 bytes
+      "復活するにはタップ",                         // 27 bytes
+      "부활하려면 누르세요",                        // Korean
+      Repeat("Нажмите, чтобы возродиться. ", 150),  // long mode, cut mid-character
       Repeat("按住以重生。", 150),
   };
   return labels;
@@ -132,7 +135,7 @@ TEST_P(RespawnAllocations, PluginAllocatesOnlyWhenTheBarIsCreatedAndAtTheFirstDe
   for (const std::string& label : Labels()) {
     SCOPED_TRACE("label of " + std::to_string(label.size()) + " bytes: \"" + label + "\"");
     // Two whole death cycles: the second death finds the timer list in place.
-    const Run run = RunDeaths(label, language, {10, 500}, 1000);
+    const RunCounts run = RunDeaths(label, language, {10, 700}, 1300);
     ASSERT_EQ(run.fault, "");
 
     const std::vector<std::int64_t> allowed = AllocatingTicks(run);
@@ -142,11 +145,9 @@ TEST_P(RespawnAllocations, PluginAllocatesOnlyWhenTheBarIsCreatedAndAtTheFirstDe
       if (isAllowed) {
         // The bar itself is made here: the count must see the plug-in's
         // allocations, or the zeros elsewhere prove nothing.
-        EXPECT_GT(f.plugin, 0U) << "frame " << f.frame << " in "
-                                << sim::FlowPhaseName(f.phase);
+        EXPECT_GT(f.plugin, 0U) << "frame " << f.frame << " in " << sim::FlowPhaseName(f.phase);
       } else {
-        EXPECT_EQ(f.plugin, 0U) << "frame " << f.frame << " in "
-                                << sim::FlowPhaseName(f.phase);
+        EXPECT_EQ(f.plugin, 0U) << "frame " << f.frame << " in " << sim::FlowPhaseName(f.phase);
       }
     }
     // Both respawns completed, and the bar showed the label as the game gave it.
@@ -163,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(EveryLanguage, RespawnAllocations, ::testing::Range(0, 
 // frames of a death cycle that write nothing on the timeline (a note, such as
 // the bar passing another 10 %, is text made for the person watching).
 TEST(SimulatorAllocations, NoneInIdleFramesNorInTheSteadyFramesOfADeathCycle) {
-  const Run idle = RunDeaths("Respawn", 0, {}, 300, false);
+  const RunCounts idle = RunDeaths("Respawn", 0, {}, 300, false);
   ASSERT_EQ(idle.fault, "");
   for (const FrameCount& f : idle.frames) {
     if (f.frame == 0) continue;  // start-up: the script starts, the ticker is posted
@@ -171,10 +172,10 @@ TEST(SimulatorAllocations, NoneInIdleFramesNorInTheSteadyFramesOfADeathCycle) {
     ASSERT_EQ(f.calls, 2U);
   }
 
-  for (const std::string& label : {std::string("Respawn"), std::string(16, 'b'),
-                                   std::string(150, 'e')}) {
+  for (const std::string& label :
+       {std::string("Respawn"), std::string(16, 'b'), std::string(150, 'e')}) {
     SCOPED_TRACE(std::to_string(label.size()) + " bytes");
-    const Run run = RunDeaths(label, 0, {10, 500}, 1000, false);
+    const RunCounts run = RunDeaths(label, 0, {10, 700}, 1300, false);
     ASSERT_EQ(run.fault, "");
     // The steady frames: the bar filling, well after it appeared and before it
     // is full, and the watching frames between the two deaths.
@@ -183,7 +184,8 @@ TEST(SimulatorAllocations, NoneInIdleFramesNorInTheSteadyFramesOfADeathCycle) {
     std::uint64_t callsInSteadyFrames = 0;
     for (std::size_t i = 10; i + 10 < run.frames.size(); ++i) {
       const FrameCount& f = run.frames[i];
-      const bool settled = run.frames[i - 10].phase == f.phase && run.frames[i + 10].phase == f.phase;
+      const bool settled =
+          run.frames[i - 10].phase == f.phase && run.frames[i + 10].phase == f.phase;
       if (!settled || (f.phase != FlowPhase::BarFilling && f.phase != FlowPhase::Watching)) {
         continue;
       }

@@ -51,7 +51,8 @@ scriptWait called outside the script fibre, a sprite from a texture
 dictionary that is not loaded, or a text command opened twice, closed
 unopened, given a component outside it, a component over 99 bytes or a
 component freed before the command was closed. A scenario with a mistake stops
-the run before it starts (status 2).
+the run before it starts (status 2). A simulator whose handlers do not match
+its natives table stops at start-up, naming the native (status 3).
 )";
 
 struct Options {
@@ -382,5 +383,11 @@ int Run(const Options& o) {
 int main(int argc, char** argv) {
   const Options o = ParseArgs(argc, argv);
   if (o.command == "natives") return ListNatives(o.json);
-  return Run(o);
+  try {
+    return Run(o);
+  } catch (const sim::HandlerTableError& e) {
+    // A mistake in the simulator itself: it cannot answer the natives it lists.
+    std::cerr << "rebound-sim: " << e.what() << "\n";
+    return 3;
+  }
 }
