@@ -221,15 +221,23 @@ void Simulation::HostKeyboardHandlerUnregister(KeyboardHandler handler) {
 }
 
 void Simulation::HostScriptWait(std::uint32_t ms) {
-  if (!Fibre::OnFibre() || !fibre_) {
-    RaiseFault("scriptWait(" + std::to_string(ms) + ") called outside the script fibre");
-    return;
+  if (!OnScriptFibre() || callOpen_) [[unlikely]] {
+    if (!RefuseWait(ms)) return;
   }
-  if (callOpen_) RaiseFault("scriptWait between nativeInit and nativeCall");
-  if (options_.recordTrace) RecordHost("scriptWait", {TraceValue::Int(ms)});
+  if (options_.recordTrace) [[unlikely]]
+    RecordHost("scriptWait", {TraceValue::Int(ms)});
   wakeFrame_ = world_.clock.frame + 1;
   wakeAtMs_ = world_.clock.nowMs + ms;
   Fibre::Yield();
+}
+
+bool Simulation::RefuseWait(std::uint32_t ms) {
+  if (!OnScriptFibre()) {
+    RaiseFault("scriptWait(" + std::to_string(ms) + ") called outside the script fibre");
+    return false;
+  }
+  RaiseFault("scriptWait between nativeInit and nativeCall");
+  return true;
 }
 
 bool Simulation::OnScriptFibre() const { return fibre_ && Fibre::OnFibre(); }
@@ -239,23 +247,26 @@ bool Simulation::OnScriptFibre() const { return fibre_ && Fibre::OnFibre(); }
 // check fails.
 
 void Simulation::HostNativeInit(std::uint64_t hash) {
-  if (!OnScriptFibre()) [[unlikely]] {
-    const NativeEntry* native = dispatch_.Find(hash);
-    RaiseFault("native " + (native != nullptr ? native->signature->name : HexHash(hash)) +
-               " called outside the script fibre");
-    return;
-  }
-  if (callOpen_) [[unlikely]] {
-    const NativeEntry* native = dispatch_.Find(hash);
-    const NativeEntry* open = dispatch_.Find(callHash_);
-    RaiseFault("nativeInit(" + (native != nullptr ? native->signature->name : HexHash(hash)) +
-               ") before the call of " +
-               (open != nullptr ? open->signature->name : HexHash(callHash_)) + " was run");
-  }
+  if (!OnScriptFibre() || callOpen_) [[unlikely]]
+    return RefuseInit(hash);
   callOpen_ = true;
   callHash_ = hash;
   argCount_ = 0;
   tooManyArgs_ = false;
+}
+
+std::string Simulation::NativeName(std::uint64_t hash) const {
+  const NativeEntry* native = dispatch_.Find(hash);
+  return native != nullptr ? native->signature->name : HexHash(hash);
+}
+
+void Simulation::RefuseInit(std::uint64_t hash) {
+  if (!OnScriptFibre()) {
+    RaiseFault("native " + NativeName(hash) + " called outside the script fibre");
+    return;
+  }
+  RaiseFault("nativeInit(" + NativeName(hash) + ") before the call of " + NativeName(callHash_) +
+             " was run");
 }
 
 void Simulation::HostNativePush(std::uint64_t value) {
@@ -339,23 +350,13 @@ TraceValue Simulation::DecodeResult(const NativeSignature& sig) const {
 }
 
 std::uint64_t* Simulation::HostNativeCall() {
-  if (!OnScriptFibre()) [[unlikely]] {
-    RaiseFault("nativeCall called outside the script fibre");
-    return deadResult_;
-  }
-  if (!callOpen_) [[unlikely]] {
-    RaiseFault("nativeCall without nativeInit");
-    return deadResult_;
-  }
+  if (!OnScriptFibre() || !callOpen_) [[unlikely]]
+    return RefuseNativeCall(nullptr, false);
   callOpen_ = false;
   const NativeEntry* native = dispatch_.Find(callHash_);
-  if (native == nullptr) [[unlikely]] {
-    RaiseFault("native " + HexHash(callHash_) + " is not a native of the game");
-    return deadResult_;
-  }
-  if (tooManyArgs_ || argCount_ != native->argCount || !native->Accepts(args_)) [[unlikely]] {
-    RefuseCall(*native);
-    return deadResult_;
+  if (native == nullptr || tooManyArgs_ || argCount_ != native->argCount || !native->Accepts(args_))
+      [[unlikely]] {
+    return RefuseNativeCall(native, true);
   }
 
   result_[0] = result_[1] = result_[2] = result_[3] = 0;
@@ -369,6 +370,19 @@ std::uint64_t* Simulation::HostNativeCall() {
     native->handler(world_, call);
   }
   return result_;
+}
+
+std::uint64_t* Simulation::RefuseNativeCall(const NativeEntry* native, bool opened) {
+  if (!OnScriptFibre()) {
+    RaiseFault("nativeCall called outside the script fibre");
+  } else if (!opened) {
+    RaiseFault("nativeCall without nativeInit");
+  } else if (native == nullptr) {
+    RaiseFault("native " + HexHash(callHash_) + " is not a native of the game");
+  } else {
+    RefuseCall(*native);
+  }
+  return deadResult_;
 }
 
 void Simulation::RecordedCall(const NativeEntry& native) {

@@ -107,8 +107,18 @@ class Simulation {
   void RecordHost(const std::string& name, std::vector<TraceValue> values = {});
   // Whether the calling code runs on this simulation's script fibre.
   bool OnScriptFibre() const;
+  // The refusals of the native functions, out of their way: each names what
+  // is wrong and stops the run.
+  [[gnu::cold, gnu::noinline]] void RefuseInit(std::uint64_t hash);
+  // False when the wait must not go ahead.
+  [[gnu::cold, gnu::noinline]] bool RefuseWait(std::uint32_t ms);
+  // `opened`: the call had been begun with nativeInit; `native` is null for
+  // a hash the game does not know.
+  [[gnu::cold, gnu::noinline]] std::uint64_t* RefuseNativeCall(const NativeEntry* native,
+                                                               bool opened);
   // Names what is wrong with a call whose slots the native refused.
-  void RefuseCall(const NativeEntry& native);
+  [[gnu::cold, gnu::noinline]] void RefuseCall(const NativeEntry& native);
+  std::string NativeName(std::uint64_t hash) const;
   // Runs the handler and records the call with its decoded arguments, outs
   // and result.
   void RecordedCall(const NativeEntry& native);

@@ -113,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
                                     return r;
                                   },
                                   "VDIST is null"}),
-    [](const ::testing::TestParamInfo<BadRegistry>& info) { return info.param.what; });
+    [](const ::testing::TestParamInfo<BadRegistry>& param) { return param.param.what; });
 
 TEST(NativeDispatch, NamesEveryMismatchAtOnce) {
   HandlerRegistry r = WorldRegistry();
