@@ -1,11 +1,11 @@
 #include "sim/simulation.h"
 
-#include <dlfcn.h>
-
 #include <condition_variable>
 #include <cstdio>
 #include <sstream>
 #include <thread>
+
+#include "sim/platform/module.h"
 
 namespace sim {
 
@@ -82,7 +82,6 @@ Simulation::Simulation(Scenario scenario, SimOptions options)
   world_.clock.nowMs = scenario_.startGameTime;
   world_.clock.gameTimer =
       static_cast<std::int32_t>(static_cast<std::uint32_t>(scenario_.startGameTime));
-  keyboard_ = std::make_unique<KeyboardThread>();
 }
 
 Simulation::~Simulation() {
@@ -139,40 +138,36 @@ void Simulation::RecordHost(const std::string& name, std::vector<TraceValue> val
 }
 
 bool Simulation::LoadPlugin(const std::string& path) {
-  module_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  std::string error;
+  module_ = platform::LoadPluginModule(
+      path,
+      [&] {
+        RecordHost("attach");
+        world_.Note("host", "plug-in loaded: " + path);
+      },
+      error);
   if (module_ == nullptr) {
-    const char* why = dlerror();
-    RaiseFault("cannot load the plug-in " + path + ": " + (why != nullptr ? why : "unknown"));
+    RaiseFault(error);
     return false;
   }
-  entry_ = reinterpret_cast<EntryFunction>(dlsym(module_, "ReboundLibraryEntry"));
-  if (entry_ == nullptr) {
-    RaiseFault("the plug-in " + path + " has no library entry ReboundLibraryEntry");
-    dlclose(module_);
-    module_ = nullptr;
-    return false;
-  }
-  RecordHost("attach");
-  world_.Note("host", "plug-in loaded: " + path);
-  const int ok = entry_(module_, 1, nullptr);
-  if (ok != 1) RaiseFault("the library entry returned " + std::to_string(ok) + " on attach");
   return !Faulted();
 }
 
 void Simulation::UnloadPlugin() {
   if (module_ == nullptr) return;
+  // The game's window thread stops delivering first; it ends while the plug-in
+  // is still loaded, so the module sees the thread leave (thread detach).
+  keyboard_.reset();
   RecordHost("detach");
-  const int ok = entry_(module_, 0, nullptr);
-  if (ok != 1) RaiseFault("the library entry returned " + std::to_string(ok) + " on detach");
+  // The fibre runs code of the module: it must never run again once unloaded.
+  Abandon(std::move(fibre_));
+  std::string error;
+  if (!platform::UnloadPluginModule(module_, error)) RaiseFault(error);
+  module_ = nullptr;
   if (scriptRegistered_) RaiseFault("the script is still registered after process detach");
   if (keyboardHandler_ != nullptr) {
     RaiseFault("the keyboard handler is still registered after process detach");
   }
-  // The fibre runs code of the module: it must never run again once unloaded.
-  Abandon(std::move(fibre_));
-  dlclose(module_);
-  module_ = nullptr;
-  entry_ = nullptr;
   world_.Note("host", "plug-in unloaded");
 }
 
@@ -458,6 +453,8 @@ void Simulation::ApplyEvent(const ScheduledEvent& event) {
     return;
   }
   world_.Note("keyboard", event.description + " delivered to the keyboard handler");
+  // Started at the first message, so that a loaded module sees it arrive.
+  if (!keyboard_) keyboard_ = std::make_unique<KeyboardThread>();
   keyboard_->Deliver(keyboardHandler_, event.keyArgs);
 }
 
@@ -518,36 +515,3 @@ RunSummary Simulation::Summary() const {
 }
 
 }  // namespace sim
-
-// ---- The host's exported functions -------------------------------------------
-// The plug-in module binds to these by name when it is loaded.
-
-namespace {
-
-sim::Simulation* Host() {
-  sim::Simulation* s = sim::Simulation::Active();
-  if (s == nullptr) {
-    std::fprintf(stderr, "rebound-sim: a host function was called with no simulation running\n");
-    std::abort();
-  }
-  return s;
-}
-
-}  // namespace
-
-#define REBOUND_SIM_EXPORT extern "C" __attribute__((visibility("default")))
-
-REBOUND_SIM_EXPORT void scriptRegister(void* module, void (*entry)()) {
-  Host()->HostScriptRegister(module, entry);
-}
-REBOUND_SIM_EXPORT void scriptUnregister(void* module) { Host()->HostScriptUnregister(module); }
-REBOUND_SIM_EXPORT void keyboardHandlerRegister(sim::Simulation::KeyboardHandler handler) {
-  Host()->HostKeyboardHandlerRegister(handler);
-}
-REBOUND_SIM_EXPORT void keyboardHandlerUnregister(sim::Simulation::KeyboardHandler handler) {
-  Host()->HostKeyboardHandlerUnregister(handler);
-}
-REBOUND_SIM_EXPORT void scriptWait(std::uint32_t ms) { Host()->HostScriptWait(ms); }
-REBOUND_SIM_EXPORT void nativeInit(std::uint64_t hash) { Host()->HostNativeInit(hash); }
-REBOUND_SIM_EXPORT void nativePush64(std::uint64_t value) { Host()->HostNativePush(value); }
-REBOUND_SIM_EXPORT std::uint64_t* nativeCall() { return Host()->HostNativeCall(); }

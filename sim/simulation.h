@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "sim/call.h"
-#include "sim/fibre.h"
 #include "sim/flow_observer.h"
 #include "sim/game/world.h"
 #include "sim/native_dispatch.h"
+#include "sim/platform/fibre.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
 
@@ -84,7 +84,7 @@ class Simulation {
   // The simulation that the host functions reach; one at a time.
   static Simulation* Active();
 
-  // Host functions, reached through the exported C symbols.
+  // Host functions, reached through the platform's host exports.
   void HostScriptRegister(void* module, ScriptEntry entry);
   void HostScriptUnregister(void* module);
   void HostKeyboardHandlerRegister(KeyboardHandler handler);
@@ -132,10 +132,8 @@ class Simulation {
   Trace trace_;
   FlowObserver flow_;
 
-  // Loaded module.
+  // The loaded module's handle, as the plug-in is given it.
   void* module_ = nullptr;
-  using EntryFunction = int (*)(void*, unsigned int, void*);
-  EntryFunction entry_ = nullptr;
 
   // Registration as the host sees it.
   void* registeredModule_ = nullptr;
