@@ -20,7 +20,7 @@ BENCH_ARGS ?=
 
 CTEST_LOGS := build/ctest-logs
 
-.PHONY: demo test bench format check-format deps clean \
+.PHONY: demo test bench count format check-format deps clean \
         build-debug build-asan build-windows test-debug test-asan test-windows
 
 deps:
@@ -44,6 +44,15 @@ bench: deps
 	cmake --build --preset release -j$(JOBS) --target rebound_bench rebound_alloc_table
 	build/release/rebound_alloc_table
 	build/release/rebound_bench $(BENCH_ARGS)
+
+# Instructions per idle frame, per phase of a death cycle and per native call,
+# and the plug-in's share, counted by callgrind (stable where times are not),
+# with the goals beside them. COUNT_ARGS="--check" fails when one is over.
+COUNT_ARGS ?=
+count: deps
+	cmake --preset release
+	cmake --build --preset release -j$(JOBS) --target rebound-sim rebound_plugin
+	python3 scripts/count.py --sim build/release/rebound-sim $(COUNT_ARGS)
 
 build-debug build-asan build-windows: build-%:
 	cmake --preset $*

@@ -12,6 +12,7 @@ packages=(
   nlohmann-json3-dev           # scenario files
   libgtest-dev libgmock-dev    # the tests
   libbenchmark-dev             # the benchmarks
+  valgrind                     # make count: instructions counted by callgrind
   clang-format-14              # the format check of make test
   wine wine64                  # runs the Windows plug-in and simulator in the tests
 )

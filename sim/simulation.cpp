@@ -1,11 +1,11 @@
 #include "sim/simulation.h"
 
-#include <dlfcn.h>
-
 #include <condition_variable>
 #include <cstdio>
 #include <sstream>
 #include <thread>
+
+#include "sim/platform/module.h"
 
 namespace sim {
 
@@ -82,7 +82,6 @@ Simulation::Simulation(Scenario scenario, SimOptions options)
   world_.clock.nowMs = scenario_.startGameTime;
   world_.clock.gameTimer =
       static_cast<std::int32_t>(static_cast<std::uint32_t>(scenario_.startGameTime));
-  keyboard_ = std::make_unique<KeyboardThread>();
 }
 
 Simulation::~Simulation() {
@@ -144,40 +143,36 @@ void Simulation::Record(TraceEntry& entry) {
 }
 
 bool Simulation::LoadPlugin(const std::string& path) {
-  module_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  std::string error;
+  module_ = platform::LoadPluginModule(
+      path,
+      [&] {
+        RecordHost("attach");
+        world_.Note("host", "plug-in loaded: " + path);
+      },
+      error);
   if (module_ == nullptr) {
-    const char* why = dlerror();
-    RaiseFault("cannot load the plug-in " + path + ": " + (why != nullptr ? why : "unknown"));
+    RaiseFault(error);
     return false;
   }
-  entry_ = reinterpret_cast<EntryFunction>(dlsym(module_, "ReboundLibraryEntry"));
-  if (entry_ == nullptr) {
-    RaiseFault("the plug-in " + path + " has no library entry ReboundLibraryEntry");
-    dlclose(module_);
-    module_ = nullptr;
-    return false;
-  }
-  RecordHost("attach");
-  world_.Note("host", "plug-in loaded: " + path);
-  const int ok = entry_(module_, 1, nullptr);
-  if (ok != 1) RaiseFault("the library entry returned " + std::to_string(ok) + " on attach");
   return !Faulted();
 }
 
 void Simulation::UnloadPlugin() {
   if (module_ == nullptr) return;
+  // The game's window thread stops delivering first; it ends while the plug-in
+  // is still loaded, so the module sees the thread leave (thread detach).
+  keyboard_.reset();
   RecordHost("detach");
-  const int ok = entry_(module_, 0, nullptr);
-  if (ok != 1) RaiseFault("the library entry returned " + std::to_string(ok) + " on detach");
+  // The fibre runs code of the module: it must never run again once unloaded.
+  Abandon(std::move(fibre_));
+  std::string error;
+  if (!platform::UnloadPluginModule(module_, error)) RaiseFault(error);
+  module_ = nullptr;
   if (scriptRegistered_) RaiseFault("the script is still registered after process detach");
   if (keyboardHandler_ != nullptr) {
     RaiseFault("the keyboard handler is still registered after process detach");
   }
-  // The fibre runs code of the module: it must never run again once unloaded.
-  Abandon(std::move(fibre_));
-  dlclose(module_);
-  module_ = nullptr;
-  entry_ = nullptr;
   world_.Note("host", "plug-in unloaded");
 }
 
@@ -188,6 +183,7 @@ void Simulation::SetScript(std::function<void()> script) {
 }
 
 void Simulation::HostScriptRegister(void* module, ScriptEntry entry) {
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
   RecordHost("scriptRegister");
   if (Fibre::OnFibre()) RaiseFault("scriptRegister called from the script fibre");
   if (entry == nullptr) RaiseFault("scriptRegister with a null script entry");
@@ -198,6 +194,7 @@ void Simulation::HostScriptRegister(void* module, ScriptEntry entry) {
 }
 
 void Simulation::HostScriptUnregister(void* module) {
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
   RecordHost("scriptUnregister");
   if (Fibre::OnFibre()) RaiseFault("scriptUnregister called from the script fibre");
   if (!scriptRegistered_) {
@@ -210,6 +207,7 @@ void Simulation::HostScriptUnregister(void* module) {
 }
 
 void Simulation::HostKeyboardHandlerRegister(KeyboardHandler handler) {
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
   RecordHost("keyboardHandlerRegister");
   if (handler == nullptr) RaiseFault("keyboardHandlerRegister with a null handler");
   keyboardHandler_ = handler;
@@ -217,6 +215,7 @@ void Simulation::HostKeyboardHandlerRegister(KeyboardHandler handler) {
 }
 
 void Simulation::HostKeyboardHandlerUnregister(KeyboardHandler handler) {
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
   RecordHost("keyboardHandlerUnregister");
   if (handler != keyboardHandler_) {
     RaiseFault("keyboardHandlerUnregister with a handler that is not the registered one");
@@ -226,15 +225,24 @@ void Simulation::HostKeyboardHandlerUnregister(KeyboardHandler handler) {
 }
 
 void Simulation::HostScriptWait(std::uint32_t ms) {
-  if (!Fibre::OnFibre() || !fibre_) {
-    RaiseFault("scriptWait(" + std::to_string(ms) + ") called outside the script fibre");
-    return;
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
+  if (!OnScriptFibre() || callOpen_) [[unlikely]] {
+    if (!RefuseWait(ms)) return;
   }
-  if (callOpen_) RaiseFault("scriptWait between nativeInit and nativeCall");
-  if (Tracing()) RecordHost("scriptWait", {TraceValue::Int(ms)});
+  if (Tracing()) [[unlikely]]
+    RecordHost("scriptWait", {TraceValue::Int(ms)});
   wakeFrame_ = world_.clock.frame + 1;
   wakeAtMs_ = world_.clock.nowMs + ms;
   Fibre::Yield();
+}
+
+bool Simulation::RefuseWait(std::uint32_t ms) {
+  if (!OnScriptFibre()) {
+    RaiseFault("scriptWait(" + std::to_string(ms) + ") called outside the script fibre");
+    return false;
+  }
+  RaiseFault("scriptWait between nativeInit and nativeCall");
+  return true;
 }
 
 bool Simulation::OnScriptFibre() const { return fibre_ && Fibre::OnFibre(); }
@@ -244,26 +252,31 @@ bool Simulation::OnScriptFibre() const { return fibre_ && Fibre::OnFibre(); }
 // check fails.
 
 void Simulation::HostNativeInit(std::uint64_t hash) {
-  if (!OnScriptFibre()) [[unlikely]] {
-    const NativeEntry* native = dispatch_.Find(hash);
-    RaiseFault("native " + (native != nullptr ? native->signature->name : HexHash(hash)) +
-               " called outside the script fibre");
-    return;
-  }
-  if (callOpen_) [[unlikely]] {
-    const NativeEntry* native = dispatch_.Find(hash);
-    const NativeEntry* open = dispatch_.Find(callHash_);
-    RaiseFault("nativeInit(" + (native != nullptr ? native->signature->name : HexHash(hash)) +
-               ") before the call of " +
-               (open != nullptr ? open->signature->name : HexHash(callHash_)) + " was run");
-  }
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
+  if (!OnScriptFibre() || callOpen_) [[unlikely]]
+    return RefuseInit(hash);
   callOpen_ = true;
   callHash_ = hash;
   argCount_ = 0;
   tooManyArgs_ = false;
 }
 
+std::string Simulation::NativeName(std::uint64_t hash) const {
+  const NativeEntry* native = dispatch_.Find(hash);
+  return native != nullptr ? native->signature->name : HexHash(hash);
+}
+
+void Simulation::RefuseInit(std::uint64_t hash) {
+  if (!OnScriptFibre()) {
+    RaiseFault("native " + NativeName(hash) + " called outside the script fibre");
+    return;
+  }
+  RaiseFault("nativeInit(" + NativeName(hash) + ") before the call of " + NativeName(callHash_) +
+             " was run");
+}
+
 void Simulation::HostNativePush(std::uint64_t value) {
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
   if (!OnScriptFibre()) [[unlikely]] {
     RaiseFault("nativePush64 called outside the script fibre");
     return;
@@ -344,23 +357,14 @@ TraceValue Simulation::DecodeResult(const NativeSignature& sig) const {
 }
 
 std::uint64_t* Simulation::HostNativeCall() {
-  if (!OnScriptFibre()) [[unlikely]] {
-    RaiseFault("nativeCall called outside the script fibre");
-    return deadResult_;
-  }
-  if (!callOpen_) [[unlikely]] {
-    RaiseFault("nativeCall without nativeInit");
-    return deadResult_;
-  }
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
+  if (!OnScriptFibre() || !callOpen_) [[unlikely]]
+    return RefuseNativeCall(nullptr, false);
   callOpen_ = false;
   const NativeEntry* native = dispatch_.Find(callHash_);
-  if (native == nullptr) [[unlikely]] {
-    RaiseFault("native " + HexHash(callHash_) + " is not a native of the game");
-    return deadResult_;
-  }
-  if (tooManyArgs_ || argCount_ != native->argCount || !native->Accepts(args_)) [[unlikely]] {
-    RefuseCall(*native);
-    return deadResult_;
+  if (native == nullptr || tooManyArgs_ || argCount_ != native->argCount || !native->Accepts(args_))
+      [[unlikely]] {
+    return RefuseNativeCall(native, true);
   }
 
   result_[0] = result_[1] = result_[2] = result_[3] = 0;
@@ -385,6 +389,19 @@ std::uint64_t* Simulation::HostNativeCall() {
     if (Tracing()) Record(callEntry_);
   }
   return result_;
+}
+
+std::uint64_t* Simulation::RefuseNativeCall(const NativeEntry* native, bool opened) {
+  if (!OnScriptFibre()) {
+    RaiseFault("nativeCall called outside the script fibre");
+  } else if (!opened) {
+    RaiseFault("nativeCall without nativeInit");
+  } else if (native == nullptr) {
+    RaiseFault("native " + HexHash(callHash_) + " is not a native of the game");
+  } else {
+    RefuseCall(*native);
+  }
+  return deadResult_;
 }
 
 void Simulation::DecodeArgs(const NativeSignature& sig) {
@@ -458,6 +475,8 @@ void Simulation::ApplyEvent(const ScheduledEvent& event) {
     return;
   }
   world_.Note("keyboard", event.description + " delivered to the keyboard handler");
+  // Started at the first message, so that a loaded module sees it arrive.
+  if (!keyboard_) keyboard_ = std::make_unique<KeyboardThread>();
   keyboard_->Deliver(keyboardHandler_, event.keyArgs);
 }
 
@@ -524,56 +543,3 @@ RunSummary Simulation::Summary() const {
 }
 
 }  // namespace sim
-
-// ---- The host's exported functions -------------------------------------------
-// The plug-in module binds to these by name when it is loaded.
-
-namespace {
-
-sim::Simulation* Host() {
-  sim::Simulation* s = sim::Simulation::Active();
-  if (s == nullptr) {
-    std::fprintf(stderr, "rebound-sim: a host function was called with no simulation running\n");
-    std::abort();
-  }
-  return s;
-}
-
-}  // namespace
-
-#define REBOUND_SIM_EXPORT extern "C" __attribute__((visibility("default")))
-
-// Each holds the "inside the host" mark while it runs: what is allocated
-// there is the simulator's, even on the script fibre.
-REBOUND_SIM_EXPORT void scriptRegister(void* module, void (*entry)()) {
-  const sim::InsideHostScope inside;
-  Host()->HostScriptRegister(module, entry);
-}
-REBOUND_SIM_EXPORT void scriptUnregister(void* module) {
-  const sim::InsideHostScope inside;
-  Host()->HostScriptUnregister(module);
-}
-REBOUND_SIM_EXPORT void keyboardHandlerRegister(sim::Simulation::KeyboardHandler handler) {
-  const sim::InsideHostScope inside;
-  Host()->HostKeyboardHandlerRegister(handler);
-}
-REBOUND_SIM_EXPORT void keyboardHandlerUnregister(sim::Simulation::KeyboardHandler handler) {
-  const sim::InsideHostScope inside;
-  Host()->HostKeyboardHandlerUnregister(handler);
-}
-REBOUND_SIM_EXPORT void scriptWait(std::uint32_t ms) {
-  const sim::InsideHostScope inside;
-  Host()->HostScriptWait(ms);
-}
-REBOUND_SIM_EXPORT void nativeInit(std::uint64_t hash) {
-  const sim::InsideHostScope inside;
-  Host()->HostNativeInit(hash);
-}
-REBOUND_SIM_EXPORT void nativePush64(std::uint64_t value) {
-  const sim::InsideHostScope inside;
-  Host()->HostNativePush(value);
-}
-REBOUND_SIM_EXPORT std::uint64_t* nativeCall() {
-  const sim::InsideHostScope inside;
-  return Host()->HostNativeCall();
-}

@@ -14,17 +14,20 @@
 
 #include "sim/alloc_counter.h"
 #include "sim/call.h"
-#include "sim/fibre.h"
 #include "sim/flow_observer.h"
 #include "sim/game/world.h"
 #include "sim/native_dispatch.h"
+#include "sim/platform/fibre.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
 
 namespace sim {
 
 struct SimOptions {
-  bool recordTrace = true;              // keep every call in the in-memory trace
+  // Keep every call in the in-memory trace. Off (and with no stream), a
+  // native call costs its checks, its handler and, for the few natives the
+  // flow follows, their decoding.
+  bool recordTrace = true;
   std::ostream* traceStream = nullptr;  // write every call as a JSON line as it is made
   bool keepDrawings = true;             // keep each frame's draw list for pictures
   std::size_t stackSize = 1 << 20;      // the script fibre's stack
@@ -85,7 +88,7 @@ class Simulation {
   // The simulation that the host functions reach; one at a time.
   static Simulation* Active();
 
-  // Host functions, reached through the exported C symbols.
+  // Host functions, reached through the platform's host exports.
   void HostScriptRegister(void* module, ScriptEntry entry);
   void HostScriptUnregister(void* module);
   void HostKeyboardHandlerRegister(KeyboardHandler handler);
@@ -110,8 +113,18 @@ class Simulation {
   void Record(TraceEntry& entry);
   // Whether the calling code runs on this simulation's script fibre.
   bool OnScriptFibre() const;
+  // The refusals of the native functions, out of their way: each names what
+  // is wrong and stops the run.
+  [[gnu::cold, gnu::noinline]] void RefuseInit(std::uint64_t hash);
+  // False when the wait must not go ahead.
+  [[gnu::cold, gnu::noinline]] bool RefuseWait(std::uint32_t ms);
+  // `opened`: the call had been begun with nativeInit; `native` is null for
+  // a hash the game does not know.
+  [[gnu::cold, gnu::noinline]] std::uint64_t* RefuseNativeCall(const NativeEntry* native,
+                                                               bool opened);
   // Names what is wrong with a call whose slots the native refused.
-  void RefuseCall(const NativeEntry& native);
+  [[gnu::cold, gnu::noinline]] void RefuseCall(const NativeEntry& native);
+  std::string NativeName(std::uint64_t hash) const;
   // Decode the call into callEntry_, for the trace and the flow.
   void DecodeArgs(const NativeSignature& sig);
   void DecodeOuts(const NativeSignature& sig, CallFrame& call);
@@ -125,10 +138,8 @@ class Simulation {
   Trace trace_;
   FlowObserver flow_;
 
-  // Loaded module.
+  // The loaded module's handle, as the plug-in is given it.
   void* module_ = nullptr;
-  using EntryFunction = int (*)(void*, unsigned int, void*);
-  EntryFunction entry_ = nullptr;
 
   // Registration as the host sees it.
   void* registeredModule_ = nullptr;

@@ -18,13 +18,11 @@ constexpr std::int64_t kMaxControl = 1000;
 
 void ControlsModel::Configure(const ScenarioNode& /*root*/) {}
 
-void ControlsModel::BeginFrame(World& world) {
+void ControlsModel::ReleaseControls(World& world) {
   for (auto& [key, state] : controls) {
     if (state.down && world.clock.frame >= state.releaseFrame) state.down = false;
   }
 }
-
-void ControlsModel::EndFrame(World& /*world*/) {}
 
 void ControlsModel::Press(World& world, std::int32_t pad, std::int32_t control,
                           std::int64_t frames) {

@@ -304,9 +304,7 @@ void DrawingModel::Configure(const ScenarioNode& root) {
   }
 }
 
-void DrawingModel::BeginFrame(World& /*world*/) { hiddenHudComponents.clear(); }
-
-void DrawingModel::EndFrame(World& world) {
+void DrawingModel::FileFrame(World& world) {
   if (keepFrames && !hiddenHudComponents.empty()) {
     frames[world.clock.frame].hiddenHudComponents =
         std::set<std::int32_t>(hiddenHudComponents.begin(), hiddenHudComponents.end());

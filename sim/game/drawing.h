@@ -134,9 +134,16 @@ struct DrawingModel {
 
   void Configure(const ScenarioNode& root);
   // Starts the frame with nothing hidden.
-  void BeginFrame(World& world);
+  void BeginFrame(World& /*world*/) {
+    if (!hiddenHudComponents.empty()) hiddenHudComponents.clear();
+  }
   // Files the frame's hidden HUD components with its draw list.
-  void EndFrame(World& world);
+  void EndFrame(World& world) {
+    if ((keepFrames && !hiddenHudComponents.empty()) || frames.size() > kKeptFrames) {
+      FileFrame(world);
+    }
+  }
+  void FileFrame(World& world);
 
   bool IsLoaded(std::string_view dictionary, std::int64_t frame) const;
   // The frame's draw list; empty when nothing was drawn in it.

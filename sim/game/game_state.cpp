@@ -62,8 +62,6 @@ void GameStateModel::Configure(const ScenarioNode& root) {
   restart.heading = static_cast<float>(node->Number("heading", restart.heading));
 }
 
-void GameStateModel::BeginFrame(World& /*world*/) {}
-
 void GameStateModel::EndFrame(World& world) {
   // The game looks at a dead player after the scripts have run, so a script
   // that pauses the restart in the frame of the death keeps it from starting.

@@ -62,7 +62,7 @@ struct GameStateModel {
   std::int32_t last80C8B184Argument = 0;
 
   void Configure(const ScenarioNode& root);
-  void BeginFrame(World& world);
+  void BeginFrame(World& /*world*/) {}
   // The game's death handling, after the scripts have had their frame.
   void EndFrame(World& world);
 

@@ -37,7 +37,7 @@ void PlayerModel::Configure(const ScenarioNode& root) {
   dead = health < 1;
 }
 
-void PlayerModel::BeginFrame(World& world) {
+void PlayerModel::ApplyPendingWantedLevel(World& world) {
   // The game applies a wanted level set without "now" on its next update.
   if (pendingWantedLevel >= 0) {
     world.Note("player", "wanted level " + std::to_string(wantedLevel) + " -> " +
@@ -46,8 +46,6 @@ void PlayerModel::BeginFrame(World& world) {
     pendingWantedLevel = -1;
   }
 }
-
-void PlayerModel::EndFrame(World& /*world*/) {}
 
 void PlayerModel::SetHealth(World& world, std::int32_t value, const char* why) {
   if (value == health) return;

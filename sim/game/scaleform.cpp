@@ -60,7 +60,7 @@ void ScaleformModel::Configure(const ScenarioNode& root) {
   }
 }
 
-void ScaleformModel::BeginFrame(World& world) {
+void ScaleformModel::LoadMovies(World& world) {
   for (ScaleformMovie& movie : movies) {
     if (movie.loaded || movie.released || !movie.loadFrame) continue;
     if (world.clock.frame >= *movie.loadFrame) {
@@ -69,8 +69,6 @@ void ScaleformModel::BeginFrame(World& world) {
     }
   }
 }
-
-void ScaleformModel::EndFrame(World& /*world*/) {}
 
 const ScaleformMovie* ScaleformModel::Find(std::int32_t handle) const {
   if (handle < 1 || static_cast<std::size_t>(handle) > movies.size()) return nullptr;

@@ -22,7 +22,7 @@ const char* FadeStateName(FadeState state) {
 
 void ScreenModel::Configure(const ScenarioNode& /*root*/) {}
 
-void ScreenModel::BeginFrame(World& world) {
+void ScreenModel::AdvanceFade(World& world) {
   if (fade != FadeState::FadingOut && fade != FadeState::FadingIn) return;
   const std::int64_t elapsed = world.clock.nowMs - fadeStartMs;
   if (elapsed >= fadeDurationMs) {
@@ -33,8 +33,6 @@ void ScreenModel::BeginFrame(World& world) {
   const float done = static_cast<float>(elapsed) / static_cast<float>(fadeDurationMs);
   level = fadeFromLevel + (target - fadeFromLevel) * done;
 }
-
-void ScreenModel::EndFrame(World& /*world*/) {}
 
 void ScreenModel::StartFadeOut(World& world, std::int32_t ms, const char* by) {
   Start(world, true, ms, by);

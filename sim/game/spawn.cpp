@@ -79,13 +79,11 @@ void SpawnModel::Configure(const ScenarioNode& root) {
   }
 }
 
-void SpawnModel::BeginFrame(World& world) {
+void SpawnModel::AdvanceSearch(World& world) {
   if (state != SearchState::Running || outcome == SearchOutcome::Never) return;
   if (framesLeft > 0) --framesLeft;
   if (framesLeft == 0) Settle(world);
 }
-
-void SpawnModel::EndFrame(World& /*world*/) {}
 
 void SpawnModel::Start(World& world, const Vec3& where) {
   if (state != SearchState::None) {

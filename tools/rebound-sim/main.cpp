@@ -1,7 +1,5 @@
 // rebound-sim: runs the Rebound plug-in in the simulated script host and game,
 // prints what happens and writes the trace of every call.
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/native_table.h"
+#include "sim/platform/module.h"
 #include "sim/report.h"
 #include "sim/simulation.h"
 #include "sim/svg.h"
@@ -29,8 +28,8 @@ constexpr const char* kUsage = R"(Usage:
 
 Run options:
   --scenario FILE   the scenario to run (JSON); default: the built-in scenario
-  --plugin PATH     the plug-in module to load; default: the librebound.so
-                    built next to rebound-sim
+  --plugin PATH     the plug-in module to load; default: the one built next
+                    to rebound-sim (librebound.so; Rebound.asi on Windows)
   --no-plugin       run the game without the plug-in, to see what it does alone
   --frames N        run N frames instead of the scenario's own count
   --trace FILE      write every native call and host event as JSON Lines,
@@ -154,13 +153,8 @@ int ListNatives(bool json) {
 
 std::string DefaultPlugin() {
   // Prefer the module beside this executable, then the one this build made.
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) {
-    const auto beside = self.parent_path() / "librebound.so";
-    if (std::filesystem::exists(beside)) return beside.string();
-  }
-  return REBOUND_DEFAULT_PLUGIN;
+  const std::string beside = sim::platform::PluginBesideExecutable();
+  return beside.empty() ? REBOUND_DEFAULT_PLUGIN : beside;
 }
 
 std::string FormatTimelineEntry(const sim::TimelineEntry& e) {

@@ -1,4 +1,6 @@
-#include "sim/fibre.h"
+// The Linux half of the script fibre: ucontext, with the stack switches
+// announced to AddressSanitizer so that it follows the script's stack.
+#include "sim/platform/fibre.h"
 
 #include <ucontext.h>
 
@@ -29,6 +31,9 @@ struct Fibre::Impl {
   const void* callerStackBottom = nullptr;
   std::size_t callerStackSize = 0;
   void* fibreFakeStack = nullptr;
+
+  // makecontext passes only int arguments: the fibre's address comes in halves.
+  static void Trampoline(unsigned int lo, unsigned int hi);
 };
 
 namespace {
@@ -55,13 +60,13 @@ Fibre::Fibre(std::function<void()> body, std::size_t stackSize)
   impl_->fibreContext.uc_stack.ss_size = impl_->stack.size();
   impl_->fibreContext.uc_link = &impl_->callerContext;
   const auto self = reinterpret_cast<std::uintptr_t>(this);
-  makecontext(&impl_->fibreContext, reinterpret_cast<void (*)()>(&Fibre::Trampoline), 2,
+  makecontext(&impl_->fibreContext, reinterpret_cast<void (*)()>(&Impl::Trampoline), 2,
               static_cast<unsigned int>(self & 0xFFFFFFFFU), static_cast<unsigned int>(self >> 32));
 }
 
 Fibre::~Fibre() = default;
 
-void Fibre::Trampoline(unsigned int lo, unsigned int hi) {
+void Fibre::Impl::Trampoline(unsigned int lo, unsigned int hi) {
   auto* self = reinterpret_cast<Fibre*>(static_cast<std::uintptr_t>(lo) |
                                         (static_cast<std::uintptr_t>(hi) << 32));
 #if defined(REBOUND_SIM_ASAN)

@@ -1,5 +1,6 @@
-// A cooperative fibre on the simulator's main thread (ucontext), standing in
-// for the Windows fiber on which the real host runs a script.
+// A cooperative fibre on the simulator's main thread, standing in for the
+// Windows fiber on which the real host runs a script. The Linux half switches
+// with ucontext, the Windows half is a real Windows fiber.
 #pragma once
 
 #include <cstddef>
@@ -26,11 +27,10 @@ class Fibre {
   bool Finished() const { return finished_; }
   bool Started() const { return started_; }
 
+  // The platform's half: the context, the stack and the entry that runs body_.
   struct Impl;
 
  private:
-  static void Trampoline(unsigned int lo, unsigned int hi);
-
   std::unique_ptr<Impl> impl_;
   std::function<void()> body_;
   bool started_ = false;
