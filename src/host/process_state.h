@@ -13,7 +13,8 @@ namespace rebound {
 //   src/hud/hud_text       TextScaleOverride  the big text's size pair
 //                          longTextStorage    pieces of the long text being drawn
 //   src/spawn/random       the seed source    (a test seam; the device by default)
-// Nothing else in the plug-in outlives a call.
+// Besides these, only the random helpers' count of fallback seeds (which
+// merely varies those seeds) outlives a call; it needs no reset.
 
 namespace testing_seam {
 
