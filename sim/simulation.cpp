@@ -468,18 +468,22 @@ void Simulation::ApplyEvent(const ScheduledEvent& event) {
 
 void Simulation::StartOrResumeScript() {
   if (!scriptRegistered_ || !script_) return;
-  if (!fibre_) {
-    // Started in the first frame after registration.
-    fibre_ = std::make_unique<Fibre>(script_, options_.stackSize);
-    world_.Note("host", "script started");
-    ResumeScript();
+  if (!fibre_) [[unlikely]] {
+    StartScript();
   } else if (!fibre_->Finished() && world_.clock.frame >= wakeFrame_ &&
              world_.clock.nowMs >= wakeAtMs_) {
     ResumeScript();
   }
-  if (fibre_ && fibre_->Finished() && !Faulted()) {
-    RaiseFault("the script entry returned; it must loop for ever");
+  if (fibre_ && fibre_->Finished()) [[unlikely]] {
+    if (!Faulted()) RaiseFault("the script entry returned; it must loop for ever");
   }
+}
+
+void Simulation::StartScript() {
+  // Started in the first frame after registration.
+  fibre_ = std::make_unique<Fibre>(script_, options_.stackSize);
+  world_.Note("host", "script started");
+  ResumeScript();
 }
 
 void Simulation::StepFrame() {

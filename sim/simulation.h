@@ -109,6 +109,7 @@ class Simulation {
   // Whether the calling code runs on this simulation's script fibre.
   bool OnScriptFibre() const;
   void ResumeScript();
+  [[gnu::cold, gnu::noinline]] void StartScript();
   // The refusals of the native functions, out of their way: each names what
   // is wrong and stops the run.
   [[gnu::cold, gnu::noinline]] void RefuseInit(std::uint64_t hash);
