@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix   # cross-compiler for the Windows plug-in
   binutils-mingw-w64-x86-64    # dlltool and objdump for the import library and its check
   nlohmann-json3-dev           # scenario files
+  libboost-context-dev         # the simulator's script fibre on Linux (fcontext)
   libgtest-dev libgmock-dev    # the tests
   libbenchmark-dev             # the benchmarks
   valgrind                     # make count: instructions counted by callgrind

@@ -85,8 +85,9 @@ class Simulation {
   // The respawn flow as the player sees it, followed with or without a trace.
   const FlowObserver& Flow() const { return flow_; }
 
-  // The simulation that the host functions reach; one at a time.
-  static Simulation* Active();
+  // The simulation that the host functions reach; one at a time. Inline:
+  // every host function the plug-in calls starts here.
+  static Simulation* Active() { return active_; }
 
   // Host functions, reached through the platform's host exports.
   void HostScriptRegister(void* module, ScriptEntry entry);
@@ -113,6 +114,8 @@ class Simulation {
   void Record(TraceEntry& entry);
   // Whether the calling code runs on this simulation's script fibre.
   bool OnScriptFibre() const;
+  void ResumeScript();
+  [[gnu::cold, gnu::noinline]] void StartScript();
   // The refusals of the native functions, out of their way: each names what
   // is wrong and stops the run.
   [[gnu::cold, gnu::noinline]] void RefuseInit(std::uint64_t hash);
@@ -129,6 +132,8 @@ class Simulation {
   void DecodeArgs(const NativeSignature& sig);
   void DecodeOuts(const NativeSignature& sig, CallFrame& call);
   TraceValue DecodeResult(const NativeSignature& sig) const;
+
+  static inline Simulation* active_ = nullptr;
 
   // Built before anything else, so that a mismatch stops the start-up.
   const NativeDispatch& dispatch_;
