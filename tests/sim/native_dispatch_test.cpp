@@ -91,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadRegistry{"missing_handler",
                                   [] {
                                     HandlerRegistry r;
-                                    for (const auto& e : WorldRegistry().Entries()) {
+                                    const HandlerRegistry world = WorldRegistry();
+                                    for (const auto& e : world.Entries()) {
                                       if (e.native != "GET_GAME_TIMER") r.Add(e.native, e.handler);
                                     }
                                     return r;
@@ -107,7 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadRegistry{"null_handler",
                                   [] {
                                     HandlerRegistry r;
-                                    for (const auto& e : WorldRegistry().Entries()) {
+                                    const HandlerRegistry world = WorldRegistry();
+                                    for (const auto& e : world.Entries()) {
                                       r.Add(e.native, e.native == "VDIST" ? nullptr : e.handler);
                                     }
                                     return r;
