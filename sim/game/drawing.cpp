@@ -1,5 +1,6 @@
 #include "sim/game/drawing.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -93,7 +94,10 @@ void GetHudColour(World& world, CallFrame& call) {
 }
 
 void HideHudComponentThisFrame(World& world, CallFrame& call) {
-  world.drawing.hiddenHudComponents.insert(call.Int(0));
+  std::vector<std::int32_t>& hidden = world.drawing.hiddenHudComponents;
+  if (std::find(hidden.begin(), hidden.end(), call.Int(0)) == hidden.end()) {
+    hidden.push_back(call.Int(0));
+  }
 }
 
 // ---- Texture dictionaries -------------------------------------------------------
@@ -301,7 +305,8 @@ void DrawingModel::Configure(const ScenarioNode& root) {
 
 void DrawingModel::FileFrame(World& world) {
   if (keepFrames && !hiddenHudComponents.empty()) {
-    frames[world.clock.frame].hiddenHudComponents = hiddenHudComponents;
+    frames[world.clock.frame].hiddenHudComponents =
+        std::set<std::int32_t>(hiddenHudComponents.begin(), hiddenHudComponents.end());
   }
   while (frames.size() > kKeptFrames) frames.erase(frames.begin());
 }

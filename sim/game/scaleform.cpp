@@ -261,19 +261,21 @@ void DrawScaleformMovieFullscreen(World& world, CallFrame& call) {
     }
     return;
   }
-  DrawItem item;
-  item.kind = DrawKind::Movie;
-  item.x = 0.5F;
-  item.y = 0.5F;
-  item.width = 1.0F;
-  item.height = 1.0F;
-  item.colour = Colour{call.Int(1), call.Int(2), call.Int(3), call.Int(4)};
-  item.texture = movie->name;
-  if (movie->shardShown) {
-    item.text = movie->shardTitle;
-    item.components = {movie->shardTitle, movie->shardMessage};
+  if (world.drawing.keepFrames) {
+    DrawItem item;
+    item.kind = DrawKind::Movie;
+    item.x = 0.5F;
+    item.y = 0.5F;
+    item.width = 1.0F;
+    item.height = 1.0F;
+    item.colour = Colour{call.Int(1), call.Int(2), call.Int(3), call.Int(4)};
+    item.texture = movie->name;
+    if (movie->shardShown) {
+      item.text = movie->shardTitle;
+      item.components = {movie->shardTitle, movie->shardMessage};
+    }
+    AddDrawItem(world, std::move(item));
   }
-  AddDrawItem(world, std::move(item));
   if (movie->timesDrawn++ == 0) {
     movie->firstDrawnFrame = world.clock.frame;
     world.Note("scaleform",
