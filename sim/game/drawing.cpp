@@ -94,7 +94,6 @@ void GetHudColour(World& world, CallFrame& call) {
 }
 
 void HideHudComponentThisFrame(World& world, CallFrame& call) {
-  // A list, not a set: it keeps its room from frame to frame.
   std::vector<std::int32_t>& hidden = world.drawing.hiddenHudComponents;
   if (std::find(hidden.begin(), hidden.end(), call.Int(0)) == hidden.end()) {
     hidden.push_back(call.Int(0));

@@ -121,8 +121,10 @@ struct DrawingModel {
   bool textCommandOpen = false;
   std::string textEntry;
   std::vector<PendingComponent> components;
-  std::string componentTexts;                     // the open command's component texts, end to end
-  std::vector<std::int32_t> hiddenHudComponents;  // this frame's, each once
+  std::string componentTexts;  // the open command's component texts, end to end
+  // This frame's, each once; a vector so that hiding the same components
+  // every frame reuses its storage.
+  std::vector<std::int32_t> hiddenHudComponents;
 
   // Draw lists of the frames that drew anything or hid a HUD component,
   // keyed by frame; the oldest are dropped beyond kKeptFrames. Kept only

@@ -91,8 +91,6 @@ INSTANTIATE_TEST_SUITE_P(
                       BadRegistry{"missing_handler",
                                   [] {
                                     HandlerRegistry r;
-                                    // A named registry: looping over a temporary's list would
-                                    // read it after it is destroyed.
                                     const HandlerRegistry world = WorldRegistry();
                                     for (const auto& e : world.Entries()) {
                                       if (e.native != "GET_GAME_TIMER") r.Add(e.native, e.handler);
@@ -110,8 +108,6 @@ INSTANTIATE_TEST_SUITE_P(
                       BadRegistry{"null_handler",
                                   [] {
                                     HandlerRegistry r;
-                                    // A named registry: looping over a temporary's list would
-                                    // read it after it is destroyed.
                                     const HandlerRegistry world = WorldRegistry();
                                     for (const auto& e : world.Entries()) {
                                       r.Add(e.native, e.native == "VDIST" ? nullptr : e.handler);
