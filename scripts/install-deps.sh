@@ -10,9 +10,11 @@ packages=(
   g++-mingw-w64-x86-64-posix   # cross-compiler for the Windows plug-in
   binutils-mingw-w64-x86-64    # dlltool, objdump, windres and strip: import library, checks, package
   nlohmann-json3-dev           # scenario files
+  libboost-context-dev         # the simulator's script fibre on Linux (fcontext)
   libgtest-dev libgmock-dev    # the tests
   googletest                   # its sources, built with MinGW for the Windows tests
   libbenchmark-dev             # the benchmarks
+  valgrind                     # make count: instructions counted by callgrind
   clang-format-14              # the format check of make test
   wine wine64                  # runs the Windows plug-in and simulator in the tests
   python3                      # packs the player's zip and checks it

@@ -1,5 +1,6 @@
 #include "sim/flow_observer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -55,12 +56,48 @@ void FlowObserver::Enter(World& world, FlowPhase phase, const std::string& why) 
   world.Note("flow", std::string("-> ") + FlowPhaseName(phase) + ": " + why);
 }
 
-std::optional<double> FlowObserver::FillAt(std::int64_t frame) const {
-  for (auto it = fills_.rbegin(); it != fills_.rend(); ++it) {
-    if (it->first == frame) return it->second;
-    if (it->first < frame) break;
+bool FlowObserver::Follows(std::uint64_t nativeHash) {
+  static constexpr std::string_view kFollowed[] = {
+      "PAUSE_DEATH_ARREST_RESTART",
+      "GET_ENTITY_COORDS",
+      "IS_SCREEN_FADING_OUT",
+      "BEGIN_SCALEFORM_MOVIE_METHOD",
+      "GET_FILENAME_FOR_AUDIO_CONVERSATION",
+      "DRAW_SCALEFORM_MOVIE_FULLSCREEN",
+      "IS_CONTROL_JUST_PRESSED",
+      "DRAW_RECT",
+      "DO_SCREEN_FADE_OUT",
+      "SPAWNPOINTS_START_SEARCH",
+      "SPAWNPOINTS_IS_SEARCH_FAILED",
+      "SPAWNPOINTS_GET_NUM_SEARCH_RESULTS",
+      "SPAWNPOINTS_GET_SEARCH_RESULT",
+      "SPAWNPOINTS_CANCEL_SEARCH",
+      "GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING",
+      "VDIST",
+      "RESURRECT_PED",
+      "SET_ENTITY_COORDS",
+      "SET_ENTITY_HEADING",
+      "DO_SCREEN_FADE_IN",
+  };
+  // Their hashes, looked up once in the natives table by name.
+  static const std::vector<std::uint64_t> hashes = [] {
+    std::vector<std::uint64_t> found;
+    for (const NativeSignature& native : NativeTable()) {
+      for (std::string_view name : kFollowed) {
+        if (native.name == name) found.push_back(native.hash);
+      }
+    }
+    return found;
+  }();
+  return std::find(hashes.begin(), hashes.end(), nativeHash) != hashes.end();
+}
+
+void FlowObserver::AddKeyFrame(std::int64_t frame, std::string caption) {
+  if (keyFrames_.size() < kKeptKeyFrames) {
+    keyFrames_.push_back({frame, std::move(caption)});
+  } else {
+    ++keyFramesLeftOut_;
   }
-  return std::nullopt;
 }
 
 void FlowObserver::OnNative(World& world, const TraceEntry& e) {
@@ -70,13 +107,19 @@ void FlowObserver::OnNative(World& world, const TraceEntry& e) {
 
   if (name == "PAUSE_DEATH_ARREST_RESTART") {
     if (ArgIs(e, 0, true) && phase_ == FlowPhase::Watching) {
-      deaths_.emplace_back();
-      deaths_.back().deathFrame = e.frame;
+      ++deathCount_;
+      if (deaths_.size() < kKeptDeaths) {
+        deaths_.emplace_back();
+      } else {
+        unkeptDeath_ = DeathRecord{};
+      }
+      death = Current();
+      death->deathFrame = e.frame;
       shardDrawnThisDeath_ = zeroNoted_ = halfNoted_ = fullNoted_ = false;
       lastNotedFill_ = -1.0;
       Enter(world, FlowPhase::DeathPause,
             "death taken over (the game's own restart is paused), death #" +
-                std::to_string(deaths_.size()));
+                std::to_string(deathCount_));
     } else if (ArgIs(e, 0, false) && phase_ == FlowPhase::Respawning) {
       if (death != nullptr) death->respawnFrame = e.frame;
       Enter(world, FlowPhase::Watching, "respawn done, the game's restart is released");
@@ -100,7 +143,7 @@ void FlowObserver::OnNative(World& world, const TraceEntry& e) {
     shardDrawnThisDeath_ = true;
     if (death != nullptr) death->shardFrame = e.frame;
     world.Note("flow", "shard shown full-screen");
-    keyFrames_.push_back({e.frame, "The wasted shard, first frame"});
+    AddKeyFrame(e.frame, "The wasted shard, first frame");
   } else if (name == "IS_CONTROL_JUST_PRESSED" && e.result && e.result->IsTrue() &&
              phase_ == FlowPhase::BarFilling) {
     if (death != nullptr) ++death->taps;
@@ -110,7 +153,6 @@ void FlowObserver::OnNative(World& world, const TraceEntry& e) {
     for (int i = 0; i < 4; ++i) fillColour = fillColour && e.args[4 + i].integer == kFillColour[i];
     if (fillColour) {
       const double percent = e.args[2].number / kBarFullWidth * 100.0;
-      fills_.emplace_back(e.frame, percent);
       const double step = std::floor(percent / 10.0) * 10.0;
       if (step > lastNotedFill_) {
         lastNotedFill_ = step;
@@ -118,13 +160,13 @@ void FlowObserver::OnNative(World& world, const TraceEntry& e) {
       }
       if (!zeroNoted_) {
         zeroNoted_ = true;
-        keyFrames_.push_back({e.frame, "Shard and bar at " + Number(percent, 0) + " %"});
+        AddKeyFrame(e.frame, "Shard and bar at " + Number(percent, 0) + " %");
       } else if (!halfNoted_ && percent >= 50.0) {
         halfNoted_ = true;
-        keyFrames_.push_back({e.frame, "Bar at " + Number(percent, 0) + " %"});
+        AddKeyFrame(e.frame, "Bar at " + Number(percent, 0) + " %");
       } else if (!fullNoted_ && percent >= 99.999) {
         fullNoted_ = true;
-        keyFrames_.push_back({e.frame, "Bar full"});
+        AddKeyFrame(e.frame, "Bar full");
       }
     }
   } else if (name == "DO_SCREEN_FADE_OUT" && phase_ == FlowPhase::BarFilling) {
@@ -177,13 +219,18 @@ void FlowObserver::OnNative(World& world, const TraceEntry& e) {
   }
 }
 
-void FlowObserver::OnFrameEnd(World& /*world*/, std::int64_t frame, std::uint32_t calls) {
+void FlowObserver::OnFrameEnd(std::int64_t frame, std::uint32_t calls,
+                              const AllocationCounts& allocations) {
   if (frame == lastFrame_) return;
   lastFrame_ = frame;
-  const std::size_t i = Index(phase_);
-  ++framesIn_[i];
-  callsIn_[i] += calls;
-  if (calls > maxCallsIn_[i]) maxCallsIn_[i] = calls;
+  PhaseCost& cost = costs_[Index(phase_)];
+  ++cost.frames;
+  cost.calls += calls;
+  cost.maxCalls = std::max(cost.maxCalls, calls);
+  cost.pluginAllocations += allocations.plugin;
+  cost.maxPluginAllocations = std::max(cost.maxPluginAllocations, allocations.plugin);
+  cost.simulatorAllocations += allocations.simulator;
+  cost.maxSimulatorAllocations = std::max(cost.maxSimulatorAllocations, allocations.simulator);
 }
 
 }  // namespace sim

@@ -6,10 +6,10 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "sim/alloc_counter.h"
 #include "sim/trace.h"
 
 namespace sim {
@@ -39,33 +39,56 @@ struct DeathRecord {
   std::string searchOutcome;  // "search", "road node", "place of death"
 };
 
+// What the frames spent in one phase cost, summed and at most in one frame.
+struct PhaseCost {
+  std::int64_t frames = 0;
+  std::uint64_t calls = 0;  // native calls
+  std::uint32_t maxCalls = 0;
+  std::uint64_t pluginAllocations = 0;  // heap allocations by the plug-in
+  std::uint64_t maxPluginAllocations = 0;
+  std::uint64_t simulatorAllocations = 0;  // ... and by the simulator
+  std::uint64_t maxSimulatorAllocations = 0;
+};
+
 class FlowObserver {
  public:
+  // Deaths and key frames kept for the summary and the report; later ones are
+  // counted but not kept, so that a long run holds no more than these.
+  static constexpr std::size_t kKeptDeaths = 1000;
+  static constexpr std::size_t kKeptKeyFrames = 40;
+
+  // True for the natives OnNative looks at; only those need decoding when no
+  // trace is kept.
+  static bool Follows(std::uint64_t nativeHash);
   void OnNative(World& world, const TraceEntry& entry);
-  // Called at the end of each frame with the native calls made in it.
-  void OnFrameEnd(World& world, std::int64_t frame, std::uint32_t calls);
+  // Called at the end of each frame with the native calls and the heap
+  // allocations made in it.
+  void OnFrameEnd(std::int64_t frame, std::uint32_t calls, const AllocationCounts& allocations);
 
   FlowPhase Phase() const { return phase_; }
   const std::vector<DeathRecord>& Deaths() const { return deaths_; }
+  // Every death taken over, kept or not.
+  std::uint64_t DeathCount() const { return deathCount_; }
   const std::vector<FlowKeyFrame>& KeyFrames() const { return keyFrames_; }
-  // Frames spent and native calls made in each phase (by the phase at frame end).
-  const std::array<std::int64_t, kFlowPhaseCount>& FramesIn() const { return framesIn_; }
-  const std::array<std::uint64_t, kFlowPhaseCount>& CallsIn() const { return callsIn_; }
-  const std::array<std::uint32_t, kFlowPhaseCount>& MaxCallsIn() const { return maxCallsIn_; }
-  // The bar's fill (0..100 %) drawn in a frame, if the bar was drawn.
-  std::optional<double> FillAt(std::int64_t frame) const;
+  std::uint64_t KeyFramesLeftOut() const { return keyFramesLeftOut_; }
+  // What each phase cost (by the phase at frame end).
+  const std::array<PhaseCost, kFlowPhaseCount>& Costs() const { return costs_; }
 
  private:
   void Enter(World& world, FlowPhase phase, const std::string& why);
-  DeathRecord* Current() { return deaths_.empty() ? nullptr : &deaths_.back(); }
+  void AddKeyFrame(std::int64_t frame, std::string caption);
+  DeathRecord* Current() {
+    if (deathCount_ > deaths_.size()) return &unkeptDeath_;
+    return deaths_.empty() ? nullptr : &deaths_.back();
+  }
 
   FlowPhase phase_ = FlowPhase::Watching;
   std::vector<DeathRecord> deaths_;
+  DeathRecord unkeptDeath_;  // the current death once kKeptDeaths are kept
+  std::uint64_t deathCount_ = 0;
   std::vector<FlowKeyFrame> keyFrames_;
-  std::array<std::int64_t, kFlowPhaseCount> framesIn_{};
-  std::array<std::uint64_t, kFlowPhaseCount> callsIn_{};
-  std::array<std::uint32_t, kFlowPhaseCount> maxCallsIn_{};
-  std::vector<std::pair<std::int64_t, double>> fills_;  // frame, percent
+  std::uint64_t keyFramesLeftOut_ = 0;
+  std::array<PhaseCost, kFlowPhaseCount> costs_{};
   double lastNotedFill_ = -1.0;
   bool shardDrawnThisDeath_ = false;
   bool halfNoted_ = false;

@@ -5,7 +5,10 @@
 #include "sim/native_table.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <utility>
+
+#include "sim/trace.h"
 
 namespace sim {
 
@@ -15,7 +18,19 @@ using enum ArgKind;
 
 NativeSignature Native(std::uint64_t hash, std::string_view name,
                        std::initializer_list<ArgKind> args, ResultKind result) {
-  return NativeSignature{hash, name, std::vector<ArgKind>(args), result};
+  return NativeSignature{hash, std::string(name), std::vector<ArgKind>(args), result, false};
+}
+
+// A native the game documents by hash only: it goes by that hash.
+NativeSignature HashOnly(std::uint64_t hash, std::initializer_list<ArgKind> args,
+                         ResultKind result) {
+  return NativeSignature{hash, HexHash(hash), std::vector<ArgKind>(args), result, false};
+}
+
+// A native the simulated game accepts without modelling what it does.
+NativeSignature AnsweredByDefault(NativeSignature signature) {
+  signature.answeredByDefault = true;
+  return signature;
 }
 
 std::vector<NativeSignature> BuildTable() {
@@ -27,7 +42,8 @@ std::vector<NativeSignature> BuildTable() {
       Native(0xE0A7D1E497FFCD6F, "SET_PLAYER_WANTED_LEVEL_NOW", {Int, Bool}, ResultKind::None),
       Native(0x32C62AA929C2DA6A, "SET_POLICE_IGNORE_PLAYER", {Int, Bool}, ResultKind::None),
       Native(0x2D03E13C460760D6, "RESET_PLAYER_ARREST_STATE", {Int}, ResultKind::None),
-      Native(0xA6F312FCCE9C1DFE, "0xA6F312FCCE9C1DFE", {Int}, ResultKind::None),
+      // The game's documentation names no effect the player would see.
+      AnsweredByDefault(HashOnly(0xA6F312FCCE9C1DFE, {Int}, ResultKind::None)),
 
       // Entities.
       Native(0xEEF059FAD016D209, "GET_ENTITY_HEALTH", {Int}, ResultKind::Int),
@@ -46,19 +62,19 @@ std::vector<NativeSignature> BuildTable() {
       Native(0x71BC8E838B9C6035, "RESURRECT_PED", {Int}, ResultKind::None),
       Native(0xCEA04D83135264CC, "SET_PED_ARMOUR", {Int, Int}, ResultKind::None),
       Native(0xAAA34F8A7CB32098, "CLEAR_PED_TASKS_IMMEDIATELY", {Int}, ResultKind::None),
-      Native(0x95D2D383D5396B8A, "0x95D2D383D5396B8A", {Int, Bool}, ResultKind::None),
+      AnsweredByDefault(HashOnly(0x95D2D383D5396B8A, {Int, Bool}, ResultKind::None)),
 
       // Game flow: death and arrest handling, pause, time.
       Native(0x2C2B3493FBF51C71, "PAUSE_DEATH_ARREST_RESTART", {Bool}, ResultKind::None),
       Native(0xDA66D2796BA33F12, "SET_FADE_IN_AFTER_DEATH_ARREST", {Bool}, ResultKind::None),
       Native(0x1E0B4DC0D990A4E7, "SET_FADE_OUT_AFTER_ARREST", {Bool}, ResultKind::None),
       Native(0x4A18E01DF2C87B86, "SET_FADE_OUT_AFTER_DEATH", {Bool}, ResultKind::None),
-      Native(0xAA391C728106F7AF, "0xAA391C728106F7AF", {Bool}, ResultKind::None),
+      HashOnly(0xAA391C728106F7AF, {Bool}, ResultKind::None),
       Native(0xC0AA53F866B3134D, "FORCE_GAME_STATE_PLAYING", {}, ResultKind::None),
-      Native(0x5A7F62FDA59759BD, "0x5A7F62FDA59759BD", {}, ResultKind::None),
-      Native(0x7669F9E39DC17063, "0x7669F9E39DC17063", {}, ResultKind::None),
-      Native(0x80C8B1846639BB19, "0x80C8B1846639BB19", {Int}, ResultKind::None),
-      Native(0xCA042B6957743895, "0xCA042B6957743895", {Int}, ResultKind::Int),
+      HashOnly(0x5A7F62FDA59759BD, {}, ResultKind::None),
+      HashOnly(0x7669F9E39DC17063, {}, ResultKind::None),
+      HashOnly(0x80C8B1846639BB19, {Int}, ResultKind::None),
+      HashOnly(0xCA042B6957743895, {Int}, ResultKind::Int),
       Native(0x577D1284D6873711, "SET_GAME_PAUSED", {Bool}, ResultKind::None),
       Native(0x1D408577D440E81E, "SET_TIME_SCALE", {Float}, ResultKind::None),
       Native(0x9CD27B0045628463, "GET_GAME_TIMER", {}, ResultKind::Int),
@@ -188,6 +204,13 @@ const NativeSignature* FindNative(std::uint64_t hash) {
                        [](const Entry& entry, std::uint64_t key) { return entry.first < key; });
   if (found == index.end() || found->first != hash) return nullptr;
   return found->second;
+}
+
+const NativeSignature* FindNativeByName(std::string_view name) {
+  for (const NativeSignature& signature : NativeTable()) {
+    if (signature.name == name) return &signature;
+  }
+  return nullptr;
 }
 
 std::string_view ArgKindName(ArgKind kind) {

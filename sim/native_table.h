@@ -5,7 +5,7 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -35,17 +35,25 @@ enum class ResultKind {
 };
 
 struct NativeSignature {
-  std::uint64_t hash;
-  std::string_view name;  // the game's name; "0x..." for natives known by hash only
+  std::uint64_t hash = 0;
+  std::string name;  // the game's name; "0x..." for natives known by hash only
   std::vector<ArgKind> args;
-  ResultKind result;
+  ResultKind result = ResultKind::None;
+  // The simulated game gives this native no behaviour of its own: it accepts
+  // the call and answers the neutral default (zero, false, an empty vector).
+  // Every other native must have exactly one handler in the world.
+  bool answeredByDefault = false;
 };
 
-// Every native the simulated game knows, in no particular order.
+// Every native the simulated game knows, in no particular order. This is the
+// one place in the simulator that spells a native's hash; everything else
+// names the native.
 const std::vector<NativeSignature>& NativeTable();
 
 // The signature for a hash, or nullptr when the game has no such native.
 const NativeSignature* FindNative(std::uint64_t hash);
+// The signature of a native by the name the table gives it, or nullptr.
+const NativeSignature* FindNativeByName(std::string_view name);
 
 std::string_view ArgKindName(ArgKind kind);
 std::string_view ResultKindName(ResultKind kind);

@@ -52,7 +52,7 @@ void WriteHtmlReport(std::ostream& out, const Simulation& simulation, const Fram
   }
 
   out << "<h2>Deaths and respawns</h2>\n";
-  if (flow.Deaths().empty()) {
+  if (flow.DeathCount() == 0) {
     out << "<p>No death was taken over in this run.</p>\n";
   } else {
     out << "<table><tr><th>#</th><th>death frame</th><th>shard shown</th><th>fade-out</th>"
@@ -85,17 +85,31 @@ void WriteHtmlReport(std::ostream& out, const Simulation& simulation, const Fram
       out << "</td></tr>\n";
     }
     out << "</table>\n";
+    if (flow.DeathCount() > flow.Deaths().size()) {
+      out << "<p>" << flow.DeathCount() - flow.Deaths().size()
+          << " later deaths are left out of this table.</p>\n";
+    }
   }
 
-  out << "<h2>Native calls per frame, by phase of the flow</h2>\n<table><tr><th>phase</th>"
-         "<th>frames</th><th>calls</th><th>per frame</th><th>most in one frame</th></tr>\n";
+  out << "<h2>Native calls and heap allocations per frame, by phase of the flow</h2>\n<table>"
+         "<tr><th>phase</th><th>frames</th><th>calls</th><th>calls per frame</th>"
+         "<th>most calls in one frame</th><th>plug-in allocations per frame</th>"
+         "<th>most in one frame</th><th>simulator allocations per frame</th>"
+         "<th>most in one frame</th></tr>\n";
   for (std::size_t i = 0; i < kFlowPhaseCount; ++i) {
-    const auto frames = flow.FramesIn()[i];
-    const auto calls = flow.CallsIn()[i];
+    const PhaseCost& cost = flow.Costs()[i];
+    const auto perFrame = [&cost](std::uint64_t total) {
+      return cost.frames > 0
+                 ? Fixed(static_cast<double>(total) / static_cast<double>(cost.frames), 1)
+                 : std::string("—");
+    };
     out << "<tr><td>" << FlowPhaseName(static_cast<FlowPhase>(i)) << "</td><td class=\"num\">"
-        << frames << "</td><td class=\"num\">" << calls << "</td><td class=\"num\">"
-        << (frames > 0 ? Fixed(static_cast<double>(calls) / static_cast<double>(frames), 1) : "—")
-        << "</td><td class=\"num\">" << flow.MaxCallsIn()[i] << "</td></tr>\n";
+        << cost.frames << "</td><td class=\"num\">" << cost.calls << "</td><td class=\"num\">"
+        << perFrame(cost.calls) << "</td><td class=\"num\">" << cost.maxCalls
+        << "</td><td class=\"num\">" << perFrame(cost.pluginAllocations)
+        << "</td><td class=\"num\">" << cost.maxPluginAllocations << "</td><td class=\"num\">"
+        << perFrame(cost.simulatorAllocations) << "</td><td class=\"num\">"
+        << cost.maxSimulatorAllocations << "</td></tr>\n";
   }
   out << "</table>\n";
 
@@ -111,6 +125,9 @@ void WriteHtmlReport(std::ostream& out, const Simulation& simulation, const Fram
           << "</figcaption></figure>\n";
     }
     out << "</div>\n";
+    if (flow.KeyFramesLeftOut() > 0) {
+      out << "<p>" << flow.KeyFramesLeftOut() << " later key frames are left out.</p>\n";
+    }
   }
 
   out << "<h2>Timeline</h2>\n<table><tr><th>frame</th><th>game "
@@ -120,7 +137,12 @@ void WriteHtmlReport(std::ostream& out, const Simulation& simulation, const Fram
         << "</td><td class=\"num\">" << e.time << "</td><td class=\"cat-" << XmlEscape(e.category)
         << "\">" << XmlEscape(e.category) << "</td><td>" << XmlEscape(e.text) << "</td></tr>\n";
   }
-  out << "</table>\n</body></html>\n";
+  out << "</table>\n";
+  if (simulation.GetWorld().timeline.LeftOut() > 0) {
+    out << "<p>" << simulation.GetWorld().timeline.LeftOut()
+        << " later events are left out of this timeline.</p>\n";
+  }
+  out << "</body></html>\n";
 }
 
 }  // namespace sim

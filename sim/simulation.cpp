@@ -9,12 +9,6 @@
 
 namespace sim {
 
-namespace {
-
-Simulation* activeSimulation = nullptr;
-
-}  // namespace
-
 // The host calls the keyboard handler on the game window's thread, not on the
 // script fibre; this thread plays that part. Each message is handed over and
 // waited for, so that runs stay repeatable.
@@ -69,13 +63,15 @@ class Simulation::KeyboardThread {
 };
 
 Simulation::Simulation(Scenario scenario, SimOptions options)
-    : scenario_(std::move(scenario)), options_(options) {
-  if (activeSimulation != nullptr) {
+    : dispatch_(World::Dispatch()), scenario_(std::move(scenario)), options_(options) {
+  if (active_ != nullptr) {
     std::fprintf(stderr, "rebound-sim: only one simulation may run at a time\n");
     std::abort();
   }
-  activeSimulation = this;
+  active_ = this;
+  world_.SetGameFaultSink([this](const std::string& message) { RaiseFault(message); });
   world_.Configure(ScenarioNode::Root(scenario_.document));
+  world_.drawing.keepFrames = options_.keepDrawings;
   world_.clock.frame = -1;  // load time, before the first frame
   world_.clock.nowMs = scenario_.startGameTime;
   world_.clock.gameTimer =
@@ -87,15 +83,10 @@ Simulation::~Simulation() {
   // A script that never finished keeps its stack: see Abandon.
   Abandon(std::move(fibre_));
   keyboard_.reset();
-  activeSimulation = nullptr;
+  active_ = nullptr;
 }
 
-Simulation* Simulation::Active() { return activeSimulation; }
-
-bool Simulation::Faulted() const {
-  std::lock_guard<std::mutex> lock(faultMutex_);
-  return !fault_.empty();
-}
+bool Simulation::Faulted() const { return faulted_.load(std::memory_order_acquire); }
 
 std::string Simulation::Fault() const {
   std::lock_guard<std::mutex> lock(faultMutex_);
@@ -116,7 +107,10 @@ std::string Simulation::Where() const {
 void Simulation::RaiseFault(const std::string& message) {
   {
     std::lock_guard<std::mutex> lock(faultMutex_);
-    if (fault_.empty()) fault_ = Where() + ": " + message;
+    if (fault_.empty()) {
+      fault_ = Where() + ": " + message;
+      faulted_.store(true, std::memory_order_release);
+    }
   }
   callOpen_ = false;
   if (fibre_ && Fibre::OnFibre()) {
@@ -125,16 +119,19 @@ void Simulation::RaiseFault(const std::string& message) {
   }
 }
 
-void Simulation::ReportGameFault(const std::string& message) { RaiseFault(message); }
-
-void Simulation::RecordHost(const std::string& name, std::vector<TraceValue> values) {
-  if (!options_.recordTrace) return;
+void Simulation::RecordHost(const char* name, std::vector<TraceValue> values) {
+  if (!Tracing()) return;
   TraceEntry e;
   e.frame = world_.clock.frame;
   e.time = world_.clock.gameTimer;
   e.host = name;
   e.args = std::move(values);
-  trace_.Add(std::move(e));
+  Record(e);
+}
+
+void Simulation::Record(TraceEntry& entry) {
+  if (options_.traceStream != nullptr) *options_.traceStream << Trace::ToJson(entry) << '\n';
+  if (options_.recordTrace) trace_.Add(std::move(entry));
 }
 
 bool Simulation::LoadPlugin(const std::string& path) {
@@ -178,6 +175,7 @@ void Simulation::SetScript(std::function<void()> script) {
 }
 
 void Simulation::HostScriptRegister(void* module, ScriptEntry entry) {
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
   RecordHost("scriptRegister");
   if (Fibre::OnFibre()) RaiseFault("scriptRegister called from the script fibre");
   if (entry == nullptr) RaiseFault("scriptRegister with a null script entry");
@@ -188,6 +186,7 @@ void Simulation::HostScriptRegister(void* module, ScriptEntry entry) {
 }
 
 void Simulation::HostScriptUnregister(void* module) {
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
   RecordHost("scriptUnregister");
   if (Fibre::OnFibre()) RaiseFault("scriptUnregister called from the script fibre");
   if (!scriptRegistered_) {
@@ -200,6 +199,7 @@ void Simulation::HostScriptUnregister(void* module) {
 }
 
 void Simulation::HostKeyboardHandlerRegister(KeyboardHandler handler) {
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
   RecordHost("keyboardHandlerRegister");
   if (handler == nullptr) RaiseFault("keyboardHandlerRegister with a null handler");
   keyboardHandler_ = handler;
@@ -207,6 +207,7 @@ void Simulation::HostKeyboardHandlerRegister(KeyboardHandler handler) {
 }
 
 void Simulation::HostKeyboardHandlerUnregister(KeyboardHandler handler) {
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
   RecordHost("keyboardHandlerUnregister");
   if (handler != keyboardHandler_) {
     RaiseFault("keyboardHandlerUnregister with a handler that is not the registered one");
@@ -216,57 +217,97 @@ void Simulation::HostKeyboardHandlerUnregister(KeyboardHandler handler) {
 }
 
 void Simulation::HostScriptWait(std::uint32_t ms) {
-  if (!Fibre::OnFibre() || !fibre_) {
-    RaiseFault("scriptWait(" + std::to_string(ms) + ") called outside the script fibre");
-    return;
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
+  if (!OnScriptFibre() || callOpen_) [[unlikely]] {
+    if (!RefuseWait(ms)) return;
   }
-  if (callOpen_) RaiseFault("scriptWait between nativeInit and nativeCall");
-  RecordHost("scriptWait", {TraceValue::Int(ms)});
+  if (Tracing()) [[unlikely]]
+    RecordHost("scriptWait", {TraceValue::Int(ms)});
   wakeFrame_ = world_.clock.frame + 1;
   wakeAtMs_ = world_.clock.nowMs + ms;
   Fibre::Yield();
 }
 
+bool Simulation::RefuseWait(std::uint32_t ms) {
+  if (!OnScriptFibre()) {
+    RaiseFault("scriptWait(" + std::to_string(ms) + ") called outside the script fibre");
+    return false;
+  }
+  RaiseFault("scriptWait between nativeInit and nativeCall");
+  return true;
+}
+
+namespace {
+
+// Set on the simulator's thread while it runs the script fibre, and only
+// there: the keyboard thread, any thread of the plug-in's own and the frame
+// loop between two resumes all see it false. A thread-local flag of this file
+// costs one instruction to read, where the call to ask the fibre costs ten.
+thread_local bool runningScript = false;
+
+}  // namespace
+
+bool Simulation::OnScriptFibre() const { return runningScript; }
+
+void Simulation::ResumeScript() {
+  const ScriptRunningScope running(scriptHostDepth_);
+  runningScript = true;
+  fibre_->Resume();
+  runningScript = false;
+}
+
+// The three native functions run for every native call the script makes: on
+// the way through they do integer checks only. A message is built once a
+// check fails.
+
 void Simulation::HostNativeInit(std::uint64_t hash) {
-  const NativeSignature* sig = FindNative(hash);
-  const std::string name = sig != nullptr ? std::string(sig->name) : HexHash(hash);
-  if (!Fibre::OnFibre() || !fibre_) {
-    RaiseFault("native " + name + " called outside the script fibre");
-    return;
-  }
-  if (callOpen_) {
-    const NativeSignature* open = FindNative(callHash_);
-    RaiseFault("nativeInit(" + name + ") before the call of " +
-               (open != nullptr ? std::string(open->name) : HexHash(callHash_)) + " was run");
-  }
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
+  if (!OnScriptFibre() || callOpen_) [[unlikely]]
+    return RefuseInit(hash);
   callOpen_ = true;
   callHash_ = hash;
   argCount_ = 0;
   tooManyArgs_ = false;
 }
 
+std::string Simulation::NativeName(std::uint64_t hash) const {
+  const NativeEntry* native = dispatch_.Find(hash);
+  return native != nullptr ? native->signature->name : HexHash(hash);
+}
+
+void Simulation::RefuseInit(std::uint64_t hash) {
+  if (!OnScriptFibre()) {
+    RaiseFault("native " + NativeName(hash) + " called outside the script fibre");
+    return;
+  }
+  RaiseFault("nativeInit(" + NativeName(hash) + ") before the call of " + NativeName(callHash_) +
+             " was run");
+}
+
 void Simulation::HostNativePush(std::uint64_t value) {
-  if (!Fibre::OnFibre() || !fibre_) {
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
+  if (!OnScriptFibre()) [[unlikely]] {
     RaiseFault("nativePush64 called outside the script fibre");
     return;
   }
-  if (!callOpen_) {
+  if (!callOpen_) [[unlikely]] {
     RaiseFault("nativePush64 without nativeInit");
     return;
   }
-  if (argCount_ == kMaxArgs) {
+  if (argCount_ == kMaxArgs) [[unlikely]] {
     tooManyArgs_ = true;
     return;
   }
   args_[argCount_++] = value;
 }
 
-bool Simulation::CheckCall(const NativeSignature& sig) {
-  const std::string who = "native " + std::string(sig.name) + " (" + HexHash(sig.hash) + ")";
+void Simulation::RefuseCall(const NativeEntry& native) {
+  const NativeSignature& sig = *native.signature;
+  const std::string who = "native " + sig.name + " (" + HexHash(sig.hash) + ")";
   if (tooManyArgs_ || argCount_ != sig.args.size()) {
     RaiseFault(who + ": " + (tooManyArgs_ ? "more than 32" : std::to_string(argCount_)) +
                " arguments pushed, it takes " + std::to_string(sig.args.size()));
-    return false;
+    return;
   }
   for (std::size_t i = 0; i < argCount_; ++i) {
     const std::uint64_t slot = args_[i];
@@ -279,19 +320,14 @@ bool Simulation::CheckCall(const NativeSignature& sig) {
         if ((slot >> 32) != 0) {
           char buf[32];
           std::snprintf(buf, sizeof buf, "0x%016llX", static_cast<unsigned long long>(slot));
-          RaiseFault(arg + " has its upper 32 bits set: " + buf);
-          return false;
+          return RaiseFault(arg + " has its upper 32 bits set: " + buf);
         }
         if (sig.args[i] == ArgKind::Bool && slot > 1) {
-          RaiseFault(arg + " is " + std::to_string(slot) + ", not 0 or 1");
-          return false;
+          return RaiseFault(arg + " is " + std::to_string(slot) + ", not 0 or 1");
         }
         break;
       case ArgKind::Text:
-        if (slot == 0) {
-          RaiseFault(arg + " is a null text pointer");
-          return false;
-        }
+        if (slot == 0) return RaiseFault(arg + " is a null text pointer");
         break;
       case ArgKind::TextOrNull:
         break;
@@ -299,14 +335,12 @@ bool Simulation::CheckCall(const NativeSignature& sig) {
       case ArgKind::OutFloat:
       case ArgKind::OutVector:
       case ArgKind::InOutInt:
-        if (slot == 0) {
-          RaiseFault(arg + " is a null pointer");
-          return false;
-        }
+        if (slot == 0) return RaiseFault(arg + " is a null pointer");
         break;
     }
   }
-  return true;
+  // The quick check and this one disagree: a fault of the simulator itself.
+  RaiseFault(who + ": refused by the slot check, but no argument is wrong");
 }
 
 TraceValue Simulation::DecodeResult(const NativeSignature& sig) const {
@@ -332,84 +366,105 @@ TraceValue Simulation::DecodeResult(const NativeSignature& sig) const {
 }
 
 std::uint64_t* Simulation::HostNativeCall() {
-  if (!Fibre::OnFibre() || !fibre_) {
-    RaiseFault("nativeCall called outside the script fibre");
-    return deadResult_;
-  }
-  if (!callOpen_) {
-    RaiseFault("nativeCall without nativeInit");
-    return deadResult_;
-  }
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
+  if (!OnScriptFibre() || !callOpen_) [[unlikely]]
+    return RefuseNativeCall(nullptr, false);
   callOpen_ = false;
-  const NativeSignature* sig = FindNative(callHash_);
-  if (sig == nullptr) {
-    RaiseFault("native " + HexHash(callHash_) + " is not a native of the game");
-    return deadResult_;
+  const NativeEntry* native = dispatch_.Find(callHash_);
+  if (native == nullptr || tooManyArgs_ || argCount_ != native->argCount || !native->Accepts(args_))
+      [[unlikely]] {
+    return RefuseNativeCall(native, true);
   }
-  if (!CheckCall(*sig)) return deadResult_;
 
-  for (auto& slot : result_) slot = 0;
+  result_[0] = result_[1] = result_[2] = result_[3] = 0;
   ++nativeCalls_;
-  if (!callsPerFrame_.empty()) ++callsPerFrame_.back();
+  ++callsThisFrame_;
 
-  TraceEntry entry;
-  if (options_.recordTrace) {
-    entry.frame = world_.clock.frame;
-    entry.time = world_.clock.gameTimer;
-    entry.native = sig;
-    entry.args.reserve(argCount_);
-    for (std::size_t i = 0; i < argCount_; ++i) {
-      const std::uint64_t slot = args_[i];
-      switch (sig->args[i]) {
-        case ArgKind::Int:
-          entry.args.push_back(TraceValue::Int(static_cast<std::int32_t>(slot)));
-          break;
-        case ArgKind::Bool:
-          entry.args.push_back(TraceValue::Bool(slot != 0));
-          break;
-        case ArgKind::Float:
-          entry.args.push_back(
-              TraceValue::Float(std::bit_cast<float>(static_cast<std::uint32_t>(slot))));
-          break;
-        case ArgKind::Text:
-        case ArgKind::TextOrNull:
-          entry.args.push_back(slot == 0 ? TraceValue::Null()
-                                         : TraceValue::Text(reinterpret_cast<const char*>(slot)));
-          break;
-        default:
-          entry.args.push_back(TraceValue::Out());
-          break;
-      }
-    }
-  }
+  // Decoded only when someone reads it: the trace, or the flow for the natives
+  // it follows. The entry's lists keep their room, so this allocates nothing
+  // once they have grown.
+  const NativeSignature& sig = *native->signature;
+  const bool decoded = Tracing() || FlowObserver::Follows(sig.hash);
+  if (decoded) [[unlikely]]
+    DecodeArgs(sig);
 
-  CallFrame call(*sig, args_, argCount_, result_);
-  if (NativeHandler handler = World::Handlers().Find(sig->hash)) handler(world_, call);
+  CallFrame call(sig, args_, argCount_, result_);
+  if (native->handler != nullptr) native->handler(world_, call);
 
-  if (options_.recordTrace) {
-    for (std::size_t i = 0; i < argCount_; ++i) {
-      switch (sig->args[i]) {
-        case ArgKind::OutInt:
-        case ArgKind::InOutInt:
-          entry.outs.push_back(TraceValue::Int(*call.IntPtr(i)));
-          break;
-        case ArgKind::OutFloat:
-          entry.outs.push_back(TraceValue::Float(*call.FloatPtr(i)));
-          break;
-        case ArgKind::OutVector: {
-          const GameVector* v = call.VectorPtr(i);
-          entry.outs.push_back(TraceValue::Vector(v->x, v->y, v->z));
-          break;
-        }
-        default:
-          break;
-      }
-    }
-    if (sig->result != ResultKind::None) entry.result = DecodeResult(*sig);
-    flow_.OnNative(world_, entry);
-    trace_.Add(std::move(entry));
+  if (decoded) [[unlikely]] {
+    DecodeOuts(sig, call);
+    if (sig.result != ResultKind::None) callEntry_.result = DecodeResult(sig);
+    flow_.OnNative(world_, callEntry_);
+    if (Tracing()) Record(callEntry_);
   }
   return result_;
+}
+
+std::uint64_t* Simulation::RefuseNativeCall(const NativeEntry* native, bool opened) {
+  if (!OnScriptFibre()) {
+    RaiseFault("nativeCall called outside the script fibre");
+  } else if (!opened) {
+    RaiseFault("nativeCall without nativeInit");
+  } else if (native == nullptr) {
+    RaiseFault("native " + HexHash(callHash_) + " is not a native of the game");
+  } else {
+    RefuseCall(*native);
+  }
+  return deadResult_;
+}
+
+void Simulation::DecodeArgs(const NativeSignature& sig) {
+  TraceEntry& entry = callEntry_;
+  entry.frame = world_.clock.frame;
+  entry.time = world_.clock.gameTimer;
+  entry.native = &sig;
+  entry.args.clear();
+  entry.outs.clear();
+  entry.result.reset();
+  for (std::size_t i = 0; i < argCount_; ++i) {
+    const std::uint64_t slot = args_[i];
+    switch (sig.args[i]) {
+      case ArgKind::Int:
+        entry.args.push_back(TraceValue::Int(static_cast<std::int32_t>(slot)));
+        break;
+      case ArgKind::Bool:
+        entry.args.push_back(TraceValue::Bool(slot != 0));
+        break;
+      case ArgKind::Float:
+        entry.args.push_back(
+            TraceValue::Float(std::bit_cast<float>(static_cast<std::uint32_t>(slot))));
+        break;
+      case ArgKind::Text:
+      case ArgKind::TextOrNull:
+        entry.args.push_back(slot == 0 ? TraceValue::Null()
+                                       : TraceValue::Text(reinterpret_cast<const char*>(slot)));
+        break;
+      default:
+        entry.args.push_back(TraceValue::Out());
+        break;
+    }
+  }
+}
+
+void Simulation::DecodeOuts(const NativeSignature& sig, CallFrame& call) {
+  for (std::size_t i = 0; i < argCount_; ++i) {
+    switch (sig.args[i]) {
+      case ArgKind::OutInt:
+      case ArgKind::InOutInt:
+        callEntry_.outs.push_back(TraceValue::Int(*call.IntPtr(i)));
+        break;
+      case ArgKind::OutFloat:
+        callEntry_.outs.push_back(TraceValue::Float(*call.FloatPtr(i)));
+        break;
+      case ArgKind::OutVector: {
+        const GameVector* v = call.VectorPtr(i);
+        callEntry_.outs.push_back(TraceValue::Vector(v->x, v->y, v->z));
+        break;
+      }
+      default:
+        break;
+    }
+  }
 }
 
 void Simulation::ApplyEvent(const ScheduledEvent& event) {
@@ -419,6 +474,7 @@ void Simulation::ApplyEvent(const ScheduledEvent& event) {
     return;
   }
   std::vector<TraceValue> values;
+  values.reserve(7);
   for (std::uint32_t v : event.keyArgs)
     values.push_back(TraceValue::Int(static_cast<std::int32_t>(v)));
   values[0] = TraceValue::Int(event.keyArgs[0]);
@@ -435,18 +491,23 @@ void Simulation::ApplyEvent(const ScheduledEvent& event) {
 
 void Simulation::StartOrResumeScript() {
   if (!scriptRegistered_ || !script_) return;
-  if (!fibre_) {
-    // Started in the first frame after registration.
-    fibre_ = std::make_unique<Fibre>(script_, options_.stackSize);
-    world_.Note("host", "script started");
-    fibre_->Resume();
+  if (!fibre_) [[unlikely]] {
+    StartScript();
   } else if (!fibre_->Finished() && world_.clock.frame >= wakeFrame_ &&
              world_.clock.nowMs >= wakeAtMs_) {
-    fibre_->Resume();
+    ResumeScript();
   }
-  if (fibre_ && fibre_->Finished() && !Faulted()) {
-    RaiseFault("the script entry returned; it must loop for ever");
+  if (fibre_ && fibre_->Finished()) [[unlikely]] {
+    if (!Faulted()) RaiseFault("the script entry returned; it must loop for ever");
   }
+}
+
+void Simulation::StartScript() {
+  // Started in the first frame after registration.
+  fibre_ = std::make_unique<Fibre>(script_, options_.stackSize);
+  scriptHostDepth_ = 0;
+  world_.Note("host", "script started");
+  ResumeScript();
 }
 
 void Simulation::StepFrame() {
@@ -456,7 +517,8 @@ void Simulation::StepFrame() {
   clock.nowMs = scenario_.startGameTime + (f * 1000) / scenario_.fps;
   clock.gameTimer = static_cast<std::int32_t>(static_cast<std::uint32_t>(clock.nowMs));
   clock.frameCount = static_cast<std::int32_t>(f);
-  callsPerFrame_.push_back(0);
+  callsThisFrame_ = 0;
+  const AllocationCounts atStart = CountedAllocations();
 
   while (nextEvent_ < scenario_.events.size() && scenario_.events[nextEvent_].frame <= f) {
     ApplyEvent(scenario_.events[nextEvent_++]);
@@ -467,7 +529,10 @@ void Simulation::StepFrame() {
     StartOrResumeScript();
     world_.EndFrame();
   }
-  flow_.OnFrameEnd(world_, f, callsPerFrame_.back());
+  callsInLastFrame_ = callsThisFrame_;
+  if (callsThisFrame_ > maxCallsInFrame_) maxCallsInFrame_ = callsThisFrame_;
+  allocationsInLastFrame_ = CountedAllocations() - atStart;
+  flow_.OnFrameEnd(f, callsThisFrame_, allocationsInLastFrame_);
   ++framesRun_;
 }
 
@@ -483,8 +548,7 @@ RunSummary Simulation::Summary() const {
   s.frames = framesRun_;
   s.gameTimeMs = framesRun_ == 0 ? 0 : (framesRun_ * 1000) / scenario_.fps;
   s.nativeCalls = nativeCalls_;
-  for (std::uint32_t n : callsPerFrame_)
-    s.maxCallsInFrame = std::max<std::uint64_t>(s.maxCallsInFrame, n);
+  s.maxCallsInFrame = maxCallsInFrame_;
   s.fault = Fault();
   return s;
 }

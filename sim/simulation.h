@@ -3,6 +3,7 @@
 // from the world model and records everything in the trace.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -11,9 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "sim/alloc_counter.h"
 #include "sim/call.h"
 #include "sim/flow_observer.h"
 #include "sim/game/world.h"
+#include "sim/native_dispatch.h"
 #include "sim/platform/fibre.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
@@ -21,8 +24,13 @@
 namespace sim {
 
 struct SimOptions {
-  bool recordTrace = true;          // keep every call in the in-memory trace
-  std::size_t stackSize = 1 << 20;  // the script fibre's stack
+  // Keep every call in the in-memory trace. Off (and with no stream), a
+  // native call costs its checks, its handler and, for the few natives the
+  // flow follows, their decoding.
+  bool recordTrace = true;
+  std::ostream* traceStream = nullptr;  // write every call as a JSON line as it is made
+  bool keepDrawings = true;             // keep each frame's draw list for pictures
+  std::size_t stackSize = 1 << 20;      // the script fibre's stack
 };
 
 struct RunSummary {
@@ -39,6 +47,8 @@ class Simulation {
                                    std::int32_t, std::int32_t, std::int32_t);
   using ScriptEntry = void (*)();
 
+  // Throws HandlerTableError when the world's handlers do not match the
+  // natives table (a mistake in the simulator itself, not in the plug-in).
   explicit Simulation(Scenario scenario, SimOptions options = {});
   ~Simulation();
   Simulation(const Simulation&) = delete;
@@ -68,17 +78,16 @@ class Simulation {
   bool Faulted() const;
   std::string Fault() const;
   RunSummary Summary() const;
-  // Native calls made in each frame run so far.
-  const std::vector<std::uint32_t>& CallsPerFrame() const { return callsPerFrame_; }
+  // Native calls and heap allocations of the last frame run.
+  std::uint32_t CallsInLastFrame() const { return callsInLastFrame_; }
+  const AllocationCounts& AllocationsInLastFrame() const { return allocationsInLastFrame_; }
   std::int64_t FramesRun() const { return framesRun_; }
-  // The respawn flow as the player sees it (needs the trace recorded).
+  // The respawn flow as the player sees it, followed with or without a trace.
   const FlowObserver& Flow() const { return flow_; }
 
-  // The simulation that the host functions reach; one at a time.
-  static Simulation* Active();
-  // A native handler's way to stop the run where the real game would crash
-  // (for example an index out of range); on the script fibre it does not return.
-  void ReportGameFault(const std::string& message);
+  // The simulation that the host functions reach; one at a time. Inline:
+  // every host function the plug-in calls starts here.
+  static Simulation* Active() { return active_; }
 
   // Host functions, reached through the platform's host exports.
   void HostScriptRegister(void* module, ScriptEntry entry);
@@ -100,10 +109,34 @@ class Simulation {
   // script fibre it does not return: the script is never resumed.
   void RaiseFault(const std::string& message);
   std::string Where() const;
-  void RecordHost(const std::string& name, std::vector<TraceValue> values = {});
-  bool CheckCall(const NativeSignature& sig);
+  bool Tracing() const { return options_.recordTrace || options_.traceStream != nullptr; }
+  void RecordHost(const char* name, std::vector<TraceValue> values = {});
+  void Record(TraceEntry& entry);
+  // Whether the calling code runs on this simulation's script fibre.
+  bool OnScriptFibre() const;
+  void ResumeScript();
+  [[gnu::cold, gnu::noinline]] void StartScript();
+  // The refusals of the native functions, out of their way: each names what
+  // is wrong and stops the run.
+  [[gnu::cold, gnu::noinline]] void RefuseInit(std::uint64_t hash);
+  // False when the wait must not go ahead.
+  [[gnu::cold, gnu::noinline]] bool RefuseWait(std::uint32_t ms);
+  // `opened`: the call had been begun with nativeInit; `native` is null for
+  // a hash the game does not know.
+  [[gnu::cold, gnu::noinline]] std::uint64_t* RefuseNativeCall(const NativeEntry* native,
+                                                               bool opened);
+  // Names what is wrong with a call whose slots the native refused.
+  [[gnu::cold, gnu::noinline]] void RefuseCall(const NativeEntry& native);
+  std::string NativeName(std::uint64_t hash) const;
+  // Decode the call into callEntry_, for the trace and the flow.
+  void DecodeArgs(const NativeSignature& sig);
+  void DecodeOuts(const NativeSignature& sig, CallFrame& call);
   TraceValue DecodeResult(const NativeSignature& sig) const;
 
+  static inline Simulation* active_ = nullptr;
+
+  // Built before anything else, so that a mismatch stops the start-up.
+  const NativeDispatch& dispatch_;
   Scenario scenario_;
   SimOptions options_;
   World world_;
@@ -135,8 +168,18 @@ class Simulation {
   std::int64_t framesRun_ = 0;
   std::size_t nextEvent_ = 0;
   std::uint64_t nativeCalls_ = 0;
-  std::vector<std::uint32_t> callsPerFrame_;
+  std::uint64_t maxCallsInFrame_ = 0;
+  std::uint32_t callsThisFrame_ = 0;
+  std::uint32_t callsInLastFrame_ = 0;
+  AllocationCounts allocationsInLastFrame_;
+  int scriptHostDepth_ = 0;  // host calls the suspended script is inside
+  // The native call being decoded for the trace and the flow; its lists keep
+  // their room from call to call.
+  TraceEntry callEntry_;
 
+  // Set once the run has stopped; read every frame without the lock. The
+  // message is written under the lock (the keyboard thread may fault too).
+  std::atomic<bool> faulted_{false};
   mutable std::mutex faultMutex_;
   std::string fault_;
 };

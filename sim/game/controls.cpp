@@ -18,13 +18,11 @@ constexpr std::int64_t kMaxControl = 1000;
 
 void ControlsModel::Configure(const ScenarioNode& /*root*/) {}
 
-void ControlsModel::BeginFrame(World& world) {
+void ControlsModel::ReleaseControls(World& world) {
   for (auto& [key, state] : controls) {
     if (state.down && world.clock.frame >= state.releaseFrame) state.down = false;
   }
 }
-
-void ControlsModel::EndFrame(World& /*world*/) {}
 
 void ControlsModel::Press(World& world, std::int32_t pad, std::int32_t control,
                           std::int64_t frames) {
@@ -63,8 +61,8 @@ ScheduledEvent PressEvent(std::int64_t frame, std::int32_t pad, std::int32_t con
 
 }  // namespace
 
-void RegisterControlsNatives(HandlerTable& table) {
-  table.Set(0x580417101DDB492F, IsControlJustPressed);
+void RegisterControlsNatives(HandlerRegistry& registry) {
+  registry.Add("IS_CONTROL_JUST_PRESSED", IsControlJustPressed);
 }
 
 // {"frame": 200, "tap": 223}: down for that frame only.

@@ -35,8 +35,12 @@ struct ControlsModel {
 
   void Configure(const ScenarioNode& root);
   // Lets go of the controls whose hold has ended.
-  void BeginFrame(World& world);
-  void EndFrame(World& world);
+  // Most frames nothing moves: the checks are inline, the work is not.
+  void BeginFrame(World& world) {
+    if (!controls.empty()) ReleaseControls(world);
+  }
+  void EndFrame(World& /*world*/) {}
+  void ReleaseControls(World& world);
 
   // Holds the control down for `frames` frames from the current one. A press
   // while the control is still down only lengthens the hold: the control was
@@ -45,7 +49,7 @@ struct ControlsModel {
   bool JustPressed(const World& world, std::int32_t pad, std::int32_t control) const;
 };
 
-void RegisterControlsNatives(HandlerTable& table);
+void RegisterControlsNatives(HandlerRegistry& registry);
 bool ParseControlsEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

@@ -1,11 +1,11 @@
 #include "sim/game/drawing.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "sim/game/world.h"
-#include "sim/simulation.h"
 
 namespace sim {
 
@@ -31,16 +31,6 @@ const std::map<std::int32_t, Colour>& DefaultHudColours() {
       {18, {114, 204, 114, 255}},  // green
   };
   return colours;
-}
-
-// The run stops where the real game would silently drop or garble what the
-// script asked for, so that such a fault cannot pass unnoticed.
-void GameFault(World& world, const std::string& message) {
-  if (Simulation* simulation = Simulation::Active()) {
-    simulation->ReportGameFault(message);
-  } else {
-    world.Note("drawing", "fault: " + message);
-  }
 }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
@@ -104,7 +94,10 @@ void GetHudColour(World& world, CallFrame& call) {
 }
 
 void HideHudComponentThisFrame(World& world, CallFrame& call) {
-  world.drawing.hiddenHudComponents.insert(call.Int(0));
+  std::vector<std::int32_t>& hidden = world.drawing.hiddenHudComponents;
+  if (std::find(hidden.begin(), hidden.end(), call.Int(0)) == hidden.end()) {
+    hidden.push_back(call.Int(0));
+  }
 }
 
 // ---- Texture dictionaries -------------------------------------------------------
@@ -172,18 +165,21 @@ void SetTextDropShadow(World& world, CallFrame& /*call*/) { world.drawing.style.
 void BeginTextCommandDisplayText(World& world, CallFrame& call) {
   DrawingModel& model = world.drawing;
   if (model.textCommandOpen) {
-    GameFault(world, "BEGIN_TEXT_COMMAND_DISPLAY_TEXT(" + Quoted(call.Text(0)) +
-                         ") while the text command " + Quoted(model.textEntry) + " is still open");
+    world.RaiseGameFault("drawing", "BEGIN_TEXT_COMMAND_DISPLAY_TEXT(" + Quoted(call.Text(0)) +
+                                        ") while the text command " + Quoted(model.textEntry) +
+                                        " is still open");
     return;
   }
   model.textCommandOpen = true;
   model.textEntry = call.Text(0);
   model.components.clear();
+  model.componentTexts.clear();
 }
 
-bool RequireOpenCommand(World& world, const std::string& what) {
+bool RequireOpenCommand(World& world, const char* what) {
   if (world.drawing.textCommandOpen) return true;
-  GameFault(world, what + " outside a text command: no BEGIN_TEXT_COMMAND_... is open");
+  world.RaiseGameFault(
+      "drawing", std::string(what) + " outside a text command: no BEGIN_TEXT_COMMAND_... is open");
   return false;
 }
 
@@ -198,53 +194,62 @@ void AddTextComponentLabelHashKey(World& world, CallFrame& call) {
 void EndTextCommandDisplayText(World& world, CallFrame& call) {
   DrawingModel& model = world.drawing;
   if (!model.textCommandOpen) {
-    GameFault(world, "END_TEXT_COMMAND_DISPLAY_TEXT without an open text command");
+    world.RaiseGameFault("drawing", "END_TEXT_COMMAND_DISPLAY_TEXT without an open text command");
     return;
   }
-  DrawItem item;
-  item.kind = DrawKind::Text;
-  item.x = call.Float(0);
-  item.y = call.Float(1);
-  item.entry = model.textEntry;
-  item.style = model.style;
-  item.alignment = model.alignment;
   // The game reads each component now, through the address it was given.
   for (std::size_t i = 0; i < model.components.size(); ++i) {
     const PendingComponent& c = model.components[i];
-    if (c.isLabelHash) {
-      item.components.push_back(HexLabel(c.labelHash));
-      continue;
-    }
-    const std::string& added = c.textWhenAdded;
-    if (std::strncmp(c.address, added.c_str(), added.size() + 1) != 0) {
-      GameFault(world, "text component " + std::to_string(i + 1) + " (" + Quoted(added) +
-                           ") changed before END_TEXT_COMMAND_DISPLAY_TEXT read it: its text "
-                           "must stay valid until the command is closed");
+    if (c.isLabelHash) continue;
+    const std::string_view added(model.componentTexts.data() + c.textOffset, c.textLength);
+    if (std::strncmp(c.address, added.data(), added.size()) != 0 ||
+        c.address[added.size()] != '\0') {
+      world.RaiseGameFault("drawing", "text component " + std::to_string(i + 1) + " (" +
+                                          Quoted(std::string(added)) +
+                                          ") changed before END_TEXT_COMMAND_DISPLAY_TEXT read "
+                                          "it: its text must stay valid until the command is "
+                                          "closed");
       return;
     }
-    item.components.push_back(added);
   }
-  if (model.textEntry == "STRING" || model.textEntry == "jamyfafi") {
-    for (const std::string& c : item.components) item.text += c;
-  } else {
-    item.text = model.textEntry;  // a text entry of the game, shown by its name
+  if (model.keepFrames) {
+    DrawItem item;
+    item.kind = DrawKind::Text;
+    item.x = call.Float(0);
+    item.y = call.Float(1);
+    item.entry = model.textEntry;
+    item.style = model.style;
+    item.alignment = model.alignment;
+    for (const PendingComponent& c : model.components) {
+      item.components.push_back(c.isLabelHash
+                                    ? HexLabel(c.labelHash)
+                                    : model.componentTexts.substr(c.textOffset, c.textLength));
+    }
+    if (model.textEntry == "STRING" || model.textEntry == "jamyfafi") {
+      for (const std::string& c : item.components) item.text += c;
+    } else {
+      item.text = model.textEntry;  // a text entry of the game, shown by its name
+    }
+    AddDrawItem(world, std::move(item));
   }
   model.textCommandOpen = false;
   model.components.clear();
+  model.componentTexts.clear();
   model.style = TextStyle{};  // the style applies to one command only
-  AddDrawItem(world, std::move(item));
 }
 
 // ---- Sprites and rectangles -----------------------------------------------------
 
 void DrawSprite(World& world, CallFrame& call) {
-  const std::string dictionary = call.Text(0);
-  const std::string texture = call.Text(1);
+  const char* dictionary = call.Text(0);
+  const char* texture = call.Text(1);
   if (!world.drawing.IsLoaded(dictionary, world.clock.frame)) {
-    GameFault(world, "DRAW_SPRITE of " + Quoted(texture) + " from texture dictionary " +
-                         Quoted(dictionary) + ", which is not loaded");
+    world.RaiseGameFault("drawing", "DRAW_SPRITE of " + Quoted(texture) +
+                                        " from texture dictionary " + Quoted(dictionary) +
+                                        ", which is not loaded");
     return;
   }
+  if (!world.drawing.keepFrames) return;
   DrawItem item;
   item.kind = DrawKind::Sprite;
   item.dictionary = dictionary;
@@ -260,6 +265,7 @@ void DrawSprite(World& world, CallFrame& call) {
 }
 
 void DrawRect(World& world, CallFrame& call) {
+  if (!world.drawing.keepFrames) return;
   DrawItem item;
   item.kind = DrawKind::Rect;
   item.x = call.Float(0);
@@ -294,16 +300,15 @@ void DrawingModel::Configure(const ScenarioNode& root) {
   }
 }
 
-void DrawingModel::BeginFrame(World& /*world*/) { hiddenHudComponents.clear(); }
-
-void DrawingModel::EndFrame(World& world) {
-  if (!hiddenHudComponents.empty()) {
-    frames[world.clock.frame].hiddenHudComponents = hiddenHudComponents;
+void DrawingModel::FileFrame(World& world) {
+  if (keepFrames && !hiddenHudComponents.empty()) {
+    frames[world.clock.frame].hiddenHudComponents =
+        std::set<std::int32_t>(hiddenHudComponents.begin(), hiddenHudComponents.end());
   }
   while (frames.size() > kKeptFrames) frames.erase(frames.begin());
 }
 
-bool DrawingModel::IsLoaded(const std::string& dictionary, std::int64_t frame) const {
+bool DrawingModel::IsLoaded(std::string_view dictionary, std::int64_t frame) const {
   const auto it = dictionaries.find(dictionary);
   if (it == dictionaries.end()) return false;
   if (it->second.resident) return true;
@@ -325,25 +330,32 @@ const FrameDrawing* DrawingModel::Frame(std::int64_t frame) const {
 }
 
 void AddDrawItem(World& world, DrawItem item) {
+  if (!world.drawing.keepFrames) return;
   world.drawing.frames[world.clock.frame].items.push_back(std::move(item));
 }
 
 void DrawingAddPlayerNameComponent(World& world, CallFrame& call) {
-  const std::string text = call.Text(0);
-  if (!RequireOpenCommand(world,
-                          "ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME(" + Quoted(text) + ")")) {
+  const char* text = call.Text(0);
+  DrawingModel& model = world.drawing;
+  if (!model.textCommandOpen) {
+    world.RaiseGameFault("drawing", "ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME(" + Quoted(text) +
+                                        ") outside a text command: no BEGIN_TEXT_COMMAND_... is "
+                                        "open");
     return;
   }
-  if (text.size() > kMaxComponentBytes) {
-    GameFault(world, "ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME with " +
-                         std::to_string(text.size()) + " bytes; a component holds at most " +
-                         std::to_string(kMaxComponentBytes));
+  const std::size_t length = std::strlen(text);
+  if (length > kMaxComponentBytes) {
+    world.RaiseGameFault(
+        "drawing", "ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME with " + std::to_string(length) +
+                       " bytes; a component holds at most " + std::to_string(kMaxComponentBytes));
     return;
   }
   PendingComponent component;
-  component.address = call.Text(0);
-  component.textWhenAdded = text;
-  world.drawing.components.push_back(std::move(component));
+  component.address = text;
+  component.textOffset = model.componentTexts.size();
+  component.textLength = length;
+  model.componentTexts.append(text, length);
+  model.components.push_back(component);
 }
 
 // The game's script alignment, approximated: the script's 0..1 space is laid
@@ -387,27 +399,27 @@ float AlignedScaleY(const GfxAlignment& a) {
   return a.active && moves ? a.height : 1.0F;
 }
 
-void RegisterDrawingNatives(HandlerTable& table) {
-  table.Set(0x2BDD44CC428A7EAE, GetCurrentLanguage);
-  table.Set(0xD422FCC5F239A915, BusySpinnerIsOn);
-  table.Set(0x7C9C91AB74A0360F, GetHudColour);
-  table.Set(0x6806C51AD12B83B8, HideHudComponentThisFrame);
-  table.Set(0x0145F696AAAAD2E4, HasStreamedTextureDictLoaded);
-  table.Set(0xDFA2EF8E04127DD5, RequestStreamedTextureDict);
-  table.Set(0xB8A850F20A067EB6, SetScriptGfxAlign);
-  table.Set(0xF5A2C681787E579D, SetScriptGfxAlignParams);
-  table.Set(0xE3A3DB414A373DAB, ResetScriptGfxAlign);
-  table.Set(0x66E0276CC5F6B9DA, SetTextFont);
-  table.Set(0x07C837F9A01C34C9, SetTextScale);
-  table.Set(0xBE6B23FFA53FB442, SetTextColour);
-  table.Set(0x4E096588B13FFECA, SetTextJustification);
-  table.Set(0x63145D9C883A1A70, SetTextWrap);
-  table.Set(0x1CA3E9EAC9D93E5E, SetTextDropShadow);
-  table.Set(0x25FBB336DF1804CB, BeginTextCommandDisplayText);
-  table.Set(0x17299B63C7683A2B, AddTextComponentLabelHashKey);
-  table.Set(0xCD015E5BB0D96A57, EndTextCommandDisplayText);
-  table.Set(0xE7FFAE5EBF23D890, DrawSprite);
-  table.Set(0x3A618A217E5154F0, DrawRect);
+void RegisterDrawingNatives(HandlerRegistry& registry) {
+  registry.Add("GET_CURRENT_LANGUAGE", GetCurrentLanguage);
+  registry.Add("BUSYSPINNER_IS_ON", BusySpinnerIsOn);
+  registry.Add("GET_HUD_COLOUR", GetHudColour);
+  registry.Add("HIDE_HUD_COMPONENT_THIS_FRAME", HideHudComponentThisFrame);
+  registry.Add("HAS_STREAMED_TEXTURE_DICT_LOADED", HasStreamedTextureDictLoaded);
+  registry.Add("REQUEST_STREAMED_TEXTURE_DICT", RequestStreamedTextureDict);
+  registry.Add("SET_SCRIPT_GFX_ALIGN", SetScriptGfxAlign);
+  registry.Add("SET_SCRIPT_GFX_ALIGN_PARAMS", SetScriptGfxAlignParams);
+  registry.Add("RESET_SCRIPT_GFX_ALIGN", ResetScriptGfxAlign);
+  registry.Add("SET_TEXT_FONT", SetTextFont);
+  registry.Add("SET_TEXT_SCALE", SetTextScale);
+  registry.Add("SET_TEXT_COLOUR", SetTextColour);
+  registry.Add("SET_TEXT_JUSTIFICATION", SetTextJustification);
+  registry.Add("SET_TEXT_WRAP", SetTextWrap);
+  registry.Add("SET_TEXT_DROP_SHADOW", SetTextDropShadow);
+  registry.Add("BEGIN_TEXT_COMMAND_DISPLAY_TEXT", BeginTextCommandDisplayText);
+  registry.Add("ADD_TEXT_COMPONENT_SUBSTRING_TEXT_LABEL_HASH_KEY", AddTextComponentLabelHashKey);
+  registry.Add("END_TEXT_COMMAND_DISPLAY_TEXT", EndTextCommandDisplayText);
+  registry.Add("DRAW_SPRITE", DrawSprite);
+  registry.Add("DRAW_RECT", DrawRect);
 }
 
 bool ParseDrawingEvent(const ScenarioNode& event, EventList& out) {

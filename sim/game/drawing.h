@@ -20,6 +20,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/game/handlers.h"
@@ -93,50 +94,66 @@ struct TextureDictionary {
 };
 
 // A component of the open display-text command. The game reads the text
-// only when the command is closed, so the address is kept and read then.
+// only when the command is closed, so the address is kept and read then; the
+// text as it was when added is kept in DrawingModel::componentTexts.
 struct PendingComponent {
   bool isLabelHash = false;
   std::int32_t labelHash = 0;
   const char* address = nullptr;
-  std::string textWhenAdded;
+  std::size_t textOffset = 0;  // into componentTexts
+  std::size_t textLength = 0;
 };
 
 struct DrawingModel {
-  // Settings.
+  // Settings. The maps take a dictionary's name as the script passed it,
+  // without a copy.
   std::int64_t loadFrames = 2;
-  std::map<std::string, std::int64_t> loadFramesOf;
-  std::set<std::string> neverLoaded;
+  std::map<std::string, std::int64_t, std::less<>> loadFramesOf;
+  std::set<std::string, std::less<>> neverLoaded;
   std::int32_t language = 0;
   bool busySpinner = false;
   std::map<std::int32_t, Colour> hudColours;
 
   // Game state.
-  std::map<std::string, TextureDictionary> dictionaries;
+  std::map<std::string, TextureDictionary, std::less<>> dictionaries;
   GfxAlignment alignment;
   TextStyle style;  // applies to the next display-text command
   bool textCommandOpen = false;
   std::string textEntry;
   std::vector<PendingComponent> components;
-  std::set<std::int32_t> hiddenHudComponents;  // this frame's
+  std::string componentTexts;  // the open command's component texts, end to end
+  // This frame's, each once; a vector so that hiding the same components
+  // every frame reuses its storage.
+  std::vector<std::int32_t> hiddenHudComponents;
 
   // Draw lists of the frames that drew anything or hid a HUD component,
-  // keyed by frame; the oldest are dropped beyond kKeptFrames.
+  // keyed by frame; the oldest are dropped beyond kKeptFrames. Kept only
+  // when something pictures them (keepFrames): the checks of what the script
+  // draws run either way.
   static constexpr std::size_t kKeptFrames = 20000;
+  bool keepFrames = true;
   std::map<std::int64_t, FrameDrawing> frames;
 
   void Configure(const ScenarioNode& root);
   // Starts the frame with nothing hidden.
-  void BeginFrame(World& world);
+  void BeginFrame(World& /*world*/) {
+    if (!hiddenHudComponents.empty()) hiddenHudComponents.clear();
+  }
   // Files the frame's hidden HUD components with its draw list.
-  void EndFrame(World& world);
+  void EndFrame(World& world) {
+    if ((keepFrames && !hiddenHudComponents.empty()) || frames.size() > kKeptFrames) {
+      FileFrame(world);
+    }
+  }
+  void FileFrame(World& world);
 
-  bool IsLoaded(const std::string& dictionary, std::int64_t frame) const;
+  bool IsLoaded(std::string_view dictionary, std::int64_t frame) const;
   // The frame's draw list; empty when nothing was drawn in it.
   const std::vector<DrawItem>& DrawList(std::int64_t frame) const;
   const FrameDrawing* Frame(std::int64_t frame) const;
 };
 
-void RegisterDrawingNatives(HandlerTable& table);
+void RegisterDrawingNatives(HandlerRegistry& registry);
 bool ParseDrawingEvent(const ScenarioNode& event, EventList& out);
 
 // ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME when no feed post is open: a

@@ -40,10 +40,10 @@ void EndFeedPostTicker(World& world, CallFrame& call) {
 
 }  // namespace
 
-void RegisterFeedNatives(HandlerTable& table) {
-  table.Set(0x202709F4C58A0424, BeginFeedPost);
-  table.Set(0x6C188BE134E074AA, AddPlayerNameComponent);
-  table.Set(0x2ED7843F8F801023, EndFeedPostTicker);
+void RegisterFeedNatives(HandlerRegistry& registry) {
+  registry.Add("BEGIN_TEXT_COMMAND_THEFEED_POST", BeginFeedPost);
+  registry.Add("ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME", AddPlayerNameComponent);
+  registry.Add("END_TEXT_COMMAND_THEFEED_POST_TICKER", EndFeedPostTicker);
 }
 
 }  // namespace sim

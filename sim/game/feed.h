@@ -17,6 +17,6 @@ struct FeedModel {
   void Configure(const ScenarioNode& root);
 };
 
-void RegisterFeedNatives(HandlerTable& table);
+void RegisterFeedNatives(HandlerRegistry& registry);
 
 }  // namespace sim

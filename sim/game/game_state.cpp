@@ -62,8 +62,6 @@ void GameStateModel::Configure(const ScenarioNode& root) {
   restart.heading = node->Float("heading", restart.heading);
 }
 
-void GameStateModel::BeginFrame(World& /*world*/) {}
-
 void GameStateModel::EndFrame(World& world) {
   // The game looks at a dead player after the scripts have run, so a script
   // that pauses the restart in the frame of the death keeps it from starting.
@@ -177,7 +175,8 @@ void SetFadeOutAfterDeath(World& world, CallFrame& call) {
   NoteSetting(world, "fade out after death", world.state.fadeOutAfterDeath, call.Bool(0));
 }
 void SetFlagAA391C72(World& world, CallFrame& call) {
-  NoteSetting(world, "game function 0xAA391C728106F7AF", world.state.flagAA391C72, call.Bool(0));
+  NoteSetting(world, ("game function " + call.Signature().name).c_str(), world.state.flagAA391C72,
+              call.Bool(0));
 }
 
 void PauseDeathArrestRestart(World& world, CallFrame& call) {
@@ -214,22 +213,22 @@ void IsNullOrEmptyText(World& /*world*/, CallFrame& call) {
 
 }  // namespace
 
-void RegisterGameStateNatives(HandlerTable& table) {
-  table.Set(0xDA66D2796BA33F12, SetFadeInAfterDeathArrest);
-  table.Set(0x1E0B4DC0D990A4E7, SetFadeOutAfterArrest);
-  table.Set(0x4A18E01DF2C87B86, SetFadeOutAfterDeath);
-  table.Set(0xAA391C728106F7AF, SetFlagAA391C72);
-  table.Set(0x2C2B3493FBF51C71, PauseDeathArrestRestart);
-  table.Set(0x577D1284D6873711, SetGamePaused);
-  table.Set(0x1D408577D440E81E, SetTimeScale);
-  table.Set(0xA6294919E56FF02A, DisplayHud);
-  table.Set(0xA0EBB943C300E693, DisplayRadar);
-  table.Set(0xB4EDDC19532BFB85, AnimpostfxStopAll);
-  table.Set(0xC0AA53F866B3134D, ForceGameStatePlaying);
-  table.Set(0x5A7F62FDA59759BD, Call5A7F62FD);
-  table.Set(0x7669F9E39DC17063, Call7669F9E3);
-  table.Set(0x80C8B1846639BB19, Call80C8B184);
-  table.Set(0xCA042B6957743895, IsNullOrEmptyText);
+void RegisterGameStateNatives(HandlerRegistry& registry) {
+  registry.Add("SET_FADE_IN_AFTER_DEATH_ARREST", SetFadeInAfterDeathArrest);
+  registry.Add("SET_FADE_OUT_AFTER_ARREST", SetFadeOutAfterArrest);
+  registry.Add("SET_FADE_OUT_AFTER_DEATH", SetFadeOutAfterDeath);
+  registry.Add("0xAA391C728106F7AF", SetFlagAA391C72);
+  registry.Add("PAUSE_DEATH_ARREST_RESTART", PauseDeathArrestRestart);
+  registry.Add("SET_GAME_PAUSED", SetGamePaused);
+  registry.Add("SET_TIME_SCALE", SetTimeScale);
+  registry.Add("DISPLAY_HUD", DisplayHud);
+  registry.Add("DISPLAY_RADAR", DisplayRadar);
+  registry.Add("ANIMPOSTFX_STOP_ALL", AnimpostfxStopAll);
+  registry.Add("FORCE_GAME_STATE_PLAYING", ForceGameStatePlaying);
+  registry.Add("0x5A7F62FDA59759BD", Call5A7F62FD);
+  registry.Add("0x7669F9E39DC17063", Call7669F9E3);
+  registry.Add("0x80C8B1846639BB19", Call80C8B184);
+  registry.Add("0xCA042B6957743895", IsNullOrEmptyText);
 }
 
 bool ParseGameStateEvent(const ScenarioNode& /*event*/, EventList& /*out*/) { return false; }

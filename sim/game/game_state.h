@@ -38,7 +38,7 @@ struct GameStateModel {
   bool fadeInAfterDeathArrest = true;
   bool fadeOutAfterArrest = true;
   bool fadeOutAfterDeath = true;
-  bool flagAA391C72 = true;  // game function 0xAA391C728106F7AF, known by hash only
+  bool flagAA391C72 = true;  // a game function known by hash only (0xAA391C72...)
 
   bool deathArrestRestartPaused = false;
   bool gamePaused = false;
@@ -53,15 +53,16 @@ struct GameStateModel {
   std::int32_t gameRestarts = 0;  // players the game restarted by itself
   std::int32_t sequencesAbandoned = 0;
 
-  // Calls of natives whose effect the simulated game does not model.
+  // Calls of natives whose effect the simulated game does not model (the
+  // last three known by hash only; each field is named by its hash's start).
   std::int64_t forcePlayingCalls = 0;
-  std::int64_t calls5A7F62FD = 0;  // 0x5A7F62FDA59759BD
-  std::int64_t calls7669F9E3 = 0;  // 0x7669F9E39DC17063
-  std::int64_t calls80C8B184 = 0;  // 0x80C8B1846639BB19
+  std::int64_t calls5A7F62FD = 0;
+  std::int64_t calls7669F9E3 = 0;
+  std::int64_t calls80C8B184 = 0;
   std::int32_t last80C8B184Argument = 0;
 
   void Configure(const ScenarioNode& root);
-  void BeginFrame(World& world);
+  void BeginFrame(World& /*world*/) {}
   // The game's death handling, after the scripts have had their frame.
   void EndFrame(World& world);
 
@@ -78,7 +79,7 @@ struct GameStateModel {
   void StepWasted(World& world);
 };
 
-void RegisterGameStateNatives(HandlerTable& table);
+void RegisterGameStateNatives(HandlerRegistry& registry);
 bool ParseGameStateEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

@@ -1,12 +1,13 @@
 // How the simulated game's areas attach behaviour to natives, and how they
-// take their own settings and events from a scenario. A native with no
-// handler answers a neutral default (zero, false, empty vector).
+// take their own settings and events from a scenario. Areas register their
+// handlers by the native's name; the natives table alone knows the hashes
+// (see sim/native_dispatch.h for how the two are joined and checked).
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "sim/call.h"
@@ -18,17 +19,23 @@ class World;
 
 using NativeHandler = void (*)(World&, CallFrame&);
 
-class HandlerTable {
+struct HandlerRegistration {
+  std::string_view native;  // the native's name in the natives table
+  NativeHandler handler;
+};
+
+// The handlers the areas offer, in the order they offered them. Nothing is
+// checked here: a name the table does not know, or one registered twice,
+// stops the simulator when the dispatch table is built from the registry.
+class HandlerRegistry {
  public:
-  void Set(std::uint64_t hash, NativeHandler handler);
-  NativeHandler Find(std::uint64_t hash) const {
-    auto it = handlers_.find(hash);
-    return it == handlers_.end() ? nullptr : it->second;
+  void Add(std::string_view native, NativeHandler handler) {
+    entries_.push_back({native, handler});
   }
-  std::size_t Size() const { return handlers_.size(); }
+  const std::vector<HandlerRegistration>& Entries() const { return entries_; }
 
  private:
-  std::unordered_map<std::uint64_t, NativeHandler> handlers_;
+  std::vector<HandlerRegistration> entries_;
 };
 
 // A scenario event, due at the start of its frame before the script runs.

@@ -77,8 +77,8 @@ void GetFilenameForAudioConversation(World& world, CallFrame& call) {
 
 }  // namespace
 
-void RegisterLabelsNatives(HandlerTable& table) {
-  table.Set(0x7B5280EBA9840C72, GetFilenameForAudioConversation);
+void RegisterLabelsNatives(HandlerRegistry& registry) {
+  registry.Add("GET_FILENAME_FOR_AUDIO_CONVERSATION", GetFilenameForAudioConversation);
 }
 
 }  // namespace sim

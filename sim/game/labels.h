@@ -30,6 +30,6 @@ struct LabelsModel {
   const std::string* Find(std::int32_t language, const std::string& key) const;
 };
 
-void RegisterLabelsNatives(HandlerTable& table);
+void RegisterLabelsNatives(HandlerRegistry& registry);
 
 }  // namespace sim

@@ -37,7 +37,7 @@ void PlayerModel::Configure(const ScenarioNode& root) {
   dead = health < 1;
 }
 
-void PlayerModel::BeginFrame(World& world) {
+void PlayerModel::ApplyPendingWantedLevel(World& world) {
   // The game applies a wanted level set without "now" on its next update.
   if (pendingWantedLevel >= 0) {
     world.Note("player", "wanted level " + std::to_string(wantedLevel) + " -> " +
@@ -46,8 +46,6 @@ void PlayerModel::BeginFrame(World& world) {
     pendingWantedLevel = -1;
   }
 }
-
-void PlayerModel::EndFrame(World& /*world*/) {}
 
 void PlayerModel::SetHealth(World& world, std::int32_t value, const char* why) {
   if (value == health) return;
@@ -213,34 +211,28 @@ void ResetPlayerArrestState(World& world, CallFrame& call) {
   world.player.beingArrested = false;
 }
 
-// Game functions known by hash only: the simulated game accepts them and
-// changes nothing.
-void AcceptOnly(World& /*world*/, CallFrame& /*call*/) {}
-
 }  // namespace
 
-void RegisterPlayerNatives(HandlerTable& table) {
-  table.Set(0xD80958FC74E988A6, PlayerPedId);
-  table.Set(0x4F8644AF03D0E0D6, PlayerId);
-  table.Set(0xEEF059FAD016D209, GetEntityHealth);
-  table.Set(0x15D757606D170C3C, GetEntityMaxHealth);
-  table.Set(0x6B76DC1F3AE6E6A3, SetEntityHealth);
-  table.Set(0x3FEF770D40960D5A, GetEntityCoords);
-  table.Set(0x06843DA7060A026B, SetEntityCoords);
-  table.Set(0x8E2530AA8ADA980E, SetEntityHeading);
-  table.Set(0x428CA6DBD1094446, FreezeEntityPosition);
-  table.Set(0x5F9532F3B5CC2551, IsEntityDead);
-  table.Set(0x84A2DD9AC37C35C1, IsPedInjured);
-  table.Set(0x71BC8E838B9C6035, ResurrectPed);
-  table.Set(0x8D8ACD8388CD99CE, ReviveInjuredPed);
-  table.Set(0xCEA04D83135264CC, SetPedArmour);
-  table.Set(0xAAA34F8A7CB32098, ClearPedTasksImmediately);
-  table.Set(0x39FF19C64EF7DA5B, SetPlayerWantedLevel);
-  table.Set(0xE0A7D1E497FFCD6F, SetPlayerWantedLevelNow);
-  table.Set(0x32C62AA929C2DA6A, SetPoliceIgnorePlayer);
-  table.Set(0x2D03E13C460760D6, ResetPlayerArrestState);
-  table.Set(0x95D2D383D5396B8A, AcceptOnly);
-  table.Set(0xA6F312FCCE9C1DFE, AcceptOnly);
+void RegisterPlayerNatives(HandlerRegistry& registry) {
+  registry.Add("PLAYER_PED_ID", PlayerPedId);
+  registry.Add("PLAYER_ID", PlayerId);
+  registry.Add("GET_ENTITY_HEALTH", GetEntityHealth);
+  registry.Add("GET_ENTITY_MAX_HEALTH", GetEntityMaxHealth);
+  registry.Add("SET_ENTITY_HEALTH", SetEntityHealth);
+  registry.Add("GET_ENTITY_COORDS", GetEntityCoords);
+  registry.Add("SET_ENTITY_COORDS", SetEntityCoords);
+  registry.Add("SET_ENTITY_HEADING", SetEntityHeading);
+  registry.Add("FREEZE_ENTITY_POSITION", FreezeEntityPosition);
+  registry.Add("IS_ENTITY_DEAD", IsEntityDead);
+  registry.Add("IS_PED_INJURED", IsPedInjured);
+  registry.Add("RESURRECT_PED", ResurrectPed);
+  registry.Add("REVIVE_INJURED_PED", ReviveInjuredPed);
+  registry.Add("SET_PED_ARMOUR", SetPedArmour);
+  registry.Add("CLEAR_PED_TASKS_IMMEDIATELY", ClearPedTasksImmediately);
+  registry.Add("SET_PLAYER_WANTED_LEVEL", SetPlayerWantedLevel);
+  registry.Add("SET_PLAYER_WANTED_LEVEL_NOW", SetPlayerWantedLevelNow);
+  registry.Add("SET_POLICE_IGNORE_PLAYER", SetPoliceIgnorePlayer);
+  registry.Add("RESET_PLAYER_ARREST_STATE", ResetPlayerArrestState);
 }
 
 // {"frame": F, "health": N}: health set to N (below 1 kills).

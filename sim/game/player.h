@@ -40,8 +40,12 @@ struct PlayerModel {
   bool beingArrested = false;            // cleared by RESET_PLAYER_ARREST_STATE
 
   void Configure(const ScenarioNode& root);
-  void BeginFrame(World& world);
-  void EndFrame(World& world);
+  // Most frames nothing moves: the checks are inline, the work is not.
+  void BeginFrame(World& world) {
+    if (pendingWantedLevel >= 0) ApplyPendingWantedLevel(world);
+  }
+  void EndFrame(World& /*world*/) {}
+  void ApplyPendingWantedLevel(World& world);
   // Every change of health goes through here so the timeline shows it.
   void SetHealth(World& world, std::int32_t value, const char* why);
   // The game's own restart after a death: alive at full health, elsewhere.
@@ -53,7 +57,7 @@ struct PlayerModel {
   bool ReadsInjured() const { return dead || injured; }
 };
 
-void RegisterPlayerNatives(HandlerTable& table);
+void RegisterPlayerNatives(HandlerRegistry& registry);
 bool ParsePlayerEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "sim/game/world.h"
-#include "sim/simulation.h"
 
 namespace sim {
 
@@ -36,13 +35,6 @@ std::string Describe(const ScaleformMethodCall& call) {
   return out + ")";
 }
 
-// Using a movie after releasing it is a fault of the script's: the game may
-// already have given its memory to another movie. It stops the run.
-void GameFault(World& world, const std::string& message) {
-  world.Note("scaleform", message);
-  if (Simulation* simulation = Simulation::Active()) simulation->ReportGameFault(message);
-}
-
 }  // namespace
 
 // "scaleform": {"loadFrames": 5, "MP_BIG_MESSAGE_FREEMODE": {"loadFrames": "never"}}:
@@ -68,7 +60,7 @@ void ScaleformModel::Configure(const ScenarioNode& root) {
   }
 }
 
-void ScaleformModel::BeginFrame(World& world) {
+void ScaleformModel::LoadMovies(World& world) {
   for (ScaleformMovie& movie : movies) {
     if (movie.loaded || movie.released || !movie.loadFrame) continue;
     if (world.clock.frame >= *movie.loadFrame) {
@@ -77,8 +69,6 @@ void ScaleformModel::BeginFrame(World& world) {
     }
   }
 }
-
-void ScaleformModel::EndFrame(World& /*world*/) {}
 
 const ScaleformMovie* ScaleformModel::Find(std::int32_t handle) const {
   if (handle < 1 || static_cast<std::size_t>(handle) > movies.size()) return nullptr;
@@ -134,8 +124,9 @@ void BeginScaleformMovieMethod(World& world, CallFrame& call) {
     return;
   }
   if (movie->released) {
-    GameFault(world, "BEGIN_SCALEFORM_MOVIE_METHOD(" + std::to_string(handle) + ", " + method +
-                         ") on " + MovieName(*movie) + " after it was released");
+    world.RaiseGameFault("scaleform", "BEGIN_SCALEFORM_MOVIE_METHOD(" + std::to_string(handle) +
+                                          ", " + method + ") on " + MovieName(*movie) +
+                                          " after it was released");
     call.ReturnBool(false);
     return;
   }
@@ -256,9 +247,10 @@ void DrawScaleformMovieFullscreen(World& world, CallFrame& call) {
     return;
   }
   if (movie->released) {
-    GameFault(world, "DRAW_SCALEFORM_MOVIE_FULLSCREEN(" + std::to_string(handle) + ") of " +
-                         MovieName(*movie) + " after it was released in frame " +
-                         std::to_string(movie->releasedFrame));
+    world.RaiseGameFault("scaleform", "DRAW_SCALEFORM_MOVIE_FULLSCREEN(" + std::to_string(handle) +
+                                          ") of " + MovieName(*movie) +
+                                          " after it was released in frame " +
+                                          std::to_string(movie->releasedFrame));
     return;
   }
   if (!movie->loaded) {
@@ -269,19 +261,21 @@ void DrawScaleformMovieFullscreen(World& world, CallFrame& call) {
     }
     return;
   }
-  DrawItem item;
-  item.kind = DrawKind::Movie;
-  item.x = 0.5F;
-  item.y = 0.5F;
-  item.width = 1.0F;
-  item.height = 1.0F;
-  item.colour = Colour{call.Int(1), call.Int(2), call.Int(3), call.Int(4)};
-  item.texture = movie->name;
-  if (movie->shardShown) {
-    item.text = movie->shardTitle;
-    item.components = {movie->shardTitle, movie->shardMessage};
+  if (world.drawing.keepFrames) {
+    DrawItem item;
+    item.kind = DrawKind::Movie;
+    item.x = 0.5F;
+    item.y = 0.5F;
+    item.width = 1.0F;
+    item.height = 1.0F;
+    item.colour = Colour{call.Int(1), call.Int(2), call.Int(3), call.Int(4)};
+    item.texture = movie->name;
+    if (movie->shardShown) {
+      item.text = movie->shardTitle;
+      item.components = {movie->shardTitle, movie->shardMessage};
+    }
+    AddDrawItem(world, std::move(item));
   }
-  AddDrawItem(world, std::move(item));
   if (movie->timesDrawn++ == 0) {
     movie->firstDrawnFrame = world.clock.frame;
     world.Note("scaleform",
@@ -318,17 +312,17 @@ void SetScaleformMovieAsNoLongerNeeded(World& world, CallFrame& call) {
 
 }  // namespace
 
-void RegisterScaleformNatives(HandlerTable& table) {
-  table.Set(0x11FE353CF9733E6F, RequestScaleformMovie);
-  table.Set(0x85F01B8D5B90570E, HasScaleformMovieLoaded);
-  table.Set(0xF6E48914C7A8694E, BeginScaleformMovieMethod);
-  table.Set(0xC6796A8FFA375E53, EndScaleformMovieMethod);
-  table.Set(0x80338406F3475E55, BeginTextCommandScaleformString);
-  table.Set(0xC63CD5D2920ACBE7, AddTextComponentSubstringTextLabel);
-  table.Set(0x362E2D3FE93A9959, EndTextCommandScaleformString);
-  table.Set(0xC3D0841A0CC546A6, ScaleformMovieMethodAddParamInt);
-  table.Set(0x0DF606929C105BE1, DrawScaleformMovieFullscreen);
-  table.Set(0x1D132D614DD86811, SetScaleformMovieAsNoLongerNeeded);
+void RegisterScaleformNatives(HandlerRegistry& registry) {
+  registry.Add("REQUEST_SCALEFORM_MOVIE", RequestScaleformMovie);
+  registry.Add("HAS_SCALEFORM_MOVIE_LOADED", HasScaleformMovieLoaded);
+  registry.Add("BEGIN_SCALEFORM_MOVIE_METHOD", BeginScaleformMovieMethod);
+  registry.Add("END_SCALEFORM_MOVIE_METHOD", EndScaleformMovieMethod);
+  registry.Add("BEGIN_TEXT_COMMAND_SCALEFORM_STRING", BeginTextCommandScaleformString);
+  registry.Add("ADD_TEXT_COMPONENT_SUBSTRING_TEXT_LABEL", AddTextComponentSubstringTextLabel);
+  registry.Add("END_TEXT_COMMAND_SCALEFORM_STRING", EndTextCommandScaleformString);
+  registry.Add("SCALEFORM_MOVIE_METHOD_ADD_PARAM_INT", ScaleformMovieMethodAddParamInt);
+  registry.Add("DRAW_SCALEFORM_MOVIE_FULLSCREEN", DrawScaleformMovieFullscreen);
+  registry.Add("SET_SCALEFORM_MOVIE_AS_NO_LONGER_NEEDED", SetScaleformMovieAsNoLongerNeeded);
 }
 
 bool ParseScaleformEvent(const ScenarioNode& /*event*/, EventList& /*out*/) { return false; }

@@ -77,15 +77,19 @@ struct ScaleformModel {
 
   void Configure(const ScenarioNode& root);
   // Loads what is due.
-  void BeginFrame(World& world);
-  void EndFrame(World& world);
+  // Most frames nothing moves: the checks are inline, the work is not.
+  void BeginFrame(World& world) {
+    if (!movies.empty()) LoadMovies(world);
+  }
+  void EndFrame(World& /*world*/) {}
+  void LoadMovies(World& world);
 
   // The movie with this handle, or nullptr for a handle never given out.
   ScaleformMovie* Find(std::int32_t handle);
   const ScaleformMovie* Find(std::int32_t handle) const;
 };
 
-void RegisterScaleformNatives(HandlerTable& table);
+void RegisterScaleformNatives(HandlerRegistry& registry);
 bool ParseScaleformEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

@@ -22,7 +22,7 @@ const char* FadeStateName(FadeState state) {
 
 void ScreenModel::Configure(const ScenarioNode& /*root*/) {}
 
-void ScreenModel::BeginFrame(World& world) {
+void ScreenModel::AdvanceFade(World& world) {
   if (fade != FadeState::FadingOut && fade != FadeState::FadingIn) return;
   const std::int64_t elapsed = world.clock.nowMs - fadeStartMs;
   if (elapsed >= fadeDurationMs) {
@@ -33,8 +33,6 @@ void ScreenModel::BeginFrame(World& world) {
   const float done = static_cast<float>(elapsed) / static_cast<float>(fadeDurationMs);
   level = fadeFromLevel + (target - fadeFromLevel) * done;
 }
-
-void ScreenModel::EndFrame(World& /*world*/) {}
 
 void ScreenModel::StartFadeOut(World& world, std::int32_t ms, const char* by) {
   Start(world, true, ms, by);
@@ -88,11 +86,11 @@ void DoScreenFadeOut(World& world, CallFrame& call) {
 
 }  // namespace
 
-void RegisterScreenNatives(HandlerTable& table) {
-  table.Set(0x797AC7CB535BA28F, IsScreenFadingOut);
-  table.Set(0xB16FCE9DDC7BA182, IsScreenFadedOut);
-  table.Set(0xD4E8E24955024033, DoScreenFadeIn);
-  table.Set(0x891B5B39AC6302AF, DoScreenFadeOut);
+void RegisterScreenNatives(HandlerRegistry& registry) {
+  registry.Add("IS_SCREEN_FADING_OUT", IsScreenFadingOut);
+  registry.Add("IS_SCREEN_FADED_OUT", IsScreenFadedOut);
+  registry.Add("DO_SCREEN_FADE_IN", DoScreenFadeIn);
+  registry.Add("DO_SCREEN_FADE_OUT", DoScreenFadeOut);
 }
 
 // The game fading the screen by itself, as a cut-scene or a mission would:

@@ -27,8 +27,12 @@ struct ScreenModel {
 
   void Configure(const ScenarioNode& root);
   // Advances a running fade to the frame's game time.
-  void BeginFrame(World& world);
-  void EndFrame(World& world);
+  // Most frames nothing moves: the checks are inline, the work is not.
+  void BeginFrame(World& world) {
+    if (fade == FadeState::FadingOut || fade == FadeState::FadingIn) AdvanceFade(world);
+  }
+  void EndFrame(World& /*world*/) {}
+  void AdvanceFade(World& world);
 
   // A fade runs from the current level to black (or clear) over `ms`; one of
   // 0 ms (or less) completes at once, in the call. A fade towards the state
@@ -41,7 +45,7 @@ struct ScreenModel {
   void Complete(World& world);
 };
 
-void RegisterScreenNatives(HandlerTable& table);
+void RegisterScreenNatives(HandlerRegistry& registry);
 bool ParseScreenEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

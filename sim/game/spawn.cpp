@@ -8,7 +8,6 @@
 
 #include "sim/game/format.h"
 #include "sim/game/world.h"
-#include "sim/simulation.h"
 
 namespace sim {
 
@@ -19,12 +18,6 @@ double Distance(const Vec3& a, const Vec3& b) {
   const double dy = static_cast<double>(a.y) - b.y;
   const double dz = static_cast<double>(a.z) - b.z;
   return std::sqrt(dx * dx + dy * dy + dz * dz);
-}
-
-// Where the real game would crash: the run stops here.
-void GameFault(World& world, const std::string& message) {
-  world.Note("spawn", "fault: " + message);
-  if (Simulation* simulation = Simulation::Active()) simulation->ReportGameFault(message);
 }
 
 SearchOutcome ParseOutcome(const ScenarioNode& node) {
@@ -86,13 +79,11 @@ void SpawnModel::Configure(const ScenarioNode& root) {
   }
 }
 
-void SpawnModel::BeginFrame(World& world) {
+void SpawnModel::AdvanceSearch(World& world) {
   if (state != SearchState::Running || outcome == SearchOutcome::Never) return;
   if (framesLeft > 0) --framesLeft;
   if (framesLeft == 0) Settle(world);
 }
-
-void SpawnModel::EndFrame(World& /*world*/) {}
 
 void SpawnModel::Start(World& world, const Vec3& where) {
   if (state != SearchState::None) {
@@ -174,9 +165,9 @@ void GetSearchResult(World& world, CallFrame& call) {
   const std::int32_t index = call.Int(0);
   const std::size_t available = spawn.IsComplete() ? spawn.results.size() : 0;
   if (index < 0 || static_cast<std::size_t>(index) >= available) {
-    GameFault(world, "SPAWNPOINTS_GET_SEARCH_RESULT(" + std::to_string(index) +
-                         "): index out of range, the search holds " + std::to_string(available) +
-                         " results");
+    world.RaiseGameFault("spawn", "SPAWNPOINTS_GET_SEARCH_RESULT(" + std::to_string(index) +
+                                      "): index out of range, the search holds " +
+                                      std::to_string(available) + " results");
     return;
   }
   const Vec3& point = spawn.results[static_cast<std::size_t>(index)];
@@ -219,16 +210,16 @@ void Vdist(World& /*world*/, CallFrame& call) {
 
 }  // namespace
 
-void RegisterSpawnNatives(HandlerTable& table) {
-  table.Set(0x2DF9038C90AD5264, StartSearch);
-  table.Set(0xA586FBEB32A53DBB, IsSearchComplete);
-  table.Set(0xF445DE8DA80A1792, IsSearchFailed);
-  table.Set(0x3C67506996001F5E, IsSearchActive);
-  table.Set(0xA635C11B8C44AFC2, GetNumSearchResults);
-  table.Set(0x280C7E3AC7F56E90, GetSearchResult);
-  table.Set(0xFEE4A5459472A9F8, CancelSearch);
-  table.Set(0x80CA6A8B6C094CC4, GetNthClosestVehicleNodeWithHeading);
-  table.Set(0x2A488C176D52CCA5, Vdist);
+void RegisterSpawnNatives(HandlerRegistry& registry) {
+  registry.Add("SPAWNPOINTS_START_SEARCH", StartSearch);
+  registry.Add("SPAWNPOINTS_IS_SEARCH_COMPLETE", IsSearchComplete);
+  registry.Add("SPAWNPOINTS_IS_SEARCH_FAILED", IsSearchFailed);
+  registry.Add("SPAWNPOINTS_IS_SEARCH_ACTIVE", IsSearchActive);
+  registry.Add("SPAWNPOINTS_GET_NUM_SEARCH_RESULTS", GetNumSearchResults);
+  registry.Add("SPAWNPOINTS_GET_SEARCH_RESULT", GetSearchResult);
+  registry.Add("SPAWNPOINTS_CANCEL_SEARCH", CancelSearch);
+  registry.Add("GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING", GetNthClosestVehicleNodeWithHeading);
+  registry.Add("VDIST", Vdist);
 }
 
 bool ParseSpawnEvent(const ScenarioNode& /*event*/, EventList& /*out*/) { return false; }

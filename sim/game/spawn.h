@@ -64,8 +64,12 @@ struct SpawnModel {
   std::int32_t roadNodeLookups = 0;
 
   void Configure(const ScenarioNode& root);
-  void BeginFrame(World& world);
-  void EndFrame(World& world);
+  // Most frames nothing moves: the checks are inline, the work is not.
+  void BeginFrame(World& world) {
+    if (state == SearchState::Running && outcome != SearchOutcome::Never) AdvanceSearch(world);
+  }
+  void EndFrame(World& /*world*/) {}
+  void AdvanceSearch(World& world);
 
   void Start(World& world, const Vec3& where);
   void Cancel(World& world);
@@ -85,7 +89,7 @@ struct SpawnModel {
   void Settle(World& world);
 };
 
-void RegisterSpawnNatives(HandlerTable& table);
+void RegisterSpawnNatives(HandlerRegistry& registry);
 bool ParseSpawnEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

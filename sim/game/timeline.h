@@ -18,11 +18,20 @@ struct TimelineEntry {
 
 class Timeline {
  public:
+  // Entries kept for the report; later ones still reach the listener and are
+  // counted, so that a long run holds no more than these.
+  static constexpr std::size_t kKeptEntries = 10000;
+
   void Add(TimelineEntry entry) {
     if (listener_) listener_(entry);
-    entries_.push_back(std::move(entry));
+    if (entries_.size() < kKeptEntries) {
+      entries_.push_back(std::move(entry));
+    } else {
+      ++leftOut_;
+    }
   }
   const std::vector<TimelineEntry>& Entries() const { return entries_; }
+  std::uint64_t LeftOut() const { return leftOut_; }
   // Called for each entry as it is added (the live terminal output).
   void SetListener(std::function<void(const TimelineEntry&)> listener) {
     listener_ = std::move(listener);
@@ -30,6 +39,7 @@ class Timeline {
 
  private:
   std::vector<TimelineEntry> entries_;
+  std::uint64_t leftOut_ = 0;
   std::function<void(const TimelineEntry&)> listener_;
 };
 

@@ -1,8 +1,8 @@
 #include "sim/game/world.h"
 
-namespace sim {
+#include "sim/native_dispatch.h"
 
-void HandlerTable::Set(std::uint64_t hash, NativeHandler handler) { handlers_[hash] = handler; }
+namespace sim {
 
 std::int64_t EventFrame(const ScenarioNode& event) {
   return event.Child("frame").AsInt(0, INT32_MAX);
@@ -46,6 +46,11 @@ void World::Note(const std::string& category, const std::string& text) {
   timeline.Add(TimelineEntry{clock.frame, clock.gameTimer, category, text});
 }
 
+void World::RaiseGameFault(const char* category, const std::string& message) {
+  Note(category, "fault: " + message);
+  if (faultSink_) faultSink_(message);
+}
+
 namespace {
 
 // The clock belongs to the world, not to any one area of the game.
@@ -54,23 +59,27 @@ void GetFrameCount(World& world, CallFrame& call) { call.ReturnInt(world.clock.f
 
 }  // namespace
 
-const HandlerTable& World::Handlers() {
-  static const HandlerTable table = [] {
-    HandlerTable t;
-    t.Set(0x9CD27B0045628463, GetGameTimer);
-    t.Set(0xFC8202EFC642E6F2, GetFrameCount);
-    RegisterPlayerNatives(t);
-    RegisterFeedNatives(t);
-    RegisterGameStateNatives(t);
-    RegisterSpawnNatives(t);
-    RegisterDrawingNatives(t);
-    RegisterScreenNatives(t);
-    RegisterScaleformNatives(t);
-    RegisterControlsNatives(t);
-    RegisterLabelsNatives(t);
-    return t;
+void World::RegisterHandlers(HandlerRegistry& registry) {
+  registry.Add("GET_GAME_TIMER", GetGameTimer);
+  registry.Add("GET_FRAME_COUNT", GetFrameCount);
+  RegisterPlayerNatives(registry);
+  RegisterFeedNatives(registry);
+  RegisterGameStateNatives(registry);
+  RegisterSpawnNatives(registry);
+  RegisterDrawingNatives(registry);
+  RegisterScreenNatives(registry);
+  RegisterScaleformNatives(registry);
+  RegisterControlsNatives(registry);
+  RegisterLabelsNatives(registry);
+}
+
+const NativeDispatch& World::Dispatch() {
+  static const NativeDispatch dispatch = [] {
+    HandlerRegistry registry;
+    RegisterHandlers(registry);
+    return NativeDispatch(NativeTable(), registry);
   }();
-  return table;
+  return dispatch;
 }
 
 bool World::ParseEvent(const ScenarioNode& event, EventList& out) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "sim/game/controls.h"
@@ -19,6 +20,8 @@
 #include "sim/game/timeline.h"
 
 namespace sim {
+
+class NativeDispatch;
 
 struct Clock {
   std::int64_t frame = 0;       // frames since the script first ran
@@ -50,10 +53,27 @@ class World {
 
   void Note(const std::string& category, const std::string& text);
 
-  // Every area's natives.
-  static const HandlerTable& Handlers();
+  // Where the real game would crash or silently garble what the script asked
+  // for (an index out of range, a movie used after its release): every area
+  // raises such a fault here. The note goes to the timeline under the area's
+  // category; the sink (installed by whoever runs the world, the simulation)
+  // stops the run, and on the script fibre does not return. Without a sink
+  // the note is all that happens.
+  void RaiseGameFault(const char* category, const std::string& message);
+  using GameFaultSink = std::function<void(const std::string& message)>;
+  void SetGameFaultSink(GameFaultSink sink) { faultSink_ = std::move(sink); }
+
+  // Every area registers its natives' handlers, by the natives' names.
+  static void RegisterHandlers(HandlerRegistry& registry);
+  // The dispatch of every native the game knows, built from the natives table
+  // and RegisterHandlers the first time it is asked for. Throws
+  // HandlerTableError when the two do not match.
+  static const NativeDispatch& Dispatch();
   // Tries each area's event kinds; false if no area knows the event.
   static bool ParseEvent(const ScenarioNode& event, EventList& out);
+
+ private:
+  GameFaultSink faultSink_;
 };
 
 }  // namespace sim

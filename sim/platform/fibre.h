@@ -1,6 +1,6 @@
 // A cooperative fibre on the simulator's main thread, standing in for the
 // Windows fiber on which the real host runs a script. The Linux half switches
-// with ucontext, the Windows half is a real Windows fiber.
+// with Boost.Context (fcontext), the Windows half is a real Windows fiber.
 #pragma once
 
 #include <cstddef>

@@ -1,12 +1,14 @@
 #include "src/hud/hud_text.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "src/host/natives.h"
 
 namespace rebound {
 
 std::vector<double> TextScaleOverride;
+LongTextStorage longTextStorage;
 
 namespace {
 
@@ -34,19 +36,30 @@ void SetTextScaleFor(float size) {
 
 }  // namespace
 
-void AddLongTextComponents(const std::string& text, std::vector<std::string>& pieces) {
-  // All pieces are made before the first one is handed over: growing the
-  // list afterwards could move the bytes the game still has to read.
-  pieces.clear();
-  for (std::size_t offset = 0; offset < text.size(); offset += kTextComponentBytes) {
-    pieces.push_back(text.substr(offset, std::min(kTextComponentBytes, text.size() - offset)));
+void AddLongTextComponents(std::string_view text) {
+  const std::size_t pieces = (text.size() + kTextComponentBytes - 1) / kTextComponentBytes;
+  LongTextStorage& storage = longTextStorage;
+  char* room = storage.inPlace;
+  if (pieces > kLongTextPiecesInPlace) {
+    if (storage.overflow.size() < pieces * kLongTextPieceRoom) {
+      storage.overflow.resize(pieces * kLongTextPieceRoom);
+    }
+    room = storage.overflow.data();
   }
-  for (const std::string& piece : pieces) {
-    natives::ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME(piece.c_str());
+  // All pieces are copied before the first one is handed over.
+  char* piece = room;
+  for (std::size_t offset = 0; offset < text.size(); offset += kTextComponentBytes) {
+    const std::size_t length = std::min(kTextComponentBytes, text.size() - offset);
+    std::memcpy(piece, text.data() + offset, length);
+    piece[length] = '\0';
+    piece += kLongTextPieceRoom;
+  }
+  for (std::size_t i = 0; i < pieces; ++i) {
+    natives::ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME(room + i * kLongTextPieceRoom);
   }
 }
 
-void DrawHudText(std::string text, bool isLabel, double y, std::int32_t font, Rgba colour,
+void DrawHudText(const std::string& text, bool isLabel, double y, std::int32_t font, Rgba colour,
                  float size, std::int32_t justification, float wrapEnd, bool dropShadow,
                  std::int32_t labelHash) {
   using namespace natives;
@@ -57,9 +70,8 @@ void DrawHudText(std::string text, bool isLabel, double y, std::int32_t font, Rg
   SET_TEXT_WRAP(0.0F, wrapEnd);
   if (dropShadow) SET_TEXT_DROP_SHADOW();
 
-  // `text` and `longPieces` outlive the END call below: the game reads the
-  // components then, not when they are added.
-  std::vector<std::string> longPieces;
+  // `text` and the long text's pieces outlive the END call below: the game
+  // reads the components then, not when they are added.
   if (isLabel && labelHash != -1) {
     BEGIN_TEXT_COMMAND_DISPLAY_TEXT(kSingleComponentEntry);
     ADD_TEXT_COMPONENT_SUBSTRING_TEXT_LABEL_HASH_KEY(labelHash);
@@ -70,7 +82,7 @@ void DrawHudText(std::string text, bool isLabel, double y, std::int32_t font, Rg
     ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME(text.c_str());
   } else {
     BEGIN_TEXT_COMMAND_DISPLAY_TEXT(kManyComponentsEntry);
-    AddLongTextComponents(text, longPieces);
+    AddLongTextComponents(text);
   }
   END_TEXT_COMMAND_DISPLAY_TEXT(kTextAnchorX, static_cast<float>(y), 0);
 }

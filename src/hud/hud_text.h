@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "src/hud/hud_bar.h"
@@ -20,15 +21,27 @@ inline constexpr std::size_t kTextComponentBytes = 99;
 // Sets the whole text style, opens a display-text command in the mode that
 // fits the text (label by hash, label as entry, short text, long text) and
 // closes it at x 0.795 and y. A size below zero (or NaN) takes the pair from
-// TextScaleOverride.
-void DrawHudText(std::string text, bool isLabel, double y, std::int32_t font, Rgba colour,
+// TextScaleOverride. The text is read in place: drawing copies nothing.
+void DrawHudText(const std::string& text, bool isLabel, double y, std::int32_t font, Rgba colour,
                  float size, std::int32_t justification, float wrapEnd, bool dropShadow,
                  std::int32_t labelHash);
 
+// Where the pieces of the long text being drawn are kept until its command is
+// closed: each NUL-terminated, one after another. A text of more pieces than
+// fit in place (over 1,584 bytes, far more than a row shows) uses the
+// overflow, which only grows, so that drawing it again allocates nothing.
+inline constexpr std::size_t kLongTextPiecesInPlace = 16;
+inline constexpr std::size_t kLongTextPieceRoom = kTextComponentBytes + 1;
+struct LongTextStorage {
+  char inPlace[kLongTextPiecesInPlace * kLongTextPieceRoom] = {};
+  std::vector<char> overflow;
+};
+extern LongTextStorage longTextStorage;
+
 // Adds text to the open command as components of at most 99 bytes, cut by
 // bytes. The game reads components only when the command is closed, so the
-// pieces are kept in `pieces`, which the caller must keep unchanged until
-// END_TEXT_COMMAND_DISPLAY_TEXT has returned.
-void AddLongTextComponents(const std::string& text, std::vector<std::string>& pieces);
+// pieces are copied into longTextStorage, unchanged until the next call: the
+// caller closes the command before adding another long text.
+void AddLongTextComponents(std::string_view text);
 
 }  // namespace rebound

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/simulation.h"
 
@@ -17,8 +18,10 @@ std::string ScenarioPath(const std::string& name) {
 struct ScenarioRun {
   std::unique_ptr<sim::Simulation> simulation;
 
-  explicit ScenarioRun(const std::string& name, bool withPlugin = true) {
-    simulation = std::make_unique<sim::Simulation>(sim::Scenario::Load(ScenarioPath(name)));
+  explicit ScenarioRun(const std::string& name, bool withPlugin = true,
+                       sim::SimOptions options = {}) {
+    simulation =
+        std::make_unique<sim::Simulation>(sim::Scenario::Load(ScenarioPath(name)), options);
     if (withPlugin) {
       EXPECT_TRUE(simulation->LoadPlugin(REBOUND_PLUGIN_PATH)) << simulation->Fault();
     }
@@ -189,13 +192,53 @@ TEST(Scenarios, WithoutThePluginTheGameRestartsThePlayerItself) {
 TEST(Scenarios, IdleFramesCostTwoNativeCalls) {
   ScenarioRun run("plain-death");
   const auto& d = run.OnlyDeath();
-  const auto& calls = run.simulation->CallsPerFrame();
+  std::vector<std::uint32_t> calls(static_cast<std::size_t>(run.simulation->FramesRun()), 0);
+  for (const auto& e : run.Trace().Entries()) {
+    if (e.native != nullptr && e.frame >= 0) ++calls.at(static_cast<std::size_t>(e.frame));
+  }
   // Frame 0 also posts the ticker and applies the settings.
   EXPECT_EQ(calls.at(0), 9U);
   for (std::int64_t f = 1; f < d.deathFrame; ++f)
     EXPECT_EQ(calls.at(static_cast<std::size_t>(f)), 2U) << f;
   for (auto f = static_cast<std::size_t>(d.respawnFrame) + 1; f < calls.size(); ++f) {
     EXPECT_EQ(calls[f], 2U) << f;
+  }
+}
+
+// The flow is followed from the natives it looks at, whether or not a trace is
+// kept: a run without one (as rebound-sim makes) tells the same story.
+TEST(Scenarios, FlowIsTheSameWithoutATrace) {
+  for (const char* name : {"two-deaths", "tapping", "road-node-fallback"}) {
+    SCOPED_TRACE(name);
+    // One simulation at a time: each run's flow is kept after it ends.
+    const auto runFlow = [name](bool recordTrace, std::size_t& notes) {
+      const ScenarioRun run(name, true, sim::SimOptions{.recordTrace = recordTrace});
+      EXPECT_EQ(run.Trace().Entries().empty(), !recordTrace);
+      notes = run.World().timeline.Entries().size();
+      return run.Flow();
+    };
+    std::size_t tracedNotes = 0;
+    std::size_t untracedNotes = 0;
+    const sim::FlowObserver a = runFlow(true, tracedNotes);
+    const sim::FlowObserver b = runFlow(false, untracedNotes);
+    ASSERT_EQ(a.Deaths().size(), b.Deaths().size());
+    for (std::size_t i = 0; i < a.Deaths().size(); ++i) {
+      const sim::DeathRecord& x = a.Deaths()[i];
+      const sim::DeathRecord& y = b.Deaths()[i];
+      EXPECT_EQ(x.deathFrame, y.deathFrame);
+      EXPECT_EQ(x.shardFrame, y.shardFrame);
+      EXPECT_EQ(x.fadeOutFrame, y.fadeOutFrame);
+      EXPECT_EQ(x.respawnFrame, y.respawnFrame);
+      EXPECT_EQ(x.taps, y.taps);
+      EXPECT_EQ(x.searchOutcome, y.searchOutcome);
+      EXPECT_EQ(x.distance, y.distance);
+    }
+    for (std::size_t p = 0; p < sim::kFlowPhaseCount; ++p) {
+      EXPECT_EQ(a.Costs()[p].frames, b.Costs()[p].frames) << sim::FlowPhaseName(sim::FlowPhase(p));
+      EXPECT_EQ(a.Costs()[p].calls, b.Costs()[p].calls);
+    }
+    ASSERT_EQ(a.KeyFrames().size(), b.KeyFrames().size());
+    EXPECT_EQ(tracedNotes, untracedNotes);
   }
 }
 

@@ -107,3 +107,43 @@ TEST(ShellEndToEnd, MissingModuleIsAFault) {
 }
 
 }  // namespace
+
+namespace {
+
+// The module's operator new binds to the simulator's counting one (the C++
+// runtime is shared), so its allocations are seen: in the tick that creates
+// the respawn bar, and nowhere else but the first death's tick, even with a
+// 150-byte label drawn in long mode every frame.
+TEST(ShellEndToEnd, LoadedModuleAllocatesOnlyWhenItCreatesTheBar) {
+  sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 1300,
+        "world": {"labels": {"KS_RESPAWN_B": ")" +
+                                                std::string(150, 'x') + R"("},
+                  "spawnSearch": {"frames": 3, "outcome": "complete", "results": [[1, 2, 3]]}},
+        "events": [{"frame": 10, "health": 0}, {"frame": 700, "health": 0}]})"),
+                             sim::SimOptions{.recordTrace = false});
+  ASSERT_TRUE(simulation.LoadPlugin(REBOUND_PLUGIN_PATH)) << simulation.Fault();
+  sim::FlowPhase before = sim::FlowPhase::Watching;
+  int barsCreated = 0;
+  int deaths = 0;
+  for (int f = 0; f < 1300; ++f) {
+    ASSERT_TRUE(simulation.RunFrames(1)) << simulation.Fault();
+    const sim::FlowPhase now = simulation.Flow().Phase();
+    const std::uint64_t allocations = simulation.AllocationsInLastFrame().plugin;
+    if (now == sim::FlowPhase::BarFilling && before != now) {
+      ++barsCreated;
+      EXPECT_GT(allocations, 0U) << "frame " << f << ": the bar is made here";
+    } else if (now == sim::FlowPhase::DeathPause && before == sim::FlowPhase::Watching &&
+               ++deaths == 1) {
+      // The first death starts the flow's timers; whether that allocates
+      // depends on an earlier load of the module in this process.
+    } else {
+      EXPECT_EQ(allocations, 0U) << "frame " << f << " in " << sim::FlowPhaseName(now);
+    }
+    before = now;
+  }
+  simulation.UnloadPlugin();
+  EXPECT_EQ(barsCreated, 2);
+  EXPECT_EQ(deaths, 2);
+}
+
+}  // namespace

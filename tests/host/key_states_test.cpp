@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "src/host/key_states.h"
+#include "src/host/process_state.h"
 #include "tests/support/recording_host.h"
 
 namespace {
@@ -10,7 +11,8 @@ using namespace rebound;
 
 class KeyStates : public ::testing::Test {
  protected:
-  void SetUp() override { keyStates.fill(KeyState{}); }
+  void SetUp() override { testing_seam::ResetProcessStateForTesting(); }
+  void TearDown() override { testing_seam::ResetProcessStateForTesting(); }
 };
 
 TEST_F(KeyStates, TableHolds255Entries) { EXPECT_EQ(keyStates.size(), 255U); }

@@ -11,6 +11,7 @@
 
 #include "sim/simulation.h"
 #include "src/host/host_api.h"
+#include "src/host/process_state.h"
 #include "src/hud/hud_text.h"
 #include "src/hud/panel.h"
 #include "tests/support/sim_harness.h"
@@ -19,10 +20,7 @@ namespace hudtest {
 
 // The panel's list, frame guard and clock and the text size override are
 // process-wide: every test starts from the state at load.
-inline void ResetHudState() {
-  rebound::hudBarPanel = rebound::HudBarPanel{};
-  rebound::TextScaleOverride.clear();
-}
+inline void ResetHudState() { rebound::testing_seam::ResetProcessStateForTesting(); }
 
 class HudTest : public ::testing::Test {
  protected:

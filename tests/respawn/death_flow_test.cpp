@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "src/host/host_api.h"
+#include "src/host/process_state.h"
 #include "src/hud/panel.h"
 #include "src/respawn/death_flow.h"
 #include "src/respawn/event_timers.h"
@@ -42,10 +43,7 @@ void FlowLoop() {
 }
 
 void ResetPlugin() {
-  rebound::EmptyPanel();
-  deathFlow = rebound::DeathFlow{};
-  rebound::eventTimers.clear();
-  rebound::hudBarPanel = rebound::HudBarPanel{};
+  rebound::testing_seam::ResetProcessStateForTesting();
   ticks.clear();
 }
 
@@ -67,7 +65,6 @@ class DeathFlowTest : public ::testing::Test {
   void TearDown() override {
     simulation_.reset();
     ResetPlugin();
-    rebound::testing_seam::SetSeedSourceForTesting(nullptr);
   }
 
   sim::Simulation& Run(std::string_view scenario, std::int64_t frames = -1) {

@@ -9,6 +9,7 @@
 
 #include "sim/simulation.h"
 #include "src/host/host_api.h"
+#include "src/host/process_state.h"
 #include "src/respawn/event_timers.h"
 #include "tests/support/sim_harness.h"
 
@@ -23,8 +24,8 @@ std::int64_t SystemClockMs() {
 class EventTimers : public ::testing::Test {
  protected:
   // The list is process-wide: every test starts from an empty one.
-  void SetUp() override { rebound::eventTimers.clear(); }
-  void TearDown() override { rebound::eventTimers.clear(); }
+  void SetUp() override { rebound::testing_seam::ResetProcessStateForTesting(); }
+  void TearDown() override { rebound::testing_seam::ResetProcessStateForTesting(); }
 
   // Runs `script` as the simulation's script for `frames` frames.
   static sim::Simulation* Run(sim::Simulation& simulation, std::function<void()> script,

@@ -13,12 +13,15 @@
 
 namespace {
 
-constexpr std::uint64_t kPlayerPedId = 0xD80958FC74E988A6;
-constexpr std::uint64_t kGetEntityHealth = 0xEEF059FAD016D209;
-constexpr std::uint64_t kSetTextScale = 0x07C837F9A01C34C9;
-constexpr std::uint64_t kSetEntityCoords = 0x06843DA7060A026B;
-constexpr std::uint64_t kBeginFeedPost = 0x202709F4C58A0424;
-constexpr std::uint64_t kGetHudColour = 0x7C9C91AB74A0360F;
+// Natives are named; the simulator's table knows their hashes.
+std::uint64_t HashOf(std::string_view name) { return sim::FindNativeByName(name)->hash; }
+
+const std::uint64_t kPlayerPedId = HashOf("PLAYER_PED_ID");
+const std::uint64_t kGetEntityHealth = HashOf("GET_ENTITY_HEALTH");
+const std::uint64_t kSetTextScale = HashOf("SET_TEXT_SCALE");
+const std::uint64_t kSetEntityCoords = HashOf("SET_ENTITY_COORDS");
+const std::uint64_t kBeginFeedPost = HashOf("BEGIN_TEXT_COMMAND_THEFEED_POST");
+const std::uint64_t kGetHudColour = HashOf("GET_HUD_COLOUR");
 
 void Call(std::uint64_t hash, std::initializer_list<std::uint64_t> slots) {
   nativeInit(hash);

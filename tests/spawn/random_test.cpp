@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "src/host/process_state.h"
 #include "src/spawn/random.h"
 #include "src/spawn/random_detail.h"
 
@@ -37,17 +38,15 @@ class RandomHelpers : public ::testing::Test {
   void SetUp() override {
     scriptedSeeds = {5489};
     seedsTaken = 0;
-    previous_ = rebound::testing_seam::SetSeedSourceForTesting(&ScriptedSeed);
+    rebound::testing_seam::ResetProcessStateForTesting();
+    rebound::testing_seam::SetSeedSourceForTesting(&ScriptedSeed);
   }
-  void TearDown() override { rebound::testing_seam::SetSeedSourceForTesting(previous_); }
+  void TearDown() override { rebound::testing_seam::ResetProcessStateForTesting(); }
 
   static void UseSeeds(std::vector<std::uint32_t> seeds) {
     scriptedSeeds = std::move(seeds);
     seedsTaken = 0;
   }
-
- private:
-  rebound::testing_seam::SeedSource previous_ = nullptr;
 };
 
 // Hands out the given draws in order; fails the test if more are taken.

@@ -11,6 +11,7 @@
 
 #include "sim/simulation.h"
 #include "src/host/host_api.h"
+#include "src/host/process_state.h"
 #include "src/spawn/random_detail.h"
 #include "src/spawn/spawn_point.h"
 #include "tests/respawn/call_lines.h"
@@ -66,12 +67,10 @@ class SpawnSearch : public ::testing::Test {
   void SetUp() override {
     seeds = {5489, 1};
     seedsTaken = 0;
-    previous_ = rebound::testing_seam::SetSeedSourceForTesting(&NextSeed);
+    rebound::testing_seam::ResetProcessStateForTesting();
+    rebound::testing_seam::SetSeedSourceForTesting(&NextSeed);
   }
-  void TearDown() override { rebound::testing_seam::SetSeedSourceForTesting(previous_); }
-
- private:
-  rebound::testing_seam::SeedSource previous_ = nullptr;
+  void TearDown() override { rebound::testing_seam::ResetProcessStateForTesting(); }
 };
 
 // ---- The trace lines of one search ---------------------------------------------------

@@ -34,12 +34,14 @@ Run options:
                     to rebound-sim (librebound.so; Rebound.asi on Windows)
   --no-plugin       run the game without the plug-in, to see what it does alone
   --frames N        run N frames instead of the scenario's own count
-  --trace FILE      write every native call and host event as JSON Lines
+  --trace FILE      write every native call and host event as JSON Lines,
+                    streamed to the file as the run goes
   --frames-svg DIR  write pictures of what was drawn as DIR/frame-NNNNN.svg
   --svg-frames LIST which frames to picture: "0,60,120", "every:N" or
                     "drawn" (every frame that drew anything); default every:30
   --report FILE     write an HTML report: the deaths and respawns with their
                     figures, pictures of the key frames and the timeline
+                    (capped; it says how much was left out)
   --quiet           print nothing but errors
   -h, --help        show this help
   --version         print the version
@@ -51,7 +53,8 @@ scriptWait called outside the script fibre, a sprite from a texture
 dictionary that is not loaded, or a text command opened twice, closed
 unopened, given a component outside it, a component over 99 bytes or a
 component freed before the command was closed. A scenario with a mistake stops
-the run before it starts (status 2).
+the run before it starts (status 2). A simulator whose handlers do not match
+its natives table stops at start-up, naming the native (status 3).
 )";
 
 struct Options {
@@ -270,14 +273,27 @@ void PrintFlowSummary(const sim::Simulation& simulation) {
         d.searchOutcome.c_str(), d.spawnHeading);
   }
   if (n == 0) std::printf("No death was taken over by the plug-in.\n");
-  std::printf("Native calls per frame by phase of the flow:\n");
+  if (flow.DeathCount() > flow.Deaths().size()) {
+    std::printf("... and %llu later deaths, not listed\n",
+                static_cast<unsigned long long>(flow.DeathCount() - flow.Deaths().size()));
+  }
+  std::printf(
+      "Per frame by phase of the flow: native calls, heap allocations by the plug-in and by the "
+      "simulator (average, most in one frame):\n");
   for (std::size_t i = 0; i < sim::kFlowPhaseCount; ++i) {
-    const auto frames = flow.FramesIn()[i];
-    if (frames == 0) continue;
-    std::printf("  %-11s %6lld frames, %6.1f calls per frame on average, at most %u\n",
-                sim::FlowPhaseName(static_cast<sim::FlowPhase>(i)), static_cast<long long>(frames),
-                static_cast<double>(flow.CallsIn()[i]) / static_cast<double>(frames),
-                flow.MaxCallsIn()[i]);
+    const sim::PhaseCost& cost = flow.Costs()[i];
+    if (cost.frames == 0) continue;
+    const auto average = [&cost](std::uint64_t total) {
+      return static_cast<double>(total) / static_cast<double>(cost.frames);
+    };
+    std::printf(
+        "  %-11s %8lld frames, calls %6.1f (%u), plug-in allocations %5.2f (%llu), simulator "
+        "allocations %6.1f (%llu)\n",
+        sim::FlowPhaseName(static_cast<sim::FlowPhase>(i)), static_cast<long long>(cost.frames),
+        average(cost.calls), cost.maxCalls, average(cost.pluginAllocations),
+        static_cast<unsigned long long>(cost.maxPluginAllocations),
+        average(cost.simulatorAllocations),
+        static_cast<unsigned long long>(cost.maxSimulatorAllocations));
   }
 }
 
@@ -291,7 +307,24 @@ int Run(const Options& o) {
   }
   if (o.frames) scenario.frames = *o.frames;
 
-  sim::Simulation simulation(std::move(scenario));
+  // The trace goes to its file as the run goes, into a temporary beside it
+  // that is renamed into place at the end, so that nothing of it is held in
+  // memory and a failed run leaves no half-written file under its name.
+  std::ofstream traceFile;
+  const std::string traceTemp = o.trace ? *o.trace + ".tmp" : std::string();
+  if (o.trace) {
+    traceFile.open(traceTemp, std::ios::binary | std::ios::trunc);
+    if (!traceFile) {
+      std::cerr << "rebound-sim: cannot write " << *o.trace << "\n";
+      return 1;
+    }
+  }
+  sim::SimOptions options;
+  options.recordTrace = false;
+  options.traceStream = o.trace ? &traceFile : nullptr;
+  // Draw lists are kept only for the pictures.
+  options.keepDrawings = o.framesSvg.has_value() || o.report.has_value();
+  sim::Simulation simulation(std::move(scenario), options);
   sim::World& world = simulation.GetWorld();
   if (!o.quiet) {
     std::cout << "Scenario \"" << simulation.GetScenario().name << "\" ("
@@ -314,8 +347,16 @@ int Run(const Options& o) {
   ok = ok && !faultedBeforeUnload && !simulation.Faulted();
 
   if (o.trace) {
-    if (!WriteFileAtomically(
-            *o.trace, [&](std::ostream& out) { simulation.GetTrace().WriteJsonLines(out); })) {
+    traceFile.flush();
+    const bool written = static_cast<bool>(traceFile);
+    traceFile.close();
+    if (!written) {
+      std::cerr << "rebound-sim: writing " << *o.trace << " failed\n";
+      std::remove(traceTemp.c_str());
+      return 1;
+    }
+    if (std::rename(traceTemp.c_str(), o.trace->c_str()) != 0) {
+      std::cerr << "rebound-sim: cannot move " << traceTemp << " to " << *o.trace << "\n";
       return 1;
     }
   }
@@ -368,5 +409,11 @@ int main(int argc, char** argv) {
     std::fwrite(schema.data(), 1, schema.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
-  return Run(o);
+  try {
+    return Run(o);
+  } catch (const sim::HandlerTableError& e) {
+    // A mistake in the simulator itself: it cannot answer the natives it lists.
+    std::cerr << "rebound-sim: " << e.what() << "\n";
+    return 3;
+  }
 }

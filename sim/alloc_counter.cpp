@@ -1,0 +1,128 @@
+#include "sim/alloc_counter.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace sim {
+namespace {
+
+std::atomic<std::uint64_t> pluginAllocations{0};
+std::atomic<std::uint64_t> simulatorAllocations{0};
+
+// Per thread: only the simulator's main thread runs the script fibre.
+thread_local bool scriptRunning = false;
+thread_local int hostDepth = 0;
+
+void Count() noexcept {
+  if (scriptRunning && hostDepth == 0) {
+    pluginAllocations.fetch_add(1, std::memory_order_relaxed);
+  } else {
+    simulatorAllocations.fetch_add(1, std::memory_order_relaxed);
+  }
+}
+
+void* Allocate(std::size_t size) noexcept {
+  Count();
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
+  Count();
+  auto align = static_cast<std::size_t>(alignment);
+  if (align < sizeof(void*)) align = sizeof(void*);
+  void* p = nullptr;
+  if (posix_memalign(&p, align, size == 0 ? 1 : size) != 0) return nullptr;
+  return p;
+}
+
+}  // namespace
+
+AllocationCounts CountedAllocations() noexcept {
+  return {pluginAllocations.load(std::memory_order_relaxed),
+          simulatorAllocations.load(std::memory_order_relaxed)};
+}
+
+ScriptRunningScope::ScriptRunningScope(int& fibreHostDepth) noexcept
+    : fibreHostDepth_(fibreHostDepth), outerHostDepth_(hostDepth), outerRunning_(scriptRunning) {
+  hostDepth = fibreHostDepth;
+  scriptRunning = true;
+}
+
+ScriptRunningScope::~ScriptRunningScope() {
+  fibreHostDepth_ = hostDepth;
+  hostDepth = outerHostDepth_;
+  scriptRunning = outerRunning_;
+}
+
+InsideHostScope::InsideHostScope() noexcept { ++hostDepth; }
+InsideHostScope::~InsideHostScope() { --hostDepth; }
+
+}  // namespace sim
+
+// ---- The replaced global allocation functions --------------------------------
+// Every form the language has, so that no allocation of the process escapes the
+// count. The plug-in module, loaded later, binds to these too: its calls to
+// operator new go through the shared C++ runtime to the process's definition.
+
+#define REBOUND_ALLOC_EXPORT __attribute__((visibility("default")))
+
+REBOUND_ALLOC_EXPORT void* operator new(std::size_t size) {
+  void* p = sim::Allocate(size);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+REBOUND_ALLOC_EXPORT void* operator new[](std::size_t size) {
+  void* p = sim::Allocate(size);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+REBOUND_ALLOC_EXPORT void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return sim::Allocate(size);
+}
+REBOUND_ALLOC_EXPORT void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return sim::Allocate(size);
+}
+REBOUND_ALLOC_EXPORT void* operator new(std::size_t size, std::align_val_t alignment) {
+  void* p = sim::AllocateAligned(size, alignment);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+REBOUND_ALLOC_EXPORT void* operator new[](std::size_t size, std::align_val_t alignment) {
+  void* p = sim::AllocateAligned(size, alignment);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+REBOUND_ALLOC_EXPORT void* operator new(std::size_t size, std::align_val_t alignment,
+                                        const std::nothrow_t&) noexcept {
+  return sim::AllocateAligned(size, alignment);
+}
+REBOUND_ALLOC_EXPORT void* operator new[](std::size_t size, std::align_val_t alignment,
+                                          const std::nothrow_t&) noexcept {
+  return sim::AllocateAligned(size, alignment);
+}
+
+REBOUND_ALLOC_EXPORT void operator delete(void* p) noexcept { std::free(p); }
+REBOUND_ALLOC_EXPORT void operator delete[](void* p) noexcept { std::free(p); }
+REBOUND_ALLOC_EXPORT void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+REBOUND_ALLOC_EXPORT void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+REBOUND_ALLOC_EXPORT void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+REBOUND_ALLOC_EXPORT void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+REBOUND_ALLOC_EXPORT void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+  std::free(p);
+}
+REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+  std::free(p);
+}
+REBOUND_ALLOC_EXPORT void operator delete(void* p, std::align_val_t,
+                                          const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::align_val_t,
+                                            const std::nothrow_t&) noexcept {
+  std::free(p);
+}

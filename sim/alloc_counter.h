@@ -1,0 +1,51 @@
+// Counts the heap allocations of the simulator's process by replacing the
+// global allocation functions, and tells the plug-in's allocations (made on
+// the script fibre, outside the host) from the simulator's own. Linked into
+// rebound-sim and the programs that run the simulator, never into the plug-in;
+// the loaded plug-in module binds to these same functions.
+#pragma once
+
+#include <cstdint>
+
+namespace sim {
+
+struct AllocationCounts {
+  std::uint64_t plugin = 0;     // made by the script outside any host function
+  std::uint64_t simulator = 0;  // everything else in the process
+
+  AllocationCounts operator-(const AllocationCounts& since) const {
+    return {plugin - since.plugin, simulator - since.simulator};
+  }
+};
+
+// Allocations made so far in the whole process.
+AllocationCounts CountedAllocations() noexcept;
+
+// Set by the simulation around each resume of the script fibre. The fibre
+// may yield from inside a host function (scriptWait), so its depth of host
+// calls is its own: kept in `fibreHostDepth` while it is suspended (0 for a
+// new fibre) and restored when it runs again.
+class ScriptRunningScope {
+ public:
+  explicit ScriptRunningScope(int& fibreHostDepth) noexcept;
+  ~ScriptRunningScope();
+  ScriptRunningScope(const ScriptRunningScope&) = delete;
+  ScriptRunningScope& operator=(const ScriptRunningScope&) = delete;
+
+ private:
+  int& fibreHostDepth_;
+  int outerHostDepth_;
+  bool outerRunning_;
+};
+
+// Held by every host function for as long as it runs, native handlers
+// included: what the script allocates inside it is the simulator's doing.
+class InsideHostScope {
+ public:
+  InsideHostScope() noexcept;
+  ~InsideHostScope();
+  InsideHostScope(const InsideHostScope&) = delete;
+  InsideHostScope& operator=(const InsideHostScope&) = delete;
+};
+
+}  // namespace sim
