@@ -234,8 +234,8 @@ bool OutputFile::Commit(std::string& error) {
   std::error_code ec;
   fs::rename(temp_, target_, ec);
   if (ec) {
-    error = "cannot move " + Utf8FromPath(temp_) + " to " + Utf8FromPath(target_) + ": " +
-            Reason(ec);
+    error =
+        "cannot move " + Utf8FromPath(temp_) + " to " + Utf8FromPath(target_) + ": " + Reason(ec);
     Abandon();
     return false;
   }

@@ -45,9 +45,9 @@ class OutputFile {
  private:
   OutputFile() = default;
 
-  std::string path_;                   // as named on the command line
-  std::filesystem::path target_;       // where the content ends up (a link's target)
-  std::filesystem::path temp_;         // empty when written directly
+  std::string path_;              // as named on the command line
+  std::filesystem::path target_;  // where the content ends up (a link's target)
+  std::filesystem::path temp_;    // empty when written directly
   std::ofstream file_;
   std::ostream* stream_ = nullptr;
   bool standardOutput_ = false;
