@@ -37,7 +37,7 @@ char g_tempPaths[kSignalSlots][kSlotPathSize];
 volatile std::sig_atomic_t g_tempInUse[kSignalSlots];
 
 int RegisterTemporary(const fs::path& temp) {
-  const std::string text = temp.string();
+  const std::string text = Utf8FromPath(temp);
   if (text.size() >= kSlotPathSize) return -1;
   for (int i = 0; i < kSignalSlots; ++i) {
     if (g_tempInUse[i] != 0) continue;
