@@ -19,9 +19,14 @@ TEST(TraceNumbers, EachFloatIsWrittenAsJsonCanReadIt) {
     const char* written;
   };
   const Case cases[] = {
-      {0.923f, "0.923"},   {-30.7f, "-30.7"},   {0.0f, "0.0"},
-      {1e-45f, "1.4013e-45"},   {kNaN, "\"NaN\""},   {-kNaN, "\"NaN\""},
-      {kInf, "\"Infinity\""}, {-kInf, "\"-Infinity\""},
+      {0.923f, "0.923"},
+      {-30.7f, "-30.7"},
+      {0.0f, "0.0"},
+      {1e-45f, "1.4013e-45"},
+      {kNaN, "\"NaN\""},
+      {-kNaN, "\"NaN\""},
+      {kInf, "\"Infinity\""},
+      {-kInf, "\"-Infinity\""},
       {std::numeric_limits<float>::max(), "3.4028235e+38"},
   };
   for (const Case& c : cases) {
