@@ -149,9 +149,6 @@ Options ParseArgs(int argc, char** argv) {
   if (o.trace && o.report && *o.trace == "-" && *o.report == "-") {
     UsageError("--trace - and --report - would mix in one stream; send one of them to a file");
   }
-  if (o.trace && o.report && *o.trace == *o.report && *o.trace != "-") {
-    UsageError("--trace and --report name the same file, " + *o.trace);
-  }
   if (o.framesSvg && *o.framesSvg == "-") UsageError("--frames-svg needs a folder, not -");
   return o;
 }
