@@ -112,6 +112,16 @@ def char_device(d):
     return ["--trace", "null", "--report", "null"], check
 
 
+def full_device(d):
+    # A device of the test's own that refuses every write, as a full disk does.
+    os.mknod("full", stat.S_IFCHR | 0o666, os.makedev(1, 7))
+
+    def check(out):
+        assert stat.S_ISCHR(os.stat("full").st_mode), "the device was replaced"
+
+    return ["--trace", "full"], check
+
+
 def stdout_trace(d):
     def check(out):
         trace_lines(out.stdout)
@@ -160,6 +170,8 @@ CASES = [
     ("dangling symbolic link", dangling_link, 0, None),
     ("FIFO with a reader", fifo, 0, None),
     ("character device (a null device)", char_device, 0, None),
+    ("device that refuses writes", full_device, 4,
+     "writing full failed: No space left on device"),
     ("- for the trace", stdout_trace, 0, None),
     ("- for the report", stdout_report, 0, None),
     ("standard output by name", stdout_by_name, 0, None),
@@ -180,7 +192,7 @@ CASES = [
 
 
 def run_case(name, setup, status, message):
-    if setup is char_device and os.geteuid() != 0:
+    if setup in (char_device, full_device) and os.geteuid() != 0:
         print(f"skip {name}: making a device needs root")
         return False
     with tempfile.TemporaryDirectory() as d:

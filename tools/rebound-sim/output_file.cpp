@@ -1,5 +1,6 @@
 #include "tools/rebound-sim/output_file.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -220,11 +221,14 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, std::strin
 }
 
 bool OutputFile::Commit(std::string& error) {
+  errno = 0;
   stream_->flush();
   const bool written = static_cast<bool>(*stream_);
   if (stream_ == &file_) file_.close();
   if (!written || (stream_ == &file_ && file_.fail())) {
+    const int reason = errno;
     error = "writing " + path_ + " failed";
+    if (reason != 0) error += std::string(": ") + std::strerror(reason);
     Abandon();
     return false;
   }
