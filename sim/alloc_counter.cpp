@@ -3,6 +3,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#ifdef _WIN32
+#include <malloc.h>
+#endif
 
 namespace sim {
 namespace {
@@ -31,9 +34,13 @@ void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
   Count();
   auto align = static_cast<std::size_t>(alignment);
   if (align < sizeof(void*)) align = sizeof(void*);
+#ifdef _WIN32
+  return _aligned_malloc(size == 0 ? 1 : size, align);
+#else
   void* p = nullptr;
   if (posix_memalign(&p, align, size == 0 ? 1 : size) != 0) return nullptr;
   return p;
+#endif
 }
 
 }  // namespace
@@ -65,6 +72,13 @@ InsideHostScope::~InsideHostScope() { --hostDepth; }
 // count. The plug-in module, loaded later, binds to these too: its calls to
 // operator new go through the shared C++ runtime to the process's definition.
 
+// The Windows runtime has no posix_memalign; its aligned blocks must go back
+// through _aligned_free, not free.
+#ifdef _WIN32
+#define ALIGNED_FREE _aligned_free
+#else
+#define ALIGNED_FREE std::free
+#endif
 #define REBOUND_ALLOC_EXPORT __attribute__((visibility("default")))
 
 REBOUND_ALLOC_EXPORT void* operator new(std::size_t size) {
@@ -110,13 +124,13 @@ REBOUND_ALLOC_EXPORT void operator delete(void* p, const std::nothrow_t&) noexce
 REBOUND_ALLOC_EXPORT void operator delete[](void* p, const std::nothrow_t&) noexcept {
   std::free(p);
 }
-REBOUND_ALLOC_EXPORT void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+REBOUND_ALLOC_EXPORT void operator delete(void* p, std::align_val_t) noexcept { ALIGNED_FREE(p); }
+REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::align_val_t) noexcept { ALIGNED_FREE(p); }
 REBOUND_ALLOC_EXPORT void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-  std::free(p);
+  ALIGNED_FREE(p);
 }
 REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-  std::free(p);
+  ALIGNED_FREE(p);
 }
 REBOUND_ALLOC_EXPORT void operator delete(void* p, std::align_val_t,
                                           const std::nothrow_t&) noexcept {
