@@ -199,7 +199,7 @@ def compare(path_a, path_b, out=sys.stdout):
         masked = masked_fields(a, state) if a.get("name") == b.get("name") else set()
         field = first_difference(a, b, masked)
         if field is not None:
-            print("traces differ in field %s:" % field, file=out)
+            print("traces differ at line %d in field %s:" % (number_a, field), file=out)
             print("  %s:%d: %s" % (path_a, number_a, text_a.strip()), file=out)
             print("  %s:%d: %s" % (path_b, number_b, text_b.strip()), file=out)
             return 1

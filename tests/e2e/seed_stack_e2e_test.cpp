@@ -90,8 +90,7 @@ TEST(RunSeed, SameSeedSameRunOtherSeedsOtherPoints) {
 }
 
 TEST(RunSeed, ModuleWithoutTheExportIsNotSeeded) {
-  sim::Simulation simulation(sim::Scenario::Parse("empty.json", "{}"),
-                             sim::SimOptions{.seed = 5});
+  sim::Simulation simulation(sim::Scenario::Parse("empty.json", "{}"), sim::SimOptions{.seed = 5});
   // This module speaks the entry protocol only (and refuses attach).
   EXPECT_FALSE(simulation.LoadPlugin(REBOUND_REFUSING_MODULE_PATH));
   EXPECT_EQ(simulation.SeedingOutcome(), sim::Seeding::kNoExport);
@@ -122,10 +121,9 @@ TEST(RunSeed, NoSeedLeavesTheModuleOnItsOwnSource) {
 constexpr std::size_t kStackLimit = 32 * 1024;
 
 TEST(ScriptStack, PeakStaysUnder32KiBOnEveryBranchWithTheLongLabel) {
-  for (const char* name :
-       {"plain-death", "late-movie", "spawn-road-node", "road-node-fallback", "both-fail",
-        "spawn-nothing-found", "far-spawn", "tapping", "two-deaths", "healed-and-killed",
-        "timer-wrap", "keyboard-throughout"}) {
+  for (const char* name : {"plain-death", "late-movie", "spawn-road-node", "road-node-fallback",
+                           "both-fail", "spawn-nothing-found", "far-spawn", "tapping", "two-deaths",
+                           "healed-and-killed", "timer-wrap", "keyboard-throughout"}) {
     nlohmann::json scenario = nlohmann::json::parse(ReadScenario(name));
     scenario["world"]["labels"]["KS_RESPAWN_B"] = std::string(150, 'w');
     sim::Simulation simulation(sim::Scenario::Parse(std::string(name) + ".json", scenario.dump()),
