@@ -36,9 +36,7 @@ TEST(RunSeeds, SequenceRestartsAndCountsAndDiffersBetweenSeeds) {
   EXPECT_EQ(seen.size(), 256U);
 }
 
-TEST(RunSeeds, DrawnRunSeedsDiffer) {
-  EXPECT_NE(sim::DrawRunSeed(), sim::DrawRunSeed());
-}
+TEST(RunSeeds, DrawnRunSeedsDiffer) { EXPECT_NE(sim::DrawRunSeed(), sim::DrawRunSeed()); }
 
 #if !defined(_WIN32)
 
