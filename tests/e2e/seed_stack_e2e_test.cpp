@@ -134,11 +134,13 @@ TEST(ScriptStack, PeakStaysUnder32KiBOnEveryBranchWithTheLongLabel) {
     EXPECT_GE(simulation.Flow().Deaths().back().respawnFrame, 0) << name << ": not respawned";
     simulation.UnloadPlugin();
     const sim::StackUse stack = simulation.Summary().scriptStack;
-#if defined(_WIN32)
-    EXPECT_FALSE(stack.measured);
-#else
-    ASSERT_TRUE(stack.measured);
+    ASSERT_TRUE(stack.measured) << name;
+#if !defined(_WIN32)
     EXPECT_EQ(stack.size, std::size_t{1} << 20);
+#else
+    // The system reserves at least what was asked for.
+    EXPECT_GE(stack.size, std::size_t{1} << 20);
+#endif
     // Something ran on it: at least the script loop's frames.
     EXPECT_GT(stack.peak, 256U) << name;
 #if defined(__SANITIZE_ADDRESS__)
@@ -149,7 +151,6 @@ TEST(ScriptStack, PeakStaysUnder32KiBOnEveryBranchWithTheLongLabel) {
     EXPECT_LT(stack.peak, kStackLimit) << name;
 #endif
     RecordProperty(std::string("stack_") + name, static_cast<int>(stack.peak));
-#endif
   }
 }
 

@@ -57,7 +57,7 @@ writes it as the trace's first line: --seed with it replays the run. The
 Windows plug-in (Rebound.asi) exports nothing, so rebound-sim.exe cannot seed
 it: it always runs as with --os-random, and refuses --seed (status 2).
 
-The summary also shows how deep the script fibre's stack went (Linux only).
+The summary also shows how deep the script fibre's stack went.
 
 The run stops with an error, and rebound-sim exits with status 1, when the
 plug-in does something the real host or game would not accept: an unknown
@@ -369,9 +369,7 @@ void PrintSeedAndStack(const sim::RunSummary& s, const Options& o) {
   if (s.scriptStack.measured) {
     std::printf("  script stack: peak %zu bytes of %zu\n", s.scriptStack.peak, s.scriptStack.size);
   } else {
-    std::printf(
-        "  script stack: not measured%s\n",
-        s.frames > 0 && !o.noPlugin ? " (the Windows fiber's stack cannot be reached)" : "");
+    std::printf("  script stack: not measured\n");
   }
 }
 
