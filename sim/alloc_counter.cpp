@@ -31,9 +31,13 @@ void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
   Count();
   auto align = static_cast<std::size_t>(alignment);
   if (align < sizeof(void*)) align = sizeof(void*);
+#if defined(_WIN32)
+  return _aligned_malloc(size == 0 ? 1 : size, align);
+#else
   void* p = nullptr;
   if (posix_memalign(&p, align, size == 0 ? 1 : size) != 0) return nullptr;
   return p;
+#endif
 }
 
 }  // namespace
@@ -66,6 +70,11 @@ InsideHostScope::~InsideHostScope() { --hostDepth; }
 // operator new go through the shared C++ runtime to the process's definition.
 
 #define REBOUND_ALLOC_EXPORT __attribute__((visibility("default")))
+#if defined(_WIN32)
+#define REBOUND_ALIGNED_FREE(p) _aligned_free(p)
+#else
+#define REBOUND_ALIGNED_FREE(p) std::free(p)
+#endif
 
 REBOUND_ALLOC_EXPORT void* operator new(std::size_t size) {
   void* p = sim::Allocate(size);
@@ -110,19 +119,23 @@ REBOUND_ALLOC_EXPORT void operator delete(void* p, const std::nothrow_t&) noexce
 REBOUND_ALLOC_EXPORT void operator delete[](void* p, const std::nothrow_t&) noexcept {
   std::free(p);
 }
-REBOUND_ALLOC_EXPORT void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+REBOUND_ALLOC_EXPORT void operator delete(void* p, std::align_val_t) noexcept {
+  REBOUND_ALIGNED_FREE(p);
+}
+REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::align_val_t) noexcept {
+  REBOUND_ALIGNED_FREE(p);
+}
 REBOUND_ALLOC_EXPORT void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-  std::free(p);
+  REBOUND_ALIGNED_FREE(p);
 }
 REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-  std::free(p);
+  REBOUND_ALIGNED_FREE(p);
 }
 REBOUND_ALLOC_EXPORT void operator delete(void* p, std::align_val_t,
                                           const std::nothrow_t&) noexcept {
-  std::free(p);
+  REBOUND_ALIGNED_FREE(p);
 }
 REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::align_val_t,
                                             const std::nothrow_t&) noexcept {
-  std::free(p);
+  REBOUND_ALIGNED_FREE(p);
 }
