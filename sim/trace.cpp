@@ -94,6 +94,8 @@ std::string Trace::ToJson(const TraceEntry& e) {
     j["host"] = e.host;
     if (e.host == "scriptWait" && !e.args.empty()) {
       j["ms"] = e.args[0].integer;
+    } else if (e.host == "seed" && !e.args.empty()) {
+      j["seed"] = e.args[0].integer;
     } else if (e.host == "keyboard" && e.args.size() == 7) {
       static const char* const kNames[7] = {"key", "repeats",       "scanCode", "extended",
                                             "alt", "wasDownBefore", "isUp"};

@@ -1,5 +1,6 @@
 // rebound-sim: runs the Rebound plug-in in the simulated script host and game,
 // prints what happens and writes the trace of every call.
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include "sim/native_table.h"
 #include "sim/platform/module.h"
 #include "sim/report.h"
+#include "sim/seed.h"
 #include "sim/simulation.h"
 #include "sim/svg.h"
 #include "tools/rebound-sim/output_file.h"
@@ -46,9 +48,20 @@ Run options:
                     figures, pictures of the key frames and the timeline
                     (capped; it says how much was left out); "-" for
                     standard output
+  --seed N          seed the plug-in's random helpers from N (0 to 2^53-1):
+                    the run, its trace included, is then the same every time
+  --os-random       leave the plug-in's random helpers on the system's random
+                    source, as in the game (no seed, no seed line in the trace)
   --quiet           print nothing but errors
   -h, --help        show this help
   --version         print the version
+
+Without --seed or --os-random, a run draws a seed, prints it in its summary and
+writes it as the trace's first line: --seed with it replays the run. The
+Windows plug-in (Rebound.asi) exports nothing, so rebound-sim.exe cannot seed
+it: it always runs as with --os-random, and refuses --seed (status 2).
+
+The summary also shows how deep the script fibre's stack went.
 
 The run stops with an error, and rebound-sim exits with status 1, when the
 plug-in does something the real host or game would not accept: an unknown
@@ -83,9 +96,15 @@ struct Options {
   std::optional<std::string> framesSvg;
   std::optional<sim::FramePick> svgFrames;
   std::optional<std::string> report;
+  std::optional<std::uint64_t> seed;
+  bool osRandom = false;
   bool quiet = false;
   bool json = false;
 };
+
+// Seeds fit the 53 bits that every JSON reader holds exactly, so the seed line
+// of a trace reads back as the very number.
+constexpr std::uint64_t kMaxSeed = (std::uint64_t{1} << 53) - 1;
 
 [[noreturn]] void UsageError(const std::string& what) {
   std::cerr << "rebound-sim: " << what << "\n(rebound-sim --help lists the options)\n";
@@ -138,6 +157,20 @@ Options ParseArgs(int argc, char** argv) {
       std::string error;
       o.svgFrames = sim::ParseFramePick(value(a), error);
       if (!o.svgFrames) UsageError("--svg-frames: " + error);
+    } else if (a == "--seed") {
+      if (o.seed) UsageError("--seed given twice");
+      const std::string v = value(a);
+      char* end = nullptr;
+      errno = 0;
+      const unsigned long long n = std::strtoull(v.c_str(), &end, 10);
+      if (v.empty() || v[0] < '0' || v[0] > '9' || *end != '\0' || errno == ERANGE ||
+          n > kMaxSeed) {
+        UsageError("--seed needs a whole number from 0 to " + std::to_string(kMaxSeed) + ", got " +
+                   v);
+      }
+      o.seed = n;
+    } else if (a == "--os-random") {
+      o.osRandom = true;
     } else if (a == "--quiet" || a == "-q") {
       o.quiet = true;
     } else {
@@ -150,6 +183,16 @@ Options ParseArgs(int argc, char** argv) {
     UsageError("--trace - and --report - would mix in one stream; send one of them to a file");
   }
   if (o.framesSvg && *o.framesSvg == "-") UsageError("--frames-svg needs a folder, not -");
+  if (o.seed && o.osRandom) UsageError("--seed and --os-random exclude each other");
+  if (o.seed && o.noPlugin) UsageError("--seed seeds the plug-in, and --no-plugin loads none");
+#if defined(_WIN32)
+  if (o.seed) {
+    UsageError(
+        "--seed cannot be used on Windows: Rebound.asi exports nothing, so its random helpers "
+        "always draw from the system's random source (run the Linux rebound-sim to replay a "
+        "seed)");
+  }
+#endif
   return o;
 }
 
@@ -315,6 +358,43 @@ void PrintFlowSummary(const sim::Simulation& simulation) {
   }
 }
 
+// Where the plug-in's random numbers came from, and how deep its fibre went.
+void PrintSeedAndStack(const sim::RunSummary& s, const Options& o) {
+  if (!o.noPlugin) {
+    switch (s.seeding) {
+      case sim::Seeding::kSeeded:
+        std::fprintf(g_console, "  seed: %llu (%s; --seed %llu replays this run)\n",
+                     static_cast<unsigned long long>(s.seed), o.seed ? "given" : "drawn",
+                     static_cast<unsigned long long>(s.seed));
+        break;
+      case sim::Seeding::kNoExport:
+        std::fprintf(
+            g_console,
+            "  seed: none; the plug-in has no seed export (ReboundSetSeedSource), so it draws from "
+            "the system's random source\n");
+        break;
+      case sim::Seeding::kOsRandom:
+#if defined(_WIN32)
+        std::fprintf(
+            g_console,
+            "  seed: none; Rebound.asi exports nothing, so it draws from the system's random "
+            "source, as with --os-random\n");
+#else
+        std::fprintf(
+            g_console,
+            "  seed: none; the plug-in draws from the system's random source (--os-random)\n");
+#endif
+        break;
+    }
+  }
+  if (s.scriptStack.measured) {
+    std::fprintf(g_console, "  script stack: peak %zu bytes of %zu\n", s.scriptStack.peak,
+                 s.scriptStack.size);
+  } else {
+    std::fprintf(g_console, "  script stack: not measured\n");
+  }
+}
+
 int Run(const Options& o) {
   sim::Scenario scenario;
   try {
@@ -339,6 +419,11 @@ int Run(const Options& o) {
   }
 
   sim::SimOptions options;
+#if !defined(_WIN32)
+  // Every run with the plug-in is seeded unless told otherwise, so that any
+  // run can be replayed.
+  if (!o.osRandom && !o.noPlugin) options.seed = o.seed ? *o.seed : sim::DrawRunSeed() & kMaxSeed;
+#endif
   options.recordTrace = false;
   options.traceStream = trace ? &trace->Stream() : nullptr;
   // Draw lists are kept only for the pictures.
@@ -359,6 +444,16 @@ int Run(const Options& o) {
   bool ok = true;
   if (!o.noPlugin) {
     ok = simulation.LoadPlugin(o.plugin ? *o.plugin : DefaultPlugin());
+    if (ok && o.seed && simulation.SeedingOutcome() == sim::Seeding::kNoExport) {
+      // A replay that cannot be one must not pass for one.
+      std::cerr << "rebound-sim: --seed: the plug-in has no seed export (ReboundSetSeedSource), "
+                   "so its random helpers cannot be seeded\n";
+      if (o.trace) {
+        traceFile.close();
+        std::remove(traceTemp.c_str());
+      }
+      return 1;
+    }
   } else {
     world.Note("host", "running without the plug-in");
   }
@@ -396,6 +491,7 @@ int Run(const Options& o) {
         static_cast<unsigned long long>(s.nativeCalls),
         s.frames > 0 ? static_cast<double>(s.nativeCalls) / static_cast<double>(s.frames) : 0.0,
         static_cast<unsigned long long>(s.maxCallsInFrame));
+    PrintSeedAndStack(s, o);
     if (o.trace) std::fprintf(g_console, "Trace written to %s\n", o.trace->c_str());
     if (o.report) std::fprintf(g_console, "Report written to %s\n", o.report->c_str());
   }
