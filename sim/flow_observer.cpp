@@ -56,7 +56,7 @@ void FlowObserver::Enter(World& world, FlowPhase phase, const std::string& why) 
   world.Note("flow", std::string("-> ") + FlowPhaseName(phase) + ": " + why);
 }
 
-bool FlowObserver::Follows(std::uint64_t nativeHash) {
+bool FlowObserver::Follows(std::string_view nativeName) {
   static constexpr std::string_view kFollowed[] = {
       "PAUSE_DEATH_ARREST_RESTART",
       "GET_ENTITY_COORDS",
@@ -79,17 +79,7 @@ bool FlowObserver::Follows(std::uint64_t nativeHash) {
       "SET_ENTITY_HEADING",
       "DO_SCREEN_FADE_IN",
   };
-  // Their hashes, looked up once in the natives table by name.
-  static const std::vector<std::uint64_t> hashes = [] {
-    std::vector<std::uint64_t> found;
-    for (const NativeSignature& native : NativeTable()) {
-      for (std::string_view name : kFollowed) {
-        if (native.name == name) found.push_back(native.hash);
-      }
-    }
-    return found;
-  }();
-  return std::find(hashes.begin(), hashes.end(), nativeHash) != hashes.end();
+  return std::find(std::begin(kFollowed), std::end(kFollowed), nativeName) != std::end(kFollowed);
 }
 
 void FlowObserver::AddKeyFrame(std::int64_t frame, std::string caption) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/alloc_counter.h"
@@ -57,9 +58,10 @@ class FlowObserver {
   static constexpr std::size_t kKeptDeaths = 1000;
   static constexpr std::size_t kKeptKeyFrames = 40;
 
-  // True for the natives OnNative looks at; only those need decoding when no
-  // trace is kept.
-  static bool Follows(std::uint64_t nativeHash);
+  // True for the natives OnNative looks at, by the game's name; only those
+  // need decoding when no trace is kept. The dispatch table marks them once
+  // (NativeEntry::followedByFlow), so that a call asks one flag.
+  static bool Follows(std::string_view nativeName);
   void OnNative(World& world, const TraceEntry& entry);
   // Called at the end of each frame with the native calls and the heap
   // allocations made in it.

@@ -384,7 +384,7 @@ std::uint64_t* Simulation::HostNativeCall() {
   // it follows. The entry's lists keep their room, so this allocates nothing
   // once they have grown.
   const NativeSignature& sig = *native->signature;
-  const bool decoded = Tracing() || FlowObserver::Follows(sig.hash);
+  const bool decoded = tracing_ || native->followedByFlow;
   if (decoded) [[unlikely]]
     DecodeArgs(sig);
 

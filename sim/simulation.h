@@ -109,7 +109,7 @@ class Simulation {
   // script fibre it does not return: the script is never resumed.
   void RaiseFault(const std::string& message);
   std::string Where() const;
-  bool Tracing() const { return options_.recordTrace || options_.traceStream != nullptr; }
+  bool Tracing() const { return tracing_; }
   void RecordHost(const char* name, std::vector<TraceValue> values = {});
   void Record(TraceEntry& entry);
   // Whether the calling code runs on this simulation's script fibre.
@@ -139,6 +139,8 @@ class Simulation {
   const NativeDispatch& dispatch_;
   Scenario scenario_;
   SimOptions options_;
+  // A trace is kept or written: every call is decoded. Fixed for the run.
+  const bool tracing_ = options_.recordTrace || options_.traceStream != nullptr;
   World world_;
   Trace trace_;
   FlowObserver flow_;
