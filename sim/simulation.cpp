@@ -216,19 +216,23 @@ void Simulation::HostKeyboardHandlerUnregister(KeyboardHandler handler) {
   world_.Note("host", "keyboard handler unregistered");
 }
 
+// scriptWait, nativeInit and nativePush64 allocate nothing on their way
+// through: only what refuses a call or records it holds InsideHostScope.
 void Simulation::HostScriptWait(std::uint32_t ms) {
-  const InsideHostScope inside;  // what the host allocates is not the plug-in's
   if (!OnScriptFibre() || callOpen_) [[unlikely]] {
     if (!RefuseWait(ms)) return;
   }
-  if (Tracing()) [[unlikely]]
+  if (Tracing()) [[unlikely]] {
+    const InsideHostScope inside;  // what the host allocates is not the plug-in's
     RecordHost("scriptWait", {TraceValue::Int(ms)});
+  }
   wakeFrame_ = world_.clock.frame + 1;
   wakeAtMs_ = world_.clock.nowMs + ms;
   Fibre::Yield();
 }
 
 bool Simulation::RefuseWait(std::uint32_t ms) {
+  const InsideHostScope inside;
   if (!OnScriptFibre()) {
     RaiseFault("scriptWait(" + std::to_string(ms) + ") called outside the script fibre");
     return false;
@@ -237,23 +241,15 @@ bool Simulation::RefuseWait(std::uint32_t ms) {
   return true;
 }
 
-namespace {
-
 // Set on the simulator's thread while it runs the script fibre, and only
-// there: the keyboard thread, any thread of the plug-in's own and the frame
-// loop between two resumes all see it false. A thread-local flag of this file
-// costs one instruction to read, where the call to ask the fibre costs ten.
-thread_local bool runningScript = false;
-
-}  // namespace
-
-bool Simulation::OnScriptFibre() const { return runningScript; }
+// there (ScriptRunningScope): the keyboard thread, any thread of the plug-in's
+// own and the frame loop between two resumes all see it false. Reading the
+// thread-local costs an instruction or two, where asking the fibre costs ten.
+bool Simulation::OnScriptFibre() const { return scriptThread.scriptRunning; }
 
 void Simulation::ResumeScript() {
   const ScriptRunningScope running(scriptHostDepth_);
-  runningScript = true;
   fibre_->Resume();
-  runningScript = false;
 }
 
 // The three native functions run for every native call the script makes: on
@@ -261,7 +257,6 @@ void Simulation::ResumeScript() {
 // check fails.
 
 void Simulation::HostNativeInit(std::uint64_t hash) {
-  const InsideHostScope inside;  // what the host allocates is not the plug-in's
   if (!OnScriptFibre() || callOpen_) [[unlikely]]
     return RefuseInit(hash);
   callOpen_ = true;
@@ -276,6 +271,7 @@ std::string Simulation::NativeName(std::uint64_t hash) const {
 }
 
 void Simulation::RefuseInit(std::uint64_t hash) {
+  const InsideHostScope inside;
   if (!OnScriptFibre()) {
     RaiseFault("native " + NativeName(hash) + " called outside the script fibre");
     return;
@@ -285,20 +281,19 @@ void Simulation::RefuseInit(std::uint64_t hash) {
 }
 
 void Simulation::HostNativePush(std::uint64_t value) {
-  const InsideHostScope inside;  // what the host allocates is not the plug-in's
-  if (!OnScriptFibre()) [[unlikely]] {
-    RaiseFault("nativePush64 called outside the script fibre");
-    return;
-  }
-  if (!callOpen_) [[unlikely]] {
-    RaiseFault("nativePush64 without nativeInit");
-    return;
-  }
+  if (!OnScriptFibre() || !callOpen_) [[unlikely]]
+    return RefusePush();
   if (argCount_ == kMaxArgs) [[unlikely]] {
     tooManyArgs_ = true;
     return;
   }
   args_[argCount_++] = value;
+}
+
+void Simulation::RefusePush() {
+  const InsideHostScope inside;
+  RaiseFault(OnScriptFibre() ? "nativePush64 without nativeInit"
+                             : "nativePush64 called outside the script fibre");
 }
 
 void Simulation::RefuseCall(const NativeEntry& native) {

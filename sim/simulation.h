@@ -119,6 +119,7 @@ class Simulation {
   // The refusals of the native functions, out of their way: each names what
   // is wrong and stops the run.
   [[gnu::cold, gnu::noinline]] void RefuseInit(std::uint64_t hash);
+  [[gnu::cold, gnu::noinline]] void RefusePush();
   // False when the wait must not go ahead.
   [[gnu::cold, gnu::noinline]] bool RefuseWait(std::uint32_t ms);
   // `opened`: the call had been begun with nativeInit; `native` is null for
