@@ -31,8 +31,6 @@ bool ArgIs(const TraceEntry& e, std::size_t i, bool value) {
          (e.args[i].integer != 0) == value;
 }
 
-std::size_t Index(FlowPhase phase) { return static_cast<std::size_t>(phase); }
-
 }  // namespace
 
 const char* FlowPhaseName(FlowPhase phase) {
@@ -207,20 +205,6 @@ void FlowObserver::OnNative(World& world, const TraceEntry& e) {
              e.args[0].integer > 0) {
     world.Note("flow", "fading in over " + std::to_string(e.args[0].integer) + " ms");
   }
-}
-
-void FlowObserver::OnFrameEnd(std::int64_t frame, std::uint32_t calls,
-                              const AllocationCounts& allocations) {
-  if (frame == lastFrame_) return;
-  lastFrame_ = frame;
-  PhaseCost& cost = costs_[Index(phase_)];
-  ++cost.frames;
-  cost.calls += calls;
-  cost.maxCalls = std::max(cost.maxCalls, calls);
-  cost.pluginAllocations += allocations.plugin;
-  cost.maxPluginAllocations = std::max(cost.maxPluginAllocations, allocations.plugin);
-  cost.simulatorAllocations += allocations.simulator;
-  cost.maxSimulatorAllocations = std::max(cost.maxSimulatorAllocations, allocations.simulator);
 }
 
 }  // namespace sim

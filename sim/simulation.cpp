@@ -262,7 +262,6 @@ void Simulation::HostNativeInit(std::uint64_t hash) {
   callOpen_ = true;
   callHash_ = hash;
   argCount_ = 0;
-  tooManyArgs_ = false;
 }
 
 std::string Simulation::NativeName(std::uint64_t hash) const {
@@ -283,8 +282,8 @@ void Simulation::RefuseInit(std::uint64_t hash) {
 void Simulation::HostNativePush(std::uint64_t value) {
   if (!OnScriptFibre() || !callOpen_) [[unlikely]]
     return RefusePush();
-  if (argCount_ == kMaxArgs) [[unlikely]] {
-    tooManyArgs_ = true;
+  if (argCount_ >= kMaxArgs) [[unlikely]] {
+    argCount_ = kTooManyArgs;
     return;
   }
   args_[argCount_++] = value;
@@ -299,8 +298,9 @@ void Simulation::RefusePush() {
 void Simulation::RefuseCall(const NativeEntry& native) {
   const NativeSignature& sig = *native.signature;
   const std::string who = "native " + sig.name + " (" + HexHash(sig.hash) + ")";
-  if (tooManyArgs_ || argCount_ != sig.args.size()) {
-    RaiseFault(who + ": " + (tooManyArgs_ ? "more than 32" : std::to_string(argCount_)) +
+  if (argCount_ != sig.args.size()) {
+    RaiseFault(who + ": " +
+               (argCount_ == kTooManyArgs ? "more than 32" : std::to_string(argCount_)) +
                " arguments pushed, it takes " + std::to_string(sig.args.size()));
     return;
   }
@@ -361,41 +361,45 @@ TraceValue Simulation::DecodeResult(const NativeSignature& sig) const {
 }
 
 std::uint64_t* Simulation::HostNativeCall() {
-  const InsideHostScope inside;  // what the host allocates is not the plug-in's
   if (!OnScriptFibre() || !callOpen_) [[unlikely]]
     return RefuseNativeCall(nullptr, false);
   callOpen_ = false;
   const NativeEntry* native = dispatch_.Find(callHash_);
-  if (native == nullptr || tooManyArgs_ || argCount_ != native->argCount || !native->Accepts(args_))
-      [[unlikely]] {
+  // More than kMaxArgs pushes leave a count no native takes.
+  if (native == nullptr || argCount_ != native->argCount || !native->Accepts(args_)) [[unlikely]]
     return RefuseNativeCall(native, true);
-  }
 
   result_[0] = result_[1] = result_[2] = result_[3] = 0;
   ++nativeCalls_;
   ++callsThisFrame_;
-
   // Decoded only when someone reads it: the trace, or the flow for the natives
-  // it follows. The entry's lists keep their room, so this allocates nothing
-  // once they have grown.
-  const NativeSignature& sig = *native->signature;
-  const bool decoded = tracing_ || native->followedByFlow;
-  if (decoded) [[unlikely]]
-    DecodeArgs(sig);
+  // it follows.
+  if (tracing_ || native->followedByFlow) [[unlikely]]
+    return DecodedCall(*native);
 
-  CallFrame call(sig, args_, argCount_, result_);
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
+  CallFrame call(*native->signature, args_, argCount_, result_);
   if (native->handler != nullptr) native->handler(world_, call);
+  return result_;
+}
 
-  if (decoded) [[unlikely]] {
-    DecodeOuts(sig, call);
-    if (sig.result != ResultKind::None) callEntry_.result = DecodeResult(sig);
-    flow_.OnNative(world_, callEntry_);
-    if (Tracing()) Record(callEntry_);
-  }
+std::uint64_t* Simulation::DecodedCall(const NativeEntry& native) {
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
+  // The entry's lists keep their room, so this allocates nothing once they
+  // have grown.
+  const NativeSignature& sig = *native.signature;
+  DecodeArgs(sig);
+  CallFrame call(sig, args_, argCount_, result_);
+  if (native.handler != nullptr) native.handler(world_, call);
+  DecodeOuts(sig, call);
+  if (sig.result != ResultKind::None) callEntry_.result = DecodeResult(sig);
+  flow_.OnNative(world_, callEntry_);
+  if (Tracing()) Record(callEntry_);
   return result_;
 }
 
 std::uint64_t* Simulation::RefuseNativeCall(const NativeEntry* native, bool opened) {
+  const InsideHostScope inside;
   if (!OnScriptFibre()) {
     RaiseFault("nativeCall called outside the script fibre");
   } else if (!opened) {
@@ -527,7 +531,7 @@ void Simulation::StepFrame() {
   callsInLastFrame_ = callsThisFrame_;
   if (callsThisFrame_ > maxCallsInFrame_) maxCallsInFrame_ = callsThisFrame_;
   allocationsInLastFrame_ = CountedAllocations() - atStart;
-  flow_.OnFrameEnd(f, callsThisFrame_, allocationsInLastFrame_);
+  flow_.OnFrameEnd(callsThisFrame_, allocationsInLastFrame_);
   ++framesRun_;
 }
 

@@ -126,6 +126,8 @@ class Simulation {
   // a hash the game does not know.
   [[gnu::cold, gnu::noinline]] std::uint64_t* RefuseNativeCall(const NativeEntry* native,
                                                                bool opened);
+  // A call the trace or the flow reads: decoded around its handler.
+  [[gnu::noinline]] std::uint64_t* DecodedCall(const NativeEntry& native);
   // Names what is wrong with a call whose slots the native refused.
   [[gnu::cold, gnu::noinline]] void RefuseCall(const NativeEntry& native);
   std::string NativeName(std::uint64_t hash) const;
@@ -163,8 +165,8 @@ class Simulation {
   bool callOpen_ = false;
   std::uint64_t callHash_ = 0;
   std::uint64_t args_[kMaxArgs] = {};
-  std::size_t argCount_ = 0;
-  bool tooManyArgs_ = false;
+  std::size_t argCount_ = 0;  // kTooManyArgs once more than kMaxArgs were pushed
+  static constexpr std::size_t kTooManyArgs = kMaxArgs + 1;
   std::uint64_t result_[kResultSlots] = {};
   std::uint64_t deadResult_[kResultSlots] = {};  // handed out after a fault
 

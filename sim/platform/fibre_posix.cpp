@@ -42,7 +42,8 @@ struct Fibre::Impl {
 
 namespace {
 
-thread_local Fibre* currentFibre = nullptr;
+// The fibre this thread runs now, or null; one thread-local, as the switch
+// reads and writes it twice.
 thread_local Fibre::Impl* currentImpl = nullptr;
 
 std::mutex& GraveyardMutex() {
@@ -76,7 +77,6 @@ void Fibre::Impl::Entry(context::transfer_t from) {
 #endif
   self->body_();
   self->finished_ = true;
-  currentFibre = nullptr;
   currentImpl = nullptr;
 #if defined(REBOUND_SIM_ASAN)
   // Leaving for good: the fibre's fake stack can go.
@@ -89,9 +89,7 @@ void Fibre::Impl::Entry(context::transfer_t from) {
 void Fibre::Resume() {
   if (finished_) return;
   started_ = true;
-  Fibre* const previous = currentFibre;
   Impl* const previousImpl = currentImpl;
-  currentFibre = this;
   currentImpl = impl_.get();
 #if defined(REBOUND_SIM_ASAN)
   void* callerFakeStack = nullptr;
@@ -104,7 +102,6 @@ void Fibre::Resume() {
 #if defined(REBOUND_SIM_ASAN)
   __sanitizer_finish_switch_fiber(callerFakeStack, nullptr, nullptr);
 #endif
-  currentFibre = previous;
   currentImpl = previousImpl;
 }
 
@@ -124,7 +121,7 @@ void Fibre::Yield() {
 #endif
 }
 
-bool Fibre::OnFibre() { return currentFibre != nullptr; }
+bool Fibre::OnFibre() { return currentImpl != nullptr; }
 
 void Abandon(std::unique_ptr<Fibre> fibre) {
   if (!fibre) return;
