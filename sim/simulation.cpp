@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <limits>
 #include <sstream>
 #include <thread>
 
@@ -76,6 +77,7 @@ Simulation::Simulation(Scenario scenario, SimOptions options)
   world_.clock.nowMs = scenario_.startGameTime;
   world_.clock.gameTimer =
       static_cast<std::int32_t>(static_cast<std::uint32_t>(scenario_.startGameTime));
+  nextEventFrame_ = NextEventFrame();
 }
 
 Simulation::~Simulation() {
@@ -492,11 +494,13 @@ void Simulation::StartOrResumeScript() {
   if (!scriptRegistered_ || !script_) return;
   if (!fibre_) [[unlikely]] {
     StartScript();
-  } else if (!fibre_->Finished() && world_.clock.frame >= wakeFrame_ &&
-             world_.clock.nowMs >= wakeAtMs_) {
+  } else if (world_.clock.frame < wakeFrame_ || world_.clock.nowMs < wakeAtMs_ ||
+             fibre_->Finished()) {
+    return;
+  } else {
     ResumeScript();
   }
-  if (fibre_ && fibre_->Finished()) [[unlikely]] {
+  if (fibre_->Finished()) [[unlikely]] {
     if (!Faulted()) RaiseFault("the script entry returned; it must loop for ever");
   }
 }
@@ -519,11 +523,15 @@ void Simulation::StepFrame() {
   callsThisFrame_ = 0;
   const AllocationCounts atStart = CountedAllocations();
 
-  while (nextEvent_ < scenario_.events.size() && scenario_.events[nextEvent_].frame <= f) {
-    ApplyEvent(scenario_.events[nextEvent_++]);
-    if (Faulted()) break;
+  // The events are in frame order: one comparison tells whether any is due.
+  if (f >= nextEventFrame_) [[unlikely]] {
+    while (nextEvent_ < scenario_.events.size() && scenario_.events[nextEvent_].frame <= f) {
+      ApplyEvent(scenario_.events[nextEvent_++]);
+      if (Faulted()) break;
+    }
+    nextEventFrame_ = NextEventFrame();
   }
-  if (!Faulted()) {
+  if (!Faulted()) [[likely]] {
     world_.BeginFrame();
     StartOrResumeScript();
     world_.EndFrame();
@@ -533,6 +541,11 @@ void Simulation::StepFrame() {
   allocationsInLastFrame_ = CountedAllocations() - atStart;
   flow_.OnFrameEnd(callsThisFrame_, allocationsInLastFrame_);
   ++framesRun_;
+}
+
+std::int64_t Simulation::NextEventFrame() const {
+  return nextEvent_ < scenario_.events.size() ? scenario_.events[nextEvent_].frame
+                                              : std::numeric_limits<std::int64_t>::max();
 }
 
 bool Simulation::RunFrames(std::int64_t count) {

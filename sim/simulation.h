@@ -104,6 +104,7 @@ class Simulation {
 
   void StepFrame();
   void ApplyEvent(const ScheduledEvent& event);
+  std::int64_t NextEventFrame() const;
   void StartOrResumeScript();
   // Stops the run with a message naming the frame and the fault. On the
   // script fibre it does not return: the script is never resumed.
@@ -172,6 +173,7 @@ class Simulation {
 
   std::int64_t framesRun_ = 0;
   std::size_t nextEvent_ = 0;
+  std::int64_t nextEventFrame_ = 0;  // the frame of events_[nextEvent_], or never
   std::uint64_t nativeCalls_ = 0;
   std::uint64_t maxCallsInFrame_ = 0;
   std::uint32_t callsThisFrame_ = 0;
