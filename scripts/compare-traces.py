@@ -3,7 +3,10 @@
 
 Two runs of the same scenario differ only where the plug-in draws random
 numbers; every other field of every line must be equal. The fields that come
-from random draws are named in MASKS below and nowhere else.
+from random draws are named in MASKS below and nowhere else. The run's seed
+line ({"host":"seed"}), which the Linux simulator writes first and the Windows
+one never writes (its plug-in cannot be seeded), is a setting of the run, not
+something the plug-in did: it is left out of both traces (SKIPPED_HOST_EVENTS).
 
   compare-traces.py A.jsonl B.jsonl
       Compares two traces. Exit 0 when they agree outside the masked fields,
@@ -57,6 +60,11 @@ MASKS = {
     # The heading drawn for a point from the search.
     "SET_ENTITY_HEADING": (("args[1]",), "random-heading", "random heading"),
 }
+
+
+# Host events that say how the run was set up rather than what the plug-in
+# did; they are dropped from both traces before the lines are paired.
+SKIPPED_HOST_EVENTS = {"seed"}
 
 
 def fail(message):
@@ -136,12 +144,27 @@ def first_difference(a, b, masked):
     return None
 
 
+def skipped(text):
+    """Whether a trace line is one of SKIPPED_HOST_EVENTS (read cheaply: the
+    line is parsed in full only when it names such an event)."""
+    if '"host"' not in text:
+        return False
+    try:
+        value = json.loads(text)
+    except json.JSONDecodeError:
+        return False
+    return isinstance(value, dict) and value.get("host") in SKIPPED_HOST_EVENTS
+
+
 def read_lines(path):
+    """The lines of a trace, each with its line number in the file, less the
+    skipped host events."""
     try:
         with open(path, encoding="utf-8") as f:
-            return f.read().splitlines()
+            text = f.read().splitlines()
     except OSError as error:
         fail("cannot read %s: %s" % (path, error.strerror))
+    return [(number, line) for number, line in enumerate(text, 1) if not skipped(line)]
 
 
 def parse(path, number, text):
@@ -161,21 +184,24 @@ def compare(path_a, path_b, out=sys.stdout):
     state = RespawnState()
     masked_seen = {}
     for index in range(max(len(lines_a), len(lines_b))):
-        number = index + 1
         if index >= len(lines_a) or index >= len(lines_b):
             short, other = (path_a, path_b) if index >= len(lines_a) else (path_b, path_a)
-            longer_line = (lines_b if index >= len(lines_a) else lines_a)[index]
-            print("trace %s ends at line %d; %s goes on:" % (short, index, other), file=out)
-            print("  %s:%d: %s" % (other, number, longer_line.strip()), file=out)
+            shorter = lines_a if index >= len(lines_a) else lines_b
+            other_number, longer_line = (lines_b if index >= len(lines_a) else lines_a)[index]
+            print("trace %s ends at line %d; %s goes on:" %
+                  (short, shorter[-1][0] if shorter else 0, other), file=out)
+            print("  %s:%d: %s" % (other, other_number, longer_line.strip()), file=out)
             return 1
-        a = parse(path_a, number, lines_a[index])
-        b = parse(path_b, number, lines_b[index])
+        number_a, text_a = lines_a[index]
+        number_b, text_b = lines_b[index]
+        a = parse(path_a, number_a, text_a)
+        b = parse(path_b, number_b, text_b)
         masked = masked_fields(a, state) if a.get("name") == b.get("name") else set()
         field = first_difference(a, b, masked)
         if field is not None:
-            print("traces differ at line %d in field %s:" % (number, field), file=out)
-            print("  %s:%d: %s" % (path_a, number, lines_a[index].strip()), file=out)
-            print("  %s:%d: %s" % (path_b, number, lines_b[index].strip()), file=out)
+            print("traces differ at line %d in field %s:" % (number_a, field), file=out)
+            print("  %s:%d: %s" % (path_a, number_a, text_a.strip()), file=out)
+            print("  %s:%d: %s" % (path_b, number_b, text_b.strip()), file=out)
             return 1
         for name in masked:
             key = "%s %s" % (a.get("name"), name)

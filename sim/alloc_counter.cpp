@@ -1,6 +1,7 @@
 #include "sim/alloc_counter.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -26,13 +27,26 @@ void* Allocate(std::size_t size) noexcept {
   return std::malloc(size == 0 ? 1 : size);
 }
 
+// Over-aligned blocks are carved out of a larger malloc block, the block's own
+// address kept just before the aligned one for the matching delete. The C
+// libraries differ in their aligned allocators (posix_memalign, _aligned_malloc),
+// and this way the simulator needs neither.
 void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
   Count();
   auto align = static_cast<std::size_t>(alignment);
-  if (align < sizeof(void*)) align = sizeof(void*);
-  void* p = nullptr;
-  if (posix_memalign(&p, align, size == 0 ? 1 : size) != 0) return nullptr;
-  return p;
+  if (align < alignof(void*)) align = alignof(void*);
+  const std::size_t extra = align - 1 + sizeof(void*);
+  if (size > SIZE_MAX - extra) return nullptr;
+  void* block = std::malloc(size + extra);
+  if (block == nullptr) return nullptr;
+  const auto start = reinterpret_cast<std::uintptr_t>(block) + sizeof(void*);
+  const std::uintptr_t aligned = (start + align - 1) & ~static_cast<std::uintptr_t>(align - 1);
+  reinterpret_cast<void**>(aligned)[-1] = block;
+  return reinterpret_cast<void*>(aligned);
+}
+
+void FreeAligned(void* p) noexcept {
+  if (p != nullptr) std::free(static_cast<void**>(p)[-1]);
 }
 
 }  // namespace
@@ -94,19 +108,23 @@ REBOUND_ALLOC_EXPORT void operator delete(void* p, const std::nothrow_t&) noexce
 REBOUND_ALLOC_EXPORT void operator delete[](void* p, const std::nothrow_t&) noexcept {
   std::free(p);
 }
-REBOUND_ALLOC_EXPORT void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+REBOUND_ALLOC_EXPORT void operator delete(void* p, std::align_val_t) noexcept {
+  sim::FreeAligned(p);
+}
+REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::align_val_t) noexcept {
+  sim::FreeAligned(p);
+}
 REBOUND_ALLOC_EXPORT void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-  std::free(p);
+  sim::FreeAligned(p);
 }
 REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-  std::free(p);
+  sim::FreeAligned(p);
 }
 REBOUND_ALLOC_EXPORT void operator delete(void* p, std::align_val_t,
                                           const std::nothrow_t&) noexcept {
-  std::free(p);
+  sim::FreeAligned(p);
 }
 REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::align_val_t,
                                             const std::nothrow_t&) noexcept {
-  std::free(p);
+  sim::FreeAligned(p);
 }

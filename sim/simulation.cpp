@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "sim/platform/module.h"
+#include "sim/seed.h"
 
 namespace sim {
 
@@ -140,7 +141,18 @@ bool Simulation::LoadPlugin(const std::string& path) {
   std::string error;
   module_ = platform::LoadPluginModule(
       path,
-      [&] {
+      [&](void* module) {
+        // Seeded before its entry runs, so that no seed of the module's
+        // comes from elsewhere.
+        if (options_.seed) {
+          StartSeedSequence(*options_.seed);
+          if (module != nullptr && platform::SetModuleSeedSource(module, &NextSeed)) {
+            seeding_ = Seeding::kSeeded;
+            RecordHost("seed", {TraceValue::Int(static_cast<std::int64_t>(*options_.seed))});
+          } else {
+            seeding_ = Seeding::kNoExport;
+          }
+        }
         RecordHost("attach");
         world_.Note("host", "plug-in loaded: " + path);
       },
@@ -159,6 +171,7 @@ void Simulation::UnloadPlugin() {
   keyboard_.reset();
   RecordHost("detach");
   // The fibre runs code of the module: it must never run again once unloaded.
+  if (fibre_) lastStack_ = fibre_->PeakStackUse();
   Abandon(std::move(fibre_));
   std::string error;
   if (!platform::UnloadPluginModule(module_, error)) RaiseFault(error);
@@ -173,8 +186,11 @@ void Simulation::UnloadPlugin() {
 void Simulation::SetScript(std::function<void()> script) {
   script_ = std::move(script);
   scriptRegistered_ = true;
+  if (fibre_) lastStack_ = fibre_->PeakStackUse();
   Abandon(std::move(fibre_));
 }
+
+StackUse Simulation::ScriptStack() const { return fibre_ ? fibre_->PeakStackUse() : lastStack_; }
 
 void Simulation::HostScriptRegister(void* module, ScriptEntry entry) {
   const InsideHostScope inside;  // what the host allocates is not the plug-in's
@@ -561,6 +577,9 @@ RunSummary Simulation::Summary() const {
   s.gameTimeMs = framesRun_ == 0 ? 0 : (framesRun_ * 1000) / scenario_.fps;
   s.nativeCalls = nativeCalls_;
   s.maxCallsInFrame = maxCallsInFrame_;
+  s.seeding = seeding_;
+  s.seed = options_.seed.value_or(0);
+  s.scriptStack = ScriptStack();
   s.fault = Fault();
   return s;
 }

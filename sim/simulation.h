@@ -9,6 +9,7 @@
 #include <iosfwd>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,17 @@ struct SimOptions {
   std::ostream* traceStream = nullptr;  // write every call as a JSON line as it is made
   bool keepDrawings = true;             // keep each frame's draw list for pictures
   std::size_t stackSize = 1 << 20;      // the script fibre's stack
+  // The run's seed: the loaded module's random helpers take their seeds from
+  // it (sim/seed.h), so that the run can be replayed, and the trace opens with
+  // a `seed` host event. Empty: they draw from the system, as in the game.
+  std::optional<std::uint64_t> seed = std::nullopt;
+};
+
+// What became of the run's seed.
+enum class Seeding {
+  kOsRandom,  // none was asked for: the plug-in draws from the system
+  kSeeded,    // the plug-in takes its seeds from the run's seed
+  kNoExport,  // one was asked for, but the module has no seed export
 };
 
 struct RunSummary {
@@ -38,7 +50,10 @@ struct RunSummary {
   std::int64_t gameTimeMs = 0;
   std::uint64_t nativeCalls = 0;
   std::uint64_t maxCallsInFrame = 0;
-  std::string fault;  // empty when the run ended cleanly
+  Seeding seeding = Seeding::kOsRandom;
+  std::uint64_t seed = 0;  // the run's seed, when seeded
+  StackUse scriptStack;    // of the last script fibre; not measured when none ran
+  std::string fault;       // empty when the run ended cleanly
 };
 
 class Simulation {
@@ -82,6 +97,10 @@ class Simulation {
   std::uint32_t CallsInLastFrame() const { return callsInLastFrame_; }
   const AllocationCounts& AllocationsInLastFrame() const { return allocationsInLastFrame_; }
   std::int64_t FramesRun() const { return framesRun_; }
+  // What became of the run's seed (set once the plug-in is loaded).
+  Seeding SeedingOutcome() const { return seeding_; }
+  // The script fibre's stack: the deepest it has been used so far, of its size.
+  StackUse ScriptStack() const;
   // The respawn flow as the player sees it, followed with or without a trace.
   const FlowObserver& Flow() const { return flow_; }
 
@@ -151,6 +170,9 @@ class Simulation {
 
   // The loaded module's handle, as the plug-in is given it.
   void* module_ = nullptr;
+  Seeding seeding_ = Seeding::kOsRandom;
+  // Measured as a fibre is let go, so that the figure outlives it.
+  StackUse lastStack_;
 
   // Registration as the host sees it.
   void* registeredModule_ = nullptr;

@@ -7,12 +7,13 @@
 #include <nlohmann/json.hpp>
 
 namespace sim {
-namespace {
 
 // A float shown with the fewest digits that read back as the same float, so
-// that 0.923f reads 0.923 and not 0.92299997806549072.
-nlohmann::ordered_json ShortestFloat(double value) {
-  if (!std::isfinite(value)) return std::to_string(value);
+// that 0.923f reads 0.923 and not 0.92299997806549072. JSON has no NaN or
+// infinity: those are the strings "NaN", "Infinity" and "-Infinity".
+nlohmann::ordered_json TraceNumber(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
   const float f = static_cast<float>(value);
   char buf[32];
   for (int digits = 6; digits <= 9; ++digits) {
@@ -22,6 +23,8 @@ nlohmann::ordered_json ShortestFloat(double value) {
   return std::strtod(buf, nullptr);
 }
 
+namespace {
+
 nlohmann::ordered_json ValueToJson(const TraceValue& v) {
   switch (v.kind) {
     case TraceValue::Kind::Int:
@@ -29,7 +32,7 @@ nlohmann::ordered_json ValueToJson(const TraceValue& v) {
     case TraceValue::Kind::Bool:
       return v.integer != 0;
     case TraceValue::Kind::Float:
-      return ShortestFloat(v.number);
+      return TraceNumber(v.number);
     case TraceValue::Kind::Text:
       return v.text;
     case TraceValue::Kind::Null:
@@ -37,7 +40,8 @@ nlohmann::ordered_json ValueToJson(const TraceValue& v) {
     case TraceValue::Kind::Out:
       return "out";
     case TraceValue::Kind::Vector:
-      return nlohmann::ordered_json::array({v.vector[0], v.vector[1], v.vector[2]});
+      return nlohmann::ordered_json::array(
+          {TraceNumber(v.vector[0]), TraceNumber(v.vector[1]), TraceNumber(v.vector[2])});
   }
   return nullptr;
 }
@@ -90,6 +94,8 @@ std::string Trace::ToJson(const TraceEntry& e) {
     j["host"] = e.host;
     if (e.host == "scriptWait" && !e.args.empty()) {
       j["ms"] = e.args[0].integer;
+    } else if (e.host == "seed" && !e.args.empty()) {
+      j["seed"] = e.args[0].integer;
     } else if (e.host == "keyboard" && e.args.size() == 7) {
       static const char* const kNames[7] = {"key", "repeats",       "scanCode", "extended",
                                             "alt", "wasDownBefore", "isUp"};

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "sim/native_table.h"
 
 namespace sim {
@@ -100,5 +102,10 @@ class Trace {
 };
 
 std::string HexHash(std::uint64_t hash);
+
+// How the trace writes a float: the shortest digits that read back as the
+// same float, and the strings "NaN", "Infinity" and "-Infinity" for what JSON
+// has no number for.
+nlohmann::ordered_json TraceNumber(double value);
 
 }  // namespace sim

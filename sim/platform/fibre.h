@@ -9,6 +9,13 @@
 
 namespace sim {
 
+// How much of a fibre's stack has been used at its deepest.
+struct StackUse {
+  bool measured = false;  // false where the platform cannot reach the stack
+  std::size_t peak = 0;   // bytes from the top of the stack to the deepest one written
+  std::size_t size = 0;   // the stack's size
+};
+
 class Fibre {
  public:
   Fibre(std::function<void()> body, std::size_t stackSize);
@@ -25,6 +32,10 @@ class Fibre {
   static bool OnFibre();
 
   bool Finished() const { return finished_; }
+  // The high-water mark of the stack: the stack is filled with a pattern when
+  // the fibre is made, and the deepest byte no longer holding it is the
+  // deepest the fibre has reached. Called while the fibre is not running.
+  StackUse PeakStackUse() const;
   bool Started() const { return started_; }
 
   // The platform's half: the context, the stack and the entry that runs body_.

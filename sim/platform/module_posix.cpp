@@ -17,6 +17,8 @@ using LibraryEntry = int (*)(void* module, unsigned int reason, void* reserved);
 constexpr unsigned int kProcessDetach = 0;
 constexpr unsigned int kProcessAttach = 1;
 constexpr const char* kEntryName = "ReboundLibraryEntry";
+using SetSeedSource = SeedSource (*)(SeedSource source) noexcept;
+constexpr const char* kSeedExportName = "ReboundSetSeedSource";
 
 std::string LastDlError() {
   const char* why = dlerror();
@@ -29,8 +31,8 @@ LibraryEntry FindEntry(void* module) {
 
 }  // namespace
 
-void* LoadPluginModule(const std::string& path, const std::function<void()>& beforeAttach,
-                       std::string& error) {
+void* LoadPluginModule(const std::string& path,
+                       const std::function<void(void* module)>& beforeAttach, std::string& error) {
   if (!ProvideHostFunctions(error)) return nullptr;
   // A relative path names a file from the working folder, never a library on
   // the loader's search path.
@@ -47,7 +49,7 @@ void* LoadPluginModule(const std::string& path, const std::function<void()>& bef
     dlclose(module);
     return nullptr;
   }
-  if (beforeAttach) beforeAttach();
+  if (beforeAttach) beforeAttach(module);
   const int ok = entry(module, kProcessAttach, nullptr);
   if (ok != 1) {
     // Windows undoes a refused attach with process detach and unloads.
@@ -57,6 +59,13 @@ void* LoadPluginModule(const std::string& path, const std::function<void()>& bef
     return nullptr;
   }
   return module;
+}
+
+bool SetModuleSeedSource(void* module, SeedSource source) {
+  const auto set = reinterpret_cast<SetSeedSource>(dlsym(module, kSeedExportName));
+  if (set == nullptr) return false;
+  set(source);
+  return true;
 }
 
 bool UnloadPluginModule(void* module, std::string& error) {

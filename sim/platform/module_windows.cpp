@@ -15,8 +15,8 @@
 
 namespace sim::platform {
 
-void* LoadPluginModule(const std::string& path, const std::function<void()>& beforeAttach,
-                       std::string& error) {
+void* LoadPluginModule(const std::string& path,
+                       const std::function<void(void* module)>& beforeAttach, std::string& error) {
   if (!ProvideHostFunctions(error)) return nullptr;
   std::wstring wide;
   if (!WideFromNarrow(path, wide)) {
@@ -28,7 +28,7 @@ void* LoadPluginModule(const std::string& path, const std::function<void()>& bef
   std::error_code ec;
   std::filesystem::path absolute = std::filesystem::absolute(wide, ec);
   if (!ec) wide = absolute.make_preferred().wstring();
-  if (beforeAttach) beforeAttach();
+  if (beforeAttach) beforeAttach(nullptr);
   HMODULE module = LoadLibraryW(wide.c_str());
   if (module == nullptr) {
     const DWORD code = GetLastError();
@@ -38,6 +38,10 @@ void* LoadPluginModule(const std::string& path, const std::function<void()>& bef
   }
   return module;
 }
+
+// The DLL the game loads exports nothing, so nothing can replace its seeds:
+// its random helpers always draw from the system's random source.
+bool SetModuleSeedSource(void* /*module*/, SeedSource /*source*/) { return false; }
 
 bool UnloadPluginModule(void* module, std::string& error) {
   // DllMain's answer to process detach is ignored by Windows.

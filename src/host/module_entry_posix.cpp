@@ -1,10 +1,22 @@
-// The Linux module's only export: the library entry with the DllMain contract,
+// The Linux module's exports: the library entry with the DllMain contract,
 // which the loading host calls with process attach after loading the module and
-// with process detach before unloading it.
+// with process detach before unloading it; and the seed source of the random
+// helpers, which the simulator replaces so that a run can be replayed. The
+// Windows DLL has neither: the real host knows nothing of them.
 #include "src/host/library_entry.h"
+#include "src/spawn/random_detail.h"
 
 extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry(void* module,
                                                                           unsigned int reason,
                                                                           void* /*reserved*/) {
   return rebound::LibraryEntry(module, reason);
+}
+
+// Every later seed of the random helpers comes from `source`; a null source
+// gives them back the system's random device. Returns the previous source.
+// The source must not throw: it is called inside the plug-in, on the script
+// fibre.
+extern "C" __attribute__((visibility("default"))) rebound::testing_seam::SeedSource
+ReboundSetSeedSource(rebound::testing_seam::SeedSource source) noexcept {
+  return rebound::testing_seam::SetSeedSourceForTesting(source);
 }

@@ -12,7 +12,9 @@ namespace rebound {
 //   src/hud/panel          hudBarPanel        the listed bars, frame guard, blink clock
 //   src/hud/hud_text       TextScaleOverride  the big text's size pair
 //                          longTextStorage    pieces of the long text being drawn
-//   src/spawn/random       the seed source    (a test seam; the device by default)
+//   src/spawn/random       the seed source    the device by default; replaced by tests
+//                                             and, through the Linux module's export
+//                                             ReboundSetSeedSource, by the simulator
 // Besides these, only the random helpers' count of fallback seeds (which
 // merely varies those seeds) outlives a call; it needs no reset.
 

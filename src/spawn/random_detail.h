@@ -64,8 +64,9 @@ std::uint32_t FallbackSeed() noexcept;
 
 }  // namespace detail
 
-// Tests replace where seeds come from; the product always uses the system's
-// random device.
+// Tests, and the simulator through the Linux module's export
+// ReboundSetSeedSource, replace where seeds come from; in the game the seeds
+// always come from the system's random device.
 namespace testing_seam {
 
 using SeedSource = std::uint32_t (*)();

@@ -115,6 +115,27 @@ class CompareTraces(unittest.TestCase):
         self.assertEqual(status, 1)
         self.assertIn("ends at line 9", out)
 
+    def test_the_seed_line_is_left_out_of_both(self):
+        seed = {"frame": -1, "time": 100000, "host": "seed", "seed": 42}
+        other_seed = dict(seed, seed=43)
+        # Linux against Windows (no seed line), two seeds, or the seed alone.
+        for label, a, b in (("one side only", [seed] + respawn(), respawn()),
+                            ("two seeds", [seed] + respawn(), [other_seed] + respawn()),
+                            ("seed line only", [seed], [])):
+            with self.subTest(label):
+                status, out = self.compare(a, b)
+                self.assertEqual(status, 0, out)
+        # A difference after it is still caught, named by each file's own line.
+        changed = respawn()
+        changed[1]["args"][2] = 31.0
+        status, out = self.compare([seed] + respawn(), changed)
+        self.assertEqual(status, 1, out)
+        self.assertIn("at line 3 in field args[2]", out)
+        self.assertIn("b.jsonl:2:", out)
+        # Any other host event is compared as before.
+        status, out = self.compare([dict(seed, host="attach")] + respawn(), respawn())
+        self.assertEqual(status, 1, out)
+
     def test_a_line_that_is_not_json_is_an_input_error(self):
         with tempfile.TemporaryDirectory() as tmp:
             path = os.path.join(tmp, "broken.jsonl")

@@ -1,11 +1,13 @@
 // rebound-sim: runs the Rebound plug-in in the simulated script host and game,
 // prints what happens and writes the trace of every call.
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -16,8 +18,10 @@
 #include "sim/native_table.h"
 #include "sim/platform/module.h"
 #include "sim/report.h"
+#include "sim/seed.h"
 #include "sim/simulation.h"
 #include "sim/svg.h"
+#include "tools/rebound-sim/output_file.h"
 
 namespace {
 
@@ -35,16 +39,29 @@ Run options:
   --no-plugin       run the game without the plug-in, to see what it does alone
   --frames N        run N frames instead of the scenario's own count
   --trace FILE      write every native call and host event as JSON Lines,
-                    streamed to the file as the run goes
+                    streamed to the file as the run goes; "-" for standard
+                    output
   --frames-svg DIR  write pictures of what was drawn as DIR/frame-NNNNN.svg
   --svg-frames LIST which frames to picture: "0,60,120", "every:N" or
                     "drawn" (every frame that drew anything); default every:30
   --report FILE     write an HTML report: the deaths and respawns with their
                     figures, pictures of the key frames and the timeline
-                    (capped; it says how much was left out)
+                    (capped; it says how much was left out); "-" for
+                    standard output
+  --seed N          seed the plug-in's random helpers from N (0 to 2^53-1):
+                    the run, its trace included, is then the same every time
+  --os-random       leave the plug-in's random helpers on the system's random
+                    source, as in the game (no seed, no seed line in the trace)
   --quiet           print nothing but errors
   -h, --help        show this help
   --version         print the version
+
+Without --seed or --os-random, a run draws a seed, prints it in its summary and
+writes it as the trace's first line: --seed with it replays the run. The
+Windows plug-in (Rebound.asi) exports nothing, so rebound-sim.exe cannot seed
+it: it always runs as with --os-random, and refuses --seed (status 2).
+
+The summary also shows how deep the script fibre's stack went.
 
 The run stops with an error, and rebound-sim exits with status 1, when the
 plug-in does something the real host or game would not accept: an unknown
@@ -54,7 +71,19 @@ dictionary that is not loaded, or a text command opened twice, closed
 unopened, given a component outside it, a component over 99 bytes or a
 component freed before the command was closed. A scenario with a mistake stops
 the run before it starts (status 2). A simulator whose handlers do not match
-its natives table stops at start-up, naming the native (status 3).
+its natives table stops at start-up, naming the native (status 3). An output
+that cannot be written stops the run before its first frame, or at its end if
+writing fails, naming the path and the system's reason (status 4).
+
+Outputs never destroy data: a regular file is replaced atomically (written to
+a temporary in its folder, renamed over it at the end, the temporary removed
+on failure or interruption); a symbolic link is followed and its target
+written, the link kept; a FIFO or character device (and /dev/stdout, /dev/fd/N)
+is written directly. When the trace or the report goes to standard output, the
+timeline and summary go to standard error; only one of them can be "-".
+Exit status: 0 the run ended normally, 1 refused by the host or game, 2 a
+mistake in the command line or scenario, 3 the simulator's own table mistake,
+4 an output that cannot be written.
 )";
 
 struct Options {
@@ -67,9 +96,15 @@ struct Options {
   std::optional<std::string> framesSvg;
   std::optional<sim::FramePick> svgFrames;
   std::optional<std::string> report;
+  std::optional<std::uint64_t> seed;
+  bool osRandom = false;
   bool quiet = false;
   bool json = false;
 };
+
+// Seeds fit the 53 bits that every JSON reader holds exactly, so the seed line
+// of a trace reads back as the very number.
+constexpr std::uint64_t kMaxSeed = (std::uint64_t{1} << 53) - 1;
 
 [[noreturn]] void UsageError(const std::string& what) {
   std::cerr << "rebound-sim: " << what << "\n(rebound-sim --help lists the options)\n";
@@ -122,6 +157,20 @@ Options ParseArgs(int argc, char** argv) {
       std::string error;
       o.svgFrames = sim::ParseFramePick(value(a), error);
       if (!o.svgFrames) UsageError("--svg-frames: " + error);
+    } else if (a == "--seed") {
+      if (o.seed) UsageError("--seed given twice");
+      const std::string v = value(a);
+      char* end = nullptr;
+      errno = 0;
+      const unsigned long long n = std::strtoull(v.c_str(), &end, 10);
+      if (v.empty() || v[0] < '0' || v[0] > '9' || *end != '\0' || errno == ERANGE ||
+          n > kMaxSeed) {
+        UsageError("--seed needs a whole number from 0 to " + std::to_string(kMaxSeed) + ", got " +
+                   v);
+      }
+      o.seed = n;
+    } else if (a == "--os-random") {
+      o.osRandom = true;
     } else if (a == "--quiet" || a == "-q") {
       o.quiet = true;
     } else {
@@ -130,6 +179,20 @@ Options ParseArgs(int argc, char** argv) {
   }
   if (o.noPlugin && o.plugin) UsageError("--plugin and --no-plugin exclude each other");
   if (o.svgFrames && !o.framesSvg) UsageError("--svg-frames needs --frames-svg DIR");
+  if (o.trace && o.report && *o.trace == "-" && *o.report == "-") {
+    UsageError("--trace - and --report - would mix in one stream; send one of them to a file");
+  }
+  if (o.framesSvg && *o.framesSvg == "-") UsageError("--frames-svg needs a folder, not -");
+  if (o.seed && o.osRandom) UsageError("--seed and --os-random exclude each other");
+  if (o.seed && o.noPlugin) UsageError("--seed seeds the plug-in, and --no-plugin loads none");
+#if defined(_WIN32)
+  if (o.seed) {
+    UsageError(
+        "--seed cannot be used on Windows: Rebound.asi exports nothing, so its random helpers "
+        "always draw from the system's random source (run the Linux rebound-sim to replay a "
+        "seed)");
+  }
+#endif
   return o;
 }
 
@@ -179,44 +242,44 @@ std::string FormatTimelineEntry(const sim::TimelineEntry& e) {
   return std::string(prefix) + " " + cat + " " + e.text;
 }
 
-// File-system paths from the command line's strings and back. The strings are
-// UTF-8 (on Windows too: rebound-sim.exe's manifest makes UTF-8 its code
-// page), which a std::filesystem::path built from a plain std::string is not
-// taken to be on Windows.
-std::filesystem::path PathFromUtf8(const std::string& text) {
-  return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
-std::string Utf8FromPath(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
+constexpr int kOutputUnusable = 4;
+
+// Where the timeline and summary are printed: standard output, or standard
+// error when an output goes to standard output.
+std::FILE* g_console = stdout;
+
+using rebound_sim::OutputFile;
+using rebound_sim::PathFromUtf8;
+using rebound_sim::Utf8FromPath;
+
+std::unique_ptr<OutputFile> OpenOutput(const char* what, const std::string& path) {
+  std::string error;
+  std::unique_ptr<OutputFile> out = OutputFile::Open(path, error);
+  if (!out) std::cerr << "rebound-sim: cannot write the " << what << " to " << error << "\n";
+  return out;
 }
 
-// Writes to a temporary beside the target and renames it into place, so a
-// failed run never leaves half a file under the requested name.
-bool WriteFileAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
-  const std::string temp = path + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      std::cerr << "rebound-sim: cannot write " << path << "\n";
-      return false;
-    }
-    write(out);
-    out.flush();
-    if (!out) {
-      std::cerr << "rebound-sim: writing " << path << " failed\n";
-      std::remove(temp.c_str());
-      return false;
-    }
-  }
-  // std::filesystem::rename replaces an existing file on Windows too, where
-  // std::rename refuses to.
+bool CommitOutput(OutputFile& out) {
+  std::string error;
+  if (out.Commit(error)) return true;
+  std::cerr << "rebound-sim: " << error << "\n";
+  return false;
+}
+
+// The folder for the pictures, made now, so that a path that cannot be one is
+// known before the run.
+bool PrepareFramePictureFolder(const std::string& dir) {
   std::error_code ec;
-  std::filesystem::rename(PathFromUtf8(temp), PathFromUtf8(path), ec);
+  const std::filesystem::path folder = PathFromUtf8(dir);
+  if (std::filesystem::exists(folder, ec) && !std::filesystem::is_directory(folder, ec)) {
+    std::cerr << "rebound-sim: cannot write the frame pictures to " << dir << ": "
+              << std::make_error_code(std::errc::not_a_directory).message() << "\n";
+    return false;
+  }
+  std::filesystem::create_directories(folder, ec);
   if (ec) {
-    std::cerr << "rebound-sim: cannot move " << temp << " to " << path << ": " << ec.message()
+    std::cerr << "rebound-sim: cannot write the frame pictures to " << dir << ": " << ec.message()
               << "\n";
-    std::remove(temp.c_str());
     return false;
   }
   return true;
@@ -225,12 +288,6 @@ bool WriteFileAtomically(const std::string& path, const std::function<void(std::
 // One SVG picture per chosen frame of what the game drew in it.
 bool WriteFramePictures(const sim::Simulation& simulation, const std::string& dir,
                         const std::optional<sim::FramePick>& chosen, bool quiet) {
-  std::error_code ec;
-  std::filesystem::create_directories(PathFromUtf8(dir), ec);
-  if (ec) {
-    std::cerr << "rebound-sim: cannot create " << dir << ": " << ec.message() << "\n";
-    return false;
-  }
   std::string error;
   const sim::FramePick pick =
       chosen ? *chosen : *sim::ParseFramePick(sim::kDefaultFramePick, error);
@@ -238,13 +295,14 @@ bool WriteFramePictures(const sim::Simulation& simulation, const std::string& di
   const std::vector<std::int64_t> frames = sim::PickedFrames(pick, simulation.FramesRun(), drawing);
   for (std::int64_t frame : frames) {
     const std::string path = Utf8FromPath(PathFromUtf8(dir) / sim::SvgFileName(frame));
-    if (!WriteFileAtomically(path, [&](std::ostream& out) {
-          sim::WriteFrameSvg(out, drawing.Frame(frame), frame);
-        })) {
-      return false;
-    }
+    std::unique_ptr<OutputFile> out = OpenOutput("frame picture", path);
+    if (!out) return false;
+    sim::WriteFrameSvg(out->Stream(), drawing.Frame(frame), frame);
+    if (!CommitOutput(*out)) return false;
   }
-  if (!quiet) std::printf("%zu frame pictures written to %s\n", frames.size(), dir.c_str());
+  if (!quiet) {
+    std::fprintf(g_console, "%zu frame pictures written to %s\n", frames.size(), dir.c_str());
+  }
   return true;
 }
 
@@ -252,17 +310,18 @@ bool WriteFramePictures(const sim::Simulation& simulation, const std::string& di
 void PrintFlowSummary(const sim::Simulation& simulation) {
   const sim::FlowObserver& flow = simulation.Flow();
   const double msPerFrame = 1000.0 / simulation.GetScenario().fps;
-  std::printf("\n");
+  std::fprintf(g_console, "\n");
   int n = 0;
   for (const sim::DeathRecord& d : flow.Deaths()) {
     ++n;
     if (d.respawnFrame < 0) {
-      std::printf("Death %d at frame %lld: not respawned by the end of the run\n", n,
-                  static_cast<long long>(d.deathFrame));
+      std::fprintf(g_console, "Death %d at frame %lld: not respawned by the end of the run\n", n,
+                   static_cast<long long>(d.deathFrame));
       continue;
     }
     const auto frames = d.respawnFrame - d.deathFrame;
-    std::printf(
+    std::fprintf(
+        g_console,
         "Death %d at frame %lld: shard at %lld, fade-out at %lld, respawned at %lld "
         "(%lld frames, %.2f s; %d taps), placed %.1f m from the death (%s), heading %.1f\n",
         n, static_cast<long long>(d.deathFrame), static_cast<long long>(d.shardFrame),
@@ -272,12 +331,13 @@ void PrintFlowSummary(const sim::Simulation& simulation) {
                    d.spawnPosition[2] - d.deathPosition[2]),
         d.searchOutcome.c_str(), d.spawnHeading);
   }
-  if (n == 0) std::printf("No death was taken over by the plug-in.\n");
+  if (n == 0) std::fprintf(g_console, "No death was taken over by the plug-in.\n");
   if (flow.DeathCount() > flow.Deaths().size()) {
-    std::printf("... and %llu later deaths, not listed\n",
-                static_cast<unsigned long long>(flow.DeathCount() - flow.Deaths().size()));
+    std::fprintf(g_console, "... and %llu later deaths, not listed\n",
+                 static_cast<unsigned long long>(flow.DeathCount() - flow.Deaths().size()));
   }
-  std::printf(
+  std::fprintf(
+      g_console,
       "Per frame by phase of the flow: native calls, heap allocations by the plug-in and by the "
       "simulator (average, most in one frame):\n");
   for (std::size_t i = 0; i < sim::kFlowPhaseCount; ++i) {
@@ -286,7 +346,8 @@ void PrintFlowSummary(const sim::Simulation& simulation) {
     const auto average = [&cost](std::uint64_t total) {
       return static_cast<double>(total) / static_cast<double>(cost.frames);
     };
-    std::printf(
+    std::fprintf(
+        g_console,
         "  %-11s %8lld frames, calls %6.1f (%u), plug-in allocations %5.2f (%llu), simulator "
         "allocations %6.1f (%llu)\n",
         sim::FlowPhaseName(static_cast<sim::FlowPhase>(i)), static_cast<long long>(cost.frames),
@@ -294,6 +355,43 @@ void PrintFlowSummary(const sim::Simulation& simulation) {
         static_cast<unsigned long long>(cost.maxPluginAllocations),
         average(cost.simulatorAllocations),
         static_cast<unsigned long long>(cost.maxSimulatorAllocations));
+  }
+}
+
+// Where the plug-in's random numbers came from, and how deep its fibre went.
+void PrintSeedAndStack(const sim::RunSummary& s, const Options& o) {
+  if (!o.noPlugin) {
+    switch (s.seeding) {
+      case sim::Seeding::kSeeded:
+        std::fprintf(g_console, "  seed: %llu (%s; --seed %llu replays this run)\n",
+                     static_cast<unsigned long long>(s.seed), o.seed ? "given" : "drawn",
+                     static_cast<unsigned long long>(s.seed));
+        break;
+      case sim::Seeding::kNoExport:
+        std::fprintf(
+            g_console,
+            "  seed: none; the plug-in has no seed export (ReboundSetSeedSource), so it draws from "
+            "the system's random source\n");
+        break;
+      case sim::Seeding::kOsRandom:
+#if defined(_WIN32)
+        std::fprintf(
+            g_console,
+            "  seed: none; Rebound.asi exports nothing, so it draws from the system's random "
+            "source, as with --os-random\n");
+#else
+        std::fprintf(
+            g_console,
+            "  seed: none; the plug-in draws from the system's random source (--os-random)\n");
+#endif
+        break;
+    }
+  }
+  if (s.scriptStack.measured) {
+    std::fprintf(g_console, "  script stack: peak %zu bytes of %zu\n", s.scriptStack.peak,
+                 s.scriptStack.size);
+  } else {
+    std::fprintf(g_console, "  script stack: not measured\n");
   }
 }
 
@@ -307,37 +405,55 @@ int Run(const Options& o) {
   }
   if (o.frames) scenario.frames = *o.frames;
 
-  // The trace goes to its file as the run goes, into a temporary beside it
-  // that is renamed into place at the end, so that nothing of it is held in
-  // memory and a failed run leaves no half-written file under its name.
-  std::ofstream traceFile;
-  const std::string traceTemp = o.trace ? *o.trace + ".tmp" : std::string();
-  if (o.trace) {
-    traceFile.open(traceTemp, std::ios::binary | std::ios::trunc);
-    if (!traceFile) {
-      std::cerr << "rebound-sim: cannot write " << *o.trace << "\n";
-      return 1;
-    }
+  // Every output is opened before the first frame, so that a path that cannot
+  // be written stops the run at once. The trace streams to its file as the
+  // run goes: nothing of it is held in memory.
+  rebound_sim::RemoveTemporariesOnInterrupt();
+  std::unique_ptr<OutputFile> trace;
+  std::unique_ptr<OutputFile> report;
+  if (o.trace && !(trace = OpenOutput("trace", *o.trace))) return kOutputUnusable;
+  if (o.report && !(report = OpenOutput("report", *o.report))) return kOutputUnusable;
+  if (o.framesSvg && !PrepareFramePictureFolder(*o.framesSvg)) return kOutputUnusable;
+  if ((trace && trace->IsStandardOutput()) || (report && report->IsStandardOutput())) {
+    g_console = stderr;
   }
+
   sim::SimOptions options;
+#if !defined(_WIN32)
+  // Every run with the plug-in is seeded unless told otherwise, so that any
+  // run can be replayed.
+  if (!o.osRandom && !o.noPlugin) options.seed = o.seed ? *o.seed : sim::DrawRunSeed() & kMaxSeed;
+#endif
   options.recordTrace = false;
-  options.traceStream = o.trace ? &traceFile : nullptr;
+  options.traceStream = trace ? &trace->Stream() : nullptr;
   // Draw lists are kept only for the pictures.
   options.keepDrawings = o.framesSvg.has_value() || o.report.has_value();
   sim::Simulation simulation(std::move(scenario), options);
   sim::World& world = simulation.GetWorld();
   if (!o.quiet) {
-    std::cout << "Scenario \"" << simulation.GetScenario().name << "\" ("
-              << simulation.GetScenario().fileName << "): " << simulation.GetScenario().frames
-              << " frames at " << simulation.GetScenario().fps << " fps from game time "
-              << simulation.GetScenario().startGameTime << "\n";
-    world.timeline.SetListener(
-        [](const sim::TimelineEntry& e) { std::cout << FormatTimelineEntry(e) << "\n"; });
+    const sim::Scenario& s = simulation.GetScenario();
+    std::fprintf(g_console, "Scenario \"%s\" (%s): %lld frames at %d fps from game time %lld\n",
+                 s.name.c_str(), s.fileName.c_str(), static_cast<long long>(s.frames), s.fps,
+                 static_cast<long long>(s.startGameTime));
+    world.timeline.SetListener([](const sim::TimelineEntry& e) {
+      const std::string line = FormatTimelineEntry(e);
+      std::fprintf(g_console, "%s\n", line.c_str());
+    });
   }
 
   bool ok = true;
   if (!o.noPlugin) {
     ok = simulation.LoadPlugin(o.plugin ? *o.plugin : DefaultPlugin());
+    if (ok && o.seed && simulation.SeedingOutcome() == sim::Seeding::kNoExport) {
+      // A replay that cannot be one must not pass for one.
+      std::cerr << "rebound-sim: --seed: the plug-in has no seed export (ReboundSetSeedSource), "
+                   "so its random helpers cannot be seeded\n";
+      if (o.trace) {
+        traceFile.close();
+        std::remove(traceTemp.c_str());
+      }
+      return 1;
+    }
   } else {
     world.Note("host", "running without the plug-in");
   }
@@ -346,51 +462,38 @@ int Run(const Options& o) {
   if (simulation.PluginLoaded()) simulation.UnloadPlugin();
   ok = ok && !faultedBeforeUnload && !simulation.Faulted();
 
-  if (o.trace) {
-    traceFile.flush();
-    const bool written = static_cast<bool>(traceFile);
-    traceFile.close();
-    if (!written) {
-      std::cerr << "rebound-sim: writing " << *o.trace << " failed\n";
-      std::remove(traceTemp.c_str());
-      return 1;
-    }
-    if (std::rename(traceTemp.c_str(), o.trace->c_str()) != 0) {
-      std::cerr << "rebound-sim: cannot move " << traceTemp << " to " << *o.trace << "\n";
-      return 1;
-    }
-  }
+  // The trace of a run that stopped at a fault is kept: it shows the fault.
+  if (trace && !CommitOutput(*trace)) return kOutputUnusable;
 
   if (o.framesSvg && !WriteFramePictures(simulation, *o.framesSvg, o.svgFrames, o.quiet)) {
-    return 1;
+    return kOutputUnusable;
   }
 
-  if (o.report) {
+  if (report) {
     const sim::DrawingModel& drawing = simulation.GetWorld().drawing;
     const auto picture = [&drawing](std::int64_t frame) {
       std::ostringstream svg;
       sim::WriteFrameSvg(svg, drawing.Frame(frame), frame);
       return svg.str();
     };
-    if (!WriteFileAtomically(*o.report, [&](std::ostream& out) {
-          sim::WriteHtmlReport(out, simulation, picture);
-        })) {
-      return 1;
-    }
+    sim::WriteHtmlReport(report->Stream(), simulation, picture);
+    if (!CommitOutput(*report)) return kOutputUnusable;
   }
 
   const sim::RunSummary s = simulation.Summary();
   if (!o.quiet) PrintFlowSummary(simulation);
   if (!o.quiet) {
-    std::printf(
+    std::fprintf(
+        g_console,
         "\nSummary: %lld frames, %.3f s of game time, %llu native calls "
         "(%.1f per frame on average, at most %llu in one frame)\n",
         static_cast<long long>(s.frames), static_cast<double>(s.gameTimeMs) / 1000.0,
         static_cast<unsigned long long>(s.nativeCalls),
         s.frames > 0 ? static_cast<double>(s.nativeCalls) / static_cast<double>(s.frames) : 0.0,
         static_cast<unsigned long long>(s.maxCallsInFrame));
-    if (o.trace) std::printf("Trace written to %s\n", o.trace->c_str());
-    if (o.report) std::printf("Report written to %s\n", o.report->c_str());
+    PrintSeedAndStack(s, o);
+    if (o.trace) std::fprintf(g_console, "Trace written to %s\n", o.trace->c_str());
+    if (o.report) std::fprintf(g_console, "Report written to %s\n", o.report->c_str());
   }
   if (!ok) {
     std::cerr << "rebound-sim: run stopped: " << simulation.Fault() << "\n";

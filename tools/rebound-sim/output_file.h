@@ -1,0 +1,61 @@
+// Where rebound-sim writes a file named on its command line, chosen so that no
+// output ever destroys data: "-" is standard output, a FIFO or a character
+// device is written directly, a symbolic link is followed to its target (the
+// link stays), and a regular file is replaced atomically through a temporary
+// in its own folder that is removed on failure or interruption.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace rebound_sim {
+
+// File-system paths from the command line's strings and back. The strings are
+// UTF-8 (on Windows too: rebound-sim.exe's manifest makes UTF-8 its code
+// page), which a std::filesystem::path built from a plain std::string is not
+// taken to be on Windows.
+std::filesystem::path PathFromUtf8(const std::string& text);
+std::string Utf8FromPath(const std::filesystem::path& path);
+
+class OutputFile {
+ public:
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Opens the output for writing: checks the path and creates the temporary
+  // (or opens the FIFO, device or standard output) at once, so an unusable
+  // path is known before any work is done. On failure returns null and sets
+  // `error` to the path and the system's reason.
+  static std::unique_ptr<OutputFile> Open(const std::string& path, std::string& error);
+
+  std::ostream& Stream() { return *stream_; }
+  bool IsStandardOutput() const { return standardOutput_; }
+
+  // Flushes and puts the file in place (renames the temporary over the
+  // target). On failure removes the temporary and sets `error`.
+  bool Commit(std::string& error);
+
+  // Removes the temporary, leaving whatever was under the name untouched.
+  void Abandon();
+
+ private:
+  OutputFile() = default;
+
+  std::string path_;              // as named on the command line
+  std::filesystem::path target_;  // where the content ends up (a link's target)
+  std::filesystem::path temp_;    // empty when written directly
+  std::ofstream file_;
+  std::ostream* stream_ = nullptr;
+  bool standardOutput_ = false;
+  int signalSlot_ = -1;
+};
+
+// Removes every open temporary when the run is interrupted (SIGINT, SIGTERM,
+// SIGHUP), then ends the process as the signal would.
+void RemoveTemporariesOnInterrupt();
+
+}  // namespace rebound_sim
