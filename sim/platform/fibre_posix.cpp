@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "sim/platform/fibre.h"
@@ -63,15 +62,6 @@ LowestTouched(const unsigned char* stack, std::size_t size) {
 // The fibre this thread runs now, or null; one thread-local, as the switch
 // reads and writes it twice.
 thread_local Fibre::Impl* currentImpl = nullptr;
-
-std::mutex& GraveyardMutex() {
-  static std::mutex m;
-  return m;
-}
-std::vector<std::unique_ptr<Fibre>>& Graveyard() {
-  static auto* graveyard = new std::vector<std::unique_ptr<Fibre>>();
-  return *graveyard;
-}
 
 }  // namespace
 
@@ -145,12 +135,6 @@ bool Fibre::OnFibre() { return currentImpl != nullptr; }
 StackUse Fibre::PeakStackUse() const {
   const std::size_t size = impl_->stackSize;
   return StackUse{true, size - LowestTouched(impl_->stack.get(), size), size};
-}
-
-void Abandon(std::unique_ptr<Fibre> fibre) {
-  if (!fibre) return;
-  std::lock_guard<std::mutex> lock(GraveyardMutex());
-  Graveyard().push_back(std::move(fibre));
 }
 
 }  // namespace sim

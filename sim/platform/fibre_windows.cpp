@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <vector>
 
 #include "sim/platform/fibre.h"
@@ -66,15 +65,6 @@ bool CommittedPage(const void* address) {
 
 thread_local Fibre* currentFibre = nullptr;
 thread_local Fibre::Impl* currentImpl = nullptr;
-
-std::mutex& GraveyardMutex() {
-  static std::mutex m;
-  return m;
-}
-std::vector<std::unique_ptr<Fibre>>& Graveyard() {
-  static auto* graveyard = new std::vector<std::unique_ptr<Fibre>>();
-  return *graveyard;
-}
 
 [[noreturn]] void FiberFailure(const char* what) {
   std::fprintf(stderr, "rebound-sim: %s (Windows error %lu)\n", what, GetLastError());
@@ -151,12 +141,6 @@ StackUse Fibre::PeakStackUse() const {
   }
   return StackUse{true, static_cast<std::size_t>(impl.stackBase - lowest),
                   static_cast<std::size_t>(impl.stackBase - impl.reservedFrom)};
-}
-
-void Abandon(std::unique_ptr<Fibre> fibre) {
-  if (!fibre) return;
-  std::lock_guard<std::mutex> lock(GraveyardMutex());
-  Graveyard().push_back(std::move(fibre));
 }
 
 }  // namespace sim

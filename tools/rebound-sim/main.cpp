@@ -448,10 +448,8 @@ int Run(const Options& o) {
       // A replay that cannot be one must not pass for one.
       std::cerr << "rebound-sim: --seed: the plug-in has no seed export (ReboundSetSeedSource), "
                    "so its random helpers cannot be seeded\n";
-      if (o.trace) {
-        traceFile.close();
-        std::remove(traceTemp.c_str());
-      }
+      if (trace) trace->Abandon();
+      if (report) report->Abandon();
       return 1;
     }
   } else {
