@@ -6,17 +6,16 @@
 #include <new>
 
 namespace sim {
+
+constinit thread_local ScriptThreadState scriptThread;
+
 namespace {
 
 std::atomic<std::uint64_t> pluginAllocations{0};
 std::atomic<std::uint64_t> simulatorAllocations{0};
 
-// Per thread: only the simulator's main thread runs the script fibre.
-thread_local bool scriptRunning = false;
-thread_local int hostDepth = 0;
-
 void Count() noexcept {
-  if (scriptRunning && hostDepth == 0) {
+  if (scriptThread.scriptRunning && scriptThread.hostDepth == 0) {
     pluginAllocations.fetch_add(1, std::memory_order_relaxed);
   } else {
     simulatorAllocations.fetch_add(1, std::memory_order_relaxed);
@@ -56,21 +55,6 @@ AllocationCounts CountedAllocations() noexcept {
   return {pluginAllocations.load(std::memory_order_relaxed),
           simulatorAllocations.load(std::memory_order_relaxed)};
 }
-
-ScriptRunningScope::ScriptRunningScope(int& fibreHostDepth) noexcept
-    : fibreHostDepth_(fibreHostDepth), outerHostDepth_(hostDepth), outerRunning_(scriptRunning) {
-  hostDepth = fibreHostDepth;
-  scriptRunning = true;
-}
-
-ScriptRunningScope::~ScriptRunningScope() {
-  fibreHostDepth_ = hostDepth;
-  hostDepth = outerHostDepth_;
-  scriptRunning = outerRunning_;
-}
-
-InsideHostScope::InsideHostScope() noexcept { ++hostDepth; }
-InsideHostScope::~InsideHostScope() { --hostDepth; }
 
 }  // namespace sim
 

@@ -21,29 +21,48 @@ struct AllocationCounts {
 // Allocations made so far in the whole process.
 AllocationCounts CountedAllocations() noexcept;
 
+// What the simulator's own thread is doing, as the allocation count and the
+// host functions ask it. Per thread: only the simulator's main thread runs the
+// script fibre, so the keyboard thread and any thread of the plug-in see it
+// false and their allocations are the simulator's. Plain fields of one
+// constant-initialised thread-local: reading them costs an instruction or
+// two, and the host functions read them on every call.
+struct ScriptThreadState {
+  bool scriptRunning = false;  // this thread runs the script fibre now
+  int hostDepth = 0;           // host functions the running code is inside
+};
+extern constinit thread_local ScriptThreadState scriptThread;
+
 // Set by the simulation around each resume of the script fibre. The fibre
 // may yield from inside a host function (scriptWait), so its depth of host
 // calls is its own: kept in `fibreHostDepth` while it is suspended (0 for a
 // new fibre) and restored when it runs again.
 class ScriptRunningScope {
  public:
-  explicit ScriptRunningScope(int& fibreHostDepth) noexcept;
-  ~ScriptRunningScope();
+  explicit ScriptRunningScope(int& fibreHostDepth) noexcept
+      : fibreHostDepth_(fibreHostDepth), outer_(scriptThread) {
+    scriptThread.hostDepth = fibreHostDepth;
+    scriptThread.scriptRunning = true;
+  }
+  ~ScriptRunningScope() {
+    fibreHostDepth_ = scriptThread.hostDepth;
+    scriptThread = outer_;
+  }
   ScriptRunningScope(const ScriptRunningScope&) = delete;
   ScriptRunningScope& operator=(const ScriptRunningScope&) = delete;
 
  private:
   int& fibreHostDepth_;
-  int outerHostDepth_;
-  bool outerRunning_;
+  ScriptThreadState outer_;
 };
 
-// Held by every host function for as long as it runs, native handlers
-// included: what the script allocates inside it is the simulator's doing.
+// Held by every host function while it does anything that may allocate,
+// native handlers included: what the script allocates inside it is the
+// simulator's doing.
 class InsideHostScope {
  public:
-  InsideHostScope() noexcept;
-  ~InsideHostScope();
+  InsideHostScope() noexcept { ++scriptThread.hostDepth; }
+  ~InsideHostScope() { --scriptThread.hostDepth; }
   InsideHostScope(const InsideHostScope&) = delete;
   InsideHostScope& operator=(const InsideHostScope&) = delete;
 };

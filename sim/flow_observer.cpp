@@ -31,8 +31,6 @@ bool ArgIs(const TraceEntry& e, std::size_t i, bool value) {
          (e.args[i].integer != 0) == value;
 }
 
-std::size_t Index(FlowPhase phase) { return static_cast<std::size_t>(phase); }
-
 }  // namespace
 
 const char* FlowPhaseName(FlowPhase phase) {
@@ -56,7 +54,7 @@ void FlowObserver::Enter(World& world, FlowPhase phase, const std::string& why) 
   world.Note("flow", std::string("-> ") + FlowPhaseName(phase) + ": " + why);
 }
 
-bool FlowObserver::Follows(std::uint64_t nativeHash) {
+bool FlowObserver::Follows(std::string_view nativeName) {
   static constexpr std::string_view kFollowed[] = {
       "PAUSE_DEATH_ARREST_RESTART",
       "GET_ENTITY_COORDS",
@@ -79,17 +77,7 @@ bool FlowObserver::Follows(std::uint64_t nativeHash) {
       "SET_ENTITY_HEADING",
       "DO_SCREEN_FADE_IN",
   };
-  // Their hashes, looked up once in the natives table by name.
-  static const std::vector<std::uint64_t> hashes = [] {
-    std::vector<std::uint64_t> found;
-    for (const NativeSignature& native : NativeTable()) {
-      for (std::string_view name : kFollowed) {
-        if (native.name == name) found.push_back(native.hash);
-      }
-    }
-    return found;
-  }();
-  return std::find(hashes.begin(), hashes.end(), nativeHash) != hashes.end();
+  return std::find(std::begin(kFollowed), std::end(kFollowed), nativeName) != std::end(kFollowed);
 }
 
 void FlowObserver::AddKeyFrame(std::int64_t frame, std::string caption) {
@@ -217,20 +205,6 @@ void FlowObserver::OnNative(World& world, const TraceEntry& e) {
              e.args[0].integer > 0) {
     world.Note("flow", "fading in over " + std::to_string(e.args[0].integer) + " ms");
   }
-}
-
-void FlowObserver::OnFrameEnd(std::int64_t frame, std::uint32_t calls,
-                              const AllocationCounts& allocations) {
-  if (frame == lastFrame_) return;
-  lastFrame_ = frame;
-  PhaseCost& cost = costs_[Index(phase_)];
-  ++cost.frames;
-  cost.calls += calls;
-  cost.maxCalls = std::max(cost.maxCalls, calls);
-  cost.pluginAllocations += allocations.plugin;
-  cost.maxPluginAllocations = std::max(cost.maxPluginAllocations, allocations.plugin);
-  cost.simulatorAllocations += allocations.simulator;
-  cost.maxSimulatorAllocations = std::max(cost.maxSimulatorAllocations, allocations.simulator);
 }
 
 }  // namespace sim

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/alloc_counter.h"
@@ -57,13 +58,26 @@ class FlowObserver {
   static constexpr std::size_t kKeptDeaths = 1000;
   static constexpr std::size_t kKeptKeyFrames = 40;
 
-  // True for the natives OnNative looks at; only those need decoding when no
-  // trace is kept.
-  static bool Follows(std::uint64_t nativeHash);
+  // True for the natives OnNative looks at, by the game's name; only those
+  // need decoding when no trace is kept. The dispatch table marks them once
+  // (NativeEntry::followedByFlow), so that a call asks one flag.
+  static bool Follows(std::string_view nativeName);
   void OnNative(World& world, const TraceEntry& entry);
-  // Called at the end of each frame with the native calls and the heap
-  // allocations made in it.
-  void OnFrameEnd(std::int64_t frame, std::uint32_t calls, const AllocationCounts& allocations);
+  // Called once at the end of each frame with the native calls and the heap
+  // allocations made in it. Inline: it runs every frame, and is a handful of
+  // additions and comparisons.
+  void OnFrameEnd(std::uint32_t calls, const AllocationCounts& allocations) {
+    PhaseCost& cost = costs_[static_cast<std::size_t>(phase_)];
+    ++cost.frames;
+    cost.calls += calls;
+    if (calls > cost.maxCalls) cost.maxCalls = calls;
+    cost.pluginAllocations += allocations.plugin;
+    if (allocations.plugin > cost.maxPluginAllocations) [[unlikely]]
+      cost.maxPluginAllocations = allocations.plugin;
+    cost.simulatorAllocations += allocations.simulator;
+    if (allocations.simulator > cost.maxSimulatorAllocations) [[unlikely]]
+      cost.maxSimulatorAllocations = allocations.simulator;
+  }
 
   FlowPhase Phase() const { return phase_; }
   const std::vector<DeathRecord>& Deaths() const { return deaths_; }
@@ -95,7 +109,6 @@ class FlowObserver {
   bool fullNoted_ = false;
   bool zeroNoted_ = false;
   bool inSearch_ = false;
-  std::int64_t lastFrame_ = -1;
 };
 
 }  // namespace sim

@@ -3,6 +3,7 @@
 #include <map>
 #include <string_view>
 
+#include "sim/flow_observer.h"
 #include "sim/trace.h"
 
 namespace sim {
@@ -102,6 +103,7 @@ NativeDispatch::NativeDispatch(const std::vector<NativeSignature>& table,
     const auto handler = handlers.find(&signature);
     e.handler = handler != handlers.end() ? handler->second : nullptr;
     e.argCount = static_cast<std::uint32_t>(signature.args.size());
+    e.followedByFlow = FlowObserver::Follows(signature.name);
     e.ranges = ranges_.data() + ranges_.size();
     for (ArgKind kind : signature.args) ranges_.push_back(RangeOf(kind));
     ++size_;

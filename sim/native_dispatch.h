@@ -36,6 +36,9 @@ struct NativeEntry {
   const NativeSignature* signature = nullptr;  // null marks an empty slot of the table
   NativeHandler handler = nullptr;             // null: the neutral default answers
   std::uint32_t argCount = 0;
+  // The flow observer reads this native's calls: they are decoded even when
+  // no trace is kept.
+  bool followedByFlow = false;
   const SlotRange* ranges = nullptr;  // argCount of them
 
   // Whether every slot holds a value the native's signature allows. Only

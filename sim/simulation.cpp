@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <limits>
 #include <sstream>
 #include <thread>
 
@@ -77,6 +78,7 @@ Simulation::Simulation(Scenario scenario, SimOptions options)
   world_.clock.nowMs = scenario_.startGameTime;
   world_.clock.gameTimer =
       static_cast<std::int32_t>(static_cast<std::uint32_t>(scenario_.startGameTime));
+  nextEventFrame_ = NextEventFrame();
 }
 
 Simulation::~Simulation() {
@@ -232,19 +234,23 @@ void Simulation::HostKeyboardHandlerUnregister(KeyboardHandler handler) {
   world_.Note("host", "keyboard handler unregistered");
 }
 
+// scriptWait, nativeInit and nativePush64 allocate nothing on their way
+// through: only what refuses a call or records it holds InsideHostScope.
 void Simulation::HostScriptWait(std::uint32_t ms) {
-  const InsideHostScope inside;  // what the host allocates is not the plug-in's
   if (!OnScriptFibre() || callOpen_) [[unlikely]] {
     if (!RefuseWait(ms)) return;
   }
-  if (Tracing()) [[unlikely]]
+  if (Tracing()) [[unlikely]] {
+    const InsideHostScope inside;  // what the host allocates is not the plug-in's
     RecordHost("scriptWait", {TraceValue::Int(ms)});
+  }
   wakeFrame_ = world_.clock.frame + 1;
   wakeAtMs_ = world_.clock.nowMs + ms;
   Fibre::Yield();
 }
 
 bool Simulation::RefuseWait(std::uint32_t ms) {
+  const InsideHostScope inside;
   if (!OnScriptFibre()) {
     RaiseFault("scriptWait(" + std::to_string(ms) + ") called outside the script fibre");
     return false;
@@ -253,23 +259,15 @@ bool Simulation::RefuseWait(std::uint32_t ms) {
   return true;
 }
 
-namespace {
-
 // Set on the simulator's thread while it runs the script fibre, and only
-// there: the keyboard thread, any thread of the plug-in's own and the frame
-// loop between two resumes all see it false. A thread-local flag of this file
-// costs one instruction to read, where the call to ask the fibre costs ten.
-thread_local bool runningScript = false;
-
-}  // namespace
-
-bool Simulation::OnScriptFibre() const { return runningScript; }
+// there (ScriptRunningScope): the keyboard thread, any thread of the plug-in's
+// own and the frame loop between two resumes all see it false. Reading the
+// thread-local costs an instruction or two, where asking the fibre costs ten.
+bool Simulation::OnScriptFibre() const { return scriptThread.scriptRunning; }
 
 void Simulation::ResumeScript() {
   const ScriptRunningScope running(scriptHostDepth_);
-  runningScript = true;
   fibre_->Resume();
-  runningScript = false;
 }
 
 // The three native functions run for every native call the script makes: on
@@ -277,13 +275,11 @@ void Simulation::ResumeScript() {
 // check fails.
 
 void Simulation::HostNativeInit(std::uint64_t hash) {
-  const InsideHostScope inside;  // what the host allocates is not the plug-in's
   if (!OnScriptFibre() || callOpen_) [[unlikely]]
     return RefuseInit(hash);
   callOpen_ = true;
   callHash_ = hash;
   argCount_ = 0;
-  tooManyArgs_ = false;
 }
 
 std::string Simulation::NativeName(std::uint64_t hash) const {
@@ -292,6 +288,7 @@ std::string Simulation::NativeName(std::uint64_t hash) const {
 }
 
 void Simulation::RefuseInit(std::uint64_t hash) {
+  const InsideHostScope inside;
   if (!OnScriptFibre()) {
     RaiseFault("native " + NativeName(hash) + " called outside the script fibre");
     return;
@@ -301,27 +298,27 @@ void Simulation::RefuseInit(std::uint64_t hash) {
 }
 
 void Simulation::HostNativePush(std::uint64_t value) {
-  const InsideHostScope inside;  // what the host allocates is not the plug-in's
-  if (!OnScriptFibre()) [[unlikely]] {
-    RaiseFault("nativePush64 called outside the script fibre");
-    return;
-  }
-  if (!callOpen_) [[unlikely]] {
-    RaiseFault("nativePush64 without nativeInit");
-    return;
-  }
-  if (argCount_ == kMaxArgs) [[unlikely]] {
-    tooManyArgs_ = true;
+  if (!OnScriptFibre() || !callOpen_) [[unlikely]]
+    return RefusePush();
+  if (argCount_ >= kMaxArgs) [[unlikely]] {
+    argCount_ = kTooManyArgs;
     return;
   }
   args_[argCount_++] = value;
 }
 
+void Simulation::RefusePush() {
+  const InsideHostScope inside;
+  RaiseFault(OnScriptFibre() ? "nativePush64 without nativeInit"
+                             : "nativePush64 called outside the script fibre");
+}
+
 void Simulation::RefuseCall(const NativeEntry& native) {
   const NativeSignature& sig = *native.signature;
   const std::string who = "native " + sig.name + " (" + HexHash(sig.hash) + ")";
-  if (tooManyArgs_ || argCount_ != sig.args.size()) {
-    RaiseFault(who + ": " + (tooManyArgs_ ? "more than 32" : std::to_string(argCount_)) +
+  if (argCount_ != sig.args.size()) {
+    RaiseFault(who + ": " +
+               (argCount_ == kTooManyArgs ? "more than 32" : std::to_string(argCount_)) +
                " arguments pushed, it takes " + std::to_string(sig.args.size()));
     return;
   }
@@ -382,41 +379,45 @@ TraceValue Simulation::DecodeResult(const NativeSignature& sig) const {
 }
 
 std::uint64_t* Simulation::HostNativeCall() {
-  const InsideHostScope inside;  // what the host allocates is not the plug-in's
   if (!OnScriptFibre() || !callOpen_) [[unlikely]]
     return RefuseNativeCall(nullptr, false);
   callOpen_ = false;
   const NativeEntry* native = dispatch_.Find(callHash_);
-  if (native == nullptr || tooManyArgs_ || argCount_ != native->argCount || !native->Accepts(args_))
-      [[unlikely]] {
+  // More than kMaxArgs pushes leave a count no native takes.
+  if (native == nullptr || argCount_ != native->argCount || !native->Accepts(args_)) [[unlikely]]
     return RefuseNativeCall(native, true);
-  }
 
   result_[0] = result_[1] = result_[2] = result_[3] = 0;
   ++nativeCalls_;
   ++callsThisFrame_;
-
   // Decoded only when someone reads it: the trace, or the flow for the natives
-  // it follows. The entry's lists keep their room, so this allocates nothing
-  // once they have grown.
-  const NativeSignature& sig = *native->signature;
-  const bool decoded = Tracing() || FlowObserver::Follows(sig.hash);
-  if (decoded) [[unlikely]]
-    DecodeArgs(sig);
+  // it follows.
+  if (tracing_ || native->followedByFlow) [[unlikely]]
+    return DecodedCall(*native);
 
-  CallFrame call(sig, args_, argCount_, result_);
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
+  CallFrame call(*native->signature, args_, argCount_, result_);
   if (native->handler != nullptr) native->handler(world_, call);
+  return result_;
+}
 
-  if (decoded) [[unlikely]] {
-    DecodeOuts(sig, call);
-    if (sig.result != ResultKind::None) callEntry_.result = DecodeResult(sig);
-    flow_.OnNative(world_, callEntry_);
-    if (Tracing()) Record(callEntry_);
-  }
+std::uint64_t* Simulation::DecodedCall(const NativeEntry& native) {
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
+  // The entry's lists keep their room, so this allocates nothing once they
+  // have grown.
+  const NativeSignature& sig = *native.signature;
+  DecodeArgs(sig);
+  CallFrame call(sig, args_, argCount_, result_);
+  if (native.handler != nullptr) native.handler(world_, call);
+  DecodeOuts(sig, call);
+  if (sig.result != ResultKind::None) callEntry_.result = DecodeResult(sig);
+  flow_.OnNative(world_, callEntry_);
+  if (Tracing()) Record(callEntry_);
   return result_;
 }
 
 std::uint64_t* Simulation::RefuseNativeCall(const NativeEntry* native, bool opened) {
+  const InsideHostScope inside;
   if (!OnScriptFibre()) {
     RaiseFault("nativeCall called outside the script fibre");
   } else if (!opened) {
@@ -509,11 +510,13 @@ void Simulation::StartOrResumeScript() {
   if (!scriptRegistered_ || !script_) return;
   if (!fibre_) [[unlikely]] {
     StartScript();
-  } else if (!fibre_->Finished() && world_.clock.frame >= wakeFrame_ &&
-             world_.clock.nowMs >= wakeAtMs_) {
+  } else if (world_.clock.frame < wakeFrame_ || world_.clock.nowMs < wakeAtMs_ ||
+             fibre_->Finished()) {
+    return;
+  } else {
     ResumeScript();
   }
-  if (fibre_ && fibre_->Finished()) [[unlikely]] {
+  if (fibre_->Finished()) [[unlikely]] {
     if (!Faulted()) RaiseFault("the script entry returned; it must loop for ever");
   }
 }
@@ -536,11 +539,15 @@ void Simulation::StepFrame() {
   callsThisFrame_ = 0;
   const AllocationCounts atStart = CountedAllocations();
 
-  while (nextEvent_ < scenario_.events.size() && scenario_.events[nextEvent_].frame <= f) {
-    ApplyEvent(scenario_.events[nextEvent_++]);
-    if (Faulted()) break;
+  // The events are in frame order: one comparison tells whether any is due.
+  if (f >= nextEventFrame_) [[unlikely]] {
+    while (nextEvent_ < scenario_.events.size() && scenario_.events[nextEvent_].frame <= f) {
+      ApplyEvent(scenario_.events[nextEvent_++]);
+      if (Faulted()) break;
+    }
+    nextEventFrame_ = NextEventFrame();
   }
-  if (!Faulted()) {
+  if (!Faulted()) [[likely]] {
     world_.BeginFrame();
     StartOrResumeScript();
     world_.EndFrame();
@@ -548,8 +555,13 @@ void Simulation::StepFrame() {
   callsInLastFrame_ = callsThisFrame_;
   if (callsThisFrame_ > maxCallsInFrame_) maxCallsInFrame_ = callsThisFrame_;
   allocationsInLastFrame_ = CountedAllocations() - atStart;
-  flow_.OnFrameEnd(f, callsThisFrame_, allocationsInLastFrame_);
+  flow_.OnFrameEnd(callsThisFrame_, allocationsInLastFrame_);
   ++framesRun_;
+}
+
+std::int64_t Simulation::NextEventFrame() const {
+  return nextEvent_ < scenario_.events.size() ? scenario_.events[nextEvent_].frame
+                                              : std::numeric_limits<std::int64_t>::max();
 }
 
 bool Simulation::RunFrames(std::int64_t count) {

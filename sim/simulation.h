@@ -123,12 +123,13 @@ class Simulation {
 
   void StepFrame();
   void ApplyEvent(const ScheduledEvent& event);
+  std::int64_t NextEventFrame() const;
   void StartOrResumeScript();
   // Stops the run with a message naming the frame and the fault. On the
   // script fibre it does not return: the script is never resumed.
   void RaiseFault(const std::string& message);
   std::string Where() const;
-  bool Tracing() const { return options_.recordTrace || options_.traceStream != nullptr; }
+  bool Tracing() const { return tracing_; }
   void RecordHost(const char* name, std::vector<TraceValue> values = {});
   void Record(TraceEntry& entry);
   // Whether the calling code runs on this simulation's script fibre.
@@ -138,12 +139,15 @@ class Simulation {
   // The refusals of the native functions, out of their way: each names what
   // is wrong and stops the run.
   [[gnu::cold, gnu::noinline]] void RefuseInit(std::uint64_t hash);
+  [[gnu::cold, gnu::noinline]] void RefusePush();
   // False when the wait must not go ahead.
   [[gnu::cold, gnu::noinline]] bool RefuseWait(std::uint32_t ms);
   // `opened`: the call had been begun with nativeInit; `native` is null for
   // a hash the game does not know.
   [[gnu::cold, gnu::noinline]] std::uint64_t* RefuseNativeCall(const NativeEntry* native,
                                                                bool opened);
+  // A call the trace or the flow reads: decoded around its handler.
+  [[gnu::noinline]] std::uint64_t* DecodedCall(const NativeEntry& native);
   // Names what is wrong with a call whose slots the native refused.
   [[gnu::cold, gnu::noinline]] void RefuseCall(const NativeEntry& native);
   std::string NativeName(std::uint64_t hash) const;
@@ -158,6 +162,8 @@ class Simulation {
   const NativeDispatch& dispatch_;
   Scenario scenario_;
   SimOptions options_;
+  // A trace is kept or written: every call is decoded. Fixed for the run.
+  const bool tracing_ = options_.recordTrace || options_.traceStream != nullptr;
   World world_;
   Trace trace_;
   FlowObserver flow_;
@@ -182,13 +188,14 @@ class Simulation {
   bool callOpen_ = false;
   std::uint64_t callHash_ = 0;
   std::uint64_t args_[kMaxArgs] = {};
-  std::size_t argCount_ = 0;
-  bool tooManyArgs_ = false;
+  std::size_t argCount_ = 0;  // kTooManyArgs once more than kMaxArgs were pushed
+  static constexpr std::size_t kTooManyArgs = kMaxArgs + 1;
   std::uint64_t result_[kResultSlots] = {};
   std::uint64_t deadResult_[kResultSlots] = {};  // handed out after a fault
 
   std::int64_t framesRun_ = 0;
   std::size_t nextEvent_ = 0;
+  std::int64_t nextEventFrame_ = 0;  // the frame of events_[nextEvent_], or never
   std::uint64_t nativeCalls_ = 0;
   std::uint64_t maxCallsInFrame_ = 0;
   std::uint32_t callsThisFrame_ = 0;
