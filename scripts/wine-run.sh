@@ -69,9 +69,19 @@ if [[ -t 1 && -t 2 ]]; then
 fi
 out=$(mktemp) err=$(mktemp)
 trap 'rm -f "$out" "$err"' EXIT
-status=0
-"$wine_bin" "$@" >"$out" 2>"$err" &
-wait $! || status=$?
+run_once() {
+  status=0
+  "$wine_bin" "$@" >"$out" 2>"$err" &
+  wait $! || status=$?
+}
+run_once "$@"
+# A program that fails says why; one that failed without a word never ran
+# (Wine lost its server while starting it, as when the lingering server ends
+# just then). That is tried once more, and said.
+if ((status != 0)) && [[ ! -s $out && ! -s $err ]]; then
+  echo "wine-run: $1 ended with status $status before printing anything; running it again" >&2
+  run_once "$@"
+fi
 cat "$out"
 cat "$err" >&2
 exit "$status"
