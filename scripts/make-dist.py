@@ -106,10 +106,10 @@ def main():
     date_time = zip_time(source_date_epoch(args.source_dir))
     with tempfile.TemporaryDirectory() as workdir:
         entries = [(os.path.basename(args.dll), stripped_dll(args, workdir))]
-    for spec in args.text:
-        name, sep, path = spec.partition("=")
+    for entry in args.text:
+        name, sep, path = entry.partition("=")
         if not sep or not name or not path:
-            fail(f"--text needs NAME=PATH, got {spec!r}")
+            fail(f"--text needs NAME=PATH, got {entry!r}")
         try:
             with open(path, "rb") as f:
                 entries.append((name, crlf(f.read(), path)))

@@ -12,9 +12,9 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPT = os.path.join(HERE, "..", "..", "scripts", "compare-traces.py")
-spec = importlib.util.spec_from_file_location("compare_traces", SCRIPT)
-compare_traces = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(compare_traces)
+loader_info = importlib.util.spec_from_file_location("compare_traces", SCRIPT)
+compare_traces = importlib.util.module_from_spec(loader_info)
+loader_info.loader.exec_module(compare_traces)
 
 
 def call(name, args, **extra):
