@@ -213,6 +213,13 @@ const NativeSignature* FindNativeByName(std::string_view name) {
   return nullptr;
 }
 
+bool HasPublicName(const NativeSignature& signature) { return !signature.name.starts_with("0x"); }
+
+std::string ReadableNativeName(const NativeSignature& signature) {
+  if (HasPublicName(signature)) return signature.name;
+  return "game function " + HexHash(signature.hash) + " (no public name)";
+}
+
 std::string_view ArgKindName(ArgKind kind) {
   switch (kind) {
     case ArgKind::Int:

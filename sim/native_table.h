@@ -55,6 +55,11 @@ const NativeSignature* FindNative(std::uint64_t hash);
 // The signature of a native by the name the table gives it, or nullptr.
 const NativeSignature* FindNativeByName(std::string_view name);
 
+// How messages name a native: its game name, or for one the game documents by
+// hash only, "game function 0x... (no public name)".
+bool HasPublicName(const NativeSignature& signature);
+std::string ReadableNativeName(const NativeSignature& signature);
+
 std::string_view ArgKindName(ArgKind kind);
 std::string_view ResultKindName(ResultKind kind);
 

@@ -284,7 +284,7 @@ void Simulation::HostNativeInit(std::uint64_t hash) {
 
 std::string Simulation::NativeName(std::uint64_t hash) const {
   const NativeEntry* native = dispatch_.Find(hash);
-  return native != nullptr ? native->signature->name : HexHash(hash);
+  return native != nullptr ? ReadableNativeName(*native->signature) : HexHash(hash);
 }
 
 void Simulation::RefuseInit(std::uint64_t hash) {
@@ -315,7 +315,8 @@ void Simulation::RefusePush() {
 
 void Simulation::RefuseCall(const NativeEntry& native) {
   const NativeSignature& sig = *native.signature;
-  const std::string who = "native " + sig.name + " (" + HexHash(sig.hash) + ")";
+  const std::string who = HasPublicName(sig) ? "native " + sig.name + " (" + HexHash(sig.hash) + ")"
+                                             : ReadableNativeName(sig);
   if (argCount_ != sig.args.size()) {
     RaiseFault(who + ": " +
                (argCount_ == kTooManyArgs ? "more than 32" : std::to_string(argCount_)) +

@@ -77,7 +77,7 @@ void WriteSprite(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
   // The texture's name in the top-left corner where it fits; a small box
   // keeps it in its tooltip.
   const double nameWidth = static_cast<double>(item.texture.size()) * kSpriteNamePx * 0.6;
-  if (nameWidth + 4 <= std::fabs(b.w) && kSpriteNamePx + 2 <= std::fabs(b.h)) {
+  if (o.debug && nameWidth + 4 <= std::fabs(b.w) && kSpriteNamePx + 2 <= std::fabs(b.h)) {
     out << "    <text x=\"" << Num(b.cx - std::fabs(b.w) / 2 + 2) << "\" y=\""
         << Num(b.cy - std::fabs(b.h) / 2 + kSpriteNamePx) << "\" font-family=\"monospace\" "
         << "font-size=\"" << Num(kSpriteNamePx) << "\" fill=\"#c8d8ff\" fill-opacity=\"0.55\">"
@@ -151,28 +151,78 @@ void WriteText(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
   out << "  </g>\n";
 }
 
-// A full-screen movie: a dashed frame named by the movie, with the texts it
-// shows (such as a shard's title and message) large in the middle.
+// The game's red, in which the wasted shard shows its title.
+constexpr Colour kWastedRed{224, 50, 50, 255};
+
+// Where the shard stands, in fractions of the screen: a band across the
+// screen a little above the middle, the title filling most of its height and
+// the message under the title.
+constexpr double kShardBandCentreY = 0.45;
+constexpr double kShardBandHeight = 0.21;
+constexpr double kShardTitlePx = 0.125;  // of the screen height
+constexpr double kShardMessagePx = 0.034;
+
+// A colour tinted by the movie's colour, as the game multiplies them.
+Colour Tinted(const Colour& c, const Colour& tint) {
+  const auto mul = [](std::int32_t a, std::int32_t b) {
+    return std::clamp(a, 0, 255) * std::clamp(b, 0, 255) / 255;
+  };
+  return Colour{mul(c.red, tint.red), mul(c.green, tint.green), mul(c.blue, tint.blue),
+                mul(c.alpha, tint.alpha)};
+}
+
+// A full-screen movie. A shard is shown as the game shows it: its title large
+// over a dark band across the screen, its message smaller below. A movie with
+// no shard shows nothing; the debug picture outlines and names it.
 void WriteMovie(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
-  const std::string fill =
-      "fill=\"" + Rgb(item.colour) + "\" fill-opacity=\"" + Opacity(item.colour) + "\"";
-  out << "  <rect x=\"1\" y=\"1\" width=\"" << Num(o.width - 2) << "\" height=\""
-      << Num(o.height - 2) << "\" fill=\"none\" stroke=\"" << Rgb(item.colour)
-      << "\" stroke-opacity=\"" << Opacity(item.colour) << "\" stroke-dasharray=\"8 6\"/>\n"
-      << "  <text x=\"" << Num(o.width - 8) << "\" y=\"18\" font-family=\"monospace\" "
-      << "font-size=\"13\" text-anchor=\"end\" " << fill << ">movie " << XmlEscape(item.texture)
-      << "</text>\n";
+  if (o.debug) {
+    out << "  <rect x=\"1\" y=\"1\" width=\"" << Num(o.width - 2) << "\" height=\""
+        << Num(o.height - 2) << "\" fill=\"none\" stroke=\"" << Rgb(item.colour)
+        << "\" stroke-opacity=\"" << Opacity(item.colour) << "\" stroke-dasharray=\"8 6\"/>\n"
+        << "  <text x=\"" << Num(o.width - 8) << "\" y=\"40\" font-family=\"monospace\" "
+        << "font-size=\"18\" text-anchor=\"end\" fill=\"white\" fill-opacity=\"0.8\">movie "
+        << XmlEscape(item.texture) << "</text>\n";
+  }
   std::vector<std::string> lines = item.components;
   if (lines.empty() && !item.text.empty()) lines.push_back(item.text);
-  double y = o.height * 0.45;
-  double size = 64.0;
-  for (const std::string& line : lines) {
-    out << "  <text x=\"" << Num(o.width / 2) << "\" y=\"" << Num(y)
-        << "\" font-family=\"sans-serif\" font-size=\"" << Num(size) << "\" text-anchor=\"middle\" "
-        << fill << ">" << XmlEscape(line) << "</text>\n";
-    y += size * 0.6 + 12.0;
-    size = 22.0;
+  const std::string title = lines.empty() ? std::string() : lines[0];
+  const std::string message = lines.size() > 1 ? lines[1] : std::string();
+  if (title.empty() && message.empty()) return;
+
+  const double centre = o.height * kShardBandCentreY;
+  const double band = o.height * kShardBandHeight;
+  const Colour titleColour = Tinted(
+      item.entry.find("WASTED") != std::string::npos ? kWastedRed : Colour{255, 255, 255, 255},
+      item.colour);
+  const Colour messageColour = Tinted(Colour{255, 255, 255, 255}, item.colour);
+  // The band fades out at its top and bottom edges.
+  out << "  <g class=\"shard\" opacity=\"" << Opacity(item.colour) << "\">\n"
+      << "    <defs><linearGradient id=\"shard-band\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"1\">"
+      << "<stop offset=\"0\" stop-color=\"black\" stop-opacity=\"0\"/>"
+      << "<stop offset=\"0.2\" stop-color=\"black\" stop-opacity=\"0.7\"/>"
+      << "<stop offset=\"0.8\" stop-color=\"black\" stop-opacity=\"0.7\"/>"
+      << "<stop offset=\"1\" stop-color=\"black\" stop-opacity=\"0\"/>"
+      << "</linearGradient></defs>\n"
+      << "    <rect x=\"0\" y=\"" << Num(centre - band / 2) << "\" width=\"" << Num(o.width)
+      << "\" height=\"" << Num(band) << "\" fill=\"url(#shard-band)\"/>\n";
+  const double titlePx = o.height * kShardTitlePx;
+  if (!title.empty()) {
+    out << "    <text x=\"" << Num(o.width / 2) << "\" y=\"" << Num(centre + titlePx * 0.36)
+        << "\" font-family=\"Pricedown, Impact, 'Arial Black', sans-serif\" font-weight=\"bold\" "
+        << "font-size=\"" << Num(titlePx) << "\" letter-spacing=\"" << Num(titlePx * 0.04)
+        << "\" text-anchor=\"middle\" fill=\"" << Rgb(titleColour) << "\" fill-opacity=\""
+        << Opacity(titleColour) << "\" stroke=\"black\" stroke-opacity=\"0.6\" stroke-width=\""
+        << Num(titlePx * 0.02) << "\">" << XmlEscape(title) << "</text>\n";
   }
+  if (!message.empty()) {
+    const double messagePx = o.height * kShardMessagePx;
+    out << "    <text x=\"" << Num(o.width / 2) << "\" y=\""
+        << Num(centre + band / 2 - messagePx * 0.3) << "\" font-family=\"sans-serif\" font-size=\""
+        << Num(messagePx) << "\" text-anchor=\"middle\" fill=\"" << Rgb(messageColour)
+        << "\" fill-opacity=\"" << Opacity(messageColour) << "\">" << XmlEscape(message)
+        << "</text>\n";
+  }
+  out << "  </g>\n";
 }
 
 }  // namespace
@@ -186,10 +236,7 @@ void WriteFrameSvg(std::ostream& out, const FrameDrawing* frame, std::int64_t fr
       << "<stop offset=\"0\" stop-color=\"#6f8fa8\"/><stop offset=\"0.6\" stop-color=\"#7d8a70\"/>"
       << "<stop offset=\"1\" stop-color=\"#4b5243\"/></linearGradient></defs>\n"
       << "  <rect width=\"" << Num(o.width) << "\" height=\"" << Num(o.height)
-      << "\" fill=\"url(#scene)\"/>\n"
-      << "  <text x=\"8\" y=\"18\" font-family=\"monospace\" font-size=\"13\" fill=\"white\" "
-         "fill-opacity=\"0.7\">frame "
-      << frameNumber << "</text>\n";
+      << "\" fill=\"url(#scene)\"/>\n";
   if (frame != nullptr) {
     for (const DrawItem& item : frame->items) {
       switch (item.kind) {
@@ -207,6 +254,21 @@ void WriteFrameSvg(std::ostream& out, const FrameDrawing* frame, std::int64_t fr
           break;
       }
     }
+  }
+  // The fade darkens everything the frame drew, the HUD and the shard too.
+  const double fade = std::isfinite(o.fadeLevel) ? std::clamp(o.fadeLevel, 0.0, 1.0) : 0.0;
+  if (fade > 0.0) {
+    char opacity[16];
+    std::snprintf(opacity, sizeof opacity, "%.3f", fade);
+    out << "  <rect class=\"fade\" width=\"" << Num(o.width) << "\" height=\"" << Num(o.height)
+        << "\" fill=\"black\" fill-opacity=\"" << opacity << "\"/>\n";
+  }
+  if (o.debug) {
+    out << "  <text x=\"12\" y=\"40\" font-family=\"monospace\" font-size=\"18\" fill=\"white\" "
+           "fill-opacity=\"0.8\">frame "
+        << frameNumber;
+    if (fade > 0.0) out << ", fade " << Num(fade);
+    out << "</text>\n";
   }
   out << "</svg>\n";
 }

@@ -14,13 +14,22 @@
 namespace sim {
 
 struct SvgOptions {
-  double width = 1280.0;  // pixels; the screen is pictured at 16:9
-  double height = 720.0;
+  // Pixels; the screen is pictured at 16:9, at the size of a common game
+  // screen so that the HUD's small texts read as they do in the game.
+  double width = 1920.0;
+  double height = 1080.0;
+  // The game's screen fade at the end of the frame, 0 clear to 1 black
+  // (ScreenModel::LevelAtFrame): drawn over everything else.
+  double fadeLevel = 0.0;
+  // Adds what only a developer needs: the frame number and fade level, each
+  // movie's name and outline, and each sprite's texture name.
+  bool debug = false;
 };
 
-// Rectangles and sprites in their colours (a sprite as a tinted box named by
-// its texture), texts in their size, colour, justification and wrap, each
-// placed through its script alignment (AlignedScreenX/Y).
+// Rectangles and sprites in their colours (a sprite as a tinted box), texts
+// in their size, colour, justification and wrap, each placed through its
+// script alignment (AlignedScreenX/Y); a shard as the game shows it, a large
+// title over a dark band across the screen; then the screen fade.
 void WriteFrameSvg(std::ostream& out, const FrameDrawing* frame, std::int64_t frameNumber,
                    const SvgOptions& options = {});
 

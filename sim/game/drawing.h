@@ -75,7 +75,7 @@ struct DrawItem {
   Colour colour;           // rectangle, sprite tint, movie tint; a text's is in `style`
   std::string dictionary;  // sprite
   std::string texture;     // sprite; a movie's name
-  std::string entry;       // text: the entry the command was begun with
+  std::string entry;       // text: the entry the command was begun with; movie: the shard's method
   std::vector<std::string> components;  // text: components as the game read them
   std::string text;                     // text: what the game shows
   TextStyle style;                      // text

@@ -175,7 +175,7 @@ void SetFadeOutAfterDeath(World& world, CallFrame& call) {
   NoteSetting(world, "fade out after death", world.state.fadeOutAfterDeath, call.Bool(0));
 }
 void SetFlagAA391C72(World& world, CallFrame& call) {
-  NoteSetting(world, ("game function " + call.Signature().name).c_str(), world.state.flagAA391C72,
+  NoteSetting(world, ReadableNativeName(call.Signature()).c_str(), world.state.flagAA391C72,
               call.Bool(0));
 }
 

@@ -220,6 +220,7 @@ void EndScaleformMovieMethod(World& world, CallFrame& /*call*/) {
     movie->shardShown = false;
     movie->shardTitle.clear();
     movie->shardMessage.clear();
+    movie->shardMethod.clear();
   } else if (std::string_view(call.method).starts_with("SHOW_SHARD_")) {
     // A shard shows its first string as the title and its second as the message.
     std::vector<std::string> strings;
@@ -229,6 +230,7 @@ void EndScaleformMovieMethod(World& world, CallFrame& /*call*/) {
     movie->shardShown = true;
     movie->shardTitle = strings.size() > 0 ? strings[0] : std::string();
     movie->shardMessage = strings.size() > 1 ? strings[1] : std::string();
+    movie->shardMethod = call.method;
   }
   world.Note("scaleform", MovieName(*movie) + ": " + Describe(call));
   movie->methods.push_back(call);
@@ -273,6 +275,7 @@ void DrawScaleformMovieFullscreen(World& world, CallFrame& call) {
     if (movie->shardShown) {
       item.text = movie->shardTitle;
       item.components = {movie->shardTitle, movie->shardMessage};
+      item.entry = movie->shardMethod;
     }
     AddDrawItem(world, std::move(item));
   }

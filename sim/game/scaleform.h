@@ -46,6 +46,7 @@ struct ScaleformMovie {
   bool shardShown = false;
   std::string shardTitle;
   std::string shardMessage;
+  std::string shardMethod;  // the SHOW_SHARD_... method that filled it
   std::int64_t releasedFrame = -1;
   std::int64_t timesDrawn = 0;
   std::int64_t firstDrawnFrame = -1;

@@ -1,6 +1,7 @@
 #include "sim/game/screen.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "sim/game/world.h"
 
@@ -64,6 +65,24 @@ void ScreenModel::Complete(World& world) {
   level = out ? 1.0F : 0.0F;
   fadeDoneFrame = world.clock.frame;
   world.Note("screen", FadeStateName(fade));
+}
+
+void ScreenModel::KeepLevel(World& world) {
+  keptLevel_ = level;
+  if (!world.drawing.keepFrames) return;
+  if (levelChanges_.size() >= kKeptLevelChanges) {
+    // Drop the older half at once, so that a long run pays for it rarely.
+    levelChanges_.erase(levelChanges_.begin(),
+                        levelChanges_.begin() + static_cast<std::ptrdiff_t>(kKeptLevelChanges / 2));
+  }
+  levelChanges_.push_back(LevelChange{world.clock.frame, level});
+}
+
+float ScreenModel::LevelAtFrame(std::int64_t frame) const {
+  const auto after =
+      std::upper_bound(levelChanges_.begin(), levelChanges_.end(), frame,
+                       [](std::int64_t f, const LevelChange& change) { return f < change.frame; });
+  return after == levelChanges_.begin() ? 0.0F : std::prev(after)->level;
 }
 
 namespace {

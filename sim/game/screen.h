@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "sim/game/handlers.h"
 
@@ -31,8 +32,26 @@ struct ScreenModel {
   void BeginFrame(World& world) {
     if (fade == FadeState::FadingOut || fade == FadeState::FadingIn) AdvanceFade(world);
   }
-  void EndFrame(World& /*world*/) {}
+  // Files the frame's level for the pictures when it moved; most frames it
+  // did not, and this is one comparison.
+  void EndFrame(World& world) {
+    if (level != keptLevel_) [[unlikely]]
+      KeepLevel(world);
+  }
   void AdvanceFade(World& world);
+
+  // How dark the screen was at the end of a frame, 0 clear to 1 black, as the
+  // pictures show it. Known while the draw lists are kept (drawing's
+  // keepFrames); frames before the oldest kept change read as clear.
+  float LevelAtFrame(std::int64_t frame) const;
+  // The level changes kept for LevelAtFrame: from `frame` on, `level`. The
+  // oldest are dropped beyond kKeptLevelChanges.
+  struct LevelChange {
+    std::int64_t frame;
+    float level;
+  };
+  static constexpr std::size_t kKeptLevelChanges = 40000;
+  const std::vector<LevelChange>& LevelChanges() const { return levelChanges_; }
 
   // A fade runs from the current level to black (or clear) over `ms`; one of
   // 0 ms (or less) completes at once, in the call. A fade towards the state
@@ -43,6 +62,10 @@ struct ScreenModel {
  private:
   void Start(World& world, bool out, std::int32_t ms, const char* by);
   void Complete(World& world);
+  void KeepLevel(World& world);
+
+  float keptLevel_ = 0.0F;  // the level as of the last change kept
+  std::vector<LevelChange> levelChanges_;
 };
 
 void RegisterScreenNatives(HandlerRegistry& registry);

@@ -1,8 +1,10 @@
 // Pictures of a frame: the script alignment's approximation, where items land
-// on a 1280x720 screen, how texts are anchored, wrapped and escaped, and the
-// choice of frames to picture.
+// on a 1280x720 screen, how texts are anchored, wrapped and escaped, the
+// shard, the screen fade and the debug additions, and the choice of frames to
+// picture.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <sstream>
 
 #include "sim/svg.h"
@@ -19,12 +21,30 @@ sim::GfxAlignment Aligned(std::int32_t horizontal, std::int32_t vertical, float 
   return a;
 }
 
-std::string Picture(const std::vector<sim::DrawItem>& items) {
+sim::SvgOptions Screen720(double fadeLevel = 0.0, bool debug = false) {
+  sim::SvgOptions options;
+  options.width = 1280.0;
+  options.height = 720.0;
+  options.fadeLevel = fadeLevel;
+  options.debug = debug;
+  return options;
+}
+
+std::string Picture(const std::vector<sim::DrawItem>& items,
+                    const sim::SvgOptions& options = Screen720()) {
   sim::FrameDrawing frame;
   frame.items = items;
   std::ostringstream out;
-  sim::WriteFrameSvg(out, &frame, 7);
+  sim::WriteFrameSvg(out, &frame, 7, options);
   return out.str();
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++n;
+  }
+  return n;
 }
 
 TEST(SvgAlignment, LaysTheScriptSpaceIntoABoxAtTheNamedEdge) {
@@ -75,7 +95,7 @@ TEST(SvgPicture, PlacesRectanglesAndSpritesByTheirCentreInTheirColours) {
   black.texture = "all_black_bg";
   black.colour = sim::Colour{255, 255, 255, 140};
 
-  const std::string svg = Picture({rect, sprite, black});
+  const std::string svg = Picture({rect, sprite, black}, Screen720(0.0, true));
   EXPECT_NE(svg.find("<rect x=\"576.00\" y=\"288.00\" width=\"128.00\" height=\"144.00\" "
                      "fill=\"rgb(255,0,0)\" fill-opacity=\"0.20\"/>"),
             std::string::npos)
@@ -85,7 +105,9 @@ TEST(SvgPicture, PlacesRectanglesAndSpritesByTheirCentreInTheirColours) {
                "fill=\"rgb(10,20,30)\" fill-opacity=\"1.00\""),
       std::string::npos)
       << svg;
-  EXPECT_NE(svg.find(">all_white_bg</text>"), std::string::npos);
+  EXPECT_NE(svg.find(">all_white_bg</text>"), std::string::npos) << "named in the debug picture";
+  EXPECT_EQ(Picture({sprite}).find(">all_white_bg</text>"), std::string::npos)
+      << "a plain picture shows no texture names";
   // A black texture stays black under any tint; only its alpha shows.
   EXPECT_NE(svg.find("fill=\"rgb(0,0,0)\" fill-opacity=\"0.55\""), std::string::npos) << svg;
 }
@@ -122,26 +144,91 @@ TEST(SvgPicture, AnchorsTextsByJustificationAndWrapsThemAtTheWrapEdge) {
   sim::DrawItem shadowed = Text("a<b & c", 1, 1.0F);
   shadowed.style.dropShadow = true;
   const std::string svg = Picture({shadowed});
-  std::size_t copies = 0;
-  for (std::size_t at = svg.find(">a&lt;b &amp; c</text>"); at != std::string::npos;
-       at = svg.find(">a&lt;b &amp; c</text>", at + 1)) {
-    ++copies;
-  }
-  EXPECT_EQ(copies, 2U) << "the text and its shadow, escaped";
+  EXPECT_EQ(Count(svg, ">a&lt;b &amp; c</text>"), 2U) << "the text and its shadow, escaped";
 }
 
-TEST(SvgPicture, ShowsAFullScreenMovieWithItsTexts) {
+sim::DrawItem Shard(const std::string& method, std::vector<std::string> components) {
   sim::DrawItem movie;
   movie.kind = sim::DrawKind::Movie;
   movie.texture = "MP_BIG_MESSAGE_FREEMODE";
   movie.colour = sim::Colour{255, 255, 255, 255};
-  movie.components = {"WASTED", ""};
-  const std::string svg = Picture({movie});
-  EXPECT_NE(svg.find(">movie MP_BIG_MESSAGE_FREEMODE</text>"), std::string::npos) << svg;
-  EXPECT_NE(svg.find("font-size=\"64.00\" text-anchor=\"middle\" fill=\"rgb(255,255,255)\" "
-                     "fill-opacity=\"1.00\">WASTED</text>"),
+  movie.entry = method;
+  movie.components = std::move(components);
+  return movie;
+}
+
+TEST(SvgPicture, ShowsAShardAsALargeTitleOverADarkBand) {
+  const std::string svg = Picture({Shard("SHOW_SHARD_WASTED_MP_MESSAGE", {"WASTED", "try again"})});
+  // The band spans the screen's width, 0.21 of its height around 0.45.
+  EXPECT_NE(svg.find("<rect x=\"0\" y=\"248.40\" width=\"1280.00\" height=\"151.20\" "
+                     "fill=\"url(#shard-band)\"/>"),
             std::string::npos)
       << svg;
+  // The wasted shard's title in the game's red, 0.125 of the screen high.
+  EXPECT_NE(svg.find("font-size=\"90.00\""), std::string::npos) << svg;
+  EXPECT_NE(svg.find("fill=\"rgb(224,50,50)\" fill-opacity=\"1.00\" stroke=\"black\""),
+            std::string::npos)
+      << svg;
+  EXPECT_NE(svg.find(">WASTED</text>"), std::string::npos);
+  EXPECT_NE(svg.find(">try again</text>"), std::string::npos);
+  EXPECT_EQ(svg.find("movie MP_BIG_MESSAGE_FREEMODE"), std::string::npos) << "no debug label";
+  EXPECT_EQ(svg.find("stroke-dasharray"), std::string::npos) << "no debug outline";
+
+  // Another shard's title is white; the movie's tint dims it as the game does.
+  sim::DrawItem other = Shard("SHOW_SHARD_CENTERED_MP_MESSAGE", {"PASSED"});
+  other.colour = sim::Colour{255, 255, 255, 128};
+  const std::string tinted = Picture({other});
+  EXPECT_NE(tinted.find("<g class=\"shard\" opacity=\"0.50\">"), std::string::npos) << tinted;
+  EXPECT_NE(tinted.find("fill=\"rgb(255,255,255)\" fill-opacity=\"0.50\" stroke"),
+            std::string::npos)
+      << tinted;
+
+  // A movie with no shard in it shows nothing, but the debug picture names it.
+  const std::string empty = Picture({Shard("", {})});
+  EXPECT_EQ(empty.find("shard"), std::string::npos) << empty;
+  const std::string named = Picture({Shard("", {})}, Screen720(0.0, true));
+  EXPECT_NE(named.find(">movie MP_BIG_MESSAGE_FREEMODE</text>"), std::string::npos) << named;
+  EXPECT_NE(named.find("stroke-dasharray"), std::string::npos) << named;
+}
+
+TEST(SvgPicture, DrawsTheScreenFadeOverEverythingAtItsLevel) {
+  sim::DrawItem rect;
+  rect.kind = sim::DrawKind::Rect;
+  rect.width = 0.1F;
+  rect.height = 0.1F;
+  const std::vector<sim::DrawItem> items = {Shard("SHOW_SHARD_WASTED_MP_MESSAGE", {"WASTED"}),
+                                            rect};
+  struct Case {
+    double level;
+    const char* opacity;  // nullptr: no fade drawn
+  };
+  for (const Case& c :
+       {Case{0.0, nullptr}, Case{0.25, "0.250"}, Case{1.0, "1.000"}, Case{3.0, "1.000"},
+        Case{-1.0, nullptr}, Case{std::numeric_limits<double>::quiet_NaN(), nullptr}}) {
+    const std::string svg = Picture(items, Screen720(c.level));
+    const std::size_t fade = svg.find("<rect class=\"fade\"");
+    if (c.opacity == nullptr) {
+      EXPECT_EQ(fade, std::string::npos) << c.level;
+      continue;
+    }
+    ASSERT_NE(fade, std::string::npos) << c.level;
+    EXPECT_NE(svg.find(std::string("fill=\"black\" fill-opacity=\"") + c.opacity + "\"", fade),
+              std::string::npos)
+        << c.level;
+    // After the shard and the HUD, so that it darkens them too.
+    EXPECT_GT(fade, svg.find(">WASTED</text>")) << c.level;
+    EXPECT_GT(fade, svg.rfind("<rect x=")) << c.level;
+  }
+}
+
+TEST(SvgPicture, NamesTheFrameOnlyInTheDebugPicture) {
+  EXPECT_EQ(Count(Picture({}), "frame 7"), 0U);
+  EXPECT_EQ(Count(Picture({}, Screen720(0.0, true)), ">frame 7</text>"), 1U);
+  EXPECT_EQ(Count(Picture({}, Screen720(0.5, true)), ">frame 7, fade 0.50</text>"), 1U);
+  // The default picture is a 1920x1080 screen.
+  std::ostringstream out;
+  sim::WriteFrameSvg(out, nullptr, 0);
+  EXPECT_NE(out.str().find("viewBox=\"0 0 1920.00 1080.00\""), std::string::npos) << out.str();
 }
 
 TEST(SvgFramePick, ReadsListsIntervalsAndDrawnFrames) {

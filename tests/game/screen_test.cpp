@@ -135,6 +135,32 @@ TEST(Screen, TheGameFadesByItselfFromTheScenario) {
   EXPECT_EQ(simulation.GetWorld().screen.fadeBy, "game");
 }
 
+TEST(Screen, KeepsTheLevelAtEachFrameEndForThePictures) {
+  // 10 fps: a 400 ms fade-out from frame 2 is a quarter further each frame;
+  // a fade-in of 0 ms in frame 9 clears the screen within that frame.
+  {
+    sim::Simulation simulation(test::ScenarioFrom(
+        ScenarioText(10, 12, R"([{"frame": 2, "fadeOut": 400}, {"frame": 9, "fadeIn": 0}])")));
+    ASSERT_TRUE(RunScript(simulation, [](std::int64_t) {})) << simulation.Fault();
+    const sim::ScreenModel& screen = simulation.GetWorld().screen;
+    const float expected[] = {0, 0, 0, 0.25F, 0.5F, 0.75F, 1, 1, 1, 0, 0, 0};
+    for (std::int64_t frame = 0; frame < 12; ++frame) {
+      EXPECT_FLOAT_EQ(screen.LevelAtFrame(frame), expected[frame]) << "frame " << frame;
+    }
+    EXPECT_FLOAT_EQ(screen.LevelAtFrame(-1), 0.0F) << "before the run: clear";
+    EXPECT_FLOAT_EQ(screen.LevelAtFrame(500), 0.0F) << "after it: as it ended";
+    EXPECT_EQ(screen.LevelChanges().size(), 5U) << "one entry per change, none per still frame";
+  }
+
+  // Nothing is kept when no picture will be made.
+  sim::SimOptions options;
+  options.keepDrawings = false;
+  sim::Simulation unpictured(
+      test::ScenarioFrom(ScenarioText(10, 12, R"([{"frame": 2, "fadeOut": 400}])")), options);
+  ASSERT_TRUE(RunScript(unpictured, [](std::int64_t) {})) << unpictured.Fault();
+  EXPECT_TRUE(unpictured.GetWorld().screen.LevelChanges().empty());
+}
+
 TEST(Screen, BadFadeEventsNameTheField) {
   const std::pair<const char*, const char*> cases[] = {
       {R"({"events": [{"frame": 1, "fadeOut": -5}]})",

@@ -1,9 +1,7 @@
-// The panel demo: one bar of each kind (entries with a marked one, a progress
-// bar with separators, a blinking bar, a compact bar, a highlighted bar and a
-// big text on top) drawn frame after frame in the world of
-// scenarios/panel.json, with chosen frames written as SVG pictures to look
-// at. The directory is REBOUND_PANEL_SVG_DIR from the environment, or
-// panel-svg in the build directory.
+// The panel demo of rebound-sim panel-demo (tools/rebound-sim/panel_demo.h),
+// run here with the panel's code linked into the test, with its frames
+// written as SVG pictures to look at. The directory is REBOUND_PANEL_SVG_DIR from the environment,
+// or panel-svg in the build directory.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,65 +9,11 @@
 
 #include "sim/svg.h"
 #include "tests/hud/hud_harness.h"
+#include "tools/rebound-sim/panel_demo.h"
 
 namespace {
 
 class PanelPicture : public hudtest::HudTest {};
-
-using rebound::HudBar;
-using rebound::HudBarKind;
-using rebound::Rgba;
-
-// Bottom row first.
-std::vector<HudBar> DemoBars() {
-  std::vector<HudBar> bars;
-  HudBar progress("RESPAWN", "");
-  progress.progress = 0.6;
-  progress.fillWidth = progress.progress * 0.069;
-  progress.fillCentreX = 0.8785 + progress.fillWidth / 2;
-  progress.tickCount = 3;
-  bars.push_back(progress);
-
-  HudBar time("TIME", "01:23.45");
-  time.kind = HudBarKind::Text;
-  bars.push_back(time);
-
-  HudBar checkpoints("CHECKPOINTS", "");
-  checkpoints.kind = HudBarKind::Entries;
-  checkpoints.entries = {rebound::EntryLit, rebound::EntryLit, rebound::EntryLitMarked,
-                         rebound::EntryDim, rebound::EntryDim, rebound::EntryDark};
-  checkpoints.entriesLeftToRight = true;
-  bars.push_back(checkpoints);
-
-  HudBar position("POSITION", "3/8");
-  position.kind = HudBarKind::LargeLabel;
-  bars.push_back(position);
-
-  HudBar lap("LAP", "2/3");
-  lap.kind = HudBarKind::Text;
-  lap.compact = true;
-  bars.push_back(lap);
-
-  HudBar bonus("BONUS", "x2");
-  bonus.kind = HudBarKind::Text;
-  bonus.valueColour = Rgba{114, 204, 114, 255};
-  bonus.animColourA = Rgba{0, 0, 0, 0};
-  bonus.animColourB = Rgba{255, 255, 255, 255};
-  bonus.animStepsLeft = 9;
-  bonus.animMode = 1;
-  bars.push_back(bonus);
-
-  HudBar wanted("WANTED", "HOT");
-  wanted.kind = HudBarKind::Text;
-  wanted.highlightColour = Rgba{224, 50, 50, 160};
-  bars.push_back(wanted);
-
-  HudBar go("GO!", "");
-  go.kind = HudBarKind::BigText;
-  go.labelColour = Rgba{240, 200, 80, 255};
-  bars.push_back(go);
-  return bars;
-}
 
 std::string OutputDirectory() {
   const char* fromEnvironment = std::getenv("REBOUND_PANEL_SVG_DIR");
@@ -78,23 +22,20 @@ std::string OutputDirectory() {
 }
 
 TEST_F(PanelPicture, DemoRunsCleanlyAndIsPictured) {
-  std::vector<HudBar> bars = DemoBars();
-  for (HudBar& bar : bars) rebound::AppendToPanel(&bar);
+  std::vector<rebound::HudBar> bars = rebound_sim::PanelDemoBars();
   sim::Simulation simulation(sim::Scenario::Load(REBOUND_SOURCE_DIR "/scenarios/panel.json"));
-  simulation.SetScript([] {
-    for (;;) {
-      rebound::DrawPanelFrame();
-      scriptWait(0);
-    }
-  });
   // The demo draws sprites only from loaded dictionaries and closes every
   // text command it opens, or the run would stop here.
-  ASSERT_TRUE(simulation.Run()) << simulation.Fault();
+  ASSERT_TRUE(rebound_sim::RunPanelDemo(simulation, bars)) << simulation.Fault();
+  // rebound-sim panel-demo runs the same world from its built-in copy.
+  std::ifstream scenarioFile(REBOUND_SOURCE_DIR "/scenarios/panel.json", std::ios::binary);
+  std::stringstream scenarioText;
+  scenarioText << scenarioFile.rdbuf();
+  EXPECT_EQ(rebound_sim::PanelDemoScenarioText(), scenarioText.str());
 
   const sim::DrawingModel& drawing = simulation.GetWorld().drawing;
-  // Frame 10: everything shown; 40: the bonus bar blinked off; 70: language
-  // 8 lowers the big text; 100: the busy spinner lifts the panel.
-  const std::vector<std::int64_t> frames = {10, 40, 70, 100};
+  const std::vector<std::int64_t> frames(std::begin(rebound_sim::kPanelDemoFrames),
+                                         std::end(rebound_sim::kPanelDemoFrames));
   const auto labels = [&](std::int64_t frame) {
     std::set<std::string> texts;
     for (const auto& item : hudtest::ItemsOfKind(simulation, frame, sim::DrawKind::Text)) {

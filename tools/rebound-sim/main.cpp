@@ -1,5 +1,6 @@
 // rebound-sim: runs the Rebound plug-in in the simulated script host and game,
 // prints what happens and writes the trace of every call.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -21,15 +22,21 @@
 #include "sim/seed.h"
 #include "sim/simulation.h"
 #include "sim/svg.h"
+#include "tools/rebound-sim/console.h"
 #include "tools/rebound-sim/output_file.h"
+#if defined(REBOUND_PANEL_DEMO)
+#include "tools/rebound-sim/panel_demo.h"
+#endif
 
 namespace {
 
 constexpr const char* kUsage = R"(Usage:
   rebound-sim [run] [options]     run a scenario with the plug-in loaded
+  rebound-sim panel-demo [options]
+                                  picture the HUD panel with a bar of each kind
   rebound-sim natives [--json]    list every native the simulated game knows
   rebound-sim schema              print the JSON Schema of scenario files
-  rebound-sim --help              show this help
+  rebound-sim --help              show this help (COMMAND --help: that command's)
   rebound-sim --version           print the version
 
 Run options:
@@ -42,8 +49,11 @@ Run options:
                     streamed to the file as the run goes; "-" for standard
                     output
   --frames-svg DIR  write pictures of what was drawn as DIR/frame-NNNNN.svg
+                    (1920x1080, with the game's screen fade over them)
   --svg-frames LIST which frames to picture: "0,60,120", "every:N" or
                     "drawn" (every frame that drew anything); default every:30
+  --svg-debug       add the frame number, the fade level, each movie's name
+                    and outline and each sprite's texture name to the pictures
   --report FILE     write an HTML report: the deaths and respawns with their
                     figures, pictures of the key frames and the timeline
                     (capped; it says how much was left out); "-" for
@@ -52,6 +62,8 @@ Run options:
                     the run, its trace included, is then the same every time
   --os-random       leave the plug-in's random helpers on the system's random
                     source, as in the game (no seed, no seed line in the trace)
+  --summary         print only one line per death and the summary
+  --timeline        print every event of the timeline as it happens
   --quiet           print nothing but errors
   -h, --help        show this help
   --version         print the version
@@ -61,7 +73,14 @@ writes it as the trace's first line: --seed with it replays the run. The
 Windows plug-in (Rebound.asi) exports nothing, so rebound-sim.exe cannot seed
 it: it always runs as with --os-random, and refuses --seed (status 2).
 
-The summary also shows how deep the script fibre's stack went.
+What the terminal shows: a first line naming the scenario, the respawn flow's
+timeline as it happens (its first 40 lines, then how many more there were;
+--timeline prints every event), one line per death (the first 10; --summary
+lists the first 1,000) with the native calls and heap allocations per frame in
+each phase of the flow, and the summary, which also shows how deep the script
+fibre's stack went. A run that takes more than a second shows its progress on
+standard error, when that is a terminal: frames, frames per second and the
+time left, on one line that is cleared at the end.
 
 The run stops with an error, and rebound-sim exits with status 1, when the
 plug-in does something the real host or game would not accept: an unknown
@@ -86,8 +105,44 @@ mistake in the command line or scenario, 3 the simulator's own table mistake,
 4 an output that cannot be written.
 )";
 
+constexpr const char* kPanelDemoUsage = R"(Usage: rebound-sim panel-demo [--out DIR] [--svg-debug]
+
+Runs the HUD panel's own code (linked into rebound-sim, not the loaded
+plug-in) as the script, with one bar of each kind: a progress bar with three
+separators, text bars (one compact, one blinking, one highlighted), a row of
+entry markers with a marked one, a large label and a big text on top, in the
+world of scenarios/panel.json (built in). It writes four pictures:
+frame-00010.svg (everything shown), frame-00040.svg (the blinking bar's value
+off), frame-00070.svg (language 8 lowers the big text) and frame-00100.svg (the
+busy spinner lifts the panel). ctest -R PanelPicture checks the same demo.
+
+Options:
+  --out DIR     the folder for the pictures, made if missing; default panel-svg
+  --svg-debug   add the frame number and each sprite's texture name
+  -h, --help    show this help
+
+Exit status: 0 written, 1 the game refused a call of the panel, 2 a mistake on
+the command line, 4 a picture that cannot be written.
+)";
+
+constexpr const char* kNativesUsage = R"usage(Usage: rebound-sim natives [--json]
+
+Lists every native the simulated game knows: its hash, its name (natives the
+game documents by hash only show "(no public name)" there), the kinds of its
+arguments and of its result. --json prints the same as a JSON array.
+)usage";
+
+constexpr const char* kSchemaUsage = R"usage(Usage: rebound-sim schema
+
+Prints the JSON Schema of scenario files (scenarios/scenario.schema.json, built
+in), for editors and for python3 -m jsonschema.
+)usage";
+
 struct Options {
   std::string command = "run";
+  rebound_sim::Verbosity verbosity = rebound_sim::Verbosity::kFlow;
+  bool svgDebug = false;
+  std::string panelOut = "panel-svg";
   std::optional<std::string> scenario;
   std::optional<std::string> plugin;
   bool noPlugin = false;
@@ -98,7 +153,6 @@ struct Options {
   std::optional<std::string> report;
   std::optional<std::uint64_t> seed;
   bool osRandom = false;
-  bool quiet = false;
   bool json = false;
 };
 
@@ -115,9 +169,20 @@ Options ParseArgs(int argc, char** argv) {
   Options o;
   std::vector<std::string> args(argv + 1, argv + argc);
   std::size_t i = 0;
-  if (!args.empty() && (args[0] == "run" || args[0] == "natives" || args[0] == "schema")) {
+  if (!args.empty() && (args[0] == "run" || args[0] == "natives" || args[0] == "schema" ||
+                        args[0] == "panel-demo")) {
     o.command = args[i++];
   }
+  // Each of --quiet, --summary and --timeline sets how much is printed; two of
+  // them contradict each other.
+  std::string verbosityFlag;
+  const auto setVerbosity = [&](const std::string& flag, rebound_sim::Verbosity v) {
+    if (!verbosityFlag.empty() && verbosityFlag != flag) {
+      UsageError(verbosityFlag + " and " + flag + " exclude each other");
+    }
+    verbosityFlag = flag;
+    o.verbosity = v;
+  };
   auto value = [&](const std::string& flag) -> std::string {
     if (i + 1 >= args.size()) UsageError(flag + " needs a value");
     return args[++i];
@@ -125,13 +190,21 @@ Options ParseArgs(int argc, char** argv) {
   for (; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "-h" || a == "--help") {
-      std::cout << kUsage;
+      std::cout << (o.command == "panel-demo" ? kPanelDemoUsage
+                    : o.command == "natives"  ? kNativesUsage
+                    : o.command == "schema"   ? kSchemaUsage
+                                              : kUsage);
       std::exit(0);
     } else if (a == "--version") {
       std::cout << "rebound-sim " << REBOUND_VERSION << "\n";
       std::exit(0);
     } else if (a == "--json" && o.command == "natives") {
       o.json = true;
+    } else if (a == "--out" && o.command == "panel-demo") {
+      o.panelOut = value(a);
+      if (o.panelOut == "-") UsageError("--out needs a folder, not -");
+    } else if (a == "--svg-debug" && (o.command == "panel-demo" || o.command == "run")) {
+      o.svgDebug = true;
     } else if (o.command != "run") {
       UsageError("unknown option for " + o.command + ": " + a);
     } else if (a == "--scenario") {
@@ -172,13 +245,20 @@ Options ParseArgs(int argc, char** argv) {
     } else if (a == "--os-random") {
       o.osRandom = true;
     } else if (a == "--quiet" || a == "-q") {
-      o.quiet = true;
+      setVerbosity("--quiet", rebound_sim::Verbosity::kQuiet);
+    } else if (a == "--summary") {
+      setVerbosity(a, rebound_sim::Verbosity::kSummary);
+    } else if (a == "--timeline") {
+      setVerbosity(a, rebound_sim::Verbosity::kTimeline);
     } else {
       UsageError("unknown option: " + a);
     }
   }
   if (o.noPlugin && o.plugin) UsageError("--plugin and --no-plugin exclude each other");
   if (o.svgFrames && !o.framesSvg) UsageError("--svg-frames needs --frames-svg DIR");
+  if (o.svgDebug && o.command == "run" && !o.framesSvg) {
+    UsageError("--svg-debug needs --frames-svg DIR");
+  }
   if (o.trace && o.report && *o.trace == "-" && *o.report == "-") {
     UsageError("--trace - and --report - would mix in one stream; send one of them to a file");
   }
@@ -216,8 +296,9 @@ int ListNatives(bool json) {
   for (const auto& n : table) {
     std::string args;
     for (auto k : n.args) args += (args.empty() ? "" : ", ") + std::string(sim::ArgKindName(k));
-    std::printf("%s  %-44s (%s) -> %s\n", sim::HexHash(n.hash).c_str(), std::string(n.name).c_str(),
-                args.c_str(), std::string(sim::ResultKindName(n.result)).c_str());
+    const std::string name = sim::HasPublicName(n) ? n.name : "(no public name)";
+    std::printf("%s  %-44s (%s) -> %s\n", sim::HexHash(n.hash).c_str(), name.c_str(), args.c_str(),
+                std::string(sim::ResultKindName(n.result)).c_str());
   }
   std::printf("%zu natives\n", table.size());
   return 0;
@@ -227,19 +308,6 @@ std::string DefaultPlugin() {
   // Prefer the module beside this executable, then the one this build made.
   const std::string beside = sim::platform::PluginBesideExecutable();
   return beside.empty() ? REBOUND_DEFAULT_PLUGIN : beside;
-}
-
-std::string FormatTimelineEntry(const sim::TimelineEntry& e) {
-  char prefix[64];
-  if (e.frame < 0) {
-    std::snprintf(prefix, sizeof prefix, "[load       t=%-11d]", e.time);
-  } else {
-    std::snprintf(prefix, sizeof prefix, "[frame %5lld t=%-11d]", static_cast<long long>(e.frame),
-                  e.time);
-  }
-  char cat[16];
-  std::snprintf(cat, sizeof cat, "%-9s", e.category.c_str());
-  return std::string(prefix) + " " + cat + " " + e.text;
 }
 
 constexpr int kOutputUnusable = 4;
@@ -285,77 +353,50 @@ bool PrepareFramePictureFolder(const std::string& dir) {
   return true;
 }
 
-// One SVG picture per chosen frame of what the game drew in it.
+// The picture options of one frame: the screen's fade at its end, and the
+// debug additions when asked for.
+sim::SvgOptions PictureOptions(const sim::World& world, std::int64_t frame, bool debug) {
+  sim::SvgOptions options;
+  options.fadeLevel = world.screen.LevelAtFrame(frame);
+  options.debug = debug;
+  return options;
+}
+
+// One SVG picture per chosen frame of what the game drew in it. A choice that
+// names no frame of the run says so rather than write nothing in silence.
 bool WriteFramePictures(const sim::Simulation& simulation, const std::string& dir,
-                        const std::optional<sim::FramePick>& chosen, bool quiet) {
+                        const std::optional<sim::FramePick>& chosen, const Options& o) {
   std::string error;
   const sim::FramePick pick =
       chosen ? *chosen : *sim::ParseFramePick(sim::kDefaultFramePick, error);
-  const sim::DrawingModel& drawing = simulation.GetWorld().drawing;
-  const std::vector<std::int64_t> frames = sim::PickedFrames(pick, simulation.FramesRun(), drawing);
+  const sim::World& world = simulation.GetWorld();
+  const std::int64_t framesRun = simulation.FramesRun();
+  const std::vector<std::int64_t> frames = sim::PickedFrames(pick, framesRun, world.drawing);
   for (std::int64_t frame : frames) {
     const std::string path = Utf8FromPath(PathFromUtf8(dir) / sim::SvgFileName(frame));
     std::unique_ptr<OutputFile> out = OpenOutput("frame picture", path);
     if (!out) return false;
-    sim::WriteFrameSvg(out->Stream(), drawing.Frame(frame), frame);
+    sim::WriteFrameSvg(out->Stream(), world.drawing.Frame(frame), frame,
+                       PictureOptions(world, frame, o.svgDebug));
     if (!CommitOutput(*out)) return false;
   }
-  if (!quiet) {
+  std::size_t pastTheEnd = 0;
+  for (std::int64_t frame : pick.listed) pastTheEnd += frame >= framesRun ? 1 : 0;
+  if (pastTheEnd > 0) {
+    std::cerr << "rebound-sim: --svg-frames: " << pastTheEnd << " of the frames listed "
+              << (pastTheEnd == 1 ? "is" : "are") << " past the run's last frame (" << framesRun - 1
+              << "): not pictured\n";
+  }
+  if (frames.empty()) {
+    std::cerr << "rebound-sim: no frame pictures written to " << dir << ": "
+              << (pick.drawn ? "nothing was drawn in the " + std::to_string(framesRun) +
+                                   " frames of the run (--svg-frames drawn)"
+                             : std::string("the run has no frame that --svg-frames names"))
+              << "\n";
+  } else if (o.verbosity >= rebound_sim::Verbosity::kFlow) {
     std::fprintf(g_console, "%zu frame pictures written to %s\n", frames.size(), dir.c_str());
   }
   return true;
-}
-
-// Each death the plug-in took over, and what each phase of its flow cost.
-void PrintFlowSummary(const sim::Simulation& simulation) {
-  const sim::FlowObserver& flow = simulation.Flow();
-  const double msPerFrame = 1000.0 / simulation.GetScenario().fps;
-  std::fprintf(g_console, "\n");
-  int n = 0;
-  for (const sim::DeathRecord& d : flow.Deaths()) {
-    ++n;
-    if (d.respawnFrame < 0) {
-      std::fprintf(g_console, "Death %d at frame %lld: not respawned by the end of the run\n", n,
-                   static_cast<long long>(d.deathFrame));
-      continue;
-    }
-    const auto frames = d.respawnFrame - d.deathFrame;
-    std::fprintf(
-        g_console,
-        "Death %d at frame %lld: shard at %lld, fade-out at %lld, respawned at %lld "
-        "(%lld frames, %.2f s; %d taps), placed %.1f m from the death (%s), heading %.1f\n",
-        n, static_cast<long long>(d.deathFrame), static_cast<long long>(d.shardFrame),
-        static_cast<long long>(d.fadeOutFrame), static_cast<long long>(d.respawnFrame),
-        static_cast<long long>(frames), static_cast<double>(frames) * msPerFrame / 1000.0, d.taps,
-        std::hypot(d.spawnPosition[0] - d.deathPosition[0], d.spawnPosition[1] - d.deathPosition[1],
-                   d.spawnPosition[2] - d.deathPosition[2]),
-        d.searchOutcome.c_str(), d.spawnHeading);
-  }
-  if (n == 0) std::fprintf(g_console, "No death was taken over by the plug-in.\n");
-  if (flow.DeathCount() > flow.Deaths().size()) {
-    std::fprintf(g_console, "... and %llu later deaths, not listed\n",
-                 static_cast<unsigned long long>(flow.DeathCount() - flow.Deaths().size()));
-  }
-  std::fprintf(
-      g_console,
-      "Per frame by phase of the flow: native calls, heap allocations by the plug-in and by the "
-      "simulator (average, most in one frame):\n");
-  for (std::size_t i = 0; i < sim::kFlowPhaseCount; ++i) {
-    const sim::PhaseCost& cost = flow.Costs()[i];
-    if (cost.frames == 0) continue;
-    const auto average = [&cost](std::uint64_t total) {
-      return static_cast<double>(total) / static_cast<double>(cost.frames);
-    };
-    std::fprintf(
-        g_console,
-        "  %-11s %8lld frames, calls %6.1f (%u), plug-in allocations %5.2f (%llu), simulator "
-        "allocations %6.1f (%llu)\n",
-        sim::FlowPhaseName(static_cast<sim::FlowPhase>(i)), static_cast<long long>(cost.frames),
-        average(cost.calls), cost.maxCalls, average(cost.pluginAllocations),
-        static_cast<unsigned long long>(cost.maxPluginAllocations),
-        average(cost.simulatorAllocations),
-        static_cast<unsigned long long>(cost.maxSimulatorAllocations));
-  }
 }
 
 // Where the plug-in's random numbers came from, and how deep its fibre went.
@@ -395,7 +436,24 @@ void PrintSeedAndStack(const sim::RunSummary& s, const Options& o) {
   }
 }
 
+// Runs the simulation to its end, showing the progress line on a terminal.
+bool RunWithProgress(sim::Simulation& simulation, rebound_sim::ProgressLine* progress) {
+  if (progress == nullptr) return simulation.Run();
+  // Frames in one go between two looks at the clock: a few milliseconds of
+  // the slowest frames, and nothing next to the idle ones.
+  constexpr std::int64_t kChunk = 512;
+  const std::int64_t total = simulation.GetScenario().frames;
+  bool ok = true;
+  while (ok && simulation.FramesRun() < total) {
+    ok = simulation.RunFrames(std::min(kChunk, total - simulation.FramesRun()));
+    progress->Update(simulation.FramesRun());
+  }
+  progress->Clear();
+  return ok;
+}
+
 int Run(const Options& o) {
+  using rebound_sim::Verbosity;
   sim::Scenario scenario;
   try {
     scenario = o.scenario ? sim::Scenario::Load(*o.scenario) : sim::Scenario::Default();
@@ -430,14 +488,18 @@ int Run(const Options& o) {
   options.keepDrawings = o.framesSvg.has_value() || o.report.has_value();
   sim::Simulation simulation(std::move(scenario), options);
   sim::World& world = simulation.GetWorld();
-  if (!o.quiet) {
-    const sim::Scenario& s = simulation.GetScenario();
-    std::fprintf(g_console, "Scenario \"%s\" (%s): %lld frames at %d fps from game time %lld\n",
-                 s.name.c_str(), s.fileName.c_str(), static_cast<long long>(s.frames), s.fps,
-                 static_cast<long long>(s.startGameTime));
-    world.timeline.SetListener([](const sim::TimelineEntry& e) {
-      const std::string line = FormatTimelineEntry(e);
-      std::fprintf(g_console, "%s\n", line.c_str());
+
+  std::unique_ptr<rebound_sim::ProgressLine> progress;
+  if (o.verbosity != Verbosity::kQuiet && rebound_sim::ProgressLine::WantedOnStandardError()) {
+    progress = std::make_unique<rebound_sim::ProgressLine>(stderr, simulation.GetScenario().frames);
+  }
+  rebound_sim::TimelinePrinter timeline(g_console, o.verbosity, !o.noPlugin);
+  if (o.verbosity >= Verbosity::kFlow) {
+    std::fprintf(g_console, "%s\n", rebound_sim::RunHeading(simulation.GetScenario()).c_str());
+    world.timeline.SetListener([&timeline, &progress](const sim::TimelineEntry& e) {
+      // A line printed over the progress line would run into it.
+      if (progress) progress->Clear();
+      timeline.Print(e);
     });
   }
 
@@ -455,23 +517,25 @@ int Run(const Options& o) {
   } else {
     world.Note("host", "running without the plug-in");
   }
-  if (ok) ok = simulation.Run();
+  if (ok) ok = RunWithProgress(simulation, progress.get());
   const bool faultedBeforeUnload = simulation.Faulted();
   if (simulation.PluginLoaded()) simulation.UnloadPlugin();
   ok = ok && !faultedBeforeUnload && !simulation.Faulted();
+  world.timeline.SetListener(nullptr);
+  if (o.verbosity >= Verbosity::kFlow) timeline.PrintHeldBack();
 
   // The trace of a run that stopped at a fault is kept: it shows the fault.
   if (trace && !CommitOutput(*trace)) return kOutputUnusable;
 
-  if (o.framesSvg && !WriteFramePictures(simulation, *o.framesSvg, o.svgFrames, o.quiet)) {
+  if (o.framesSvg && !WriteFramePictures(simulation, *o.framesSvg, o.svgFrames, o)) {
     return kOutputUnusable;
   }
 
   if (report) {
-    const sim::DrawingModel& drawing = simulation.GetWorld().drawing;
-    const auto picture = [&drawing](std::int64_t frame) {
+    const auto picture = [&world](std::int64_t frame) {
       std::ostringstream svg;
-      sim::WriteFrameSvg(svg, drawing.Frame(frame), frame);
+      sim::WriteFrameSvg(svg, world.drawing.Frame(frame), frame,
+                         PictureOptions(world, frame, false));
       return svg.str();
     };
     sim::WriteHtmlReport(report->Stream(), simulation, picture);
@@ -479,14 +543,20 @@ int Run(const Options& o) {
   }
 
   const sim::RunSummary s = simulation.Summary();
-  if (!o.quiet) PrintFlowSummary(simulation);
-  if (!o.quiet) {
+  if (o.verbosity >= Verbosity::kSummary) {
+    // The deaths the default output lists; --summary is for the long list.
+    constexpr std::size_t kDeathsListed = 10;
+    std::fprintf(g_console, "\n");
+    rebound_sim::PrintDeaths(
+        g_console, simulation,
+        o.verbosity == Verbosity::kSummary ? sim::FlowObserver::kKeptDeaths : kDeathsListed);
+    rebound_sim::PrintPhaseCosts(g_console, simulation);
     std::fprintf(
         g_console,
-        "\nSummary: %lld frames, %.3f s of game time, %llu native calls "
+        "\nSummary: %lld frames of \"%s\", %.3f s of game time, %llu native calls "
         "(%.1f per frame on average, at most %llu in one frame)\n",
-        static_cast<long long>(s.frames), static_cast<double>(s.gameTimeMs) / 1000.0,
-        static_cast<unsigned long long>(s.nativeCalls),
+        static_cast<long long>(s.frames), simulation.GetScenario().name.c_str(),
+        static_cast<double>(s.gameTimeMs) / 1000.0, static_cast<unsigned long long>(s.nativeCalls),
         s.frames > 0 ? static_cast<double>(s.nativeCalls) / static_cast<double>(s.frames) : 0.0,
         static_cast<unsigned long long>(s.maxCallsInFrame));
     PrintSeedAndStack(s, o);
@@ -500,6 +570,48 @@ int Run(const Options& o) {
   return 0;
 }
 
+int PanelDemo(const Options& o) {
+#if defined(REBOUND_PANEL_DEMO)
+  sim::Scenario scenario;
+  try {
+    scenario = sim::Scenario::Parse("(built-in panel demo scenario)",
+                                    rebound_sim::PanelDemoScenarioText());
+  } catch (const sim::ScenarioError& e) {
+    std::cerr << "rebound-sim: " << e.what() << "\n";
+    return 3;
+  }
+  rebound_sim::RemoveTemporariesOnInterrupt();
+  if (!PrepareFramePictureFolder(o.panelOut)) return kOutputUnusable;
+  sim::Simulation simulation(std::move(scenario));
+  std::vector<rebound::HudBar> bars = rebound_sim::PanelDemoBars();
+  if (!rebound_sim::RunPanelDemo(simulation, bars)) {
+    std::cerr << "rebound-sim: panel demo stopped: " << simulation.Fault() << "\n";
+    return 1;
+  }
+  const sim::World& world = simulation.GetWorld();
+  for (std::int64_t frame : rebound_sim::kPanelDemoFrames) {
+    const std::string path = Utf8FromPath(PathFromUtf8(o.panelOut) / sim::SvgFileName(frame));
+    std::unique_ptr<OutputFile> out = OpenOutput("panel picture", path);
+    if (!out) return kOutputUnusable;
+    sim::WriteFrameSvg(out->Stream(), world.drawing.Frame(frame), frame,
+                       PictureOptions(world, frame, o.svgDebug));
+    if (!CommitOutput(*out)) return kOutputUnusable;
+    std::printf("%s\n", path.c_str());
+  }
+  std::printf(
+      "%zu bars of every kind drawn by the panel's own code over %lld frames; %zu "
+      "pictures written to %s\n",
+      bars.size(), static_cast<long long>(simulation.FramesRun()),
+      std::size(rebound_sim::kPanelDemoFrames), o.panelOut.c_str());
+  return 0;
+#else
+  (void)o;
+  std::cerr << "rebound-sim: panel-demo runs in the Linux rebound-sim only: it links the panel's "
+               "code in, and on Windows that code binds to the script host's DLL\n";
+  return 2;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -511,6 +623,7 @@ int main(int argc, char** argv) {
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   try {
+    if (o.command == "panel-demo") return PanelDemo(o);
     return Run(o);
   } catch (const sim::HandlerTableError& e) {
     // A mistake in the simulator itself: it cannot answer the natives it lists.
