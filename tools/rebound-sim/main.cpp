@@ -599,7 +599,7 @@ int PanelDemo(const Options& o) {
     std::printf("%s\n", path.c_str());
   }
   std::printf(
-      "%zu bars of every kind drawn by the panel's own code over %lld frames; %zu "
+      "%zu bars drawn by the panel's own code over %lld frames; %zu "
       "pictures written to %s\n",
       bars.size(), static_cast<long long>(simulation.FramesRun()),
       std::size(rebound_sim::kPanelDemoFrames), o.panelOut.c_str());
