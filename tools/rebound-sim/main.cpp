@@ -24,9 +24,7 @@
 #include "sim/svg.h"
 #include "tools/rebound-sim/console.h"
 #include "tools/rebound-sim/output_file.h"
-#if defined(REBOUND_PANEL_DEMO)
 #include "tools/rebound-sim/panel_demo.h"
-#endif
 
 namespace {
 
@@ -571,7 +569,6 @@ int Run(const Options& o) {
 }
 
 int PanelDemo(const Options& o) {
-#if defined(REBOUND_PANEL_DEMO)
   sim::Scenario scenario;
   try {
     scenario = sim::Scenario::Parse("(built-in panel demo scenario)",
@@ -604,12 +601,6 @@ int PanelDemo(const Options& o) {
       bars.size(), static_cast<long long>(simulation.FramesRun()),
       std::size(rebound_sim::kPanelDemoFrames), o.panelOut.c_str());
   return 0;
-#else
-  (void)o;
-  std::cerr << "rebound-sim: panel-demo runs in the Linux rebound-sim only: it links the panel's "
-               "code in, and on Windows that code binds to the script host's DLL\n";
-  return 2;
-#endif
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// The host functions for tests that run the plug-in's code as the script of a
-// simulation in the test program itself, on Windows. The core binds to the
-// host's decorated names; here they are defined in the program and forward to
-// the running simulation, as the Linux simulator's plain exports do for the
-// same tests. Loaded plug-ins still bind through the stand-in ScriptHookV.dll.
+// The host functions for Windows programs that run the plug-in's code as the
+// script of a simulation in the program itself (the tests, rebound-sim's panel
+// demo). The core binds to the host's decorated names; here they are defined
+// in the program and forward to the running simulation, as the Linux
+// simulator's plain exports do. Loaded plug-ins still bind through the
+// stand-in ScriptHookV.dll.
 #include <cstdio>
 #include <cstdlib>
 
