@@ -240,13 +240,16 @@ void Simulation::HostScriptWait(std::uint32_t ms) {
   if (!OnScriptFibre() || callOpen_) [[unlikely]] {
     if (!RefuseWait(ms)) return;
   }
-  if (Tracing()) [[unlikely]] {
-    const InsideHostScope inside;  // what the host allocates is not the plug-in's
-    RecordHost("scriptWait", {TraceValue::Int(ms)});
-  }
+  if (Tracing()) [[unlikely]]
+    RecordWait(ms);
   wakeFrame_ = world_.clock.frame + 1;
   wakeAtMs_ = world_.clock.nowMs + ms;
   Fibre::Yield();
+}
+
+void Simulation::RecordWait(std::uint32_t ms) {
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
+  RecordHost("scriptWait", {TraceValue::Int(ms)});
 }
 
 bool Simulation::RefuseWait(std::uint32_t ms) {
@@ -265,7 +268,7 @@ bool Simulation::RefuseWait(std::uint32_t ms) {
 // thread-local costs an instruction or two, where asking the fibre costs ten.
 bool Simulation::OnScriptFibre() const { return scriptThread.scriptRunning; }
 
-void Simulation::ResumeScript() {
+inline void Simulation::ResumeScript() {
   const ScriptRunningScope running(scriptHostDepth_);
   fibre_->Resume();
 }
@@ -396,8 +399,8 @@ std::uint64_t* Simulation::HostNativeCall() {
     return DecodedCall(*native);
 
   const InsideHostScope inside;  // what the host allocates is not the plug-in's
-  CallFrame call(*native->signature, args_, argCount_, result_);
-  if (native->handler != nullptr) native->handler(world_, call);
+  callFrame_.Begin(*native->signature, argCount_);
+  if (native->handler != nullptr) native->handler(world_, callFrame_);
   return result_;
 }
 
@@ -407,9 +410,9 @@ std::uint64_t* Simulation::DecodedCall(const NativeEntry& native) {
   // have grown.
   const NativeSignature& sig = *native.signature;
   DecodeArgs(sig);
-  CallFrame call(sig, args_, argCount_, result_);
-  if (native.handler != nullptr) native.handler(world_, call);
-  DecodeOuts(sig, call);
+  callFrame_.Begin(sig, argCount_);
+  if (native.handler != nullptr) native.handler(world_, callFrame_);
+  DecodeOuts(sig, callFrame_);
   if (sig.result != ResultKind::None) callEntry_.result = DecodeResult(sig);
   flow_.OnNative(world_, callEntry_);
   if (Tracing()) Record(callEntry_);
@@ -506,7 +509,7 @@ void Simulation::ApplyEvent(const ScheduledEvent& event) {
   keyboard_->Deliver(keyboardHandler_, event.keyArgs);
 }
 
-void Simulation::StartOrResumeScript() {
+inline void Simulation::StartOrResumeScript() {
   if (!scriptRegistered_ || !script_) return;
   if (!fibre_) [[unlikely]] {
     StartScript();
@@ -529,7 +532,7 @@ void Simulation::StartScript() {
   ResumeScript();
 }
 
-void Simulation::StepFrame() {
+inline void Simulation::StepFrame() {
   const std::int64_t f = framesRun_;
   Clock& clock = world_.clock;
   clock.frame = f;

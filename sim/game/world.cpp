@@ -20,28 +20,6 @@ void World::Configure(const ScenarioNode& root) {
   labels.Configure(root);
 }
 
-void World::BeginFrame() {
-  // The game's own systems move before the script sees the frame: a fade
-  // advances, a search finishes, a movie or dictionary loads.
-  screen.BeginFrame(*this);
-  state.BeginFrame(*this);
-  player.BeginFrame(*this);
-  spawn.BeginFrame(*this);
-  drawing.BeginFrame(*this);
-  scaleform.BeginFrame(*this);
-  controls.BeginFrame(*this);
-}
-
-void World::EndFrame() {
-  player.EndFrame(*this);
-  state.EndFrame(*this);
-  spawn.EndFrame(*this);
-  drawing.EndFrame(*this);
-  screen.EndFrame(*this);
-  scaleform.EndFrame(*this);
-  controls.EndFrame(*this);
-}
-
 void World::Note(const std::string& category, const std::string& text) {
   timeline.Add(TimelineEntry{clock.frame, clock.gameTimer, category, text});
 }

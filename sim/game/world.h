@@ -46,10 +46,28 @@ class World {
 
   // Reads every area's settings from the scenario.
   void Configure(const ScenarioNode& root);
-  // The game's own work at the start of a frame, before the script runs.
-  void BeginFrame();
+  // The game's own work at the start of a frame, before the script runs: a
+  // fade advances, a search finishes, a movie or dictionary loads. Inline, as
+  // each area's check is: most frames no area has anything to do.
+  void BeginFrame() {
+    screen.BeginFrame(*this);
+    state.BeginFrame(*this);
+    player.BeginFrame(*this);
+    spawn.BeginFrame(*this);
+    drawing.BeginFrame(*this);
+    scaleform.BeginFrame(*this);
+    controls.BeginFrame(*this);
+  }
   // The game's work after the script has run: what is drawn, what expires.
-  void EndFrame();
+  void EndFrame() {
+    player.EndFrame(*this);
+    state.EndFrame(*this);
+    spawn.EndFrame(*this);
+    drawing.EndFrame(*this);
+    screen.EndFrame(*this);
+    scaleform.EndFrame(*this);
+    controls.EndFrame(*this);
+  }
 
   void Note(const std::string& category, const std::string& text);
 
