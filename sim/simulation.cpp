@@ -391,8 +391,7 @@ std::uint64_t* Simulation::HostNativeCall() {
     return RefuseNativeCall(native, true);
 
   result_[0] = result_[1] = result_[2] = result_[3] = 0;
-  ++nativeCalls_;
-  ++callsThisFrame_;
+  ++callsThisFrame_;  // added to the run's count at the end of the frame
   // Decoded only when someone reads it: the trace, or the flow for the natives
   // it follows.
   if (tracing_ || native->followedByFlow) [[unlikely]]
@@ -400,7 +399,7 @@ std::uint64_t* Simulation::HostNativeCall() {
 
   const InsideHostScope inside;  // what the host allocates is not the plug-in's
   callFrame_.Begin(*native->signature, argCount_);
-  if (native->handler != nullptr) native->handler(world_, callFrame_);
+  native->handler(world_, callFrame_);
   return result_;
 }
 
@@ -411,7 +410,7 @@ std::uint64_t* Simulation::DecodedCall(const NativeEntry& native) {
   const NativeSignature& sig = *native.signature;
   DecodeArgs(sig);
   callFrame_.Begin(sig, argCount_);
-  if (native.handler != nullptr) native.handler(world_, callFrame_);
+  native.handler(world_, callFrame_);
   DecodeOuts(sig, callFrame_);
   if (sig.result != ResultKind::None) callEntry_.result = DecodeResult(sig);
   flow_.OnNative(world_, callEntry_);
@@ -542,6 +541,9 @@ inline void Simulation::StepFrame() {
   callsThisFrame_ = 0;
   const AllocationCounts atStart = CountedAllocations();
 
+  // The frame loop runs a frame only while the run has not stopped, so only
+  // an event of this frame can have stopped it by now.
+  bool stopped = false;
   // The events are in frame order: one comparison tells whether any is due.
   if (f >= nextEventFrame_) [[unlikely]] {
     while (nextEvent_ < scenario_.events.size() && scenario_.events[nextEvent_].frame <= f) {
@@ -549,13 +551,15 @@ inline void Simulation::StepFrame() {
       if (Faulted()) break;
     }
     nextEventFrame_ = NextEventFrame();
+    stopped = Faulted();
   }
-  if (!Faulted()) [[likely]] {
+  if (!stopped) [[likely]] {
     world_.BeginFrame();
     StartOrResumeScript();
     world_.EndFrame();
   }
   callsInLastFrame_ = callsThisFrame_;
+  nativeCalls_ += callsThisFrame_;
   if (callsThisFrame_ > maxCallsInFrame_) maxCallsInFrame_ = callsThisFrame_;
   allocationsInLastFrame_ = CountedAllocations() - atStart;
   flow_.OnFrameEnd(callsThisFrame_, allocationsInLastFrame_);
