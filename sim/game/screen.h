@@ -29,8 +29,9 @@ struct ScreenModel {
   // Advances a running fade to the frame's game time.
   // Most frames nothing moves: the checks are inline, the work is not.
   void BeginFrame(World& world) {
-    if (fade == FadeState::FadingOut || fade == FadeState::FadingIn) AdvanceFade(world);
+    if (HasFrameWork()) AdvanceFade(world);
   }
+  bool HasFrameWork() const { return fade == FadeState::FadingOut || fade == FadeState::FadingIn; }
   void EndFrame(World& /*world*/) {}
   void AdvanceFade(World& world);
 

@@ -1,5 +1,8 @@
 #include "sim/game/world.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "sim/native_dispatch.h"
 
 namespace sim {
@@ -18,6 +21,25 @@ void World::Configure(const ScenarioNode& root) {
   scaleform.Configure(root);
   controls.Configure(root);
   labels.Configure(root);
+}
+
+const char* World::AreaWithWork() const {
+  if (screen.HasFrameWork()) return "screen";
+  if (state.HasFrameWork(*this)) return "state";
+  if (player.HasFrameWork()) return "player";
+  if (spawn.HasFrameWork()) return "spawn";
+  if (drawing.HasFrameWork()) return "drawing";
+  if (scaleform.HasFrameWork()) return "scaleform";
+  if (controls.HasFrameWork()) return "controls";
+  return nullptr;
+}
+
+void World::WorkMissed(const char* area) {
+  std::fprintf(
+      stderr,
+      "rebound-sim: the %s area has work for the frame that nothing noted (World::NoteWork)\n",
+      area);
+  std::abort();
 }
 
 void World::Note(const std::string& category, const std::string& text) {
