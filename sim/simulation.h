@@ -160,8 +160,13 @@ class Simulation {
   void DecodeOuts(const NativeSignature& sig, CallFrame& call);
   TraceValue DecodeResult(const NativeSignature& sig) const;
 
-  // Hidden: the executable reaches it directly rather than through the GOT.
+  // Hidden on ELF: the executable reaches it directly rather than through the
+  // GOT. (Windows has no such visibility: nothing outside sees it there.)
+#if defined(_WIN32)
+  static inline Simulation* active_ = nullptr;
+#else
   [[gnu::visibility("hidden")]] static inline Simulation* active_ = nullptr;
+#endif
 
   // Built before anything else, so that a mismatch stops the start-up.
   const NativeDispatch& dispatch_;
