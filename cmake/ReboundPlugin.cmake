@@ -56,7 +56,12 @@ if(WIN32)
   endforeach()
   set_target_properties(rebound_plugin PROPERTIES OUTPUT_NAME Rebound PREFIX "" SUFFIX ".asi")
 else()
+  # The host functions are called through the module's GOT directly rather
+  # than through a PLT stub that jumps there: one instruction less on each of
+  # the few calls a frame makes.
+  target_compile_options(rebound_core PRIVATE -fno-plt)
   add_library(rebound_plugin MODULE ${REBOUND_SRC}/host/module_entry_posix.cpp)
+  target_compile_options(rebound_plugin PRIVATE -fno-plt)
   target_link_libraries(rebound_plugin PRIVATE rebound_core rebound_warnings)
   # The host functions stay undefined here and are bound to the loading
   # host's exports when the module is loaded, as the Windows loader does.

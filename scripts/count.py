@@ -19,6 +19,7 @@ import argparse
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -136,6 +137,8 @@ def main():
                         help="exit with status 3 when a figure is over its goal")
     args = parser.parse_args()
 
+    if shutil.which("valgrind") is None:
+        fail("valgrind is not installed (scripts/install-deps.sh installs it)")
     if not os.access(args.sim, os.X_OK):
         fail(f"{args.sim} is not an executable; build the release preset first")
     plugin = args.plugin or os.path.join(os.path.dirname(args.sim), "librebound.so")

@@ -37,9 +37,16 @@ class CallFrame {
  public:
   CallFrame(const NativeSignature& signature, const std::uint64_t* args, std::size_t count,
             std::uint64_t* result)
-      : signature_(signature), args_(args), count_(count), result_(result) {}
+      : signature_(&signature), args_(args), count_(count), result_(result) {}
+  // A frame over slots that stay where they are from call to call (the
+  // host's): each call only names its native and its count with Begin.
+  CallFrame(const std::uint64_t* args, std::uint64_t* result) : args_(args), result_(result) {}
+  void Begin(const NativeSignature& signature, std::size_t count) {
+    signature_ = &signature;
+    count_ = count;
+  }
 
-  const NativeSignature& Signature() const { return signature_; }
+  const NativeSignature& Signature() const { return *signature_; }
   std::size_t ArgCount() const { return count_; }
   std::uint64_t Raw(std::size_t i) const { return args_[i]; }
 
@@ -68,9 +75,9 @@ class CallFrame {
   void ReturnText(const char* text) { result_[0] = reinterpret_cast<std::uintptr_t>(text); }
 
  private:
-  const NativeSignature& signature_;
+  const NativeSignature* signature_ = nullptr;
   const std::uint64_t* args_;
-  std::size_t count_;
+  std::size_t count_ = 0;
   std::uint64_t* result_;
 };
 

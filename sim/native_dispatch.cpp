@@ -8,6 +8,8 @@
 
 namespace sim {
 
+void AnswerNeutrally(World& /*world*/, CallFrame& /*call*/) {}
+
 SlotRange RangeOf(ArgKind kind) {
   constexpr std::uint64_t kAll = ~std::uint64_t{0};
   switch (kind) {
@@ -101,7 +103,7 @@ NativeDispatch::NativeDispatch(const std::vector<NativeSignature>& table,
     e.hash = signature.hash;
     e.signature = &signature;
     const auto handler = handlers.find(&signature);
-    e.handler = handler != handlers.end() ? handler->second : nullptr;
+    e.handler = handler != handlers.end() ? handler->second : &AnswerNeutrally;
     e.argCount = static_cast<std::uint32_t>(signature.args.size());
     e.followedByFlow = FlowObserver::Follows(signature.name);
     e.ranges = ranges_.data() + ranges_.size();

@@ -34,7 +34,7 @@ struct SlotRange {
 struct NativeEntry {
   std::uint64_t hash = 0;
   const NativeSignature* signature = nullptr;  // null marks an empty slot of the table
-  NativeHandler handler = nullptr;             // null: the neutral default answers
+  NativeHandler handler = nullptr;  // AnswerNeutrally for the natives the table leaves to it
   std::uint32_t argCount = 0;
   // The flow observer reads this native's calls: they are decoded even when
   // no trace is kept.
@@ -88,6 +88,11 @@ class NativeDispatch {
   unsigned shift_ = 64;
   std::size_t size_ = 0;
 };
+
+// The handler of the natives that the neutral default answers: it leaves the
+// zeroed result as it is. A handler like any other, so that a call need not
+// ask whether there is one.
+void AnswerNeutrally(World& world, CallFrame& call);
 
 // The range of values a slot of this kind may hold.
 SlotRange RangeOf(ArgKind kind);

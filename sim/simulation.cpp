@@ -240,13 +240,16 @@ void Simulation::HostScriptWait(std::uint32_t ms) {
   if (!OnScriptFibre() || callOpen_) [[unlikely]] {
     if (!RefuseWait(ms)) return;
   }
-  if (Tracing()) [[unlikely]] {
-    const InsideHostScope inside;  // what the host allocates is not the plug-in's
-    RecordHost("scriptWait", {TraceValue::Int(ms)});
-  }
+  if (Tracing()) [[unlikely]]
+    RecordWait(ms);
   wakeFrame_ = world_.clock.frame + 1;
   wakeAtMs_ = world_.clock.nowMs + ms;
   Fibre::Yield();
+}
+
+void Simulation::RecordWait(std::uint32_t ms) {
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
+  RecordHost("scriptWait", {TraceValue::Int(ms)});
 }
 
 bool Simulation::RefuseWait(std::uint32_t ms) {
@@ -265,7 +268,7 @@ bool Simulation::RefuseWait(std::uint32_t ms) {
 // thread-local costs an instruction or two, where asking the fibre costs ten.
 bool Simulation::OnScriptFibre() const { return scriptThread.scriptRunning; }
 
-void Simulation::ResumeScript() {
+inline void Simulation::ResumeScript() {
   const ScriptRunningScope running(scriptHostDepth_);
   fibre_->Resume();
 }
@@ -389,16 +392,15 @@ std::uint64_t* Simulation::HostNativeCall() {
     return RefuseNativeCall(native, true);
 
   result_[0] = result_[1] = result_[2] = result_[3] = 0;
-  ++nativeCalls_;
-  ++callsThisFrame_;
+  ++callsThisFrame_;  // added to the run's count at the end of the frame
   // Decoded only when someone reads it: the trace, or the flow for the natives
   // it follows.
   if (tracing_ || native->followedByFlow) [[unlikely]]
     return DecodedCall(*native);
 
   const InsideHostScope inside;  // what the host allocates is not the plug-in's
-  CallFrame call(*native->signature, args_, argCount_, result_);
-  if (native->handler != nullptr) native->handler(world_, call);
+  callFrame_.Begin(*native->signature, argCount_);
+  native->handler(world_, callFrame_);
   return result_;
 }
 
@@ -408,9 +410,9 @@ std::uint64_t* Simulation::DecodedCall(const NativeEntry& native) {
   // have grown.
   const NativeSignature& sig = *native.signature;
   DecodeArgs(sig);
-  CallFrame call(sig, args_, argCount_, result_);
-  if (native.handler != nullptr) native.handler(world_, call);
-  DecodeOuts(sig, call);
+  callFrame_.Begin(sig, argCount_);
+  native.handler(world_, callFrame_);
+  DecodeOuts(sig, callFrame_);
   if (sig.result != ResultKind::None) callEntry_.result = DecodeResult(sig);
   flow_.OnNative(world_, callEntry_);
   if (Tracing()) Record(callEntry_);
@@ -507,7 +509,7 @@ void Simulation::ApplyEvent(const ScheduledEvent& event) {
   keyboard_->Deliver(keyboardHandler_, event.keyArgs);
 }
 
-void Simulation::StartOrResumeScript() {
+inline void Simulation::StartOrResumeScript() {
   if (!scriptRegistered_ || !script_) return;
   if (!fibre_) [[unlikely]] {
     StartScript();
@@ -530,7 +532,7 @@ void Simulation::StartScript() {
   ResumeScript();
 }
 
-void Simulation::StepFrame() {
+inline void Simulation::StepFrame() {
   const std::int64_t f = framesRun_;
   Clock& clock = world_.clock;
   clock.frame = f;
@@ -540,6 +542,9 @@ void Simulation::StepFrame() {
   callsThisFrame_ = 0;
   const AllocationCounts atStart = CountedAllocations();
 
+  // The frame loop runs a frame only while the run has not stopped, so only
+  // an event of this frame can have stopped it by now.
+  bool stopped = false;
   // The events are in frame order: one comparison tells whether any is due.
   if (f >= nextEventFrame_) [[unlikely]] {
     while (nextEvent_ < scenario_.events.size() && scenario_.events[nextEvent_].frame <= f) {
@@ -547,13 +552,15 @@ void Simulation::StepFrame() {
       if (Faulted()) break;
     }
     nextEventFrame_ = NextEventFrame();
+    stopped = Faulted();
   }
-  if (!Faulted()) [[likely]] {
+  if (!stopped) [[likely]] {
     world_.BeginFrame();
     StartOrResumeScript();
     world_.EndFrame();
   }
   callsInLastFrame_ = callsThisFrame_;
+  nativeCalls_ += callsThisFrame_;
   if (callsThisFrame_ > maxCallsInFrame_) maxCallsInFrame_ = callsThisFrame_;
   allocationsInLastFrame_ = CountedAllocations() - atStart;
   flow_.OnFrameEnd(callsThisFrame_, allocationsInLastFrame_);

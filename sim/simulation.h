@@ -121,10 +121,12 @@ class Simulation {
  private:
   class KeyboardThread;
 
-  void StepFrame();
+  // The frame loop runs these every frame: inlined into it, they share one
+  // frame of registers rather than saving and restoring their own each time.
+  [[gnu::always_inline]] void StepFrame();
   void ApplyEvent(const ScheduledEvent& event);
   std::int64_t NextEventFrame() const;
-  void StartOrResumeScript();
+  [[gnu::always_inline]] void StartOrResumeScript();
   // Stops the run with a message naming the frame and the fault. On the
   // script fibre it does not return: the script is never resumed.
   void RaiseFault(const std::string& message);
@@ -134,12 +136,14 @@ class Simulation {
   void Record(TraceEntry& entry);
   // Whether the calling code runs on this simulation's script fibre.
   bool OnScriptFibre() const;
-  void ResumeScript();
+  [[gnu::always_inline]] void ResumeScript();
   [[gnu::cold, gnu::noinline]] void StartScript();
   // The refusals of the native functions, out of their way: each names what
   // is wrong and stops the run.
   [[gnu::cold, gnu::noinline]] void RefuseInit(std::uint64_t hash);
   [[gnu::cold, gnu::noinline]] void RefusePush();
+  // The wait's trace line, out of the way of an untraced run's every frame.
+  [[gnu::noinline]] void RecordWait(std::uint32_t ms);
   // False when the wait must not go ahead.
   [[gnu::cold, gnu::noinline]] bool RefuseWait(std::uint32_t ms);
   // `opened`: the call had been begun with nativeInit; `native` is null for
@@ -156,7 +160,13 @@ class Simulation {
   void DecodeOuts(const NativeSignature& sig, CallFrame& call);
   TraceValue DecodeResult(const NativeSignature& sig) const;
 
+  // Hidden on ELF: the executable reaches it directly rather than through the
+  // GOT. (Windows has no such visibility: nothing outside sees it there.)
+#if defined(_WIN32)
   static inline Simulation* active_ = nullptr;
+#else
+  [[gnu::visibility("hidden")]] static inline Simulation* active_ = nullptr;
+#endif
 
   // Built before anything else, so that a mismatch stops the start-up.
   const NativeDispatch& dispatch_;
@@ -192,6 +202,8 @@ class Simulation {
   static constexpr std::size_t kTooManyArgs = kMaxArgs + 1;
   std::uint64_t result_[kResultSlots] = {};
   std::uint64_t deadResult_[kResultSlots] = {};  // handed out after a fault
+  // What the handlers are given: the slots above, the native of each call.
+  CallFrame callFrame_{args_, result_};
 
   std::int64_t framesRun_ = 0;
   std::size_t nextEvent_ = 0;

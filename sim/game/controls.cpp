@@ -28,6 +28,7 @@ void ControlsModel::Press(World& world, std::int32_t pad, std::int32_t control,
                           std::int64_t frames) {
   const std::int64_t now = world.clock.frame;
   presses.push_back(ControlPress{now, pad, control, frames});
+  world.NoteWork();
   ControlState& state = controls[{pad, control}];
   if (state.down) {
     state.releaseFrame = std::max(state.releaseFrame, now + frames);

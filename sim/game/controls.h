@@ -37,8 +37,9 @@ struct ControlsModel {
   // Lets go of the controls whose hold has ended.
   // Most frames nothing moves: the checks are inline, the work is not.
   void BeginFrame(World& world) {
-    if (!controls.empty()) ReleaseControls(world);
+    if (HasFrameWork()) ReleaseControls(world);
   }
+  bool HasFrameWork() const { return !controls.empty(); }
   void EndFrame(World& /*world*/) {}
   void ReleaseControls(World& world);
 

@@ -97,6 +97,7 @@ void HideHudComponentThisFrame(World& world, CallFrame& call) {
   std::vector<std::int32_t>& hidden = world.drawing.hiddenHudComponents;
   if (std::find(hidden.begin(), hidden.end(), call.Int(0)) == hidden.end()) {
     hidden.push_back(call.Int(0));
+    world.NoteWork();
   }
 }
 
@@ -332,6 +333,7 @@ const FrameDrawing* DrawingModel::Frame(std::int64_t frame) const {
 void AddDrawItem(World& world, DrawItem item) {
   if (!world.drawing.keepFrames) return;
   world.drawing.frames[world.clock.frame].items.push_back(std::move(item));
+  world.NoteWork();  // the kept frames are trimmed at the frame's end
 }
 
 void DrawingAddPlayerNameComponent(World& world, CallFrame& call) {

@@ -145,6 +145,7 @@ struct DrawingModel {
       FileFrame(world);
     }
   }
+  bool HasFrameWork() const { return !hiddenHudComponents.empty() || frames.size() > kKeptFrames; }
   void FileFrame(World& world);
 
   bool IsLoaded(std::string_view dictionary, std::int64_t frame) const;

@@ -73,6 +73,11 @@ void GameStateModel::EndFrame(World& world) {
   if (restartPhase != RestartPhase::Idle && !gamePaused) StepWasted(world);
 }
 
+bool GameStateModel::HasFrameWork(const World& world) const {
+  if (gamePaused) return false;
+  return restartPhase != RestartPhase::Idle || (world.player.dead && !deathArrestRestartPaused);
+}
+
 void GameStateModel::BeginWasted(World& world) {
   restartPhase = RestartPhase::Wasted;
   wastedAtMs = world.clock.nowMs;
@@ -134,6 +139,7 @@ void GameStateModel::SetRadarShown(World& world, bool shown, const char* by) {
 void GameStateModel::SetGamePaused(World& world, bool paused) {
   if (paused == gamePaused) return;
   gamePaused = paused;
+  world.NoteWork();
   world.Note("state", paused ? "game paused" : "game resumed");
 }
 
@@ -145,6 +151,7 @@ void GameStateModel::SetGamePaused(World& world, bool paused) {
 void GameStateModel::SetDeathArrestRestartPaused(World& world, bool paused) {
   if (paused == deathArrestRestartPaused) return;
   deathArrestRestartPaused = paused;
+  world.NoteWork();
   world.Note("state", paused ? "death/arrest restart paused" : "death/arrest restart resumed");
   if (paused && restartPhase != RestartPhase::Idle) {
     world.Note("state", std::string("the game's restart sequence stops in its ") +

@@ -65,6 +65,7 @@ struct GameStateModel {
   void BeginFrame(World& /*world*/) {}
   // The game's death handling, after the scripts have had their frame.
   void EndFrame(World& world);
+  bool HasFrameWork(const World& world) const;
 
   // Switches with a timeline note on change only (scripts repeat them every frame).
   void SetTimeScale(World& world, float scale, const char* by);

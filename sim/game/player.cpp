@@ -55,6 +55,7 @@ void PlayerModel::SetHealth(World& world, std::int32_t value, const char* why) {
   health = value;
   if (health < 1 && !dead) {
     dead = true;
+    world.NoteWork();  // the game's death handling looks at it after the scripts
     world.Note("player", std::string("died (") + why + ")");
   } else if (!dead && dropped && health < injuredBelow && !injured) {
     injured = true;
@@ -182,6 +183,7 @@ void SetPlayerWantedLevel(World& world, CallFrame& call) {
   world.player.pendingWantedLevel =
       level < 0 ? 0
                 : (level > kMaxWantedLevel ? static_cast<std::int32_t>(kMaxWantedLevel) : level);
+  world.NoteWork();
 }
 
 void SetPlayerWantedLevelNow(World& world, CallFrame& call) {

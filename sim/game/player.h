@@ -42,8 +42,9 @@ struct PlayerModel {
   void Configure(const ScenarioNode& root);
   // Most frames nothing moves: the checks are inline, the work is not.
   void BeginFrame(World& world) {
-    if (pendingWantedLevel >= 0) ApplyPendingWantedLevel(world);
+    if (HasFrameWork()) ApplyPendingWantedLevel(world);
   }
+  bool HasFrameWork() const { return pendingWantedLevel >= 0; }
   void EndFrame(World& /*world*/) {}
   void ApplyPendingWantedLevel(World& world);
   // Every change of health goes through here so the timeline shows it.

@@ -99,6 +99,7 @@ void RequestScaleformMovie(World& world, CallFrame& call) {
   }
   world.Note("scaleform", MovieName(movie) + " requested; " + when);
   model.movies.push_back(std::move(movie));
+  world.NoteWork();
   call.ReturnInt(model.movies.back().handle);
 }
 

@@ -80,8 +80,9 @@ struct ScaleformModel {
   // Loads what is due.
   // Most frames nothing moves: the checks are inline, the work is not.
   void BeginFrame(World& world) {
-    if (!movies.empty()) LoadMovies(world);
+    if (HasFrameWork()) LoadMovies(world);
   }
+  bool HasFrameWork() const { return !movies.empty(); }
   void EndFrame(World& /*world*/) {}
   void LoadMovies(World& world);
 

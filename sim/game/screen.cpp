@@ -49,6 +49,7 @@ void ScreenModel::Start(World& world, bool out, std::int32_t ms, const char* by)
   if (fade == settled) return;
   const bool reverses = fade == (out ? FadeState::FadingIn : FadeState::FadingOut);
   fade = out ? FadeState::FadingOut : FadeState::FadingIn;
+  world.NoteWork();
   fadeFromLevel = level;
   fadeStartMs = world.clock.nowMs;
   fadeDurationMs = std::max(ms, 0);

@@ -38,6 +38,11 @@ struct ScreenModel {
     if (level != keptLevel_) [[unlikely]]
       KeepLevel(world);
   }
+  // A fade under way moves the level; a level not yet kept for the pictures
+  // is filed at the frame's end.
+  bool HasFrameWork() const {
+    return fade == FadeState::FadingOut || fade == FadeState::FadingIn || level != keptLevel_;
+  }
   void AdvanceFade(World& world);
 
   // How dark the screen was at the end of a frame, 0 clear to 1 black, as the

@@ -92,6 +92,7 @@ void SpawnModel::Start(World& world, const Vec3& where) {
   }
   ++searchesStarted;
   state = SearchState::Running;
+  world.NoteWork();
   centre = where;
   framesLeft = searchFrames;
   results = configuredResults ? *configuredResults : std::vector<Vec3>{where};

@@ -66,7 +66,10 @@ struct SpawnModel {
   void Configure(const ScenarioNode& root);
   // Most frames nothing moves: the checks are inline, the work is not.
   void BeginFrame(World& world) {
-    if (state == SearchState::Running && outcome != SearchOutcome::Never) AdvanceSearch(world);
+    if (HasFrameWork()) AdvanceSearch(world);
+  }
+  bool HasFrameWork() const {
+    return state == SearchState::Running && outcome != SearchOutcome::Never;
   }
   void EndFrame(World& /*world*/) {}
   void AdvanceSearch(World& world);

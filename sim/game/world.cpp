@@ -1,5 +1,8 @@
 #include "sim/game/world.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "sim/native_dispatch.h"
 
 namespace sim {
@@ -20,26 +23,23 @@ void World::Configure(const ScenarioNode& root) {
   labels.Configure(root);
 }
 
-void World::BeginFrame() {
-  // The game's own systems move before the script sees the frame: a fade
-  // advances, a search finishes, a movie or dictionary loads.
-  screen.BeginFrame(*this);
-  state.BeginFrame(*this);
-  player.BeginFrame(*this);
-  spawn.BeginFrame(*this);
-  drawing.BeginFrame(*this);
-  scaleform.BeginFrame(*this);
-  controls.BeginFrame(*this);
+const char* World::AreaWithWork() const {
+  if (screen.HasFrameWork()) return "screen";
+  if (state.HasFrameWork(*this)) return "state";
+  if (player.HasFrameWork()) return "player";
+  if (spawn.HasFrameWork()) return "spawn";
+  if (drawing.HasFrameWork()) return "drawing";
+  if (scaleform.HasFrameWork()) return "scaleform";
+  if (controls.HasFrameWork()) return "controls";
+  return nullptr;
 }
 
-void World::EndFrame() {
-  player.EndFrame(*this);
-  state.EndFrame(*this);
-  spawn.EndFrame(*this);
-  drawing.EndFrame(*this);
-  screen.EndFrame(*this);
-  scaleform.EndFrame(*this);
-  controls.EndFrame(*this);
+void World::WorkMissed(const char* area) {
+  std::fprintf(
+      stderr,
+      "rebound-sim: the %s area has work for the frame that nothing noted (World::NoteWork)\n",
+      area);
+  std::abort();
 }
 
 void World::Note(const std::string& category, const std::string& text) {

@@ -46,10 +46,44 @@ class World {
 
   // Reads every area's settings from the scenario.
   void Configure(const ScenarioNode& root);
-  // The game's own work at the start of a frame, before the script runs.
-  void BeginFrame();
+  // The game's own work at the start of a frame, before the script runs: a
+  // fade advances, a search finishes, a movie or dictionary loads.
+  void BeginFrame() {
+    if (!workPending_) [[likely]] {
+      CheckNoWorkMissed();
+      return;
+    }
+    screen.BeginFrame(*this);
+    state.BeginFrame(*this);
+    player.BeginFrame(*this);
+    spawn.BeginFrame(*this);
+    drawing.BeginFrame(*this);
+    scaleform.BeginFrame(*this);
+    controls.BeginFrame(*this);
+  }
   // The game's work after the script has run: what is drawn, what expires.
-  void EndFrame();
+  void EndFrame() {
+    if (!workPending_) [[likely]] {
+      CheckNoWorkMissed();
+      return;
+    }
+    player.EndFrame(*this);
+    state.EndFrame(*this);
+    spawn.EndFrame(*this);
+    drawing.EndFrame(*this);
+    screen.EndFrame(*this);
+    scaleform.EndFrame(*this);
+    controls.EndFrame(*this);
+    workPending_ = AreaWithWork() != nullptr;
+  }
+  // Whatever gives an area work at a frame's start or end (a fade, a search,
+  // a death, a pause lifted, a movie, a press, a hidden HUD component, a draw)
+  // notes it here. Most frames no area has any, and then BeginFrame and
+  // EndFrame pass every area by with one test; the first frame looks at all
+  // of them, for what the scenario set up.
+  void NoteWork() { workPending_ = true; }
+  // The first area with work at a frame's start or end, or nullptr.
+  const char* AreaWithWork() const;
 
   void Note(const std::string& category, const std::string& text);
 
@@ -73,7 +107,18 @@ class World {
   static bool ParseEvent(const ScenarioNode& event, EventList& out);
 
  private:
+  // Where work was not noted, an area would silently stop moving: builds
+  // with assertions check, on every frame that passes the areas by, that
+  // none has any.
+  void CheckNoWorkMissed() const {
+#ifndef NDEBUG
+    if (const char* area = AreaWithWork()) WorkMissed(area);
+#endif
+  }
+  [[noreturn]] static void WorkMissed(const char* area);
+
   GameFaultSink faultSink_;
+  bool workPending_ = true;
 };
 
 }  // namespace sim

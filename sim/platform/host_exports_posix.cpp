@@ -9,12 +9,17 @@
 
 namespace {
 
+[[noreturn, gnu::cold, gnu::noinline]] void NoSimulation() {
+  std::fprintf(stderr, "rebound-sim: a host function was called with no simulation running\n");
+  std::abort();
+}
+
+// Out of the way of the native functions, which run on every native call:
+// they keep no frame of their own for a message they never print.
 sim::Simulation* Host() {
   sim::Simulation* s = sim::Simulation::Active();
-  if (s == nullptr) {
-    std::fprintf(stderr, "rebound-sim: a host function was called with no simulation running\n");
-    std::abort();
-  }
+  if (s == nullptr) [[unlikely]]
+    NoSimulation();
   return s;
 }
 

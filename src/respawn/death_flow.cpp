@@ -211,13 +211,13 @@ void CancelFadeOut() {
   if (IS_SCREEN_FADING_OUT()) DO_SCREEN_FADE_IN(0);
 }
 
-void TickDeathFlow() {
+namespace {
+
+// A tick while the player is down (or has just gone down): out of the way of
+// the alive tick, which runs every frame and should keep no frame of its own.
+[[gnu::noinline]] void TickDown(bool justDied) {
   DeathFlow& flow = deathFlow;
-  if (flow.state == DeathFlowState::Watching) {
-    const Ped ped = PLAYER_PED_ID();
-    if (GET_ENTITY_HEALTH(ped) >= 1) return;
-    EnterDeath();
-  }
+  if (justDied) EnterDeath();
 
   KeepAlive();
 
@@ -241,6 +241,15 @@ void TickDeathFlow() {
   if (flow.movieHandle != -1 && !flow.shardHidden) {
     DRAW_SCALEFORM_MOVIE_FULLSCREEN(flow.movieHandle, 255, 255, 255, 255, 0);
   }
+}
+
+}  // namespace
+
+void TickDeathFlow() {
+  if (deathFlow.state != DeathFlowState::Watching) return TickDown(false);
+  const Ped ped = PLAYER_PED_ID();
+  if (GET_ENTITY_HEALTH(ped) >= 1) return;
+  TickDown(true);
 }
 
 }  // namespace rebound

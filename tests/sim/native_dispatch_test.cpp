@@ -44,8 +44,8 @@ TEST(NativeDispatch, AnswersEveryNativeOfTheTable) {
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->signature, &n);
     EXPECT_EQ(e->argCount, n.args.size());
-    EXPECT_EQ(e->handler == nullptr, n.answeredByDefault)
-        << "a handler exactly when the table does not leave the native to the default";
+    EXPECT_EQ(e->handler == &sim::AnswerNeutrally, n.answeredByDefault)
+        << "a handler of its own exactly when the table does not leave the native to the default";
   }
   for (std::uint64_t unknown : {std::uint64_t{0}, ~std::uint64_t{0}, std::uint64_t{0x1234}}) {
     EXPECT_EQ(dispatch.Find(unknown), nullptr);
