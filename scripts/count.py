@@ -48,7 +48,7 @@ def run_native(sim, plugin, scenario, frames):
 
 
 def native_calls(output):
-    m = re.search(r"Summary: (\d+) frames, [0-9.]+ s of game time, (\d+) native calls", output)
+    m = re.search(r"Summary: (\d+) frames(?: of \"[^\n]*\")?, [0-9.]+ s of game time, (\d+) native calls", output)
     if not m:
         fail("no summary line in the simulator's output")
     return int(m.group(2))
