@@ -123,6 +123,7 @@ void Simulation::RaiseFault(const std::string& message) {
 }
 
 void Simulation::RecordHost(const char* name, std::vector<TraceValue> values) {
+  if (watcher_ != nullptr) watcher_->OnHostEvent(*this, name);
   if (!Tracing()) return;
   TraceEntry e;
   e.frame = world_.clock.frame;
@@ -390,6 +391,10 @@ std::uint64_t* Simulation::HostNativeCall() {
   result_[0] = result_[1] = result_[2] = result_[3] = 0;
   ++nativeCalls_;
   ++callsThisFrame_;
+  if (watcher_ != nullptr) [[unlikely]] {
+    const InsideHostScope inside;  // what the watcher keeps is not the plug-in's
+    watcher_->OnNativeCall(*native->signature);
+  }
   // Decoded only when someone reads it: the trace, or the flow for the natives
   // it follows.
   if (tracing_ || native->followedByFlow) [[unlikely]]
@@ -556,6 +561,8 @@ void Simulation::StepFrame() {
   if (callsThisFrame_ > maxCallsInFrame_) maxCallsInFrame_ = callsThisFrame_;
   allocationsInLastFrame_ = CountedAllocations() - atStart;
   flow_.OnFrameEnd(callsThisFrame_, allocationsInLastFrame_);
+  if (watcher_ != nullptr) [[unlikely]]
+    watcher_->OnFrameEnd(*this);
   ++framesRun_;
 }
 

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/alloc_counter.h"
@@ -36,6 +37,19 @@ struct SimOptions {
   // it (sim/seed.h), so that the run can be replayed, and the trace opens with
   // a `seed` host event. Empty: they draw from the system, as in the game.
   std::optional<std::uint64_t> seed = std::nullopt;
+};
+
+class Simulation;
+
+// Gathers a run as it goes, for what is written at its end (the report): told
+// of every native call (on the script fibre), every host event and the end of
+// every frame (on the thread that runs the frames).
+class RunWatcher {
+ public:
+  virtual ~RunWatcher() = default;
+  virtual void OnNativeCall(const NativeSignature& native) = 0;
+  virtual void OnHostEvent(const Simulation& simulation, std::string_view name) = 0;
+  virtual void OnFrameEnd(Simulation& simulation) = 0;
 };
 
 // What became of the run's seed.
@@ -103,6 +117,8 @@ class Simulation {
   StackUse ScriptStack() const;
   // The respawn flow as the player sees it, followed with or without a trace.
   const FlowObserver& Flow() const { return flow_; }
+  // Told of the run as it goes; null for none. Not owned.
+  void SetWatcher(RunWatcher* watcher) { watcher_ = watcher; }
 
   // The simulation that the host functions reach; one at a time. Inline:
   // every host function the plug-in calls starts here.
@@ -205,6 +221,7 @@ class Simulation {
   // The native call being decoded for the trace and the flow; its lists keep
   // their room from call to call.
   TraceEntry callEntry_;
+  RunWatcher* watcher_ = nullptr;
 
   // Set once the run has stopped; read every frame without the lock. The
   // message is written under the lock (the keyboard thread may fault too).

@@ -18,6 +18,7 @@
 #include "sim/native_table.h"
 #include "sim/platform/module.h"
 #include "sim/report.h"
+#include "sim/report_recorder.h"
 #include "sim/seed.h"
 #include "sim/simulation.h"
 #include "sim/svg.h"
@@ -430,6 +431,13 @@ int Run(const Options& o) {
   options.keepDrawings = o.framesSvg.has_value() || o.report.has_value();
   sim::Simulation simulation(std::move(scenario), options);
   sim::World& world = simulation.GetWorld();
+  // The report gathers what it shows as the run goes; it takes the draw lists
+  // for itself unless the frame pictures want them too.
+  std::unique_ptr<sim::ReportRecorder> recorder;
+  if (report) {
+    recorder = std::make_unique<sim::ReportRecorder>(!o.framesSvg.has_value());
+    simulation.SetWatcher(recorder.get());
+  }
   if (!o.quiet) {
     const sim::Scenario& s = simulation.GetScenario();
     std::fprintf(g_console, "Scenario \"%s\" (%s): %lld frames at %d fps from game time %lld\n",
@@ -468,13 +476,12 @@ int Run(const Options& o) {
   }
 
   if (report) {
-    const sim::DrawingModel& drawing = simulation.GetWorld().drawing;
-    const auto picture = [&drawing](std::int64_t frame) {
+    const auto picture = [](const sim::FrameDrawing* drawing, std::int64_t frame) {
       std::ostringstream svg;
-      sim::WriteFrameSvg(svg, drawing.Frame(frame), frame);
+      sim::WriteFrameSvg(svg, drawing, frame);
       return svg.str();
     };
-    sim::WriteHtmlReport(report->Stream(), simulation, picture);
+    sim::WriteHtmlReport(report->Stream(), simulation, *recorder, picture);
     if (!CommitOutput(*report)) return kOutputUnusable;
   }
 
