@@ -64,7 +64,8 @@ void ReportRecorder::OnNativeCall(const NativeSignature& native) {
 
 void ReportRecorder::OnHostEvent(const Simulation& simulation, std::string_view name) {
   MarkKind kind{};
-  if (HostEventMark(name, kind)) AddMark(std::max<std::int64_t>(simulation.GetWorld().clock.frame, 0), kind);
+  if (HostEventMark(name, kind))
+    AddMark(std::max<std::int64_t>(simulation.GetWorld().clock.frame, 0), kind);
 }
 
 void ReportRecorder::AddMark(std::int64_t frame, MarkKind kind) {

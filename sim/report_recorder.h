@@ -58,7 +58,7 @@ struct RecordedFrame {
   std::vector<const NativeSignature*> calls;  // in order, the first kKeptCallsPerFrame
   bool drawn = false;
   FrameDrawing drawing;
-  std::string key;  // what makes it a key frame; empty for the others
+  std::string key;              // what makes it a key frame; empty for the others
   std::uint64_t candidate = 0;  // its place among the frames the viewer could show
 };
 

@@ -130,6 +130,9 @@ class Browser:
 
 
 def main():
+    if shutil.which(CHROMIUM) is None:
+        print(f"FAIL: no Chromium at {CHROMIUM}: scripts/install-deps.sh installs it")
+        return 1
     os.makedirs(OUT_DIR, exist_ok=True)
     report = os.path.join(OUT_DIR, "report.html")
     subprocess.run([SIM, "--quiet", "--seed", "7", "--scenario", SCENARIO, "--report", report],

@@ -45,10 +45,11 @@ Run options:
   --frames-svg DIR  write pictures of what was drawn as DIR/frame-NNNNN.svg
   --svg-frames LIST which frames to picture: "0,60,120", "every:N" or
                     "drawn" (every frame that drew anything); default every:30
-  --report FILE     write an HTML report: the deaths and respawns with their
-                    figures, pictures of the key frames and the timeline
-                    (capped; it says how much was left out); "-" for
-                    standard output
+  --report FILE     write an HTML report, one page to open in a browser: a
+                    timeline of the run, a frame viewer, the key frames of
+                    each death, maps of the respawns and the figures
+                    (capped; it says what was left out); "-" for standard
+                    output
   --seed N          seed the plug-in's random helpers from N (0 to 2^53-1):
                     the run, its trace included, is then the same every time
   --os-random       leave the plug-in's random helpers on the system's random
