@@ -19,9 +19,9 @@ namespace {
 
 // Maps of deaths drawn; the table lists every kept death.
 constexpr std::size_t kMappedDeaths = 12;
-// The pictures' size (SvgOptions' default), which the inset's view box is in.
-constexpr double kPictureWidth = 1280.0;
-constexpr double kPictureHeight = 720.0;
+// The pictures' size, which the inset's view box is in.
+const double kPictureWidth = SvgOptions{}.width;
+const double kPictureHeight = SvgOptions{}.height;
 
 std::string Fixed(double v, int decimals) {
   if (!std::isfinite(v)) return "—";
@@ -32,6 +32,12 @@ std::string Fixed(double v, int decimals) {
 
 // A coordinate in an SVG drawing.
 std::string N(double v) { return Fixed(std::isfinite(v) ? v : 0.0, 1); }
+
+// Seconds with a tenth where it is not whole: "1.7", "10".
+std::string Seconds(double s) {
+  const double tenths = std::round(s * 10.0);
+  return std::fmod(tenths, 10.0) == 0.0 ? Fixed(tenths / 10.0, 0) : Fixed(tenths / 10.0, 1);
+}
 
 std::string FrameCell(std::int64_t frame) { return frame < 0 ? "—" : std::to_string(frame); }
 
@@ -89,17 +95,6 @@ std::string InlineSvg(std::string svg) {
   return svg;
 }
 
-// The screen's fade over the picture, as the player sees it: black, as
-// opaque as the fade has gone.
-std::string WithFade(std::string svg, float fade) {
-  if (fade <= 0.0F) return svg;
-  const std::size_t close = svg.rfind("</svg>");
-  if (close == std::string::npos) return svg;
-  svg.insert(close, "  <rect width=\"100%\" height=\"100%\" fill=\"black\" fill-opacity=\"" +
-                        Fixed(std::min(fade, 1.0F), 3) + "\"/>\n");
-  return svg;
-}
-
 void WriteHead(std::ostream& out, const Simulation& simulation) {
   const Scenario& scenario = simulation.GetScenario();
   const RunSummary summary = simulation.Summary();
@@ -148,8 +143,8 @@ void WriteHead(std::ostream& out, const Simulation& simulation) {
 void WriteTimeline(std::ostream& out, const Simulation& simulation,
                    const ReportRecorder& recorder) {
   constexpr double kWidth = 1200.0;
-  constexpr double kLeft = 64.0;
-  constexpr double kRight = 16.0;
+  constexpr double kLeft = 76.0;
+  constexpr double kRight = 30.0;
   constexpr double kPlotWidth = kWidth - kLeft - kRight;
   constexpr double kMarkRow = 16.0;
   constexpr double kTapRow = 38.0;
@@ -230,7 +225,7 @@ void WriteTimeline(std::ostream& out, const Simulation& simulation,
       << "\" text-anchor=\"end\">0</text>"
       << "<text x=\"" << N(kLeft - 6) << "\" y=\"" << N(kCallsTop + kCallsHeight / 2 + 4)
       << "\" text-anchor=\"end\" class=\"lane\">calls</text>"
-      << "<text x=\"" << N(kLeft - 6) << "\" y=\"" << N(kMarkRow + 4)
+      << "<text x=\"" << N(kLeft - 12) << "\" y=\"" << N(kMarkRow + 4)
       << "\" text-anchor=\"end\" class=\"lane\">events</text>"
       << "<text x=\"" << N(kLeft - 6) << "\" y=\"" << N(kTapRow + 4)
       << "\" text-anchor=\"end\" class=\"lane\">taps</text>";
@@ -240,7 +235,7 @@ void WriteTimeline(std::ostream& out, const Simulation& simulation,
         << N(kBottom) << "\" y2=\"" << N(kBottom + 5) << "\"/><text x=\"" << N(x(f)) << "\" y=\""
         << N(kBottom + 18) << "\" text-anchor=\"middle\">" << Fixed(f, 0) << "</text><text x=\""
         << N(x(f)) << "\" y=\"" << N(kBottom + 30) << "\" text-anchor=\"middle\" class=\"sec\">"
-        << Fixed(f / fps, f / fps < 10 && step / fps < 1 ? 1 : 0) << " s</text>";
+        << Seconds(f / fps) << " s</text>";
   }
   out << "</g>\n";
 
@@ -523,8 +518,9 @@ void WriteDeathMap(std::ostream& out, const DeathRecord& d, int number,
   const double dx = d.deathPosition[0];
   const double dy = d.deathPosition[1];
   const auto distance = [&](double x, double y) { return std::hypot(x - dx, y - dy); };
-  // The view reaches past the 300 m circle and every point of the respawn,
-  // up to 5 km; what lies farther is drawn at the edge.
+  // The view reaches past the 300 m circle and the points of the respawn,
+  // but no farther than keeps both circles readable: what lies beyond is
+  // drawn at the edge with its distance.
   double reach = 330.0;
   const auto include = [&](const double* p) {
     reach = std::max(reach, distance(p[0], p[1]) * 1.1);
@@ -533,7 +529,7 @@ void WriteDeathMap(std::ostream& out, const DeathRecord& d, int number,
   for (const auto& r : d.searchResults) include(r.data());
   if (d.chosen) include(d.chosenPoint);
   if (d.placeFrame >= 0) include(d.spawnPosition);
-  reach = std::min(reach, 5000.0);
+  reach = std::min(reach, 800.0);
   const double scale = (kHalf - kMargin) / reach;
   struct Pt {
     double x, y;
@@ -594,7 +590,7 @@ void WriteDeathMap(std::ostream& out, const DeathRecord& d, int number,
     const bool right = p.x < kHalf;
     out << "<text class=\"off " << cls << "\" x=\"" << N(p.x + (right ? 8 : -8)) << "\" y=\""
         << N(std::clamp(p.y + 4, 12.0, kSize - 6)) << "\" text-anchor=\""
-        << (right ? "start" : "end") << "\">" << XmlEscape(text) << " →</text>";
+        << (right ? "start" : "end") << "\">" << XmlEscape(text) << " away</text>";
   };
   if (d.searched) {
     const Pt c = at(d.searchCentre[0], d.searchCentre[1]);
@@ -725,9 +721,8 @@ void WriteFrameData(std::ostream& out, const Simulation& simulation, const Repor
   for (std::size_t i = 0; i < frames.size(); ++i) {
     const RecordedFrame& f = frames[i];
     const std::string svg =
-        picture ? picture(f.drawn ? &f.drawing : nullptr, f.frame) : std::string();
-    out << "<template id=\"fr-" << i << "\">" << WithFade(InlineSvg(svg), f.fade)
-        << "</template>\n";
+        picture ? picture(f.drawn ? &f.drawing : nullptr, f.frame, f.fade) : std::string();
+    out << "<template id=\"fr-" << i << "\">" << InlineSvg(svg) << "</template>\n";
     nlohmann::json calls = nlohmann::json::array();
     for (const NativeSignature* s : f.calls) {
       auto [it, added] = nameIndex.try_emplace(s, names.size());
@@ -759,6 +754,15 @@ void WriteFrameData(std::ostream& out, const Simulation& simulation, const Repor
 }
 
 }  // namespace
+
+std::string WithScreenFade(std::string svg, float fadeLevel) {
+  if (!(fadeLevel > 0.0F)) return svg;
+  const std::size_t close = svg.rfind("</svg>");
+  if (close == std::string::npos) return svg;
+  svg.insert(close, "  <rect width=\"100%\" height=\"100%\" fill=\"black\" fill-opacity=\"" +
+                        Fixed(std::min(fadeLevel, 1.0F), 3) + "\"/>\n");
+  return svg;
+}
 
 void WriteHtmlReport(std::ostream& out, const Simulation& simulation,
                      const ReportRecorder& recorder, const FramePicture& picture) {

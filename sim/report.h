@@ -18,8 +18,14 @@ namespace sim {
 class ReportRecorder;
 class Simulation;
 
-// Draws one frame's draw list (null: nothing drawn) as an SVG document.
-using FramePicture = std::function<std::string(const FrameDrawing* drawing, std::int64_t frame)>;
+// Draws one frame's draw list (null: nothing drawn) as an SVG document, with
+// the screen's fade at the frame's end (0 clear to 1 black) over it.
+using FramePicture =
+    std::function<std::string(const FrameDrawing* drawing, std::int64_t frame, float fadeLevel)>;
+
+// An SVG picture with the screen's fade over everything in it: black, as
+// opaque as the fade has gone. For pictures drawn without the fade.
+std::string WithScreenFade(std::string svg, float fadeLevel);
 
 void WriteHtmlReport(std::ostream& out, const Simulation& simulation,
                      const ReportRecorder& recorder, const FramePicture& picture);

@@ -99,7 +99,7 @@ svg.timeline { width: 100%; height: auto; display: block; cursor: crosshair; use
 .controls select { height: 32px; border-radius: 6px; border: 1px solid var(--line); }
 .side h3 { margin-top: 12px; }
 table.facts { width: 100%; margin: 0; }
-table.facts th { width: 90px; background: none; color: var(--muted); font-weight: 500; }
+table.facts th { width: 96px; white-space: nowrap; background: none; color: var(--muted); font-weight: 500; }
 table.facts td { font-variant-numeric: tabular-nums; }
 .chip { display: inline-block; padding: 1px 8px; border-radius: 10px; font-size: 12.5px; }
 .inset { background: #111; border-radius: 6px; overflow: hidden; aspect-ratio: 4 / 1; }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/report.h"
 #include "sim/report_recorder.h"
 #include "sim/simulation.h"
 
@@ -17,8 +18,7 @@ struct RecordedRun {
   std::unique_ptr<sim::Simulation> simulation;
   sim::ReportRecorder recorder;
 
-  explicit RecordedRun(const std::string& name, std::int64_t frames = -1,
-                       bool takeDrawings = true)
+  explicit RecordedRun(const std::string& name, std::int64_t frames = -1, bool takeDrawings = true)
       : recorder(takeDrawings) {
     sim::Scenario scenario =
         sim::Scenario::Load(std::string(REBOUND_SOURCE_DIR) + "/scenarios/" + name + ".json");
@@ -46,9 +46,9 @@ struct RecordedRun {
 void ExpectKeyFramesOfOneDeath(const std::vector<const sim::RecordedFrame*>& keys,
                                const sim::DeathRecord& d) {
   ASSERT_EQ(keys.size(), 9U);
-  const char* expected[] = {"The wasted shard", "Bar shown at", "Bar at 5", "Bar full",
-                            "Fading out",       "Black screen", "Player placed", "Fading in",
-                            "First clear frame"};
+  const char* expected[] = {"The wasted shard", "Bar shown at", "Bar at 5",
+                            "Bar full",         "Fading out",   "Black screen",
+                            "Player placed",    "Fading in",    "First clear frame"};
   for (std::size_t i = 0; i < keys.size(); ++i) {
     EXPECT_EQ(keys[i]->key.rfind(expected[i], 0), 0U) << i << ": " << keys[i]->key;
     if (i > 0) {
@@ -151,9 +151,9 @@ TEST(Report, HostEventsMarkedByName) {
     bool marked;
     sim::MarkKind kind;
   } cases[] = {
-      {"attach", true, sim::MarkKind::Load},        {"scriptStart", true, sim::MarkKind::ScriptStart},
-      {"detach", true, sim::MarkKind::Unload},      {"scriptWait", false, sim::MarkKind::Tap},
-      {"keyboard", false, sim::MarkKind::Tap},      {"scriptRegister", false, sim::MarkKind::Tap},
+      {"attach", true, sim::MarkKind::Load},   {"scriptStart", true, sim::MarkKind::ScriptStart},
+      {"detach", true, sim::MarkKind::Unload}, {"scriptWait", false, sim::MarkKind::Tap},
+      {"keyboard", false, sim::MarkKind::Tap}, {"scriptRegister", false, sim::MarkKind::Tap},
   };
   for (const auto& c : cases) {
     sim::MarkKind kind = sim::MarkKind::Tap;
@@ -238,6 +238,26 @@ TEST(Report, DrawListsAreTakenUnlessThePicturesWantThemToo) {
   EXPECT_FALSE(takenKeeps);
   EXPECT_TRUE(sharedKeeps);
   EXPECT_EQ(taken, shared);
+}
+
+TEST(Report, ScreenFadeGoesOverThePicture) {
+  const std::string svg = "<svg><rect/></svg>\n";
+  const struct {
+    float level;
+    std::string expected;
+  } cases[] = {
+      {0.0F, svg},
+      {-0.5F, svg},
+      {std::nanf(""), svg},
+      {0.5F,
+       "<svg><rect/>  <rect width=\"100%\" height=\"100%\" fill=\"black\" "
+       "fill-opacity=\"0.500\"/>\n</svg>\n"},
+      {1.7F,
+       "<svg><rect/>  <rect width=\"100%\" height=\"100%\" fill=\"black\" "
+       "fill-opacity=\"1.000\"/>\n</svg>\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(sim::WithScreenFade(svg, c.level), c.expected) << c.level;
+  EXPECT_EQ(sim::WithScreenFade("not a picture", 1.0F), "not a picture");
 }
 
 }  // namespace

@@ -477,10 +477,10 @@ int Run(const Options& o) {
   }
 
   if (report) {
-    const auto picture = [](const sim::FrameDrawing* drawing, std::int64_t frame) {
+    const auto picture = [](const sim::FrameDrawing* drawing, std::int64_t frame, float fade) {
       std::ostringstream svg;
       sim::WriteFrameSvg(svg, drawing, frame);
-      return svg.str();
+      return sim::WithScreenFade(svg.str(), fade);
     };
     sim::WriteHtmlReport(report->Stream(), simulation, *recorder, picture);
     if (!CommitOutput(*report)) return kOutputUnusable;
