@@ -39,6 +39,17 @@ std::string Seconds(double s) {
   return std::fmod(tenths, 10.0) == 0.0 ? Fixed(tenths / 10.0, 0) : Fixed(tenths / 10.0, 1);
 }
 
+// "2nd", "11th", "128th".
+std::string Ordinal(std::uint64_t n) {
+  const char* suffix = "th";
+  if (n % 100 < 11 || n % 100 > 13) {
+    if (n % 10 == 1) suffix = "st";
+    if (n % 10 == 2) suffix = "nd";
+    if (n % 10 == 3) suffix = "rd";
+  }
+  return std::to_string(n) + suffix;
+}
+
 std::string FrameCell(std::int64_t frame) { return frame < 0 ? "—" : std::to_string(frame); }
 
 std::string Position(const double* p) {
@@ -95,7 +106,7 @@ std::string InlineSvg(std::string svg) {
   return svg;
 }
 
-void WriteHead(std::ostream& out, const Simulation& simulation) {
+void WriteHead(std::ostream& out, const Simulation& simulation, bool pluginLoaded) {
   const Scenario& scenario = simulation.GetScenario();
   const RunSummary summary = simulation.Summary();
   out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
@@ -112,15 +123,22 @@ void WriteHead(std::ostream& out, const Simulation& simulation) {
                                      1)
                              : std::string("0"))
       << " per frame, at most " << summary.maxCallsInFrame << " in one)</p>\n<p class=\"meta\">";
-  switch (summary.seeding) {
+  switch (pluginLoaded ? summary.seeding : Seeding::kOsRandom) {
     case Seeding::kSeeded:
-      out << "Seed <strong class=\"seed\">" << summary.seed
-          << "</strong> — <code>rebound-sim --seed " << summary.seed << "</code> replays this run.";
+      out << "Seed <strong class=\"seed\">" << summary.seed << "</strong> — <code>rebound-sim ";
+      if (scenario.fileName != Scenario{}.fileName) {
+        out << "--scenario " << XmlEscape(scenario.fileName) << " ";
+      }
+      out << "--seed " << summary.seed << "</code> replays this run.";
       break;
     case Seeding::kNoExport:
       out << "No seed: the plug-in has no seed export, so it drew from the system's random source.";
       break;
     case Seeding::kOsRandom:
+      if (!pluginLoaded) {
+        out << "No plug-in was loaded: the game ran alone.";
+        break;
+      }
       out << "No seed: the plug-in drew from the system's random source; this run cannot be "
              "replayed.";
       break;
@@ -335,7 +353,8 @@ void WriteTimeline(std::ostream& out, const Simulation& simulation,
         << FlowPhaseName(static_cast<FlowPhase>(p)) << "</span>";
   }
   out << "<span><i class=\"sym sym-death\"></i>death</span><span><i class=\"sym sym-tap\"></i>tap"
-         "</span><span><i class=\"sym sym-start\"></i>load / script start</span>"
+         "</span><span><i class=\"sym sym-load\"></i>plug-in loaded</span>"
+         "<span><i class=\"sym sym-start\"></i>script started</span>"
          "<span><i class=\"sym sym-unload\"></i>unload</span>"
          "<span><i class=\"sym sym-key\"></i>key frame</span></div>\n<p class=\"note\">";
   if (recorder.FramesPerColumn() > 1) {
@@ -405,7 +424,7 @@ void WriteViewer(std::ostream& out, const ReportRecorder& recorder) {
   out << "<p class=\"note\">" << frames.size() << " frames";
   if (recorder.Stride() > 1) {
     out << " of the " << recorder.Candidates() << " that drew anything or were under a fade: every "
-        << recorder.Stride() << "th, and every key frame";
+        << Ordinal(recorder.Stride()) << ", and every key frame";
   } else {
     out << ": every frame that drew anything or was under a fade";
   }
@@ -759,15 +778,29 @@ std::string WithScreenFade(std::string svg, float fadeLevel) {
   if (!(fadeLevel > 0.0F)) return svg;
   const std::size_t close = svg.rfind("</svg>");
   if (close == std::string::npos) return svg;
-  svg.insert(close, "  <rect width=\"100%\" height=\"100%\" fill=\"black\" fill-opacity=\"" +
-                        Fixed(std::min(fadeLevel, 1.0F), 3) + "\"/>\n");
+  // Over the whole picture in its own units, so that a view onto a part of
+  // it (the inset) is covered too.
+  double width = SvgOptions{}.width;
+  double height = SvgOptions{}.height;
+  const std::size_t box = svg.find("viewBox=\"");
+  if (box != std::string::npos && box < close) {
+    double x = 0;
+    double y = 0;
+    if (std::sscanf(svg.c_str() + box + 9, "%lf %lf %lf %lf", &x, &y, &width, &height) != 4) {
+      width = SvgOptions{}.width;
+      height = SvgOptions{}.height;
+    }
+  }
+  svg.insert(close, "  <rect width=\"" + N(width) + "\" height=\"" + N(height) +
+                        "\" fill=\"black\" fill-opacity=\"" + Fixed(std::min(fadeLevel, 1.0F), 3) +
+                        "\"/>\n");
   return svg;
 }
 
 void WriteHtmlReport(std::ostream& out, const Simulation& simulation,
                      const ReportRecorder& recorder, const FramePicture& picture) {
   const FlowObserver& flow = simulation.Flow();
-  WriteHead(out, simulation);
+  WriteHead(out, simulation, recorder.PluginLoaded());
   WriteTimeline(out, simulation, recorder);
   WriteViewer(out, recorder);
   WriteKeyFrames(out, recorder);

@@ -46,6 +46,7 @@ i.sym { display: inline-block; width: 12px; height: 12px; }
 .sym-death { background: #c0392b; clip-path: polygon(0 0, 100% 0, 50% 100%); }
 .sym-tap { width: 2px !important; background: var(--blue); }
 .sym-start { background: #2e8b57; border-radius: 50%; }
+.sym-load { border: 1.5px solid #555; border-radius: 50%; }
 .sym-unload { background: #555; }
 .sym-key { background: #d19a00; clip-path: polygon(50% 0, 100% 50%, 50% 100%, 0 50%); }
 .sym-mdeath { background: #c0392b; clip-path: polygon(0 15%, 15% 0, 50% 35%, 85% 0, 100% 15%, 65% 50%,
@@ -305,6 +306,10 @@ const char* const kReportScript = R"JS(
     };
     const action = actions[e.key];
     if (!action) return;
+    // The keys that scroll the page do so while the viewer is off screen.
+    const box = viewer.getBoundingClientRect();
+    const onScreen = box.bottom > 0 && box.top < window.innerHeight;
+    if (!onScreen && e.key !== 'ArrowLeft' && e.key !== 'ArrowRight') return;
     e.preventDefault();
     action();
   });

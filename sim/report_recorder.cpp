@@ -64,6 +64,7 @@ void ReportRecorder::OnNativeCall(const NativeSignature& native) {
 
 void ReportRecorder::OnHostEvent(const Simulation& simulation, std::string_view name) {
   MarkKind kind{};
+  if (name == "attach") pluginLoaded_ = true;
   if (HostEventMark(name, kind))
     AddMark(std::max<std::int64_t>(simulation.GetWorld().clock.frame, 0), kind);
 }

@@ -85,6 +85,8 @@ class ReportRecorder : public RunWatcher {
   std::int64_t FramesSeen() const { return framesSeen_; }
 
   const std::vector<RunMark>& Marks() const { return marks_; }
+  // Whether a plug-in was loaded in the run.
+  bool PluginLoaded() const { return pluginLoaded_; }
   std::uint64_t MarksLeftOut() const { return marksLeftOut_; }
 
   // In frame order; key frames and every `Stride()`-th candidate.
@@ -110,6 +112,7 @@ class ReportRecorder : public RunWatcher {
 
   std::vector<RunMark> marks_;
   std::uint64_t marksLeftOut_ = 0;
+  bool pluginLoaded_ = false;
   std::uint64_t deathsSeen_ = 0;
   std::uint64_t tapsSeen_ = 0;
 

@@ -11,6 +11,7 @@
 #include "sim/report.h"
 #include "sim/report_recorder.h"
 #include "sim/simulation.h"
+#include "sim/svg.h"
 
 namespace {
 
@@ -241,7 +242,10 @@ TEST(Report, DrawListsAreTakenUnlessThePicturesWantThemToo) {
 }
 
 TEST(Report, ScreenFadeGoesOverThePicture) {
-  const std::string svg = "<svg><rect/></svg>\n";
+  const std::string svg = "<svg viewBox=\"0 0 1280 720\"><rect/></svg>\n";
+  const std::string over =
+      "<svg viewBox=\"0 0 1280 720\"><rect/>  <rect width=\"1280.0\" "
+      "height=\"720.0\" fill=\"black\" fill-opacity=\"";
   const struct {
     float level;
     std::string expected;
@@ -249,15 +253,15 @@ TEST(Report, ScreenFadeGoesOverThePicture) {
       {0.0F, svg},
       {-0.5F, svg},
       {std::nanf(""), svg},
-      {0.5F,
-       "<svg><rect/>  <rect width=\"100%\" height=\"100%\" fill=\"black\" "
-       "fill-opacity=\"0.500\"/>\n</svg>\n"},
-      {1.7F,
-       "<svg><rect/>  <rect width=\"100%\" height=\"100%\" fill=\"black\" "
-       "fill-opacity=\"1.000\"/>\n</svg>\n"},
+      {0.5F, over + "0.500\"/>\n</svg>\n"},
+      {1.7F, over + "1.000\"/>\n</svg>\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(sim::WithScreenFade(svg, c.level), c.expected) << c.level;
   EXPECT_EQ(sim::WithScreenFade("not a picture", 1.0F), "not a picture");
+  // Without a view box, the pictures' own size.
+  EXPECT_NE(sim::WithScreenFade("<svg></svg>", 1.0F)
+                .find("width=\"" + std::to_string(static_cast<int>(sim::SvgOptions{}.width))),
+            std::string::npos);
 }
 
 }  // namespace

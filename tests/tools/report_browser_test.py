@@ -169,6 +169,7 @@ def main():
             # The viewer opens on the first key frame.
             start = int(browser.evaluate(state)[0])
             check(start == keys[0], f"opened at frame index {start}, not at the first key frame")
+            browser.evaluate("document.getElementById('frames').scrollIntoView()")
             browser.key("ArrowRight", "ArrowRight", 39)
             browser.key("ArrowRight", "ArrowRight", 39)
             index, frame = browser.evaluate(state)
@@ -190,7 +191,6 @@ def main():
             check(side[2] > 0, "no native calls listed beside the picture")
             check(side[3] == 1, f"{side[3]} pictures in the viewer")
             check(side[4] and side[4] != "0 0 1280 720", f"the inset shows {side[4]}")
-            browser.evaluate("document.getElementById('frames').scrollIntoView()")
             browser.screenshot(os.path.join(OUT_DIR, "report-viewer.png"))
             # Space plays: the viewer moves on by itself, and space pauses it.
             browser.key(" ", "Space", 32)
