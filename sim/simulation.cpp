@@ -623,7 +623,9 @@ void Simulation::StepFrame() {
   const std::int64_t f = framesRun_;
   Clock& clock = world_.clock;
   clock.frame = f;
-  clock.nowMs = scenario_.startGameTime + (f * 1000) / scenario_.fps;
+  const std::int64_t fixedMs = (f * 1000) / scenario_.fps;
+  clock.stepMs = f == 0 ? 0 : fixedMs - ((f - 1) * 1000) / scenario_.fps;
+  clock.nowMs = scenario_.startGameTime + fixedMs + clock.hitchesMs;
   clock.gameTimer = static_cast<std::int32_t>(static_cast<std::uint32_t>(clock.nowMs));
   clock.frameCount = static_cast<std::int32_t>(f);
   callsThisFrame_ = 0;
@@ -666,7 +668,7 @@ bool Simulation::Run() { return RunFrames(scenario_.frames - framesRun_); }
 RunSummary Simulation::Summary() const {
   RunSummary s;
   s.frames = framesRun_;
-  s.gameTimeMs = framesRun_ == 0 ? 0 : (framesRun_ * 1000) / scenario_.fps;
+  s.gameTimeMs = framesRun_ == 0 ? 0 : (framesRun_ * 1000) / scenario_.fps + world_.clock.hitchesMs;
   s.nativeCalls = nativeCalls_;
   s.maxCallsInFrame = maxCallsInFrame_;
   s.seeding = seeding_;

@@ -203,15 +203,15 @@ TEST(DroppedStack, NamesWhatTheStackHeldAndFindsWhatNothingHolds) {
   ASSERT_NE(simulation.DroppedScriptFibre(), nullptr);
   const auto stack = simulation.DroppedScriptFibre()->StackInUse();
   if (stack.empty()) GTEST_SKIP() << "the system keeps the fiber's stack to itself";
-  const test::LiveBlockAccount account =
-      test::AccountForLiveBlocks(stack, sim::LivePluginBlocks());
+  const test::LiveBlockAccount account = test::AccountForLiveBlocks(stack, sim::LivePluginBlocks());
   std::vector<std::string> held;
-  for (const sim::LiveBlock& block : account.heldByStack) held.push_back(test::DescribeBlock(block));
+  for (const sim::LiveBlock& block : account.heldByStack)
+    held.push_back(test::DescribeBlock(block));
   std::sort(held.begin(), held.end());
   // The vector's one element, reached through the vector's own block.
-  EXPECT_EQ(held, (std::vector<std::string>{
-                      "25-byte block \"vvvvvvvvvvvvvvvvvvvvvvvv\"", "32-byte block",
-                      "41-byte block \"hhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhh\""}));
+  EXPECT_EQ(held,
+            (std::vector<std::string>{"25-byte block \"vvvvvvvvvvvvvvvvvvvvvvvv\"", "32-byte block",
+                                      "41-byte block \"hhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhh\""}));
   ASSERT_EQ(account.leaked.size(), 1U);
   EXPECT_EQ(account.leaked[0].address,
             reinterpret_cast<const void*>(hiddenBlock ^ ~std::uintptr_t{0}));

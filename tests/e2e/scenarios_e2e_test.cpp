@@ -202,6 +202,27 @@ TEST(Scenarios, RestartsInTheFlowsWaitsStillRespawnAndTheUnloadEndsTheRun) {
   EXPECT_EQ(run.World().feed.tickers.size(), 4U);
 }
 
+// The game misbehaving around one death: the plug-in asks for the player's
+// handles afresh, so the character switch halfway changes nothing it does;
+// the evicted shard just stops showing; the hitches only move its timers;
+// the fixed answer opens the shard's message line with a null entry.
+TEST(Scenarios, AMisbehavingWorldStillGetsOneWholeRespawn) {
+  ScenarioRun run("misbehaving-world");
+  const sim::DeathRecord& d = run.OnlyDeath();
+  EXPECT_EQ(d.searchOutcome, "search");
+  EXPECT_NEAR(d.spawnPosition[0], 260.0, 1e-3);
+  EXPECT_EQ(d.taps, 20) << "a fresh press in each frame from 160 until the bar was full";
+  ExpectRespawnedAliveAndReleased(run);
+  EXPECT_EQ(run.World().player.pedHandle, 9);
+  EXPECT_EQ(run.World().player.staleHandleCalls, 0) << "the plug-in never used a former handle";
+  const sim::ScaleformMovie& shard = run.World().scaleform.movies.at(0);
+  EXPECT_TRUE(shard.evicted);
+  EXPECT_LT(shard.lastDrawnFrame, 150) << "nothing drawn after the eviction";
+  ASSERT_EQ(shard.methods.size(), 2U);
+  EXPECT_TRUE(shard.methods[1].params[1].nullEntry);
+  EXPECT_EQ(run.Trace().Count("keyboard"), 3U);
+}
+
 TEST(Scenarios, WithoutThePluginTheGameRestartsThePlayerItself) {
   ScenarioRun run("plain-death", /*withPlugin=*/false);
   EXPECT_TRUE(run.Flow().Deaths().empty());

@@ -28,9 +28,10 @@ namespace detail {
 #if defined(__SANITIZE_ADDRESS__)
 __attribute__((no_sanitize("address")))
 #endif
-inline void MarkReached(const unsigned char* from, std::size_t size,
-                        const std::vector<sim::LiveBlock>& byAddress, std::vector<bool>& reached,
-                        std::vector<std::size_t>& toScan) {
+inline void
+MarkReached(const unsigned char* from, std::size_t size,
+            const std::vector<sim::LiveBlock>& byAddress, std::vector<bool>& reached,
+            std::vector<std::size_t>& toScan) {
   for (std::size_t at = 0; at + sizeof(std::uintptr_t) <= size; at += sizeof(std::uintptr_t)) {
     std::uintptr_t word = 0;
     std::memcpy(&word, from + at, sizeof word);
@@ -54,17 +55,16 @@ inline void MarkReached(const unsigned char* from, std::size_t size,
 // Sorts the live blocks into those the stack reaches and the rest.
 inline LiveBlockAccount AccountForLiveBlocks(std::span<const unsigned char> stack,
                                              std::vector<sim::LiveBlock> live) {
-  std::sort(live.begin(), live.end(), [](const sim::LiveBlock& a, const sim::LiveBlock& b) {
-    return a.address < b.address;
-  });
+  std::sort(live.begin(), live.end(),
+            [](const sim::LiveBlock& a, const sim::LiveBlock& b) { return a.address < b.address; });
   std::vector<bool> reached(live.size(), false);
   std::vector<std::size_t> toScan;
   detail::MarkReached(stack.data(), stack.size(), live, reached, toScan);
   while (!toScan.empty()) {
     const sim::LiveBlock block = live[toScan.back()];
     toScan.pop_back();
-    detail::MarkReached(static_cast<const unsigned char*>(block.address), block.size, live,
-                        reached, toScan);
+    detail::MarkReached(static_cast<const unsigned char*>(block.address), block.size, live, reached,
+                        toScan);
   }
   LiveBlockAccount account;
   for (std::size_t i = 0; i < live.size(); ++i) {
