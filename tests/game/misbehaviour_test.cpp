@@ -42,21 +42,24 @@ TEST_P(Hitches, MoveTheGameTimerAndKeepTheDelay) {
 
 INSTANTIATE_TEST_SUITE_P(
     Clock, Hitches,
-    ::testing::Values(
-        HitchCase{"none", "[]", {1000, 1020, 1040, 1060, 1080}},
-        HitchCase{"a_long_frame", R"([{"frame": 2, "hitchMs": 700}])",
-                  {1000, 1020, 1720, 1740, 1760}},
-        HitchCase{"two_frames_at_one_time", R"([{"frame": 3, "hitchMs": 0}])",
-                  {1000, 1020, 1040, 1040, 1060}},
-        HitchCase{"two_in_a_row", R"([{"frame": 1, "hitchMs": 5}, {"frame": 2, "hitchMs": 5}])",
-                  {1000, 1005, 1010, 1030, 1050}},
-        // Frame 0 comes that long after the start time.
-        HitchCase{"in_the_first_frame", R"([{"frame": 0, "hitchMs": 30}])",
-                  {1030, 1050, 1070, 1090, 1110}}));
+    ::testing::Values(HitchCase{"none", "[]", {1000, 1020, 1040, 1060, 1080}},
+                      HitchCase{"a_long_frame",
+                                R"([{"frame": 2, "hitchMs": 700}])",
+                                {1000, 1020, 1720, 1740, 1760}},
+                      HitchCase{"two_frames_at_one_time",
+                                R"([{"frame": 3, "hitchMs": 0}])",
+                                {1000, 1020, 1040, 1040, 1060}},
+                      HitchCase{"two_in_a_row",
+                                R"([{"frame": 1, "hitchMs": 5}, {"frame": 2, "hitchMs": 5}])",
+                                {1000, 1005, 1010, 1030, 1050}},
+                      // Frame 0 comes that long after the start time.
+                      HitchCase{"in_the_first_frame",
+                                R"([{"frame": 0, "hitchMs": 30}])",
+                                {1030, 1050, 1070, 1090, 1110}}));
 
 TEST(Hitches, AWaitEndsInTheFirstFrameAtOrPastItsTime) {
-  sim::Simulation simulation(test::ScenarioFrom(
-      R"({"frames": 8, "events": [{"frame": 2, "hitchMs": 1000}]})"));
+  sim::Simulation simulation(
+      test::ScenarioFrom(R"({"frames": 8, "events": [{"frame": 2, "hitchMs": 1000}]})"));
   std::vector<std::int64_t> resumed;
   simulation.SetScript([&] {
     scriptWait(100);  // from frame 0 at 60 fps: frame 7 without the hitch
@@ -142,7 +145,8 @@ TEST(MovieEviction, AnEvictedMovieStaysUnloadedAndDrawsNothing) {
 TEST(NullOrEmptyText, AFixedAnswerHoldsWhateverIsAsked) {
   for (const auto& [setting, expected] :
        std::vector<std::pair<std::string, std::vector<std::int32_t>>>{
-           {"", {1, 0}}, {R"(, "world": {"nullOrEmptyTextAnswer": 0})", {0, 0}},
+           {"", {1, 0}},
+           {R"(, "world": {"nullOrEmptyTextAnswer": 0})", {0, 0}},
            {R"(, "world": {"nullOrEmptyTextAnswer": -5})", {-5, -5}}}) {
     sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 1)" + setting + "}"));
     std::vector<std::int32_t> answers;
