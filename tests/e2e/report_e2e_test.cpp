@@ -141,9 +141,22 @@ TEST(Report, MarksTapsDeathsLoadAndUnload) {
     }
   }
   EXPECT_EQ(taps, d.taps);
-  EXPECT_EQ(others, (std::vector<sim::MarkKind>{sim::MarkKind::Load, sim::MarkKind::Death,
-                                                sim::MarkKind::Unload}));
+  EXPECT_EQ(others, (std::vector<sim::MarkKind>{sim::MarkKind::Load, sim::MarkKind::ScriptStart,
+                                                sim::MarkKind::Death, sim::MarkKind::Unload}));
   EXPECT_EQ(run.recorder.Marks().back().frame, run.simulation->FramesRun() - 1);
+}
+
+TEST(Report, MarksScriptRestartsAndTheHostsUnload) {
+  RecordedRun run("restarts");
+  std::vector<std::int64_t> starts;
+  std::vector<std::int64_t> unloads;
+  for (const auto& m : run.recorder.Marks()) {
+    if (m.kind == sim::MarkKind::ScriptStart) starts.push_back(m.frame);
+    if (m.kind == sim::MarkKind::Unload) unloads.push_back(m.frame);
+  }
+  // The first start, then one in each frame the host restarted the script.
+  EXPECT_EQ(starts, (std::vector<std::int64_t>{0, 120, 335, 876}));
+  EXPECT_EQ(unloads, (std::vector<std::int64_t>{1100}));
 }
 
 TEST(Report, HostEventsMarkedByName) {
