@@ -11,6 +11,9 @@
 
 #include "sim/alloc_counter.h"
 #include "sim/simulation.h"
+// The script below waits through the host's scriptWait, under its decorated
+// name on Windows.
+#include "src/host/host_api.h"
 #include "tests/support/dropped_stack.h"
 #include "tests/support/sim_harness.h"
 
