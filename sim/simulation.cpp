@@ -629,7 +629,8 @@ void Simulation::StepFrame() {
   Clock& clock = world_.clock;
   clock.frame = f;
   const std::int64_t fixedMs = (f * 1000) / scenario_.fps;
-  clock.stepMs = f == 0 ? 0 : fixedMs - ((f - 1) * 1000) / scenario_.fps;
+  clock.stepMs = fixedMs - previousFixedMs_;  // 0 for frame 0
+  previousFixedMs_ = fixedMs;
   clock.nowMs = scenario_.startGameTime + fixedMs + clock.hitchesMs;
   clock.gameTimer = static_cast<std::int32_t>(static_cast<std::uint32_t>(clock.nowMs));
   clock.frameCount = static_cast<std::int32_t>(f);

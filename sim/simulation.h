@@ -236,6 +236,7 @@ class Simulation {
   std::uint64_t deadResult_[kResultSlots] = {};  // handed out after a fault
 
   std::int64_t framesRun_ = 0;
+  std::int64_t previousFixedMs_ = 0;  // the last frame's time at the fixed step, from the start
   std::size_t nextEvent_ = 0;
   std::int64_t nextEventFrame_ = 0;  // the frame of events_[nextEvent_], or never
   std::uint64_t nativeCalls_ = 0;
