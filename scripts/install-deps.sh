@@ -19,10 +19,8 @@ packages=(
   wine wine64                  # runs the Windows plug-in and simulator in the tests
   python3                      # packs the player's zip and checks it
   python3-jsonschema           # checks the scenario schema against the reader in the tests
+  chromium                     # opens the HTML report headless in the tests, with screenshots
 )
-if [[ "${REBOUND_WITH_BROWSER:-0}" == 1 ]]; then
-  packages+=(chromium)         # screenshots of the HTML report
-fi
 
 missing=()
 for p in "${packages[@]}"; do

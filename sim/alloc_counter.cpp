@@ -3,7 +3,10 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <new>
+#include <unordered_map>
+#include <utility>
 
 namespace sim {
 
@@ -14,8 +17,58 @@ namespace {
 std::atomic<std::uint64_t> pluginAllocations{0};
 std::atomic<std::uint64_t> simulatorAllocations{0};
 
+// ---- The plug-in's live blocks, while tracked --------------------------------
+// The table's own memory comes from malloc, not operator new, so that keeping
+// it never reaches back here.
+template <typename T>
+struct MallocAllocator {
+  using value_type = T;
+  MallocAllocator() = default;
+  template <typename U>
+  MallocAllocator(const MallocAllocator<U>& /*other*/) noexcept {}
+  T* allocate(std::size_t n) {
+    void* p = std::malloc(n * sizeof(T));
+    if (p == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, std::size_t /*n*/) noexcept { std::free(p); }
+  bool operator==(const MallocAllocator& /*other*/) const noexcept { return true; }
+};
+
+using BlockTable =
+    std::unordered_map<const void*, LiveBlock, std::hash<const void*>, std::equal_to<const void*>,
+                       MallocAllocator<std::pair<const void* const, LiveBlock>>>;
+
+std::atomic<bool> tracking{false};
+std::mutex& TableMutex() {
+  static std::mutex m;
+  return m;
+}
+BlockTable& Table() {
+  static auto* table = new (std::malloc(sizeof(BlockTable))) BlockTable();
+  return *table;
+}
+
+bool IsPlugins() noexcept { return scriptThread.scriptRunning && scriptThread.hostDepth == 0; }
+
+void Remember(void* p, std::size_t size, bool aligned) noexcept {
+  if (p == nullptr || !IsPlugins()) return;
+  try {
+    const std::lock_guard<std::mutex> lock(TableMutex());
+    Table()[p] = LiveBlock{p, size, aligned};
+  } catch (...) {
+    // Out of memory for the table: the block goes untracked.
+  }
+}
+
+void Forget(void* p) noexcept {
+  if (p == nullptr || !tracking.load(std::memory_order_relaxed)) return;
+  const std::lock_guard<std::mutex> lock(TableMutex());
+  Table().erase(p);
+}
+
 void Count() noexcept {
-  if (scriptThread.scriptRunning && scriptThread.hostDepth == 0) {
+  if (IsPlugins()) {
     pluginAllocations.fetch_add(1, std::memory_order_relaxed);
   } else {
     simulatorAllocations.fetch_add(1, std::memory_order_relaxed);
@@ -24,7 +77,15 @@ void Count() noexcept {
 
 void* Allocate(std::size_t size) noexcept {
   Count();
-  return std::malloc(size == 0 ? 1 : size);
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (tracking.load(std::memory_order_relaxed)) [[unlikely]]
+    Remember(p, size, false);
+  return p;
+}
+
+void Free(void* p) noexcept {
+  Forget(p);
+  std::free(p);
 }
 
 // Over-aligned blocks are carved out of a larger malloc block, the block's own
@@ -42,14 +103,40 @@ void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
   const auto start = reinterpret_cast<std::uintptr_t>(block) + sizeof(void*);
   const std::uintptr_t aligned = (start + align - 1) & ~static_cast<std::uintptr_t>(align - 1);
   reinterpret_cast<void**>(aligned)[-1] = block;
+  if (tracking.load(std::memory_order_relaxed)) [[unlikely]]
+    Remember(reinterpret_cast<void*>(aligned), size, true);
   return reinterpret_cast<void*>(aligned);
 }
 
 void FreeAligned(void* p) noexcept {
+  Forget(p);
   if (p != nullptr) std::free(static_cast<void**>(p)[-1]);
 }
 
 }  // namespace
+
+void TrackPluginBlocks(bool on) {
+  const std::lock_guard<std::mutex> lock(TableMutex());
+  Table().clear();
+  tracking.store(on, std::memory_order_relaxed);
+}
+
+std::vector<LiveBlock> LivePluginBlocks() {
+  const std::lock_guard<std::mutex> lock(TableMutex());
+  std::vector<LiveBlock> blocks;
+  blocks.reserve(Table().size());
+  for (const auto& [address, block] : Table()) blocks.push_back(block);
+  return blocks;
+}
+
+void FreeLiveBlock(const LiveBlock& block) noexcept {
+  void* p = const_cast<void*>(block.address);
+  if (block.aligned) {
+    FreeAligned(p);
+  } else {
+    Free(p);
+  }
+}
 
 AllocationCounts CountedAllocations() noexcept {
   return {pluginAllocations.load(std::memory_order_relaxed),
@@ -100,13 +187,13 @@ REBOUND_ALLOC_EXPORT void* operator new[](std::size_t size, std::align_val_t ali
   return sim::AllocateAligned(size, alignment);
 }
 
-REBOUND_ALLOC_EXPORT void operator delete(void* p) noexcept { std::free(p); }
-REBOUND_ALLOC_EXPORT void operator delete[](void* p) noexcept { std::free(p); }
-REBOUND_ALLOC_EXPORT void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-REBOUND_ALLOC_EXPORT void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+REBOUND_ALLOC_EXPORT void operator delete(void* p) noexcept { sim::Free(p); }
+REBOUND_ALLOC_EXPORT void operator delete[](void* p) noexcept { sim::Free(p); }
+REBOUND_ALLOC_EXPORT void operator delete(void* p, std::size_t) noexcept { sim::Free(p); }
+REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::size_t) noexcept { sim::Free(p); }
+REBOUND_ALLOC_EXPORT void operator delete(void* p, const std::nothrow_t&) noexcept { sim::Free(p); }
 REBOUND_ALLOC_EXPORT void operator delete[](void* p, const std::nothrow_t&) noexcept {
-  std::free(p);
+  sim::Free(p);
 }
 REBOUND_ALLOC_EXPORT void operator delete(void* p, std::align_val_t) noexcept {
   sim::FreeAligned(p);

@@ -135,12 +135,15 @@ void FlowObserver::OnNative(World& world, const TraceEntry& e) {
   } else if (name == "IS_CONTROL_JUST_PRESSED" && e.result && e.result->IsTrue() &&
              phase_ == FlowPhase::BarFilling) {
     if (death != nullptr) ++death->taps;
+    ++tapCount_;
     world.Note("flow", "tap seen: +4 points");
   } else if (name == "DRAW_RECT" && e.args.size() == 9 && phase_ == FlowPhase::BarFilling) {
     bool fillColour = true;
     for (int i = 0; i < 4; ++i) fillColour = fillColour && e.args[4 + i].integer == kFillColour[i];
     if (fillColour) {
       const double percent = e.args[2].number / kBarFullWidth * 100.0;
+      barFill_ = percent;
+      barFillFrame_ = e.frame;
       const double step = std::floor(percent / 10.0) * 10.0;
       if (step > lastNotedFill_) {
         lastNotedFill_ = step;
@@ -163,21 +166,43 @@ void FlowObserver::OnNative(World& world, const TraceEntry& e) {
           "bar full, fading out over " + std::to_string(e.args[0].integer) + " ms");
   } else if (name == "SPAWNPOINTS_START_SEARCH") {
     inSearch_ = true;
+    if (death != nullptr && phase_ == FlowPhase::Respawning) {
+      death->searched = true;
+      for (std::size_t i = 0; i < 3; ++i) death->searchCentre[i] = e.args[i].number;
+    }
     world.Note("flow", "spawn search around " +
                            Position(e.args[0].number, e.args[1].number, e.args[2].number));
   } else if (name == "SPAWNPOINTS_IS_SEARCH_FAILED" && inSearch_ && e.result &&
              e.result->IsTrue()) {
     world.Note("flow", "spawn search failed");
   } else if (name == "SPAWNPOINTS_GET_NUM_SEARCH_RESULTS" && e.result) {
+    if (death != nullptr && phase_ == FlowPhase::Respawning) {
+      // What the game holds, whatever count it answers.
+      const std::vector<Vec3>& found = world.spawn.results;
+      death->searchResultCount = found.size();
+      death->searchResults.clear();
+      for (std::size_t i = 0; i < found.size() && i < DeathRecord::kKeptSearchResults; ++i) {
+        death->searchResults.push_back({found[i].x, found[i].y, found[i].z});
+      }
+    }
     world.Note("flow", "spawn search found " + std::to_string(e.result->integer) + " point(s)");
   } else if (name == "SPAWNPOINTS_GET_SEARCH_RESULT" && e.outs.size() == 3) {
-    if (death != nullptr) death->searchOutcome = "search";
+    if (death != nullptr) {
+      death->searchOutcome = "search";
+      death->chosen = true;
+      for (std::size_t i = 0; i < 3; ++i) death->chosenPoint[i] = e.outs[i].number;
+    }
     world.Note("flow", "picked result " + std::to_string(e.args[0].integer) + " at " +
                            Position(e.outs[0].number, e.outs[1].number, e.outs[2].number));
   } else if (name == "SPAWNPOINTS_CANCEL_SEARCH") {
     inSearch_ = false;
   } else if (name == "GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING" && e.result) {
     if (death != nullptr) death->searchOutcome = "road node";
+    if (death != nullptr) {
+      death->chosen = true;
+      const bool found = e.result->IsTrue() && !e.outs.empty();
+      for (std::size_t i = 0; i < 3; ++i) death->chosenPoint[i] = found ? e.outs[0].vector[i] : 0.0;
+    }
     if (e.result->IsTrue() && !e.outs.empty()) {
       world.Note("flow",
                  "road node fallback at " +
@@ -196,6 +221,7 @@ void FlowObserver::OnNative(World& world, const TraceEntry& e) {
   } else if (name == "SET_ENTITY_COORDS" && phase_ == FlowPhase::Respawning && death != nullptr) {
     for (int i = 0; i < 3; ++i)
       death->spawnPosition[i] = e.args[1 + static_cast<std::size_t>(i)].number;
+    death->placeFrame = e.frame;
     world.Note("flow", "player placed at " +
                            Position(e.args[1].number, e.args[2].number, e.args[3].number));
   } else if (name == "SET_ENTITY_HEADING" && phase_ == FlowPhase::Respawning && death != nullptr) {

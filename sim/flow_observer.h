@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -28,9 +29,14 @@ struct FlowKeyFrame {
 };
 
 struct DeathRecord {
+  // Points of a search kept for the map of a death; a game that finds more
+  // has them counted but not kept.
+  static constexpr std::size_t kKeptSearchResults = 32;
+
   std::int64_t deathFrame = -1;
   std::int64_t shardFrame = -1;    // first frame the shard was drawn
   std::int64_t fadeOutFrame = -1;  // bar full, fade-out started
+  std::int64_t placeFrame = -1;    // the player set down at the spawn point
   std::int64_t respawnFrame = -1;  // back to watching
   double deathPosition[3] = {0, 0, 0};
   double spawnPosition[3] = {0, 0, 0};
@@ -38,6 +44,14 @@ struct DeathRecord {
   double distance = -1.0;  // what the game measured between the two
   int taps = 0;
   std::string searchOutcome;  // "search", "road node", "place of death"
+  // Where the spawn search was centred, what it found and which point the
+  // plug-in took from it or from the road-node fallback.
+  bool searched = false;
+  double searchCentre[3] = {0, 0, 0};
+  std::vector<std::array<double, 3>> searchResults;
+  std::size_t searchResultCount = 0;
+  bool chosen = false;
+  double chosenPoint[3] = {0, 0, 0};
 };
 
 // What the frames spent in one phase cost, summed and at most in one frame.
@@ -77,6 +91,15 @@ class FlowObserver {
   }
 
   FlowPhase Phase() const { return phase_; }
+  // The death the flow is in or last went through (kept or not); null before
+  // the first.
+  const DeathRecord* CurrentDeath() const { return const_cast<FlowObserver*>(this)->Current(); }
+  // The bar's fill in percent as last drawn, and the frame it was drawn in
+  // (-1 before any).
+  double BarFill() const { return barFill_; }
+  std::int64_t BarFillFrame() const { return barFillFrame_; }
+  // Taps seen while the bar filled, over every death.
+  std::uint64_t TapCount() const { return tapCount_; }
   const std::vector<DeathRecord>& Deaths() const { return deaths_; }
   // Every death taken over, kept or not.
   std::uint64_t DeathCount() const { return deathCount_; }
@@ -110,6 +133,9 @@ class FlowObserver {
   std::uint64_t keyFramesLeftOut_ = 0;
   std::array<PhaseCost, kFlowPhaseCount> costs_{};
   double lastNotedFill_ = -1.0;
+  double barFill_ = 0.0;
+  std::int64_t barFillFrame_ = -1;
+  std::uint64_t tapCount_ = 0;
   bool shardDrawnThisDeath_ = false;
   bool halfNoted_ = false;
   bool fullNoted_ = false;

@@ -1,18 +1,33 @@
-// The HTML report of a run: the summary, each death and respawn with its
-// figures, pictures of the key frames, and the whole timeline.
+// The HTML report of a run, one self-contained page that needs no network:
+// the summary and seed, a timeline of the whole run (the bar's fill, the
+// screen's fade, native calls per frame, the phases of the flow, and marks of
+// taps, deaths, starts and unloads), a frame viewer with a zoom onto the bar's
+// corner, the key frames of each death, a map of each respawn, the tables of
+// deaths and of the phases' costs, and the notable events.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
 
+#include "sim/game/drawing.h"
+
 namespace sim {
 
+class ReportRecorder;
 class Simulation;
 
-// Draws one frame as an SVG document; empty when the frame was not kept.
-using FramePicture = std::function<std::string(std::int64_t frame)>;
+// Draws one frame's draw list (null: nothing drawn) as an SVG document, with
+// the screen's fade at the frame's end (0 clear to 1 black) over it.
+using FramePicture =
+    std::function<std::string(const FrameDrawing* drawing, std::int64_t frame, float fadeLevel)>;
 
-void WriteHtmlReport(std::ostream& out, const Simulation& simulation, const FramePicture& picture);
+void WriteHtmlReport(std::ostream& out, const Simulation& simulation,
+                     const ReportRecorder& recorder, const FramePicture& picture);
+
+// The page's style sheet and script, kept apart from the markup.
+extern const char* const kReportStyle;
+extern const char* const kReportScript;
 
 }  // namespace sim

@@ -1,5 +1,6 @@
 #include "sim/simulation.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <limits>
@@ -123,6 +124,7 @@ void Simulation::RaiseFault(const std::string& message) {
 }
 
 void Simulation::RecordHost(const char* name, std::vector<TraceValue> values) {
+  if (watcher_ != nullptr) watcher_->OnHostEvent(*this, name);
   if (!Tracing()) return;
   TraceEntry e;
   e.frame = world_.clock.frame;
@@ -278,8 +280,19 @@ inline void Simulation::ResumeScript() {
 // check fails.
 
 void Simulation::HostNativeInit(std::uint64_t hash) {
-  if (!OnScriptFibre() || callOpen_) [[unlikely]]
-    return RefuseInit(hash);
+  if (!OnScriptFibre() || callOpen_ || callsThisFrame_ == keyboardAtCall_) [[unlikely]]
+    return SlowInit(hash);
+  callOpen_ = true;
+  callHash_ = hash;
+  argCount_ = 0;
+}
+
+void Simulation::SlowInit(std::uint64_t hash) {
+  if (!OnScriptFibre() || callOpen_) return RefuseInit(hash);
+  // The game's window thread may deliver a message at any moment, also while
+  // the script is in the middle of its frame.
+  DeliverKeysDueAt(callsThisFrame_);
+  if (Faulted()) return;
   callOpen_ = true;
   callHash_ = hash;
   argCount_ = 0;
@@ -393,6 +406,10 @@ std::uint64_t* Simulation::HostNativeCall() {
 
   result_[0] = result_[1] = result_[2] = result_[3] = 0;
   ++callsThisFrame_;  // added to the run's count at the end of the frame
+  if (watcher_ != nullptr) [[unlikely]] {
+    const InsideHostScope inside;  // what the watcher keeps is not the plug-in's
+    watcher_->OnNativeCall(*native->signature);
+  }
   // Decoded only when someone reads it: the trace, or the flow for the natives
   // it follows.
   if (tracing_ || native->followedByFlow) [[unlikely]]
@@ -488,11 +505,51 @@ void Simulation::DecodeOuts(const NativeSignature& sig, CallFrame& call) {
 }
 
 void Simulation::ApplyEvent(const ScheduledEvent& event) {
-  if (!event.isKeyboard) {
-    world_.Note("event", event.description);
-    event.apply(world_);
-    return;
+  switch (event.kind) {
+    case EventKind::World:
+      world_.Note("event", event.description);
+      event.apply(world_);
+      return;
+    case EventKind::Keyboard:
+      if (event.atCall == kAtFrameStart) return DeliverKeyboard(event);
+      // Due while the script runs: kept in call order, ties in file order.
+      keysInFrame_.insert(std::upper_bound(keysInFrame_.begin(), keysInFrame_.end(), &event,
+                                           [](const ScheduledEvent* a, const ScheduledEvent* b) {
+                                             return a->atCall < b->atCall;
+                                           }),
+                          &event);
+      keyboardAtCall_ = static_cast<std::uint32_t>(keysInFrame_.front()->atCall);
+      return;
+    case EventKind::RestartScript:
+      world_.Note("event", event.description);
+      return RestartScript();
+    case EventKind::Unload:
+      world_.Note("event", event.description);
+      return UnloadByHost();
   }
+}
+
+void Simulation::DeliverKeysDueAt(std::uint32_t calls) {
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
+  std::size_t due = 0;
+  while (due < keysInFrame_.size() &&
+         static_cast<std::uint32_t>(keysInFrame_[due]->atCall) <= calls) {
+    ++due;
+  }
+  // Taken off the list before delivery: a fault inside may leave the fibre.
+  std::vector<const ScheduledEvent*> now(keysInFrame_.begin(), keysInFrame_.begin() + due);
+  keysInFrame_.erase(keysInFrame_.begin(), keysInFrame_.begin() + due);
+  keyboardAtCall_ =
+      keysInFrame_.empty() ? UINT32_MAX : static_cast<std::uint32_t>(keysInFrame_.front()->atCall);
+  for (const ScheduledEvent* event : now) DeliverKeyboard(*event);
+}
+
+void Simulation::DeliverKeysLeftInFrame() {
+  if (keysInFrame_.empty()) return;
+  DeliverKeysDueAt(UINT32_MAX);
+}
+
+void Simulation::DeliverKeyboard(const ScheduledEvent& event) {
   std::vector<TraceValue> values;
   values.reserve(7);
   for (std::uint32_t v : event.keyArgs)
@@ -525,18 +582,59 @@ inline void Simulation::StartOrResumeScript() {
 }
 
 void Simulation::StartScript() {
-  // Started in the first frame after registration.
+  // Started in the first frame after registration, and again after the host
+  // dropped the script.
   fibre_ = std::make_unique<Fibre>(script_, options_.stackSize);
   scriptHostDepth_ = 0;
-  world_.Note("host", "script started");
+  ++scriptStarts_;
+  RecordHost("scriptStart");
+  world_.Note("host", scriptStarts_ == 1 ? "script started" : "script started again");
   ResumeScript();
+}
+
+void Simulation::DropScript() {
+  if (!fibre_) return;
+  lastStack_ = fibre_->PeakStackUse();
+  // As the real host deletes the fiber: the stack goes as it stands, nothing
+  // on it unwinds. It is freed with the next drop or the simulation.
+  droppedFibre_ = std::move(fibre_);
+  callOpen_ = false;
+  scriptHostDepth_ = 0;
+  wakeFrame_ = 0;
+  wakeAtMs_ = 0;
+}
+
+void Simulation::RestartScript() {
+  if (!scriptRegistered_ || !script_) {
+    world_.Note("host", "no script registered to restart");
+    return;
+  }
+  DropScript();
+  // StartOrResumeScript starts it on a new fibre in this frame.
+}
+
+void Simulation::UnloadByHost() {
+  DropScript();
+  if (module_ != nullptr) {
+    UnloadPlugin();
+  } else {
+    // A script of the test's own: stopped, and nothing to unload.
+    keyboard_.reset();
+    scriptRegistered_ = false;
+    script_ = nullptr;
+    world_.Note("host", "script stopped");
+  }
+  ended_ = true;
 }
 
 inline void Simulation::StepFrame() {
   const std::int64_t f = framesRun_;
   Clock& clock = world_.clock;
   clock.frame = f;
-  clock.nowMs = scenario_.startGameTime + (f * 1000) / scenario_.fps;
+  const std::int64_t fixedMs = (f * 1000) / scenario_.fps;
+  clock.stepMs = fixedMs - previousFixedMs_;  // 0 for frame 0
+  previousFixedMs_ = fixedMs;
+  clock.nowMs = scenario_.startGameTime + fixedMs + clock.hitchesMs;
   clock.gameTimer = static_cast<std::int32_t>(static_cast<std::uint32_t>(clock.nowMs));
   clock.frameCount = static_cast<std::int32_t>(f);
   callsThisFrame_ = 0;
@@ -549,14 +647,16 @@ inline void Simulation::StepFrame() {
   if (f >= nextEventFrame_) [[unlikely]] {
     while (nextEvent_ < scenario_.events.size() && scenario_.events[nextEvent_].frame <= f) {
       ApplyEvent(scenario_.events[nextEvent_++]);
-      if (Faulted()) break;
+      if (Faulted() || ended_) break;
     }
     nextEventFrame_ = NextEventFrame();
-    stopped = Faulted();
+    stopped = Faulted() || ended_;
   }
   if (!stopped) [[likely]] {
     world_.BeginFrame();
     StartOrResumeScript();
+    if (!keysInFrame_.empty()) [[unlikely]]
+      DeliverKeysLeftInFrame();
     world_.EndFrame();
   }
   callsInLastFrame_ = callsThisFrame_;
@@ -564,6 +664,8 @@ inline void Simulation::StepFrame() {
   if (callsThisFrame_ > maxCallsInFrame_) maxCallsInFrame_ = callsThisFrame_;
   allocationsInLastFrame_ = CountedAllocations() - atStart;
   flow_.OnFrameEnd(callsThisFrame_, allocationsInLastFrame_);
+  if (watcher_ != nullptr) [[unlikely]]
+    watcher_->OnFrameEnd(*this);
   ++framesRun_;
 }
 
@@ -573,7 +675,7 @@ std::int64_t Simulation::NextEventFrame() const {
 }
 
 bool Simulation::RunFrames(std::int64_t count) {
-  for (std::int64_t i = 0; i < count && !Faulted(); ++i) StepFrame();
+  for (std::int64_t i = 0; i < count && !Faulted() && !ended_; ++i) StepFrame();
   return !Faulted();
 }
 
@@ -582,7 +684,7 @@ bool Simulation::Run() { return RunFrames(scenario_.frames - framesRun_); }
 RunSummary Simulation::Summary() const {
   RunSummary s;
   s.frames = framesRun_;
-  s.gameTimeMs = framesRun_ == 0 ? 0 : (framesRun_ * 1000) / scenario_.fps;
+  s.gameTimeMs = framesRun_ == 0 ? 0 : (framesRun_ * 1000) / scenario_.fps + world_.clock.hitchesMs;
   s.nativeCalls = nativeCalls_;
   s.maxCallsInFrame = maxCallsInFrame_;
   s.seeding = seeding_;

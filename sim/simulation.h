@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/alloc_counter.h"
@@ -36,6 +37,19 @@ struct SimOptions {
   // it (sim/seed.h), so that the run can be replayed, and the trace opens with
   // a `seed` host event. Empty: they draw from the system, as in the game.
   std::optional<std::uint64_t> seed = std::nullopt;
+};
+
+class Simulation;
+
+// Gathers a run as it goes, for what is written at its end (the report): told
+// of every native call (on the script fibre), every host event and the end of
+// every frame (on the thread that runs the frames).
+class RunWatcher {
+ public:
+  virtual ~RunWatcher() = default;
+  virtual void OnNativeCall(const NativeSignature& native) = 0;
+  virtual void OnHostEvent(const Simulation& simulation, std::string_view name) = 0;
+  virtual void OnFrameEnd(Simulation& simulation) = 0;
 };
 
 // What became of the run's seed.
@@ -80,8 +94,19 @@ class Simulation {
   // the host (used by tests linked with the core library).
   void SetScript(std::function<void()> script);
 
-  // Runs up to `count` frames; stops early on a fault. False if faulted.
+  // Runs up to `count` frames; stops early on a fault, or once the host has
+  // unloaded the plug-in (an unload event ends the run). False if faulted.
   bool RunFrames(std::int64_t count);
+  // Whether the run has ended before its frames were done: the host unloaded
+  // the plug-in.
+  bool Ended() const { return ended_; }
+  // The script fibre the host dropped last (a restart or an unload): gone
+  // without unwinding, as the real host deletes it. Kept until the next drop
+  // or the end of the simulation so that what its stack held can be looked
+  // at; never run again. Null when none was dropped.
+  const Fibre* DroppedScriptFibre() const { return droppedFibre_.get(); }
+  // How many times the host has started the script entry.
+  std::int32_t ScriptStarts() const { return scriptStarts_; }
   // Runs the rest of the scenario's frames.
   bool Run();
 
@@ -103,6 +128,8 @@ class Simulation {
   StackUse ScriptStack() const;
   // The respawn flow as the player sees it, followed with or without a trace.
   const FlowObserver& Flow() const { return flow_; }
+  // Told of the run as it goes; null for none. Not owned.
+  void SetWatcher(RunWatcher* watcher) { watcher_ = watcher; }
 
   // The simulation that the host functions reach; one at a time. Inline:
   // every host function the plug-in calls starts here.
@@ -125,6 +152,16 @@ class Simulation {
   // frame of registers rather than saving and restoring their own each time.
   [[gnu::always_inline]] void StepFrame();
   void ApplyEvent(const ScheduledEvent& event);
+  void DeliverKeyboard(const ScheduledEvent& event);
+  // Keyboard messages due before the script's `calls`-th native call of the
+  // frame, and at the end of the frame those the script never reached.
+  void DeliverKeysDueAt(std::uint32_t calls);
+  void DeliverKeysLeftInFrame();
+  // The host's own events: the script dropped where it stands, started
+  // afresh; the plug-in stopped and unloaded.
+  void DropScript();
+  void RestartScript();
+  void UnloadByHost();
   std::int64_t NextEventFrame() const;
   [[gnu::always_inline]] void StartOrResumeScript();
   // Stops the run with a message naming the frame and the fault. On the
@@ -141,6 +178,8 @@ class Simulation {
   // The refusals of the native functions, out of their way: each names what
   // is wrong and stops the run.
   [[gnu::cold, gnu::noinline]] void RefuseInit(std::uint64_t hash);
+  // nativeInit off its quick way: a refusal, or a keyboard message due first.
+  [[gnu::cold, gnu::noinline]] void SlowInit(std::uint64_t hash);
   [[gnu::cold, gnu::noinline]] void RefusePush();
   // The wait's trace line, out of the way of an untraced run's every frame.
   [[gnu::noinline]] void RecordWait(std::uint32_t ms);
@@ -190,6 +229,9 @@ class Simulation {
   bool scriptRegistered_ = false;
   KeyboardHandler keyboardHandler_ = nullptr;
   std::unique_ptr<Fibre> fibre_;
+  std::unique_ptr<Fibre> droppedFibre_;  // see DroppedScriptFibre
+  std::int32_t scriptStarts_ = 0;
+  bool ended_ = false;          // the host unloaded the plug-in: no frame runs after it
   std::int64_t wakeFrame_ = 0;  // the script resumes no earlier than this frame
   std::int64_t wakeAtMs_ = 0;   // ... and no earlier than this game time
   std::unique_ptr<KeyboardThread> keyboard_;
@@ -206,17 +248,23 @@ class Simulation {
   CallFrame callFrame_{args_, result_};
 
   std::int64_t framesRun_ = 0;
+  std::int64_t previousFixedMs_ = 0;  // the last frame's time at the fixed step, from the start
   std::size_t nextEvent_ = 0;
   std::int64_t nextEventFrame_ = 0;  // the frame of events_[nextEvent_], or never
   std::uint64_t nativeCalls_ = 0;
   std::uint64_t maxCallsInFrame_ = 0;
   std::uint32_t callsThisFrame_ = 0;
   std::uint32_t callsInLastFrame_ = 0;
+  // Keyboard messages of this frame due while the script runs, by the call
+  // they come before, and the first of those calls (never: the largest value).
+  std::vector<const ScheduledEvent*> keysInFrame_;
+  std::uint32_t keyboardAtCall_ = UINT32_MAX;
   AllocationCounts allocationsInLastFrame_;
   int scriptHostDepth_ = 0;  // host calls the suspended script is inside
   // The native call being decoded for the trace and the flow; its lists keep
   // their room from call to call.
   TraceEntry callEntry_;
+  RunWatcher* watcher_ = nullptr;
 
   // Set once the run has stopped; read every frame without the lock. The
   // message is written under the lock (the keyboard thread may fault too).

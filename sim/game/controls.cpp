@@ -39,6 +39,15 @@ void ControlsModel::Press(World& world, std::int32_t pad, std::int32_t control,
   state.releaseFrame = now + frames;
 }
 
+void ControlsModel::PressAgain(World& world, std::int32_t pad, std::int32_t control) {
+  const std::int64_t now = world.clock.frame;
+  presses.push_back(ControlPress{now, pad, control, 1});
+  ControlState& state = controls[{pad, control}];
+  state.down = true;
+  state.pressedFrame = now;
+  state.releaseFrame = std::max(state.releaseFrame, now + 1);
+}
+
 bool ControlsModel::JustPressed(const World& world, std::int32_t pad, std::int32_t control) const {
   const auto it = controls.find({pad, control});
   return it != controls.end() && it->second.down && it->second.pressedFrame == world.clock.frame;
@@ -50,17 +59,22 @@ void IsControlJustPressed(World& world, CallFrame& call) {
   call.ReturnBool(world.controls.JustPressed(world, call.Int(0), call.Int(1)));
 }
 
+}  // namespace
+
 ScheduledEvent PressEvent(std::int64_t frame, std::int32_t pad, std::int32_t control,
-                          std::int64_t frames) {
+                          std::int64_t frames, bool again) {
   std::string description = (frames == 1 ? "tap " : "hold ") + std::to_string(control);
   if (pad != 0) description += " on pad " + std::to_string(pad);
   if (frames != 1) description += " for " + std::to_string(frames) + " frames";
+  if (again) {
+    return ScheduledEvent{frame, description, [pad, control](World& world) {
+                            world.controls.PressAgain(world, pad, control);
+                          }};
+  }
   return ScheduledEvent{frame, description, [pad, control, frames](World& world) {
                           world.controls.Press(world, pad, control, frames);
                         }};
 }
-
-}  // namespace
 
 void RegisterControlsNatives(HandlerRegistry& registry) {
   registry.Add("IS_CONTROL_JUST_PRESSED", IsControlJustPressed);
@@ -78,8 +92,9 @@ bool ParseControlsEvent(const ScenarioNode& event, EventList& out) {
   const auto pad = static_cast<std::int32_t>(event.Int("pad", 0, 0, kMaxPad));
 
   if (repeated) {
-    // A tap every frame would leave the control down throughout: one press.
-    const std::int64_t every = event.Child("tapEveryFrames").AsInt(2, INT32_MAX);
+    // A tap in every frame makes a fresh press in each (the control goes up
+    // and down again between frames); otherwise a tap is down in its frame.
+    const std::int64_t every = event.Child("tapEveryFrames").AsInt(1, INT32_MAX);
     const auto control = static_cast<std::int32_t>(event.Child("control").AsInt(0, kMaxControl));
     const std::int64_t from = event.Child("from").AsInt(0, INT32_MAX);
     const ScenarioNode toNode = event.Child("to");
@@ -95,7 +110,7 @@ bool ParseControlsEvent(const ScenarioNode& event, EventList& out) {
                   std::to_string(kMaxTapsPerSpan));
     }
     for (std::int64_t frame = from; frame <= to; frame += every) {
-      out.push_back(PressEvent(frame, pad, control, 1));
+      out.push_back(PressEvent(frame, pad, control, 1, every == 1));
     }
     return true;
   }

@@ -5,6 +5,7 @@
 //   {"frame": 200, "tap": 223}                                   down in frame 200 only
 //   {"frame": 200, "hold": 223, "frames": 30}                    down in frames 200..229
 //   {"from": 200, "to": 400, "tapEveryFrames": 6, "control": 223}  taps at 200, 206, ... <= 400
+//   {"from": 200, "to": 400, "tapEveryFrames": 1, "control": 223}  a fresh press in every frame
 #pragma once
 
 #include <cstdint>
@@ -47,8 +48,16 @@ struct ControlsModel {
   // while the control is still down only lengthens the hold: the control was
   // never up in between, so it makes no new edge.
   void Press(World& world, std::int32_t pad, std::int32_t control, std::int64_t frames);
+  // A press that makes an edge even while the control is down: it went up
+  // and down again between two frames (a tap in every frame).
+  void PressAgain(World& world, std::int32_t pad, std::int32_t control);
   bool JustPressed(const World& world, std::int32_t pad, std::int32_t control) const;
 };
+
+// A tap (down in its frame only) or a hold, as the scenario's events make
+// them; `again` makes an edge even while the control is still down.
+ScheduledEvent PressEvent(std::int64_t frame, std::int32_t pad, std::int32_t control,
+                          std::int64_t frames, bool again = false);
 
 void RegisterControlsNatives(HandlerRegistry& registry);
 bool ParseControlsEvent(const ScenarioNode& event, EventList& out);

@@ -44,6 +44,9 @@ void GameStateModel::Configure(const ScenarioNode& root) {
   auto world = root.Optional("world");
   if (!world) return;
   world->ExpectObject();
+  if (auto answer = world->Optional("nullOrEmptyTextAnswer")) {
+    nullOrEmptyTextAnswer = static_cast<std::int32_t>(answer->AsInt(INT32_MIN, INT32_MAX));
+  }
   auto node = world->Optional("gameRestart");
   if (!node) return;
   node->ExpectObject();
@@ -214,8 +217,9 @@ void Call80C8B184(World& world, CallFrame& call) {
 // The game's test of whether a text is null or empty. Its argument is the
 // text's address cut to 32 bits: 0 is a null text; any other value is taken
 // as a text that is not empty.
-void IsNullOrEmptyText(World& /*world*/, CallFrame& call) {
-  call.ReturnInt(call.Int(0) == 0 ? 1 : 0);
+// A scenario may fix the answer, so that either of a caller's branches runs.
+void IsNullOrEmptyText(World& world, CallFrame& call) {
+  call.ReturnInt(world.state.nullOrEmptyTextAnswer.value_or(call.Int(0) == 0 ? 1 : 0));
 }
 
 }  // namespace

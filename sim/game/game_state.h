@@ -6,9 +6,12 @@
 // sequence begins; the restart may not come before the fade-out):
 //   "gameRestart": {"fadeOutAfterMs": 2000, "fadeOutMs": 1000, "restartAfterMs": 5000,
 //                   "fadeInMs": 1000, "position": [340, -1396, 32.5], "heading": 50}
+//   "nullOrEmptyTextAnswer": 0   what native 0xCA042B6957743895 answers, whatever it is
+//                                asked; left out, the game's own test (1 for a null text)
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +63,8 @@ struct GameStateModel {
   std::int64_t calls7669F9E3 = 0;
   std::int64_t calls80C8B184 = 0;
   std::int32_t last80C8B184Argument = 0;
+  // The fixed answer of native 0xCA042B6957743895; none: the game's own test.
+  std::optional<std::int32_t> nullOrEmptyTextAnswer;
 
   void Configure(const ScenarioNode& root);
   void BeginFrame(World& /*world*/) {}

@@ -86,10 +86,46 @@ void PlayerModel::Heal(World& world, const char* why) {
   world.Note("player", "healed to " + std::to_string(health) + " (" + why + ")");
 }
 
+void PlayerModel::SwitchCharacter(World& world, std::int32_t newPed, std::int32_t newPlayer) {
+  if (newPed != pedHandle) formerPedHandles.insert(pedHandle);
+  if (newPlayer != playerId) formerPlayerIds.insert(playerId);
+  formerPedHandles.erase(newPed);
+  formerPlayerIds.erase(newPlayer);
+  world.Note("player", "character switch: ped " + std::to_string(pedHandle) + " -> " +
+                           std::to_string(newPed) + ", player " + std::to_string(playerId) +
+                           " -> " + std::to_string(newPlayer));
+  pedHandle = newPed;
+  playerId = newPlayer;
+}
+
 namespace {
 
-bool IsPlayerPed(const World& world, std::int32_t ped) { return ped == world.player.pedHandle; }
-bool IsPlayer(const World& world, std::int32_t player) { return player == world.player.playerId; }
+// A handle the player had before a character switch names nothing now; the
+// timeline tells of its first use.
+[[gnu::cold]] void NoteStale(World& world, const char* what, std::int32_t handle) {
+  ++world.player.staleHandleCalls;
+  const std::int32_t key = what[0] == 'p' && what[1] == 'e' ? handle : ~handle;
+  if (world.player.notedStaleHandles.insert(key).second) {
+    world.Note("player", std::string(what) + " " + std::to_string(handle) +
+                             ", the player's before a character switch, used: it names nothing "
+                             "now");
+  }
+}
+
+bool IsPlayerPed(World& world, std::int32_t ped) {
+  if (ped == world.player.pedHandle) return true;
+  if (!world.player.formerPedHandles.empty() && world.player.formerPedHandles.count(ped) != 0)
+      [[unlikely]]
+    NoteStale(world, "ped", ped);
+  return false;
+}
+bool IsPlayer(World& world, std::int32_t player) {
+  if (player == world.player.playerId) return true;
+  if (!world.player.formerPlayerIds.empty() && world.player.formerPlayerIds.count(player) != 0)
+      [[unlikely]]
+    NoteStale(world, "player", player);
+  return false;
+}
 
 void PlayerPedId(World& world, CallFrame& call) { call.ReturnInt(world.player.pedHandle); }
 void PlayerId(World& world, CallFrame& call) { call.ReturnInt(world.player.playerId); }
@@ -243,6 +279,16 @@ void RegisterPlayerNatives(HandlerRegistry& registry) {
 // {"frame": F, "position": [x, y, z]}: the ped is moved there.
 // {"frame": F, "wantedLevel": N}: N stars at once.
 // {"frame": F, "arrest": true}: the police start arresting the player.
+ScheduledEvent SwitchCharacterEvent(std::int64_t frame, std::int32_t pedHandle,
+                                    std::int32_t playerId) {
+  return ScheduledEvent{frame,
+                        "character switch to ped " + std::to_string(pedHandle) + ", player " +
+                            std::to_string(playerId),
+                        [pedHandle, playerId](World& world) {
+                          world.player.SwitchCharacter(world, pedHandle, playerId);
+                        }};
+}
+
 bool ParsePlayerEvent(const ScenarioNode& event, EventList& out) {
   // An event flag must say true: false would read as "do nothing".
   const auto flag = [&event](const char* key) {
@@ -289,6 +335,16 @@ bool ParsePlayerEvent(const ScenarioNode& event, EventList& out) {
                          world.player.pendingWantedLevel = -1;
                          world.player.wantedLevel = level;
                        }});
+    return true;
+  }
+  if (event.Has("switchCharacter")) {
+    const std::int64_t frame = EventFrame(event);
+    const ScenarioNode node = event.Child("switchCharacter");
+    node.ExpectObject();
+    const auto ped = static_cast<std::int32_t>(node.Child("pedHandle").AsInt(INT32_MIN, INT32_MAX));
+    const auto player =
+        static_cast<std::int32_t>(node.Child("playerId").AsInt(INT32_MIN, INT32_MAX));
+    out.push_back(SwitchCharacterEvent(frame, ped, player));
     return true;
   }
   if (event.Has("arrest")) {

@@ -13,9 +13,17 @@
 // - A wanted level set with SET_PLAYER_WANTED_LEVEL is pending until
 //   SET_PLAYER_WANTED_LEVEL_NOW or the start of the next frame applies it.
 // - A frozen ped does not move by itself; SET_ENTITY_COORDS still places it.
+// - A character switch gives the player another ped and player id, the rest
+//   of the player as it was. The former ones then name nothing: natives given
+//   them read 0 or false and change nothing (a script that cached a handle
+//   shows in the timeline, once per former handle).
+//
+// Event: {"frame": F, "switchCharacter": {"pedHandle": 2, "playerId": 1}}
+// (both given; one may stay as it was).
 #pragma once
 
 #include <cstdint>
+#include <set>
 
 #include "sim/game/handlers.h"
 
@@ -38,6 +46,13 @@ struct PlayerModel {
   std::int32_t pendingWantedLevel = -1;  // set but not yet applied; -1 = none
   bool policeIgnore = false;             // SET_POLICE_IGNORE_PLAYER
   bool beingArrested = false;            // cleared by RESET_PLAYER_ARREST_STATE
+  std::set<std::int32_t> formerPedHandles;  // given up at character switches
+  std::set<std::int32_t> formerPlayerIds;
+  std::set<std::int32_t> notedStaleHandles;  // former handles the timeline told of
+  std::int64_t staleHandleCalls = 0;         // natives given a former ped or player
+
+  // The player becomes another character: a new ped and player id.
+  void SwitchCharacter(World& world, std::int32_t newPed, std::int32_t newPlayer);
 
   void Configure(const ScenarioNode& root);
   // Most frames nothing moves: the checks are inline, the work is not.
@@ -57,6 +72,9 @@ struct PlayerModel {
   void Heal(World& world, const char* why);
   bool ReadsInjured() const { return dead || injured; }
 };
+
+ScheduledEvent SwitchCharacterEvent(std::int64_t frame, std::int32_t pedHandle,
+                                    std::int32_t playerId);
 
 void RegisterPlayerNatives(HandlerRegistry& registry);
 bool ParsePlayerEvent(const ScenarioNode& event, EventList& out);

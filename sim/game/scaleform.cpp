@@ -52,6 +52,14 @@ void ScaleformModel::Configure(const ScenarioNode& root) {
       defaultLoading = ReadLoading(child);
       continue;
     }
+    if (key == "failRequests") {
+      failRequests = child.AsInt(0, INT32_MAX);
+      continue;
+    }
+    if (key == "failHandle") {
+      failHandle = static_cast<std::int32_t>(child.AsInt(-1, 0));
+      continue;
+    }
     if (!child.IsObject()) {
       child.Fail("expected the movie's settings {\"loadFrames\": ...}, got " +
                  JsonTypeName(child.Json()));
@@ -62,12 +70,35 @@ void ScaleformModel::Configure(const ScenarioNode& root) {
 
 void ScaleformModel::LoadMovies(World& world) {
   for (ScaleformMovie& movie : movies) {
-    if (movie.loaded || movie.released || !movie.loadFrame) continue;
+    if (movie.loaded || movie.released || movie.evicted || !movie.loadFrame) continue;
     if (world.clock.frame >= *movie.loadFrame) {
       movie.loaded = true;
       world.Note("scaleform", MovieName(movie) + " loaded");
     }
   }
+}
+
+void ScaleformModel::Evict(World& world, const std::string& name) {
+  bool any = false;
+  for (ScaleformMovie& movie : movies) {
+    if (movie.name != name || !movie.loaded || movie.released) continue;
+    movie.loaded = false;
+    movie.evicted = true;
+    movie.notedDrawBeforeLoad = false;  // the timeline tells of a draw after the eviction too
+    if (methodOpen && methodMovie == movie.handle) {
+      methodOpen = false;
+      stringOpen = false;
+    }
+    world.Note("scaleform", MovieName(movie) + " evicted by the game: no longer loaded");
+    any = true;
+  }
+  if (!any) world.Note("scaleform", "no loaded movie " + name + " to evict");
+}
+
+ScheduledEvent EvictMovieEvent(std::int64_t frame, std::string name) {
+  const std::string what = "the game evicts movie " + name;
+  return ScheduledEvent{
+      frame, what, [name = std::move(name)](World& world) { world.scaleform.Evict(world, name); }};
 }
 
 const ScaleformMovie* ScaleformModel::Find(std::int32_t handle) const {
@@ -83,6 +114,14 @@ namespace {
 
 void RequestScaleformMovie(World& world, CallFrame& call) {
   ScaleformModel& model = world.scaleform;
+  if (model.failRequests > 0) {
+    --model.failRequests;
+    ++model.requestsFailed;
+    world.Note("scaleform", std::string("request of movie ") + call.Text(0) +
+                                " failed: the game answers " + std::to_string(model.failHandle));
+    call.ReturnInt(model.failHandle);
+    return;
+  }
   ScaleformMovie movie;
   movie.handle = static_cast<std::int32_t>(model.movies.size() + 1);
   movie.name = call.Text(0);
@@ -132,8 +171,9 @@ void BeginScaleformMovieMethod(World& world, CallFrame& call) {
     return;
   }
   if (!movie->loaded) {
-    world.Note("scaleform",
-               "method " + method + " on " + MovieName(*movie) + " before it has loaded: ignored");
+    world.Note("scaleform", "method " + method + " on " + MovieName(*movie) +
+                                (movie->evicted ? " after the game evicted it: ignored"
+                                                : " before it has loaded: ignored"));
     call.ReturnBool(false);
     return;
   }
@@ -260,7 +300,8 @@ void DrawScaleformMovieFullscreen(World& world, CallFrame& call) {
     if (!movie->notedDrawBeforeLoad) {
       movie->notedDrawBeforeLoad = true;
       world.Note("scaleform", "full-screen draw of " + MovieName(*movie) +
-                                  " before it has loaded: nothing drawn");
+                                  (movie->evicted ? " after the game evicted it: nothing drawn"
+                                                  : " before it has loaded: nothing drawn"));
     }
     return;
   }
@@ -329,6 +370,11 @@ void RegisterScaleformNatives(HandlerRegistry& registry) {
   registry.Add("SET_SCALEFORM_MOVIE_AS_NO_LONGER_NEEDED", SetScaleformMovieAsNoLongerNeeded);
 }
 
-bool ParseScaleformEvent(const ScenarioNode& /*event*/, EventList& /*out*/) { return false; }
+bool ParseScaleformEvent(const ScenarioNode& event, EventList& out) {
+  if (!event.Has("evictMovie")) return false;
+  const std::int64_t frame = EventFrame(event);
+  out.push_back(EvictMovieEvent(frame, event.Child("evictMovie").AsString()));
+  return true;
+}
 
 }  // namespace sim

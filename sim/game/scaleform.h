@@ -6,7 +6,17 @@
 //   "scaleform": {
 //     "loadFrames": 5,                                   // frames from request to loaded, or
 //     "never" "MP_BIG_MESSAGE_FREEMODE": {"loadFrames": 30}      // the same for one movie by name
+//     "failRequests": 2, "failHandle": -1                 // the first 2 requests fail, answering
+//     -1
 //   }
+// A failed request answers its handle (-1 or 0, as the game does when it has
+// no room) and gives out no movie: that handle never loads, and draws and
+// methods on it do nothing.
+//
+// Event: {"frame": F, "evictMovie": "MP_BIG_MESSAGE_FREEMODE"}: the game
+// throws the loaded movies of that name out of memory. An evicted movie reads
+// as not loaded for good (it is never reloaded; only a new request brings the
+// movie back), and draws and methods on it do nothing.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +51,7 @@ struct ScaleformMovie {
   std::optional<std::int64_t> loadFrame;  // frame it loads in; none when it never does
   bool loaded = false;
   bool released = false;
+  bool evicted = false;                      // thrown out by the game after it loaded
   std::vector<ScaleformMethodCall> methods;  // completed method calls, in order
   // What a SHOW_SHARD_... method last put on screen; cleared by RESET_MOVIE.
   bool shardShown = false;
@@ -62,6 +73,9 @@ struct MovieLoading {
 struct ScaleformModel {
   MovieLoading defaultLoading{5};
   std::map<std::string, MovieLoading> loadingByName;
+  std::int64_t failRequests = 0;  // requests still to fail, from the first
+  std::int32_t failHandle = -1;   // what a failed request answers
+  std::int32_t requestsFailed = 0;
 
   std::vector<ScaleformMovie> movies;        // by handle: handle n is movies[n - 1]
   std::set<std::int32_t> notedUnknownDraws;  // handles whose draw the timeline told of
@@ -89,7 +103,11 @@ struct ScaleformModel {
   // The movie with this handle, or nullptr for a handle never given out.
   ScaleformMovie* Find(std::int32_t handle);
   const ScaleformMovie* Find(std::int32_t handle) const;
+  // The game throws the loaded movies of this name out of memory.
+  void Evict(World& world, const std::string& name);
 };
+
+ScheduledEvent EvictMovieEvent(std::int64_t frame, std::string name);
 
 void RegisterScaleformNatives(HandlerRegistry& registry);
 bool ParseScaleformEvent(const ScenarioNode& event, EventList& out);

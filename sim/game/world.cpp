@@ -82,11 +82,28 @@ const NativeDispatch& World::Dispatch() {
   return dispatch;
 }
 
+ScheduledEvent HitchEvent(std::int64_t frame, std::int64_t ms) {
+  return ScheduledEvent{
+      frame, "the game stalls: this frame comes " + std::to_string(ms) + " ms after the one before",
+      [ms](World& world) { world.clock.Hitch(ms); }};
+}
+
+namespace {
+
+bool ParseClockEvent(const ScenarioNode& event, EventList& out) {
+  if (!event.Has("hitchMs")) return false;
+  const std::int64_t frame = EventFrame(event);
+  out.push_back(HitchEvent(frame, event.Child("hitchMs").AsInt(0, INT32_MAX)));
+  return true;
+}
+
+}  // namespace
+
 bool World::ParseEvent(const ScenarioNode& event, EventList& out) {
-  return ParsePlayerEvent(event, out) || ParseGameStateEvent(event, out) ||
-         ParseSpawnEvent(event, out) || ParseDrawingEvent(event, out) ||
-         ParseScreenEvent(event, out) || ParseScaleformEvent(event, out) ||
-         ParseControlsEvent(event, out);
+  return ParseClockEvent(event, out) || ParsePlayerEvent(event, out) ||
+         ParseGameStateEvent(event, out) || ParseSpawnEvent(event, out) ||
+         ParseDrawingEvent(event, out) || ParseScreenEvent(event, out) ||
+         ParseScaleformEvent(event, out) || ParseControlsEvent(event, out);
 }
 
 }  // namespace sim

@@ -23,12 +23,30 @@ namespace sim {
 
 class NativeDispatch;
 
+// Frames come at the scenario's fixed step unless the game stalls: a hitch
+// event makes its frame come any number of ms after the one before (0 for
+// two frames at one game time), and every later frame keeps that delay.
+//   {"frame": 300, "hitchMs": 2500}
 struct Clock {
   std::int64_t frame = 0;       // frames since the script first ran
   std::int64_t nowMs = 0;       // unwrapped game time in ms
   std::int32_t gameTimer = 0;   // what GET_GAME_TIMER answers: nowMs wrapped to 32 bits
   std::int32_t frameCount = 0;  // what GET_FRAME_COUNT answers
+  std::int64_t stepMs = 0;      // this frame's fixed step from the one before (0 for frame 0)
+  std::int64_t hitchesMs = 0;   // what the hitches so far added to the fixed steps (may be < 0)
+
+  // This frame comes `ms` after the one before, rather than its fixed step.
+  void Hitch(std::int64_t ms) {
+    const std::int64_t delta = ms - stepMs;
+    hitchesMs += delta;
+    nowMs += delta;
+    gameTimer = static_cast<std::int32_t>(static_cast<std::uint32_t>(nowMs));
+    stepMs = ms;
+  }
 };
+
+// {"frame": F, "hitchMs": N}: frame F comes N ms after the frame before it.
+ScheduledEvent HitchEvent(std::int64_t frame, std::int64_t ms);
 
 class World {
  public:

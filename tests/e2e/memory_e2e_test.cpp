@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,24 @@ TEST_F(RunMemory, HundredDeathsPeakAsOne) {
   ASSERT_GT(oneDeath, 0);
   ASSERT_GT(hundred, 0);
   EXPECT_LT(hundred, oneDeath + kAllowedGrowthKiB) << "one death " << oneDeath << " KiB";
+}
+
+// The report keeps what it shows: capped key frames, a sample of the frames
+// and timeline columns that widen, not every frame's draw list.
+TEST_F(RunMemory, ReportOfHundredDeathsPeaksAsOne) {
+  const long oneDeath = PeakKiB({"--quiet", "--scenario", WriteDeathScenario(Path("one.json"), 1),
+                                 "--report", Path("one.html")});
+  const long hundred =
+      PeakKiB({"--quiet", "--scenario", WriteDeathScenario(Path("hundred.json"), 100), "--report",
+               Path("hundred.html")});
+  ASSERT_GT(oneDeath, 0);
+  ASSERT_GT(hundred, 0);
+  EXPECT_LT(hundred, oneDeath + kAllowedGrowthKiB) << "one death " << oneDeath << " KiB";
+  // And says what it left out.
+  std::ifstream in(Path("hundred.html"));
+  const std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(html.find("later key frames are left out"), std::string::npos);
+  EXPECT_NE(html.find("later deaths are not mapped"), std::string::npos);
 }
 
 TEST_F(RunMemory, TraceStreamsToItsFileAsTheRunGoes) {

@@ -182,6 +182,47 @@ TEST(Scenarios, KeyboardMessagesThroughoutChangeNothing) {
   ExpectRespawnedAliveAndReleased(keys);
 }
 
+// Restarted in the shard's wait, in the revival and after the fade-in: each
+// death still ends with the player placed, whole and released; the unload
+// in the third death's bar ends the run in its frame.
+TEST(Scenarios, RestartsInTheFlowsWaitsStillRespawnAndTheUnloadEndsTheRun) {
+  ScenarioRun run("restarts");
+  EXPECT_EQ(run.simulation->ScriptStarts(), 4);
+  EXPECT_EQ(run.simulation->FramesRun(), 1101);
+  EXPECT_EQ(run.Trace().Count("detach"), 1U);
+  ASSERT_EQ(run.Flow().Deaths().size(), 3U);
+  for (int i = 0; i < 2; ++i) {
+    const sim::DeathRecord& d = run.Flow().Deaths()[i];
+    EXPECT_GT(d.respawnFrame, d.deathFrame) << i;
+    EXPECT_EQ(d.searchOutcome, "search") << i;
+    EXPECT_NEAR(d.spawnPosition[0], 250.0, 1e-3) << i;
+  }
+  EXPECT_EQ(run.Flow().Deaths()[2].respawnFrame, -1) << "unloaded before the third respawn";
+  EXPECT_EQ(run.World().player.health, 1) << "held at 1 health by the flow when it was unloaded";
+  EXPECT_EQ(run.World().feed.tickers.size(), 4U);
+}
+
+// The game misbehaving around one death: the plug-in asks for the player's
+// handles afresh, so the character switch halfway changes nothing it does;
+// the evicted shard just stops showing; the hitches only move its timers;
+// the fixed answer opens the shard's message line with a null entry.
+TEST(Scenarios, AMisbehavingWorldStillGetsOneWholeRespawn) {
+  ScenarioRun run("misbehaving-world");
+  const sim::DeathRecord& d = run.OnlyDeath();
+  EXPECT_EQ(d.searchOutcome, "search");
+  EXPECT_NEAR(d.spawnPosition[0], 260.0, 1e-3);
+  EXPECT_EQ(d.taps, 20) << "a fresh press in each frame from 160 until the bar was full";
+  ExpectRespawnedAliveAndReleased(run);
+  EXPECT_EQ(run.World().player.pedHandle, 9);
+  EXPECT_EQ(run.World().player.staleHandleCalls, 0) << "the plug-in never used a former handle";
+  const sim::ScaleformMovie& shard = run.World().scaleform.movies.at(0);
+  EXPECT_TRUE(shard.evicted);
+  EXPECT_LT(shard.lastDrawnFrame, 150) << "nothing drawn after the eviction";
+  ASSERT_EQ(shard.methods.size(), 2U);
+  EXPECT_TRUE(shard.methods[1].params[1].nullEntry);
+  EXPECT_EQ(run.Trace().Count("keyboard"), 3U);
+}
+
 TEST(Scenarios, WithoutThePluginTheGameRestartsThePlayerItself) {
   ScenarioRun run("plain-death", /*withPlugin=*/false);
   EXPECT_TRUE(run.Flow().Deaths().empty());

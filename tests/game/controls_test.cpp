@@ -68,6 +68,14 @@ INSTANTIATE_TEST_SUITE_P(
         PressCase{"tapping_at_a_rate",
                   R"([{"from": 10, "to": 30, "tapEveryFrames": 6, "control": 223}])",
                   {10, 16, 22, 28}},
+        // Up and down again between frames: a fresh press in each.
+        PressCase{"tapping_in_every_frame",
+                  R"([{"from": 10, "to": 13, "tapEveryFrames": 1, "control": 223}])",
+                  {10, 11, 12, 13}},
+        PressCase{"tapping_in_every_frame_during_a_hold",
+                  R"([{"frame": 8, "hold": 223, "frames": 10},
+                      {"from": 10, "to": 11, "tapEveryFrames": 1, "control": 223}])",
+                  {8, 10, 11}},
         PressCase{"the_last_tap_may_fall_on_to",
                   R"([{"from": 10, "to": 22, "tapEveryFrames": 6, "control": 223}])",
                   {10, 16, 22}},
@@ -90,8 +98,8 @@ TEST(Controls, EveryTapIsInTheTimeline) {
 
 TEST(Controls, BadEventsNameTheField) {
   const std::pair<const char*, const char*> cases[] = {
-      {R"({"events": [{"from": 1, "to": 9, "tapEveryFrames": 1, "control": 223}]})",
-       "field 'events[0].tapEveryFrames': expected an integer from 2"},
+      {R"({"events": [{"from": 1, "to": 9, "tapEveryFrames": 0, "control": 223}]})",
+       "field 'events[0].tapEveryFrames': expected an integer from 1"},
       {"{\"events\": [{\"from\": 20,\n \"to\": 10, \"tapEveryFrames\": 6, \"control\": 223}]}",
        "bad.json:2: field 'events[0].to': expected a frame at or after 'from' (20)"},
       {R"({"events": [{"from": 1, "to": 9, "tapEveryFrames": 3}]})",

@@ -479,6 +479,55 @@ TEST_F(DeathFlowTest, RespawnRunsItsStepsInOrderWithItsTwoWaits) {
   EXPECT_EQ(FirstCall("DO_SCREEN_FADE_IN", fadedOut->frame)->args[0].integer, 1500);
 }
 
+// The host may drop the script at any of the respawn's waits and start it
+// again: the next tick finishes what the dropped one left.
+TEST_F(DeathFlowTest, RespawnCutShortByAScriptRestartIsFinished) {
+  // Where the undisturbed respawn waits: after the resurrection, after the fade-in.
+  Run(kPlainDeath);
+  std::int64_t revivalWait = -1;
+  std::int64_t fadeInWait = -1;
+  for (const auto& e : Trace().Entries()) {
+    if (e.IsHost("scriptWait") && e.args[0].integer == 50) revivalWait = e.frame;
+    if (e.IsHost("scriptWait") && e.args[0].integer == 10) fadeInWait = e.frame;
+  }
+  ASSERT_GT(revivalWait, 0);
+  ASSERT_GT(fadeInWait, revivalWait);
+
+  struct Cut {
+    const char* where;
+    std::int64_t restartFrame;
+    std::vector<std::string> natives;  // in the restarted script's first frame
+  };
+  const Cut cuts[] = {
+      // The revival runs again on a ped that is alive at 1 health, which it
+      // leaves as it is; its health is restored after it.
+      {"in the revival", revivalWait + 1, {}},
+      // The fade-in began and everything but the last step was done.
+      {"after the fade-in", fadeInWait + 1, {"PAUSE_DEATH_ARREST_RESTART"}},
+  };
+  for (const Cut& cut : cuts) {
+    SCOPED_TRACE(cut.where);
+    simulation_.reset();
+    ResetPlugin();
+    sim::Scenario scenario = test::ScenarioFrom(kPlainDeath);
+    scenario.events.push_back(sim::RestartScriptEvent(cut.restartFrame));
+    simulation_ = std::make_unique<sim::Simulation>(std::move(scenario));
+    simulation_->SetScript(&FlowLoop);
+    ASSERT_TRUE(simulation_->Run()) << simulation_->Fault();
+    EXPECT_EQ(simulation_->ScriptStarts(), 2);
+    if (!cut.natives.empty()) {
+      EXPECT_EQ(Natives(cut.restartFrame), cut.natives);
+    }
+    const sim::World& world = simulation_->GetWorld();
+    EXPECT_EQ(deathFlow.state, DeathFlowState::Watching);
+    EXPECT_FALSE(deathFlow.revivalUnderWay);
+    EXPECT_EQ(world.player.health, 200);
+    EXPECT_FALSE(world.state.deathArrestRestartPaused);
+    EXPECT_FALSE(world.state.gamePaused);
+    EXPECT_FALSE(world.player.frozen);
+  }
+}
+
 TEST_F(DeathFlowTest, MissingBarLabelLeavesTheBarUnlabelled) {
   Run(R"({"frames": 300, "world": {"labels": {"RESPAWN_W": "WASTED"}},
     "events": [{"frame": 0, "health": 0}]})",

@@ -49,6 +49,10 @@ INVALID = {
     "label-not-text.json": (4, "world.labels.KS_RESPAWN_B", "world.labels.KS_RESPAWN_B"),
     "language-key-signed.json": (4, "world.labelsByLanguage.+1", "world.labelsByLanguage"),
     "movie-load-frames-word.json": (4, "world.scaleform.loadFrames", "world.scaleform.loadFrames"),
+    "movie-fail-handle-positive.json":
+        (4, "world.scaleform.failHandle", "world.scaleform.failHandle"),
+    "switch-character-without-player.json":
+        (4, "events[0].switchCharacter", "events[0].switchCharacter"),
     "movie-without-load-frames.json":
         (4, "world.scaleform.MP_BIG_MESSAGE_FREEMODE", "world.scaleform.MP_BIG_MESSAGE_FREEMODE"),
     "event-of-no-kind.json": (4, "events[1]", "events[1]"),

@@ -19,6 +19,7 @@
 #include "sim/native_table.h"
 #include "sim/platform/module.h"
 #include "sim/report.h"
+#include "sim/report_recorder.h"
 #include "sim/seed.h"
 #include "sim/simulation.h"
 #include "sim/svg.h"
@@ -52,10 +53,11 @@ Run options:
                     "drawn" (every frame that drew anything); default every:30
   --svg-debug       add the frame number, the fade level, each movie's name
                     and outline and each sprite's texture name to the pictures
-  --report FILE     write an HTML report: the deaths and respawns with their
-                    figures, pictures of the key frames and the timeline
-                    (capped; it says how much was left out); "-" for
-                    standard output
+  --report FILE     write an HTML report, one page to open in a browser: a
+                    timeline of the run, a frame viewer, the key frames of
+                    each death, maps of the respawns and the figures
+                    (capped; it says what was left out); "-" for standard
+                    output
   --seed N          seed the plug-in's random helpers from N (0 to 2^53-1):
                     the run, its trace included, is then the same every time
   --os-random       leave the plug-in's random helpers on the system's random
@@ -487,6 +489,13 @@ int Run(const Options& o) {
   sim::Simulation simulation(std::move(scenario), options);
   sim::World& world = simulation.GetWorld();
 
+  // The report gathers what it shows as the run goes; it takes the draw lists
+  // for itself unless the frame pictures want them too.
+  std::unique_ptr<sim::ReportRecorder> recorder;
+  if (report) {
+    recorder = std::make_unique<sim::ReportRecorder>(!o.framesSvg.has_value());
+    simulation.SetWatcher(recorder.get());
+  }
   std::unique_ptr<rebound_sim::ProgressLine> progress;
   if (o.verbosity != Verbosity::kQuiet && rebound_sim::ProgressLine::WantedOnStandardError()) {
     progress = std::make_unique<rebound_sim::ProgressLine>(stderr, simulation.GetScenario().frames);
@@ -530,13 +539,14 @@ int Run(const Options& o) {
   }
 
   if (report) {
-    const auto picture = [&world](std::int64_t frame) {
+    const auto picture = [](const sim::FrameDrawing* drawing, std::int64_t frame, float fade) {
       std::ostringstream svg;
-      sim::WriteFrameSvg(svg, world.drawing.Frame(frame), frame,
-                         PictureOptions(world, frame, false));
+      sim::SvgOptions options;
+      options.fadeLevel = fade;
+      sim::WriteFrameSvg(svg, drawing, frame, options);
       return svg.str();
     };
-    sim::WriteHtmlReport(report->Stream(), simulation, picture);
+    sim::WriteHtmlReport(report->Stream(), simulation, *recorder, picture);
     if (!CommitOutput(*report)) return kOutputUnusable;
   }
 
