@@ -541,9 +541,9 @@ int Run(const Options& o) {
   if (report) {
     const auto picture = [](const sim::FrameDrawing* drawing, std::int64_t frame, float fade) {
       std::ostringstream svg;
-      sim::SvgOptions options;
-      options.fadeLevel = fade;
-      sim::WriteFrameSvg(svg, drawing, frame, options);
+      sim::SvgOptions look;
+      look.fadeLevel = fade;
+      sim::WriteFrameSvg(svg, drawing, frame, look);
       return svg.str();
     };
     sim::WriteHtmlReport(report->Stream(), simulation, *recorder, picture);
