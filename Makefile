@@ -21,7 +21,7 @@ BENCH_ARGS ?=
 
 CTEST_LOGS := build/ctest-logs
 
-.PHONY: demo test bench count dist format check-format deps clean \
+.PHONY: demo test bench count soak dist format check-format deps clean \
         build-debug build-asan build-windows test-debug test-asan test-windows
 
 deps:
@@ -65,6 +65,16 @@ count: deps
 	cmake --preset release
 	cmake --build --preset release -j$(JOBS) --target rebound-sim rebound_plugin
 	python3 scripts/count.py --sim build/release/rebound-sim $(COUNT_ARGS)
+
+# 10,000 deaths in one run of the release build: the time, the peak resident
+# size and the plug-in's live heap after each respawn (a progress line, a
+# sample and a summary here; every respawn's figures in build/release/soak.tsv).
+# Fails unless the live heap after the 10th and the last respawn is the same.
+SOAK_DEATHS ?= 10000
+soak: deps
+	cmake --preset release
+	cmake --build --preset release -j$(JOBS) --target rebound-soak
+	build/release/rebound-soak --deaths $(SOAK_DEATHS) --figures build/release/soak.tsv
 
 build-debug build-asan build-windows: build-%:
 	cmake --preset $*

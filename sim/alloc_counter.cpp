@@ -13,9 +13,12 @@ namespace {
 
 std::atomic<std::uint64_t> pluginAllocations{0};
 std::atomic<std::uint64_t> simulatorAllocations{0};
+std::atomic<std::uint64_t> pluginFrees{0};
+
+bool ByPlugin() noexcept { return scriptThread.scriptRunning && scriptThread.hostDepth == 0; }
 
 void Count() noexcept {
-  if (scriptThread.scriptRunning && scriptThread.hostDepth == 0) {
+  if (ByPlugin()) {
     pluginAllocations.fetch_add(1, std::memory_order_relaxed);
   } else {
     simulatorAllocations.fetch_add(1, std::memory_order_relaxed);
@@ -45,7 +48,17 @@ void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
   return reinterpret_cast<void*>(aligned);
 }
 
+void CountFree(void* p) noexcept {
+  if (p != nullptr && ByPlugin()) pluginFrees.fetch_add(1, std::memory_order_relaxed);
+}
+
+void Free(void* p) noexcept {
+  CountFree(p);
+  std::free(p);
+}
+
 void FreeAligned(void* p) noexcept {
+  CountFree(p);
   if (p != nullptr) std::free(static_cast<void**>(p)[-1]);
 }
 
@@ -54,6 +67,15 @@ void FreeAligned(void* p) noexcept {
 AllocationCounts CountedAllocations() noexcept {
   return {pluginAllocations.load(std::memory_order_relaxed),
           simulatorAllocations.load(std::memory_order_relaxed)};
+}
+
+std::uint64_t CountedPluginFrees() noexcept {
+  return pluginFrees.load(std::memory_order_relaxed);
+}
+
+std::int64_t PluginLiveBlocks() noexcept {
+  return static_cast<std::int64_t>(pluginAllocations.load(std::memory_order_relaxed) -
+                                   pluginFrees.load(std::memory_order_relaxed));
 }
 
 }  // namespace sim
@@ -100,13 +122,13 @@ REBOUND_ALLOC_EXPORT void* operator new[](std::size_t size, std::align_val_t ali
   return sim::AllocateAligned(size, alignment);
 }
 
-REBOUND_ALLOC_EXPORT void operator delete(void* p) noexcept { std::free(p); }
-REBOUND_ALLOC_EXPORT void operator delete[](void* p) noexcept { std::free(p); }
-REBOUND_ALLOC_EXPORT void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-REBOUND_ALLOC_EXPORT void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+REBOUND_ALLOC_EXPORT void operator delete(void* p) noexcept { sim::Free(p); }
+REBOUND_ALLOC_EXPORT void operator delete[](void* p) noexcept { sim::Free(p); }
+REBOUND_ALLOC_EXPORT void operator delete(void* p, std::size_t) noexcept { sim::Free(p); }
+REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::size_t) noexcept { sim::Free(p); }
+REBOUND_ALLOC_EXPORT void operator delete(void* p, const std::nothrow_t&) noexcept { sim::Free(p); }
 REBOUND_ALLOC_EXPORT void operator delete[](void* p, const std::nothrow_t&) noexcept {
-  std::free(p);
+  sim::Free(p);
 }
 REBOUND_ALLOC_EXPORT void operator delete(void* p, std::align_val_t) noexcept {
   sim::FreeAligned(p);

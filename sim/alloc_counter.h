@@ -21,6 +21,12 @@ struct AllocationCounts {
 // Allocations made so far in the whole process.
 AllocationCounts CountedAllocations() noexcept;
 
+// Blocks freed so far by the plug-in: by the same rule as its allocations
+// (on the script fibre, outside any host function). Its allocations minus
+// these are the blocks it holds now, its live heap.
+std::uint64_t CountedPluginFrees() noexcept;
+std::int64_t PluginLiveBlocks() noexcept;
+
 // What the simulator's own thread is doing, as the allocation count and the
 // host functions ask it. Per thread: only the simulator's main thread runs the
 // script fibre, so the keyboard thread and any thread of the plug-in see it
