@@ -69,9 +69,7 @@ AllocationCounts CountedAllocations() noexcept {
           simulatorAllocations.load(std::memory_order_relaxed)};
 }
 
-std::uint64_t CountedPluginFrees() noexcept {
-  return pluginFrees.load(std::memory_order_relaxed);
-}
+std::uint64_t CountedPluginFrees() noexcept { return pluginFrees.load(std::memory_order_relaxed); }
 
 std::int64_t PluginLiveBlocks() noexcept {
   return static_cast<std::int64_t>(pluginAllocations.load(std::memory_order_relaxed) -

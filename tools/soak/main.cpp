@@ -83,8 +83,8 @@ std::int64_t NumberArg(const std::string& option, const char* text, std::int64_t
   errno = 0;
   const long long value = std::strtoll(text, &end, 10);
   if (errno != 0 || end == text || *end != '\0' || value < min) {
-    Usage(option + " expects a whole number of at least " + std::to_string(min) + ", not '" +
-          text + "'");
+    Usage(option + " expects a whole number of at least " + std::to_string(min) + ", not '" + text +
+          "'");
   }
   return value;
 }
