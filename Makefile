@@ -1,6 +1,6 @@
 # The front door. `make demo` runs the plug-in in the simulator; `make test`
-# builds everything (Linux debug, ASan+UBSan, the Windows cross-build) and runs
-# every test; `make dist` writes the player's package to build/dist/. Each
+# builds everything (Linux debug, ASan+UBSan, the Windows cross-build, and the
+# tests of threads and fibres under ThreadSanitizer) and runs every test; `make dist` writes the player's package to build/dist/. Each
 # first installs whatever Debian packages are missing.
 
 SHELL := bash
@@ -22,7 +22,8 @@ BENCH_ARGS ?=
 CTEST_LOGS := build/ctest-logs
 
 .PHONY: demo test bench count soak dist format check-format deps clean \
-        build-debug build-asan build-windows test-debug test-asan test-windows
+        build-debug build-asan build-windows build-tsan \
+        test-debug test-asan test-windows test-tsan
 
 deps:
 	bash scripts/install-deps.sh
@@ -37,6 +38,7 @@ test: deps
 	$(MAKE) test-debug
 	$(MAKE) test-windows
 	$(MAKE) test-asan
+	$(MAKE) test-tsan
 	$(MAKE) check-format
 	@bash scripts/ctest-summary.sh $(CTEST_LOGS)/*.log
 
@@ -76,12 +78,12 @@ soak: deps
 	cmake --build --preset release -j$(JOBS) --target rebound-soak
 	build/release/rebound-soak --deaths $(SOAK_DEATHS) --figures build/release/soak.tsv
 
-build-debug build-asan build-windows: build-%:
+build-debug build-asan build-windows build-tsan: build-%:
 	cmake --preset $*
 	cmake --build --preset $* -j$(JOBS)
 
 # Each preset's tests; the log feeds the closing summary of `make test`.
-test-debug test-asan test-windows: test-%: build-%
+test-debug test-asan test-windows test-tsan: test-%: build-%
 	@mkdir -p $(CTEST_LOGS)
 	ctest --preset $* -j$(JOBS) 2>&1 | tee $(CTEST_LOGS)/$*.log
 
