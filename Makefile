@@ -21,7 +21,7 @@ BENCH_ARGS ?=
 
 CTEST_LOGS := build/ctest-logs
 
-.PHONY: demo test bench count soak dist format check-format deps clean \
+.PHONY: demo test bench count soak fuzz dist format check-format deps clean \
         build-debug build-asan build-windows build-tsan \
         test-debug test-asan test-windows test-tsan
 
@@ -77,6 +77,15 @@ soak: deps
 	cmake --preset release
 	cmake --build --preset release -j$(JOBS) --target rebound-soak
 	build/release/rebound-soak --deaths $(SOAK_DEATHS) --figures build/release/soak.tsv
+
+# The world fuzzer under libFuzzer with ASan and UBSan (clang 14) for
+# FUZZ_SECONDS (default 10 minutes): executions per second, coverage and the
+# frames run at the end; a broken invariant fails, its input in build/fuzz/crashes/.
+FUZZ_SECONDS ?= 600
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j$(JOBS)
+	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
 build-debug build-asan build-windows build-tsan: build-%:
 	cmake --preset $*

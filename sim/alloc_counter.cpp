@@ -25,7 +25,7 @@ void Count() noexcept {
   }
 }
 
-void* Allocate(std::size_t size) noexcept {
+[[maybe_unused]] void* Allocate(std::size_t size) noexcept {
   Count();
   return std::malloc(size == 0 ? 1 : size);
 }
@@ -34,7 +34,7 @@ void* Allocate(std::size_t size) noexcept {
 // address kept just before the aligned one for the matching delete. The C
 // libraries differ in their aligned allocators (posix_memalign, _aligned_malloc),
 // and this way the simulator needs neither.
-void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
+[[maybe_unused]] void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
   Count();
   auto align = static_cast<std::size_t>(alignment);
   if (align < alignof(void*)) align = alignof(void*);
@@ -52,12 +52,12 @@ void CountFree(void* p) noexcept {
   if (p != nullptr && ByPlugin()) pluginFrees.fetch_add(1, std::memory_order_relaxed);
 }
 
-void Free(void* p) noexcept {
+[[maybe_unused]] void Free(void* p) noexcept {
   CountFree(p);
   std::free(p);
 }
 
-void FreeAligned(void* p) noexcept {
+[[maybe_unused]] void FreeAligned(void* p) noexcept {
   CountFree(p);
   if (p != nullptr) std::free(static_cast<void**>(p)[-1]);
 }
@@ -82,6 +82,10 @@ std::int64_t PluginLiveBlocks() noexcept {
 // Every form the language has, so that no allocation of the process escapes the
 // count. The plug-in module, loaded later, binds to these too: its calls to
 // operator new go through the shared C++ runtime to the process's definition.
+// The libFuzzer build leaves them to the sanitizer runtime, which links its
+// own in statically (and checks that each block is freed by its own kind of
+// delete); nothing is counted there.
+#if !defined(REBOUND_SIM_UNCOUNTED_ALLOCATIONS)
 
 #define REBOUND_ALLOC_EXPORT __attribute__((visibility("default")))
 
@@ -148,3 +152,5 @@ REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::align_val_t,
                                             const std::nothrow_t&) noexcept {
   sim::FreeAligned(p);
 }
+
+#endif  // !REBOUND_SIM_UNCOUNTED_ALLOCATIONS
