@@ -80,7 +80,8 @@ std::string Label(Bytes& in) {
     case 2:
       // Two-, three- and four-byte UTF-8 sequences, cut anywhere by the game's
       // own limits.
-      return "R\xC3\xA9" "apparition \xE2\x98\xA0 \xF0\x9F\x92\x80 \xE5\x86\x8D\xE7\x94\x9F";
+      return "R\xC3\xA9"
+             "apparition \xE2\x98\xA0 \xF0\x9F\x92\x80 \xE5\x86\x8D\xE7\x94\x9F";
     case 3: {
       std::string s;
       const auto n = static_cast<std::size_t>(in.Range(1, 40));
@@ -95,7 +96,8 @@ std::string Label(Bytes& in) {
 // The scenario file's part of the world.
 json ScenarioJson(Bytes& in, std::int64_t frames) {
   static constexpr std::int32_t kFps[] = {60, 30, 144, 1, 7, 1000, 59, 240};
-  const std::int32_t fps = in.Bool() ? kFps[in.Byte() % 8] : static_cast<std::int32_t>(in.Range(1, 1000));
+  const std::int32_t fps =
+      in.Bool() ? kFps[in.Byte() % 8] : static_cast<std::int32_t>(in.Range(1, 1000));
   std::int64_t start = 100000;
   switch (in.Byte() % 4) {
     case 1:  // a few seconds before the signed timer wraps
@@ -115,8 +117,7 @@ json ScenarioJson(Bytes& in, std::int64_t frames) {
                    {"fps", fps},
                    {"frames", frames},
                    {"startGameTime", start},
-                   {"player",
-                    {{"health", kHealth[in.Byte() % 6]}, {"position", Position(in)}}}};
+                   {"player", {{"health", kHealth[in.Byte() % 6]}, {"position", Position(in)}}}};
 
   json world = json::object();
   static constexpr const char* kOutcomes[] = {"complete", "failed", "inactive", "never"};
@@ -186,10 +187,10 @@ json ScenarioJson(Bytes& in, std::int64_t frames) {
   json events = json::array();
   for (std::int64_t n = in.Range(0, 24); n > 0 && !in.Empty(); --n) {
     // Early frames more often: most inputs stop long before their last frame.
-    const std::int64_t frame = in.Bool() ? in.Range(0, std::min<std::int64_t>(frames - 1, 200))
-                                         : in.Range(0, frames - 1);
+    const std::int64_t frame =
+        in.Bool() ? in.Range(0, std::min<std::int64_t>(frames - 1, 200)) : in.Range(0, frames - 1);
     json e = {{"frame", frame}};
-    switch (in.Byte() % 13) {
+    switch (in.Byte() % 16) {
       case 0:
       case 1: {
         static constexpr std::int64_t kDeath[] = {0, 0, -1, -100, -2147483648LL};
@@ -224,7 +225,8 @@ json ScenarioJson(Bytes& in, std::int64_t frames) {
         break;
       }
       case 8:
-        e[in.Bool() ? "fadeOut" : "fadeIn"] = in.Bool() ? in.Range(0, 3000) : in.Range(0, 2147483647);
+        e[in.Bool() ? "fadeOut" : "fadeIn"] =
+            in.Bool() ? in.Range(0, 3000) : in.Range(0, 2147483647);
         break;
       case 9:
         e["language"] = in.Range(0, 12);
@@ -232,7 +234,21 @@ json ScenarioJson(Bytes& in, std::int64_t frames) {
       case 10:
         e["busySpinner"] = in.Bool();
         break;
+      case 13:
+      case 14:
+        // The host drops the script wherever it stands and starts it again.
+        e["restartScript"] = true;
+        break;
+      case 15:
+        // Rarely: the host unloads the plug-in, which ends the run.
+        if (in.Byte() % 4 == 3) {
+          e["unload"] = true;
+        } else {
+          e["restartScript"] = true;
+        }
+        break;
       case 11:
+        if (in.Bool()) e["atCall"] = in.Range(0, 40);  // from the other thread, mid-frame
         e["key"] = {{"code", in.U32()},
                     {"repeats", in.Range(0, 65535)},
                     {"scanCode", in.Range(0, 255)},
@@ -318,14 +334,26 @@ bool IsWorldsMiscount(const sim::Simulation& simulation, const std::string& faul
   }
   const long long index = std::strtoll(fault.c_str() + at + marker.size(), nullptr, 10);
   const auto& spawn = simulation.GetWorld().spawn;
-  const std::int32_t count = spawn.reportedCount.value_or(static_cast<std::int32_t>(
-      spawn.configuredResults ? spawn.configuredResults->size() : 1));
+  const std::int32_t count = spawn.reportedCount.value_or(
+      static_cast<std::int32_t>(spawn.configuredResults ? spawn.configuredResults->size() : 1));
   if (index < 0 || index >= count) {
     Broken(simulation, "the plug-in asked for search result " + std::to_string(index) +
                            ", outside 0.." + std::to_string(count - 1) +
                            " of the count the game gave: " + fault);
   }
   return count > 0 && static_cast<std::size_t>(count) > spawn.results.size();
+}
+
+// Whether the host restarts the script (or unloads the plug-in) in the frame;
+// any frame for -1.
+bool RestartDueAt(const sim::Scenario& scenario, std::int64_t frame) {
+  for (const sim::ScheduledEvent& e : scenario.events) {
+    if ((frame < 0 || e.frame == frame) &&
+        (e.kind == sim::EventKind::RestartScript || e.kind == sim::EventKind::Unload)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // Frames run over the whole process, for the fuzzing summary.
@@ -342,8 +370,11 @@ void WriteFrameCount() {
   }
 }
 
-// The script fibres of runs stopped at a fault (see the end of RunWorld).
-std::vector<std::unique_ptr<sim::Fibre>> faultedFibres;
+// The script fibres of runs stopped at a fault or dropped by the host (see
+// the end of RunWorld). Never destroyed, so that they stay reachable at the
+// leak check after the program's end.
+std::vector<std::unique_ptr<sim::Fibre>>& faultedFibres =
+    *new std::vector<std::unique_ptr<sim::Fibre>>();
 
 void RunWorld(const std::uint8_t* data, std::size_t size) {
   bool faulted = false;
@@ -364,6 +395,7 @@ void RunWorld(const std::uint8_t* data, std::size_t size) {
     std::printf("%s\n", scenarioJson.dump(1).c_str());
   }
 
+  const bool hostDrops = RestartDueAt(scenario, -1);
   rebound::testing_seam::ResetProcessStateForTesting();
   sim::StartSeedSequence(seed);
   rebound::testing_seam::SetSeedSourceForTesting(&sim::NextSeed);
@@ -381,7 +413,9 @@ void RunWorld(const std::uint8_t* data, std::size_t size) {
     }
 
     DeathFlowState before = rebound::deathFlow.state;
-    while (simulation.FramesRun() < frames) {
+    std::int32_t droppedBefore = 0;
+    while (simulation.FramesRun() < frames && !simulation.Ended()) {
+      const bool searchHeld = world.spawn.state != sim::SearchState::None;
       simulation.RunFrames(1);
       ++framesRun;
       if (simulation.Faulted()) {
@@ -392,14 +426,14 @@ void RunWorld(const std::uint8_t* data, std::size_t size) {
       }
       const rebound::DeathFlow& flow = rebound::deathFlow;
       if (rebound::hudBarPanel.bars.size() > 1) {
-        Broken(simulation, "the panel lists " + std::to_string(rebound::hudBarPanel.bars.size()) +
-                               " bars");
+        Broken(simulation,
+               "the panel lists " + std::to_string(rebound::hudBarPanel.bars.size()) + " bars");
       }
       const DeathFlowState now = flow.state;
       if (now != before) {
         if (now != Next(before)) {
-          Broken(simulation, std::string("the flow went from ") + StateName(before) + " to " +
-                                 StateName(now));
+          Broken(simulation,
+                 std::string("the flow went from ") + StateName(before) + " to " + StateName(now));
         }
         if (now == DeathFlowState::Respawning &&
             (flow.respawnProgress <= 100 || flow.respawnProgress > 105)) {
@@ -423,26 +457,31 @@ void RunWorld(const std::uint8_t* data, std::size_t size) {
       const sim::SpawnModel& spawn = world.spawn;
       if (spawn.state != sim::SearchState::None &&
           (now != DeathFlowState::Respawning || world.state.gamePaused)) {
-        Broken(simulation, std::string("a spawn search outlived the search, in ") +
-                               StateName(now) + (world.state.gamePaused ? ", game paused" : ""));
+        Broken(simulation, std::string("a spawn search outlived the search, in ") + StateName(now) +
+                               (world.state.gamePaused ? ", game paused" : ""));
       }
-      if (spawn.searchesDropped != 0) {
+      // ... unless the host dropped the script inside the search, which
+      // then never got to cancel it.
+      if (spawn.searchesDropped != droppedBefore &&
+          !(searchHeld && RestartDueAt(simulation.GetScenario(), world.clock.frame))) {
         Broken(simulation, "a spawn search was started while another was held");
       }
+      droppedBefore = spawn.searchesDropped;
       before = now;
     }
     if (std::getenv("REBOUND_WORLD_FUZZ_SHOW") != nullptr) {
-      std::printf("ran %lld frames (script stack peak %zu bytes): %llu deaths taken over, %zu "
-                  "respawns done, flow in %s%s%s\n",
-                  static_cast<long long>(simulation.FramesRun()), simulation.ScriptStack().peak,
-                  static_cast<unsigned long long>(simulation.Flow().DeathCount()),
-                  static_cast<std::size_t>(std::count_if(
-                      simulation.Flow().Deaths().begin(), simulation.Flow().Deaths().end(),
-                      [](const sim::DeathRecord& d) { return d.respawnFrame >= 0; })),
-                  StateName(rebound::deathFlow.state), simulation.Faulted() ? "; stopped: " : "",
-                  simulation.Faulted() ? simulation.Fault().c_str() : "");
+      std::printf(
+          "ran %lld frames (script stack peak %zu bytes): %llu deaths taken over, %zu "
+          "respawns done, flow in %s%s%s\n",
+          static_cast<long long>(simulation.FramesRun()), simulation.ScriptStack().peak,
+          static_cast<unsigned long long>(simulation.Flow().DeathCount()),
+          static_cast<std::size_t>(
+              std::count_if(simulation.Flow().Deaths().begin(), simulation.Flow().Deaths().end(),
+                            [](const sim::DeathRecord& d) { return d.respawnFrame >= 0; })),
+          StateName(rebound::deathFlow.state), simulation.Faulted() ? "; stopped: " : "",
+          simulation.Faulted() ? simulation.Fault().c_str() : "");
     }
-    if (!simulation.Faulted()) {
+    if (!simulation.Faulted() && !simulation.Ended()) {
       rebound::LibraryEntry(&moduleTag, rebound::kProcessDetach);
       if (simulation.Faulted()) Broken(simulation, "detach: " + simulation.Fault());
     }
@@ -450,8 +489,9 @@ void RunWorld(const std::uint8_t* data, std::size_t size) {
   // The script's stack was given up with the simulation. A run stopped at a
   // fault keeps it: the frames of the fault's own call, suspended there for
   // good, hold what they allocated.
+  // So does a fibre the host dropped (a restart, an unload).
   for (auto& fibre : sim::TakeAbandonedFibres()) {
-    if (faulted) faultedFibres.push_back(std::move(fibre));
+    if (faulted || hostDrops) faultedFibres.push_back(std::move(fibre));
   }
   rebound::testing_seam::ResetProcessStateForTesting();
   ++inputsRun;

@@ -33,7 +33,9 @@ status=${PIPESTATUS[0]}
 
 echo
 echo "world fuzzer, $seconds s:"
-grep -E '^stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)' "$log" || true
+# libFuzzer prints its closing figures twice (at the end and at exit).
+grep -E '^stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)' "$log" |
+  awk '!seen[$0]++' || true
 last=$(grep -E '^#[0-9]+' "$log" | grep -E 'cov: ' | tail -1 || true)
 if [[ $last =~ cov:\ ([0-9]+)\ ft:\ ([0-9]+) ]]; then
   echo "coverage: ${BASH_REMATCH[1]} edges, ${BASH_REMATCH[2]} features"

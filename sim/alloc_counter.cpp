@@ -3,7 +3,10 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <new>
+#include <unordered_map>
+#include <utility>
 
 namespace sim {
 
@@ -15,10 +18,58 @@ std::atomic<std::uint64_t> pluginAllocations{0};
 std::atomic<std::uint64_t> simulatorAllocations{0};
 std::atomic<std::uint64_t> pluginFrees{0};
 
-bool ByPlugin() noexcept { return scriptThread.scriptRunning && scriptThread.hostDepth == 0; }
+// ---- The plug-in's live blocks, while tracked --------------------------------
+// The table's own memory comes from malloc, not operator new, so that keeping
+// it never reaches back here.
+template <typename T>
+struct MallocAllocator {
+  using value_type = T;
+  MallocAllocator() = default;
+  template <typename U>
+  MallocAllocator(const MallocAllocator<U>& /*other*/) noexcept {}
+  T* allocate(std::size_t n) {
+    void* p = std::malloc(n * sizeof(T));
+    if (p == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, std::size_t /*n*/) noexcept { std::free(p); }
+  bool operator==(const MallocAllocator& /*other*/) const noexcept { return true; }
+};
+
+using BlockTable =
+    std::unordered_map<const void*, LiveBlock, std::hash<const void*>, std::equal_to<const void*>,
+                       MallocAllocator<std::pair<const void* const, LiveBlock>>>;
+
+std::atomic<bool> tracking{false};
+std::mutex& TableMutex() {
+  static std::mutex m;
+  return m;
+}
+BlockTable& Table() {
+  static auto* table = new (std::malloc(sizeof(BlockTable))) BlockTable();
+  return *table;
+}
+
+bool IsPlugins() noexcept { return scriptThread.scriptRunning && scriptThread.hostDepth == 0; }
+
+void Remember(void* p, std::size_t size, bool aligned) noexcept {
+  if (p == nullptr || !IsPlugins()) return;
+  try {
+    const std::lock_guard<std::mutex> lock(TableMutex());
+    Table()[p] = LiveBlock{p, size, aligned};
+  } catch (...) {
+    // Out of memory for the table: the block goes untracked.
+  }
+}
+
+void Forget(void* p) noexcept {
+  if (p == nullptr || !tracking.load(std::memory_order_relaxed)) return;
+  const std::lock_guard<std::mutex> lock(TableMutex());
+  Table().erase(p);
+}
 
 void Count() noexcept {
-  if (ByPlugin()) {
+  if (IsPlugins()) {
     pluginAllocations.fetch_add(1, std::memory_order_relaxed);
   } else {
     simulatorAllocations.fetch_add(1, std::memory_order_relaxed);
@@ -27,7 +78,21 @@ void Count() noexcept {
 
 [[maybe_unused]] void* Allocate(std::size_t size) noexcept {
   Count();
-  return std::malloc(size == 0 ? 1 : size);
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (tracking.load(std::memory_order_relaxed)) [[unlikely]]
+    Remember(p, size, false);
+  return p;
+}
+
+// A free by the plug-in, by the same rule as its allocations.
+void CountFree(void* p) noexcept {
+  if (p != nullptr && IsPlugins()) pluginFrees.fetch_add(1, std::memory_order_relaxed);
+}
+
+[[maybe_unused]] void Free(void* p) noexcept {
+  CountFree(p);
+  Forget(p);
+  std::free(p);
 }
 
 // Over-aligned blocks are carved out of a larger malloc block, the block's own
@@ -45,24 +110,41 @@ void Count() noexcept {
   const auto start = reinterpret_cast<std::uintptr_t>(block) + sizeof(void*);
   const std::uintptr_t aligned = (start + align - 1) & ~static_cast<std::uintptr_t>(align - 1);
   reinterpret_cast<void**>(aligned)[-1] = block;
+  if (tracking.load(std::memory_order_relaxed)) [[unlikely]]
+    Remember(reinterpret_cast<void*>(aligned), size, true);
   return reinterpret_cast<void*>(aligned);
 }
 
-void CountFree(void* p) noexcept {
-  if (p != nullptr && ByPlugin()) pluginFrees.fetch_add(1, std::memory_order_relaxed);
-}
-
-[[maybe_unused]] void Free(void* p) noexcept {
+void FreeAligned(void* p) noexcept {
   CountFree(p);
-  std::free(p);
-}
-
-[[maybe_unused]] void FreeAligned(void* p) noexcept {
-  CountFree(p);
+  Forget(p);
   if (p != nullptr) std::free(static_cast<void**>(p)[-1]);
 }
 
 }  // namespace
+
+void TrackPluginBlocks(bool on) {
+  const std::lock_guard<std::mutex> lock(TableMutex());
+  Table().clear();
+  tracking.store(on, std::memory_order_relaxed);
+}
+
+std::vector<LiveBlock> LivePluginBlocks() {
+  const std::lock_guard<std::mutex> lock(TableMutex());
+  std::vector<LiveBlock> blocks;
+  blocks.reserve(Table().size());
+  for (const auto& [address, block] : Table()) blocks.push_back(block);
+  return blocks;
+}
+
+void FreeLiveBlock(const LiveBlock& block) noexcept {
+  void* p = const_cast<void*>(block.address);
+  if (block.aligned) {
+    FreeAligned(p);
+  } else {
+    Free(p);
+  }
+}
 
 AllocationCounts CountedAllocations() noexcept {
   return {pluginAllocations.load(std::memory_order_relaxed),

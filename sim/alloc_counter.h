@@ -5,7 +5,9 @@
 // the loaded plug-in module binds to these same functions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace sim {
 
@@ -26,6 +28,23 @@ AllocationCounts CountedAllocations() noexcept;
 // these are the blocks it holds now, its live heap.
 std::uint64_t CountedPluginFrees() noexcept;
 std::int64_t PluginLiveBlocks() noexcept;
+
+// The plug-in's blocks that are still allocated, for leak checks: while
+// tracking is on, every block the plug-in allocates is remembered until it is
+// freed (by anyone). Off by default, when it costs one flag test per
+// allocation and per free.
+struct LiveBlock {
+  const void* address = nullptr;
+  std::size_t size = 0;
+  bool aligned = false;  // made by an over-aligned operator new
+};
+// Starts tracking afresh (forgetting what was tracked before), or stops it.
+void TrackPluginBlocks(bool on);
+// The tracked blocks still allocated, in no particular order.
+std::vector<LiveBlock> LivePluginBlocks();
+// Frees a tracked block whose owner can no longer free it (its owner's stack
+// was dropped); as the matching operator delete would.
+void FreeLiveBlock(const LiveBlock& block) noexcept;
 
 // What the simulator's own thread is doing, as the allocation count and the
 // host functions ask it. Per thread: only the simulator's main thread runs the

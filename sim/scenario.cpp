@@ -38,21 +38,54 @@ void ParseKeyEvent(const ScenarioNode& event, EventList& out) {
   const std::int64_t frame = EventFrame(event);
   const ScenarioNode key = event.Child("key");
   key.ExpectObject();
-  ScheduledEvent e;
-  e.frame = frame;
-  e.isKeyboard = true;
-  e.keyArgs[0] = static_cast<std::uint32_t>(key.Child("code").AsInt(0, UINT32_MAX));
-  e.keyArgs[1] = static_cast<std::uint32_t>(key.Int("repeats", 1, 0, UINT16_MAX));
-  e.keyArgs[2] = static_cast<std::uint32_t>(key.Int("scanCode", 0, 0, UINT8_MAX));
-  e.keyArgs[3] = static_cast<std::uint32_t>(key.Int("extended", 0, INT32_MIN, INT32_MAX));
-  e.keyArgs[4] = static_cast<std::uint32_t>(key.Int("alt", 0, INT32_MIN, INT32_MAX));
-  e.keyArgs[5] = static_cast<std::uint32_t>(key.Int("wasDownBefore", 0, INT32_MIN, INT32_MAX));
-  e.keyArgs[6] = static_cast<std::uint32_t>(key.Int("isUp", 0, INT32_MIN, INT32_MAX));
-  e.description = "key " + std::to_string(e.keyArgs[0]) + (e.keyArgs[6] != 0 ? " up" : " down");
-  out.push_back(std::move(e));
+  const std::uint32_t args[7] = {
+      static_cast<std::uint32_t>(key.Child("code").AsInt(0, UINT32_MAX)),
+      static_cast<std::uint32_t>(key.Int("repeats", 1, 0, UINT16_MAX)),
+      static_cast<std::uint32_t>(key.Int("scanCode", 0, 0, UINT8_MAX)),
+      static_cast<std::uint32_t>(key.Int("extended", 0, INT32_MIN, INT32_MAX)),
+      static_cast<std::uint32_t>(key.Int("alt", 0, INT32_MIN, INT32_MAX)),
+      static_cast<std::uint32_t>(key.Int("wasDownBefore", 0, INT32_MIN, INT32_MAX)),
+      static_cast<std::uint32_t>(key.Int("isUp", 0, INT32_MIN, INT32_MAX))};
+  const auto atCall =
+      static_cast<std::int32_t>(event.Int("atCall", kAtFrameStart, 0, kMaxCallsInFrame));
+  out.push_back(KeyboardEvent(frame, args, atCall));
+}
+
+// A host event flag must say true: false would read as "do nothing".
+void ExpectTrue(const ScenarioNode& event, const char* key) {
+  const ScenarioNode node = event.Child(key);
+  if (!node.AsBool()) node.Fail("expected true");
 }
 
 }  // namespace
+
+ScheduledEvent KeyboardEvent(std::int64_t frame, const std::uint32_t (&args)[7],
+                             std::int32_t atCall) {
+  ScheduledEvent e;
+  e.frame = frame;
+  e.kind = EventKind::Keyboard;
+  for (int i = 0; i < 7; ++i) e.keyArgs[i] = args[i];
+  e.atCall = atCall;
+  e.description = "key " + std::to_string(args[0]) + (args[6] != 0 ? " up" : " down");
+  if (atCall != kAtFrameStart) e.description += " at native call " + std::to_string(atCall);
+  return e;
+}
+
+ScheduledEvent RestartScriptEvent(std::int64_t frame) {
+  ScheduledEvent e;
+  e.frame = frame;
+  e.kind = EventKind::RestartScript;
+  e.description = "the host restarts the script";
+  return e;
+}
+
+ScheduledEvent UnloadEvent(std::int64_t frame) {
+  ScheduledEvent e;
+  e.frame = frame;
+  e.kind = EventKind::Unload;
+  e.description = "the host unloads the plug-in";
+  return e;
+}
 
 std::string_view Scenario::DefaultText() { return kDefaultScenario; }
 
@@ -74,6 +107,12 @@ Scenario Scenario::Parse(const std::string& fileName, std::string_view text) {
       event.ExpectObject();
       if (event.Has("key")) {
         ParseKeyEvent(event, s.events);
+      } else if (event.Has("restartScript")) {
+        ExpectTrue(event, "restartScript");
+        s.events.push_back(RestartScriptEvent(EventFrame(event)));
+      } else if (event.Has("unload")) {
+        ExpectTrue(event, "unload");
+        s.events.push_back(UnloadEvent(EventFrame(event)));
       } else if (!World::ParseEvent(event, s.events)) {
         const auto keys = event.Keys();
         std::string kinds;

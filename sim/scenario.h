@@ -12,6 +12,27 @@
 
 namespace sim {
 
+// Events can be built in C++ as well as read from a file (a fuzzer drives
+// the simulation with them): a ScheduledEvent of kind World carries its own
+// `apply`; the areas of the world offer makers for theirs (sim/game/*.h), and
+// the host's own events are made here. Push them into Scenario::events in
+// frame order.
+
+// A keyboard message; `atCall` says when in the frame (kAtFrameStart, or
+// before the script's n-th native call of the frame).
+ScheduledEvent KeyboardEvent(std::int64_t frame, const std::uint32_t (&args)[7],
+                             std::int32_t atCall = kAtFrameStart);
+// The host drops the script's fibre where it stands (nothing on it unwinds)
+// and starts the script entry again on a new fibre in this frame; the module
+// and its state stay.
+ScheduledEvent RestartScriptEvent(std::int64_t frame);
+// The host stops the script, detaches and unloads the module in this frame,
+// and the run ends there.
+ScheduledEvent UnloadEvent(std::int64_t frame);
+
+// The most native calls a frame is counted to, for `atCall`.
+inline constexpr std::int64_t kMaxCallsInFrame = 1'000'000;
+
 struct Scenario {
   std::string name = "default";
   std::string fileName = "(built-in)";

@@ -1,5 +1,6 @@
 #include "sim/simulation.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <limits>
@@ -275,8 +276,19 @@ void Simulation::ResumeScript() {
 // check fails.
 
 void Simulation::HostNativeInit(std::uint64_t hash) {
-  if (!OnScriptFibre() || callOpen_) [[unlikely]]
-    return RefuseInit(hash);
+  if (!OnScriptFibre() || callOpen_ || callsThisFrame_ == keyboardAtCall_) [[unlikely]]
+    return SlowInit(hash);
+  callOpen_ = true;
+  callHash_ = hash;
+  argCount_ = 0;
+}
+
+void Simulation::SlowInit(std::uint64_t hash) {
+  if (!OnScriptFibre() || callOpen_) return RefuseInit(hash);
+  // The game's window thread may deliver a message at any moment, also while
+  // the script is in the middle of its frame.
+  DeliverKeysDueAt(callsThisFrame_);
+  if (Faulted()) return;
   callOpen_ = true;
   callHash_ = hash;
   argCount_ = 0;
@@ -485,11 +497,51 @@ void Simulation::DecodeOuts(const NativeSignature& sig, CallFrame& call) {
 }
 
 void Simulation::ApplyEvent(const ScheduledEvent& event) {
-  if (!event.isKeyboard) {
-    world_.Note("event", event.description);
-    event.apply(world_);
-    return;
+  switch (event.kind) {
+    case EventKind::World:
+      world_.Note("event", event.description);
+      event.apply(world_);
+      return;
+    case EventKind::Keyboard:
+      if (event.atCall == kAtFrameStart) return DeliverKeyboard(event);
+      // Due while the script runs: kept in call order, ties in file order.
+      keysInFrame_.insert(std::upper_bound(keysInFrame_.begin(), keysInFrame_.end(), &event,
+                                           [](const ScheduledEvent* a, const ScheduledEvent* b) {
+                                             return a->atCall < b->atCall;
+                                           }),
+                          &event);
+      keyboardAtCall_ = static_cast<std::uint32_t>(keysInFrame_.front()->atCall);
+      return;
+    case EventKind::RestartScript:
+      world_.Note("event", event.description);
+      return RestartScript();
+    case EventKind::Unload:
+      world_.Note("event", event.description);
+      return UnloadByHost();
   }
+}
+
+void Simulation::DeliverKeysDueAt(std::uint32_t calls) {
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
+  std::size_t due = 0;
+  while (due < keysInFrame_.size() &&
+         static_cast<std::uint32_t>(keysInFrame_[due]->atCall) <= calls) {
+    ++due;
+  }
+  // Taken off the list before delivery: a fault inside may leave the fibre.
+  std::vector<const ScheduledEvent*> now(keysInFrame_.begin(), keysInFrame_.begin() + due);
+  keysInFrame_.erase(keysInFrame_.begin(), keysInFrame_.begin() + due);
+  keyboardAtCall_ =
+      keysInFrame_.empty() ? UINT32_MAX : static_cast<std::uint32_t>(keysInFrame_.front()->atCall);
+  for (const ScheduledEvent* event : now) DeliverKeyboard(*event);
+}
+
+void Simulation::DeliverKeysLeftInFrame() {
+  if (keysInFrame_.empty()) return;
+  DeliverKeysDueAt(UINT32_MAX);
+}
+
+void Simulation::DeliverKeyboard(const ScheduledEvent& event) {
   std::vector<TraceValue> values;
   values.reserve(7);
   for (std::uint32_t v : event.keyArgs)
@@ -522,11 +574,49 @@ void Simulation::StartOrResumeScript() {
 }
 
 void Simulation::StartScript() {
-  // Started in the first frame after registration.
+  // Started in the first frame after registration, and again after the host
+  // dropped the script.
   fibre_ = std::make_unique<Fibre>(script_, options_.stackSize);
   scriptHostDepth_ = 0;
-  world_.Note("host", "script started");
+  ++scriptStarts_;
+  RecordHost("scriptStart");
+  world_.Note("host", scriptStarts_ == 1 ? "script started" : "script started again");
   ResumeScript();
+}
+
+void Simulation::DropScript() {
+  if (!fibre_) return;
+  lastStack_ = fibre_->PeakStackUse();
+  // As the real host deletes the fiber: the stack goes as it stands, nothing
+  // on it unwinds. It is freed with the next drop or the simulation.
+  droppedFibre_ = std::move(fibre_);
+  callOpen_ = false;
+  scriptHostDepth_ = 0;
+  wakeFrame_ = 0;
+  wakeAtMs_ = 0;
+}
+
+void Simulation::RestartScript() {
+  if (!scriptRegistered_ || !script_) {
+    world_.Note("host", "no script registered to restart");
+    return;
+  }
+  DropScript();
+  // StartOrResumeScript starts it on a new fibre in this frame.
+}
+
+void Simulation::UnloadByHost() {
+  DropScript();
+  if (module_ != nullptr) {
+    UnloadPlugin();
+  } else {
+    // A script of the test's own: stopped, and nothing to unload.
+    keyboard_.reset();
+    scriptRegistered_ = false;
+    script_ = nullptr;
+    world_.Note("host", "script stopped");
+  }
+  ended_ = true;
 }
 
 void Simulation::StepFrame() {
@@ -543,13 +633,15 @@ void Simulation::StepFrame() {
   if (f >= nextEventFrame_) [[unlikely]] {
     while (nextEvent_ < scenario_.events.size() && scenario_.events[nextEvent_].frame <= f) {
       ApplyEvent(scenario_.events[nextEvent_++]);
-      if (Faulted()) break;
+      if (Faulted() || ended_) break;
     }
     nextEventFrame_ = NextEventFrame();
   }
-  if (!Faulted()) [[likely]] {
+  if (!Faulted() && !ended_) [[likely]] {
     world_.BeginFrame();
     StartOrResumeScript();
+    if (!keysInFrame_.empty()) [[unlikely]]
+      DeliverKeysLeftInFrame();
     world_.EndFrame();
   }
   callsInLastFrame_ = callsThisFrame_;
@@ -565,7 +657,7 @@ std::int64_t Simulation::NextEventFrame() const {
 }
 
 bool Simulation::RunFrames(std::int64_t count) {
-  for (std::int64_t i = 0; i < count && !Faulted(); ++i) StepFrame();
+  for (std::int64_t i = 0; i < count && !Faulted() && !ended_; ++i) StepFrame();
   return !Faulted();
 }
 

@@ -80,8 +80,19 @@ class Simulation {
   // the host (used by tests linked with the core library).
   void SetScript(std::function<void()> script);
 
-  // Runs up to `count` frames; stops early on a fault. False if faulted.
+  // Runs up to `count` frames; stops early on a fault, or once the host has
+  // unloaded the plug-in (an unload event ends the run). False if faulted.
   bool RunFrames(std::int64_t count);
+  // Whether the run has ended before its frames were done: the host unloaded
+  // the plug-in.
+  bool Ended() const { return ended_; }
+  // The script fibre the host dropped last (a restart or an unload): gone
+  // without unwinding, as the real host deletes it. Kept until the next drop
+  // or the end of the simulation so that what its stack held can be looked
+  // at; never run again. Null when none was dropped.
+  const Fibre* DroppedScriptFibre() const { return droppedFibre_.get(); }
+  // How many times the host has started the script entry.
+  std::int32_t ScriptStarts() const { return scriptStarts_; }
   // Runs the rest of the scenario's frames.
   bool Run();
 
@@ -123,6 +134,16 @@ class Simulation {
 
   void StepFrame();
   void ApplyEvent(const ScheduledEvent& event);
+  void DeliverKeyboard(const ScheduledEvent& event);
+  // Keyboard messages due before the script's `calls`-th native call of the
+  // frame, and at the end of the frame those the script never reached.
+  void DeliverKeysDueAt(std::uint32_t calls);
+  void DeliverKeysLeftInFrame();
+  // The host's own events: the script dropped where it stands, started
+  // afresh; the plug-in stopped and unloaded.
+  void DropScript();
+  void RestartScript();
+  void UnloadByHost();
   std::int64_t NextEventFrame() const;
   void StartOrResumeScript();
   // Stops the run with a message naming the frame and the fault. On the
@@ -139,6 +160,8 @@ class Simulation {
   // The refusals of the native functions, out of their way: each names what
   // is wrong and stops the run.
   [[gnu::cold, gnu::noinline]] void RefuseInit(std::uint64_t hash);
+  // nativeInit off its quick way: a refusal, or a keyboard message due first.
+  [[gnu::cold, gnu::noinline]] void SlowInit(std::uint64_t hash);
   [[gnu::cold, gnu::noinline]] void RefusePush();
   // False when the wait must not go ahead.
   [[gnu::cold, gnu::noinline]] bool RefuseWait(std::uint32_t ms);
@@ -180,6 +203,9 @@ class Simulation {
   bool scriptRegistered_ = false;
   KeyboardHandler keyboardHandler_ = nullptr;
   std::unique_ptr<Fibre> fibre_;
+  std::unique_ptr<Fibre> droppedFibre_;  // see DroppedScriptFibre
+  std::int32_t scriptStarts_ = 0;
+  bool ended_ = false;          // the host unloaded the plug-in: no frame runs after it
   std::int64_t wakeFrame_ = 0;  // the script resumes no earlier than this frame
   std::int64_t wakeAtMs_ = 0;   // ... and no earlier than this game time
   std::unique_ptr<KeyboardThread> keyboard_;
@@ -200,6 +226,10 @@ class Simulation {
   std::uint64_t maxCallsInFrame_ = 0;
   std::uint32_t callsThisFrame_ = 0;
   std::uint32_t callsInLastFrame_ = 0;
+  // Keyboard messages of this frame due while the script runs, by the call
+  // they come before, and the first of those calls (never: the largest value).
+  std::vector<const ScheduledEvent*> keysInFrame_;
+  std::uint32_t keyboardAtCall_ = UINT32_MAX;
   AllocationCounts allocationsInLastFrame_;
   int scriptHostDepth_ = 0;  // host calls the suspended script is inside
   // The native call being decoded for the trace and the flow; its lists keep

@@ -38,14 +38,28 @@ class HandlerRegistry {
   std::vector<HandlerRegistration> entries_;
 };
 
+// Who carries out a scenario event: the world, or the host itself.
+enum class EventKind {
+  World,          // `apply` changes the world
+  Keyboard,       // a keyboard message to the plug-in's handler, from the window's thread
+  RestartScript,  // the host drops the script's fibre and starts the script entry afresh
+  Unload,         // the host stops the script, detaches and unloads the module; the run ends
+};
+
+// A keyboard message delivered while the script runs rather than at the start
+// of the frame: before the script's n-th native call of the frame (0 = its
+// first), or once the script has yielded when it makes fewer calls.
+inline constexpr std::int32_t kAtFrameStart = -1;
+
 // A scenario event, due at the start of its frame before the script runs.
 struct ScheduledEvent {
   std::int64_t frame = 0;
   std::string description;  // shown in the timeline, e.g. "health 0"
   std::function<void(World&)> apply;
-  // Keyboard messages go to the plug-in's handler rather than the world.
-  bool isKeyboard = false;
+  EventKind kind = EventKind::World;
+  // Keyboard messages: the handler's seven arguments, and when in the frame.
   std::uint32_t keyArgs[7] = {0, 0, 0, 0, 0, 0, 0};
+  std::int32_t atCall = kAtFrameStart;
 };
 
 using EventList = std::vector<ScheduledEvent>;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace sim {
@@ -38,6 +39,12 @@ class Fibre {
   // deepest the fibre has reached. Called while the fibre is not running.
   StackUse PeakStackUse() const;
   bool Started() const { return started_; }
+  // The part of the stack in use where the fibre stopped (from its saved
+  // context to the top), to see what a dropped fibre still held; empty where
+  // the system places the stack (Windows), as only the fiber itself knows its
+  // bounds there. Read with care under AddressSanitizer: the red zones of
+  // frames that never returned stay poisoned.
+  std::span<const unsigned char> StackInUse() const;
 
   // The platform's half: the context, the stack and the entry that runs body_.
   struct Impl;

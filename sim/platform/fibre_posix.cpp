@@ -174,4 +174,13 @@ StackUse Fibre::PeakStackUse() const {
   return StackUse{true, size - LowestTouched(impl_->stack.get(), size), size};
 }
 
+std::span<const unsigned char> Fibre::StackInUse() const {
+  // A suspended fibre's context is saved on its own stack, at its stack
+  // pointer; below it lie only frames that have returned.
+  const auto* top = impl_->stack.get() + impl_->stackSize;
+  const auto* at = static_cast<const unsigned char*>(impl_->fibre);
+  if (at < impl_->stack.get() || at > top) return {};
+  return {at, static_cast<std::size_t>(top - at)};
+}
+
 }  // namespace sim

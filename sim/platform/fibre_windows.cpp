@@ -143,4 +143,6 @@ StackUse Fibre::PeakStackUse() const {
                   static_cast<std::size_t>(impl.stackBase - impl.reservedFrom)};
 }
 
+std::span<const unsigned char> Fibre::StackInUse() const { return {}; }
+
 }  // namespace sim

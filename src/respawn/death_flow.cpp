@@ -159,6 +159,8 @@ Vector3 SearchCentre(const Vector3& death) {
   return Vector3(a * kSearchOffset + death.x, b * kSearchOffset + death.y, death.z);
 }
 
+void FinishRespawn();
+
 void StepRespawning() {
   DeathFlow& flow = deathFlow;
   if (!IS_SCREEN_FADED_OUT()) return;
@@ -179,7 +181,14 @@ void StepRespawning() {
   NATIVE_0x80C8B1846639BB19(0);
   SET_TIME_SCALE(1.0F);
   FORCE_GAME_STATE_PLAYING();
+  const bool revivalCutShort = flow.revivalUnderWay;
+  flow.revivalUnderWay = true;
   RevivePlayer();
+  // The character brought back by the revival the host cut short is alive
+  // and held at 1 health, which this revival does not see as needing help.
+  if (revivalCutShort) {
+    SET_ENTITY_HEALTH(PLAYER_PED_ID(), GET_ENTITY_MAX_HEALTH(PLAYER_PED_ID()), 0);
+  }
   scriptWait(1);
   FORCE_GAME_STATE_PLAYING();
   const Vector3& target = flow.spawnPoint.position;
@@ -200,9 +209,27 @@ void StepRespawning() {
   ANIMPOSTFX_STOP_ALL();
   DO_SCREEN_FADE_IN(kFadeMs);
   scriptWait(10);
+  FinishRespawn();
+}
+
+// The respawn's last step: the game may restart a dead player again, and the
+// flow watches.
+void FinishRespawn() {
+  deathFlow.revivalUnderWay = false;
   PAUSE_DEATH_ARREST_RESTART(false);
-  flow.respawnProgress = 0;
-  flow.state = DeathFlowState::Watching;
+  deathFlow.respawnProgress = 0;
+  deathFlow.state = DeathFlowState::Watching;
+}
+
+// The host may drop the script at any wait and start it afresh; the flow's
+// state survives. Every wait but one leaves a state whose next tick carries
+// on. The one after the respawn's fade-in leaves `Respawning` with the movie
+// and the bar already let go and the screen fading in, which never reads
+// faded out again: without this the player would be held at 1 health for
+// ever.
+bool RespawnStoppedAfterFadeIn() {
+  const DeathFlow& flow = deathFlow;
+  return flow.state == DeathFlowState::Respawning && flow.movieHandle == -1 && !flow.respawnBar;
 }
 
 }  // namespace
@@ -217,6 +244,11 @@ void TickDeathFlow() {
     const Ped ped = PLAYER_PED_ID();
     if (GET_ENTITY_HEALTH(ped) >= 1) return;
     EnterDeath();
+  }
+
+  if (RespawnStoppedAfterFadeIn()) [[unlikely]] {
+    FinishRespawn();
+    return;
   }
 
   KeepAlive();

@@ -28,6 +28,10 @@ struct DeathFlow {
   bool shardHidden = false;            // requested but not yet filled: not drawn
   std::int32_t respawnProgress = 0;    // points; the respawn starts above 100
   std::unique_ptr<HudBar> respawnBar;  // listed in the panel exactly while it exists
+  // From the revival to the end of the respawn. Found set by a respawn that
+  // starts, it tells of a script the host dropped and started afresh within
+  // one: that revival may have stopped before it restored the health.
+  bool revivalUnderWay = false;
 };
 
 // The one flow of the process.

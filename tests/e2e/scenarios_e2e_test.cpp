@@ -182,6 +182,26 @@ TEST(Scenarios, KeyboardMessagesThroughoutChangeNothing) {
   ExpectRespawnedAliveAndReleased(keys);
 }
 
+// Restarted in the shard's wait, in the revival and after the fade-in: each
+// death still ends with the player placed, whole and released; the unload
+// in the third death's bar ends the run in its frame.
+TEST(Scenarios, RestartsInTheFlowsWaitsStillRespawnAndTheUnloadEndsTheRun) {
+  ScenarioRun run("restarts");
+  EXPECT_EQ(run.simulation->ScriptStarts(), 4);
+  EXPECT_EQ(run.simulation->FramesRun(), 1101);
+  EXPECT_EQ(run.Trace().Count("detach"), 1U);
+  ASSERT_EQ(run.Flow().Deaths().size(), 3U);
+  for (int i = 0; i < 2; ++i) {
+    const sim::DeathRecord& d = run.Flow().Deaths()[i];
+    EXPECT_GT(d.respawnFrame, d.deathFrame) << i;
+    EXPECT_EQ(d.searchOutcome, "search") << i;
+    EXPECT_NEAR(d.spawnPosition[0], 250.0, 1e-3) << i;
+  }
+  EXPECT_EQ(run.Flow().Deaths()[2].respawnFrame, -1) << "unloaded before the third respawn";
+  EXPECT_EQ(run.World().player.health, 1) << "held at 1 health by the flow when it was unloaded";
+  EXPECT_EQ(run.World().feed.tickers.size(), 4U);
+}
+
 TEST(Scenarios, WithoutThePluginTheGameRestartsThePlayerItself) {
   ScenarioRun run("plain-death", /*withPlugin=*/false);
   EXPECT_TRUE(run.Flow().Deaths().empty());

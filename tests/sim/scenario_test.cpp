@@ -46,7 +46,7 @@ TEST(Scenario, EventsAreOrderedByFrameKeepingFileOrderForTies) {
   ASSERT_EQ(s.events.size(), 3U);
   EXPECT_EQ(s.events[0].frame, 3);
   EXPECT_EQ(s.events[1].description, "health 5");
-  EXPECT_TRUE(s.events[2].isKeyboard);
+  EXPECT_EQ(s.events[2].kind, sim::EventKind::Keyboard);
 }
 
 TEST(Scenario, KeyEventKeepsAllSevenHandlerArguments) {

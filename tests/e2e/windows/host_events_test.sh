@@ -2,8 +2,9 @@
 # Runs Rebound.asi in rebound-sim.exe with a scenario of keyboard messages and
 # checks in the trace that the plug-in registered only when the loader called
 # DllMain with process attach (at load, before the first frame) and
-# unregistered only at process detach (after the last frame): the keyboard
-# thread's attach and detach, which DllMain also sees, changed nothing. A
+# unregistered only at process detach (after the last frame), the host started
+# the script once, in the first frame, and the keyboard thread's attach and
+# detach, which DllMain also sees, changed nothing. A
 # native or host call from the wrong thread would have stopped the run.
 #
 # Usage: host_events_test.sh EMULATOR REBOUND_SIM_EXE SCENARIO TRACE
@@ -34,6 +35,7 @@ last_frame=$(sed -n 's/^{"frame":\([0-9]*\),.*/\1/p' "$trace" | tail -n 1)
 expected="-1 attach
 -1 scriptRegister
 -1 keyboardHandlerRegister
+0 scriptStart
 $last_frame detach
 $last_frame scriptUnregister
 $last_frame keyboardHandlerUnregister"
