@@ -7,8 +7,6 @@
 #include <new>
 
 #include "sim/alloc_counter.h"
-#include "sim/simulation.h"
-#include "tests/support/sim_harness.h"
 
 namespace {
 
@@ -20,12 +18,13 @@ struct Reading {
 Reading Read() { return {sim::PluginLiveBlocks(), sim::CountedPluginFrees()}; }
 
 TEST(PluginFrees, CountedOnTheScriptFibreOutsideTheHostOnly) {
-  sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 1})"),
-                             sim::SimOptions{.recordTrace = false});
   Reading r[5] = {};
   // Direct calls of the allocation functions: a new-expression paired with
   // its delete may be left out by the compiler.
-  ASSERT_TRUE(test::RunScript(simulation, [&r](std::int64_t) {
+  {
+    // As the simulation marks its thread around each resume of the script.
+    int fibreHostDepth = 0;
+    const sim::ScriptRunningScope running(fibreHostDepth);
     r[0] = Read();
     void* kept = ::operator new(24);
     r[1] = Read();
@@ -36,8 +35,8 @@ TEST(PluginFrees, CountedOnTheScriptFibreOutsideTheHostOnly) {
       ::operator delete(::operator new(24));
     }
     r[3] = Read();
-  }));
-  ::operator delete(::operator new(24));  // off the fibre: the simulator's
+  }
+  ::operator delete(::operator new(24));  // outside the script: the simulator's
   r[4] = Read();
 
   EXPECT_EQ(r[1].live - r[0].live, 1) << "the plug-in's block is live";
@@ -46,7 +45,7 @@ TEST(PluginFrees, CountedOnTheScriptFibreOutsideTheHostOnly) {
   EXPECT_EQ(r[2].frees - r[0].frees, 1U);
   EXPECT_EQ(r[3].live, r[2].live) << "a host function's block is not the plug-in's";
   EXPECT_EQ(r[3].frees, r[2].frees);
-  EXPECT_EQ(r[4].live, r[3].live) << "nor is one made and freed off the fibre";
+  EXPECT_EQ(r[4].live, r[3].live) << "nor is one made and freed outside the script";
   EXPECT_EQ(r[4].frees, r[3].frees);
 }
 
