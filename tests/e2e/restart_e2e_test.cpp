@@ -197,7 +197,8 @@ TEST(DroppedStack, NamesWhatTheStackHeldAndFindsWhatNothingHolds) {
     std::vector<std::string> list = {std::string(24, 'v')};
     HideABlock();
     WipeStackBelow();
-    for (;;) scriptWait(0);
+    for (;;)
+      sim::Simulation::Active()->HostScriptWait(0);  // the host's wait, by any platform's name
   });
   ASSERT_TRUE(simulation.Run()) << simulation.Fault();
   ASSERT_NE(simulation.DroppedScriptFibre(), nullptr);
