@@ -1,6 +1,6 @@
 # The front door. `make demo` runs the plug-in in the simulator; `make test`
-# builds everything (Linux debug, ASan+UBSan, the Windows cross-build) and runs
-# every test; `make dist` writes the player's package to build/dist/. Each
+# builds everything (Linux debug, ASan+UBSan, the Windows cross-build, and the
+# tests of threads and fibres under ThreadSanitizer) and runs every test; `make dist` writes the player's package to build/dist/. Each
 # first installs whatever Debian packages are missing.
 
 SHELL := bash
@@ -21,8 +21,9 @@ BENCH_ARGS ?=
 
 CTEST_LOGS := build/ctest-logs
 
-.PHONY: demo test bench count dist format check-format deps clean \
-        build-debug build-asan build-windows test-debug test-asan test-windows
+.PHONY: demo test bench count soak fuzz dist format check-format deps clean \
+        build-debug build-asan build-windows build-tsan \
+        test-debug test-asan test-windows test-tsan
 
 deps:
 	bash scripts/install-deps.sh
@@ -37,6 +38,7 @@ test: deps
 	$(MAKE) test-debug
 	$(MAKE) test-windows
 	$(MAKE) test-asan
+	$(MAKE) test-tsan
 	$(MAKE) check-format
 	@bash scripts/ctest-summary.sh $(CTEST_LOGS)/*.log
 
@@ -66,12 +68,31 @@ count: deps
 	cmake --build --preset release -j$(JOBS) --target rebound-sim rebound_plugin
 	python3 scripts/count.py --sim build/release/rebound-sim $(COUNT_ARGS)
 
-build-debug build-asan build-windows: build-%:
+# 10,000 deaths in one run of the release build: the time, the peak resident
+# size and the plug-in's live heap after each respawn (a progress line, a
+# sample and a summary here; every respawn's figures in build/release/soak.tsv).
+# Fails unless the live heap after the 10th and the last respawn is the same.
+SOAK_DEATHS ?= 10000
+soak: deps
+	cmake --preset release
+	cmake --build --preset release -j$(JOBS) --target rebound-soak
+	build/release/rebound-soak --deaths $(SOAK_DEATHS) --figures build/release/soak.tsv
+
+# The world fuzzer under libFuzzer with ASan and UBSan (clang 14) for
+# FUZZ_SECONDS (default 10 minutes): executions per second, coverage and the
+# frames run at the end; a broken invariant fails, its input in build/fuzz/crashes/.
+FUZZ_SECONDS ?= 600
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j$(JOBS)
+	bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
+build-debug build-asan build-windows build-tsan: build-%:
 	cmake --preset $*
 	cmake --build --preset $* -j$(JOBS)
 
 # Each preset's tests; the log feeds the closing summary of `make test`.
-test-debug test-asan test-windows: test-%: build-%
+test-debug test-asan test-windows test-tsan: test-%: build-%
 	@mkdir -p $(CTEST_LOGS)
 	ctest --preset $* -j$(JOBS) 2>&1 | tee $(CTEST_LOGS)/$*.log
 

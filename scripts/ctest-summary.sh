@@ -12,6 +12,7 @@ for log in "$@"; do
     exit 1
   fi
   [[ $line =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]
+  echo "  $(basename "$log" .log): $((BASH_REMATCH[2] - BASH_REMATCH[1])) passed, ${BASH_REMATCH[1]} failed"
   failed=$((failed + BASH_REMATCH[1]))
   passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
   runs=$((runs + 1))

@@ -16,6 +16,7 @@ packages=(
   libbenchmark-dev             # the benchmarks
   valgrind                     # make count: instructions counted by callgrind
   clang-format-14              # the format check of make test
+  clang-14 libclang-rt-14-dev  # the ThreadSanitizer tests and the fuzzers (libFuzzer)
   wine wine64                  # runs the Windows plug-in and simulator in the tests
   python3                      # packs the player's zip and checks it
   python3-jsonschema           # checks the scenario schema against the reader in the tests

@@ -16,6 +16,7 @@ namespace {
 
 std::atomic<std::uint64_t> pluginAllocations{0};
 std::atomic<std::uint64_t> simulatorAllocations{0};
+std::atomic<std::uint64_t> pluginFrees{0};
 
 // ---- The plug-in's live blocks, while tracked --------------------------------
 // The table's own memory comes from malloc, not operator new, so that keeping
@@ -75,7 +76,7 @@ void Count() noexcept {
   }
 }
 
-void* Allocate(std::size_t size) noexcept {
+[[maybe_unused]] void* Allocate(std::size_t size) noexcept {
   Count();
   void* p = std::malloc(size == 0 ? 1 : size);
   if (tracking.load(std::memory_order_relaxed)) [[unlikely]]
@@ -83,7 +84,13 @@ void* Allocate(std::size_t size) noexcept {
   return p;
 }
 
-void Free(void* p) noexcept {
+// A free by the plug-in, by the same rule as its allocations.
+void CountFree(void* p) noexcept {
+  if (p != nullptr && IsPlugins()) pluginFrees.fetch_add(1, std::memory_order_relaxed);
+}
+
+[[maybe_unused]] void Free(void* p) noexcept {
+  CountFree(p);
   Forget(p);
   std::free(p);
 }
@@ -92,7 +99,7 @@ void Free(void* p) noexcept {
 // address kept just before the aligned one for the matching delete. The C
 // libraries differ in their aligned allocators (posix_memalign, _aligned_malloc),
 // and this way the simulator needs neither.
-void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
+[[maybe_unused]] void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
   Count();
   auto align = static_cast<std::size_t>(alignment);
   if (align < alignof(void*)) align = alignof(void*);
@@ -109,6 +116,7 @@ void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
 }
 
 void FreeAligned(void* p) noexcept {
+  CountFree(p);
   Forget(p);
   if (p != nullptr) std::free(static_cast<void**>(p)[-1]);
 }
@@ -143,12 +151,23 @@ AllocationCounts CountedAllocations() noexcept {
           simulatorAllocations.load(std::memory_order_relaxed)};
 }
 
+std::uint64_t CountedPluginFrees() noexcept { return pluginFrees.load(std::memory_order_relaxed); }
+
+std::int64_t PluginLiveBlocks() noexcept {
+  return static_cast<std::int64_t>(pluginAllocations.load(std::memory_order_relaxed) -
+                                   pluginFrees.load(std::memory_order_relaxed));
+}
+
 }  // namespace sim
 
 // ---- The replaced global allocation functions --------------------------------
 // Every form the language has, so that no allocation of the process escapes the
 // count. The plug-in module, loaded later, binds to these too: its calls to
 // operator new go through the shared C++ runtime to the process's definition.
+// The libFuzzer build leaves them to the sanitizer runtime, which links its
+// own in statically (and checks that each block is freed by its own kind of
+// delete); nothing is counted there.
+#if !defined(REBOUND_SIM_UNCOUNTED_ALLOCATIONS)
 
 #define REBOUND_ALLOC_EXPORT __attribute__((visibility("default")))
 
@@ -215,3 +234,5 @@ REBOUND_ALLOC_EXPORT void operator delete[](void* p, std::align_val_t,
                                             const std::nothrow_t&) noexcept {
   sim::FreeAligned(p);
 }
+
+#endif  // !REBOUND_SIM_UNCOUNTED_ALLOCATIONS

@@ -23,6 +23,12 @@ struct AllocationCounts {
 // Allocations made so far in the whole process.
 AllocationCounts CountedAllocations() noexcept;
 
+// Blocks freed so far by the plug-in: by the same rule as its allocations
+// (on the script fibre, outside any host function). Its allocations minus
+// these are the blocks it holds now, its live heap.
+std::uint64_t CountedPluginFrees() noexcept;
+std::int64_t PluginLiveBlocks() noexcept;
+
 // The plug-in's blocks that are still allocated, for leak checks: while
 // tracking is on, every block the plug-in allocates is remembered until it is
 // freed (by anyone). Off by default, when it costs one flag test per

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <vector>
 
 namespace sim {
 
@@ -59,5 +60,11 @@ class Fibre {
 // keeps its stack alive, so that what the script had allocated stays
 // reachable rather than being reported as leaked.
 void Abandon(std::unique_ptr<Fibre> fibre);
+
+// Hands over every abandoned fibre, for a program that runs one simulation
+// after another (the world fuzzer): it frees those of runs that ended cleanly
+// and keeps those of runs stopped at a fault, whose suspended frames still
+// hold what the fault's own frames allocated.
+std::vector<std::unique_ptr<Fibre>> TakeAbandonedFibres();
 
 }  // namespace sim

@@ -27,4 +27,11 @@ void Abandon(std::unique_ptr<Fibre> fibre) {
   Graveyard().push_back(std::move(fibre));
 }
 
+std::vector<std::unique_ptr<Fibre>> TakeAbandonedFibres() {
+  std::vector<std::unique_ptr<Fibre>> taken;
+  std::lock_guard<std::mutex> lock(GraveyardMutex());
+  taken.swap(Graveyard());
+  return taken;
+}
+
 }  // namespace sim

@@ -1,7 +1,9 @@
 // The Linux half of the script fibre: Boost.Context's fcontext, which switches
 // stacks in a few instructions and, unlike ucontext, makes no system call to
 // save and restore the signal mask on each switch. The stack switches are
-// announced to AddressSanitizer so that it follows the script's stack.
+// announced to AddressSanitizer so that it follows the script's stack, and to
+// ThreadSanitizer so that it keeps the script's calls apart from the caller's
+// and orders each switch after what came before it.
 #include <boost/context/detail/fcontext.hpp>
 #include <cstdint>
 #include <cstdlib>
@@ -22,6 +24,18 @@
 #include <sanitizer/common_interface_defs.h>
 #endif
 
+#if defined(__SANITIZE_THREAD__)
+#define REBOUND_SIM_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define REBOUND_SIM_TSAN 1
+#endif
+#endif
+
+#if defined(REBOUND_SIM_TSAN)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace sim {
 
 namespace context = boost::context::detail;
@@ -35,6 +49,11 @@ struct Fibre::Impl {
   const void* callerStackBottom = nullptr;
   std::size_t callerStackSize = 0;
   void* fibreFakeStack = nullptr;
+#if defined(REBOUND_SIM_TSAN)
+  // ThreadSanitizer's own state of the fibre, and of whoever resumed it last.
+  void* tsanFibre = nullptr;
+  void* tsanCaller = nullptr;
+#endif
 
   // The fibre's first frame: it runs the body and leaves for good.
   [[noreturn]] static void Entry(context::transfer_t from);
@@ -73,9 +92,17 @@ Fibre::Fibre(std::function<void()> body, std::size_t stackSize)
   std::memset(impl_->stack.get(), kStackPattern, impl_->stackSize);
   impl_->fibre =
       context::make_fcontext(impl_->stack.get() + impl_->stackSize, impl_->stackSize, &Impl::Entry);
+#if defined(REBOUND_SIM_TSAN)
+  impl_->tsanFibre = __tsan_create_fiber(0);
+#endif
 }
 
-Fibre::~Fibre() = default;
+Fibre::~Fibre() {
+#if defined(REBOUND_SIM_TSAN)
+  // Never the running fibre: a fibre is let go from its caller's side.
+  if (impl_ && impl_->tsanFibre != nullptr) __tsan_destroy_fiber(impl_->tsanFibre);
+#endif
+}
 
 void Fibre::Impl::Entry(context::transfer_t from) {
   auto* self = static_cast<Fibre*>(from.data);
@@ -91,6 +118,9 @@ void Fibre::Impl::Entry(context::transfer_t from) {
   // Leaving for good: the fibre's fake stack can go.
   __sanitizer_start_switch_fiber(nullptr, impl->callerStackBottom, impl->callerStackSize);
 #endif
+#if defined(REBOUND_SIM_TSAN)
+  __tsan_switch_to_fiber(impl->tsanCaller, 0);
+#endif
   context::jump_fcontext(impl->caller, nullptr);
   std::abort();  // a finished fibre is never resumed
 }
@@ -103,6 +133,10 @@ void Fibre::Resume() {
 #if defined(REBOUND_SIM_ASAN)
   void* callerFakeStack = nullptr;
   __sanitizer_start_switch_fiber(&callerFakeStack, impl_->stack.get(), impl_->stackSize);
+#endif
+#if defined(REBOUND_SIM_TSAN)
+  impl_->tsanCaller = __tsan_get_current_fiber();
+  __tsan_switch_to_fiber(impl_->tsanFibre, 0);
 #endif
   // The fibre's first run receives this fibre in Entry; later runs return
   // from the jump in Yield.
@@ -120,6 +154,9 @@ void Fibre::Yield() {
 #if defined(REBOUND_SIM_ASAN)
   __sanitizer_start_switch_fiber(&impl->fibreFakeStack, impl->callerStackBottom,
                                  impl->callerStackSize);
+#endif
+#if defined(REBOUND_SIM_TSAN)
+  __tsan_switch_to_fiber(impl->tsanCaller, 0);
 #endif
   // Whoever resumes the fibre next is where the following Yield returns.
   const context::transfer_t resumedBy = context::jump_fcontext(impl->caller, nullptr);

@@ -65,6 +65,12 @@ class RunMemory : public ::testing::Test {
     // measures the quarantine, not the run.
     GTEST_SKIP() << "peak sizes are not meaningful under AddressSanitizer";
 #endif
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+    // ThreadSanitizer's shadow and history grow with the run.
+    GTEST_SKIP() << "peak sizes are not meaningful under ThreadSanitizer";
+#endif
+#endif
     dir_ = std::filesystem::temp_directory_path() / ("rebound-memory-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir_);
   }

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Fuzzes the world fuzzer (build/fuzz/fuzz/world_fuzz, the fuzz preset) for a
+# bounded time, then prints executions per second, the coverage reached and
+# the frames run. New inputs go to build/fuzz/world-corpus (seeded from
+# fuzz/corpus/world); an input that breaks an invariant is written to
+# build/fuzz/crashes/ and the script fails, naming it.
+# Usage: scripts/fuzz.sh [SECONDS]   (default 600)
+set -euo pipefail
+
+if [[ ${1:-} == -h || ${1:-} == --help ]]; then
+  sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+  exit 0
+fi
+seconds=${1:-600}
+if ! [[ $seconds =~ ^[0-9]+$ ]] || ((seconds == 0)); then
+  echo "fuzz: the time must be a whole number of seconds above 0, not '$seconds'" >&2
+  exit 2
+fi
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build/fuzz
+fuzzer=$build/fuzz/world_fuzz
+mkdir -p "$build/world-corpus" "$build/crashes"
+log=$build/world-fuzz.log
+frames=$build/world-fuzz-frames.txt
+rm -f "$frames"
+
+status=0
+REBOUND_FUZZ_FRAMES_FILE=$frames "$fuzzer" -max_total_time="$seconds" -print_final_stats=1 \
+  -timeout=60 -rss_limit_mb=4096 -artifact_prefix="$build/crashes/" \
+  "$build/world-corpus" "$root/fuzz/corpus/world" 2>&1 | tee "$log" |
+  grep --line-buffered -E '^#[0-9]+.*(pulse|REDUCE|NEW|DONE)' | awk 'NR % 20 == 1' || true
+status=${PIPESTATUS[0]}
+
+echo
+echo "world fuzzer, $seconds s:"
+# libFuzzer prints its closing figures twice (at the end and at exit).
+grep -E '^stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)' "$log" |
+  awk '!seen[$0]++' || true
+last=$(grep -E '^#[0-9]+' "$log" | grep -E 'cov: ' | tail -1 || true)
+if [[ $last =~ cov:\ ([0-9]+)\ ft:\ ([0-9]+) ]]; then
+  echo "coverage: ${BASH_REMATCH[1]} edges, ${BASH_REMATCH[2]} features"
+fi
+if [[ -f $frames ]]; then
+  echo "frames run: $(cat "$frames")"
+fi
+if ((status != 0)); then
+  echo "fuzz: the fuzzer stopped with status $status; see $log and $build/crashes/" >&2
+  grep -E '^world_fuzz: |SUMMARY|artifact' "$log" >&2 || true
+  exit 1
+fi

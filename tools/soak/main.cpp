@@ -1,0 +1,220 @@
+// rebound-soak: one long run of many deaths with the built plug-in module
+// loaded, to show that nothing builds up from respawn to respawn. After each
+// respawn it reads the plug-in's live heap (blocks it allocated and has not
+// freed) and the process's peak resident size; it fails unless the live heap
+// after the last respawn is what it was after the tenth.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "sim/alloc_counter.h"
+#include "sim/simulation.h"
+
+namespace {
+
+constexpr const char* kUsage = R"(Usage: rebound-soak [options]
+
+Runs one scenario of many deaths with the plug-in loaded and reads, after each
+respawn, the plug-in's live heap (blocks allocated on the script fibre outside
+the host, minus those it freed) and the peak resident size. Fails (status 1)
+unless the live heap after the last respawn equals the one after the tenth, or
+when a respawn does not happen. Status 2: a mistake on the command line.
+
+Options:
+  --deaths N        deaths in the run, 10 or more (default 10000)
+  --plugin PATH     the plug-in module (default: the one built with this program)
+  --figures FILE    write every respawn's figures as tab-separated lines
+  --seed N          the run's seed for the plug-in's random helpers (default 1)
+  -h, --help        show this help
+)";
+
+// A death every kFramesPerDeath frames: the cycle (pause, shard, a bar filled
+// by time alone, fade-out, search, revival, fade-in) takes about 560 at 60
+// frames per second; the rest is idle, to see the plug-in settled.
+constexpr std::int64_t kFirstDeath = 60;
+constexpr std::int64_t kFramesPerDeath = 700;
+
+struct RespawnFigures {
+  std::int64_t respawn = 0;  // 1 for the first
+  std::int64_t frame = 0;
+  std::int64_t liveBlocks = 0;
+  std::uint64_t pluginAllocations = 0;
+  std::uint64_t pluginFrees = 0;
+  long peakKiB = 0;
+};
+
+long PeakKiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+std::string ScenarioText(std::int64_t deaths) {
+  nlohmann::json scenario = {
+      {"name", std::to_string(deaths) + " deaths"},
+      {"frames", kFirstDeath + kFramesPerDeath * deaths},
+      {"player", {{"position", {215.0, -810.0, 30.7}}}},
+      {"world",
+       {{"spawnSearch",
+         {{"frames", 8}, {"outcome", "complete"}, {"results", {{290.0, -760.0, 29.5}}}}}}},
+      {"events", nlohmann::json::array()}};
+  for (std::int64_t i = 0; i < deaths; ++i) {
+    scenario["events"].push_back({{"frame", kFirstDeath + kFramesPerDeath * i}, {"health", 0}});
+  }
+  return scenario.dump();
+}
+
+[[noreturn]] void Usage(const std::string& what) {
+  std::fprintf(stderr, "rebound-soak: %s\n(rebound-soak --help lists the options)\n", what.c_str());
+  std::exit(2);
+}
+
+std::int64_t NumberArg(const std::string& option, const char* text, std::int64_t min) {
+  char* end = nullptr;
+  errno = 0;
+  const long long value = std::strtoll(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < min) {
+    Usage(option + " expects a whole number of at least " + std::to_string(min) + ", not '" + text +
+          "'");
+  }
+  return value;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::int64_t deaths = 10000;
+  std::string plugin = REBOUND_DEFAULT_PLUGIN;
+  std::string figuresPath;
+  std::uint64_t seed = 1;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "-h" || a == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (a != "--deaths" && a != "--plugin" && a != "--figures" && a != "--seed") {
+      Usage("unknown option '" + a + "'");
+    }
+    if (i + 1 >= argc) Usage(a + " needs a value");
+    const char* value = argv[++i];
+    if (a == "--deaths") deaths = NumberArg(a, value, 10);
+    if (a == "--plugin") plugin = value;
+    if (a == "--figures") figuresPath = value;
+    if (a == "--seed") seed = static_cast<std::uint64_t>(NumberArg(a, value, 0));
+  }
+
+  std::ofstream figuresFile;
+  if (!figuresPath.empty()) {
+    figuresFile.open(figuresPath);
+    if (!figuresFile) {
+      std::fprintf(stderr, "rebound-soak: cannot write %s\n", figuresPath.c_str());
+      return 4;
+    }
+    figuresFile << "respawn\tframe\tlive_blocks\tplugin_allocations\tplugin_frees\tpeak_kib\n";
+  }
+
+  const bool terminal = isatty(STDOUT_FILENO) != 0;
+  const auto started = std::chrono::steady_clock::now();
+  sim::SimOptions options;
+  options.recordTrace = false;
+  options.keepDrawings = false;
+  options.seed = seed;
+  sim::Simulation simulation(sim::Scenario::Parse("soak.json", ScenarioText(deaths)), options);
+  if (!simulation.LoadPlugin(plugin)) {
+    std::fprintf(stderr, "rebound-soak: %s\n", simulation.Fault().c_str());
+    return 1;
+  }
+  std::printf("rebound-soak: %lld deaths, one every %lld frames, plug-in %s\n",
+              static_cast<long long>(deaths), static_cast<long long>(kFramesPerDeath),
+              plugin.c_str());
+
+  // Read just before each next death (and at the end of the last cycle): the
+  // respawn is over and the plug-in idles in its loop.
+  std::vector<RespawnFigures> samples;
+  RespawnFigures tenth;
+  RespawnFigures last;
+  const std::int64_t progressEvery = terminal ? 100 : 1000;
+  for (std::int64_t respawn = 1; respawn <= deaths; ++respawn) {
+    const std::int64_t endFrame = kFirstDeath + kFramesPerDeath * respawn;
+    if (!simulation.RunFrames(endFrame - simulation.FramesRun())) {
+      std::fprintf(stderr, "\nrebound-soak: the run stopped: %s\n", simulation.Fault().c_str());
+      return 1;
+    }
+    if (simulation.Flow().Phase() != sim::FlowPhase::Watching ||
+        simulation.Flow().DeathCount() != static_cast<std::uint64_t>(respawn)) {
+      std::fprintf(stderr, "\nrebound-soak: death %lld had not ended in a respawn by frame %lld\n",
+                   static_cast<long long>(respawn), static_cast<long long>(endFrame));
+      return 1;
+    }
+    RespawnFigures f;
+    f.respawn = respawn;
+    f.frame = endFrame - 1;
+    f.pluginAllocations = sim::CountedAllocations().plugin;
+    f.pluginFrees = sim::CountedPluginFrees();
+    f.liveBlocks = sim::PluginLiveBlocks();
+    f.peakKiB = PeakKiB();
+    if (figuresFile) {
+      figuresFile << f.respawn << '\t' << f.frame << '\t' << f.liveBlocks << '\t'
+                  << f.pluginAllocations << '\t' << f.pluginFrees << '\t' << f.peakKiB << '\n';
+    }
+    if (respawn == 10) tenth = f;
+    last = f;
+    // A sample at 1, 2, 5, 10, 20, 50, ... and the last.
+    std::int64_t decade = 1;
+    while (decade * 10 <= respawn) decade *= 10;
+    if (respawn == decade || respawn == 2 * decade || respawn == 5 * decade || respawn == deaths) {
+      samples.push_back(f);
+    }
+    if (respawn % progressEvery == 0 || respawn == deaths) {
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      std::printf("%s%lld/%lld respawns, %.1f s, live heap %lld blocks, peak %ld KiB%s",
+                  terminal ? "\r" : "", static_cast<long long>(respawn),
+                  static_cast<long long>(deaths), seconds, static_cast<long long>(f.liveBlocks),
+                  f.peakKiB, terminal ? "   " : "\n");
+      std::fflush(stdout);
+    }
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (terminal) std::printf("\n");
+
+  std::printf("\n respawn      frame  live blocks  plug-in allocs  plug-in frees  peak KiB\n");
+  for (const RespawnFigures& f : samples) {
+    std::printf("%8lld %10lld %12lld %15llu %14llu %9ld\n", static_cast<long long>(f.respawn),
+                static_cast<long long>(f.frame), static_cast<long long>(f.liveBlocks),
+                static_cast<unsigned long long>(f.pluginAllocations),
+                static_cast<unsigned long long>(f.pluginFrees), f.peakKiB);
+  }
+  std::printf("\nframes: %lld in %.1f s (%.0f frames/s)\n",
+              static_cast<long long>(simulation.FramesRun()), seconds,
+              static_cast<double>(simulation.FramesRun()) / seconds);
+  std::printf("peak resident size: %ld KiB\n", last.peakKiB);
+  std::printf("plug-in live heap: %lld blocks after the 10th respawn, %lld after the %lldth\n",
+              static_cast<long long>(tenth.liveBlocks), static_cast<long long>(last.liveBlocks),
+              static_cast<long long>(deaths));
+  if (!figuresPath.empty()) std::printf("every respawn's figures: %s\n", figuresPath.c_str());
+  simulation.UnloadPlugin();
+  if (simulation.Faulted()) {
+    std::fprintf(stderr, "rebound-soak: %s\n", simulation.Fault().c_str());
+    return 1;
+  }
+  if (tenth.liveBlocks != last.liveBlocks) {
+    std::printf("FAILED: the plug-in's live heap grew from %lld to %lld blocks\n",
+                static_cast<long long>(tenth.liveBlocks), static_cast<long long>(last.liveBlocks));
+    return 1;
+  }
+  std::printf("passed: the plug-in's live heap is the same after the 10th and the %lldth respawn\n",
+              static_cast<long long>(deaths));
+  return 0;
+}
