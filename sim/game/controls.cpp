@@ -42,6 +42,7 @@ void ControlsModel::Press(World& world, std::int32_t pad, std::int32_t control,
 void ControlsModel::PressAgain(World& world, std::int32_t pad, std::int32_t control) {
   const std::int64_t now = world.clock.frame;
   presses.push_back(ControlPress{now, pad, control, 1});
+  world.NoteWork();
   ControlState& state = controls[{pad, control}];
   state.down = true;
   state.pressedFrame = now;
