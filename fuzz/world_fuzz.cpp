@@ -182,6 +182,14 @@ json ScenarioJson(Bytes& in, std::int64_t frames) {
   }
   world["language"] = in.Range(0, 12);
   world["busySpinner"] = in.Bool();
+  // The first movie requests may fail outright, as a game short of memory
+  // answers them; and the shard's text test may answer one way whatever it is
+  // asked, so that its other branch runs.
+  if (in.Byte() % 4 == 3) {
+    world["scaleform"]["failRequests"] = in.Range(1, 3);
+    world["scaleform"]["failHandle"] = in.Bool() ? -1 : 0;
+  }
+  if (const auto answer = in.Byte() % 3; answer != 0) world["nullOrEmptyTextAnswer"] = answer - 1;
   scenario["world"] = world;
 
   json events = json::array();
@@ -190,7 +198,7 @@ json ScenarioJson(Bytes& in, std::int64_t frames) {
     const std::int64_t frame =
         in.Bool() ? in.Range(0, std::min<std::int64_t>(frames - 1, 200)) : in.Range(0, frames - 1);
     json e = {{"frame", frame}};
-    switch (in.Byte() % 16) {
+    switch (in.Byte() % 20) {
       case 0:
       case 1: {
         static constexpr std::int64_t kDeath[] = {0, 0, -1, -100, -2147483648LL};
@@ -257,6 +265,26 @@ json ScenarioJson(Bytes& in, std::int64_t frames) {
                     {"wasDownBefore", in.Range(0, 1)},
                     {"isUp", in.Range(0, 1)}};
         break;
+      case 16:
+        // The game stalls: this frame comes long after the one before.
+        e["hitchMs"] = in.Bool() ? in.Range(0, 3000) : in.Range(0, 2147483647);
+        break;
+      case 17:
+        // A character switch: a handle the plug-in kept goes stale.
+        e["switchCharacter"] = {{"pedHandle", in.Range(-2, 1000)}, {"playerId", in.Range(-2, 40)}};
+        break;
+      case 18:
+        e["evictMovie"] = in.Byte() % 4 != 3 ? "MP_BIG_MESSAGE_FREEMODE" : "SOME_OTHER_MOVIE";
+        break;
+      case 19: {
+        // A fresh press in every frame for a while.
+        e.erase("frame");
+        e["from"] = frame;
+        e["to"] = frame + in.Range(0, 300);
+        e["tapEveryFrames"] = 1;
+        e["control"] = 223;
+        break;
+      }
       default:
         e["position"] = Position(in);
         break;
