@@ -406,18 +406,26 @@ std::uint64_t* Simulation::HostNativeCall() {
 
   result_[0] = result_[1] = result_[2] = result_[3] = 0;
   ++callsThisFrame_;  // added to the run's count at the end of the frame
-  if (watcher_ != nullptr) [[unlikely]] {
-    const InsideHostScope inside;  // what the watcher keeps is not the plug-in's
-    watcher_->OnNativeCall(*native->signature);
-  }
   // Decoded only when someone reads it: the trace, or the flow for the natives
-  // it follows.
-  if (tracing_ || native->followedByFlow) [[unlikely]]
-    return DecodedCall(*native);
+  // it follows; and a watcher is told of every call.
+  if (slowCalls_ || native->followedByFlow) [[unlikely]]
+    return WatchedCall(*native);
 
   const InsideHostScope inside;  // what the host allocates is not the plug-in's
   callFrame_.Begin(*native->signature, argCount_);
   native->handler(world_, callFrame_);
+  return result_;
+}
+
+std::uint64_t* Simulation::WatchedCall(const NativeEntry& native) {
+  if (watcher_ != nullptr) {
+    const InsideHostScope inside;  // what the watcher keeps is not the plug-in's
+    watcher_->OnNativeCall(*native.signature);
+  }
+  if (tracing_ || native.followedByFlow) return DecodedCall(native);
+  const InsideHostScope inside;  // what the host allocates is not the plug-in's
+  callFrame_.Begin(*native.signature, argCount_);
+  native.handler(world_, callFrame_);
   return result_;
 }
 

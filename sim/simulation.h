@@ -129,7 +129,10 @@ class Simulation {
   // The respawn flow as the player sees it, followed with or without a trace.
   const FlowObserver& Flow() const { return flow_; }
   // Told of the run as it goes; null for none. Not owned.
-  void SetWatcher(RunWatcher* watcher) { watcher_ = watcher; }
+  void SetWatcher(RunWatcher* watcher) {
+    watcher_ = watcher;
+    slowCalls_ = tracing_ || watcher_ != nullptr;
+  }
 
   // The simulation that the host functions reach; one at a time. Inline:
   // every host function the plug-in calls starts here.
@@ -191,6 +194,9 @@ class Simulation {
                                                                bool opened);
   // A call the trace or the flow reads: decoded around its handler.
   [[gnu::noinline]] std::uint64_t* DecodedCall(const NativeEntry& native);
+  // A call someone reads: told to the watcher, decoded where the trace or the
+  // flow wants it.
+  [[gnu::noinline]] std::uint64_t* WatchedCall(const NativeEntry& native);
   // Names what is wrong with a call whose slots the native refused.
   [[gnu::cold, gnu::noinline]] void RefuseCall(const NativeEntry& native);
   std::string NativeName(std::uint64_t hash) const;
@@ -265,6 +271,9 @@ class Simulation {
   // their room from call to call.
   TraceEntry callEntry_;
   RunWatcher* watcher_ = nullptr;
+  // Someone reads every call (the trace or a watcher): one test on the call
+  // path sends the call the long way.
+  bool slowCalls_ = tracing_;
 
   // Set once the run has stopped; read every frame without the lock. The
   // message is written under the lock (the keyboard thread may fault too).
