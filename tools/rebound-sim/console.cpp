@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #if defined(_WIN32)
 #include <io.h>
@@ -13,8 +14,7 @@ namespace rebound_sim {
 
 namespace {
 
-// Seconds before the progress line first shows, and between two redraws.
-constexpr double kProgressDelaySeconds = 1.0;
+// Seconds between two redraws of the progress line.
 constexpr double kProgressRedrawSeconds = 0.25;
 // How the flow observer's timeline line for one tap begins.
 constexpr const char* kTapLine = "tap seen:";
@@ -183,13 +183,32 @@ bool ProgressLine::WantedOnStandardError() {
 #endif
 }
 
-ProgressLine::ProgressLine(std::FILE* err, std::int64_t total)
-    : err_(err), total_(total), start_(Clock::now()), lastDrawn_(start_) {}
+double ProgressLine::DelayFromEnvironment(std::FILE* err) {
+  const char* text = std::getenv("REBOUND_SIM_PROGRESS_AFTER");
+  if (text == nullptr || *text == '\0') return kDefaultDelaySeconds;
+  char* end = nullptr;
+  const double seconds = std::strtod(text, &end);
+  if (*end != '\0' || !std::isfinite(seconds) || seconds < 0.0) {
+    std::fprintf(err,
+                 "rebound-sim: REBOUND_SIM_PROGRESS_AFTER=\"%s\" is not a number of seconds "
+                 "(0 or more); the progress line shows after %.0f s\n",
+                 text, kDefaultDelaySeconds);
+    return kDefaultDelaySeconds;
+  }
+  return seconds;
+}
+
+ProgressLine::ProgressLine(std::FILE* err, std::int64_t total, double delaySeconds)
+    : err_(err),
+      total_(total),
+      delaySeconds_(delaySeconds),
+      start_(Clock::now()),
+      lastDrawn_(start_) {}
 
 void ProgressLine::Update(std::int64_t frame) {
   const Clock::time_point now = Clock::now();
   const double running = SecondsBetween(start_, now);
-  if (running < kProgressDelaySeconds) return;
+  if (running < delaySeconds_) return;
   if (shown_ && SecondsBetween(lastDrawn_, now) < kProgressRedrawSeconds) return;
   lastDrawn_ = now;
   shown_ = true;

@@ -71,7 +71,12 @@ class ProgressLine {
   // Only when standard error is a terminal.
   static bool WantedOnStandardError();
 
-  explicit ProgressLine(std::FILE* err, std::int64_t total);
+  // The line first shows after `delaySeconds` of running.
+  ProgressLine(std::FILE* err, std::int64_t total, double delaySeconds = kDefaultDelaySeconds);
+  static constexpr double kDefaultDelaySeconds = 1.0;
+  // The delay from REBOUND_SIM_PROGRESS_AFTER (seconds, 0 or more), else the
+  // default; a value that is not a number is reported and the default kept.
+  static double DelayFromEnvironment(std::FILE* err);
   ~ProgressLine() { Clear(); }
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
@@ -83,6 +88,7 @@ class ProgressLine {
  private:
   std::FILE* err_;
   std::int64_t total_;
+  double delaySeconds_;
   Clock::time_point start_;
   Clock::time_point lastDrawn_;
   bool shown_ = false;

@@ -80,7 +80,8 @@ lists the first 1,000) with the native calls and heap allocations per frame in
 each phase of the flow, and the summary, which also shows how deep the script
 fibre's stack went. A run that takes more than a second shows its progress on
 standard error, when that is a terminal: frames, frames per second and the
-time left, on one line that is cleared at the end.
+time left, on one line that is cleared at the end. REBOUND_SIM_PROGRESS_AFTER
+sets that delay in seconds (0 shows the line from the first frames).
 
 The run stops with an error, and rebound-sim exits with status 1, when the
 plug-in does something the real host or game would not accept: an unknown
@@ -498,7 +499,9 @@ int Run(const Options& o) {
   }
   std::unique_ptr<rebound_sim::ProgressLine> progress;
   if (o.verbosity != Verbosity::kQuiet && rebound_sim::ProgressLine::WantedOnStandardError()) {
-    progress = std::make_unique<rebound_sim::ProgressLine>(stderr, simulation.GetScenario().frames);
+    progress = std::make_unique<rebound_sim::ProgressLine>(
+        stderr, simulation.GetScenario().frames,
+        rebound_sim::ProgressLine::DelayFromEnvironment(stderr));
   }
   rebound_sim::TimelinePrinter timeline(g_console, o.verbosity, !o.noPlugin);
   if (o.verbosity >= Verbosity::kFlow) {
