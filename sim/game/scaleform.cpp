@@ -102,8 +102,21 @@ ScheduledEvent EvictMovieEvent(std::int64_t frame, std::string name) {
 }
 
 const ScaleformMovie* ScaleformModel::Find(std::int32_t handle) const {
-  if (handle < 1 || static_cast<std::size_t>(handle) > movies.size()) return nullptr;
-  return &movies[static_cast<std::size_t>(handle) - 1];
+  if (handle < 1 || handle >= nextHandle) return nullptr;
+  if (handle < firstKeptHandle) {
+    forgotten_.handle = handle;
+    forgotten_.name = "released earlier";
+    forgotten_.released = true;
+    return &forgotten_;
+  }
+  return &movies[static_cast<std::size_t>(handle - firstKeptHandle)];
+}
+
+void ScaleformModel::ForgetReleased() {
+  while (movies.size() > kKeptMovies && movies.front().released) {
+    movies.pop_front();
+    ++firstKeptHandle;
+  }
 }
 
 ScaleformMovie* ScaleformModel::Find(std::int32_t handle) {
@@ -123,7 +136,7 @@ void RequestScaleformMovie(World& world, CallFrame& call) {
     return;
   }
   ScaleformMovie movie;
-  movie.handle = static_cast<std::int32_t>(model.movies.size() + 1);
+  movie.handle = model.nextHandle++;
   movie.name = call.Text(0);
   movie.requestedFrame = world.clock.frame;
   const auto byName = model.loadingByName.find(movie.name);
@@ -274,7 +287,11 @@ void EndScaleformMovieMethod(World& world, CallFrame& /*call*/) {
     movie->shardMethod = call.method;
   }
   world.Note("scaleform", MovieName(*movie) + ": " + Describe(call));
-  movie->methods.push_back(call);
+  if (movie->methods.size() < ScaleformMovie::kKeptMethods) {
+    movie->methods.push_back(call);
+  } else {
+    ++movie->methodsLeftOut;
+  }
 }
 
 void DrawScaleformMovieFullscreen(World& world, CallFrame& call) {
@@ -291,9 +308,10 @@ void DrawScaleformMovieFullscreen(World& world, CallFrame& call) {
   }
   if (movie->released) {
     world.RaiseGameFault("scaleform", "DRAW_SCALEFORM_MOVIE_FULLSCREEN(" + std::to_string(handle) +
-                                          ") of " + MovieName(*movie) +
-                                          " after it was released in frame " +
-                                          std::to_string(movie->releasedFrame));
+                                          ") of " + MovieName(*movie) + " after it was released" +
+                                          (movie->releasedFrame >= 0
+                                               ? " in frame " + std::to_string(movie->releasedFrame)
+                                               : std::string()));
     return;
   }
   if (!movie->loaded) {
@@ -351,6 +369,7 @@ void SetScaleformMovieAsNoLongerNeeded(World& world, CallFrame& call) {
       model.stringOpen = false;
     }
     world.Note("scaleform", MovieName(*movie) + " released");
+    model.ForgetReleased();
   }
   *handle = 0;
 }

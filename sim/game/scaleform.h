@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <set>
@@ -51,8 +52,12 @@ struct ScaleformMovie {
   std::optional<std::int64_t> loadFrame;  // frame it loads in; none when it never does
   bool loaded = false;
   bool released = false;
-  bool evicted = false;                      // thrown out by the game after it loaded
-  std::vector<ScaleformMethodCall> methods;  // completed method calls, in order
+  bool evicted = false;  // thrown out by the game after it loaded
+  // Completed method calls, in order: the first kKeptMethods of them, the
+  // rest only counted, so that a movie kept for a long run stays small.
+  static constexpr std::size_t kKeptMethods = 64;
+  std::vector<ScaleformMethodCall> methods;
+  std::int64_t methodsLeftOut = 0;
   // What a SHOW_SHARD_... method last put on screen; cleared by RESET_MOVIE.
   bool shardShown = false;
   std::string shardTitle;
@@ -77,7 +82,15 @@ struct ScaleformModel {
   std::int32_t failHandle = -1;   // what a failed request answers
   std::int32_t requestsFailed = 0;
 
-  std::vector<ScaleformMovie> movies;        // by handle: handle n is movies[n - 1]
+  // Every movie given out from handle firstKeptHandle on, in handle order
+  // (movies[n - firstKeptHandle] has handle n). Released movies are forgotten
+  // from the front once more than kKeptMovies are held, so that a run of many
+  // deaths holds no more than a few; a handle that was forgotten still reads
+  // as released.
+  static constexpr std::size_t kKeptMovies = 8;
+  std::deque<ScaleformMovie> movies;
+  std::int32_t firstKeptHandle = 1;
+  std::int32_t nextHandle = 1;
   std::set<std::int32_t> notedUnknownDraws;  // handles whose draw the timeline told of
 
   // The method call being built between BEGIN_ and END_SCALEFORM_MOVIE_METHOD.
@@ -100,11 +113,17 @@ struct ScaleformModel {
   void EndFrame(World& /*world*/) {}
   void LoadMovies(World& world);
 
-  // The movie with this handle, or nullptr for a handle never given out.
+  // The movie with this handle, or nullptr for a handle never given out. A
+  // forgotten handle finds a stand-in that reads as released, its frame unknown.
   ScaleformMovie* Find(std::int32_t handle);
   const ScaleformMovie* Find(std::int32_t handle) const;
+  // Forgets released movies at the front while more than kKeptMovies are held.
+  void ForgetReleased();
   // The game throws the loaded movies of this name out of memory.
   void Evict(World& world, const std::string& name);
+
+ private:
+  mutable ScaleformMovie forgotten_;
 };
 
 ScheduledEvent EvictMovieEvent(std::int64_t frame, std::string name);

@@ -187,6 +187,31 @@ TEST(Scaleform, DrawingAReleasedMovieStopsTheRun) {
   EXPECT_EQ(simulation.GetWorld().scaleform.movies.at(0).timesDrawn, 2) << "frames 6 and 7";
 }
 
+// One movie a death over a long run: released movies are forgotten, yet the
+// first one's handle still reads as released, so that using it stops the run.
+TEST(Scaleform, ALongRunHoldsFewMoviesAndAForgottenHandleStaysReleased) {
+  sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 3})"));
+  constexpr int kCycles = 100;
+  std::int32_t last = 0;
+  ASSERT_FALSE(RunScript(simulation, [&](std::int64_t frame) {
+    if (frame == 0) {
+      for (int i = 0; i < kCycles; ++i) {
+        std::int32_t movie = last = natives::REQUEST_SCALEFORM_MOVIE(kShard);
+        natives::SET_SCALEFORM_MOVIE_AS_NO_LONGER_NEEDED(&movie);
+      }
+    }
+    if (frame == 1) natives::DRAW_SCALEFORM_MOVIE_FULLSCREEN(1, 255, 255, 255, 255, 0);
+  }));
+  const sim::ScaleformModel& model = simulation.GetWorld().scaleform;
+  EXPECT_EQ(last, kCycles) << "handles still count up";
+  EXPECT_EQ(model.movies.size(), sim::ScaleformModel::kKeptMovies);
+  EXPECT_EQ(model.movies.front().handle, kCycles - 7);
+  EXPECT_NE(simulation.Fault().find("DRAW_SCALEFORM_MOVIE_FULLSCREEN(1) of movie released "
+                                    "earlier (handle 1) after it was released"),
+            std::string::npos)
+      << simulation.Fault();
+}
+
 TEST(Scaleform, BadSettingsNameTheField) {
   const std::pair<const char*, const char*> cases[] = {
       {R"({"world": {"scaleform": {"loadFrames": "soon"}}})",
