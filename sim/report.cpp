@@ -745,7 +745,7 @@ void WriteFrameData(std::ostream& out, const Simulation& simulation, const Repor
     nlohmann::json calls = nlohmann::json::array();
     for (const NativeSignature* s : f.calls) {
       auto [it, added] = nameIndex.try_emplace(s, names.size());
-      if (added) names.push_back(s->name);
+      if (added) names.push_back(ReadableNativeName(*s));
       calls.push_back(it->second);
     }
     nlohmann::json entry = {

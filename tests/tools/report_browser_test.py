@@ -13,6 +13,7 @@ import base64
 import fcntl
 import json
 import os
+import re
 import select
 import shutil
 import subprocess
@@ -142,6 +143,13 @@ def main():
     def check(ok, what):
         if not ok:
             failures.append(what)
+
+    # The viewer's call lists name hash-only natives as the terminal does.
+    with open(report, encoding="utf-8") as f:
+        names = json.loads(re.search(r'id="report-data">(.*?)</script>', f.read(), re.S)[1])["names"]
+    check(any(re.fullmatch(r"game function 0x[0-9A-F]{16} \(no public name\)", n) for n in names),
+          f"no hash-only native named in the viewer's calls: {names}")
+    check(not any(n.startswith("0x") for n in names), f"a bare hash among the names: {names}")
 
     with tempfile.TemporaryDirectory(prefix="rebound-chromium-") as profile:
         browser = Browser(profile)
