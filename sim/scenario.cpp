@@ -71,20 +71,25 @@ ScheduledEvent KeyboardEvent(std::int64_t frame, const std::uint32_t (&args)[7],
   return e;
 }
 
-ScheduledEvent RestartScriptEvent(std::int64_t frame) {
+namespace {
+
+// An event that the host itself carries out, with nothing but its frame.
+ScheduledEvent HostEvent(std::int64_t frame, EventKind kind, const char* description) {
   ScheduledEvent e;
   e.frame = frame;
-  e.kind = EventKind::RestartScript;
-  e.description = "the host restarts the script";
+  e.kind = kind;
+  e.description = description;
   return e;
 }
 
+}  // namespace
+
+ScheduledEvent RestartScriptEvent(std::int64_t frame) {
+  return HostEvent(frame, EventKind::RestartScript, "the host restarts the script");
+}
+
 ScheduledEvent UnloadEvent(std::int64_t frame) {
-  ScheduledEvent e;
-  e.frame = frame;
-  e.kind = EventKind::Unload;
-  e.description = "the host unloads the plug-in";
-  return e;
+  return HostEvent(frame, EventKind::Unload, "the host unloads the plug-in");
 }
 
 std::string_view Scenario::DefaultText() { return kDefaultScenario; }
