@@ -91,6 +91,10 @@ void SpawnModel::Start(World& world, const Vec3& where) {
     world.Note("spawn", "spawn search started again before the previous one was cancelled");
   }
   ++searchesStarted;
+  if (world.state.gamePaused) {
+    ++searchesStartedPaused;
+    world.Note("spawn", "spawn search started while the game is paused");
+  }
   state = SearchState::Running;
   world.NoteWork();
   centre = where;

@@ -61,6 +61,8 @@ struct SpawnModel {
   std::int32_t searchesStarted = 0;
   std::int32_t searchesCancelled = 0;
   std::int32_t searchesDropped = 0;  // restarted without a cancel
+  // Started while the game was paused, where it may not move on in the game.
+  std::int32_t searchesStartedPaused = 0;
   std::int32_t roadNodeLookups = 0;
 
   void Configure(const ScenarioNode& root);

@@ -165,16 +165,21 @@ void StepRespawning() {
   DeathFlow& flow = deathFlow;
   if (!IS_SCREEN_FADED_OUT()) return;
 
-  const float searchZ = flow.deathPosition.z;
-  const Vector3 centre = SearchCentre(flow.deathPosition);
-  flow.spawnPoint = FindSpawnPoint(centre, searchZ);
-  const Vector3& death = flow.deathPosition;
-  const Vector3& spawn = flow.spawnPoint.position;
-  const float distance = VDIST(death.x, death.y, death.z, spawn.x, spawn.y, spawn.z);
-  // Too far (or no answer at all, a NaN): the place of death is safer.
-  if (!(distance <= kSpawnDistanceLimit)) {
-    flow.spawnPoint.position = flow.deathPosition;
-    flow.spawnPoint.rotation = Vector3(0.0F, 0.0F, 0.0F);
+  // A revival that the host cut short had its spawn point already, and left
+  // the game paused: a search now would run in a paused game, so the point
+  // found before is used.
+  if (!flow.revivalUnderWay) {
+    const float searchZ = flow.deathPosition.z;
+    const Vector3 centre = SearchCentre(flow.deathPosition);
+    flow.spawnPoint = FindSpawnPoint(centre, searchZ);
+    const Vector3& death = flow.deathPosition;
+    const Vector3& spawn = flow.spawnPoint.position;
+    const float distance = VDIST(death.x, death.y, death.z, spawn.x, spawn.y, spawn.z);
+    // Too far (or no answer at all, a NaN): the place of death is safer.
+    if (!(distance <= kSpawnDistanceLimit)) {
+      flow.spawnPoint.position = flow.deathPosition;
+      flow.spawnPoint.rotation = Vector3(0.0F, 0.0F, 0.0F);
+    }
   }
 
   SET_GAME_PAUSED(true);

@@ -87,6 +87,9 @@ void ExpectSettled(const sim::Simulation& simulation) {
   EXPECT_EQ(world.state.gameRestarts, 0) << "the game ran its own restart";
   EXPECT_EQ(world.screen.fade, sim::FadeState::FadedIn);
   EXPECT_EQ(world.spawn.state, sim::SearchState::None) << "a spawn search left open";
+  // A restart after the game was paused for the revival finds the game still
+  // paused: the point found before serves, no search is run in a paused game.
+  EXPECT_EQ(world.spawn.searchesStartedPaused, 0);
   for (const sim::ScaleformMovie& movie : world.scaleform.movies) {
     EXPECT_TRUE(movie.released) << "movie " << movie.handle << " still held";
   }
