@@ -24,12 +24,15 @@ log=$build/world-fuzz.log
 frames=$build/world-fuzz-frames.txt
 rm -f "$frames"
 
-status=0
+# The fuzzer's own status is read straight after the pipeline: anything run
+# after it (even `|| true`) would replace it with its own.
+set +e
 REBOUND_FUZZ_FRAMES_FILE=$frames "$fuzzer" -max_total_time="$seconds" -print_final_stats=1 \
   -timeout=60 -rss_limit_mb=4096 -artifact_prefix="$build/crashes/" \
   "$build/world-corpus" "$root/fuzz/corpus/world" 2>&1 | tee "$log" |
-  grep --line-buffered -E '^#[0-9]+.*(pulse|REDUCE|NEW|DONE)' | awk 'NR % 20 == 1' || true
+  grep --line-buffered -E '^#[0-9]+.*(pulse|REDUCE|NEW|DONE)' | awk 'NR % 20 == 1'
 status=${PIPESTATUS[0]}
+set -e
 
 echo
 echo "world fuzzer, $seconds s:"
