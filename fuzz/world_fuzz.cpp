@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -398,11 +400,43 @@ void WriteFrameCount() {
   }
 }
 
-// The script fibres of runs stopped at a fault or dropped by the host (see
-// the end of RunWorld). Never destroyed, so that they stay reachable at the
-// leak check after the program's end.
-std::vector<std::unique_ptr<sim::Fibre>>& faultedFibres =
+// What the script fibres of runs stopped at a fault or dropped by the host
+// still held (see the end of RunWorld), never destroyed, so that it stays
+// reachable at the leak checks. Of each fibre only the part of its stack in
+// use is kept, copied: a whole stack a run would grow the fuzzer by its size
+// with every such input, until it met its memory limit within minutes.
+std::vector<std::vector<std::uintptr_t>>& heldByDroppedStacks =
+    *new std::vector<std::vector<std::uintptr_t>>();
+std::vector<std::unique_ptr<sim::Fibre>>& unmeasuredFibres =
     *new std::vector<std::unique_ptr<sim::Fibre>>();
+
+// The stack keeps the poisoned red zones of frames that never returned, so it
+// is read without the sanitizer's checks, a word at a time.
+#if defined(__SANITIZE_ADDRESS__) || defined(__clang__)
+__attribute__((no_sanitize("address")))
+#endif
+std::vector<std::uintptr_t>
+WordsOf(std::span<const unsigned char> stack) {
+  const unsigned char* bytes = stack.data();
+  std::vector<std::uintptr_t> words(stack.size() / sizeof(std::uintptr_t));
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    std::uintptr_t word = 0;
+    for (std::size_t b = 0; b < sizeof word; ++b) {
+      word |= static_cast<std::uintptr_t>(bytes[i * sizeof word + b]) << (8 * b);
+    }
+    words[i] = word;
+  }
+  return words;
+}
+
+void KeepWhatItHolds(std::unique_ptr<sim::Fibre> fibre) {
+  const std::span<const unsigned char> inUse = fibre->StackInUse();
+  if (inUse.empty()) {
+    unmeasuredFibres.push_back(std::move(fibre));
+    return;
+  }
+  heldByDroppedStacks.push_back(WordsOf(inUse));
+}
 
 void RunWorld(const std::uint8_t* data, std::size_t size) {
   bool faulted = false;
@@ -519,7 +553,7 @@ void RunWorld(const std::uint8_t* data, std::size_t size) {
   // good, hold what they allocated.
   // So does a fibre the host dropped (a restart, an unload).
   for (auto& fibre : sim::TakeAbandonedFibres()) {
-    if (faulted || hostDrops) faultedFibres.push_back(std::move(fibre));
+    if (faulted || hostDrops) KeepWhatItHolds(std::move(fibre));
   }
   rebound::testing_seam::ResetProcessStateForTesting();
   ++inputsRun;
