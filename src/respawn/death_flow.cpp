@@ -169,9 +169,14 @@ void StepRespawning() {
   // the game paused: a search now would run in a paused game, so the point
   // found before is used.
   if (!flow.revivalUnderWay) {
+    // The game holds a search until it is cancelled, and one started over
+    // it would not be the only one.
+    if (flow.searchUnderWay) SPAWNPOINTS_CANCEL_SEARCH();
     const float searchZ = flow.deathPosition.z;
     const Vector3 centre = SearchCentre(flow.deathPosition);
+    flow.searchUnderWay = true;
     flow.spawnPoint = FindSpawnPoint(centre, searchZ);
+    flow.searchUnderWay = false;
     const Vector3& death = flow.deathPosition;
     const Vector3& spawn = flow.spawnPoint.position;
     const float distance = VDIST(death.x, death.y, death.z, spawn.x, spawn.y, spawn.z);

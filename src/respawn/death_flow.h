@@ -32,6 +32,9 @@ struct DeathFlow {
   // starts, it tells of a script the host dropped and started afresh within
   // one: that revival may have stopped before it restored the health.
   bool revivalUnderWay = false;
+  // While the spawn search runs. Found set by a respawn that starts, it tells
+  // of a search that the host's dropped script never cancelled.
+  bool searchUnderWay = false;
 };
 
 // The one flow of the process.

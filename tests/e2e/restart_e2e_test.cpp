@@ -90,6 +90,8 @@ void ExpectSettled(const sim::Simulation& simulation) {
   // A restart after the game was paused for the revival finds the game still
   // paused: the point found before serves, no search is run in a paused game.
   EXPECT_EQ(world.spawn.searchesStartedPaused, 0);
+  // Nor is a search that a dropped script left open started over.
+  EXPECT_EQ(world.spawn.searchesDropped, 0);
   for (const sim::ScaleformMovie& movie : world.scaleform.movies) {
     EXPECT_TRUE(movie.released) << "movie " << movie.handle << " still held";
   }
