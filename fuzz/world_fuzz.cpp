@@ -454,7 +454,9 @@ void RunWorld(const std::uint8_t* data, std::size_t size) {
     std::abort();
   }
   if (std::getenv("REBOUND_WORLD_FUZZ_SHOW") != nullptr) {
+    // Shown before the run, which may end in an abort that flushes nothing.
     std::printf("%s\n", scenarioJson.dump(1).c_str());
+    std::fflush(stdout);
   }
 
   const bool hostDrops = RestartDueAt(scenario, -1);
