@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <span>
@@ -420,11 +421,7 @@ WordsOf(std::span<const unsigned char> stack) {
   const unsigned char* bytes = stack.data();
   std::vector<std::uintptr_t> words(stack.size() / sizeof(std::uintptr_t));
   for (std::size_t i = 0; i < words.size(); ++i) {
-    std::uintptr_t word = 0;
-    for (std::size_t b = 0; b < sizeof word; ++b) {
-      word |= static_cast<std::uintptr_t>(bytes[i * sizeof word + b]) << (8 * b);
-    }
-    words[i] = word;
+    std::memcpy(&words[i], bytes + i * sizeof(std::uintptr_t), sizeof(std::uintptr_t));
   }
   return words;
 }

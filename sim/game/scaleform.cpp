@@ -287,11 +287,7 @@ void EndScaleformMovieMethod(World& world, CallFrame& /*call*/) {
     movie->shardMethod = call.method;
   }
   world.Note("scaleform", MovieName(*movie) + ": " + Describe(call));
-  if (movie->methods.size() < ScaleformMovie::kKeptMethods) {
-    movie->methods.push_back(call);
-  } else {
-    ++movie->methodsLeftOut;
-  }
+  if (movie->methods.size() < ScaleformMovie::kKeptMethods) movie->methods.push_back(call);
 }
 
 void DrawScaleformMovieFullscreen(World& world, CallFrame& call) {

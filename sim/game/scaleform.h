@@ -53,11 +53,10 @@ struct ScaleformMovie {
   bool loaded = false;
   bool released = false;
   bool evicted = false;  // thrown out by the game after it loaded
-  // Completed method calls, in order: the first kKeptMethods of them, the
-  // rest only counted, so that a movie kept for a long run stays small.
+  // Completed method calls, in order: the first kKeptMethods of them (the
+  // timeline tells of every one), so that a movie kept for a long run stays small.
   static constexpr std::size_t kKeptMethods = 64;
   std::vector<ScaleformMethodCall> methods;
-  std::int64_t methodsLeftOut = 0;
   // What a SHOW_SHARD_... method last put on screen; cleared by RESET_MOVIE.
   bool shardShown = false;
   std::string shardTitle;
