@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/simulation.h"
+#include "sim/host/simulation.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/simulation.h"
+#include "sim/host/simulation.h"
 #include "src/host/host_api.h"
 #include "src/host/natives.h"
 #include "src/host/script_main.h"

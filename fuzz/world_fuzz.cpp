@@ -28,8 +28,8 @@
 #include <nlohmann/json.hpp>
 
 #include "fuzz/world_fuzz_bytes.h"
-#include "sim/seed.h"
-#include "sim/simulation.h"
+#include "sim/base/seed.h"
+#include "sim/host/simulation.h"
 #include "src/host/library_entry.h"
 #include "src/host/process_state.h"
 #include "src/hud/panel.h"

@@ -1,7 +1,7 @@
 // How the simulated game's areas attach behaviour to natives, and how they
 // take their own settings and events from a scenario. Areas register their
 // handlers by the native's name; the natives table alone knows the hashes
-// (see sim/native_dispatch.h for how the two are joined and checked).
+// (see sim/host/native_dispatch.h for how the two are joined and checked).
 #pragma once
 
 #include <cstdint>
@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/call.h"
-#include "sim/scenario_reader.h"
+#include "sim/base/call.h"
+#include "sim/base/scenario_reader.h"
 
 namespace sim {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "sim/game/format.h"
+#include "sim/base/number_format.h"
 #include "sim/game/world.h"
 
 namespace sim {

@@ -6,7 +6,7 @@
 #include <numeric>
 #include <string>
 
-#include "sim/game/format.h"
+#include "sim/base/number_format.h"
 #include "sim/game/world.h"
 
 namespace sim {

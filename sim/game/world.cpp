@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "sim/native_dispatch.h"
-
 namespace sim {
 
 std::int64_t EventFrame(const ScenarioNode& event) {
@@ -71,15 +69,6 @@ void World::RegisterHandlers(HandlerRegistry& registry) {
   RegisterScaleformNatives(registry);
   RegisterControlsNatives(registry);
   RegisterLabelsNatives(registry);
-}
-
-const NativeDispatch& World::Dispatch() {
-  static const NativeDispatch dispatch = [] {
-    HandlerRegistry registry;
-    RegisterHandlers(registry);
-    return NativeDispatch(NativeTable(), registry);
-  }();
-  return dispatch;
 }
 
 ScheduledEvent HitchEvent(std::int64_t frame, std::int64_t ms) {

@@ -21,8 +21,6 @@
 
 namespace sim {
 
-class NativeDispatch;
-
 // Frames come at the scenario's fixed step unless the game stalls: a hitch
 // event makes its frame come any number of ms after the one before (0 for
 // two frames at one game time), and every later frame keeps that delay.
@@ -117,10 +115,6 @@ class World {
 
   // Every area registers its natives' handlers, by the natives' names.
   static void RegisterHandlers(HandlerRegistry& registry);
-  // The dispatch of every native the game knows, built from the natives table
-  // and RegisterHandlers the first time it is asked for. Throws
-  // HandlerTableError when the two do not match.
-  static const NativeDispatch& Dispatch();
   // Tries each area's event kinds; false if no area knows the event.
   static bool ParseEvent(const ScenarioNode& event, EventList& out);
 

@@ -10,8 +10,8 @@
 
 namespace sim::platform {
 
-// Loads the module at `path` after making the host functions
-// reachable for it, and lets its entry see process attach; `beforeAttach` runs
+// Loads the module at `path` (the caller has made the host functions
+// reachable for it first) and lets its entry see process attach; `beforeAttach` runs
 // just before that, given the module (null on Windows, where the loader maps
 // the module and calls its entry in one step). Returns the module handle the plug-in is given, or
 // nullptr with `error` naming the path and the system's reason. An entry that refuses process

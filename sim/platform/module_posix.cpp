@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "sim/platform/host_exports.h"
 #include "sim/platform/module.h"
 
 namespace sim::platform {
@@ -33,7 +32,6 @@ LibraryEntry FindEntry(void* module) {
 
 void* LoadPluginModule(const std::string& path,
                        const std::function<void(void* module)>& beforeAttach, std::string& error) {
-  if (!ProvideHostFunctions(error)) return nullptr;
   // A relative path names a file from the working folder, never a library on
   // the loader's search path.
   std::error_code ec;

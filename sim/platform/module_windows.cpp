@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "sim/platform/host_exports.h"
 #include "sim/platform/module.h"
 #include "sim/platform/windows_system.h"
 
@@ -17,7 +16,6 @@ namespace sim::platform {
 
 void* LoadPluginModule(const std::string& path,
                        const std::function<void(void* module)>& beforeAttach, std::string& error) {
-  if (!ProvideHostFunctions(error)) return nullptr;
   std::wstring wide;
   if (!WideFromNarrow(path, wide)) {
     error = "cannot load the plug-in " + path + ": the path is not valid text";

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/report.h"
-#include "sim/report_recorder.h"
-#include "sim/simulation.h"
-#include "sim/svg.h"
+#include "sim/host/simulation.h"
+#include "sim/report/report.h"
+#include "sim/report/report_recorder.h"
+#include "sim/report/svg.h"
 
 namespace {
 

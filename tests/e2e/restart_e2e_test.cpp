@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/alloc_counter.h"
-#include "sim/simulation.h"
+#include "sim/base/alloc_counter.h"
+#include "sim/host/simulation.h"
 // The script below waits through the host's scriptWait, under its decorated
 // name on Windows.
 #include "src/host/host_api.h"

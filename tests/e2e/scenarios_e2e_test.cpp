@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/simulation.h"
+#include "sim/host/simulation.h"
 
 namespace {
 

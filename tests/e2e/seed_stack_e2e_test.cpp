@@ -11,8 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/seed.h"
-#include "sim/simulation.h"
+#include "sim/base/seed.h"
+#include "sim/host/simulation.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/simulation.h"
+#include "sim/host/simulation.h"
 #include "tests/support/sim_harness.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The host's module-definition files against the host's interface document:
 # the plug-in's cmake/ScriptHookV.def and the simulator's stand-in
-# sim/platform/ScriptHookV-sim.def must list exactly the documented decorated
+# sim/host/ScriptHookV-sim.def must list exactly the documented decorated
 # names; and copies of the plug-in's file with one fault each must be rejected
 # for that fault, so that the check is known to look.
 #
@@ -11,7 +11,7 @@ src=$1
 doc=$2
 check=$src/scripts/check-host-def.sh
 plugin_def=$src/cmake/ScriptHookV.def
-standin_def=$src/sim/platform/ScriptHookV-sim.def
+standin_def=$src/sim/host/ScriptHookV-sim.def
 
 bash "$check" "$doc" "$plugin_def" --allow ReboundSimInstallHost "$standin_def"
 status=$?

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/simulation.h"
+#include "sim/host/simulation.h"
 #include "src/host/host_api.h"
 #include "src/host/process_state.h"
 #include "src/hud/hud_text.h"

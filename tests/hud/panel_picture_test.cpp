@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "sim/svg.h"
+#include "sim/report/svg.h"
 #include "tests/hud/hud_harness.h"
 #include "tools/rebound-sim/panel_demo.h"
 

@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/simulation.h"
+#include "sim/host/simulation.h"
 #include "src/host/process_state.h"
 #include "src/host/script_main.h"
 #include "tests/support/sim_harness.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/trace.h"
+#include "sim/observe/trace.h"
 
 namespace test {
 

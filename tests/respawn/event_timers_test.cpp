@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "sim/simulation.h"
+#include "sim/host/simulation.h"
 #include "src/host/host_api.h"
 #include "src/host/process_state.h"
 #include "src/respawn/event_timers.h"

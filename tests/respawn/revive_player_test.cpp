@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/simulation.h"
+#include "sim/host/simulation.h"
 #include "src/host/host_api.h"
 #include "src/respawn/revive_player.h"
 #include "tests/respawn/call_lines.h"

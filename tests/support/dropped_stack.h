@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/alloc_counter.h"
+#include "sim/base/alloc_counter.h"
 
 namespace test {
 

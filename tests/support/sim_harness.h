@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "sim/simulation.h"
+#include "sim/host/simulation.h"
 
 extern "C" void scriptWait(std::uint32_t ms);
 

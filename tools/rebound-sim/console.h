@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "sim/simulation.h"
+#include "sim/host/simulation.h"
 
 namespace rebound_sim {
 

@@ -16,13 +16,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/native_table.h"
+#include "sim/base/native_table.h"
+#include "sim/base/number_format.h"
+#include "sim/base/seed.h"
+#include "sim/host/simulation.h"
 #include "sim/platform/module.h"
-#include "sim/report.h"
-#include "sim/report_recorder.h"
-#include "sim/seed.h"
-#include "sim/simulation.h"
-#include "sim/svg.h"
+#include "sim/report/report.h"
+#include "sim/report/report_recorder.h"
+#include "sim/report/svg.h"
 #include "tools/rebound-sim/console.h"
 #include "tools/rebound-sim/output_file.h"
 #include "tools/rebound-sim/panel_demo.h"

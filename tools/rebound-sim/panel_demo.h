@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/simulation.h"
+#include "sim/host/simulation.h"
 #include "src/hud/hud_bar.h"
 
 namespace rebound_sim {

@@ -16,8 +16,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/alloc_counter.h"
-#include "sim/simulation.h"
+#include "sim/base/alloc_counter.h"
+#include "sim/host/simulation.h"
 
 namespace {
 

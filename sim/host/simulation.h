@@ -1,0 +1,285 @@
+// The simulated script host and game: loads the plug-in as the real host
+// does, runs its script on a fibre one frame at a time, answers its natives
+// from the world model and records everything in the trace.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/base/alloc_counter.h"
+#include "sim/base/call.h"
+#include "sim/game/world.h"
+#include "sim/host/native_dispatch.h"
+#include "sim/host/scenario.h"
+#include "sim/observe/flow_observer.h"
+#include "sim/observe/trace.h"
+#include "sim/platform/fibre.h"
+
+namespace sim {
+
+struct SimOptions {
+  // Keep every call in the in-memory trace. Off (and with no stream), a
+  // native call costs its checks, its handler and, for the few natives the
+  // flow follows, their decoding.
+  bool recordTrace = true;
+  std::ostream* traceStream = nullptr;  // write every call as a JSON line as it is made
+  bool keepDrawings = true;             // keep each frame's draw list for pictures
+  std::size_t stackSize = 1 << 20;      // the script fibre's stack
+  // The run's seed: the loaded module's random helpers take their seeds from
+  // it (sim/base/seed.h), so that the run can be replayed, and the trace opens with
+  // a `seed` host event. Empty: they draw from the system, as in the game.
+  std::optional<std::uint64_t> seed = std::nullopt;
+};
+
+class Simulation;
+
+// Gathers a run as it goes, for what is written at its end (the report): told
+// of every native call (on the script fibre), every host event and the end of
+// every frame (on the thread that runs the frames).
+class RunWatcher {
+ public:
+  virtual ~RunWatcher() = default;
+  virtual void OnNativeCall(const NativeSignature& native) = 0;
+  virtual void OnHostEvent(const Simulation& simulation, std::string_view name) = 0;
+  virtual void OnFrameEnd(Simulation& simulation) = 0;
+};
+
+// What became of the run's seed.
+enum class Seeding {
+  kOsRandom,  // none was asked for: the plug-in draws from the system
+  kSeeded,    // the plug-in takes its seeds from the run's seed
+  kNoExport,  // one was asked for, but the module has no seed export
+};
+
+struct RunSummary {
+  std::int64_t frames = 0;
+  std::int64_t gameTimeMs = 0;
+  std::uint64_t nativeCalls = 0;
+  std::uint64_t maxCallsInFrame = 0;
+  Seeding seeding = Seeding::kOsRandom;
+  std::uint64_t seed = 0;  // the run's seed, when seeded
+  StackUse scriptStack;    // of the last script fibre; not measured when none ran
+  std::string fault;       // empty when the run ended cleanly
+};
+
+class Simulation {
+ public:
+  using KeyboardHandler = void (*)(std::uint32_t, std::uint16_t, std::uint8_t, std::int32_t,
+                                   std::int32_t, std::int32_t, std::int32_t);
+  using ScriptEntry = void (*)();
+
+  // Throws HandlerTableError when the world's handlers do not match the
+  // natives table (a mistake in the simulator itself, not in the plug-in).
+  explicit Simulation(Scenario scenario, SimOptions options = {});
+  ~Simulation();
+  Simulation(const Simulation&) = delete;
+  Simulation& operator=(const Simulation&) = delete;
+
+  // Loads the plug-in module and calls its entry with process attach; false
+  // (with Fault() set) if it cannot be loaded.
+  bool LoadPlugin(const std::string& path);
+  // Calls the entry with process detach and unloads the module.
+  void UnloadPlugin();
+  bool PluginLoaded() const { return module_ != nullptr; }
+
+  // Runs a function of the plug-in's core as the script, as if registered by
+  // the host (used by tests linked with the core library).
+  void SetScript(std::function<void()> script);
+
+  // Runs up to `count` frames; stops early on a fault, or once the host has
+  // unloaded the plug-in (an unload event ends the run). False if faulted.
+  bool RunFrames(std::int64_t count);
+  // Whether the run has ended before its frames were done: the host unloaded
+  // the plug-in.
+  bool Ended() const { return ended_; }
+  // The script fibre the host dropped last (a restart or an unload): gone
+  // without unwinding, as the real host deletes it. Kept until the next drop
+  // or the end of the simulation so that what its stack held can be looked
+  // at; never run again. Null when none was dropped.
+  const Fibre* DroppedScriptFibre() const { return droppedFibre_.get(); }
+  // How many times the host has started the script entry.
+  std::int32_t ScriptStarts() const { return scriptStarts_; }
+  // Runs the rest of the scenario's frames.
+  bool Run();
+
+  World& GetWorld() { return world_; }
+  const World& GetWorld() const { return world_; }
+  const Trace& GetTrace() const { return trace_; }
+  Trace& GetTrace() { return trace_; }
+  const Scenario& GetScenario() const { return scenario_; }
+  bool Faulted() const;
+  std::string Fault() const;
+  RunSummary Summary() const;
+  // Native calls and heap allocations of the last frame run.
+  std::uint32_t CallsInLastFrame() const { return callsInLastFrame_; }
+  const AllocationCounts& AllocationsInLastFrame() const { return allocationsInLastFrame_; }
+  std::int64_t FramesRun() const { return framesRun_; }
+  // What became of the run's seed (set once the plug-in is loaded).
+  Seeding SeedingOutcome() const { return seeding_; }
+  // The script fibre's stack: the deepest it has been used so far, of its size.
+  StackUse ScriptStack() const;
+  // The respawn flow as the player sees it, followed with or without a trace.
+  const FlowObserver& Flow() const { return flow_; }
+  // Told of the run as it goes; null for none. Not owned.
+  void SetWatcher(RunWatcher* watcher) {
+    watcher_ = watcher;
+    slowCalls_ = tracing_ || watcher_ != nullptr;
+  }
+
+  // The simulation that the host functions reach; one at a time. Inline:
+  // every host function the plug-in calls starts here.
+  static Simulation* Active() { return active_; }
+
+  // Host functions, reached through the platform's host exports.
+  void HostScriptRegister(void* module, ScriptEntry entry);
+  void HostScriptUnregister(void* module);
+  void HostKeyboardHandlerRegister(KeyboardHandler handler);
+  void HostKeyboardHandlerUnregister(KeyboardHandler handler);
+  void HostScriptWait(std::uint32_t ms);
+  void HostNativeInit(std::uint64_t hash);
+  void HostNativePush(std::uint64_t value);
+  std::uint64_t* HostNativeCall();
+
+ private:
+  class KeyboardThread;
+
+  // The frame loop runs these every frame: inlined into it, they share one
+  // frame of registers rather than saving and restoring their own each time.
+  [[gnu::always_inline]] void StepFrame();
+  void ApplyEvent(const ScheduledEvent& event);
+  void DeliverKeyboard(const ScheduledEvent& event);
+  // Keyboard messages due before the script's `calls`-th native call of the
+  // frame, and at the end of the frame those the script never reached.
+  void DeliverKeysDueAt(std::uint32_t calls);
+  void DeliverKeysLeftInFrame();
+  // The host's own events: the script dropped where it stands, started
+  // afresh; the plug-in stopped and unloaded.
+  void DropScript();
+  void RestartScript();
+  void UnloadByHost();
+  std::int64_t NextEventFrame() const;
+  [[gnu::always_inline]] void StartOrResumeScript();
+  // Stops the run with a message naming the frame and the fault. On the
+  // script fibre it does not return: the script is never resumed.
+  void RaiseFault(const std::string& message);
+  std::string Where() const;
+  bool Tracing() const { return tracing_; }
+  void RecordHost(const char* name, std::vector<TraceValue> values = {});
+  void Record(TraceEntry& entry);
+  // Whether the calling code runs on this simulation's script fibre.
+  bool OnScriptFibre() const;
+  [[gnu::always_inline]] void ResumeScript();
+  [[gnu::cold, gnu::noinline]] void StartScript();
+  // The refusals of the native functions, out of their way: each names what
+  // is wrong and stops the run.
+  [[gnu::cold, gnu::noinline]] void RefuseInit(std::uint64_t hash);
+  // nativeInit off its quick way: a refusal, or a keyboard message due first.
+  [[gnu::cold, gnu::noinline]] void SlowInit(std::uint64_t hash);
+  [[gnu::cold, gnu::noinline]] void RefusePush();
+  // The wait's trace line, out of the way of an untraced run's every frame.
+  [[gnu::noinline]] void RecordWait(std::uint32_t ms);
+  // False when the wait must not go ahead.
+  [[gnu::cold, gnu::noinline]] bool RefuseWait(std::uint32_t ms);
+  // `opened`: the call had been begun with nativeInit; `native` is null for
+  // a hash the game does not know.
+  [[gnu::cold, gnu::noinline]] std::uint64_t* RefuseNativeCall(const NativeEntry* native,
+                                                               bool opened);
+  // A call the trace or the flow reads: decoded around its handler.
+  [[gnu::noinline]] std::uint64_t* DecodedCall(const NativeEntry& native);
+  // A call someone reads: told to the watcher, decoded where the trace or the
+  // flow wants it.
+  [[gnu::noinline]] std::uint64_t* WatchedCall(const NativeEntry& native);
+  // Names what is wrong with a call whose slots the native refused.
+  [[gnu::cold, gnu::noinline]] void RefuseCall(const NativeEntry& native);
+  std::string NativeName(std::uint64_t hash) const;
+  // Decode the call into callEntry_, for the trace and the flow.
+  void DecodeArgs(const NativeSignature& sig);
+  void DecodeOuts(const NativeSignature& sig, CallFrame& call);
+  TraceValue DecodeResult(const NativeSignature& sig) const;
+
+  // Hidden on ELF: the executable reaches it directly rather than through the
+  // GOT. (Windows has no such visibility: nothing outside sees it there.)
+#if defined(_WIN32)
+  static inline Simulation* active_ = nullptr;
+#else
+  [[gnu::visibility("hidden")]] static inline Simulation* active_ = nullptr;
+#endif
+
+  // Built before anything else, so that a mismatch stops the start-up.
+  const NativeDispatch& dispatch_;
+  Scenario scenario_;
+  SimOptions options_;
+  // A trace is kept or written: every call is decoded. Fixed for the run.
+  const bool tracing_ = options_.recordTrace || options_.traceStream != nullptr;
+  World world_;
+  Trace trace_;
+  FlowObserver flow_;
+
+  // The loaded module's handle, as the plug-in is given it.
+  void* module_ = nullptr;
+  Seeding seeding_ = Seeding::kOsRandom;
+  // Measured as a fibre is let go, so that the figure outlives it.
+  StackUse lastStack_;
+
+  // Registration as the host sees it.
+  void* registeredModule_ = nullptr;
+  std::function<void()> script_;
+  bool scriptRegistered_ = false;
+  KeyboardHandler keyboardHandler_ = nullptr;
+  std::unique_ptr<Fibre> fibre_;
+  std::unique_ptr<Fibre> droppedFibre_;  // see DroppedScriptFibre
+  std::int32_t scriptStarts_ = 0;
+  bool ended_ = false;          // the host unloaded the plug-in: no frame runs after it
+  std::int64_t wakeFrame_ = 0;  // the script resumes no earlier than this frame
+  std::int64_t wakeAtMs_ = 0;   // ... and no earlier than this game time
+  std::unique_ptr<KeyboardThread> keyboard_;
+
+  // The native call being built.
+  bool callOpen_ = false;
+  std::uint64_t callHash_ = 0;
+  std::uint64_t args_[kMaxArgs] = {};
+  std::size_t argCount_ = 0;  // kTooManyArgs once more than kMaxArgs were pushed
+  static constexpr std::size_t kTooManyArgs = kMaxArgs + 1;
+  std::uint64_t result_[kResultSlots] = {};
+  std::uint64_t deadResult_[kResultSlots] = {};  // handed out after a fault
+  // What the handlers are given: the slots above, the native of each call.
+  CallFrame callFrame_{args_, result_};
+
+  std::int64_t framesRun_ = 0;
+  std::int64_t previousFixedMs_ = 0;  // the last frame's time at the fixed step, from the start
+  std::size_t nextEvent_ = 0;
+  std::int64_t nextEventFrame_ = 0;  // the frame of events_[nextEvent_], or never
+  std::uint64_t nativeCalls_ = 0;
+  std::uint64_t maxCallsInFrame_ = 0;
+  std::uint32_t callsThisFrame_ = 0;
+  std::uint32_t callsInLastFrame_ = 0;
+  // Keyboard messages of this frame due while the script runs, by the call
+  // they come before, and the first of those calls (never: the largest value).
+  std::vector<const ScheduledEvent*> keysInFrame_;
+  std::uint32_t keyboardAtCall_ = UINT32_MAX;
+  AllocationCounts allocationsInLastFrame_;
+  int scriptHostDepth_ = 0;  // host calls the suspended script is inside
+  // The native call being decoded for the trace and the flow; its lists keep
+  // their room from call to call.
+  TraceEntry callEntry_;
+  RunWatcher* watcher_ = nullptr;
+  // Someone reads every call (the trace or a watcher): one test on the call
+  // path sends the call the long way.
+  bool slowCalls_ = tracing_;
+
+  // Set once the run has stopped; read every frame without the lock. The
+  // message is written under the lock (the keyboard thread may fault too).
+  std::atomic<bool> faulted_{false};
+  mutable std::mutex faultMutex_;
+  std::string fault_;
+};
+
+}  // namespace sim

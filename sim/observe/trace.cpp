@@ -1,0 +1,112 @@
+#include "sim/observe/trace.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include <nlohmann/json.hpp>
+
+#include "sim/base/number_format.h"
+
+namespace sim {
+
+// A float shown with the fewest digits that read back as the same float, so
+// that 0.923f reads 0.923 and not 0.92299997806549072. JSON has no NaN or
+// infinity: those are the strings "NaN", "Infinity" and "-Infinity".
+nlohmann::ordered_json TraceNumber(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
+  const float f = static_cast<float>(value);
+  char buf[32];
+  for (int digits = 6; digits <= 9; ++digits) {
+    std::snprintf(buf, sizeof buf, "%.*g", digits, value);
+    if (std::strtof(buf, nullptr) == f) break;
+  }
+  return std::strtod(buf, nullptr);
+}
+
+namespace {
+
+nlohmann::ordered_json ValueToJson(const TraceValue& v) {
+  switch (v.kind) {
+    case TraceValue::Kind::Int:
+      return v.integer;
+    case TraceValue::Kind::Bool:
+      return v.integer != 0;
+    case TraceValue::Kind::Float:
+      return TraceNumber(v.number);
+    case TraceValue::Kind::Text:
+      return v.text;
+    case TraceValue::Kind::Null:
+      return nullptr;
+    case TraceValue::Kind::Out:
+      return "out";
+    case TraceValue::Kind::Vector:
+      return nlohmann::ordered_json::array(
+          {TraceNumber(v.vector[0]), TraceNumber(v.vector[1]), TraceNumber(v.vector[2])});
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::vector<const TraceEntry*> Trace::Find(std::string_view name) const {
+  std::vector<const TraceEntry*> out;
+  for (const auto& e : entries_) {
+    if (e.Name() == name) out.push_back(&e);
+  }
+  return out;
+}
+
+std::size_t Trace::Count(std::string_view name) const {
+  std::size_t n = 0;
+  for (const auto& e : entries_) n += e.Name() == name ? 1 : 0;
+  return n;
+}
+
+std::size_t Trace::NativeCalls() const {
+  std::size_t n = 0;
+  for (const auto& e : entries_) n += e.native != nullptr ? 1 : 0;
+  return n;
+}
+
+std::string Trace::ToJson(const TraceEntry& e) {
+  nlohmann::ordered_json j;
+  j["frame"] = e.frame;
+  j["time"] = e.time;
+  if (e.native != nullptr) {
+    j["native"] = HexHash(e.native->hash);
+    j["name"] = e.native->name;
+    auto args = nlohmann::ordered_json::array();
+    for (const auto& a : e.args) args.push_back(ValueToJson(a));
+    j["args"] = args;
+    if (!e.outs.empty()) {
+      auto outs = nlohmann::ordered_json::array();
+      for (const auto& o : e.outs) outs.push_back(ValueToJson(o));
+      j["outs"] = outs;
+    }
+    if (e.result) j["result"] = ValueToJson(*e.result);
+  } else {
+    j["host"] = e.host;
+    if (e.host == "scriptWait" && !e.args.empty()) {
+      j["ms"] = e.args[0].integer;
+    } else if (e.host == "seed" && !e.args.empty()) {
+      j["seed"] = e.args[0].integer;
+    } else if (e.host == "keyboard" && e.args.size() == 7) {
+      static const char* const kNames[7] = {"key", "repeats",       "scanCode", "extended",
+                                            "alt", "wasDownBefore", "isUp"};
+      for (int i = 0; i < 7; ++i) j[kNames[i]] = e.args[static_cast<std::size_t>(i)].integer;
+    } else if (!e.args.empty()) {
+      auto args = nlohmann::ordered_json::array();
+      for (const auto& a : e.args) args.push_back(ValueToJson(a));
+      j["args"] = args;
+    }
+  }
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void Trace::WriteJsonLines(std::ostream& out) const {
+  for (const auto& e : entries_) out << ToJson(e) << '\n';
+}
+
+}  // namespace sim

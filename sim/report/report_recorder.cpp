@@ -1,0 +1,229 @@
+#include "sim/report/report_recorder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+namespace sim {
+
+namespace {
+
+// A fade is pictured under way at about half its course.
+constexpr float kFadeUnderWay = 0.5F;
+// The bar counts as full once its fill is within rounding of 100 %.
+constexpr float kBarFull = 99.999F;
+
+std::string Percent(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.0f %%", v);
+  return buf;
+}
+
+void Append(std::string& caption, const std::string& what) {
+  if (!caption.empty()) caption += "; ";
+  caption += what;
+}
+
+}  // namespace
+
+const char* MarkKindName(MarkKind kind) {
+  switch (kind) {
+    case MarkKind::Load:
+      return "plug-in loaded";
+    case MarkKind::ScriptStart:
+      return "script started";
+    case MarkKind::Death:
+      return "death";
+    case MarkKind::Tap:
+      return "tap";
+    case MarkKind::Unload:
+      return "plug-in unloaded";
+  }
+  return "?";
+}
+
+bool HostEventMark(std::string_view hostEvent, MarkKind& kind) {
+  // The host events of the trace that the timeline marks.
+  static constexpr std::pair<std::string_view, MarkKind> kMarks[] = {
+      {"attach", MarkKind::Load},
+      {"scriptStart", MarkKind::ScriptStart},
+      {"detach", MarkKind::Unload},
+  };
+  for (const auto& [name, mark] : kMarks) {
+    if (name == hostEvent) {
+      kind = mark;
+      return true;
+    }
+  }
+  return false;
+}
+
+void ReportRecorder::OnNativeCall(const NativeSignature& native) {
+  if (calls_.size() < kKeptCallsPerFrame) calls_.push_back(&native);
+}
+
+void ReportRecorder::OnHostEvent(const Simulation& simulation, std::string_view name) {
+  MarkKind kind{};
+  if (name == "attach") pluginLoaded_ = true;
+  if (HostEventMark(name, kind))
+    AddMark(std::max<std::int64_t>(simulation.GetWorld().clock.frame, 0), kind);
+}
+
+void ReportRecorder::AddMark(std::int64_t frame, MarkKind kind) {
+  if (marks_.size() < kKeptMarks) {
+    marks_.push_back({frame, kind});
+  } else {
+    ++marksLeftOut_;
+  }
+}
+
+void ReportRecorder::AddToSeries(std::int64_t frame, float fill, float fade, std::uint32_t calls,
+                                 FlowPhase phase) {
+  if (columns_.empty() || frame - columns_.back().firstFrame >= framesPerColumn_) {
+    if (columns_.size() == kMaxColumns) {
+      // Full: every two columns become one twice as wide.
+      for (std::size_t i = 0; i < kMaxColumns / 2; ++i) {
+        SeriesColumn merged = columns_[2 * i];
+        const SeriesColumn& next = columns_[2 * i + 1];
+        merged.frames += next.frames;
+        merged.maxFill = std::max(merged.maxFill, next.maxFill);
+        merged.maxFade = std::max(merged.maxFade, next.maxFade);
+        merged.maxCalls = std::max(merged.maxCalls, next.maxCalls);
+        merged.calls += next.calls;
+        for (std::size_t p = 0; p < kFlowPhaseCount; ++p) {
+          merged.phaseFrames[p] += next.phaseFrames[p];
+        }
+        columns_[i] = merged;
+      }
+      columns_.resize(kMaxColumns / 2);
+      framesPerColumn_ *= 2;
+    }
+    if (columns_.empty() || frame - columns_.back().firstFrame >= framesPerColumn_) {
+      SeriesColumn column;
+      column.firstFrame = frame - frame % framesPerColumn_;
+      columns_.push_back(column);
+    }
+  }
+  SeriesColumn& c = columns_.back();
+  ++c.frames;
+  c.maxFill = std::max(c.maxFill, fill);
+  c.maxFade = std::max(c.maxFade, fade);
+  c.maxCalls = std::max(c.maxCalls, calls);
+  c.calls += calls;
+  ++c.phaseFrames[static_cast<std::size_t>(phase)];
+}
+
+std::string ReportRecorder::KeyOf(const Simulation& simulation, std::int64_t frame, float fill) {
+  const DeathRecord* death = simulation.Flow().CurrentDeath();
+  if (death == nullptr) return {};
+  const ScreenModel& screen = simulation.GetWorld().screen;
+  const bool respawning = simulation.Flow().Phase() == FlowPhase::Respawning;
+  DeathMoments& m = moments_;
+  std::string key;
+  if (!m.shard && death->shardFrame == frame) {
+    m.shard = true;
+    Append(key, "The wasted shard, first frame");
+  }
+  if (fill >= 0.0F) {
+    if (!m.barShown) {
+      m.barShown = true;
+      Append(key, "Bar shown at " + Percent(fill));
+    } else if (!m.barHalf && fill >= 50.0F) {
+      m.barHalf = true;
+      Append(key, "Bar at " + Percent(fill));
+    } else if (!m.barFull && fill >= kBarFull) {
+      m.barFull = true;
+      Append(key, "Bar full");
+    }
+  }
+  if (respawning && !m.fadingOut && screen.fade == FadeState::FadingOut &&
+      screen.level >= kFadeUnderWay) {
+    m.fadingOut = true;
+    Append(key, "Fading out (" + Percent(screen.level * 100.0) + " black)");
+  }
+  if (respawning && !m.black && screen.fade == FadeState::FadedOut) {
+    m.black = true;
+    Append(key, "Black screen");
+  }
+  if (!m.placed && death->placeFrame == frame) {
+    m.placed = true;
+    Append(key, "Player placed at the spawn point");
+  }
+  if (m.placed && screen.fade == FadeState::FadingIn) {
+    m.fadeInSeen = true;
+    if (!m.fadingIn && screen.level <= kFadeUnderWay) {
+      m.fadingIn = true;
+      Append(key, "Fading in (" + Percent(screen.level * 100.0) + " black)");
+    }
+  }
+  if (m.fadeInSeen && !m.clear && screen.fade == FadeState::FadedIn) {
+    m.clear = true;
+    Append(key, "First clear frame");
+  }
+  return key;
+}
+
+void ReportRecorder::OnFrameEnd(Simulation& simulation) {
+  World& world = simulation.GetWorld();
+  const FlowObserver& flow = simulation.Flow();
+  const std::int64_t frame = world.clock.frame;
+  framesSeen_ = frame + 1;
+
+  if (flow.DeathCount() != deathsSeen_) {
+    deathsSeen_ = flow.DeathCount();
+    moments_ = DeathMoments{};
+    AddMark(frame, MarkKind::Death);
+  }
+  for (; tapsSeen_ < flow.TapCount(); ++tapsSeen_) AddMark(frame, MarkKind::Tap);
+
+  const float fill = flow.BarFillFrame() == frame ? static_cast<float>(flow.BarFill()) : -1.0F;
+  const float fade = world.screen.level;
+  const std::uint32_t calls = simulation.CallsInLastFrame();
+  AddToSeries(frame, fill, fade, calls, flow.Phase());
+
+  std::string key = KeyOf(simulation, frame, fill);
+  const bool isKey = !key.empty() && keyFrames_ < kKeptKeyFrames;
+  if (!key.empty() && !isKey) ++keyFramesLeftOut_;
+  auto drawn = world.drawing.frames.find(frame);
+  const bool hasDrawing = drawn != world.drawing.frames.end();
+  const bool hasItems = hasDrawing && !drawn->second.items.empty();
+
+  // The viewer shows what the player saw change: frames that drew anything
+  // and frames under a fade; every stride-th of them, and every key frame.
+  if (isKey || hasItems || fade > 0.0F) {
+    const std::uint64_t candidate = candidates_++;
+    if (isKey || candidate % stride_ == 0) {
+      RecordedFrame kept;
+      kept.frame = frame;
+      kept.gameTime = world.clock.gameTimer;
+      kept.phase = flow.Phase();
+      kept.fill = fill;
+      kept.fade = fade;
+      kept.fadeState = world.screen.fade;
+      kept.death = flow.DeathCount();
+      kept.callCount = calls;
+      kept.calls = calls_;
+      kept.drawn = hasItems;
+      if (hasDrawing) kept.drawing = takeDrawings_ ? std::move(drawn->second) : drawn->second;
+      if (isKey) kept.key = std::move(key);
+      kept.candidate = candidate;
+      Keep(std::move(kept));
+    }
+  }
+  if (hasDrawing && takeDrawings_) world.drawing.frames.erase(drawn);
+  calls_.clear();
+}
+
+void ReportRecorder::Keep(RecordedFrame frame) {
+  if (!frame.key.empty()) ++keyFrames_;
+  frames_.push_back(std::move(frame));
+  if (frames_.size() <= kViewerFrames + keyFrames_) return;
+  // Too many: keep every other one of those kept by the stride, and the key
+  // frames.
+  stride_ *= 2;
+  std::erase_if(frames_, [this](const RecordedFrame& f) {
+    return f.key.empty() && f.candidate % stride_ != 0;
+  });
+}
+
+}  // namespace sim

@@ -1,0 +1,66 @@
+#!/usr/bin/env python3
+"""The simulator's layers hold: scripts/check-includes.py finds no broken rule
+in the source tree, and names the file and line of each rule broken in a small
+tree made here, including a header-only include that no linker would catch.
+
+Usage: include_rules_test.py SOURCE_DIR
+"""
+import pathlib
+import subprocess
+import sys
+import tempfile
+
+FIXTURE = {
+    "sim/base/catalogue.h": '#include <vector>\n#include <nlohmann/json.hpp>\n',
+    "sim/base/bad.cpp": '#include "sim/base/catalogue.h"\n#include "sim/observe/trace.h"\n',
+    "sim/base/system.h": '#include <windows.h>\n',
+    "sim/platform/module.cpp": '#include "sim/base/catalogue.h"\n\n#include "sim/host/exports.h"\n',
+    "sim/game/world.cpp": '#include "sim/game/world.h"\n#include "sim/report/svg.h"\n',
+    "sim/observe/trace.h": '#include "sim/game/world.h"\n#include "sim/base/catalogue.h"\n',
+    "sim/host/sim.cpp": '#include "sim/platform/fibre.h"\n  #  include "src/host/host_api.h"\n',
+    "sim/report/page.cpp": '#include "sim/host/sim.h"\n#include "sim/observe/trace.h"\n',
+    "src/hud/panel.cpp": '#include "src/host/natives.h"\n#include "sim/base/catalogue.h"\n',
+    "tools/main.cpp": '#include "sim/report/page.h"\n#include "src/host/natives.h"\n',
+}
+EXPECTED = [
+    "sim/base/bad.cpp:2:",
+    "sim/base/system.h:1:",
+    "sim/game/world.cpp:2:",
+    "sim/host/sim.cpp:2:",
+    "sim/platform/module.cpp:3:",
+    "src/hud/panel.cpp:2:",
+]
+
+
+def run(root):
+    script = pathlib.Path(sys.argv[1]) / "scripts" / "check-includes.py"
+    return subprocess.run([sys.executable, str(script), str(root)], capture_output=True,
+                          text=True, check=False)
+
+
+def main():
+    failures = []
+    tree = run(pathlib.Path(sys.argv[1]))
+    if tree.returncode != 0:
+        failures.append("the source tree breaks its include rules:\n" + tree.stdout + tree.stderr)
+
+    with tempfile.TemporaryDirectory() as folder:
+        root = pathlib.Path(folder)
+        for name, text in FIXTURE.items():
+            (root / name).parent.mkdir(parents=True, exist_ok=True)
+            (root / name).write_text(text, encoding="utf-8")
+        made = run(root)
+        named = sorted(line.split(" ", 1)[0] for line in made.stdout.splitlines()
+                       if not line.startswith("check-includes:"))
+        if made.returncode != 1 or named != EXPECTED:
+            failures.append(f"in the made tree: status {made.returncode}, named {named}, "
+                            f"expected status 1 and {EXPECTED}\n{made.stdout}{made.stderr}")
+
+    for failure in failures:
+        print("FAIL:", failure)
+    print(f"include rules: {2 - len(failures)} passed, {len(failures)} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
