@@ -1,10 +1,10 @@
 #include "sim/game/drawing.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "sim/base/number_format.h"
 #include "sim/game/world.h"
 
 namespace sim {
@@ -36,9 +36,7 @@ const std::map<std::int32_t, Colour>& DefaultHudColours() {
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string HexLabel(std::int32_t hash) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "<label 0x%08X>", static_cast<std::uint32_t>(hash));
-  return buffer;
+  return "<label " + HexWord(static_cast<std::uint32_t>(hash)) + ">";
 }
 
 Colour ReadColour(const ScenarioNode& node) {

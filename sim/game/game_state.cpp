@@ -1,8 +1,8 @@
 #include "sim/game/game_state.h"
 
 #include <algorithm>
-#include <cstdio>
 
+#include "sim/base/number_format.h"
 #include "sim/game/world.h"
 
 namespace sim {
@@ -12,12 +12,6 @@ namespace {
 // The wasted screen's look: slow motion and the game's death post-effect.
 constexpr float kWastedTimeScale = 0.2F;
 constexpr const char* kDeathPostEffect = "DeathFailOut";
-
-std::string Number(float value) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%g", static_cast<double>(value));
-  return buf;
-}
 
 void NoteSetting(World& world, const char* name, bool& field, bool value) {
   world.Note("settings", std::string(name) + " " + (value ? "true" : "false"));
@@ -123,7 +117,8 @@ void GameStateModel::StepWasted(World& world) {
 
 void GameStateModel::SetTimeScale(World& world, float scale, const char* by) {
   if (scale == timeScale) return;
-  world.Note("state", "time scale " + Number(timeScale) + " -> " + Number(scale) + " (" + by + ")");
+  world.Note("state", "time scale " + FormatNumber(timeScale) + " -> " + FormatNumber(scale) +
+                          " (" + by + ")");
   timeScale = scale;
 }
 

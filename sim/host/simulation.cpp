@@ -354,9 +354,7 @@ void Simulation::RefuseCall(const NativeEntry& native) {
       case ArgKind::Float:
       case ArgKind::Bool:
         if ((slot >> 32) != 0) {
-          char buf[32];
-          std::snprintf(buf, sizeof buf, "0x%016llX", static_cast<unsigned long long>(slot));
-          return RaiseFault(arg + " has its upper 32 bits set: " + buf);
+          return RaiseFault(arg + " has its upper 32 bits set: " + HexHash(slot));
         }
         if (sig.args[i] == ArgKind::Bool && slot > 1) {
           return RaiseFault(arg + " is " + std::to_string(slot) + ", not 0 or 1");

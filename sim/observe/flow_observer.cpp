@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
+#include "sim/base/number_format.h"
 #include "sim/game/world.h"
 
 namespace sim {
@@ -13,18 +13,6 @@ namespace {
 // The respawn bar's fill colour and full width, as the player sees them.
 constexpr std::int64_t kFillColour[4] = {224, 50, 52, 140};
 constexpr double kBarFullWidth = 0.069;
-
-std::string Position(double x, double y, double z) {
-  char buf[96];
-  std::snprintf(buf, sizeof buf, "(%.1f, %.1f, %.1f)", x, y, z);
-  return buf;
-}
-
-std::string Number(double v, int decimals = 1) {
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-  return buf;
-}
 
 bool ArgIs(const TraceEntry& e, std::size_t i, bool value) {
   return i < e.args.size() && e.args[i].kind == TraceValue::Kind::Bool &&
@@ -115,8 +103,8 @@ void FlowObserver::OnNative(World& world, const TraceEntry& e) {
   } else if (name == "GET_ENTITY_COORDS" && phase_ == FlowPhase::DeathPause && death != nullptr &&
              death->deathFrame == e.frame && e.result) {
     for (int i = 0; i < 3; ++i) death->deathPosition[i] = e.result->vector[i];
-    world.Note("flow", "place of death " +
-                           Position(e.result->vector[0], e.result->vector[1], e.result->vector[2]));
+    world.Note("flow", "place of death " + FixedPosition(e.result->vector[0], e.result->vector[1],
+                                                         e.result->vector[2], 1));
   } else if (name == "IS_SCREEN_FADING_OUT" && phase_ == FlowPhase::DeathPause) {
     Enter(world, FlowPhase::ShardDelay, "pause over, waiting to show the shard");
   } else if (name == "BEGIN_SCALEFORM_MOVIE_METHOD" && e.args.size() == 2 &&
@@ -147,14 +135,14 @@ void FlowObserver::OnNative(World& world, const TraceEntry& e) {
       const double step = std::floor(percent / 10.0) * 10.0;
       if (step > lastNotedFill_) {
         lastNotedFill_ = step;
-        world.Note("flow", "bar " + Number(percent, 0) + " % full");
+        world.Note("flow", "bar " + FixedNumber(percent, 0) + " % full");
       }
       if (!zeroNoted_) {
         zeroNoted_ = true;
-        AddKeyFrame(e.frame, "Shard and bar at " + Number(percent, 0) + " %");
+        AddKeyFrame(e.frame, "Shard and bar at " + FixedNumber(percent, 0) + " %");
       } else if (!halfNoted_ && percent >= 50.0) {
         halfNoted_ = true;
-        AddKeyFrame(e.frame, "Bar at " + Number(percent, 0) + " %");
+        AddKeyFrame(e.frame, "Bar at " + FixedNumber(percent, 0) + " %");
       } else if (!fullNoted_ && percent >= 99.999) {
         fullNoted_ = true;
         AddKeyFrame(e.frame, "Bar full");
@@ -171,7 +159,7 @@ void FlowObserver::OnNative(World& world, const TraceEntry& e) {
       for (std::size_t i = 0; i < 3; ++i) death->searchCentre[i] = e.args[i].number;
     }
     world.Note("flow", "spawn search around " +
-                           Position(e.args[0].number, e.args[1].number, e.args[2].number));
+                           FixedPosition(e.args[0].number, e.args[1].number, e.args[2].number, 1));
   } else if (name == "SPAWNPOINTS_IS_SEARCH_FAILED" && inSearch_ && e.result &&
              e.result->IsTrue()) {
     world.Note("flow", "spawn search failed");
@@ -193,7 +181,7 @@ void FlowObserver::OnNative(World& world, const TraceEntry& e) {
       for (std::size_t i = 0; i < 3; ++i) death->chosenPoint[i] = e.outs[i].number;
     }
     world.Note("flow", "picked result " + std::to_string(e.args[0].integer) + " at " +
-                           Position(e.outs[0].number, e.outs[1].number, e.outs[2].number));
+                           FixedPosition(e.outs[0].number, e.outs[1].number, e.outs[2].number, 1));
   } else if (name == "SPAWNPOINTS_CANCEL_SEARCH") {
     inSearch_ = false;
   } else if (name == "GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING" && e.result) {
@@ -205,15 +193,16 @@ void FlowObserver::OnNative(World& world, const TraceEntry& e) {
     }
     if (e.result->IsTrue() && !e.outs.empty()) {
       world.Note("flow",
-                 "road node fallback at " +
-                     Position(e.outs[0].vector[0], e.outs[0].vector[1], e.outs[0].vector[2]));
+                 "road node fallback at " + FixedPosition(e.outs[0].vector[0], e.outs[0].vector[1],
+                                                          e.outs[0].vector[2], 1));
     } else {
       world.Note("flow", "road node fallback found nothing: (0, 0, 0)");
     }
   } else if (name == "VDIST" && phase_ == FlowPhase::Respawning && e.result && death != nullptr) {
     death->distance = e.result->number;
     const bool tooFar = !(e.result->number <= 300.0);
-    world.Note("flow", "spawn point " + Number(e.result->number) + " m from the place of death" +
+    world.Note("flow", "spawn point " + FixedNumber(e.result->number, 1) +
+                           " m from the place of death" +
                            (tooFar ? ": too far, the place of death is used" : ""));
     if (tooFar) death->searchOutcome = "place of death";
   } else if (name == "RESURRECT_PED" && phase_ == FlowPhase::Respawning) {
@@ -223,10 +212,10 @@ void FlowObserver::OnNative(World& world, const TraceEntry& e) {
       death->spawnPosition[i] = e.args[1 + static_cast<std::size_t>(i)].number;
     death->placeFrame = e.frame;
     world.Note("flow", "player placed at " +
-                           Position(e.args[1].number, e.args[2].number, e.args[3].number));
+                           FixedPosition(e.args[1].number, e.args[2].number, e.args[3].number, 1));
   } else if (name == "SET_ENTITY_HEADING" && phase_ == FlowPhase::Respawning && death != nullptr) {
     death->spawnHeading = e.args[1].number;
-    world.Note("flow", "player turned to heading " + Number(e.args[1].number));
+    world.Note("flow", "player turned to heading " + FixedNumber(e.args[1].number, 1));
   } else if (name == "DO_SCREEN_FADE_IN" && phase_ == FlowPhase::Respawning &&
              e.args[0].integer > 0) {
     world.Note("flow", "fading in over " + std::to_string(e.args[0].integer) + " ms");

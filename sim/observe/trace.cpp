@@ -1,7 +1,6 @@
 #include "sim/observe/trace.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 #include <nlohmann/json.hpp>
@@ -16,13 +15,7 @@ namespace sim {
 nlohmann::ordered_json TraceNumber(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
-  const float f = static_cast<float>(value);
-  char buf[32];
-  for (int digits = 6; digits <= 9; ++digits) {
-    std::snprintf(buf, sizeof buf, "%.*g", digits, value);
-    if (std::strtof(buf, nullptr) == f) break;
-  }
-  return std::strtod(buf, nullptr);
+  return std::strtod(FloatDigits(value).c_str(), nullptr);
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "sim/game/drawing.h"
 
@@ -26,8 +27,10 @@ using FramePicture =
 void WriteHtmlReport(std::ostream& out, const Simulation& simulation,
                      const ReportRecorder& recorder, const FramePicture& picture);
 
-// The page's style sheet and script, kept apart from the markup.
-extern const char* const kReportStyle;
-extern const char* const kReportScript;
+// The page's style sheet and script: report.css and report.js beside this
+// header, built in byte for byte. Everything the page needs is in the page:
+// no font, script or picture is fetched, so it opens from disk.
+std::string_view ReportStyle();
+std::string_view ReportScript();
 
 }  // namespace sim

@@ -1,8 +1,9 @@
 #include "sim/report/report_recorder.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
+
+#include "sim/base/number_format.h"
 
 namespace sim {
 
@@ -13,11 +14,7 @@ constexpr float kFadeUnderWay = 0.5F;
 // The bar counts as full once its fill is within rounding of 100 %.
 constexpr float kBarFull = 99.999F;
 
-std::string Percent(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.0f %%", v);
-  return buf;
-}
+std::string Percent(double v) { return FixedNumber(v, 0) + " %"; }
 
 void Append(std::string& caption, const std::string& what) {
   if (!caption.empty()) caption += "; ";

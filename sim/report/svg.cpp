@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <sstream>
+
+#include "sim/base/number_format.h"
 
 namespace sim {
 
@@ -18,12 +19,9 @@ constexpr double kGlyphPerLine = 0.75;
 constexpr double kAdvancePerGlyph = 0.5;
 constexpr double kSpriteNamePx = 6.0;
 
-std::string Num(double v) {
-  if (!std::isfinite(v)) v = 0.0;
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.2f", v);
-  return buffer;
-}
+// A number in a picture's markup (a coordinate, a size, an angle, an
+// opacity), to a hundredth.
+std::string Px(double v) { return SvgNumber(v, 2); }
 
 std::string Rgb(const Colour& c) {
   const auto clamp = [](std::int32_t v) { return std::clamp(v, 0, 255); };
@@ -31,7 +29,7 @@ std::string Rgb(const Colour& c) {
          std::to_string(clamp(c.blue)) + ")";
 }
 
-std::string Opacity(const Colour& c) { return Num(std::clamp(c.alpha, 0, 255) / 255.0); }
+std::string Opacity(const Colour& c) { return Px(std::clamp(c.alpha, 0, 255) / 255.0); }
 
 struct Box {
   double cx, cy, w, h;  // pixels
@@ -47,8 +45,8 @@ Box ScreenBox(const DrawItem& item, const SvgOptions& o) {
 
 void WriteRect(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
   const Box b = ScreenBox(item, o);
-  out << "  <rect x=\"" << Num(b.cx - b.w / 2) << "\" y=\"" << Num(b.cy - b.h / 2) << "\" width=\""
-      << Num(std::fabs(b.w)) << "\" height=\"" << Num(std::fabs(b.h)) << "\" fill=\""
+  out << "  <rect x=\"" << Px(b.cx - b.w / 2) << "\" y=\"" << Px(b.cy - b.h / 2) << "\" width=\""
+      << Px(std::fabs(b.w)) << "\" height=\"" << Px(std::fabs(b.h)) << "\" fill=\""
       << Rgb(item.colour) << "\" fill-opacity=\"" << Opacity(item.colour) << "\"/>\n";
 }
 
@@ -65,22 +63,22 @@ void WriteSprite(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
   const Colour colour = SpriteColour(item);
   out << "  <g";
   if (item.heading != 0.0F) {
-    out << " transform=\"rotate(" << Num(item.heading) << " " << Num(b.cx) << " " << Num(b.cy)
+    out << " transform=\"rotate(" << Px(item.heading) << " " << Px(b.cx) << " " << Px(b.cy)
         << ")\"";
   }
   out << ">\n    <title>" << XmlEscape(item.dictionary + "/" + item.texture) << "</title>\n";
   // A thin dark outline keeps overlapping sprites (such as entry markers) apart.
-  out << "    <rect x=\"" << Num(b.cx - b.w / 2) << "\" y=\"" << Num(b.cy - b.h / 2)
-      << "\" width=\"" << Num(std::fabs(b.w)) << "\" height=\"" << Num(std::fabs(b.h))
-      << "\" rx=\"1.5\" fill=\"" << Rgb(colour) << "\" fill-opacity=\"" << Opacity(colour)
+  out << "    <rect x=\"" << Px(b.cx - b.w / 2) << "\" y=\"" << Px(b.cy - b.h / 2) << "\" width=\""
+      << Px(std::fabs(b.w)) << "\" height=\"" << Px(std::fabs(b.h)) << "\" rx=\"1.5\" fill=\""
+      << Rgb(colour) << "\" fill-opacity=\"" << Opacity(colour)
       << "\" stroke=\"black\" stroke-opacity=\"0.35\" stroke-width=\"0.6\"/>\n";
   // The texture's name in the top-left corner where it fits; a small box
   // keeps it in its tooltip.
   const double nameWidth = static_cast<double>(item.texture.size()) * kSpriteNamePx * 0.6;
   if (o.debug && nameWidth + 4 <= std::fabs(b.w) && kSpriteNamePx + 2 <= std::fabs(b.h)) {
-    out << "    <text x=\"" << Num(b.cx - std::fabs(b.w) / 2 + 2) << "\" y=\""
-        << Num(b.cy - std::fabs(b.h) / 2 + kSpriteNamePx) << "\" font-family=\"monospace\" "
-        << "font-size=\"" << Num(kSpriteNamePx) << "\" fill=\"#c8d8ff\" fill-opacity=\"0.55\">"
+    out << "    <text x=\"" << Px(b.cx - std::fabs(b.w) / 2 + 2) << "\" y=\""
+        << Px(b.cy - std::fabs(b.h) / 2 + kSpriteNamePx) << "\" font-family=\"monospace\" "
+        << "font-size=\"" << Px(kSpriteNamePx) << "\" fill=\"#c8d8ff\" fill-opacity=\"0.55\">"
         << XmlEscape(item.texture) << "</text>\n";
   }
   out << "  </g>\n";
@@ -135,16 +133,16 @@ void WriteText(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
   }
   const std::vector<std::string> lines = WrapLines(item.text, glyphPx, std::max(room, 1.0));
 
-  out << "  <g font-family=\"sans-serif\" font-size=\"" << Num(glyphPx) << "\" text-anchor=\""
+  out << "  <g font-family=\"sans-serif\" font-size=\"" << Px(glyphPx) << "\" text-anchor=\""
       << anchor << "\">\n    <title>" << XmlEscape(item.entry) << " font " << s.font << " size "
-      << Num(s.size) << " wrap " << Num(s.wrapStart) << ".." << Num(s.wrapEnd) << "</title>\n";
+      << Px(s.size) << " wrap " << Px(s.wrapStart) << ".." << Px(s.wrapEnd) << "</title>\n";
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const double baseline = top + linePx * (static_cast<double>(i) + 0.8);
     if (s.dropShadow) {
-      out << "    <text x=\"" << Num(anchorX + 1.5) << "\" y=\"" << Num(baseline + 1.5)
+      out << "    <text x=\"" << Px(anchorX + 1.5) << "\" y=\"" << Px(baseline + 1.5)
           << "\" fill=\"black\" fill-opacity=\"0.8\">" << XmlEscape(lines[i]) << "</text>\n";
     }
-    out << "    <text x=\"" << Num(anchorX) << "\" y=\"" << Num(baseline) << "\" fill=\""
+    out << "    <text x=\"" << Px(anchorX) << "\" y=\"" << Px(baseline) << "\" fill=\""
         << Rgb(s.colour) << "\" fill-opacity=\"" << Opacity(s.colour) << "\">"
         << XmlEscape(lines[i]) << "</text>\n";
   }
@@ -176,10 +174,10 @@ Colour Tinted(const Colour& c, const Colour& tint) {
 // no shard shows nothing; the debug picture outlines and names it.
 void WriteMovie(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
   if (o.debug) {
-    out << "  <rect x=\"1\" y=\"1\" width=\"" << Num(o.width - 2) << "\" height=\""
-        << Num(o.height - 2) << "\" fill=\"none\" stroke=\"" << Rgb(item.colour)
+    out << "  <rect x=\"1\" y=\"1\" width=\"" << Px(o.width - 2) << "\" height=\""
+        << Px(o.height - 2) << "\" fill=\"none\" stroke=\"" << Rgb(item.colour)
         << "\" stroke-opacity=\"" << Opacity(item.colour) << "\" stroke-dasharray=\"8 6\"/>\n"
-        << "  <text x=\"" << Num(o.width - 8) << "\" y=\"40\" font-family=\"monospace\" "
+        << "  <text x=\"" << Px(o.width - 8) << "\" y=\"40\" font-family=\"monospace\" "
         << "font-size=\"18\" text-anchor=\"end\" fill=\"white\" fill-opacity=\"0.8\">movie "
         << XmlEscape(item.texture) << "</text>\n";
   }
@@ -203,22 +201,22 @@ void WriteMovie(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
       << "<stop offset=\"0.8\" stop-color=\"black\" stop-opacity=\"0.7\"/>"
       << "<stop offset=\"1\" stop-color=\"black\" stop-opacity=\"0\"/>"
       << "</linearGradient></defs>\n"
-      << "    <rect x=\"0\" y=\"" << Num(centre - band / 2) << "\" width=\"" << Num(o.width)
-      << "\" height=\"" << Num(band) << "\" fill=\"url(#shard-band)\"/>\n";
+      << "    <rect x=\"0\" y=\"" << Px(centre - band / 2) << "\" width=\"" << Px(o.width)
+      << "\" height=\"" << Px(band) << "\" fill=\"url(#shard-band)\"/>\n";
   const double titlePx = o.height * kShardTitlePx;
   if (!title.empty()) {
-    out << "    <text x=\"" << Num(o.width / 2) << "\" y=\"" << Num(centre + titlePx * 0.36)
+    out << "    <text x=\"" << Px(o.width / 2) << "\" y=\"" << Px(centre + titlePx * 0.36)
         << "\" font-family=\"Pricedown, Impact, 'Arial Black', sans-serif\" font-weight=\"bold\" "
-        << "font-size=\"" << Num(titlePx) << "\" letter-spacing=\"" << Num(titlePx * 0.04)
+        << "font-size=\"" << Px(titlePx) << "\" letter-spacing=\"" << Px(titlePx * 0.04)
         << "\" text-anchor=\"middle\" fill=\"" << Rgb(titleColour) << "\" fill-opacity=\""
         << Opacity(titleColour) << "\" stroke=\"black\" stroke-opacity=\"0.6\" stroke-width=\""
-        << Num(titlePx * 0.02) << "\">" << XmlEscape(title) << "</text>\n";
+        << Px(titlePx * 0.02) << "\">" << XmlEscape(title) << "</text>\n";
   }
   if (!message.empty()) {
     const double messagePx = o.height * kShardMessagePx;
-    out << "    <text x=\"" << Num(o.width / 2) << "\" y=\""
-        << Num(centre + band / 2 - messagePx * 0.3) << "\" font-family=\"sans-serif\" font-size=\""
-        << Num(messagePx) << "\" text-anchor=\"middle\" fill=\"" << Rgb(messageColour)
+    out << "    <text x=\"" << Px(o.width / 2) << "\" y=\""
+        << Px(centre + band / 2 - messagePx * 0.3) << "\" font-family=\"sans-serif\" font-size=\""
+        << Px(messagePx) << "\" text-anchor=\"middle\" fill=\"" << Rgb(messageColour)
         << "\" fill-opacity=\"" << Opacity(messageColour) << "\">" << XmlEscape(message)
         << "</text>\n";
   }
@@ -230,12 +228,12 @@ void WriteMovie(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
 void WriteFrameSvg(std::ostream& out, const FrameDrawing* frame, std::int64_t frameNumber,
                    const SvgOptions& o) {
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << Num(o.width) << "\" height=\""
-      << Num(o.height) << "\" viewBox=\"0 0 " << Num(o.width) << " " << Num(o.height) << "\">\n"
+      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << Px(o.width) << "\" height=\""
+      << Px(o.height) << "\" viewBox=\"0 0 " << Px(o.width) << " " << Px(o.height) << "\">\n"
       << "  <defs><linearGradient id=\"scene\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"1\">"
       << "<stop offset=\"0\" stop-color=\"#6f8fa8\"/><stop offset=\"0.6\" stop-color=\"#7d8a70\"/>"
       << "<stop offset=\"1\" stop-color=\"#4b5243\"/></linearGradient></defs>\n"
-      << "  <rect width=\"" << Num(o.width) << "\" height=\"" << Num(o.height)
+      << "  <rect width=\"" << Px(o.width) << "\" height=\"" << Px(o.height)
       << "\" fill=\"url(#scene)\"/>\n";
   if (frame != nullptr) {
     for (const DrawItem& item : frame->items) {
@@ -258,16 +256,14 @@ void WriteFrameSvg(std::ostream& out, const FrameDrawing* frame, std::int64_t fr
   // The fade darkens everything the frame drew, the HUD and the shard too.
   const double fade = std::isfinite(o.fadeLevel) ? std::clamp(o.fadeLevel, 0.0, 1.0) : 0.0;
   if (fade > 0.0) {
-    char opacity[16];
-    std::snprintf(opacity, sizeof opacity, "%.3f", fade);
-    out << "  <rect class=\"fade\" width=\"" << Num(o.width) << "\" height=\"" << Num(o.height)
-        << "\" fill=\"black\" fill-opacity=\"" << opacity << "\"/>\n";
+    out << "  <rect class=\"fade\" width=\"" << Px(o.width) << "\" height=\"" << Px(o.height)
+        << "\" fill=\"black\" fill-opacity=\"" << FixedNumber(fade, 3) << "\"/>\n";
   }
   if (o.debug) {
     out << "  <text x=\"12\" y=\"40\" font-family=\"monospace\" font-size=\"18\" fill=\"white\" "
            "fill-opacity=\"0.8\">frame "
         << frameNumber;
-    if (fade > 0.0) out << ", fade " << Num(fade);
+    if (fade > 0.0) out << ", fade " << Px(fade);
     out << "</text>\n";
   }
   out << "</svg>\n";
@@ -330,11 +326,7 @@ std::vector<std::int64_t> PickedFrames(const FramePick& pick, std::int64_t frame
   return frames;
 }
 
-std::string SvgFileName(std::int64_t frame) {
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "frame-%05lld.svg", static_cast<long long>(frame));
-  return buffer;
-}
+std::string SvgFileName(std::int64_t frame) { return "frame-" + ZeroPadded(frame, 5) + ".svg"; }
 
 std::string XmlEscape(const std::string& text) {
   std::string out;
