@@ -65,12 +65,18 @@ struct SpawnModel {
   std::int32_t searchesStartedPaused = 0;
   std::int32_t roadNodeLookups = 0;
 
+  static constexpr const char* kName = "spawn";  // the area's name in notes and checks
+  // The area's natives' handlers, by the natives' names.
+  static void RegisterNatives(HandlerRegistry& registry);
+  static bool ParseEvent(const ScenarioNode& /*event*/, EventList& /*out*/) {
+    return false;
+  }  // none
   void Configure(const ScenarioNode& root);
   // Most frames nothing moves: the checks are inline, the work is not.
   void BeginFrame(World& world) {
-    if (HasFrameWork()) AdvanceSearch(world);
+    if (HasFrameWork(world)) AdvanceSearch(world);
   }
-  bool HasFrameWork() const {
+  bool HasFrameWork(const World& /*world*/) const {
     return state == SearchState::Running && outcome != SearchOutcome::Never;
   }
   void EndFrame(World& /*world*/) {}
@@ -93,8 +99,5 @@ struct SpawnModel {
  private:
   void Settle(World& world);
 };
-
-void RegisterSpawnNatives(HandlerRegistry& registry);
-bool ParseSpawnEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim
