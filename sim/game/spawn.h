@@ -1,5 +1,6 @@
 // The game's asynchronous spawn-point search and its road nodes; also the
-// game clock and distance natives the respawn reads around them.
+// distance native the respawn measures the chosen point with. (The game
+// clock is the world's own: see World::clock.)
 //
 // The search, as this world runs it:
 // - One search at a time. SPAWNPOINTS_START_SEARCH starts it; its outcome
