@@ -18,18 +18,25 @@ using enum ArgKind;
 
 NativeSignature Native(std::uint64_t hash, std::string_view name,
                        std::initializer_list<ArgKind> args, ResultKind result) {
-  return NativeSignature{hash, std::string(name), std::vector<ArgKind>(args), result, false};
+  return NativeSignature{hash, std::string(name), std::vector<ArgKind>(args), result, false, false};
 }
 
 // A native the game documents by hash only: it goes by that hash.
 NativeSignature HashOnly(std::uint64_t hash, std::initializer_list<ArgKind> args,
                          ResultKind result) {
-  return NativeSignature{hash, HexHash(hash), std::vector<ArgKind>(args), result, false};
+  return NativeSignature{hash, HexHash(hash), std::vector<ArgKind>(args), result, false, false};
 }
 
 // A native the simulated game accepts without modelling what it does.
 NativeSignature AnsweredByDefault(NativeSignature signature) {
   signature.answeredByDefault = true;
+  return signature;
+}
+
+// A native the simulated game does not model but counts, with its last
+// arguments.
+NativeSignature CallsRecorded(NativeSignature signature) {
+  signature.callsRecorded = true;
   return signature;
 }
 
@@ -70,10 +77,10 @@ std::vector<NativeSignature> BuildTable() {
       Native(0x1E0B4DC0D990A4E7, "SET_FADE_OUT_AFTER_ARREST", {Bool}, ResultKind::None),
       Native(0x4A18E01DF2C87B86, "SET_FADE_OUT_AFTER_DEATH", {Bool}, ResultKind::None),
       HashOnly(0xAA391C728106F7AF, {Bool}, ResultKind::None),
-      Native(0xC0AA53F866B3134D, "FORCE_GAME_STATE_PLAYING", {}, ResultKind::None),
-      HashOnly(0x5A7F62FDA59759BD, {}, ResultKind::None),
-      HashOnly(0x7669F9E39DC17063, {}, ResultKind::None),
-      HashOnly(0x80C8B1846639BB19, {Int}, ResultKind::None),
+      CallsRecorded(Native(0xC0AA53F866B3134D, "FORCE_GAME_STATE_PLAYING", {}, ResultKind::None)),
+      CallsRecorded(HashOnly(0x5A7F62FDA59759BD, {}, ResultKind::None)),
+      CallsRecorded(HashOnly(0x7669F9E39DC17063, {}, ResultKind::None)),
+      CallsRecorded(HashOnly(0x80C8B1846639BB19, {Int}, ResultKind::None)),
       HashOnly(0xCA042B6957743895, {Int}, ResultKind::Int),
       Native(0x577D1284D6873711, "SET_GAME_PAUSED", {Bool}, ResultKind::None),
       Native(0x1D408577D440E81E, "SET_TIME_SCALE", {Float}, ResultKind::None),
@@ -186,8 +193,6 @@ const std::vector<NativeSignature>& NativeTable() {
 }
 
 const NativeSignature* FindNative(std::uint64_t hash) {
-  // Every native call of the simulated game goes through here, so the lookup
-  // is a binary search over an index sorted once by hash.
   using Entry = std::pair<std::uint64_t, const NativeSignature*>;
   static const std::vector<Entry> index = [] {
     std::vector<Entry> byHash;

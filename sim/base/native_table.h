@@ -43,6 +43,10 @@ struct NativeSignature {
   // the call and answers the neutral default (zero, false, an empty vector).
   // Every other native must have exactly one handler in the world.
   bool answeredByDefault = false;
+  // The simulated game models no effect of this native either, but keeps how
+  // often it was called and its last arguments, for checks to read (the
+  // world's record of unmodelled calls, which registers its one handler).
+  bool callsRecorded = false;
 };
 
 // Every native the simulated game knows, in no particular order. This is the
@@ -50,7 +54,9 @@ struct NativeSignature {
 // names the native.
 const std::vector<NativeSignature>& NativeTable();
 
-// The signature for a hash, or nullptr when the game has no such native.
+// The signature for a hash, or nullptr when the game has no such native. A
+// binary search over an index sorted once by hash, for tests and tools: a
+// running game finds its natives through the host's dispatch table.
 const NativeSignature* FindNative(std::uint64_t hash);
 // The signature of a native by the name the table gives it, or nullptr.
 const NativeSignature* FindNativeByName(std::string_view name);

@@ -77,7 +77,7 @@ ScheduledEvent PressEvent(std::int64_t frame, std::int32_t pad, std::int32_t con
                         }};
 }
 
-void RegisterControlsNatives(HandlerRegistry& registry) {
+void ControlsModel::RegisterNatives(HandlerRegistry& registry) {
   registry.Add("IS_CONTROL_JUST_PRESSED", IsControlJustPressed);
 }
 
@@ -85,7 +85,7 @@ void RegisterControlsNatives(HandlerRegistry& registry) {
 // {"frame": 200, "hold": 223, "frames": 30}: down for 30 frames.
 // {"from": 200, "to": 400, "tapEveryFrames": 6, "control": 223}: a tap at
 // 200, 206, ... up to 400. Each may name a "pad" (0 when left out).
-bool ParseControlsEvent(const ScenarioNode& event, EventList& out) {
+bool ControlsModel::ParseEvent(const ScenarioNode& event, EventList& out) {
   const bool tap = event.Has("tap");
   const bool hold = event.Has("hold");
   const bool repeated = event.Has("tapEveryFrames");

@@ -34,13 +34,18 @@ struct ControlsModel {
   std::map<std::pair<std::int32_t, std::int32_t>, ControlState> controls;  // by (pad, control)
   std::vector<ControlPress> presses;  // every press the scenario made, in order
 
+  static constexpr const char* kName = "controls";  // the area's name in notes and checks
+  // The area's natives' handlers, by the natives' names.
+  static void RegisterNatives(HandlerRegistry& registry);
+  // Takes the event if it is one of this area's kinds.
+  static bool ParseEvent(const ScenarioNode& event, EventList& out);
   void Configure(const ScenarioNode& root);
   // Lets go of the controls whose hold has ended.
   // Most frames nothing moves: the checks are inline, the work is not.
   void BeginFrame(World& world) {
-    if (HasFrameWork()) ReleaseControls(world);
+    if (HasFrameWork(world)) ReleaseControls(world);
   }
-  bool HasFrameWork() const { return !controls.empty(); }
+  bool HasFrameWork(const World& /*world*/) const { return !controls.empty(); }
   void EndFrame(World& /*world*/) {}
   void ReleaseControls(World& world);
 
@@ -58,8 +63,5 @@ struct ControlsModel {
 // them; `again` makes an edge even while the control is still down.
 ScheduledEvent PressEvent(std::int64_t frame, std::int32_t pad, std::int32_t control,
                           std::int64_t frames, bool again = false);
-
-void RegisterControlsNatives(HandlerRegistry& registry);
-bool ParseControlsEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

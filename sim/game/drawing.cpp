@@ -399,7 +399,7 @@ float AlignedScaleY(const GfxAlignment& a) {
   return a.active && moves ? a.height : 1.0F;
 }
 
-void RegisterDrawingNatives(HandlerRegistry& registry) {
+void DrawingModel::RegisterNatives(HandlerRegistry& registry) {
   registry.Add("GET_CURRENT_LANGUAGE", GetCurrentLanguage);
   registry.Add("BUSYSPINNER_IS_ON", BusySpinnerIsOn);
   registry.Add("GET_HUD_COLOUR", GetHudColour);
@@ -422,7 +422,7 @@ void RegisterDrawingNatives(HandlerRegistry& registry) {
   registry.Add("DRAW_RECT", DrawRect);
 }
 
-bool ParseDrawingEvent(const ScenarioNode& event, EventList& out) {
+bool DrawingModel::ParseEvent(const ScenarioNode& event, EventList& out) {
   if (event.Has("language")) {
     const std::int64_t frame = EventFrame(event);
     const auto code = static_cast<std::int32_t>(event.Child("language").AsInt(0, INT32_MAX));

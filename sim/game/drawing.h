@@ -134,6 +134,11 @@ struct DrawingModel {
   bool keepFrames = true;
   std::map<std::int64_t, FrameDrawing> frames;
 
+  static constexpr const char* kName = "drawing";  // the area's name in notes and checks
+  // The area's natives' handlers, by the natives' names.
+  static void RegisterNatives(HandlerRegistry& registry);
+  // Takes the event if it is one of this area's kinds.
+  static bool ParseEvent(const ScenarioNode& event, EventList& out);
   void Configure(const ScenarioNode& root);
   // Starts the frame with nothing hidden.
   void BeginFrame(World& /*world*/) {
@@ -145,7 +150,9 @@ struct DrawingModel {
       FileFrame(world);
     }
   }
-  bool HasFrameWork() const { return !hiddenHudComponents.empty() || frames.size() > kKeptFrames; }
+  bool HasFrameWork(const World& /*world*/) const {
+    return !hiddenHudComponents.empty() || frames.size() > kKeptFrames;
+  }
   void FileFrame(World& world);
 
   bool IsLoaded(std::string_view dictionary, std::int64_t frame) const;
@@ -153,9 +160,6 @@ struct DrawingModel {
   const std::vector<DrawItem>& DrawList(std::int64_t frame) const;
   const FrameDrawing* Frame(std::int64_t frame) const;
 };
-
-void RegisterDrawingNatives(HandlerRegistry& registry);
-bool ParseDrawingEvent(const ScenarioNode& event, EventList& out);
 
 // ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME when no feed post is open: a
 // component of the open display-text command.

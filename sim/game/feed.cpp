@@ -40,7 +40,7 @@ void EndFeedPostTicker(World& world, CallFrame& call) {
 
 }  // namespace
 
-void RegisterFeedNatives(HandlerRegistry& registry) {
+void FeedModel::RegisterNatives(HandlerRegistry& registry) {
   registry.Add("BEGIN_TEXT_COMMAND_THEFEED_POST", BeginFeedPost);
   registry.Add("ADD_TEXT_COMPONENT_SUBSTRING_PLAYER_NAME", AddPlayerNameComponent);
   registry.Add("END_TEXT_COMMAND_THEFEED_POST_TICKER", EndFeedPostTicker);

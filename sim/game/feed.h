@@ -14,9 +14,16 @@ struct FeedModel {
   std::vector<std::string> components;
   std::vector<std::string> tickers;  // posted messages, in order
 
+  static constexpr const char* kName = "feed";  // the area's name in notes and checks
+  // The area's natives' handlers, by the natives' names.
+  static void RegisterNatives(HandlerRegistry& registry);
+  static bool ParseEvent(const ScenarioNode& /*event*/, EventList& /*out*/) {
+    return false;
+  }  // none
+  void BeginFrame(World& /*world*/) {}
+  void EndFrame(World& /*world*/) {}
+  bool HasFrameWork(const World& /*world*/) const { return false; }
   void Configure(const ScenarioNode& root);
 };
-
-void RegisterFeedNatives(HandlerRegistry& registry);
 
 }  // namespace sim

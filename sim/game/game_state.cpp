@@ -201,14 +201,6 @@ void DisplayRadar(World& world, CallFrame& call) {
 }
 void AnimpostfxStopAll(World& world, CallFrame& /*call*/) { world.state.StopAllPostEffects(world); }
 
-void ForceGameStatePlaying(World& world, CallFrame& /*call*/) { ++world.state.forcePlayingCalls; }
-void Call5A7F62FD(World& world, CallFrame& /*call*/) { ++world.state.calls5A7F62FD; }
-void Call7669F9E3(World& world, CallFrame& /*call*/) { ++world.state.calls7669F9E3; }
-void Call80C8B184(World& world, CallFrame& call) {
-  ++world.state.calls80C8B184;
-  world.state.last80C8B184Argument = call.Int(0);
-}
-
 // The game's test of whether a text is null or empty. Its argument is the
 // text's address cut to 32 bits: 0 is a null text; any other value is taken
 // as a text that is not empty.
@@ -219,24 +211,18 @@ void IsNullOrEmptyText(World& world, CallFrame& call) {
 
 }  // namespace
 
-void RegisterGameStateNatives(HandlerRegistry& registry) {
+void GameStateModel::RegisterNatives(HandlerRegistry& registry) {
   registry.Add("SET_FADE_IN_AFTER_DEATH_ARREST", SetFadeInAfterDeathArrest);
   registry.Add("SET_FADE_OUT_AFTER_ARREST", SetFadeOutAfterArrest);
   registry.Add("SET_FADE_OUT_AFTER_DEATH", SetFadeOutAfterDeath);
   registry.Add("0xAA391C728106F7AF", SetFlagAA391C72);
   registry.Add("PAUSE_DEATH_ARREST_RESTART", PauseDeathArrestRestart);
-  registry.Add("SET_GAME_PAUSED", SetGamePaused);
-  registry.Add("SET_TIME_SCALE", SetTimeScale);
+  registry.Add("SET_GAME_PAUSED", sim::SetGamePaused);  // not the member
+  registry.Add("SET_TIME_SCALE", sim::SetTimeScale);    // not the member
   registry.Add("DISPLAY_HUD", DisplayHud);
   registry.Add("DISPLAY_RADAR", DisplayRadar);
   registry.Add("ANIMPOSTFX_STOP_ALL", AnimpostfxStopAll);
-  registry.Add("FORCE_GAME_STATE_PLAYING", ForceGameStatePlaying);
-  registry.Add("0x5A7F62FDA59759BD", Call5A7F62FD);
-  registry.Add("0x7669F9E39DC17063", Call7669F9E3);
-  registry.Add("0x80C8B1846639BB19", Call80C8B184);
   registry.Add("0xCA042B6957743895", IsNullOrEmptyText);
 }
-
-bool ParseGameStateEvent(const ScenarioNode& /*event*/, EventList& /*out*/) { return false; }
 
 }  // namespace sim

@@ -56,16 +56,15 @@ struct GameStateModel {
   std::int32_t gameRestarts = 0;  // players the game restarted by itself
   std::int32_t sequencesAbandoned = 0;
 
-  // Calls of natives whose effect the simulated game does not model (the
-  // last three known by hash only; each field is named by its hash's start).
-  std::int64_t forcePlayingCalls = 0;
-  std::int64_t calls5A7F62FD = 0;
-  std::int64_t calls7669F9E3 = 0;
-  std::int64_t calls80C8B184 = 0;
-  std::int32_t last80C8B184Argument = 0;
   // The fixed answer of native 0xCA042B6957743895; none: the game's own test.
   std::optional<std::int32_t> nullOrEmptyTextAnswer;
 
+  static constexpr const char* kName = "state";  // the area's name in notes and checks
+  // The area's natives' handlers, by the natives' names.
+  static void RegisterNatives(HandlerRegistry& registry);
+  static bool ParseEvent(const ScenarioNode& /*event*/, EventList& /*out*/) {
+    return false;
+  }  // none
   void Configure(const ScenarioNode& root);
   void BeginFrame(World& /*world*/) {}
   // The game's death handling, after the scripts have had their frame.
@@ -84,8 +83,5 @@ struct GameStateModel {
   void BeginWasted(World& world);
   void StepWasted(World& world);
 };
-
-void RegisterGameStateNatives(HandlerRegistry& registry);
-bool ParseGameStateEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

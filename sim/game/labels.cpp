@@ -77,7 +77,7 @@ void GetFilenameForAudioConversation(World& world, CallFrame& call) {
 
 }  // namespace
 
-void RegisterLabelsNatives(HandlerRegistry& registry) {
+void LabelsModel::RegisterNatives(HandlerRegistry& registry) {
   registry.Add("GET_FILENAME_FOR_AUDIO_CONVERSATION", GetFilenameForAudioConversation);
 }
 

@@ -251,7 +251,7 @@ void ResetPlayerArrestState(World& world, CallFrame& call) {
 
 }  // namespace
 
-void RegisterPlayerNatives(HandlerRegistry& registry) {
+void PlayerModel::RegisterNatives(HandlerRegistry& registry) {
   registry.Add("PLAYER_PED_ID", PlayerPedId);
   registry.Add("PLAYER_ID", PlayerId);
   registry.Add("GET_ENTITY_HEALTH", GetEntityHealth);
@@ -289,7 +289,7 @@ ScheduledEvent SwitchCharacterEvent(std::int64_t frame, std::int32_t pedHandle,
                         }};
 }
 
-bool ParsePlayerEvent(const ScenarioNode& event, EventList& out) {
+bool PlayerModel::ParseEvent(const ScenarioNode& event, EventList& out) {
   // An event flag must say true: false would read as "do nothing".
   const auto flag = [&event](const char* key) {
     const ScenarioNode node = event.Child(key);

@@ -54,12 +54,17 @@ struct PlayerModel {
   // The player becomes another character: a new ped and player id.
   void SwitchCharacter(World& world, std::int32_t newPed, std::int32_t newPlayer);
 
+  static constexpr const char* kName = "player";  // the area's name in notes and checks
+  // The area's natives' handlers, by the natives' names.
+  static void RegisterNatives(HandlerRegistry& registry);
+  // Takes the event if it is one of this area's kinds.
+  static bool ParseEvent(const ScenarioNode& event, EventList& out);
   void Configure(const ScenarioNode& root);
   // Most frames nothing moves: the checks are inline, the work is not.
   void BeginFrame(World& world) {
-    if (HasFrameWork()) ApplyPendingWantedLevel(world);
+    if (HasFrameWork(world)) ApplyPendingWantedLevel(world);
   }
-  bool HasFrameWork() const { return pendingWantedLevel >= 0; }
+  bool HasFrameWork(const World& /*world*/) const { return pendingWantedLevel >= 0; }
   void EndFrame(World& /*world*/) {}
   void ApplyPendingWantedLevel(World& world);
   // Every change of health goes through here so the timeline shows it.
@@ -75,8 +80,5 @@ struct PlayerModel {
 
 ScheduledEvent SwitchCharacterEvent(std::int64_t frame, std::int32_t pedHandle,
                                     std::int32_t playerId);
-
-void RegisterPlayerNatives(HandlerRegistry& registry);
-bool ParsePlayerEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

@@ -372,7 +372,7 @@ void SetScaleformMovieAsNoLongerNeeded(World& world, CallFrame& call) {
 
 }  // namespace
 
-void RegisterScaleformNatives(HandlerRegistry& registry) {
+void ScaleformModel::RegisterNatives(HandlerRegistry& registry) {
   registry.Add("REQUEST_SCALEFORM_MOVIE", RequestScaleformMovie);
   registry.Add("HAS_SCALEFORM_MOVIE_LOADED", HasScaleformMovieLoaded);
   registry.Add("BEGIN_SCALEFORM_MOVIE_METHOD", BeginScaleformMovieMethod);
@@ -385,7 +385,7 @@ void RegisterScaleformNatives(HandlerRegistry& registry) {
   registry.Add("SET_SCALEFORM_MOVIE_AS_NO_LONGER_NEEDED", SetScaleformMovieAsNoLongerNeeded);
 }
 
-bool ParseScaleformEvent(const ScenarioNode& event, EventList& out) {
+bool ScaleformModel::ParseEvent(const ScenarioNode& event, EventList& out) {
   if (!event.Has("evictMovie")) return false;
   const std::int64_t frame = EventFrame(event);
   out.push_back(EvictMovieEvent(frame, event.Child("evictMovie").AsString()));

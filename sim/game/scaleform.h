@@ -102,13 +102,18 @@ struct ScaleformModel {
   std::string stringEntry;
   std::vector<std::string> stringComponents;
 
+  static constexpr const char* kName = "scaleform";  // the area's name in notes and checks
+  // The area's natives' handlers, by the natives' names.
+  static void RegisterNatives(HandlerRegistry& registry);
+  // Takes the event if it is one of this area's kinds.
+  static bool ParseEvent(const ScenarioNode& event, EventList& out);
   void Configure(const ScenarioNode& root);
   // Loads what is due.
   // Most frames nothing moves: the checks are inline, the work is not.
   void BeginFrame(World& world) {
-    if (HasFrameWork()) LoadMovies(world);
+    if (HasFrameWork(world)) LoadMovies(world);
   }
-  bool HasFrameWork() const { return !movies.empty(); }
+  bool HasFrameWork(const World& /*world*/) const { return !movies.empty(); }
   void EndFrame(World& /*world*/) {}
   void LoadMovies(World& world);
 
@@ -126,8 +131,5 @@ struct ScaleformModel {
 };
 
 ScheduledEvent EvictMovieEvent(std::int64_t frame, std::string name);
-
-void RegisterScaleformNatives(HandlerRegistry& registry);
-bool ParseScaleformEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

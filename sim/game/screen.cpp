@@ -106,7 +106,7 @@ void DoScreenFadeOut(World& world, CallFrame& call) {
 
 }  // namespace
 
-void RegisterScreenNatives(HandlerRegistry& registry) {
+void ScreenModel::RegisterNatives(HandlerRegistry& registry) {
   registry.Add("IS_SCREEN_FADING_OUT", IsScreenFadingOut);
   registry.Add("IS_SCREEN_FADED_OUT", IsScreenFadedOut);
   registry.Add("DO_SCREEN_FADE_IN", DoScreenFadeIn);
@@ -115,7 +115,7 @@ void RegisterScreenNatives(HandlerRegistry& registry) {
 
 // The game fading the screen by itself, as a cut-scene or a mission would:
 // {"frame": 200, "fadeOut": 1000} or {"frame": 260, "fadeIn": 500}.
-bool ParseScreenEvent(const ScenarioNode& event, EventList& out) {
+bool ScreenModel::ParseEvent(const ScenarioNode& event, EventList& out) {
   const bool fadeOut = event.Has("fadeOut");
   if (!fadeOut && !event.Has("fadeIn")) return false;
   const std::int64_t frame = EventFrame(event);

@@ -26,6 +26,11 @@ struct ScreenModel {
   std::string fadeBy;               // who started the current or last fade: "script" or "game"
   std::int64_t fadeDoneFrame = -1;  // frame in which the last fade completed
 
+  static constexpr const char* kName = "screen";  // the area's name in notes and checks
+  // The area's natives' handlers, by the natives' names.
+  static void RegisterNatives(HandlerRegistry& registry);
+  // Takes the event if it is one of this area's kinds.
+  static bool ParseEvent(const ScenarioNode& event, EventList& out);
   void Configure(const ScenarioNode& root);
   // Advances a running fade to the frame's game time.
   // Most frames nothing moves: the checks are inline, the work is not.
@@ -40,7 +45,7 @@ struct ScreenModel {
   }
   // A fade under way moves the level; a level not yet kept for the pictures
   // is filed at the frame's end.
-  bool HasFrameWork() const {
+  bool HasFrameWork(const World& /*world*/) const {
     return fade == FadeState::FadingOut || fade == FadeState::FadingIn || level != keptLevel_;
   }
   void AdvanceFade(World& world);
@@ -72,8 +77,5 @@ struct ScreenModel {
   float keptLevel_ = 0.0F;  // the level as of the last change kept
   std::vector<LevelChange> levelChanges_;
 };
-
-void RegisterScreenNatives(HandlerRegistry& registry);
-bool ParseScreenEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

@@ -215,7 +215,7 @@ void Vdist(World& /*world*/, CallFrame& call) {
 
 }  // namespace
 
-void RegisterSpawnNatives(HandlerRegistry& registry) {
+void SpawnModel::RegisterNatives(HandlerRegistry& registry) {
   registry.Add("SPAWNPOINTS_START_SEARCH", StartSearch);
   registry.Add("SPAWNPOINTS_IS_SEARCH_COMPLETE", IsSearchComplete);
   registry.Add("SPAWNPOINTS_IS_SEARCH_FAILED", IsSearchFailed);
@@ -226,7 +226,5 @@ void RegisterSpawnNatives(HandlerRegistry& registry) {
   registry.Add("GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING", GetNthClosestVehicleNodeWithHeading);
   registry.Add("VDIST", Vdist);
 }
-
-bool ParseSpawnEvent(const ScenarioNode& /*event*/, EventList& /*out*/) { return false; }
 
 }  // namespace sim

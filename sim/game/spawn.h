@@ -1,5 +1,6 @@
 // The game's asynchronous spawn-point search and its road nodes; also the
-// game clock and distance natives the respawn reads around them.
+// distance native the respawn measures the chosen point with. (The game
+// clock is the world's own: see World::clock.)
 //
 // The search, as this world runs it:
 // - One search at a time. SPAWNPOINTS_START_SEARCH starts it; its outcome
@@ -65,12 +66,18 @@ struct SpawnModel {
   std::int32_t searchesStartedPaused = 0;
   std::int32_t roadNodeLookups = 0;
 
+  static constexpr const char* kName = "spawn";  // the area's name in notes and checks
+  // The area's natives' handlers, by the natives' names.
+  static void RegisterNatives(HandlerRegistry& registry);
+  static bool ParseEvent(const ScenarioNode& /*event*/, EventList& /*out*/) {
+    return false;
+  }  // none
   void Configure(const ScenarioNode& root);
   // Most frames nothing moves: the checks are inline, the work is not.
   void BeginFrame(World& world) {
-    if (HasFrameWork()) AdvanceSearch(world);
+    if (HasFrameWork(world)) AdvanceSearch(world);
   }
-  bool HasFrameWork() const {
+  bool HasFrameWork(const World& /*world*/) const {
     return state == SearchState::Running && outcome != SearchOutcome::Never;
   }
   void EndFrame(World& /*world*/) {}
@@ -93,8 +100,5 @@ struct SpawnModel {
  private:
   void Settle(World& world);
 };
-
-void RegisterSpawnNatives(HandlerRegistry& registry);
-bool ParseSpawnEvent(const ScenarioNode& event, EventList& out);
 
 }  // namespace sim

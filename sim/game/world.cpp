@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 
 namespace sim {
 
@@ -9,27 +12,46 @@ std::int64_t EventFrame(const ScenarioNode& event) {
   return event.Child("frame").AsInt(0, INT32_MAX);
 }
 
+namespace {
+
+// The type of each area in the list, for what is done without a world.
+template <typename Visit>
+void ForEachAreaType(Visit&& visit) {
+  std::apply(
+      [&](auto... area) {
+        (visit(
+             std::type_identity<std::remove_reference_t<decltype(std::declval<World&>().*area)>>{}),
+         ...);
+      },
+      World::kAreas);
+}
+
+// What every area offers the world; a new area that lacks a part fails here.
+template <typename Area>
+concept WorldArea = requires(Area& area, const Area& constArea, World& world,
+                             const ScenarioNode& node, HandlerRegistry& registry, EventList& out) {
+  { Area::kName } -> std::convertible_to<const char*>;
+  Area::RegisterNatives(registry);
+  { Area::ParseEvent(node, out) } -> std::same_as<bool>;
+  area.Configure(node);
+  area.BeginFrame(world);
+  area.EndFrame(world);
+  { constArea.HasFrameWork(world) } -> std::same_as<bool>;
+};
+
+}  // namespace
+
 void World::Configure(const ScenarioNode& root) {
-  player.Configure(root);
-  feed.Configure(root);
-  state.Configure(root);
-  spawn.Configure(root);
-  drawing.Configure(root);
-  screen.Configure(root);
-  scaleform.Configure(root);
-  controls.Configure(root);
-  labels.Configure(root);
+  ForEachArea([&root](auto& area) { area.Configure(root); });
 }
 
 const char* World::AreaWithWork() const {
-  if (screen.HasFrameWork()) return "screen";
-  if (state.HasFrameWork(*this)) return "state";
-  if (player.HasFrameWork()) return "player";
-  if (spawn.HasFrameWork()) return "spawn";
-  if (drawing.HasFrameWork()) return "drawing";
-  if (scaleform.HasFrameWork()) return "scaleform";
-  if (controls.HasFrameWork()) return "controls";
-  return nullptr;
+  const char* found = nullptr;
+  ForEachArea([this, &found]<typename Area>(const Area& area) {
+    static_assert(WorldArea<Area>);
+    if (found == nullptr && area.HasFrameWork(*this)) found = Area::kName;
+  });
+  return found;
 }
 
 void World::WorkMissed(const char* area) {
@@ -60,15 +82,8 @@ void GetFrameCount(World& world, CallFrame& call) { call.ReturnInt(world.clock.f
 void World::RegisterHandlers(HandlerRegistry& registry) {
   registry.Add("GET_GAME_TIMER", GetGameTimer);
   registry.Add("GET_FRAME_COUNT", GetFrameCount);
-  RegisterPlayerNatives(registry);
-  RegisterFeedNatives(registry);
-  RegisterGameStateNatives(registry);
-  RegisterSpawnNatives(registry);
-  RegisterDrawingNatives(registry);
-  RegisterScreenNatives(registry);
-  RegisterScaleformNatives(registry);
-  RegisterControlsNatives(registry);
-  RegisterLabelsNatives(registry);
+  ForEachAreaType(
+      [&registry]<typename Area>(std::type_identity<Area>) { Area::RegisterNatives(registry); });
 }
 
 ScheduledEvent HitchEvent(std::int64_t frame, std::int64_t ms) {
@@ -89,10 +104,12 @@ bool ParseClockEvent(const ScenarioNode& event, EventList& out) {
 }  // namespace
 
 bool World::ParseEvent(const ScenarioNode& event, EventList& out) {
-  return ParseClockEvent(event, out) || ParsePlayerEvent(event, out) ||
-         ParseGameStateEvent(event, out) || ParseSpawnEvent(event, out) ||
-         ParseDrawingEvent(event, out) || ParseScreenEvent(event, out) ||
-         ParseScaleformEvent(event, out) || ParseControlsEvent(event, out);
+  // The first area that knows the event's kind takes it.
+  bool taken = ParseClockEvent(event, out);
+  ForEachAreaType([&]<typename Area>(std::type_identity<Area>) {
+    taken = taken || Area::ParseEvent(event, out);
+  });
+  return taken;
 }
 
 }  // namespace sim

@@ -3,9 +3,12 @@
 // events change it; the simulation steps it one frame at a time.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <tuple>
+#include <type_traits>
 
 #include "sim/game/controls.h"
 #include "sim/game/drawing.h"
@@ -18,6 +21,7 @@
 #include "sim/game/screen.h"
 #include "sim/game/spawn.h"
 #include "sim/game/timeline.h"
+#include "sim/game/unmodelled.h"
 
 namespace sim {
 
@@ -58,7 +62,16 @@ class World {
   ScaleformModel scaleform;
   ControlsModel controls;
   LabelsModel labels;
+  UnmodelledCalls unmodelled;
   Timeline timeline;
+
+  // Every area, once. Whatever visits all areas (settings, handlers, events,
+  // the frame's work) walks this list, so that no visit can leave one out.
+  // The order is the order of the visits: an area's settings are read, its
+  // events tried and its frame-end work done in it.
+  static constexpr std::tuple kAreas{
+      &World::player, &World::feed,      &World::state,    &World::spawn,  &World::drawing,
+      &World::screen, &World::scaleform, &World::controls, &World::labels, &World::unmodelled};
 
   // Reads every area's settings from the scenario.
   void Configure(const ScenarioNode& root);
@@ -69,13 +82,12 @@ class World {
       CheckNoWorkMissed();
       return;
     }
+    // The screen starts the frame first: a fade that completes is noted
+    // before any other area's work of the frame, as the timeline has it.
     screen.BeginFrame(*this);
-    state.BeginFrame(*this);
-    player.BeginFrame(*this);
-    spawn.BeginFrame(*this);
-    drawing.BeginFrame(*this);
-    scaleform.BeginFrame(*this);
-    controls.BeginFrame(*this);
+    ForEachArea([this]<typename Area>(Area& area) {
+      if constexpr (!std::is_same_v<Area, ScreenModel>) area.BeginFrame(*this);
+    });
   }
   // The game's work after the script has run: what is drawn, what expires.
   void EndFrame() {
@@ -83,13 +95,9 @@ class World {
       CheckNoWorkMissed();
       return;
     }
-    player.EndFrame(*this);
-    state.EndFrame(*this);
-    spawn.EndFrame(*this);
-    drawing.EndFrame(*this);
-    screen.EndFrame(*this);
-    scaleform.EndFrame(*this);
-    controls.EndFrame(*this);
+    // In the list's order: the game's own death handling may start a fade,
+    // which the screen files after it.
+    ForEachArea([this](auto& area) { area.EndFrame(*this); });
     workPending_ = AreaWithWork() != nullptr;
   }
   // Whatever gives an area work at a frame's start or end (a fade, a search,
@@ -119,6 +127,15 @@ class World {
   static bool ParseEvent(const ScenarioNode& event, EventList& out);
 
  private:
+  template <typename Visit>
+  void ForEachArea(Visit&& visit) {
+    std::apply([&](auto... area) { (visit(this->*area), ...); }, kAreas);
+  }
+  template <typename Visit>
+  void ForEachArea(Visit&& visit) const {
+    std::apply([&](auto... area) { (visit(this->*area), ...); }, kAreas);
+  }
+
   // Where work was not noted, an area would silently stop moving: builds
   // with assertions check, on every frame that passes the areas by, that
   // none has any.

@@ -1,7 +1,8 @@
 // Follows the respawn flow from the outside, the way a player would: from the
 // natives it calls it tells when a death was taken over, when the shard and the
 // bar appear, how full the bar is, when the screen fades, where the search went
-// and where the player came back. It feeds the timeline and the report.
+// and where the player came back. Its notes go to the timeline; its deaths and
+// phase costs feed the summary and the report.
 #pragma once
 
 #include <array>
@@ -22,11 +23,6 @@ class World;
 enum class FlowPhase { Watching, DeathPause, ShardDelay, BarFilling, Respawning };
 inline constexpr std::size_t kFlowPhaseCount = 5;
 const char* FlowPhaseName(FlowPhase phase);
-
-struct FlowKeyFrame {
-  std::int64_t frame = 0;
-  std::string caption;
-};
 
 struct DeathRecord {
   // Points of a search kept for the map of a death; a game that finds more
@@ -67,15 +63,18 @@ struct PhaseCost {
 
 class FlowObserver {
  public:
-  // Deaths and key frames kept for the summary and the report; later ones are
-  // counted but not kept, so that a long run holds no more than these.
+  // Deaths kept for the summary and the report; later ones are counted but
+  // not kept, so that a long run holds no more than these.
   static constexpr std::size_t kKeptDeaths = 1000;
-  static constexpr std::size_t kKeptKeyFrames = 40;
 
   // True for the natives OnNative looks at, by the game's name; only those
   // need decoding when no trace is kept. The dispatch table marks them once
-  // (NativeEntry::followedByFlow), so that a call asks one flag.
+  // (NativeEntry::followedByFlow), so that a call asks one flag. Both come
+  // from one table of natives and their steps, so a native cannot be looked
+  // at without being followed.
   static bool Follows(std::string_view nativeName);
+  // The natives followed, in the table's order.
+  static std::vector<std::string_view> FollowedNatives();
   void OnNative(World& world, const TraceEntry& entry);
   // Called once at the end of each frame with the native calls and the heap
   // allocations made in it. Inline: it runs every frame, and is a handful of
@@ -103,12 +102,12 @@ class FlowObserver {
   const std::vector<DeathRecord>& Deaths() const { return deaths_; }
   // Every death taken over, kept or not.
   std::uint64_t DeathCount() const { return deathCount_; }
-  const std::vector<FlowKeyFrame>& KeyFrames() const { return keyFrames_; }
-  std::uint64_t KeyFramesLeftOut() const { return keyFramesLeftOut_; }
   // What each phase cost (by the phase at frame end).
   const std::array<PhaseCost, kFlowPhaseCount>& Costs() const { return costs_; }
 
  private:
+  struct Steps;  // what each followed native tells, one function a native
+
   static void AddAllocations(PhaseCost& cost, const AllocationCounts& allocations) {
     cost.pluginAllocations += allocations.plugin;
     if (allocations.plugin > cost.maxPluginAllocations)
@@ -119,7 +118,8 @@ class FlowObserver {
     }
   }
   void Enter(World& world, FlowPhase phase, const std::string& why);
-  void AddKeyFrame(std::int64_t frame, std::string caption);
+  // A new death record, kept or not, and the per-death notes reset.
+  void BeginDeath(std::int64_t frame);
   DeathRecord* Current() {
     if (deathCount_ > deaths_.size()) return &unkeptDeath_;
     return deaths_.empty() ? nullptr : &deaths_.back();
@@ -129,17 +129,12 @@ class FlowObserver {
   std::vector<DeathRecord> deaths_;
   DeathRecord unkeptDeath_;  // the current death once kKeptDeaths are kept
   std::uint64_t deathCount_ = 0;
-  std::vector<FlowKeyFrame> keyFrames_;
-  std::uint64_t keyFramesLeftOut_ = 0;
   std::array<PhaseCost, kFlowPhaseCount> costs_{};
   double lastNotedFill_ = -1.0;
   double barFill_ = 0.0;
   std::int64_t barFillFrame_ = -1;
   std::uint64_t tapCount_ = 0;
   bool shardDrawnThisDeath_ = false;
-  bool halfNoted_ = false;
-  bool fullNoted_ = false;
-  bool zeroNoted_ = false;
   bool inSearch_ = false;
 };
 

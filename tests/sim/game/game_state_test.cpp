@@ -175,15 +175,37 @@ TEST(GameState, SettingsRepeatedEveryFrameAreNotedOnlyWhenTheyChange) {
 TEST(GameState, NativesKnownByHashAreAcceptedAndTheNullTextTestAnswersForZero) {
   sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 3})"));
   std::vector<std::int32_t> answers;
-  ASSERT_TRUE(RunScript(simulation, [&](std::int64_t) {
+  ASSERT_TRUE(RunScript(simulation, [&](std::int64_t frame) {
     natives::FORCE_GAME_STATE_PLAYING();
-    natives::NATIVE_0x5A7F62FDA59759BD();
+    if (frame > 0) natives::NATIVE_0x5A7F62FDA59759BD();
     natives::NATIVE_0x7669F9E39DC17063();
-    natives::NATIVE_0x80C8B1846639BB19(0);
+    natives::NATIVE_0x80C8B1846639BB19(static_cast<std::int32_t>(7 - frame));
     answers.push_back(natives::NATIVE_0xCA042B6957743895(0));
   })) << simulation.Fault();
   EXPECT_EQ(answers, (std::vector<std::int32_t>{1, 1, 1})) << "0 is a null text: true";
   EXPECT_EQ(simulation.GetTrace().Count("0x80C8B1846639BB19"), 3U);
+  // The world keeps each unmodelled native's calls and last arguments.
+  const sim::UnmodelledCalls& unmodelled = simulation.GetWorld().unmodelled;
+  EXPECT_EQ(unmodelled.Calls("FORCE_GAME_STATE_PLAYING"), 3);
+  EXPECT_EQ(unmodelled.Calls("0x5A7F62FDA59759BD"), 2);
+  EXPECT_EQ(unmodelled.Calls("0x7669F9E39DC17063"), 3);
+  ASSERT_NE(unmodelled.Of("0x80C8B1846639BB19"), nullptr);
+  EXPECT_EQ(unmodelled.Of("0x80C8B1846639BB19")->calls, 3);
+  EXPECT_EQ(unmodelled.Of("0x80C8B1846639BB19")->LastInt(0), 5);
+  EXPECT_EQ(unmodelled.Calls("0xCA042B6957743895"), 0) << "modelled: not recorded";
+}
+
+TEST(GameState, EveryNativeTheCatalogueMarksForACallRecordFitsInTheRecord) {
+  std::size_t marked = 0;
+  for (const sim::NativeSignature& signature : sim::NativeTable()) {
+    if (!signature.callsRecorded) continue;
+    ++marked;
+    EXPECT_FALSE(signature.answeredByDefault) << signature.name;
+    EXPECT_LE(signature.args.size(), sim::UnmodelledCall::kKeptArgs) << signature.name;
+    EXPECT_EQ(signature.result, sim::ResultKind::None) << signature.name << " answers nothing";
+  }
+  EXPECT_GT(marked, 0U);
+  EXPECT_LE(marked, sim::UnmodelledCalls::kCapacity);
 }
 
 struct LabelCase {
