@@ -18,6 +18,12 @@ something the plug-in did: it is left out of both traces (SKIPPED_HOST_EVENTS).
       Runs the scenario with the Linux and the Windows simulator (or, without
       --windows-sim, with the Linux one twice), writes both traces into DIR
       and compares them as above.
+
+  compare-traces.py run --scenario FILE --linux-sim SIM [--linux-plugin MODULE]
+                        --other-sim SIM --other-plugin MODULE --seed N --out-dir DIR
+      Runs the scenario with two Linux builds (say, one from each compiler),
+      both seeded alike, so that they draw the same numbers: every field of
+      every line must be equal, the masked ones too.
 """
 
 import argparse
@@ -107,8 +113,8 @@ class RespawnState:
         raise ValueError("unknown mask condition " + when)
 
 
-def masked_fields(line, state):
-    entry = MASKS.get(line.get("name"))
+def masked_fields(line, state, masks):
+    entry = masks.get(line.get("name"))
     if entry is None:
         return set()
     fields, when, _ = entry
@@ -177,8 +183,10 @@ def parse(path, number, text):
     return value
 
 
-def compare(path_a, path_b, out=sys.stdout):
-    """Compares two trace files; prints the outcome and returns 0 or 1."""
+def compare(path_a, path_b, out=sys.stdout, masks=None):
+    """Compares two trace files; prints the outcome and returns 0 or 1. The
+    fields in `masks` (MASKS unless given; {} compares every field) may differ."""
+    masks = MASKS if masks is None else masks
     lines_a = read_lines(path_a)
     lines_b = read_lines(path_b)
     state = RespawnState()
@@ -196,7 +204,7 @@ def compare(path_a, path_b, out=sys.stdout):
         number_b, text_b = lines_b[index]
         a = parse(path_a, number_a, text_a)
         b = parse(path_b, number_b, text_b)
-        masked = masked_fields(a, state) if a.get("name") == b.get("name") else set()
+        masked = masked_fields(a, state, masks) if a.get("name") == b.get("name") else set()
         field = first_difference(a, b, masked)
         if field is not None:
             print("traces differ at line %d in field %s:" % (number_a, field), file=out)
@@ -229,6 +237,12 @@ def run(args):
     inputs = [(args.linux_sim, "Linux simulator"), (args.scenario, "scenario")]
     if args.windows_sim:
         inputs += [(args.windows_sim, "Windows simulator"), (args.plugin, "Windows plug-in")]
+    if args.linux_plugin:
+        inputs += [(args.linux_plugin, "Linux plug-in")]
+    if args.other_sim:
+        if args.windows_sim or args.seed is None or not args.other_plugin:
+            fail("--other-sim goes with --other-plugin and --seed, and not with --windows-sim")
+        inputs += [(args.other_sim, "other simulator"), (args.other_plugin, "other plug-in")]
     for path, what in inputs:
         if not path or not os.path.isfile(path):
             hint = ""
@@ -237,19 +251,30 @@ def run(args):
             fail("the %s %s is missing%s" % (what, path, hint))
     os.makedirs(args.out_dir, exist_ok=True)
     first = os.path.join(args.out_dir, "linux.jsonl")
-    second = os.path.join(args.out_dir, "windows.jsonl" if args.windows_sim else "linux-again.jsonl")
+    second_name = "linux-again.jsonl"
+    if args.windows_sim:
+        second_name = "windows.jsonl"
+    elif args.other_sim:
+        second_name = "other-build.jsonl"
+    second = os.path.join(args.out_dir, second_name)
     for stale in (first, second):
         if os.path.exists(stale):
             os.remove(stale)
-    run_sim([args.linux_sim, "--quiet", "--scenario", args.scenario, "--trace", first], first,
-            "Linux")
+    seeded = ["--seed", str(args.seed)] if args.seed is not None else []
+    plugin = ["--plugin", args.linux_plugin] if args.linux_plugin else []
+    run_sim([args.linux_sim, "--quiet"] + plugin + seeded +
+            ["--scenario", args.scenario, "--trace", first], first, "Linux")
+    if args.other_sim:
+        run_sim([args.other_sim, "--quiet", "--plugin", args.other_plugin] + seeded +
+                ["--scenario", args.scenario, "--trace", second], second, "other")
+        return compare(first, second, masks={})
     if args.windows_sim:
         emulator = [args.emulator] if args.emulator else []
         run_sim(emulator + [args.windows_sim, "--quiet", "--plugin", args.plugin, "--scenario",
                             args.scenario, "--trace", second], second, "Windows")
     else:
-        run_sim([args.linux_sim, "--quiet", "--scenario", args.scenario, "--trace", second], second,
-                "Linux")
+        run_sim([args.linux_sim, "--quiet"] + plugin + seeded +
+                ["--scenario", args.scenario, "--trace", second], second, "Linux")
     return compare(first, second)
 
 
@@ -261,10 +286,16 @@ def main(argv):
             "their traces.")
         parser.add_argument("--scenario", required=True)
         parser.add_argument("--linux-sim", required=True)
+        parser.add_argument("--linux-plugin",
+                            help="the module the Linux simulator loads; without it, its own")
         parser.add_argument("--windows-sim",
                             help="the Windows simulator; without it the Linux one runs twice")
         parser.add_argument("--plugin", help="the Windows plug-in, Rebound.asi")
         parser.add_argument("--emulator", help="runs the Windows simulator (scripts/wine-run.sh)")
+        parser.add_argument("--other-sim", help="a second Linux simulator, of another build")
+        parser.add_argument("--other-plugin", help="the module of that build")
+        parser.add_argument("--seed", type=int,
+                            help="seeds both Linux runs alike; with --other-sim no field is masked")
         parser.add_argument("--out-dir", required=True)
         return run(parser.parse_args(argv[1:]))
     parser = argparse.ArgumentParser(

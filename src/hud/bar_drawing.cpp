@@ -99,9 +99,21 @@ void DrawMarker(const HudBar& bar, std::int32_t state, double x, float y) {
   DrawSprite(OverlayTextureDict, OverlaySprite, Narrow(x), y, kMarkerWidth, kMarkerHeight, overlay);
 }
 
+HudTextStyle LabelStyle(const HudBar& bar, float size) {
+  return HudTextStyle{.font = bar.labelFont,
+                      .colour = bar.labelColour,
+                      .size = size,
+                      .justification = bar.labelJustification,
+                      .wrapEnd = Narrow(bar.labelWrapEnd)};
+}
+
 void DrawValueText(const HudBar& bar, double y, float size) {
-  DrawHudText(bar.valueText, bar.valueIsKey, y, bar.valueFont, bar.valueColour, size,
-              bar.valueJustification, Narrow(bar.valueWrapEnd), false, bar.valueKeyHash);
+  const HudTextStyle style{.font = bar.valueFont,
+                           .colour = bar.valueColour,
+                           .size = size,
+                           .justification = bar.valueJustification,
+                           .wrapEnd = Narrow(bar.valueWrapEnd)};
+  DrawHudText(bar.valueText, HudTextKey{bar.valueIsKey, bar.valueKeyHash}, y, style);
 }
 
 std::int32_t DrawTextBar(const HudBar& bar, double y) {
@@ -131,24 +143,39 @@ std::int32_t DrawBigTextBar(const HudBar& bar, double y) {
     textY += static_cast<double>(kBigTextLanguageDrop);
   }
   TextScaleOverride = {kBigTextScaleX, kBigTextSize};
+  const HudTextStyle style{.font = bar.labelFont,
+                           .colour = bar.labelColour,
+                           .size = kUseScaleOverride,
+                           .justification = kBigTextJustification,
+                           .wrapEnd = kBigTextWrapEnd,
+                           .dropShadow = true};
   // The label is drawn, but whether it is a key and which hash it uses come
   // from the value text's fields.
-  DrawHudText(bar.label, bar.valueIsKey, textY, bar.labelFont, bar.labelColour, kUseScaleOverride,
-              kBigTextJustification, kBigTextWrapEnd, true, bar.valueKeyHash);
+  DrawHudText(bar.label, HudTextKey{bar.valueIsKey, bar.valueKeyHash}, textY, style);
   return kRowsAdded;
 }
 
 std::int32_t DrawLargeLabelBar(const HudBar& bar, double y) {
   DrawBackground(bar, y);
-  DrawHudText(bar.label, bar.labelIsKey, y + kLargeLabelOffset, bar.labelFont, bar.labelColour,
-              kLargeLabelSize, bar.labelJustification, Narrow(bar.labelWrapEnd), false,
-              bar.labelKeyHash);
+  DrawHudText(bar.label, HudTextKey{bar.labelIsKey, bar.labelKeyHash}, y + kLargeLabelOffset,
+              LabelStyle(bar, kLargeLabelSize));
   if (bar.visibility == 1) return 0;
   DrawValueText(bar, y + kValueOffset, Narrow(bar.valueScale));
   return 0;
 }
 
 }  // namespace
+
+void SetBarProgress(HudBar& bar, double fraction) {
+  if (fraction > 1.0) {
+    fraction = 1.0;
+  } else if (!(fraction >= 0.0)) {
+    fraction = 0.0;
+  }
+  bar.progress = fraction;
+  bar.fillWidth = fraction * kBarWidth;
+  bar.fillCentreX = bar.fillWidth * 0.5 + kBarLeftX;
+}
 
 std::int32_t DrawBar(const HudBar& bar, double y) {
   switch (bar.kind) {
@@ -182,9 +209,8 @@ void DrawBackground(const HudBar& bar, double y) {
 void DrawLabel(const HudBar& bar, double y) {
   DrawBackground(bar, y);
   const double textY = bar.compact ? y + kLabelOffsetCompact : y;
-  DrawHudText(bar.label, bar.labelIsKey, textY, bar.labelFont, bar.labelColour,
-              Narrow(bar.labelScale), bar.labelJustification, Narrow(bar.labelWrapEnd), false,
-              bar.labelKeyHash);
+  DrawHudText(bar.label, HudTextKey{bar.labelIsKey, bar.labelKeyHash}, textY,
+              LabelStyle(bar, Narrow(bar.labelScale)));
 }
 
 void DrawEntries(const HudBar& bar, double y) {

@@ -1,6 +1,7 @@
 // Draws one HUD bar at a row's y by its kind: background and highlight
 // sprites, label, value text, entry markers, progress bar with separators, or
-// one big text. The panel frame calls DrawBar for each drawable bar.
+// one big text. The panel frame calls DrawBar for each drawable bar; the
+// owner of a progress bar sets its fill here too, where its geometry is.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,11 @@ inline constexpr const char* HighlightSprite = "all_white_bg";
 inline constexpr const char* EntrySprite = "circle_checkpoints";
 inline constexpr const char* OverlayTextureDict = "commonmenu";
 inline constexpr const char* OverlaySprite = "shop_tick_icon";
+
+// Sets the progress bar's fill fraction, held to 0..1 (NaN counts as 0), and
+// the fill's width and centre that the drawing reads: the fill grows right
+// from the bar's left edge.
+void SetBarProgress(HudBar& bar, double fraction);
 
 // Draws the bar with its row at y (aligned screen space, y downwards) and
 // returns what the panel adds to its running y before the next row.

@@ -59,23 +59,21 @@ void AddLongTextComponents(std::string_view text) {
   }
 }
 
-void DrawHudText(const std::string& text, bool isLabel, double y, std::int32_t font, Rgba colour,
-                 float size, std::int32_t justification, float wrapEnd, bool dropShadow,
-                 std::int32_t labelHash) {
+void DrawHudText(const std::string& text, HudTextKey key, double y, const HudTextStyle& style) {
   using namespace natives;
-  SET_TEXT_FONT(font);
-  SetTextScaleFor(size);
-  SET_TEXT_COLOUR(colour.red, colour.green, colour.blue, colour.alpha);
-  SET_TEXT_JUSTIFICATION(justification);
-  SET_TEXT_WRAP(0.0F, wrapEnd);
-  if (dropShadow) SET_TEXT_DROP_SHADOW();
+  SET_TEXT_FONT(style.font);
+  SetTextScaleFor(style.size);
+  SET_TEXT_COLOUR(style.colour.red, style.colour.green, style.colour.blue, style.colour.alpha);
+  SET_TEXT_JUSTIFICATION(style.justification);
+  SET_TEXT_WRAP(0.0F, style.wrapEnd);
+  if (style.dropShadow) SET_TEXT_DROP_SHADOW();
 
   // `text` and the long text's pieces outlive the END call below: the game
   // reads the components then, not when they are added.
-  if (isLabel && labelHash != -1) {
+  if (key.isKey && key.hash != -1) {
     BEGIN_TEXT_COMMAND_DISPLAY_TEXT(kSingleComponentEntry);
-    ADD_TEXT_COMPONENT_SUBSTRING_TEXT_LABEL_HASH_KEY(labelHash);
-  } else if (isLabel) {
+    ADD_TEXT_COMPONENT_SUBSTRING_TEXT_LABEL_HASH_KEY(key.hash);
+  } else if (key.isKey) {
     BEGIN_TEXT_COMMAND_DISPLAY_TEXT(text.c_str());
   } else if (text.size() <= kTextComponentBytes) {
     BEGIN_TEXT_COMMAND_DISPLAY_TEXT(kSingleComponentEntry);

@@ -18,13 +18,29 @@ extern std::vector<double> TextScaleOverride;
 // The game's substring components hold at most this many bytes.
 inline constexpr std::size_t kTextComponentBytes = 99;
 
+// How a line of text looks. A size below zero (or NaN) takes the pair from
+// TextScaleOverride.
+struct HudTextStyle {
+  std::int32_t font = 0;
+  Rgba colour;
+  float size = 0.0F;
+  std::int32_t justification = 0;
+  float wrapEnd = 0.0F;  // right wrap edge; the left one is 0
+  bool dropShadow = false;
+};
+
+// How the text is read: as itself, or as the key of a game text label, which
+// a hash other than -1 names instead of the text.
+struct HudTextKey {
+  bool isKey = false;
+  std::int32_t hash = -1;
+};
+
 // Sets the whole text style, opens a display-text command in the mode that
 // fits the text (label by hash, label as entry, short text, long text) and
-// closes it at x 0.795 and y. A size below zero (or NaN) takes the pair from
-// TextScaleOverride. The text is read in place: drawing copies nothing.
-void DrawHudText(const std::string& text, bool isLabel, double y, std::int32_t font, Rgba colour,
-                 float size, std::int32_t justification, float wrapEnd, bool dropShadow,
-                 std::int32_t labelHash);
+// closes it at x 0.795 and y. The text is read in place: drawing copies
+// nothing.
+void DrawHudText(const std::string& text, HudTextKey key, double y, const HudTextStyle& style);
 
 // Where the pieces of the long text being drawn are kept until its command is
 // closed: each NUL-terminated, one after another. A text of more pieces than

@@ -5,6 +5,7 @@
 
 #include "src/host/host_api.h"
 #include "src/host/natives.h"
+#include "src/hud/bar_drawing.h"
 #include "src/hud/panel.h"
 #include "src/respawn/event_timers.h"
 #include "src/respawn/revive_player.h"
@@ -18,7 +19,7 @@ DeathFlow deathFlow;
 
 namespace {
 
-// ---- Timing, points and geometry of the flow ----------------------------------
+// ---- Timing and points of the flow ------------------------------------------
 constexpr std::int32_t kStageTimer = 0;     // phases of the sequence
 constexpr std::int32_t kProgressTimer = 1;  // paces the bar's own filling
 constexpr std::int32_t kDeathPauseMs = 300;
@@ -30,8 +31,6 @@ constexpr std::int32_t kRespawnThreshold = 100;
 constexpr std::int32_t kRespawnPad = 0;
 constexpr std::int32_t kRespawnControl = 223;
 constexpr std::int32_t kFadeMs = 1500;
-constexpr double kBarWidth = 0.069;
-constexpr double kBarLeftEdge = 0.8785;
 constexpr float kSearchOffset = 100.0F;  // metres from the place of death
 constexpr float kSpawnDistanceLimit = 300.0F;
 constexpr const char* kShardMovie = "MP_BIG_MESSAGE_FREEMODE";
@@ -116,23 +115,11 @@ void StepShardDelay() {
   deathFlow.state = DeathFlowState::BarFilling;
 }
 
-void ShowProgress(HudBar& bar, std::int32_t points) {
-  double fraction = points * 0.01;
-  if (fraction > 1.0) {
-    fraction = 1.0;
-  } else if (!(fraction >= 0.0)) {
-    fraction = 0.0;
-  }
-  bar.progress = fraction;
-  bar.fillWidth = fraction * kBarWidth;
-  bar.fillCentreX = bar.fillWidth * 0.5 + kBarLeftEdge;
-}
-
 void StepBarFilling() {
   DeathFlow& flow = deathFlow;
   CancelFadeOut();
   if (IS_CONTROL_JUST_PRESSED(kRespawnPad, kRespawnControl)) flow.respawnProgress += kPointsPerTap;
-  if (flow.respawnBar) ShowProgress(*flow.respawnBar, flow.respawnProgress);
+  if (flow.respawnBar) SetBarProgress(*flow.respawnBar, flow.respawnProgress * 0.01);
   DrawPanelFrame();
   if (StageTimerPast(kProgressTimer, kProgressStepMs)) {
     StartEventTimer(kProgressTimer);
@@ -161,32 +148,32 @@ Vector3 SearchCentre(const Vector3& death) {
 
 void FinishRespawn();
 
-void StepRespawning() {
+// Searches around a random point near the place of death. A point too far
+// away (or no answer at all, a NaN distance) gives way to the
+// place of death itself, facing 0.
+void SearchForSpawnPoint() {
   DeathFlow& flow = deathFlow;
-  if (!IS_SCREEN_FADED_OUT()) return;
-
-  // A revival that the host cut short had its spawn point already, and left
-  // the game paused: a search now would run in a paused game, so the point
-  // found before is used.
-  if (!flow.revivalUnderWay) {
-    // The game holds a search until it is cancelled, and one started over
-    // it would not be the only one.
-    if (flow.searchUnderWay) SPAWNPOINTS_CANCEL_SEARCH();
-    const float searchZ = flow.deathPosition.z;
-    const Vector3 centre = SearchCentre(flow.deathPosition);
-    flow.searchUnderWay = true;
-    flow.spawnPoint = FindSpawnPoint(centre, searchZ);
-    flow.searchUnderWay = false;
-    const Vector3& death = flow.deathPosition;
-    const Vector3& spawn = flow.spawnPoint.position;
-    const float distance = VDIST(death.x, death.y, death.z, spawn.x, spawn.y, spawn.z);
-    // Too far (or no answer at all, a NaN): the place of death is safer.
-    if (!(distance <= kSpawnDistanceLimit)) {
-      flow.spawnPoint.position = flow.deathPosition;
-      flow.spawnPoint.rotation = Vector3(0.0F, 0.0F, 0.0F);
-    }
+  // The game holds a search until it is cancelled, and one started over it
+  // would not be the only one.
+  if (flow.searchUnderWay) SPAWNPOINTS_CANCEL_SEARCH();
+  const float searchZ = flow.deathPosition.z;
+  const Vector3 centre = SearchCentre(flow.deathPosition);
+  flow.searchUnderWay = true;
+  flow.spawnPoint = FindSpawnPoint(centre, searchZ);
+  flow.searchUnderWay = false;
+  const Vector3& death = flow.deathPosition;
+  const Vector3& spawn = flow.spawnPoint.position;
+  const float distance = VDIST(death.x, death.y, death.z, spawn.x, spawn.y, spawn.z);
+  if (!(distance <= kSpawnDistanceLimit)) {
+    flow.spawnPoint.position = flow.deathPosition;
+    flow.spawnPoint.rotation = Vector3(0.0F, 0.0F, 0.0F);
   }
+}
 
+// Brings the character back with the game paused and in normal play, then
+// lets a frame pass for it to settle.
+void ReviveInPausedGame() {
+  DeathFlow& flow = deathFlow;
   SET_GAME_PAUSED(true);
   NATIVE_0x80C8B1846639BB19(0);
   SET_TIME_SCALE(1.0F);
@@ -196,15 +183,30 @@ void StepRespawning() {
   RevivePlayer();
   // The character brought back by the revival the host cut short is alive
   // and held at 1 health, which this revival does not see as needing help.
+  // Two statements: the order of the game calls must not be left to the
+  // compiler's choice of argument order.
   if (revivalCutShort) {
-    SET_ENTITY_HEALTH(PLAYER_PED_ID(), GET_ENTITY_MAX_HEALTH(PLAYER_PED_ID()), 0);
+    const std::int32_t fullHealth = GET_ENTITY_MAX_HEALTH(PLAYER_PED_ID());
+    SET_ENTITY_HEALTH(PLAYER_PED_ID(), fullHealth, 0);
   }
   scriptWait(1);
+}
+
+// Puts the player at the spawn point, turned to its heading, and no longer
+// ignored by the police.
+void PlaceAtSpawnPoint() {
+  const SpawnPoint& point = deathFlow.spawnPoint;
   FORCE_GAME_STATE_PLAYING();
-  const Vector3& target = flow.spawnPoint.position;
+  const Vector3& target = point.position;
   SET_ENTITY_COORDS(PLAYER_PED_ID(), target.x, target.y, target.z, true, false, false, false);
-  SET_ENTITY_HEADING(PLAYER_PED_ID(), flow.spawnPoint.rotation.z);
+  SET_ENTITY_HEADING(PLAYER_PED_ID(), point.rotation.z);
   SET_POLICE_IGNORE_PLAYER(PLAYER_ID(), false);
+}
+
+// Lets go of the shard and the bar, gives the game back its own settings and
+// display, and fades the screen in.
+void RestoreAfterRespawn() {
+  DeathFlow& flow = deathFlow;
   SET_SCALEFORM_MOVIE_AS_NO_LONGER_NEEDED(&flow.movieHandle);
   flow.movieHandle = -1;
   // The panel lets go of the bar before the bar goes.
@@ -219,6 +221,17 @@ void StepRespawning() {
   ANIMPOSTFX_STOP_ALL();
   DO_SCREEN_FADE_IN(kFadeMs);
   scriptWait(10);
+}
+
+void StepRespawning() {
+  if (!IS_SCREEN_FADED_OUT()) return;
+  // A revival that the host cut short had its spawn point already, and left
+  // the game paused: a search now would run in a paused game, so the point
+  // found before is used.
+  if (!deathFlow.revivalUnderWay) SearchForSpawnPoint();
+  ReviveInPausedGame();
+  PlaceAtSpawnPoint();
+  RestoreAfterRespawn();
   FinishRespawn();
 }
 

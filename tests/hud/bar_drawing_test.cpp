@@ -3,6 +3,7 @@
 // separators and entry markers go, the marked entry's overlay, and how far
 // a big text rises in each language.
 #include <algorithm>
+#include <limits>
 
 #include "src/hud/bar_drawing.h"
 #include "tests/hud/hud_harness.h"
@@ -58,8 +59,7 @@ TEST_P(BarKinds, DrawWhatTheKindShows) {
   bar.compact = c.compact;
   bar.visibility = c.visibility;
   bar.entries = {rebound::EntryLit};
-  bar.fillWidth = 0.5 * 0.069;
-  bar.fillCentreX = 0.8785 + bar.fillWidth / 2;
+  rebound::SetBarProgress(bar, 0.5);
   std::int32_t returned = -1;
   sim::Simulation simulation(test::ScenarioFrom(hudtest::kTexturesLoaded));
   RunScript(simulation, [&] { returned = DrawBar(bar, kRowY); });
@@ -141,20 +141,52 @@ TEST_F(BarDrawing, HighlightIsDrawnUnderTheBackgroundUnlessItsRedIsMinusOne) {
   }
 }
 
+// The fill as the game is asked to draw it: its centre and width, from the
+// fraction the owner sets (held to 0..1, NaN as 0).
+TEST_F(BarDrawing, ProgressFillGrowsRightFromTheBarsLeftEdge) {
+  struct Fill {
+    double fraction;
+    double progress;  // as the bar holds it
+    float centreX;
+    float width;
+  };
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (const Fill& f : {Fill{0.0, 0.0, 0.8785F, 0.0F}, Fill{0.25, 0.25, 0.887125F, 0.01725F},
+                        Fill{0.5, 0.5, 0.89575F, 0.0345F}, Fill{1.0, 1.0, 0.913F, 0.069F},
+                        Fill{1.7, 1.0, 0.913F, 0.069F}, Fill{-0.2, 0.0, 0.8785F, 0.0F},
+                        Fill{nan, 0.0, 0.8785F, 0.0F}}) {
+    HudBar bar("L", "");
+    rebound::SetBarProgress(bar, f.fraction);
+    EXPECT_EQ(bar.progress, f.progress) << f.fraction;
+    sim::Simulation simulation(test::ScenarioFrom(hudtest::kTexturesLoaded));
+    RunScript(simulation, [&] { DrawBar(bar, kRowY); });
+    const auto rects = ItemsOfKind(simulation, 0, sim::DrawKind::Rect);
+    ASSERT_EQ(rects.size(), 2U);
+    EXPECT_EQ(hudtest::Describe(rects[0]), kBarBack) << "the bar's back does not move";
+    EXPECT_EQ(rects[1].x, f.centreX) << f.fraction;
+    EXPECT_EQ(rects[1].width, f.width) << f.fraction;
+  }
+}
+
 TEST_F(BarDrawing, SeparatorsDivideTheProgressBarEvenlyAfterTheFill) {
-  for (const std::int32_t ticks : {0, 1, 3}) {
+  struct Separators {
+    std::int32_t ticks;
+    std::vector<float> x;
+  };
+  for (const Separators& s :
+       {Separators{0, {}}, Separators{1, {0.913F}}, Separators{3, {0.89575F, 0.913F, 0.93025F}}}) {
+    const std::int32_t ticks = s.ticks;
     HudBar bar("L", "");
     bar.tickCount = ticks;
     sim::Simulation simulation(test::ScenarioFrom(hudtest::kTexturesLoaded));
     RunScript(simulation, [&] { DrawBar(bar, kRowY); });
     const auto rects = ItemsOfKind(simulation, 0, sim::DrawKind::Rect);
-    ASSERT_EQ(rects.size(), 2U + static_cast<std::size_t>(ticks)) << ticks;
+    ASSERT_EQ(rects.size(), 2U + s.x.size()) << ticks;
     EXPECT_EQ(hudtest::Describe(rects[1]), "rect 0,0.512 0x0.011 240,240,240,140")
         << "an empty fill is still drawn, with zero width";
-    const double step = 0.069 / (ticks + 1);
-    for (int i = 1; i <= ticks; ++i) {
-      const sim::DrawItem& sep = rects[static_cast<std::size_t>(i + 1)];
-      EXPECT_NEAR(sep.x, 0.8785 + i * step, 1e-6) << ticks << " ticks, separator " << i;
+    for (std::size_t i = 0; i < s.x.size(); ++i) {
+      const sim::DrawItem& sep = rects[i + 2];
+      EXPECT_EQ(sep.x, s.x[i]) << ticks << " ticks, separator " << i + 1;
       EXPECT_FLOAT_EQ(sep.y, 0.512F);
       EXPECT_FLOAT_EQ(sep.width, 0.0015F);
       EXPECT_FLOAT_EQ(sep.height, 0.011F);

@@ -14,8 +14,19 @@ using hudtest::CallsInFrame;
 using hudtest::HudTest;
 using hudtest::RunScript;
 using rebound::DrawHudText;
+using rebound::HudTextKey;
+using rebound::HudTextStyle;
 using rebound::Rgba;
 using rebound::TextScaleOverride;
+
+// A plain style whose size a case may replace.
+HudTextStyle PlainStyle(float size = 0.3F) {
+  return HudTextStyle{.font = 0,
+                      .colour = Rgba{255, 255, 255, 255},
+                      .size = size,
+                      .justification = 1,
+                      .wrapEnd = 0.9F};
+}
 
 // Distinct bytes, so that a component cut at the wrong place shows.
 std::string Pattern(std::size_t bytes) {
@@ -57,8 +68,7 @@ TEST_P(TextModes, OpenTheCommandWithTheRightEntryAndComponents) {
   const ModeCase& c = GetParam();
   sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 5})"));
   RunScript(simulation, [&c] {
-    DrawHudText(c.text, c.isLabel, 0.5, 0, Rgba{255, 255, 255, 255}, 0.3F, 1, 0.9F, false,
-                c.labelHash);
+    DrawHudText(c.text, HudTextKey{c.isLabel, c.labelHash}, 0.5, PlainStyle());
   });
   EXPECT_EQ(TextCommandOf(CallsInFrame(simulation.GetTrace(), 0)), c.command);
 }
@@ -105,9 +115,7 @@ TEST_F(HudText, LongTextIsCutByBytesAndShownWhole) {
   // A two-byte character straddles the cut at 99: the game joins the bytes again.
   const std::string text = std::string(98, 'a') + "\xC3\xA9" + "b";
   sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 5})"));
-  RunScript(simulation, [&text] {
-    DrawHudText(text, false, 0.5, 0, Rgba{255, 255, 255, 255}, 0.3F, 1, 0.9F, false, -1);
-  });
+  RunScript(simulation, [&text] { DrawHudText(text, HudTextKey{}, 0.5, PlainStyle()); });
   const auto texts = hudtest::ItemsOfKind(simulation, 0, sim::DrawKind::Text);
   ASSERT_EQ(texts.size(), 1U);
   ASSERT_EQ(texts[0].components.size(), 2U);
@@ -123,9 +131,20 @@ TEST_F(HudText, StyleIsSetInOrderBeforeTheCommandAndShadowOnlyWhenAsked) {
   RunScript(
       simulation,
       [] {
-        DrawHudText("A", false, 0.25, 4, Rgba{1, 2, 3, 4}, 0.35F, 2, 0.867F, true, -1);
+        DrawHudText("A", HudTextKey{}, 0.25,
+                    HudTextStyle{.font = 4,
+                                 .colour = Rgba{1, 2, 3, 4},
+                                 .size = 0.35F,
+                                 .justification = 2,
+                                 .wrapEnd = 0.867F,
+                                 .dropShadow = true});
         scriptWait(0);
-        DrawHudText("B", false, 0.25, 0, Rgba{5, 6, 7, 8}, 0.5F, 0, 0.95F, false, -1);
+        DrawHudText("B", HudTextKey{}, 0.25,
+                    HudTextStyle{.font = 0,
+                                 .colour = Rgba{5, 6, 7, 8},
+                                 .size = 0.5F,
+                                 .justification = 0,
+                                 .wrapEnd = 0.95F});
       },
       2);
   EXPECT_EQ(CallsInFrame(simulation.GetTrace(), 0),
@@ -158,9 +177,7 @@ TEST_P(TextSizes, PickTheScalePair) {
   const SizeCase& c = GetParam();
   TextScaleOverride = c.override;
   sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 5})"));
-  RunScript(simulation, [&c] {
-    DrawHudText("x", false, 0.5, 0, Rgba{255, 255, 255, 255}, c.size, 1, 0.9F, false, -1);
-  });
+  RunScript(simulation, [&c] { DrawHudText("x", HudTextKey{}, 0.5, PlainStyle(c.size)); });
   const auto calls = CallsInFrame(simulation.GetTrace(), 0);
   ASSERT_GE(calls.size(), 2U);
   EXPECT_EQ(calls[1], c.expected);

@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -29,9 +28,10 @@ std::size_t seedsTaken = 0;
 
 std::uint32_t NextSeed() { return seeds.at(seedsTaken++ % seeds.size()); }
 
-float HeadingFromSeed(std::uint32_t seed) {
-  return 180.0F * rebound::detail::FloatFromDraw(static_cast<std::uint32_t>(std::mt19937(seed)()));
-}
+// The heading a point from the search gets when the heading's seed is 1: the
+// first output of mt19937(1), 1791095845, is 0.41702 of a full draw, and
+// headings span half a turn.
+constexpr float kHeadingOfSeed1 = 75.06396F;
 
 // ---- Running a search as the script ---------------------------------------------
 
@@ -138,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {kStart, Complete(true), Failed(false), Count(3),
                   "SPAWNPOINTS_GET_SEARCH_RESULT(2, &, &, &) writes 7, 8, 9", kCancel},
                  Vector3(7.0F, 8.0F, 9.0F),
-                 HeadingFromSeed(1),
+                 kHeadingOfSeed1,
                  0},
         // Each round: failed?, active?, one frame, complete? again.
         PathCase{"CompleteAfterTwoFrames",
@@ -147,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                   Failed(false), Active(true), kWait, Complete(true), Failed(false), Count(1),
                   "SPAWNPOINTS_GET_SEARCH_RESULT(0, &, &, &) writes 1, 2, 3", kCancel},
                  Vector3(1.0F, 2.0F, 3.0F),
-                 HeadingFromSeed(1),
+                 kHeadingOfSeed1,
                  2},
         // Neither complete, failed nor active at the first poll: no wait.
         PathCase{"InactiveAtOnce",
@@ -188,13 +188,18 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<PathCase>& param) { return std::string(param.param.name); });
 
 TEST_F(SpawnSearch, OneResultIsAlwaysIndexZeroWithARandomHeading) {
-  for (std::uint32_t seed : {0U, 5489U, 1U, 4000000000U}) {
+  struct Heading {
+    std::uint32_t seed;  // the index's; the heading's is the next one
+    float heading;       // 180 times the first draw of the heading's engine
+  };
+  for (const auto [seed, heading] : {Heading{0U, 75.06396F}, Heading{5489U, 94.24823F},
+                                     Heading{1U, 78.47908F}, Heading{4000000000U, 8.70858F}}) {
     seeds = {seed, seed + 1};
     seedsTaken = 0;
     const Outcome out = Search(R"({"spawnSearch": {"frames": 0, "results": [[5, 6, 7]]}})", 35.0F);
     ASSERT_EQ(out.fault, "") << seed;
     EXPECT_EQ(out.calls.at(4), "SPAWNPOINTS_GET_SEARCH_RESULT(0, &, &, &) writes 5, 6, 7") << seed;
-    EXPECT_TRUE(out.point.rotation.Equals(Vector3(0.0F, 0.0F, HeadingFromSeed(seed + 1)))) << seed;
+    EXPECT_TRUE(out.point.rotation.Equals(Vector3(0.0F, 0.0F, heading))) << seed;
     EXPECT_EQ(seedsTaken, 2U) << "one seed for the index, one for the heading";
   }
 }

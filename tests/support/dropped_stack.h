@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/base/alloc_counter.h"
@@ -73,15 +75,19 @@ inline LiveBlockAccount AccountForLiveBlocks(std::span<const unsigned char> stac
   return account;
 }
 
-// A block named by its size and, when it starts with text, that text.
-inline std::string DescribeBlock(const sim::LiveBlock& block) {
+// A block named by its size and, when it holds one of `texts` from its first
+// byte, by that text. Only texts the test put there are looked for: any other
+// bytes of a block (a heap address among them) may happen to read as text,
+// and a name made of them would change from run to run.
+inline std::string DescribeBlock(const sim::LiveBlock& block,
+                                 std::initializer_list<std::string_view> texts = {}) {
   std::string name = std::to_string(block.size) + "-byte block";
-  const auto* bytes = static_cast<const char*>(block.address);
-  std::string text;
-  for (std::size_t i = 0; i < block.size && i < 32 && bytes[i] >= ' ' && bytes[i] <= '~'; ++i) {
-    text += bytes[i];
+  for (const std::string_view text : texts) {
+    if (!text.empty() && text.size() <= block.size &&
+        std::memcmp(block.address, text.data(), text.size()) == 0) {
+      return name + " \"" + std::string(text) + "\"";
+    }
   }
-  if (text.size() >= 4) name += " \"" + text + "\"";
   return name;
 }
 

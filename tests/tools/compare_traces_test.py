@@ -48,7 +48,7 @@ def respawn(count=3, index=1, point=(150.0, -880.0, 30.1), centre=(314.9, -806.2
 
 class CompareTraces(unittest.TestCase):
 
-    def compare(self, a, b):
+    def compare(self, a, b, masks=None):
         with tempfile.TemporaryDirectory() as tmp:
             paths = []
             for name, lines in (("a.jsonl", a), ("b.jsonl", b)):
@@ -57,7 +57,7 @@ class CompareTraces(unittest.TestCase):
                     f.write("".join(json.dumps(line) + "\n" for line in lines))
                 paths.append(path)
             out = io.StringIO()
-            status = compare_traces.compare(paths[0], paths[1], out)
+            status = compare_traces.compare(paths[0], paths[1], out, masks)
             return status, out.getvalue()
 
     def test_random_draws_may_differ(self):
@@ -73,6 +73,14 @@ class CompareTraces(unittest.TestCase):
             with self.subTest(label):
                 status, out = self.compare(base[label], other)
                 self.assertEqual(status, 0, out)
+
+    def test_without_masks_the_draws_must_agree_too(self):
+        # Two seeded runs draw alike: a differing heading is then a fault.
+        status, out = self.compare(respawn(), respawn(heading=24.8), masks={})
+        self.assertEqual(status, 1, out)
+        self.assertIn("line 9 in field args[1]", out)
+        status, out = self.compare(respawn(), respawn(), masks={})
+        self.assertEqual(status, 0, out)
 
     def test_changes_outside_the_draws_are_caught(self):
         # (what, second trace, the line and field that must be reported)
