@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "sim/host/simulation.h"
+
 namespace sim {
 
 namespace {
