@@ -6,75 +6,30 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <iosfwd>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "sim/base/alloc_counter.h"
-#include "sim/base/call.h"
 #include "sim/game/world.h"
+#include "sim/host/host_functions.h"
+#include "sim/host/keyboard_thread.h"
 #include "sim/host/native_dispatch.h"
+#include "sim/host/run_options.h"
+#include "sim/host/run_watcher.h"
 #include "sim/host/scenario.h"
+#include "sim/host/slot_protocol.h"
 #include "sim/observe/flow_observer.h"
 #include "sim/observe/trace.h"
 #include "sim/platform/fibre.h"
 
 namespace sim {
 
-struct SimOptions {
-  // Keep every call in the in-memory trace. Off (and with no stream), a
-  // native call costs its checks, its handler and, for the few natives the
-  // flow follows, their decoding.
-  bool recordTrace = true;
-  std::ostream* traceStream = nullptr;  // write every call as a JSON line as it is made
-  bool keepDrawings = true;             // keep each frame's draw list for pictures
-  std::size_t stackSize = 1 << 20;      // the script fibre's stack
-  // The run's seed: the loaded module's random helpers take their seeds from
-  // it (sim/base/seed.h), so that the run can be replayed, and the trace opens with
-  // a `seed` host event. Empty: they draw from the system, as in the game.
-  std::optional<std::uint64_t> seed = std::nullopt;
-};
-
-class Simulation;
-
-// Gathers a run as it goes, for what is written at its end (the report): told
-// of every native call (on the script fibre), every host event and the end of
-// every frame (on the thread that runs the frames).
-class RunWatcher {
- public:
-  virtual ~RunWatcher() = default;
-  virtual void OnNativeCall(const NativeSignature& native) = 0;
-  virtual void OnHostEvent(const Simulation& simulation, std::string_view name) = 0;
-  virtual void OnFrameEnd(Simulation& simulation) = 0;
-};
-
-// What became of the run's seed.
-enum class Seeding {
-  kOsRandom,  // none was asked for: the plug-in draws from the system
-  kSeeded,    // the plug-in takes its seeds from the run's seed
-  kNoExport,  // one was asked for, but the module has no seed export
-};
-
-struct RunSummary {
-  std::int64_t frames = 0;
-  std::int64_t gameTimeMs = 0;
-  std::uint64_t nativeCalls = 0;
-  std::uint64_t maxCallsInFrame = 0;
-  Seeding seeding = Seeding::kOsRandom;
-  std::uint64_t seed = 0;  // the run's seed, when seeded
-  StackUse scriptStack;    // of the last script fibre; not measured when none ran
-  std::string fault;       // empty when the run ended cleanly
-};
-
 class Simulation {
  public:
-  using KeyboardHandler = void (*)(std::uint32_t, std::uint16_t, std::uint8_t, std::int32_t,
-                                   std::int32_t, std::int32_t, std::int32_t);
-  using ScriptEntry = void (*)();
+  using KeyboardHandler = sim::KeyboardHandler;
+  using ScriptEntry = sim::ScriptEntry;
 
   // Throws HandlerTableError when the world's handlers do not match the
   // natives table (a mistake in the simulator itself, not in the plug-in).
@@ -138,7 +93,8 @@ class Simulation {
   // every host function the plug-in calls starts here.
   static Simulation* Active() { return active_; }
 
-  // Host functions, reached through the platform's host exports.
+  // Host functions, reached through the platform's host exports
+  // (host_functions.cpp).
   void HostScriptRegister(void* module, ScriptEntry entry);
   void HostScriptUnregister(void* module);
   void HostKeyboardHandlerRegister(KeyboardHandler handler);
@@ -149,15 +105,18 @@ class Simulation {
   std::uint64_t* HostNativeCall();
 
  private:
-  class KeyboardThread;
-
   // The frame loop runs these every frame: inlined into it, they share one
   // frame of registers rather than saving and restoring their own each time.
   [[gnu::always_inline]] void StepFrame();
+  [[gnu::always_inline]] void StartOrResumeScript();
+  [[gnu::always_inline]] void ResumeScript();
+  [[gnu::cold, gnu::noinline]] void StartScript();
   void ApplyEvent(const ScheduledEvent& event);
+  std::int64_t NextEventFrame() const;
+  // Keyboard messages: at the start of the frame, due before the script's
+  // `calls`-th native call of the frame, and at the end of the frame those
+  // the script never reached.
   void DeliverKeyboard(const ScheduledEvent& event);
-  // Keyboard messages due before the script's `calls`-th native call of the
-  // frame, and at the end of the frame those the script never reached.
   void DeliverKeysDueAt(std::uint32_t calls);
   void DeliverKeysLeftInFrame();
   // The host's own events: the script dropped where it stands, started
@@ -165,8 +124,6 @@ class Simulation {
   void DropScript();
   void RestartScript();
   void UnloadByHost();
-  std::int64_t NextEventFrame() const;
-  [[gnu::always_inline]] void StartOrResumeScript();
   // Stops the run with a message naming the frame and the fault. On the
   // script fibre it does not return: the script is never resumed.
   void RaiseFault(const std::string& message);
@@ -174,12 +131,16 @@ class Simulation {
   bool Tracing() const { return tracing_; }
   void RecordHost(const char* name, std::vector<TraceValue> values = {});
   void Record(TraceEntry& entry);
-  // Whether the calling code runs on this simulation's script fibre.
-  bool OnScriptFibre() const;
-  [[gnu::always_inline]] void ResumeScript();
-  [[gnu::cold, gnu::noinline]] void StartScript();
-  // The refusals of the native functions, out of their way: each names what
-  // is wrong and stops the run.
+  // Whether the calling code runs on this simulation's script fibre. Set on
+  // the simulator's thread while it runs the script fibre, and only there
+  // (ScriptRunningScope): the keyboard thread, any thread of the plug-in's
+  // own and the frame loop between two resumes all see it false. Reading the
+  // thread-local costs an instruction or two, where asking the fibre costs ten.
+  static bool OnScriptFibre() { return scriptThread.scriptRunning; }
+
+  // The native functions' ways off their quick path (host_functions.cpp):
+  // out of line, so that the quick path keeps no frame for them. The Refuse*
+  // ones name what is wrong and stop the run.
   [[gnu::cold, gnu::noinline]] void RefuseInit(std::uint64_t hash);
   // nativeInit off its quick way: a refusal, or a keyboard message due first.
   [[gnu::cold, gnu::noinline]] void SlowInit(std::uint64_t hash);
@@ -188,22 +149,13 @@ class Simulation {
   [[gnu::noinline]] void RecordWait(std::uint32_t ms);
   // False when the wait must not go ahead.
   [[gnu::cold, gnu::noinline]] bool RefuseWait(std::uint32_t ms);
-  // `opened`: the call had been begun with nativeInit; `native` is null for
-  // a hash the game does not know.
   [[gnu::cold, gnu::noinline]] std::uint64_t* RefuseNativeCall(const NativeEntry* native,
                                                                bool opened);
-  // A call the trace or the flow reads: decoded around its handler.
-  [[gnu::noinline]] std::uint64_t* DecodedCall(const NativeEntry& native);
   // A call someone reads: told to the watcher, decoded where the trace or the
   // flow wants it.
   [[gnu::noinline]] std::uint64_t* WatchedCall(const NativeEntry& native);
-  // Names what is wrong with a call whose slots the native refused.
-  [[gnu::cold, gnu::noinline]] void RefuseCall(const NativeEntry& native);
-  std::string NativeName(std::uint64_t hash) const;
-  // Decode the call into callEntry_, for the trace and the flow.
-  void DecodeArgs(const NativeSignature& sig);
-  void DecodeOuts(const NativeSignature& sig, CallFrame& call);
-  TraceValue DecodeResult(const NativeSignature& sig) const;
+  // A call the trace or the flow reads: decoded around its handler.
+  [[gnu::noinline]] std::uint64_t* DecodedCall(const NativeEntry& native);
 
   // Hidden on ELF: the executable reaches it directly rather than through the
   // GOT. (Windows has no such visibility: nothing outside sees it there.)
@@ -229,11 +181,7 @@ class Simulation {
   // Measured as a fibre is let go, so that the figure outlives it.
   StackUse lastStack_;
 
-  // Registration as the host sees it.
-  void* registeredModule_ = nullptr;
-  std::function<void()> script_;
-  bool scriptRegistered_ = false;
-  KeyboardHandler keyboardHandler_ = nullptr;
+  HostRegistration registration_;
   std::unique_ptr<Fibre> fibre_;
   std::unique_ptr<Fibre> droppedFibre_;  // see DroppedScriptFibre
   std::int32_t scriptStarts_ = 0;
@@ -242,16 +190,7 @@ class Simulation {
   std::int64_t wakeAtMs_ = 0;   // ... and no earlier than this game time
   std::unique_ptr<KeyboardThread> keyboard_;
 
-  // The native call being built.
-  bool callOpen_ = false;
-  std::uint64_t callHash_ = 0;
-  std::uint64_t args_[kMaxArgs] = {};
-  std::size_t argCount_ = 0;  // kTooManyArgs once more than kMaxArgs were pushed
-  static constexpr std::size_t kTooManyArgs = kMaxArgs + 1;
-  std::uint64_t result_[kResultSlots] = {};
-  std::uint64_t deadResult_[kResultSlots] = {};  // handed out after a fault
-  // What the handlers are given: the slots above, the native of each call.
-  CallFrame callFrame_{args_, result_};
+  NativeCallSlots call_;  // the native call being built
 
   std::int64_t framesRun_ = 0;
   std::int64_t previousFixedMs_ = 0;  // the last frame's time at the fixed step, from the start
@@ -261,10 +200,7 @@ class Simulation {
   std::uint64_t maxCallsInFrame_ = 0;
   std::uint32_t callsThisFrame_ = 0;
   std::uint32_t callsInLastFrame_ = 0;
-  // Keyboard messages of this frame due while the script runs, by the call
-  // they come before, and the first of those calls (never: the largest value).
-  std::vector<const ScheduledEvent*> keysInFrame_;
-  std::uint32_t keyboardAtCall_ = UINT32_MAX;
+  KeysDueInFrame keysInFrame_;
   AllocationCounts allocationsInLastFrame_;
   int scriptHostDepth_ = 0;  // host calls the suspended script is inside
   // The native call being decoded for the trace and the flow; its lists keep

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "sim/base/number_format.h"
+#include "sim/host/simulation.h"
 
 namespace sim {
 

@@ -14,7 +14,7 @@
 
 #include "sim/game/drawing.h"
 #include "sim/game/screen.h"
-#include "sim/host/simulation.h"
+#include "sim/host/run_watcher.h"
 #include "sim/observe/flow_observer.h"
 
 namespace sim {

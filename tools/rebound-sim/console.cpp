@@ -4,11 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "sim/host/simulation.h"
+#include "tools/rebound-sim/platform.h"
 
 namespace rebound_sim {
 
@@ -175,13 +172,7 @@ std::string FormatProgress(std::int64_t frame, std::int64_t total, double frames
   return line;
 }
 
-bool ProgressLine::WantedOnStandardError() {
-#if defined(_WIN32)
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return isatty(fileno(stderr)) != 0;
-#endif
-}
+bool ProgressLine::WantedOnStandardError() { return platform::StandardErrorIsTerminal(); }
 
 double ProgressLine::DelayFromEnvironment(std::FILE* err) {
   const char* text = std::getenv("REBOUND_SIM_PROGRESS_AFTER");

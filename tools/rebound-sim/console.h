@@ -9,7 +9,12 @@
 #include <cstdio>
 #include <string>
 
-#include "sim/host/simulation.h"
+#include "sim/game/timeline.h"
+#include "sim/host/scenario.h"
+
+namespace sim {
+class Simulation;
+}  // namespace sim
 
 namespace rebound_sim {
 

@@ -27,6 +27,7 @@
 #include "tools/rebound-sim/console.h"
 #include "tools/rebound-sim/output_file.h"
 #include "tools/rebound-sim/panel_demo.h"
+#include "tools/rebound-sim/platform.h"
 
 namespace {
 
@@ -167,95 +168,33 @@ constexpr std::uint64_t kMaxSeed = (std::uint64_t{1} << 53) - 1;
   std::exit(2);
 }
 
-Options ParseArgs(int argc, char** argv) {
-  Options o;
-  std::vector<std::string> args(argv + 1, argv + argc);
-  std::size_t i = 0;
-  if (!args.empty() && (args[0] == "run" || args[0] == "natives" || args[0] == "schema" ||
-                        args[0] == "panel-demo")) {
-    o.command = args[i++];
+[[noreturn]] void PrintHelp(const std::string& command) {
+  std::cout << (command == "panel-demo" ? kPanelDemoUsage
+                : command == "natives"  ? kNativesUsage
+                : command == "schema"   ? kSchemaUsage
+                                        : kUsage);
+  std::exit(0);
+}
+
+std::int64_t FrameCount(const std::string& v) {
+  char* end = nullptr;
+  const long long n = std::strtoll(v.c_str(), &end, 10);
+  if (end == v.c_str() || *end != '\0' || n < 0) UsageError("--frames needs a count, got " + v);
+  return n;
+}
+
+std::uint64_t SeedNumber(const std::string& v) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long n = std::strtoull(v.c_str(), &end, 10);
+  if (v.empty() || v[0] < '0' || v[0] > '9' || *end != '\0' || errno == ERANGE || n > kMaxSeed) {
+    UsageError("--seed needs a whole number from 0 to " + std::to_string(kMaxSeed) + ", got " + v);
   }
-  // Each of --quiet, --summary and --timeline sets how much is printed; two of
-  // them contradict each other.
-  std::string verbosityFlag;
-  const auto setVerbosity = [&](const std::string& flag, rebound_sim::Verbosity v) {
-    if (!verbosityFlag.empty() && verbosityFlag != flag) {
-      UsageError(verbosityFlag + " and " + flag + " exclude each other");
-    }
-    verbosityFlag = flag;
-    o.verbosity = v;
-  };
-  auto value = [&](const std::string& flag) -> std::string {
-    if (i + 1 >= args.size()) UsageError(flag + " needs a value");
-    return args[++i];
-  };
-  for (; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "-h" || a == "--help") {
-      std::cout << (o.command == "panel-demo" ? kPanelDemoUsage
-                    : o.command == "natives"  ? kNativesUsage
-                    : o.command == "schema"   ? kSchemaUsage
-                                              : kUsage);
-      std::exit(0);
-    } else if (a == "--version") {
-      std::cout << "rebound-sim " << REBOUND_VERSION << "\n";
-      std::exit(0);
-    } else if (a == "--json" && o.command == "natives") {
-      o.json = true;
-    } else if (a == "--out" && o.command == "panel-demo") {
-      o.panelOut = value(a);
-      if (o.panelOut == "-") UsageError("--out needs a folder, not -");
-    } else if (a == "--svg-debug" && (o.command == "panel-demo" || o.command == "run")) {
-      o.svgDebug = true;
-    } else if (o.command != "run") {
-      UsageError("unknown option for " + o.command + ": " + a);
-    } else if (a == "--scenario") {
-      if (o.scenario) UsageError("--scenario given twice; a run takes one scenario");
-      o.scenario = value(a);
-    } else if (a == "--plugin") {
-      o.plugin = value(a);
-    } else if (a == "--no-plugin") {
-      o.noPlugin = true;
-    } else if (a == "--frames") {
-      const std::string v = value(a);
-      char* end = nullptr;
-      const long long n = std::strtoll(v.c_str(), &end, 10);
-      if (end == v.c_str() || *end != '\0' || n < 0) UsageError("--frames needs a count, got " + v);
-      o.frames = n;
-    } else if (a == "--trace") {
-      o.trace = value(a);
-    } else if (a == "--report") {
-      o.report = value(a);
-    } else if (a == "--frames-svg") {
-      o.framesSvg = value(a);
-    } else if (a == "--svg-frames") {
-      std::string error;
-      o.svgFrames = sim::ParseFramePick(value(a), error);
-      if (!o.svgFrames) UsageError("--svg-frames: " + error);
-    } else if (a == "--seed") {
-      if (o.seed) UsageError("--seed given twice");
-      const std::string v = value(a);
-      char* end = nullptr;
-      errno = 0;
-      const unsigned long long n = std::strtoull(v.c_str(), &end, 10);
-      if (v.empty() || v[0] < '0' || v[0] > '9' || *end != '\0' || errno == ERANGE ||
-          n > kMaxSeed) {
-        UsageError("--seed needs a whole number from 0 to " + std::to_string(kMaxSeed) + ", got " +
-                   v);
-      }
-      o.seed = n;
-    } else if (a == "--os-random") {
-      o.osRandom = true;
-    } else if (a == "--quiet" || a == "-q") {
-      setVerbosity("--quiet", rebound_sim::Verbosity::kQuiet);
-    } else if (a == "--summary") {
-      setVerbosity(a, rebound_sim::Verbosity::kSummary);
-    } else if (a == "--timeline") {
-      setVerbosity(a, rebound_sim::Verbosity::kTimeline);
-    } else {
-      UsageError("unknown option: " + a);
-    }
-  }
+  return n;
+}
+
+// The options that each make sense alone but not together.
+void CheckOptionsAgree(const Options& o) {
   if (o.noPlugin && o.plugin) UsageError("--plugin and --no-plugin exclude each other");
   if (o.svgFrames && !o.framesSvg) UsageError("--svg-frames needs --frames-svg DIR");
   if (o.svgDebug && o.command == "run" && !o.framesSvg) {
@@ -267,16 +206,113 @@ Options ParseArgs(int argc, char** argv) {
   if (o.framesSvg && *o.framesSvg == "-") UsageError("--frames-svg needs a folder, not -");
   if (o.seed && o.osRandom) UsageError("--seed and --os-random exclude each other");
   if (o.seed && o.noPlugin) UsageError("--seed seeds the plug-in, and --no-plugin loads none");
-#if defined(_WIN32)
-  if (o.seed) {
+  if (o.seed && !rebound_sim::platform::PluginCanBeSeeded()) {
     UsageError(
         "--seed cannot be used on Windows: Rebound.asi exports nothing, so its random helpers "
         "always draw from the system's random source (run the Linux rebound-sim to replay a "
         "seed)");
   }
-#endif
-  return o;
 }
+
+// Reads the command line into Options, word by word. A mistake ends the
+// program with status 2, --help and --version with status 0.
+class ArgParser {
+ public:
+  ArgParser(int argc, char** argv) : args_(argv + 1, argv + argc) {}
+
+  Options Parse() {
+    if (!args_.empty() && (args_[0] == "run" || args_[0] == "natives" || args_[0] == "schema" ||
+                           args_[0] == "panel-demo")) {
+      o_.command = args_[i_++];
+    }
+    for (; i_ < args_.size(); ++i_) {
+      const std::string& a = args_[i_];
+      if (CommandOption(a)) continue;
+      if (o_.command != "run") UsageError("unknown option for " + o_.command + ": " + a);
+      RunOption(a);
+    }
+    CheckOptionsAgree(o_);
+    return o_;
+  }
+
+ private:
+  std::string Value(const std::string& flag) {
+    if (i_ + 1 >= args_.size()) UsageError(flag + " needs a value");
+    return args_[++i_];
+  }
+
+  // Each of --quiet, --summary and --timeline sets how much is printed; two
+  // of them contradict each other.
+  void SetVerbosity(const std::string& flag, rebound_sim::Verbosity v) {
+    if (!verbosityFlag_.empty() && verbosityFlag_ != flag) {
+      UsageError(verbosityFlag_ + " and " + flag + " exclude each other");
+    }
+    verbosityFlag_ = flag;
+    o_.verbosity = v;
+  }
+
+  // The options of every command, or of a command other than run; false for
+  // any other word.
+  bool CommandOption(const std::string& a) {
+    if (a == "-h" || a == "--help") PrintHelp(o_.command);
+    if (a == "--version") {
+      std::cout << "rebound-sim " << REBOUND_VERSION << "\n";
+      std::exit(0);
+    }
+    if (a == "--json" && o_.command == "natives") {
+      o_.json = true;
+    } else if (a == "--out" && o_.command == "panel-demo") {
+      o_.panelOut = Value(a);
+      if (o_.panelOut == "-") UsageError("--out needs a folder, not -");
+    } else if (a == "--svg-debug" && (o_.command == "panel-demo" || o_.command == "run")) {
+      o_.svgDebug = true;
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+  void RunOption(const std::string& a) {
+    if (a == "--scenario") {
+      if (o_.scenario) UsageError("--scenario given twice; a run takes one scenario");
+      o_.scenario = Value(a);
+    } else if (a == "--plugin") {
+      o_.plugin = Value(a);
+    } else if (a == "--no-plugin") {
+      o_.noPlugin = true;
+    } else if (a == "--frames") {
+      o_.frames = FrameCount(Value(a));
+    } else if (a == "--trace") {
+      o_.trace = Value(a);
+    } else if (a == "--report") {
+      o_.report = Value(a);
+    } else if (a == "--frames-svg") {
+      o_.framesSvg = Value(a);
+    } else if (a == "--svg-frames") {
+      std::string error;
+      o_.svgFrames = sim::ParseFramePick(Value(a), error);
+      if (!o_.svgFrames) UsageError("--svg-frames: " + error);
+    } else if (a == "--seed") {
+      if (o_.seed) UsageError("--seed given twice");
+      o_.seed = SeedNumber(Value(a));
+    } else if (a == "--os-random") {
+      o_.osRandom = true;
+    } else if (a == "--quiet" || a == "-q") {
+      SetVerbosity("--quiet", rebound_sim::Verbosity::kQuiet);
+    } else if (a == "--summary") {
+      SetVerbosity(a, rebound_sim::Verbosity::kSummary);
+    } else if (a == "--timeline") {
+      SetVerbosity(a, rebound_sim::Verbosity::kTimeline);
+    } else {
+      UsageError("unknown option: " + a);
+    }
+  }
+
+  std::vector<std::string> args_;
+  std::size_t i_ = 0;
+  Options o_;
+  std::string verbosityFlag_;
+};
 
 int ListNatives(bool json) {
   const auto& table = sim::NativeTable();
@@ -417,16 +453,12 @@ void PrintSeedAndStack(const sim::RunSummary& s, const Options& o) {
             "the system's random source\n");
         break;
       case sim::Seeding::kOsRandom:
-#if defined(_WIN32)
-        std::fprintf(
-            g_console,
-            "  seed: none; Rebound.asi exports nothing, so it draws from the system's random "
-            "source, as with --os-random\n");
-#else
-        std::fprintf(
-            g_console,
-            "  seed: none; the plug-in draws from the system's random source (--os-random)\n");
-#endif
+        std::fprintf(g_console, "%s",
+                     rebound_sim::platform::PluginCanBeSeeded()
+                         ? "  seed: none; the plug-in draws from the system's random source "
+                           "(--os-random)\n"
+                         : "  seed: none; Rebound.asi exports nothing, so it draws from the "
+                           "system's random source, as with --os-random\n");
         break;
     }
   }
@@ -454,56 +486,154 @@ bool RunWithProgress(sim::Simulation& simulation, rebound_sim::ProgressLine* pro
   return ok;
 }
 
-int Run(const Options& o) {
-  using rebound_sim::Verbosity;
+// The scenario the options name, with their frame count; none, after saying
+// why, when it has a mistake.
+std::optional<sim::Scenario> ScenarioToRun(const Options& o) {
   sim::Scenario scenario;
   try {
     scenario = o.scenario ? sim::Scenario::Load(*o.scenario) : sim::Scenario::Default();
   } catch (const sim::ScenarioError& e) {
     std::cerr << "rebound-sim: " << e.what() << "\n";
-    return 2;
+    return std::nullopt;
   }
   if (o.frames) scenario.frames = *o.frames;
+  return scenario;
+}
 
-  // Every output is opened before the first frame, so that a path that cannot
-  // be written stops the run at once. The trace streams to its file as the
-  // run goes: nothing of it is held in memory.
-  rebound_sim::RemoveTemporariesOnInterrupt();
+struct RunOutputs {
   std::unique_ptr<OutputFile> trace;
   std::unique_ptr<OutputFile> report;
-  if (o.trace && !(trace = OpenOutput("trace", *o.trace))) return kOutputUnusable;
-  if (o.report && !(report = OpenOutput("report", *o.report))) return kOutputUnusable;
-  if (o.framesSvg && !PrepareFramePictureFolder(*o.framesSvg)) return kOutputUnusable;
-  if ((trace && trace->IsStandardOutput()) || (report && report->IsStandardOutput())) {
+
+  // The run was refused before it started: nothing of it replaces a file.
+  void Abandon() {
+    if (trace) trace->Abandon();
+    if (report) report->Abandon();
+  }
+};
+
+// Every output is opened before the first frame, so that a path that cannot
+// be written stops the run at once. The trace streams to its file as the run
+// goes: nothing of it is held in memory.
+bool OpenOutputs(const Options& o, RunOutputs& outputs) {
+  if (o.trace && !(outputs.trace = OpenOutput("trace", *o.trace))) return false;
+  if (o.report && !(outputs.report = OpenOutput("report", *o.report))) return false;
+  if (o.framesSvg && !PrepareFramePictureFolder(*o.framesSvg)) return false;
+  if ((outputs.trace && outputs.trace->IsStandardOutput()) ||
+      (outputs.report && outputs.report->IsStandardOutput())) {
     g_console = stderr;
   }
+  return true;
+}
 
+sim::SimOptions SimulationOptions(const Options& o, const RunOutputs& outputs) {
   sim::SimOptions options;
-#if !defined(_WIN32)
   // Every run with the plug-in is seeded unless told otherwise, so that any
   // run can be replayed.
-  if (!o.osRandom && !o.noPlugin) options.seed = o.seed ? *o.seed : sim::DrawRunSeed() & kMaxSeed;
-#endif
+  if (rebound_sim::platform::PluginCanBeSeeded() && !o.osRandom && !o.noPlugin) {
+    options.seed = o.seed ? *o.seed : sim::DrawRunSeed() & kMaxSeed;
+  }
   options.recordTrace = false;
-  options.traceStream = trace ? &trace->Stream() : nullptr;
+  options.traceStream = outputs.trace ? &outputs.trace->Stream() : nullptr;
   // Draw lists are kept only for the pictures.
   options.keepDrawings = o.framesSvg.has_value() || o.report.has_value();
-  sim::Simulation simulation(std::move(scenario), options);
+  return options;
+}
+
+std::unique_ptr<rebound_sim::ProgressLine> ProgressLineFor(const Options& o,
+                                                           const sim::Simulation& simulation) {
+  if (o.verbosity == rebound_sim::Verbosity::kQuiet ||
+      !rebound_sim::ProgressLine::WantedOnStandardError()) {
+    return nullptr;
+  }
+  return std::make_unique<rebound_sim::ProgressLine>(
+      stderr, simulation.GetScenario().frames,
+      rebound_sim::ProgressLine::DelayFromEnvironment(stderr));
+}
+
+// Loads the plug-in (unless told not to) and runs the frames; false when the
+// host or the game refused something. None when a seed was asked for that
+// the plug-in cannot take.
+std::optional<bool> LoadAndRun(sim::Simulation& simulation, const Options& o,
+                               rebound_sim::ProgressLine* progress) {
+  bool ok = true;
+  if (!o.noPlugin) {
+    ok = simulation.LoadPlugin(o.plugin ? *o.plugin : DefaultPlugin());
+    if (ok && o.seed && simulation.SeedingOutcome() == sim::Seeding::kNoExport) {
+      // A replay that cannot be one must not pass for one.
+      std::cerr << "rebound-sim: --seed: the plug-in has no seed export (ReboundSetSeedSource), "
+                   "so its random helpers cannot be seeded\n";
+      return std::nullopt;
+    }
+  } else {
+    simulation.GetWorld().Note("host", "running without the plug-in");
+  }
+  if (ok) ok = RunWithProgress(simulation, progress);
+  const bool faultedBeforeUnload = simulation.Faulted();
+  if (simulation.PluginLoaded()) simulation.UnloadPlugin();
+  return ok && !faultedBeforeUnload && !simulation.Faulted();
+}
+
+// The trace, the frame pictures and the report, each put in place; false when
+// one cannot be.
+bool WriteOutputs(const sim::Simulation& simulation, const Options& o, RunOutputs& outputs,
+                  const sim::ReportRecorder* recorder) {
+  // The trace of a run that stopped at a fault is kept: it shows the fault.
+  if (outputs.trace && !CommitOutput(*outputs.trace)) return false;
+  if (o.framesSvg && !WriteFramePictures(simulation, *o.framesSvg, o.svgFrames, o)) return false;
+  if (!outputs.report) return true;
+  const auto picture = [](const sim::FrameDrawing* drawing, std::int64_t frame, float fade) {
+    std::ostringstream svg;
+    sim::SvgOptions look;
+    look.fadeLevel = fade;
+    sim::WriteFrameSvg(svg, drawing, frame, look);
+    return svg.str();
+  };
+  sim::WriteHtmlReport(outputs.report->Stream(), simulation, *recorder, picture);
+  return CommitOutput(*outputs.report);
+}
+
+// The deaths, the cost of each phase of the flow and the run's figures.
+void PrintSummary(const sim::Simulation& simulation, const Options& o) {
+  const sim::RunSummary s = simulation.Summary();
+  // The deaths the default output lists; --summary is for the long list.
+  constexpr std::size_t kDeathsListed = 10;
+  std::fprintf(g_console, "\n");
+  rebound_sim::PrintDeaths(g_console, simulation,
+                           o.verbosity == rebound_sim::Verbosity::kSummary
+                               ? sim::FlowObserver::kKeptDeaths
+                               : kDeathsListed);
+  rebound_sim::PrintPhaseCosts(g_console, simulation);
+  std::fprintf(
+      g_console,
+      "\nSummary: %lld frames of \"%s\", %.3f s of game time, %llu native calls "
+      "(%.1f per frame on average, at most %llu in one frame)\n",
+      static_cast<long long>(s.frames), simulation.GetScenario().name.c_str(),
+      static_cast<double>(s.gameTimeMs) / 1000.0, static_cast<unsigned long long>(s.nativeCalls),
+      s.frames > 0 ? static_cast<double>(s.nativeCalls) / static_cast<double>(s.frames) : 0.0,
+      static_cast<unsigned long long>(s.maxCallsInFrame));
+  PrintSeedAndStack(s, o);
+  if (o.trace) std::fprintf(g_console, "Trace written to %s\n", o.trace->c_str());
+  if (o.report) std::fprintf(g_console, "Report written to %s\n", o.report->c_str());
+}
+
+int Run(const Options& o) {
+  using rebound_sim::Verbosity;
+  std::optional<sim::Scenario> scenario = ScenarioToRun(o);
+  if (!scenario) return 2;
+  rebound_sim::RemoveTemporariesOnInterrupt();
+  RunOutputs outputs;
+  if (!OpenOutputs(o, outputs)) return kOutputUnusable;
+  sim::Simulation simulation(std::move(*scenario), SimulationOptions(o, outputs));
   sim::World& world = simulation.GetWorld();
 
   // The report gathers what it shows as the run goes; it takes the draw lists
   // for itself unless the frame pictures want them too.
   std::unique_ptr<sim::ReportRecorder> recorder;
-  if (report) {
+  if (outputs.report) {
     recorder = std::make_unique<sim::ReportRecorder>(!o.framesSvg.has_value());
     simulation.SetWatcher(recorder.get());
   }
-  std::unique_ptr<rebound_sim::ProgressLine> progress;
-  if (o.verbosity != Verbosity::kQuiet && rebound_sim::ProgressLine::WantedOnStandardError()) {
-    progress = std::make_unique<rebound_sim::ProgressLine>(
-        stderr, simulation.GetScenario().frames,
-        rebound_sim::ProgressLine::DelayFromEnvironment(stderr));
-  }
+  std::unique_ptr<rebound_sim::ProgressLine> progress = ProgressLineFor(o, simulation);
   rebound_sim::TimelinePrinter timeline(g_console, o.verbosity, !o.noPlugin);
   if (o.verbosity >= Verbosity::kFlow) {
     std::fprintf(g_console, "%s\n", rebound_sim::RunHeading(simulation.GetScenario()).c_str());
@@ -514,68 +644,16 @@ int Run(const Options& o) {
     });
   }
 
-  bool ok = true;
-  if (!o.noPlugin) {
-    ok = simulation.LoadPlugin(o.plugin ? *o.plugin : DefaultPlugin());
-    if (ok && o.seed && simulation.SeedingOutcome() == sim::Seeding::kNoExport) {
-      // A replay that cannot be one must not pass for one.
-      std::cerr << "rebound-sim: --seed: the plug-in has no seed export (ReboundSetSeedSource), "
-                   "so its random helpers cannot be seeded\n";
-      if (trace) trace->Abandon();
-      if (report) report->Abandon();
-      return 1;
-    }
-  } else {
-    world.Note("host", "running without the plug-in");
+  const std::optional<bool> ran = LoadAndRun(simulation, o, progress.get());
+  if (!ran) {
+    outputs.Abandon();
+    return 1;
   }
-  if (ok) ok = RunWithProgress(simulation, progress.get());
-  const bool faultedBeforeUnload = simulation.Faulted();
-  if (simulation.PluginLoaded()) simulation.UnloadPlugin();
-  ok = ok && !faultedBeforeUnload && !simulation.Faulted();
   world.timeline.SetListener(nullptr);
   if (o.verbosity >= Verbosity::kFlow) timeline.PrintHeldBack();
-
-  // The trace of a run that stopped at a fault is kept: it shows the fault.
-  if (trace && !CommitOutput(*trace)) return kOutputUnusable;
-
-  if (o.framesSvg && !WriteFramePictures(simulation, *o.framesSvg, o.svgFrames, o)) {
-    return kOutputUnusable;
-  }
-
-  if (report) {
-    const auto picture = [](const sim::FrameDrawing* drawing, std::int64_t frame, float fade) {
-      std::ostringstream svg;
-      sim::SvgOptions look;
-      look.fadeLevel = fade;
-      sim::WriteFrameSvg(svg, drawing, frame, look);
-      return svg.str();
-    };
-    sim::WriteHtmlReport(report->Stream(), simulation, *recorder, picture);
-    if (!CommitOutput(*report)) return kOutputUnusable;
-  }
-
-  const sim::RunSummary s = simulation.Summary();
-  if (o.verbosity >= Verbosity::kSummary) {
-    // The deaths the default output lists; --summary is for the long list.
-    constexpr std::size_t kDeathsListed = 10;
-    std::fprintf(g_console, "\n");
-    rebound_sim::PrintDeaths(
-        g_console, simulation,
-        o.verbosity == Verbosity::kSummary ? sim::FlowObserver::kKeptDeaths : kDeathsListed);
-    rebound_sim::PrintPhaseCosts(g_console, simulation);
-    std::fprintf(
-        g_console,
-        "\nSummary: %lld frames of \"%s\", %.3f s of game time, %llu native calls "
-        "(%.1f per frame on average, at most %llu in one frame)\n",
-        static_cast<long long>(s.frames), simulation.GetScenario().name.c_str(),
-        static_cast<double>(s.gameTimeMs) / 1000.0, static_cast<unsigned long long>(s.nativeCalls),
-        s.frames > 0 ? static_cast<double>(s.nativeCalls) / static_cast<double>(s.frames) : 0.0,
-        static_cast<unsigned long long>(s.maxCallsInFrame));
-    PrintSeedAndStack(s, o);
-    if (o.trace) std::fprintf(g_console, "Trace written to %s\n", o.trace->c_str());
-    if (o.report) std::fprintf(g_console, "Report written to %s\n", o.report->c_str());
-  }
-  if (!ok) {
+  if (!WriteOutputs(simulation, o, outputs, recorder.get())) return kOutputUnusable;
+  if (o.verbosity >= Verbosity::kSummary) PrintSummary(simulation, o);
+  if (!*ran) {
     std::cerr << "rebound-sim: run stopped: " << simulation.Fault() << "\n";
     return 1;
   }
@@ -620,7 +698,7 @@ int PanelDemo(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const Options o = ParseArgs(argc, argv);
+  const Options o = ArgParser(argc, argv).Parse();
   if (o.command == "natives") return ListNatives(o.json);
   if (o.command == "schema") {
     const std::string_view schema = sim::Scenario::Schema();

@@ -7,14 +7,7 @@
 #include <iostream>
 #include <system_error>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <process.h>
-#else
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "tools/rebound-sim/platform.h"
 
 namespace rebound_sim {
 
@@ -55,37 +48,13 @@ void ReleaseTemporary(int slot) {
 
 extern "C" void RemoveTemporariesAndEnd(int signal) {
   for (int i = 0; i < kSignalSlots; ++i) {
-#ifdef _WIN32
-    // Windows runs the handler on its own thread; a file still open cannot be
-    // removed there, so this is a best effort.
-    if (g_tempInUse[i] != 0) std::remove(g_tempPaths[i]);
-#else
-    if (g_tempInUse[i] != 0) unlink(g_tempPaths[i]);
-#endif
+    if (g_tempInUse[i] != 0) platform::RemoveFileInSignalHandler(g_tempPaths[i]);
   }
   std::signal(signal, SIG_DFL);
   std::raise(signal);
 }
 
 std::string Reason(const std::error_code& ec) { return ec.message(); }
-
-#ifndef _WIN32
-// The permissions a new file gets from the process's umask.
-mode_t NewFileMode() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return 0666 & ~mask;
-}
-
-// True when `path` names the same open file as this process's standard output
-// (/dev/stdout, /proc/self/fd/1, the terminal it prints to).
-bool IsSameAsStandardOutput(const fs::path& path) {
-  struct stat named {};
-  struct stat out {};
-  if (stat(path.c_str(), &named) != 0 || fstat(STDOUT_FILENO, &out) != 0) return false;
-  return named.st_dev == out.st_dev && named.st_ino == out.st_ino;
-}
-#endif
 
 // Names under /dev and /proc are the system's handles on files that are
 // already open (/dev/stdout, /dev/fd/N, /proc/self/fd/N): written through,
@@ -127,97 +96,79 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, std::strin
   std::unique_ptr<OutputFile> out(new OutputFile());
   out->path_ = path;
   if (path == "-") {
-#ifdef _WIN32
-    // Lines end in \n as on Linux, not \r\n.
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
+    platform::WriteStandardOutputAsBinary();
     out->standardOutput_ = true;
     out->stream_ = &std::cout;
     return out;
   }
-
   const fs::path named = PathFromUtf8(path);
+  fs::file_type type = fs::file_type::none;
+  if (!WritableKind(path, named, type, error)) return nullptr;
+  const bool direct = type == fs::file_type::fifo || type == fs::file_type::character ||
+                      (type == fs::file_type::regular && IsSystemHandle(named));
+  const bool opened = direct ? out->OpenDirectly(named, error) : out->OpenReplacing(named, error);
+  if (!opened) return nullptr;
+  return out;
+}
+
+bool OutputFile::WritableKind(const std::string& path, const fs::path& named, fs::file_type& type,
+                              std::string& error) {
   std::error_code ec;
   const fs::file_status st = fs::status(named, ec);  // follows links
   if (ec && st.type() != fs::file_type::not_found) {
     error = path + ": " + Reason(ec);
-    return nullptr;
+    return false;
   }
-  switch (st.type()) {
+  type = st.type();
+  switch (type) {
     case fs::file_type::directory:
       error = path + ": " + std::make_error_code(std::errc::is_a_directory).message();
-      return nullptr;
+      return false;
     case fs::file_type::regular:
     case fs::file_type::not_found:
-      break;
     case fs::file_type::fifo:
     case fs::file_type::character:
-      break;
+      return true;
     default:
       error = path + ": not a regular file, FIFO or character device";
-      return nullptr;
+      return false;
   }
+}
 
-  const bool direct = st.type() == fs::file_type::fifo || st.type() == fs::file_type::character ||
-                      (st.type() == fs::file_type::regular && IsSystemHandle(named));
-  if (direct) {
-#ifndef _WIN32
-    if (IsSameAsStandardOutput(named)) out->standardOutput_ = true;
-#endif
-    // Opening a FIFO waits for its reader, as any writer to it does.
-    // Appending: a file reached through /dev/stdout keeps what the shell
-    // already wrote to it.
-    out->file_.open(named, std::ios::binary | std::ios::app);
-    if (!out->file_) {
-      error = path + ": " + std::strerror(errno);
-      return nullptr;
-    }
-    out->stream_ = &out->file_;
-    return out;
+bool OutputFile::OpenDirectly(const fs::path& named, std::string& error) {
+  if (platform::IsSameAsStandardOutput(named)) standardOutput_ = true;
+  // Opening a FIFO waits for its reader, as any writer to it does.
+  // Appending: a file reached through /dev/stdout keeps what the shell
+  // already wrote to it.
+  file_.open(named, std::ios::binary | std::ios::app);
+  if (!file_) {
+    error = path_ + ": " + std::strerror(errno);
+    return false;
   }
+  stream_ = &file_;
+  return true;
+}
 
+bool OutputFile::OpenReplacing(const fs::path& named, std::string& error) {
   // A regular file, new or existing, reached through any symbolic links: the
   // content is written beside the final target and renamed over it.
   fs::path target = named;
   if (!FollowLinks(target, error)) {
-    error = path + ": " + error;
-    return nullptr;
+    error = path_ + ": " + error;
+    return false;
   }
-  out->target_ = target;
+  target_ = target;
   fs::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
-  const std::string name = Utf8FromPath(target.filename());
-#ifdef _WIN32
-  out->temp_ = folder / PathFromUtf8(name + "." + std::to_string(_getpid()) + ".tmp");
-  out->file_.open(out->temp_, std::ios::binary | std::ios::trunc | std::ios::out);
-  if (!out->file_) {
-    error = path + ": " + std::strerror(errno);
-    out->temp_.clear();
-    return nullptr;
+  std::string reason;
+  if (!platform::OpenTemporary(folder, Utf8FromPath(target.filename()), target, file_, temp_,
+                               reason)) {
+    error = path_ + ": " + reason;
+    return false;
   }
-#else
-  std::string pattern = Utf8FromPath(folder / (name + ".XXXXXX.tmp"));
-  const int fd = mkstemps(pattern.data(), 4);
-  if (fd < 0) {
-    error = path + ": " + std::strerror(errno);
-    return nullptr;
-  }
-  // The file keeps the permissions it had, or gets a new file's.
-  struct stat existing {};
-  fchmod(fd, stat(target.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : NewFileMode());
-  close(fd);
-  out->temp_ = pattern;
-  out->file_.open(out->temp_, std::ios::binary | std::ios::trunc | std::ios::out);
-  if (!out->file_) {
-    error = path + ": " + std::strerror(errno);
-    fs::remove(out->temp_, ec);
-    out->temp_.clear();
-    return nullptr;
-  }
-#endif
-  out->signalSlot_ = RegisterTemporary(out->temp_);
-  out->stream_ = &out->file_;
-  return out;
+  signalSlot_ = RegisterTemporary(temp_);
+  stream_ = &file_;
+  return true;
 }
 
 bool OutputFile::Commit(std::string& error) {
@@ -262,9 +213,7 @@ void OutputFile::Abandon() {
 void RemoveTemporariesOnInterrupt() {
   std::signal(SIGINT, RemoveTemporariesAndEnd);
   std::signal(SIGTERM, RemoveTemporariesAndEnd);
-#ifndef _WIN32
-  std::signal(SIGHUP, RemoveTemporariesAndEnd);
-#endif
+  platform::CatchHangUp(RemoveTemporariesAndEnd);
 }
 
 }  // namespace rebound_sim

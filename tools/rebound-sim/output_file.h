@@ -44,6 +44,13 @@ class OutputFile {
 
  private:
   OutputFile() = default;
+  // The kinds of file an output may be; `type` is the one `named` is.
+  static bool WritableKind(const std::string& path, const std::filesystem::path& named,
+                           std::filesystem::file_type& type, std::string& error);
+  // A FIFO, a device or a system handle, written through as it is.
+  bool OpenDirectly(const std::filesystem::path& named, std::string& error);
+  // A regular file, new or existing: written to a temporary beside it.
+  bool OpenReplacing(const std::filesystem::path& named, std::string& error);
 
   std::string path_;              // as named on the command line
   std::filesystem::path target_;  // where the content ends up (a link's target)

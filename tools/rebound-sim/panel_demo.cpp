@@ -1,5 +1,6 @@
 #include "tools/rebound-sim/panel_demo.h"
 
+#include "sim/host/simulation.h"
 #include "src/host/host_api.h"
 #include "src/hud/panel.h"
 

@@ -9,8 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/host/simulation.h"
 #include "src/hud/hud_bar.h"
+
+namespace sim {
+class Simulation;
+}  // namespace sim
 
 namespace rebound_sim {
 

@@ -89,132 +89,184 @@ std::int64_t NumberArg(const std::string& option, const char* text, std::int64_t
   return value;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct SoakOptions {
   std::int64_t deaths = 10000;
   std::string plugin = REBOUND_DEFAULT_PLUGIN;
-  std::string figuresPath;
+  std::string figuresPath;  // empty: no figures file
   std::uint64_t seed = 1;
+};
+
+SoakOptions ParseArgs(int argc, char** argv) {
+  SoakOptions o;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "-h" || a == "--help") {
       std::fputs(kUsage, stdout);
-      return 0;
+      std::exit(0);
     }
     if (a != "--deaths" && a != "--plugin" && a != "--figures" && a != "--seed") {
       Usage("unknown option '" + a + "'");
     }
     if (i + 1 >= argc) Usage(a + " needs a value");
     const char* value = argv[++i];
-    if (a == "--deaths") deaths = NumberArg(a, value, 10);
-    if (a == "--plugin") plugin = value;
-    if (a == "--figures") figuresPath = value;
-    if (a == "--seed") seed = static_cast<std::uint64_t>(NumberArg(a, value, 0));
+    if (a == "--deaths") o.deaths = NumberArg(a, value, 10);
+    if (a == "--plugin") o.plugin = value;
+    if (a == "--figures") o.figuresPath = value;
+    if (a == "--seed") o.seed = static_cast<std::uint64_t>(NumberArg(a, value, 0));
+  }
+  return o;
+}
+
+// Every respawn's figures as tab-separated lines, when asked for.
+class FiguresFile {
+ public:
+  // False when the file cannot be written.
+  bool Open(const std::string& path) {
+    if (path.empty()) return true;
+    file_.open(path);
+    if (!file_) return false;
+    file_ << "respawn\tframe\tlive_blocks\tplugin_allocations\tplugin_frees\tpeak_kib\n";
+    return true;
+  }
+  void Write(const RespawnFigures& f) {
+    if (!file_) return;
+    file_ << f.respawn << '\t' << f.frame << '\t' << f.liveBlocks << '\t' << f.pluginAllocations
+          << '\t' << f.pluginFrees << '\t' << f.peakKiB << '\n';
   }
 
-  std::ofstream figuresFile;
-  if (!figuresPath.empty()) {
-    figuresFile.open(figuresPath);
-    if (!figuresFile) {
-      std::fprintf(stderr, "rebound-soak: cannot write %s\n", figuresPath.c_str());
-      return 4;
-    }
-    figuresFile << "respawn\tframe\tlive_blocks\tplugin_allocations\tplugin_frees\tpeak_kib\n";
-  }
+ private:
+  std::ofstream file_;
+};
 
-  const bool terminal = isatty(STDOUT_FILENO) != 0;
-  const auto started = std::chrono::steady_clock::now();
-  sim::SimOptions options;
-  options.recordTrace = false;
-  options.keepDrawings = false;
-  options.seed = seed;
-  sim::Simulation simulation(sim::Scenario::Parse("soak.json", ScenarioText(deaths)), options);
-  if (!simulation.LoadPlugin(plugin)) {
-    std::fprintf(stderr, "rebound-soak: %s\n", simulation.Fault().c_str());
-    return 1;
-  }
-  std::printf("rebound-soak: %lld deaths, one every %lld frames, plug-in %s\n",
-              static_cast<long long>(deaths), static_cast<long long>(kFramesPerDeath),
-              plugin.c_str());
+double SecondsSince(std::chrono::steady_clock::time_point started) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
 
-  // Read just before each next death (and at the end of the last cycle): the
-  // respawn is over and the plug-in idles in its loop.
+// Runs the frames up to just before the next death (or the end of the last
+// cycle): the respawn is over and the plug-in idles in its loop. False, after
+// saying why, when the run stopped or the death did not end in a respawn.
+bool RunToRespawn(sim::Simulation& simulation, std::int64_t respawn, std::int64_t endFrame) {
+  if (!simulation.RunFrames(endFrame - simulation.FramesRun())) {
+    std::fprintf(stderr, "\nrebound-soak: the run stopped: %s\n", simulation.Fault().c_str());
+    return false;
+  }
+  if (simulation.Flow().Phase() != sim::FlowPhase::Watching ||
+      simulation.Flow().DeathCount() != static_cast<std::uint64_t>(respawn)) {
+    std::fprintf(stderr, "\nrebound-soak: death %lld had not ended in a respawn by frame %lld\n",
+                 static_cast<long long>(respawn), static_cast<long long>(endFrame));
+    return false;
+  }
+  return true;
+}
+
+RespawnFigures ReadFigures(std::int64_t respawn, std::int64_t frame) {
+  RespawnFigures f;
+  f.respawn = respawn;
+  f.frame = frame;
+  f.pluginAllocations = sim::CountedAllocations().plugin;
+  f.pluginFrees = sim::CountedPluginFrees();
+  f.liveBlocks = sim::PluginLiveBlocks();
+  f.peakKiB = PeakKiB();
+  return f;
+}
+
+// A sample at 1, 2, 5, 10, 20, 50, ... and the last.
+bool Sampled(std::int64_t respawn, std::int64_t deaths) {
+  std::int64_t decade = 1;
+  while (decade * 10 <= respawn) decade *= 10;
+  return respawn == decade || respawn == 2 * decade || respawn == 5 * decade || respawn == deaths;
+}
+
+// What the respawns showed: the 10th, the last and the samples between.
+struct SoakFigures {
   std::vector<RespawnFigures> samples;
   RespawnFigures tenth;
   RespawnFigures last;
+};
+
+// Runs every death's cycle, reading the figures after each respawn; false
+// when one did not end in a respawn.
+bool RunRespawns(sim::Simulation& simulation, const SoakOptions& o, FiguresFile& figuresFile,
+                 SoakFigures& figures) {
+  const bool terminal = isatty(STDOUT_FILENO) != 0;
+  const auto started = std::chrono::steady_clock::now();
   const std::int64_t progressEvery = terminal ? 100 : 1000;
-  for (std::int64_t respawn = 1; respawn <= deaths; ++respawn) {
+  for (std::int64_t respawn = 1; respawn <= o.deaths; ++respawn) {
     const std::int64_t endFrame = kFirstDeath + kFramesPerDeath * respawn;
-    if (!simulation.RunFrames(endFrame - simulation.FramesRun())) {
-      std::fprintf(stderr, "\nrebound-soak: the run stopped: %s\n", simulation.Fault().c_str());
-      return 1;
-    }
-    if (simulation.Flow().Phase() != sim::FlowPhase::Watching ||
-        simulation.Flow().DeathCount() != static_cast<std::uint64_t>(respawn)) {
-      std::fprintf(stderr, "\nrebound-soak: death %lld had not ended in a respawn by frame %lld\n",
-                   static_cast<long long>(respawn), static_cast<long long>(endFrame));
-      return 1;
-    }
-    RespawnFigures f;
-    f.respawn = respawn;
-    f.frame = endFrame - 1;
-    f.pluginAllocations = sim::CountedAllocations().plugin;
-    f.pluginFrees = sim::CountedPluginFrees();
-    f.liveBlocks = sim::PluginLiveBlocks();
-    f.peakKiB = PeakKiB();
-    if (figuresFile) {
-      figuresFile << f.respawn << '\t' << f.frame << '\t' << f.liveBlocks << '\t'
-                  << f.pluginAllocations << '\t' << f.pluginFrees << '\t' << f.peakKiB << '\n';
-    }
-    if (respawn == 10) tenth = f;
-    last = f;
-    // A sample at 1, 2, 5, 10, 20, 50, ... and the last.
-    std::int64_t decade = 1;
-    while (decade * 10 <= respawn) decade *= 10;
-    if (respawn == decade || respawn == 2 * decade || respawn == 5 * decade || respawn == deaths) {
-      samples.push_back(f);
-    }
-    if (respawn % progressEvery == 0 || respawn == deaths) {
-      const double seconds =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (!RunToRespawn(simulation, respawn, endFrame)) return false;
+    const RespawnFigures f = ReadFigures(respawn, endFrame - 1);
+    figuresFile.Write(f);
+    if (respawn == 10) figures.tenth = f;
+    figures.last = f;
+    if (Sampled(respawn, o.deaths)) figures.samples.push_back(f);
+    if (respawn % progressEvery == 0 || respawn == o.deaths) {
       std::printf("%s%lld/%lld respawns, %.1f s, live heap %lld blocks, peak %ld KiB%s",
                   terminal ? "\r" : "", static_cast<long long>(respawn),
-                  static_cast<long long>(deaths), seconds, static_cast<long long>(f.liveBlocks),
-                  f.peakKiB, terminal ? "   " : "\n");
+                  static_cast<long long>(o.deaths), SecondsSince(started),
+                  static_cast<long long>(f.liveBlocks), f.peakKiB, terminal ? "   " : "\n");
       std::fflush(stdout);
     }
   }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  if (terminal) std::printf("\n");
+  return true;
+}
 
+void PrintFigures(const SoakFigures& figures, const SoakOptions& o, std::int64_t frames,
+                  double seconds) {
   std::printf("\n respawn      frame  live blocks  plug-in allocs  plug-in frees  peak KiB\n");
-  for (const RespawnFigures& f : samples) {
+  for (const RespawnFigures& f : figures.samples) {
     std::printf("%8lld %10lld %12lld %15llu %14llu %9ld\n", static_cast<long long>(f.respawn),
                 static_cast<long long>(f.frame), static_cast<long long>(f.liveBlocks),
                 static_cast<unsigned long long>(f.pluginAllocations),
                 static_cast<unsigned long long>(f.pluginFrees), f.peakKiB);
   }
-  std::printf("\nframes: %lld in %.1f s (%.0f frames/s)\n",
-              static_cast<long long>(simulation.FramesRun()), seconds,
-              static_cast<double>(simulation.FramesRun()) / seconds);
-  std::printf("peak resident size: %ld KiB\n", last.peakKiB);
+  std::printf("\nframes: %lld in %.1f s (%.0f frames/s)\n", static_cast<long long>(frames), seconds,
+              static_cast<double>(frames) / seconds);
+  std::printf("peak resident size: %ld KiB\n", figures.last.peakKiB);
   std::printf("plug-in live heap: %lld blocks after the 10th respawn, %lld after the %lldth\n",
-              static_cast<long long>(tenth.liveBlocks), static_cast<long long>(last.liveBlocks),
-              static_cast<long long>(deaths));
-  if (!figuresPath.empty()) std::printf("every respawn's figures: %s\n", figuresPath.c_str());
+              static_cast<long long>(figures.tenth.liveBlocks),
+              static_cast<long long>(figures.last.liveBlocks), static_cast<long long>(o.deaths));
+  if (!o.figuresPath.empty()) std::printf("every respawn's figures: %s\n", o.figuresPath.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const SoakOptions o = ParseArgs(argc, argv);
+  FiguresFile figuresFile;
+  if (!figuresFile.Open(o.figuresPath)) {
+    std::fprintf(stderr, "rebound-soak: cannot write %s\n", o.figuresPath.c_str());
+    return 4;
+  }
+  const auto started = std::chrono::steady_clock::now();
+  sim::SimOptions options;
+  options.recordTrace = false;
+  options.keepDrawings = false;
+  options.seed = o.seed;
+  sim::Simulation simulation(sim::Scenario::Parse("soak.json", ScenarioText(o.deaths)), options);
+  if (!simulation.LoadPlugin(o.plugin)) {
+    std::fprintf(stderr, "rebound-soak: %s\n", simulation.Fault().c_str());
+    return 1;
+  }
+  std::printf("rebound-soak: %lld deaths, one every %lld frames, plug-in %s\n",
+              static_cast<long long>(o.deaths), static_cast<long long>(kFramesPerDeath),
+              o.plugin.c_str());
+  SoakFigures figures;
+  if (!RunRespawns(simulation, o, figuresFile, figures)) return 1;
+  const double seconds = SecondsSince(started);
+  if (isatty(STDOUT_FILENO) != 0) std::printf("\n");
+  PrintFigures(figures, o, simulation.FramesRun(), seconds);
   simulation.UnloadPlugin();
   if (simulation.Faulted()) {
     std::fprintf(stderr, "rebound-soak: %s\n", simulation.Fault().c_str());
     return 1;
   }
-  if (tenth.liveBlocks != last.liveBlocks) {
+  if (figures.tenth.liveBlocks != figures.last.liveBlocks) {
     std::printf("FAILED: the plug-in's live heap grew from %lld to %lld blocks\n",
-                static_cast<long long>(tenth.liveBlocks), static_cast<long long>(last.liveBlocks));
+                static_cast<long long>(figures.tenth.liveBlocks),
+                static_cast<long long>(figures.last.liveBlocks));
     return 1;
   }
   std::printf("passed: the plug-in's live heap is the same after the 10th and the %lldth respawn\n",
-              static_cast<long long>(deaths));
+              static_cast<long long>(o.deaths));
   return 0;
 }

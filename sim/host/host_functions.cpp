@@ -1,0 +1,167 @@
+// The host's eight functions as Simulation answers them, and their ways off
+// the quick path. Each holds InsideHostScope around whatever it does that
+// may allocate, handlers and watchers included: what is allocated there is
+// the host's doing, not the plug-in's.
+#include "sim/host/call_decoding.h"
+#include "sim/host/simulation.h"
+
+namespace sim {
+
+void Simulation::HostScriptRegister(void* module, ScriptEntry entry) {
+  const InsideHostScope inside;
+  RecordHost("scriptRegister");
+  if (Fibre::OnFibre()) RaiseFault("scriptRegister called from the script fibre");
+  if (entry == nullptr) RaiseFault("scriptRegister with a null script entry");
+  registration_.module = module;
+  registration_.script = [entry] { entry(); };
+  registration_.scriptRegistered = true;
+  world_.Note("host", "script registered");
+}
+
+void Simulation::HostScriptUnregister(void* module) {
+  const InsideHostScope inside;
+  RecordHost("scriptUnregister");
+  if (Fibre::OnFibre()) RaiseFault("scriptUnregister called from the script fibre");
+  if (!registration_.scriptRegistered) {
+    RaiseFault("scriptUnregister without a registered script");
+  } else if (module != registration_.module) {
+    RaiseFault("scriptUnregister with another module handle than the one registered");
+  }
+  registration_.scriptRegistered = false;
+  world_.Note("host", "script unregistered");
+}
+
+void Simulation::HostKeyboardHandlerRegister(KeyboardHandler handler) {
+  const InsideHostScope inside;
+  RecordHost("keyboardHandlerRegister");
+  if (handler == nullptr) RaiseFault("keyboardHandlerRegister with a null handler");
+  registration_.keyboardHandler = handler;
+  world_.Note("host", "keyboard handler registered");
+}
+
+void Simulation::HostKeyboardHandlerUnregister(KeyboardHandler handler) {
+  const InsideHostScope inside;
+  RecordHost("keyboardHandlerUnregister");
+  if (handler != registration_.keyboardHandler) {
+    RaiseFault("keyboardHandlerUnregister with a handler that is not the registered one");
+  }
+  registration_.keyboardHandler = nullptr;
+  world_.Note("host", "keyboard handler unregistered");
+}
+
+// scriptWait, nativeInit, nativePush64 and nativeCall run for every wait and
+// every native call the script makes: on the quick way through they do
+// integer checks only and allocate nothing. A message is built once a check
+// fails.
+
+void Simulation::HostScriptWait(std::uint32_t ms) {
+  if (!OnScriptFibre() || call_.open) [[unlikely]] {
+    if (!RefuseWait(ms)) return;
+  }
+  if (Tracing()) [[unlikely]]
+    RecordWait(ms);
+  wakeFrame_ = world_.clock.frame + 1;
+  wakeAtMs_ = world_.clock.nowMs + ms;
+  Fibre::Yield();
+}
+
+void Simulation::RecordWait(std::uint32_t ms) {
+  const InsideHostScope inside;
+  RecordHost("scriptWait", {TraceValue::Int(ms)});
+}
+
+bool Simulation::RefuseWait(std::uint32_t ms) {
+  const InsideHostScope inside;
+  const bool onScriptFibre = OnScriptFibre();
+  RaiseFault(WaitRefusal(ms, onScriptFibre));
+  return onScriptFibre;
+}
+
+void Simulation::HostNativeInit(std::uint64_t hash) {
+  if (!OnScriptFibre() || call_.open || callsThisFrame_ == keysInFrame_.FirstCall()) [[unlikely]]
+    return SlowInit(hash);
+  call_.Open(hash);
+}
+
+void Simulation::SlowInit(std::uint64_t hash) {
+  if (!OnScriptFibre() || call_.open) return RefuseInit(hash);
+  // The game's window thread may deliver a message at any moment, also while
+  // the script is in the middle of its frame.
+  DeliverKeysDueAt(callsThisFrame_);
+  if (Faulted()) return;
+  call_.Open(hash);
+}
+
+void Simulation::RefuseInit(std::uint64_t hash) {
+  const InsideHostScope inside;
+  RaiseFault(InitRefusal(dispatch_, call_, hash, OnScriptFibre()));
+}
+
+void Simulation::HostNativePush(std::uint64_t value) {
+  if (!OnScriptFibre() || !call_.open) [[unlikely]]
+    return RefusePush();
+  call_.Push(value);
+}
+
+void Simulation::RefusePush() {
+  const InsideHostScope inside;
+  RaiseFault(PushRefusal(OnScriptFibre()));
+}
+
+std::uint64_t* Simulation::HostNativeCall() {
+  if (!OnScriptFibre() || !call_.open) [[unlikely]]
+    return RefuseNativeCall(nullptr, false);
+  call_.open = false;
+  const NativeEntry* native = dispatch_.Find(call_.hash);
+  // More than kMaxArgs pushes leave a count no native takes.
+  if (native == nullptr || call_.argCount != native->argCount || !native->Accepts(call_.args))
+      [[unlikely]]
+    return RefuseNativeCall(native, true);
+
+  call_.result[0] = call_.result[1] = call_.result[2] = call_.result[3] = 0;
+  ++callsThisFrame_;  // added to the run's count at the end of the frame
+  // Decoded only when someone reads it: the trace, or the flow for the natives
+  // it follows; and a watcher is told of every call.
+  if (slowCalls_ || native->followedByFlow) [[unlikely]]
+    return WatchedCall(*native);
+
+  const InsideHostScope inside;
+  call_.frame.Begin(*native->signature, call_.argCount);
+  native->handler(world_, call_.frame);
+  return call_.result;
+}
+
+std::uint64_t* Simulation::RefuseNativeCall(const NativeEntry* native, bool opened) {
+  const InsideHostScope inside;
+  RaiseFault(CallRefusal(native, call_, opened, OnScriptFibre()));
+  return call_.deadResult;
+}
+
+std::uint64_t* Simulation::WatchedCall(const NativeEntry& native) {
+  if (watcher_ != nullptr) {
+    const InsideHostScope inside;
+    watcher_->OnNativeCall(*native.signature);
+  }
+  if (tracing_ || native.followedByFlow) return DecodedCall(native);
+  const InsideHostScope inside;
+  call_.frame.Begin(*native.signature, call_.argCount);
+  native.handler(world_, call_.frame);
+  return call_.result;
+}
+
+std::uint64_t* Simulation::DecodedCall(const NativeEntry& native) {
+  const InsideHostScope inside;
+  const NativeSignature& sig = *native.signature;
+  callEntry_.frame = world_.clock.frame;
+  callEntry_.time = world_.clock.gameTimer;
+  DecodeArgs(sig, call_.args, call_.argCount, callEntry_);
+  call_.frame.Begin(sig, call_.argCount);
+  native.handler(world_, call_.frame);
+  DecodeOuts(sig, call_.args, call_.argCount, callEntry_);
+  if (sig.result != ResultKind::None) callEntry_.result = DecodeResult(sig, call_.result);
+  flow_.OnNative(world_, callEntry_);
+  if (Tracing()) Record(callEntry_);
+  return call_.result;
+}
+
+}  // namespace sim

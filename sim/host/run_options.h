@@ -1,0 +1,48 @@
+// What a run of the simulation is asked to do (SimOptions) and what it did
+// (RunSummary): given to and read from Simulation by rebound-sim, the soak,
+// the tests and the benchmarks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "sim/platform/fibre.h"
+
+namespace sim {
+
+struct SimOptions {
+  // Keep every call in the in-memory trace. Off (and with no stream), a
+  // native call costs its checks, its handler and, for the few natives the
+  // flow follows, their decoding.
+  bool recordTrace = true;
+  std::ostream* traceStream = nullptr;  // write every call as a JSON line as it is made
+  bool keepDrawings = true;             // keep each frame's draw list for pictures
+  std::size_t stackSize = 1 << 20;      // the script fibre's stack
+  // The run's seed: the loaded module's random helpers take their seeds from
+  // it (sim/base/seed.h), so that the run can be replayed, and the trace opens with
+  // a `seed` host event. Empty: they draw from the system, as in the game.
+  std::optional<std::uint64_t> seed = std::nullopt;
+};
+
+// What became of the run's seed.
+enum class Seeding {
+  kOsRandom,  // none was asked for: the plug-in draws from the system
+  kSeeded,    // the plug-in takes its seeds from the run's seed
+  kNoExport,  // one was asked for, but the module has no seed export
+};
+
+struct RunSummary {
+  std::int64_t frames = 0;
+  std::int64_t gameTimeMs = 0;
+  std::uint64_t nativeCalls = 0;
+  std::uint64_t maxCallsInFrame = 0;
+  Seeding seeding = Seeding::kOsRandom;
+  std::uint64_t seed = 0;  // the run's seed, when seeded
+  StackUse scriptStack;    // of the last script fibre; not measured when none ran
+  std::string fault;       // empty when the run ended cleanly
+};
+
+}  // namespace sim
