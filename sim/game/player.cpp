@@ -289,69 +289,84 @@ ScheduledEvent SwitchCharacterEvent(std::int64_t frame, std::int32_t pedHandle,
                         }};
 }
 
+namespace {
+
+// An event flag must say true: false would read as "do nothing".
+void ExpectTrue(const ScenarioNode& event, const char* key) {
+  const ScenarioNode node = event.Child(key);
+  if (!node.AsBool()) node.Fail("expected true");
+}
+
+ScheduledEvent HealthEvent(const ScenarioNode& event, std::int64_t frame) {
+  const auto value = static_cast<std::int32_t>(event.Child("health").AsInt(INT32_MIN, INT32_MAX));
+  return ScheduledEvent{frame, "health " + std::to_string(value), [value](World& world) {
+                          world.player.SetHealth(world, value, "scenario");
+                        }};
+}
+
+ScheduledEvent InjureEvent(const ScenarioNode& event, std::int64_t frame) {
+  ExpectTrue(event, "injure");
+  return ScheduledEvent{frame, "injure",
+                        [](World& world) { world.player.Injure(world, "scenario"); }};
+}
+
+ScheduledEvent HealEvent(const ScenarioNode& event, std::int64_t frame) {
+  ExpectTrue(event, "heal");
+  return ScheduledEvent{frame, "heal", [](World& world) { world.player.Heal(world, "scenario"); }};
+}
+
+ScheduledEvent PositionEvent(const ScenarioNode& event, std::int64_t frame) {
+  const Vec3 where = event.Child("position").AsVec3();
+  return ScheduledEvent{frame, "move to " + FormatPosition(where), [where](World& world) {
+                          world.player.position = where;
+                          world.Note("player", "moved to " + FormatPosition(where));
+                        }};
+}
+
+ScheduledEvent WantedLevelEvent(const ScenarioNode& event, std::int64_t frame) {
+  const auto level =
+      static_cast<std::int32_t>(event.Child("wantedLevel").AsInt(0, kMaxWantedLevel));
+  return ScheduledEvent{frame, "wanted level " + std::to_string(level), [level](World& world) {
+                          world.player.pendingWantedLevel = -1;
+                          world.player.wantedLevel = level;
+                        }};
+}
+
+ScheduledEvent SwitchCharacterEventFrom(const ScenarioNode& event, std::int64_t frame) {
+  const ScenarioNode node = event.Child("switchCharacter");
+  node.ExpectObject();
+  const auto ped = static_cast<std::int32_t>(node.Child("pedHandle").AsInt(INT32_MIN, INT32_MAX));
+  const auto player = static_cast<std::int32_t>(node.Child("playerId").AsInt(INT32_MIN, INT32_MAX));
+  return SwitchCharacterEvent(frame, ped, player);
+}
+
+ScheduledEvent ArrestEvent(const ScenarioNode& event, std::int64_t frame) {
+  ExpectTrue(event, "arrest");
+  return ScheduledEvent{frame, "arrest", [](World& world) { world.player.beingArrested = true; }};
+}
+
+// The player's event kinds by the key that names each, tried in this order.
+struct PlayerEventKind {
+  const char* key;
+  ScheduledEvent (*parse)(const ScenarioNode& event, std::int64_t frame);
+};
+constexpr PlayerEventKind kPlayerEventKinds[] = {
+    {"health", HealthEvent},
+    {"injure", InjureEvent},
+    {"heal", HealEvent},
+    {"position", PositionEvent},
+    {"wantedLevel", WantedLevelEvent},
+    {"switchCharacter", SwitchCharacterEventFrom},
+    {"arrest", ArrestEvent},
+};
+
+}  // namespace
+
 bool PlayerModel::ParseEvent(const ScenarioNode& event, EventList& out) {
-  // An event flag must say true: false would read as "do nothing".
-  const auto flag = [&event](const char* key) {
-    const ScenarioNode node = event.Child(key);
-    if (!node.AsBool()) node.Fail("expected true");
-  };
-  if (event.Has("health")) {
+  for (const PlayerEventKind& kind : kPlayerEventKinds) {
+    if (!event.Has(kind.key)) continue;
     const std::int64_t frame = EventFrame(event);
-    const auto value = static_cast<std::int32_t>(event.Child("health").AsInt(INT32_MIN, INT32_MAX));
-    out.push_back(ScheduledEvent{frame, "health " + std::to_string(value), [value](World& world) {
-                                   world.player.SetHealth(world, value, "scenario");
-                                 }});
-    return true;
-  }
-  if (event.Has("injure")) {
-    const std::int64_t frame = EventFrame(event);
-    flag("injure");
-    out.push_back(ScheduledEvent{frame, "injure",
-                                 [](World& world) { world.player.Injure(world, "scenario"); }});
-    return true;
-  }
-  if (event.Has("heal")) {
-    const std::int64_t frame = EventFrame(event);
-    flag("heal");
-    out.push_back(
-        ScheduledEvent{frame, "heal", [](World& world) { world.player.Heal(world, "scenario"); }});
-    return true;
-  }
-  if (event.Has("position")) {
-    const std::int64_t frame = EventFrame(event);
-    const Vec3 where = event.Child("position").AsVec3();
-    out.push_back(ScheduledEvent{frame, "move to " + FormatPosition(where), [where](World& world) {
-                                   world.player.position = where;
-                                   world.Note("player", "moved to " + FormatPosition(where));
-                                 }});
-    return true;
-  }
-  if (event.Has("wantedLevel")) {
-    const std::int64_t frame = EventFrame(event);
-    const auto level =
-        static_cast<std::int32_t>(event.Child("wantedLevel").AsInt(0, kMaxWantedLevel));
-    out.push_back(
-        ScheduledEvent{frame, "wanted level " + std::to_string(level), [level](World& world) {
-                         world.player.pendingWantedLevel = -1;
-                         world.player.wantedLevel = level;
-                       }});
-    return true;
-  }
-  if (event.Has("switchCharacter")) {
-    const std::int64_t frame = EventFrame(event);
-    const ScenarioNode node = event.Child("switchCharacter");
-    node.ExpectObject();
-    const auto ped = static_cast<std::int32_t>(node.Child("pedHandle").AsInt(INT32_MIN, INT32_MAX));
-    const auto player =
-        static_cast<std::int32_t>(node.Child("playerId").AsInt(INT32_MIN, INT32_MAX));
-    out.push_back(SwitchCharacterEvent(frame, ped, player));
-    return true;
-  }
-  if (event.Has("arrest")) {
-    const std::int64_t frame = EventFrame(event);
-    flag("arrest");
-    out.push_back(
-        ScheduledEvent{frame, "arrest", [](World& world) { world.player.beingArrested = true; }});
+    out.push_back(kind.parse(event, frame));
     return true;
   }
   return false;
