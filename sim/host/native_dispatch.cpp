@@ -32,37 +32,37 @@ SlotRange RangeOf(ArgKind kind) {
   return {0, kAll};
 }
 
-NativeDispatch::NativeDispatch(const std::vector<NativeSignature>& table,
-                               const HandlerRegistry& registry) {
-  // Join the registrations to the table by name, collecting every mismatch
-  // so that one start-up names them all.
-  std::map<std::string_view, const NativeSignature*> byName;
-  for (const NativeSignature& signature : table) byName.emplace(signature.name, &signature);
+namespace {
 
+using HandlerMap = std::map<const NativeSignature*, NativeHandler>;
+
+// Joins the registrations to the table by name (or the name a hash-only
+// native is modelled as). Every mismatch is collected, so that one start-up
+// names them all.
+HandlerMap JoinHandlers(const std::vector<NativeSignature>& table,
+                        const HandlerRegistry& registry) {
+  std::map<std::string_view, const NativeSignature*> byName;
+  for (const NativeSignature& signature : table) {
+    byName.emplace(signature.name, &signature);
+    if (!signature.modelledAs.empty()) byName.emplace(signature.modelledAs, &signature);
+  }
   std::string problems;
   const auto problem = [&problems](const std::string& text) {
     problems += problems.empty() ? "" : "; ";
     problems += text;
   };
-  std::map<const NativeSignature*, NativeHandler> handlers;
+  HandlerMap handlers;
   for (const HandlerRegistration& r : registry.Entries()) {
     const auto found = byName.find(r.native);
     if (found == byName.end()) {
       problem("a handler is registered for " + std::string(r.native) +
               ", which is not in the natives table");
-      continue;
-    }
-    if (r.handler == nullptr) {
+    } else if (r.handler == nullptr) {
       problem("the handler registered for " + std::string(r.native) + " is null");
-      continue;
-    }
-    const NativeSignature* signature = found->second;
-    if (signature->answeredByDefault) {
+    } else if (found->second->answeredByDefault) {
       problem(std::string(r.native) +
               " has a handler but the natives table says the neutral default answers it");
-      continue;
-    }
-    if (!handlers.emplace(signature, r.handler).second) {
+    } else if (!handlers.emplace(found->second, r.handler).second) {
       problem(std::string(r.native) + " has more than one handler");
     }
   }
@@ -76,6 +76,14 @@ NativeDispatch::NativeDispatch(const std::vector<NativeSignature>& table,
     throw HandlerTableError("the simulated game's handlers do not match its natives table: " +
                             problems);
   }
+  return handlers;
+}
+
+}  // namespace
+
+NativeDispatch::NativeDispatch(const std::vector<NativeSignature>& table,
+                               const HandlerRegistry& registry) {
+  const HandlerMap handlers = JoinHandlers(table, registry);
 
   // A power of two at least twice the number of natives.
   std::size_t capacity = 8;
@@ -92,26 +100,29 @@ NativeDispatch::NativeDispatch(const std::vector<NativeSignature>& table,
   ranges_.reserve(rangeCount);  // entries point into it: it must never move
 
   for (const NativeSignature& signature : table) {
-    std::size_t i = Home(signature.hash);
-    while (slots_[i].signature != nullptr) {
-      if (slots_[i].hash == signature.hash) {
-        throw HandlerTableError("the natives table lists " + HexHash(signature.hash) +
-                                " twice: as " + slots_[i].signature->name + " and as " +
-                                signature.name);
-      }
-      i = (i + 1) & mask_;
-    }
-    NativeEntry& e = slots_[i];
-    e.hash = signature.hash;
-    e.signature = &signature;
     const auto handler = handlers.find(&signature);
-    e.handler = handler != handlers.end() ? handler->second : &AnswerNeutrally;
-    e.argCount = static_cast<std::uint32_t>(signature.args.size());
-    e.followedByFlow = FlowObserver::Follows(signature.name);
-    e.ranges = ranges_.data() + ranges_.size();
-    for (ArgKind kind : signature.args) ranges_.push_back(RangeOf(kind));
-    ++size_;
+    Insert(signature, handler != handlers.end() ? handler->second : &AnswerNeutrally);
   }
+}
+
+void NativeDispatch::Insert(const NativeSignature& signature, NativeHandler handler) {
+  std::size_t i = Home(signature.hash);
+  while (slots_[i].signature != nullptr) {
+    if (slots_[i].hash == signature.hash) {
+      throw HandlerTableError("the natives table lists " + HexHash(signature.hash) + " twice: as " +
+                              slots_[i].signature->name + " and as " + signature.name);
+    }
+    i = (i + 1) & mask_;
+  }
+  NativeEntry& e = slots_[i];
+  e.hash = signature.hash;
+  e.signature = &signature;
+  e.handler = handler;
+  e.argCount = static_cast<std::uint32_t>(signature.args.size());
+  e.followedByFlow = FlowObserver::Follows(signature.name);
+  e.ranges = ranges_.data() + ranges_.size();
+  for (ArgKind kind : signature.args) ranges_.push_back(RangeOf(kind));
+  ++size_;
 }
 
 const NativeDispatch& WorldDispatch() {

@@ -77,6 +77,9 @@ class NativeDispatch {
   std::size_t Capacity() const { return slots_.size(); }
 
  private:
+  // Places one native in the open-addressed slots; throws HandlerTableError
+  // when its hash is there already.
+  void Insert(const NativeSignature& signature, NativeHandler handler);
   std::size_t Home(std::uint64_t hash) const {
     // Fibonacci hashing: the top bits of the product mix every bit of the hash.
     return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ULL) >> shift_);
