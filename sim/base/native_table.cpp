@@ -18,13 +18,23 @@ using enum ArgKind;
 
 NativeSignature Native(std::uint64_t hash, std::string_view name,
                        std::initializer_list<ArgKind> args, ResultKind result) {
-  return NativeSignature{hash, std::string(name), std::vector<ArgKind>(args), result, false, false};
+  return NativeSignature{hash, std::string(name), std::vector<ArgKind>(args), result, false, false,
+                         {}};
 }
 
 // A native the game documents by hash only: it goes by that hash.
 NativeSignature HashOnly(std::uint64_t hash, std::initializer_list<ArgKind> args,
                          ResultKind result) {
-  return NativeSignature{hash, HexHash(hash), std::vector<ArgKind>(args), result, false, false};
+  return NativeSignature{hash, HexHash(hash), std::vector<ArgKind>(args), result, false, false, {}};
+}
+
+// A native known by hash only whose effect the simulated game models under
+// the name `modelledAs`.
+NativeSignature HashOnlyModelledAs(std::uint64_t hash, std::string_view modelledAs,
+                                   std::initializer_list<ArgKind> args, ResultKind result) {
+  NativeSignature signature = HashOnly(hash, args, result);
+  signature.modelledAs = modelledAs;
+  return signature;
 }
 
 // A native the simulated game accepts without modelling what it does.
@@ -76,12 +86,12 @@ std::vector<NativeSignature> BuildTable() {
       Native(0xDA66D2796BA33F12, "SET_FADE_IN_AFTER_DEATH_ARREST", {Bool}, ResultKind::None),
       Native(0x1E0B4DC0D990A4E7, "SET_FADE_OUT_AFTER_ARREST", {Bool}, ResultKind::None),
       Native(0x4A18E01DF2C87B86, "SET_FADE_OUT_AFTER_DEATH", {Bool}, ResultKind::None),
-      HashOnly(0xAA391C728106F7AF, {Bool}, ResultKind::None),
+      HashOnlyModelledAs(0xAA391C728106F7AF, "death arrest flag", {Bool}, ResultKind::None),
       CallsRecorded(Native(0xC0AA53F866B3134D, "FORCE_GAME_STATE_PLAYING", {}, ResultKind::None)),
       CallsRecorded(HashOnly(0x5A7F62FDA59759BD, {}, ResultKind::None)),
       CallsRecorded(HashOnly(0x7669F9E39DC17063, {}, ResultKind::None)),
       CallsRecorded(HashOnly(0x80C8B1846639BB19, {Int}, ResultKind::None)),
-      HashOnly(0xCA042B6957743895, {Int}, ResultKind::Int),
+      HashOnlyModelledAs(0xCA042B6957743895, "null or empty text test", {Int}, ResultKind::Int),
       Native(0x577D1284D6873711, "SET_GAME_PAUSED", {Bool}, ResultKind::None),
       Native(0x1D408577D440E81E, "SET_TIME_SCALE", {Float}, ResultKind::None),
       Native(0x9CD27B0045628463, "GET_GAME_TIMER", {}, ResultKind::Int),
@@ -213,7 +223,9 @@ const NativeSignature* FindNative(std::uint64_t hash) {
 
 const NativeSignature* FindNativeByName(std::string_view name) {
   for (const NativeSignature& signature : NativeTable()) {
-    if (signature.name == name) return &signature;
+    if (signature.name == name || (!name.empty() && signature.modelledAs == name)) {
+      return &signature;
+    }
   }
   return nullptr;
 }

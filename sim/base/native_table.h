@@ -47,6 +47,10 @@ struct NativeSignature {
   // often it was called and its last arguments, for checks to read (the
   // world's record of unmodelled calls, which registers its one handler).
   bool callsRecorded = false;
+  // For a native known by hash only that the simulated game does model: the
+  // simulator's own name for what it models, by which its area registers the
+  // handler, so that the hash is spelt here alone. Empty for the others.
+  std::string_view modelledAs;
 };
 
 // Every native the simulated game knows, in no particular order. This is the
@@ -58,7 +62,8 @@ const std::vector<NativeSignature>& NativeTable();
 // binary search over an index sorted once by hash, for tests and tools: a
 // running game finds its natives through the host's dispatch table.
 const NativeSignature* FindNative(std::uint64_t hash);
-// The signature of a native by the name the table gives it, or nullptr.
+// The signature of a native by the name the table gives it, or by the name it
+// is modelled as, or nullptr.
 const NativeSignature* FindNativeByName(std::string_view name);
 
 // How messages name a native: its game name, or for one the game documents by

@@ -179,8 +179,8 @@ void SetFadeOutAfterArrest(World& world, CallFrame& call) {
 void SetFadeOutAfterDeath(World& world, CallFrame& call) {
   NoteSetting(world, "fade out after death", world.state.fadeOutAfterDeath, call.Bool(0));
 }
-void SetFlagAA391C72(World& world, CallFrame& call) {
-  NoteSetting(world, ReadableNativeName(call.Signature()).c_str(), world.state.flagAA391C72,
+void SetDeathArrestFlag(World& world, CallFrame& call) {
+  NoteSetting(world, ReadableNativeName(call.Signature()).c_str(), world.state.deathArrestFlag,
               call.Bool(0));
 }
 
@@ -215,14 +215,14 @@ void GameStateModel::RegisterNatives(HandlerRegistry& registry) {
   registry.Add("SET_FADE_IN_AFTER_DEATH_ARREST", SetFadeInAfterDeathArrest);
   registry.Add("SET_FADE_OUT_AFTER_ARREST", SetFadeOutAfterArrest);
   registry.Add("SET_FADE_OUT_AFTER_DEATH", SetFadeOutAfterDeath);
-  registry.Add("0xAA391C728106F7AF", SetFlagAA391C72);
+  registry.Add("death arrest flag", SetDeathArrestFlag);
   registry.Add("PAUSE_DEATH_ARREST_RESTART", PauseDeathArrestRestart);
   registry.Add("SET_GAME_PAUSED", sim::SetGamePaused);  // not the member
   registry.Add("SET_TIME_SCALE", sim::SetTimeScale);    // not the member
   registry.Add("DISPLAY_HUD", DisplayHud);
   registry.Add("DISPLAY_RADAR", DisplayRadar);
   registry.Add("ANIMPOSTFX_STOP_ALL", AnimpostfxStopAll);
-  registry.Add("0xCA042B6957743895", IsNullOrEmptyText);
+  registry.Add("null or empty text test", IsNullOrEmptyText);
 }
 
 }  // namespace sim

@@ -6,7 +6,7 @@
 // sequence begins; the restart may not come before the fade-out):
 //   "gameRestart": {"fadeOutAfterMs": 2000, "fadeOutMs": 1000, "restartAfterMs": 5000,
 //                   "fadeInMs": 1000, "position": [340, -1396, 32.5], "heading": 50}
-//   "nullOrEmptyTextAnswer": 0   what native 0xCA042B6957743895 answers, whatever it is
+//   "nullOrEmptyTextAnswer": 0   what the game's null-or-empty text test answers, whatever it is
 //                                asked; left out, the game's own test (1 for a null text)
 #pragma once
 
@@ -36,12 +36,12 @@ enum class RestartPhase {
 };
 const char* RestartPhaseName(RestartPhase phase);
 
-struct GameStateModel {
+struct GameStateModel : QuietArea {
   // The four settings the plug-in switches off at start-up.
   bool fadeInAfterDeathArrest = true;
   bool fadeOutAfterArrest = true;
   bool fadeOutAfterDeath = true;
-  bool flagAA391C72 = true;  // a game function known by hash only (0xAA391C72...)
+  bool deathArrestFlag = true;  // set by a game function known by hash only
 
   bool deathArrestRestartPaused = false;
   bool gamePaused = false;
@@ -56,17 +56,13 @@ struct GameStateModel {
   std::int32_t gameRestarts = 0;  // players the game restarted by itself
   std::int32_t sequencesAbandoned = 0;
 
-  // The fixed answer of native 0xCA042B6957743895; none: the game's own test.
+  // The fixed answer of the null-or-empty text test; none: the game's own test.
   std::optional<std::int32_t> nullOrEmptyTextAnswer;
 
   static constexpr const char* kName = "state";  // the area's name in notes and checks
   // The area's natives' handlers, by the natives' names.
   static void RegisterNatives(HandlerRegistry& registry);
-  static bool ParseEvent(const ScenarioNode& /*event*/, EventList& /*out*/) {
-    return false;
-  }  // none
   void Configure(const ScenarioNode& root);
-  void BeginFrame(World& /*world*/) {}
   // The game's death handling, after the scripts have had their frame.
   void EndFrame(World& world);
   bool HasFrameWork(const World& world) const;

@@ -106,6 +106,14 @@ TEST(NativeTable, HashesAndNamesAreUnique) {
         << "hash " << HashName(signature.hash) << " listed twice";
     EXPECT_TRUE(names.insert(signature.name).second)
         << "name " << signature.name << " listed twice";
+    // A modelled hash-only native is registered by its model name, which
+    // must be as unique as the game's names and never look like one.
+    if (!signature.modelledAs.empty()) {
+      EXPECT_EQ(signature.name.substr(0, 2), "0x") << signature.modelledAs;
+      EXPECT_TRUE(names.insert(signature.modelledAs).second)
+          << "name " << signature.modelledAs << " listed twice";
+      EXPECT_EQ(sim::FindNativeByName(signature.modelledAs), &signature);
+    }
   }
 }
 

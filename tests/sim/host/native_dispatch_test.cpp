@@ -133,8 +133,8 @@ TEST(NativeDispatch, NamesEveryMismatchAtOnce) {
 
 TEST(NativeDispatch, RefusesAHashListedTwice) {
   const std::vector<NativeSignature> table = {
-      {0x1111, "FIRST", {}, sim::ResultKind::None, true},
-      {0x1111, "SECOND", {}, sim::ResultKind::None, true},
+      {0x1111, "FIRST", {}, sim::ResultKind::None, true, false, {}},
+      {0x1111, "SECOND", {}, sim::ResultKind::None, true, false, {}},
   };
   EXPECT_THROW(NativeDispatch(table, HandlerRegistry{}), HandlerTableError);
 }
@@ -164,7 +164,7 @@ TEST(NativeDispatch, SlotChecksFollowTheArgumentKinds) {
     // A native of one Int slot before the slot under test, so that a check
     // reading the wrong slot would show.
     const std::vector<NativeSignature> table = {
-        {0x42, "PROBE", {ArgKind::Int, c.kind}, sim::ResultKind::None, true}};
+        {0x42, "PROBE", {ArgKind::Int, c.kind}, sim::ResultKind::None, true, false, {}}};
     const NativeDispatch dispatch(table, HandlerRegistry{});
     const sim::NativeEntry* e = dispatch.Find(0x42);
     ASSERT_NE(e, nullptr);
