@@ -30,7 +30,7 @@ struct ControlPress {
   std::int64_t frames = 1;  // how long it is held
 };
 
-struct ControlsModel {
+struct ControlsModel : QuietArea {
   std::map<std::pair<std::int32_t, std::int32_t>, ControlState> controls;  // by (pad, control)
   std::vector<ControlPress> presses;  // every press the scenario made, in order
 
@@ -46,7 +46,6 @@ struct ControlsModel {
     if (HasFrameWork(world)) ReleaseControls(world);
   }
   bool HasFrameWork(const World& /*world*/) const { return !controls.empty(); }
-  void EndFrame(World& /*world*/) {}
   void ReleaseControls(World& world);
 
   // Holds the control down for `frames` frames from the current one. A press

@@ -104,7 +104,7 @@ struct PendingComponent {
   std::size_t textLength = 0;
 };
 
-struct DrawingModel {
+struct DrawingModel : QuietArea {
   // Settings. The maps take a dictionary's name as the script passed it,
   // without a copy.
   std::int64_t loadFrames = 2;

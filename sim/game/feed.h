@@ -8,7 +8,7 @@
 
 namespace sim {
 
-struct FeedModel {
+struct FeedModel : QuietArea {
   bool commandOpen = false;
   std::string entry;  // the text entry the open command was begun with
   std::vector<std::string> components;
@@ -17,12 +17,6 @@ struct FeedModel {
   static constexpr const char* kName = "feed";  // the area's name in notes and checks
   // The area's natives' handlers, by the natives' names.
   static void RegisterNatives(HandlerRegistry& registry);
-  static bool ParseEvent(const ScenarioNode& /*event*/, EventList& /*out*/) {
-    return false;
-  }  // none
-  void BeginFrame(World& /*world*/) {}
-  void EndFrame(World& /*world*/) {}
-  bool HasFrameWork(const World& /*world*/) const { return false; }
   void Configure(const ScenarioNode& root);
 };
 

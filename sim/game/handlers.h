@@ -64,6 +64,17 @@ struct ScheduledEvent {
 
 using EventList = std::vector<ScheduledEvent>;
 
+// What an area of the world does unless it says otherwise: it has no scenario
+// events and no work of its own at either end of a frame. Each area derives
+// from it and declares only the parts it has; the world walks every area with
+// the same calls.
+struct QuietArea {
+  static bool ParseEvent(const ScenarioNode& /*event*/, EventList& /*out*/) { return false; }
+  void BeginFrame(World& /*world*/) {}
+  void EndFrame(World& /*world*/) {}
+  bool HasFrameWork(const World& /*world*/) const { return false; }
+};
+
 // Reads the "frame" of a single-frame event.
 std::int64_t EventFrame(const ScenarioNode& event);
 

@@ -19,19 +19,13 @@ namespace sim {
 
 using LabelTable = std::map<std::string, std::string>;
 
-struct LabelsModel {
+struct LabelsModel : QuietArea {
   LabelTable texts;                               // for every language without its own table
   std::map<std::int32_t, LabelTable> byLanguage;  // by the game's language code
 
   static constexpr const char* kName = "labels";  // the area's name in notes and checks
   // The area's natives' handlers, by the natives' names.
   static void RegisterNatives(HandlerRegistry& registry);
-  static bool ParseEvent(const ScenarioNode& /*event*/, EventList& /*out*/) {
-    return false;
-  }  // none
-  void BeginFrame(World& /*world*/) {}
-  void EndFrame(World& /*world*/) {}
-  bool HasFrameWork(const World& /*world*/) const { return false; }
   void Configure(const ScenarioNode& root);
   // The label's text in the given language, or nullptr when the game has no
   // such label. The text stays put for the whole run: the tables are not

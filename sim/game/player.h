@@ -29,7 +29,7 @@
 
 namespace sim {
 
-struct PlayerModel {
+struct PlayerModel : QuietArea {
   std::int32_t pedHandle = 1;  // what PLAYER_PED_ID answers
   std::int32_t playerId = 0;   // what PLAYER_ID answers
   std::int32_t health = 200;
@@ -65,7 +65,6 @@ struct PlayerModel {
     if (HasFrameWork(world)) ApplyPendingWantedLevel(world);
   }
   bool HasFrameWork(const World& /*world*/) const { return pendingWantedLevel >= 0; }
-  void EndFrame(World& /*world*/) {}
   void ApplyPendingWantedLevel(World& world);
   // Every change of health goes through here so the timeline shows it.
   void SetHealth(World& world, std::int32_t value, const char* why);

@@ -74,7 +74,7 @@ struct MovieLoading {
   std::optional<std::int64_t> frames;
 };
 
-struct ScaleformModel {
+struct ScaleformModel : QuietArea {
   MovieLoading defaultLoading{5};
   std::map<std::string, MovieLoading> loadingByName;
   std::int64_t failRequests = 0;  // requests still to fail, from the first
@@ -114,7 +114,6 @@ struct ScaleformModel {
     if (HasFrameWork(world)) LoadMovies(world);
   }
   bool HasFrameWork(const World& /*world*/) const { return !movies.empty(); }
-  void EndFrame(World& /*world*/) {}
   void LoadMovies(World& world);
 
   // The movie with this handle, or nullptr for a handle never given out. A

@@ -17,7 +17,7 @@ namespace sim {
 enum class FadeState { FadedIn, FadingOut, FadedOut, FadingIn };
 const char* FadeStateName(FadeState state);
 
-struct ScreenModel {
+struct ScreenModel : QuietArea {
   FadeState fade = FadeState::FadedIn;
   float level = 0.0F;            // 0 = clear, 1 = black, as of the latest update
   float fadeFromLevel = 0.0F;    // the level the current fade started from

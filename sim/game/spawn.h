@@ -40,7 +40,7 @@ enum class SearchState {
   Settled,  // the outcome shows until the search is cancelled
 };
 
-struct SpawnModel {
+struct SpawnModel : QuietArea {
   // Settings (world.spawnSearch, world.roadNodes).
   std::int64_t searchFrames = 10;  // frames from a start until the outcome shows
   SearchOutcome outcome = SearchOutcome::Complete;
@@ -69,9 +69,6 @@ struct SpawnModel {
   static constexpr const char* kName = "spawn";  // the area's name in notes and checks
   // The area's natives' handlers, by the natives' names.
   static void RegisterNatives(HandlerRegistry& registry);
-  static bool ParseEvent(const ScenarioNode& /*event*/, EventList& /*out*/) {
-    return false;
-  }  // none
   void Configure(const ScenarioNode& root);
   // Most frames nothing moves: the checks are inline, the work is not.
   void BeginFrame(World& world) {
@@ -80,7 +77,6 @@ struct SpawnModel {
   bool HasFrameWork(const World& /*world*/) const {
     return state == SearchState::Running && outcome != SearchOutcome::Never;
   }
-  void EndFrame(World& /*world*/) {}
   void AdvanceSearch(World& world);
 
   void Start(World& world, const Vec3& where);

@@ -26,7 +26,7 @@ struct UnmodelledCall {
   }
 };
 
-struct UnmodelledCalls {
+struct UnmodelledCalls : QuietArea {
   // Room for every native the catalogue marks; fixed, so that recording a
   // call never allocates (the simulator counts its own allocations a frame).
   static constexpr std::size_t kCapacity = 8;
@@ -34,13 +34,7 @@ struct UnmodelledCalls {
   static constexpr const char* kName = "unmodelled";  // the area's name in notes and checks
   // One handler for every native the catalogue marks callsRecorded.
   static void RegisterNatives(HandlerRegistry& registry);
-  static bool ParseEvent(const ScenarioNode& /*event*/, EventList& /*out*/) {
-    return false;
-  }  // none
   void Configure(const ScenarioNode& /*root*/) {}
-  void BeginFrame(World& /*world*/) {}
-  void EndFrame(World& /*world*/) {}
-  bool HasFrameWork(const World& /*world*/) const { return false; }
 
   void Record(const CallFrame& call);
   // The record of a native by its catalogue name; null before its first call.

@@ -49,18 +49,22 @@ std::vector<std::string> FlowNotes(const sim::World& world) {
   return notes;
 }
 
+// A death taken over at frame 10, the pause over at 20, the shard's sound
+// chosen at 30: from then on the bar fills.
+void DeathToBarFilling(FlowObserver& o, sim::World& world) {
+  o.OnNative(world, Call(10, "PAUSE_DEATH_ARREST_RESTART", {TraceValue::Bool(true)}));
+  o.OnNative(world, Call(20, "IS_SCREEN_FADING_OUT", {}, TraceValue::Bool(false)));
+  o.OnNative(world, Call(30, "GET_FILENAME_FOR_AUDIO_CONVERSATION",
+                         {TraceValue::Text("RESPAWN_W")}, TraceValue::Text("Respawn")));
+}
+
 class Flow : public ::testing::Test {
  protected:
   void Feed(const sim::TraceEntry& e) { observer.OnNative(world, e); }
   void Die(std::int64_t frame) {
     Feed(Call(frame, "PAUSE_DEATH_ARREST_RESTART", {TraceValue::Bool(true)}));
   }
-  void ToBarFilling() {
-    Die(10);
-    Feed(Call(20, "IS_SCREEN_FADING_OUT", {}, TraceValue::Bool(false)));
-    Feed(Call(30, "GET_FILENAME_FOR_AUDIO_CONVERSATION", {TraceValue::Text("RESPAWN_W")},
-              TraceValue::Text("Respawn")));
-  }
+  void ToBarFilling() { DeathToBarFilling(observer, world); }
   void ToRespawning() {
     ToBarFilling();
     Feed(Call(40, "DO_SCREEN_FADE_OUT", {TraceValue::Int(1500)}));
@@ -119,16 +123,13 @@ TEST_F(Flow, TheBarsFillIsItsWidthOverTheFullWidthInItsColourOnly) {
   for (const Case& c : cases) {
     sim::World fresh;
     FlowObserver o;
-    o.OnNative(fresh, Call(1, "PAUSE_DEATH_ARREST_RESTART", {TraceValue::Bool(true)}));
-    o.OnNative(fresh, Call(2, "IS_SCREEN_FADING_OUT", {}, TraceValue::Bool(false)));
-    o.OnNative(fresh, Call(3, "GET_FILENAME_FOR_AUDIO_CONVERSATION", {TraceValue::Text("X")},
-                           TraceValue::Null()));
+    DeathToBarFilling(o, fresh);
     ASSERT_EQ(o.Phase(), FlowPhase::BarFilling);
-    o.OnNative(fresh, Rect(7, c.width, c.red));
+    o.OnNative(fresh, Rect(37, c.width, c.red));
     if (c.fill < 0) {
       EXPECT_EQ(o.BarFillFrame(), -1) << c.width << " red " << c.red;
     } else {
-      EXPECT_EQ(o.BarFillFrame(), 7);
+      EXPECT_EQ(o.BarFillFrame(), 37);
       EXPECT_NEAR(o.BarFill(), c.fill, 1e-4) << c.width;
     }
   }
@@ -170,14 +171,11 @@ TEST_F(Flow, ASpawnPointBeyondThreeHundredMetresGivesWayToThePlaceOfDeath) {
   for (const Case& c : cases) {
     sim::World fresh;
     FlowObserver o;
-    o.OnNative(fresh, Call(1, "PAUSE_DEATH_ARREST_RESTART", {TraceValue::Bool(true)}));
-    o.OnNative(fresh, Call(2, "IS_SCREEN_FADING_OUT", {}, TraceValue::Bool(false)));
-    o.OnNative(fresh, Call(3, "GET_FILENAME_FOR_AUDIO_CONVERSATION", {TraceValue::Text("X")},
-                           TraceValue::Text("Respawn")));
-    o.OnNative(fresh, Call(4, "DO_SCREEN_FADE_OUT", {TraceValue::Int(1000)}));
-    o.OnNative(fresh, Call(5, "SPAWNPOINTS_GET_SEARCH_RESULT", {TraceValue::Int(0)}, std::nullopt,
+    DeathToBarFilling(o, fresh);
+    o.OnNative(fresh, Call(40, "DO_SCREEN_FADE_OUT", {TraceValue::Int(1000)}));
+    o.OnNative(fresh, Call(50, "SPAWNPOINTS_GET_SEARCH_RESULT", {TraceValue::Int(0)}, std::nullopt,
                            {TraceValue::Float(1), TraceValue::Float(2), TraceValue::Float(3)}));
-    o.OnNative(fresh, Call(5, "VDIST", {}, TraceValue::Float(c.metres)));
+    o.OnNative(fresh, Call(50, "VDIST", {}, TraceValue::Float(c.metres)));
     const sim::DeathRecord& death = *o.CurrentDeath();
     EXPECT_EQ(death.searchOutcome, c.outcome) << c.metres;
     EXPECT_TRUE(std::isnan(death.distance) || death.distance == double{c.metres}) << c.metres;
