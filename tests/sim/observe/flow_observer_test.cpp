@@ -54,8 +54,8 @@ std::vector<std::string> FlowNotes(const sim::World& world) {
 void DeathToBarFilling(FlowObserver& o, sim::World& world) {
   o.OnNative(world, Call(10, "PAUSE_DEATH_ARREST_RESTART", {TraceValue::Bool(true)}));
   o.OnNative(world, Call(20, "IS_SCREEN_FADING_OUT", {}, TraceValue::Bool(false)));
-  o.OnNative(world, Call(30, "GET_FILENAME_FOR_AUDIO_CONVERSATION",
-                         {TraceValue::Text("RESPAWN_W")}, TraceValue::Text("Respawn")));
+  o.OnNative(world, Call(30, "GET_FILENAME_FOR_AUDIO_CONVERSATION", {TraceValue::Text("RESPAWN_W")},
+                         TraceValue::Text("Respawn")));
 }
 
 class Flow : public ::testing::Test {
