@@ -112,12 +112,18 @@ namespace {
   }
 }
 
-bool IsPlayerPed(World& world, std::int32_t ped) {
-  if (ped == world.player.pedHandle) return true;
-  if (!world.player.formerPedHandles.empty() && world.player.formerPedHandles.count(ped) != 0)
-      [[unlikely]]
-    NoteStale(world, "ped", ped);
+[[gnu::cold, gnu::noinline]] bool IsFormerPlayerPed(World& world, std::int32_t ped) {
+  if (world.player.formerPedHandles.count(ped) != 0) NoteStale(world, "ped", ped);
   return false;
+}
+
+// Asked by most of the player's natives on every frame: the common answer
+// takes one comparison in the caller, the rest is out of line.
+[[gnu::always_inline]] inline bool IsPlayerPed(World& world, std::int32_t ped) {
+  if (ped == world.player.pedHandle) [[likely]]
+    return true;
+  if (world.player.formerPedHandles.empty()) return false;
+  return IsFormerPlayerPed(world, ped);
 }
 bool IsPlayer(World& world, std::int32_t player) {
   if (player == world.player.playerId) return true;
