@@ -12,8 +12,8 @@
 
 #include "sim/game/spawn.h"
 #include "sim/game/timeline.h"
+#include "sim/host/run_options.h"
 #include "sim/host/scenario.h"
-#include "sim/host/simulation.h"
 #include "sim/observe/flow_observer.h"
 #include "sim/report/report.h"
 #include "sim/report/report_recorder.h"
