@@ -4,6 +4,8 @@
 #include <cmath>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 namespace sim {
 namespace {
 
@@ -190,12 +192,22 @@ std::string JsonTypeName(const nlohmann::json& value) {
   return "null";
 }
 
+ScenarioDocument::ScenarioDocument() : root(std::make_unique<nlohmann::json>()) {}
+ScenarioDocument::~ScenarioDocument() = default;
+
+ScenarioNode ScenarioNode::Root(const std::shared_ptr<ScenarioDocument>& doc) {
+  return ScenarioNode(doc, doc->root.get(), "");
+}
+int ScenarioNode::Line() const { return doc_->LineOf(path_); }
+bool ScenarioNode::IsObject() const { return value_->is_object(); }
+bool ScenarioNode::IsArray() const { return value_->is_array(); }
+
 std::shared_ptr<ScenarioDocument> ScenarioDocument::Parse(std::string fileName,
                                                           std::string_view text) {
   auto doc = std::make_shared<ScenarioDocument>();
   doc->fileName = std::move(fileName);
   try {
-    doc->root = nlohmann::json::parse(text.begin(), text.end());
+    *doc->root = nlohmann::json::parse(text.begin(), text.end());
   } catch (const nlohmann::json::parse_error& e) {
     // Turn the byte offset into a line and column a person can find.
     std::size_t offset = e.byte > 0 ? e.byte - 1 : 0;
@@ -244,7 +256,7 @@ int ScenarioDocument::LineOf(const std::string& path) const {
 
 void ScenarioDocument::RejectUnknownFields() const {
   std::vector<std::string> unread;
-  CollectUnread(root, "", consumed, unread);
+  CollectUnread(*root, "", consumed, unread);
   if (unread.empty()) return;
   std::ostringstream msg;
   msg << fileName << ":" << LineOf(unread.front()) << ": field '" << unread.front()

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "sim/base/call.h"
 
@@ -27,8 +27,14 @@ class ScenarioError : public std::runtime_error {
 // Shared by every node of one document: the file name, where each field
 // stands, and which fields some reader has taken.
 struct ScenarioDocument {
+  // Out of line, with the parsed tree behind a pointer: this header is read by
+  // nearly every file of the simulator, and the JSON library's whole header
+  // costs each of them seconds to compile; only the reader's own file needs it.
+  ScenarioDocument();
+  ~ScenarioDocument();
+
   std::string fileName;
-  nlohmann::json root;
+  std::unique_ptr<nlohmann::json> root;
   std::map<std::string, int> lines;  // field path -> 1-based line
   std::set<std::string> consumed;
 
@@ -48,14 +54,12 @@ class ScenarioNode {
   ScenarioNode(std::shared_ptr<ScenarioDocument> doc, const nlohmann::json* value, std::string path)
       : doc_(std::move(doc)), value_(value), path_(std::move(path)) {}
 
-  static ScenarioNode Root(const std::shared_ptr<ScenarioDocument>& doc) {
-    return ScenarioNode(doc, &doc->root, "");
-  }
+  static ScenarioNode Root(const std::shared_ptr<ScenarioDocument>& doc);
 
   const std::string& Path() const { return path_; }
-  int Line() const { return doc_->LineOf(path_); }
-  bool IsObject() const { return value_->is_object(); }
-  bool IsArray() const { return value_->is_array(); }
+  int Line() const;
+  bool IsObject() const;
+  bool IsArray() const;
   const nlohmann::json& Json() const { return *value_; }
 
   bool Has(std::string_view key) const;

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include <nlohmann/json.hpp>
+
 #include "sim/game/world.h"
 
 namespace sim {

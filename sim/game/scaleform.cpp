@@ -3,6 +3,8 @@
 #include <string_view>
 #include <utility>
 
+#include <nlohmann/json.hpp>
+
 #include "sim/game/world.h"
 
 namespace sim {
