@@ -69,7 +69,7 @@ void Simulation::RaiseFault(const std::string& message) {
 }
 
 void Simulation::RecordHost(const char* name, std::vector<TraceValue> values) {
-  if (watcher_ != nullptr) watcher_->OnHostEvent(*this, name);
+  if (watcher_ != nullptr) watcher_->OnHostEvent(View(), name);
   if (!Tracing()) return;
   TraceEntry e;
   e.frame = world_.clock.frame;
@@ -296,7 +296,7 @@ inline void Simulation::StepFrame() {
   allocationsInLastFrame_ = CountedAllocations() - atStart;
   flow_.OnFrameEnd(callsThisFrame_, allocationsInLastFrame_);
   if (watcher_ != nullptr) [[unlikely]]
-    watcher_->OnFrameEnd(*this);
+    watcher_->OnFrameEnd(View());
   ++framesRun_;
 }
 

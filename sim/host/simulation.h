@@ -131,6 +131,8 @@ class Simulation {
   bool Tracing() const { return tracing_; }
   void RecordHost(const char* name, std::vector<TraceValue> values = {});
   void Record(TraceEntry& entry);
+  // What the watcher reads of the run.
+  RunView View() { return RunView{world_, flow_, callsInLastFrame_}; }
   // Whether the calling code runs on this simulation's script fibre. Set on
   // the simulator's thread while it runs the script fibre, and only there
   // (ScriptRunningScope): the keyboard thread, any thread of the plug-in's
