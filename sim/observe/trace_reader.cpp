@@ -364,8 +364,7 @@ class Scanner {
 // Typed values of a line.
 
 // A whole number from `low` to `high`, for the field named.
-std::int64_t WholeNumber(Scanner& in, const FieldName& field, std::int64_t low,
-                         std::int64_t high) {
+std::int64_t WholeNumber(Scanner& in, const FieldName& field, std::int64_t low, std::int64_t high) {
   const std::size_t at = in.Place();
   if (!in.AtNumber()) {
     const std::string_view raw = in.SkipValue();
@@ -443,15 +442,13 @@ void TextValue(Scanner& in, const FieldName& field, TraceValue& out) {
 void VectorValue(Scanner& in, const FieldName& field, TraceValue& out) {
   if (in.Peek() != '[') {
     const std::string_view raw = in.SkipValue();
-    throw LineFault{field.Text() + ": expected a vector [x, y, z], got " +
-                    Scanner::Excerpt(raw)};
+    throw LineFault{field.Text() + ": expected a vector [x, y, z], got " + Scanner::Excerpt(raw)};
   }
   in.Take('[');
   out.kind = TraceValue::Kind::Vector;
   for (int i = 0; i < 3; ++i) {
     if (i > 0 && !in.Take(',')) {
-      throw LineFault{field.Text() + ": expected a vector of three numbers, found " +
-                      in.Found()};
+      throw LineFault{field.Text() + ": expected a vector of three numbers, found " + in.Found()};
     }
     FieldName number = field;
     (field.index >= 0 ? number.subIndex : number.index) = i;
@@ -570,7 +567,8 @@ std::uint64_t HashValue(Scanner& in) {
   if (in.Peek() == '"') {
     in.String(text);
     std::uint64_t hash = 0;
-    if (text.size() > 2 && text.size() <= 18 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    if (text.size() > 2 && text.size() <= 18 && text[0] == '0' &&
+        (text[1] == 'x' || text[1] == 'X')) {
       const auto [end, ec] = std::from_chars(text.data() + 2, text.data() + text.size(), hash, 16);
       if (ec == std::errc() && end == text.data() + text.size()) return hash;
     }
@@ -582,12 +580,21 @@ std::uint64_t HashValue(Scanner& in) {
 }
 
 const std::vector<std::string_view>& HostKinds() {
-  static const std::vector<std::string_view> kinds = {
-      "seed",         "attach",           "detach",
-      "scriptRegister", "scriptUnregister", "keyboardHandlerRegister",
-      "keyboardHandlerUnregister", "scriptStart", "scriptWait",
-      "keyboard",     "randomDraw",       "repeat",
-      "dropped",      "capped",           "droppedKeys"};
+  static const std::vector<std::string_view> kinds = {"seed",
+                                                      "attach",
+                                                      "detach",
+                                                      "scriptRegister",
+                                                      "scriptUnregister",
+                                                      "keyboardHandlerRegister",
+                                                      "keyboardHandlerUnregister",
+                                                      "scriptStart",
+                                                      "scriptWait",
+                                                      "keyboard",
+                                                      "randomDraw",
+                                                      "repeat",
+                                                      "dropped",
+                                                      "capped",
+                                                      "droppedKeys"};
   return kinds;
 }
 
@@ -601,7 +608,10 @@ void HostValueBounds(std::string_view host, std::string_view name, std::int64_t&
   } else if (host == "scriptWait" || host == "randomDraw") {
     high = kUint32Max;
   } else if (host == "keyboard") {
-    high = name == "key" ? kUint32Max : name == "repeats" ? 0xFFFF : name == "scanCode" ? 0xFF : kInt32Max;
+    high = name == "key"        ? kUint32Max
+           : name == "repeats"  ? 0xFFFF
+           : name == "scanCode" ? 0xFF
+                                : kInt32Max;
     if (name != "key" && name != "repeats" && name != "scanCode") low = kInt32Min;
   } else if (host == "repeat") {
     if (name == "frames") low = 1;
@@ -664,7 +674,8 @@ bool TraceReader::ReadLine() {
     } catch (const LineFault&) {
       whole = false;
     }
-    if (!whole) Fail(lineNumber_, "the last line is cut short (no newline at its end, and not whole JSON)");
+    if (!whole)
+      Fail(lineNumber_, "the last line is cut short (no newline at its end, and not whole JSON)");
   }
   return true;
 }
@@ -794,7 +805,8 @@ void TraceReader::ReadHeader() {
     for (const char* required : {"rebound", "build", "platform"}) {
       bool found = false;
       for (const std::string& s : seen) found = found || s == required;
-      if (!found) throw LineFault{std::string("field \"") + required + "\": missing from the header"};
+      if (!found)
+        throw LineFault{std::string("field \"") + required + "\": missing from the header"};
     }
   } catch (const LineFault& fault) {
     Fail(lineNumber_, fault.what);
@@ -814,8 +826,8 @@ TraceReader::Given TraceReader::ParseBody(TraceEntry& entry) {
   std::string& key = keyScratch_;
   bool hasArgs = false;
   bool hasOuts = false;
-  std::size_t hostValues = 0;          // named values of a host line read so far
-  std::uint32_t hostValuesSeen = 0;    // bit i: the i-th named value was given
+  std::size_t hostValues = 0;        // named values of a host line read so far
+  std::uint32_t hostValuesSeen = 0;  // bit i: the i-th named value was given
   const std::vector<std::string_view>* names = nullptr;
   try {
     in.Expect('{', "a JSON object '{'");
@@ -829,37 +841,45 @@ TraceReader::Given TraceReader::ParseBody(TraceEntry& entry) {
         given.frame = true;
       } else if (key == "time") {
         if (given.time) throw LineFault{"field \"time\": given twice"};
-        entry.time = static_cast<std::int32_t>(WholeNumber(in, FieldName{"time"}, kInt32Min, kInt32Max));
+        entry.time =
+            static_cast<std::int32_t>(WholeNumber(in, FieldName{"time"}, kInt32Min, kInt32Max));
         given.time = true;
       } else if (key == "native") {
-        if (entry.native != nullptr || names != nullptr) throw LineFault{"field \"native\": given twice, or with \"host\""};
+        if (entry.native != nullptr || names != nullptr)
+          throw LineFault{"field \"native\": given twice, or with \"host\""};
         const std::uint64_t hash = HashValue(in);
         entry.native = FindNative(hash);
         if (entry.native == nullptr) {
           throw LineFault{"field \"native\": " + HexHash(hash) + " is not a native of the game"};
         }
       } else if (key == "host") {
-        if (entry.native != nullptr || names != nullptr) throw LineFault{"field \"host\": given twice, or with \"native\""};
+        if (entry.native != nullptr || names != nullptr)
+          throw LineFault{"field \"host\": given twice, or with \"native\""};
         if (in.Peek() != '"') {
           const std::string_view raw = in.SkipValue();
-          throw LineFault{"field \"host\": expected the name of a host event, got " + Scanner::Excerpt(raw)};
+          throw LineFault{"field \"host\": expected the name of a host event, got " +
+                          Scanner::Excerpt(raw)};
         }
         in.String(entry.host);
         bool known = false;
         for (std::string_view kind : HostKinds()) known = known || kind == entry.host;
-        if (!known) throw LineFault{"field \"host\": \"" + entry.host + "\" is not a host event of the format"};
+        if (!known)
+          throw LineFault{"field \"host\": \"" + entry.host +
+                          "\" is not a host event of the format"};
         names = &HostValueNames(entry.host);
         entry.args.resize(names->size());
         for (TraceValue& v : entry.args) Reset(v);
       } else if (key == "name") {
-        if (entry.native == nullptr) throw LineFault{"field \"name\": only a native line has a name, after \"native\""};
+        if (entry.native == nullptr)
+          throw LineFault{"field \"name\": only a native line has a name, after \"native\""};
         in.String(nameScratch_);
         if (nameScratch_ != entry.native->name) {
           throw LineFault{"field \"name\": \"" + nameScratch_ + "\" is not the name of " +
                           HexHash(entry.native->hash) + " (" + entry.native->name + ")"};
         }
       } else if (key == "args") {
-        if (entry.native == nullptr) throw LineFault{"field \"args\": only a native line has args, after \"native\""};
+        if (entry.native == nullptr)
+          throw LineFault{"field \"args\": only a native line has args, after \"native\""};
         if (hasArgs) throw LineFault{"field \"args\": given twice"};
         hasArgs = true;
         const std::vector<ArgKind>& kinds = entry.native->args;
@@ -886,7 +906,8 @@ TraceReader::Given TraceReader::ParseBody(TraceEntry& entry) {
                           entry.native->name + " takes " + std::to_string(kinds.size())};
         }
       } else if (key == "outs") {
-        if (!hasArgs) throw LineFault{"field \"outs\": only a native line has outs, after \"args\""};
+        if (!hasArgs)
+          throw LineFault{"field \"outs\": only a native line has outs, after \"args\""};
         if (hasOuts) throw LineFault{"field \"outs\": given twice"};
         hasOuts = true;
         const std::vector<ArgKind>& kinds = entry.native->args;
@@ -920,12 +941,14 @@ TraceReader::Given TraceReader::ParseBody(TraceEntry& entry) {
                           entry.native->name + "'s out-variables"};
         }
       } else if (key == "result") {
-        if (!hasArgs) throw LineFault{"field \"result\": only a native line has a result, after \"args\""};
+        if (!hasArgs)
+          throw LineFault{"field \"result\": only a native line has a result, after \"args\""};
         if (entry.result) throw LineFault{"field \"result\": given twice"};
         entry.result.emplace();
         ResultValue(in, entry.native->result, *entry.result);
       } else if (key == "by") {
-        if (entry.native == nullptr) throw LineFault{"field \"by\": only a native line is made by the recorder"};
+        if (entry.native == nullptr)
+          throw LineFault{"field \"by\": only a native line is made by the recorder"};
         in.String(nameScratch_);
         if (nameScratch_ != "recorder") {
           throw LineFault{"field \"by\": expected \"recorder\", got \"" + nameScratch_ + "\""};
@@ -960,7 +983,9 @@ TraceReader::Given TraceReader::ParseBody(TraceEntry& entry) {
       if (!hasOuts) {
         // A call with out-variables always gives what they were set to.
         for (ArgKind kind : entry.native->args) {
-          if (IsOut(kind)) throw LineFault{"field \"outs\": missing; " + entry.native->name + " has out-variables"};
+          if (IsOut(kind))
+            throw LineFault{"field \"outs\": missing; " + entry.native->name +
+                            " has out-variables"};
         }
       }
     } else if (names != nullptr) {
@@ -1099,7 +1124,8 @@ bool RepeatExpander::Next(TraceEntry& entry) {
       entry.time = static_cast<std::int32_t>(static_cast<std::uint32_t>(time));
       if (entry.byRecorder && entry.result && entry.native != nullptr) {
         if (entry.native->name == "GET_FRAME_COUNT") {
-          entry.result->integer = static_cast<std::int32_t>(model.result->integer + entry.frame - model.frame);
+          entry.result->integer =
+              static_cast<std::int32_t>(model.result->integer + entry.frame - model.frame);
         } else if (entry.native->name == "GET_GAME_TIMER") {
           entry.result->integer = entry.time;
         }

@@ -26,9 +26,9 @@ inline constexpr std::int64_t kRecordingFormatVersion = 1;
 // every other field empty.
 struct RecordingHeader {
   std::int64_t version = 0;
-  std::string rebound;   // the plug-in's version
-  std::string build;     // "recorder", ...
-  std::string platform;  // "windows" or "linux"
+  std::string rebound;                  // the plug-in's version
+  std::string build;                    // "recorder", ...
+  std::string platform;                 // "windows" or "linux"
   std::optional<std::string> hostFile;  // null where the recorder could not read them
   std::optional<std::string> hostVersion;
   std::optional<std::string> gameFile;
@@ -89,10 +89,10 @@ class TraceReader {
   std::string name_;
   RecordingHeader header_;
   std::string lineText_;
-  std::string keyScratch_;   // a line's keys and names as they are read, room kept
+  std::string keyScratch_;  // a line's keys and names as they are read, room kept
   std::string nameScratch_;
-  std::int64_t lineNumber_ = 0;  // of lineText_
-  std::int64_t line_ = 0;        // of the entry handed out last
+  std::int64_t lineNumber_ = 0;     // of lineText_
+  std::int64_t line_ = 0;           // of the entry handed out last
   bool headerLinePending_ = false;  // the first line was a body line: handed out first
 
   // Lines that still wait for a following line with a frame and a time.
@@ -140,7 +140,7 @@ class RepeatExpander {
   std::int64_t repeatLine_ = 0;
   std::int64_t left_ = 0;  // frames still to give
   std::int64_t frames_ = 0;
-  std::int64_t index_ = 0;  // of the frame being given
+  std::int64_t index_ = 0;    // of the frame being given
   std::size_t position_ = 0;  // in frame_
   std::int64_t firstFrame_ = 0;
   std::int64_t firstTime_ = 0;
