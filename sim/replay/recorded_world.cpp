@@ -226,18 +226,18 @@ RecordedRun::RecordedRun(Scenario scenario, bool keepDrawings)
 
 void RecordedRun::Run(RecordingFrames& frames) {
   std::int64_t frame = 0;
-  std::vector<TraceEntry> lines;
+  const std::vector<TraceEntry>* lines = nullptr;
   const std::vector<TraceEntry> none;
   while (!ended_ && frames.Next(frame, lines)) {
     if (frame < 0) {
-      for (const TraceEntry& line : lines) {
+      for (const TraceEntry& line : *lines) {
         if (line.native == nullptr) HostLine(line);
       }
       continue;
     }
     if (frame >= scenario_.frames) break;
     while (!ended_ && framesRun_ < frame) RunFrame(framesRun_, none);
-    if (!ended_) RunFrame(frame, lines);
+    if (!ended_) RunFrame(frame, *lines);
   }
   while (!ended_ && framesRun_ < scenario_.frames) RunFrame(framesRun_, none);
 }

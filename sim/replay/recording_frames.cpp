@@ -14,14 +14,51 @@ std::unique_ptr<RecordingFrames> RecordingFrames::FromText(std::string text, std
       new RecordingFrames(TraceReader::FromText(std::move(text), std::move(name))));
 }
 
-RecordingFrames::RecordingFrames(std::unique_ptr<TraceReader> reader)
-    : reader_(std::move(reader)), lines_(*reader_) {}
+RecordingFrames::RecordingFrames(std::unique_ptr<TraceReader> reader) : reader_(std::move(reader)) {
+  lines_.emplace(*reader_);
+}
 
-bool RecordingFrames::Next(std::int64_t& frame, std::vector<TraceEntry>& lines) {
+RecordingFrames::RecordingFrames(std::shared_ptr<const HeldRecording> held)
+    : held_(std::move(held)) {}
+
+std::shared_ptr<const HeldRecording> RecordingFrames::Hold(RecordingFrames& frames,
+                                                           std::size_t maxLines) {
+  auto held = std::make_shared<HeldRecording>();
+  held->header = frames.Header();
+  held->name = frames.Name();
+  std::size_t lines = 0;
+  std::int64_t frame = 0;
+  const std::vector<TraceEntry>* entries = nullptr;
+  while (frames.Next(frame, entries)) {
+    lines += entries->size();
+    if (lines > maxLines) return nullptr;
+    held->frames.emplace_back(frame, *entries);
+  }
+  held->recordingBreak = frames.Break();
+  return held;
+}
+
+std::unique_ptr<RecordingFrames> RecordingFrames::FromHeld(
+    std::shared_ptr<const HeldRecording> held) {
+  return std::unique_ptr<RecordingFrames>(new RecordingFrames(std::move(held)));
+}
+
+bool RecordingFrames::Next(std::int64_t& frame, const std::vector<TraceEntry>*& out) {
+  if (held_) {
+    if (nextHeld_ == held_->frames.size()) {
+      break_ = held_->recordingBreak;
+      return false;
+    }
+    frame = held_->frames[nextHeld_].first;
+    out = &held_->frames[nextHeld_++].second;
+    return true;
+  }
+  std::vector<TraceEntry>& lines = frame_;
+  out = &frame_;
   lines.clear();
   if (ended_) return false;
   if (!hasPending_) {
-    if (!lines_.Next(pending_)) {
+    if (!lines_->Next(pending_)) {
       ended_ = true;
       return false;
     }
@@ -46,7 +83,7 @@ bool RecordingFrames::Next(std::int64_t& frame, std::vector<TraceEntry>& lines) 
       return !lines.empty();
     }
     lines.push_back(std::move(pending_));
-    if (!lines_.Next(pending_)) {
+    if (!lines_->Next(pending_)) {
       ended_ = true;
       hasPending_ = false;
       break;

@@ -321,8 +321,8 @@ RecordingOutline OutlineRecording(RecordingFrames& frames) {
   outline.name = frames.Name();
   OutlineState state{outline, {}, {}, {}, {}, false, -1, std::nullopt};
   std::int64_t frame = 0;
-  std::vector<TraceEntry> lines;
-  while (frames.Next(frame, lines)) state.Frame(frame, lines);
+  const std::vector<TraceEntry>* lines = nullptr;
+  while (frames.Next(frame, lines)) state.Frame(frame, *lines);
   outline.recordingBreak = frames.Break();
   outline.frames = state.unloaded ? *state.unloaded + 1 : state.lastFrame + 1;
   state.times.resize(static_cast<std::size_t>(outline.frames));

@@ -204,13 +204,13 @@ void Fitter::NoteSwitch(std::int64_t frame, const World& before) {
 
 void Fitter::Run(RecordingFrames& frames) {
   std::int64_t frame = 0;
-  std::vector<TraceEntry> lines;
+  const std::vector<TraceEntry>* lines = nullptr;
   const std::vector<TraceEntry> none;
   while (!ended_ && frames.Next(frame, lines)) {
     if (frame < 0) continue;
     if (frame >= outline_.frames) break;
     while (!ended_ && framesRun_ < frame) FitFrame(framesRun_, none);
-    if (!ended_) FitFrame(frame, lines);
+    if (!ended_) FitFrame(frame, *lines);
   }
 }
 

@@ -130,8 +130,23 @@ bool CommitOutput(OutputFile& out) {
   return false;
 }
 
+// Lines of a recording held in memory between the passes over it (about
+// 200 bytes each); a longer recording is read afresh for each pass.
+constexpr std::size_t kHeldLines = 500'000;
+
+// Opens the recording for each pass: a short one is read once and held.
 sim::RecordingOpener Opener(const std::string& path) {
-  return [path] { return sim::RecordingFrames::Open(path); };
+  auto held = std::make_shared<std::shared_ptr<const sim::HeldRecording>>();
+  auto tried = std::make_shared<bool>(false);
+  return [path, held, tried]() -> std::unique_ptr<sim::RecordingFrames> {
+    if (!*tried) {
+      *tried = true;
+      std::unique_ptr<sim::RecordingFrames> first = sim::RecordingFrames::Open(path);
+      *held = sim::RecordingFrames::Hold(*first, kHeldLines);
+    }
+    if (*held) return sim::RecordingFrames::FromHeld(*held);
+    return sim::RecordingFrames::Open(path);
+  };
 }
 
 std::string FileName(const std::string& path) {
@@ -146,8 +161,9 @@ int Report(const Arguments& a) {
   std::FILE* console = out->IsStandardOutput() ? stderr : stdout;
   sim::RecordingOutline outline;
   sim::Scenario scenario;
+  const sim::RecordingOpener open = Opener(a.recording);
   try {
-    const std::string text = sim::FitScenario(Opener(a.recording), outline);
+    const std::string text = sim::FitScenario(open, outline);
     scenario = sim::Scenario::Parse("(the scenario from " + a.recording + ")", text);
   } catch (const sim::RecordingError& e) {
     out->Abandon();
@@ -159,9 +175,13 @@ int Report(const Arguments& a) {
   sim::RecordedRun run(std::move(scenario), true);
   sim::ReportRecorder recorder(true);
   run.SetWatcher(&recorder);
-  {
-    std::unique_ptr<sim::RecordingFrames> frames = sim::RecordingFrames::Open(a.recording);
+  try {
+    std::unique_ptr<sim::RecordingFrames> frames = open();
     run.Run(*frames);
+  } catch (const sim::RecordingError& e) {
+    out->Abandon();
+    std::cerr << "rebound-sim: " << e.what() << "\n";
+    return kBadInput;
   }
   sim::RecordingOrigin origin{a.recording, outline.header,
                               outline.unexpressed.Total() + run.Differences().Total()};
