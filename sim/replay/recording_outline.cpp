@@ -22,8 +22,9 @@ void UnexpressedList::Add(const std::string& what, const std::string& key, std::
   items_.push_back(Unexpressed{what, frame, 1, detail});
 }
 
-void UnexpressedList::Append(const UnexpressedList& other) {
+void UnexpressedList::Append(const UnexpressedList& other, const std::string& leaveOut) {
   for (std::size_t i = 0; i < other.items_.size(); ++i) {
+    if (!leaveOut.empty() && other.items_[i].what == leaveOut) continue;
     const auto at = std::find(keys_.begin(), keys_.end(), other.keys_[i]);
     if (at != keys_.end()) {
       items_[static_cast<std::size_t>(at - keys_.begin())].count += other.items_[i].count;

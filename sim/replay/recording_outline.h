@@ -35,8 +35,9 @@ class UnexpressedList {
   // is kept from the first.
   void Add(const std::string& what, const std::string& key, std::int64_t frame,
            const std::string& detail);
-  // Another list's entries after this one's, counted with them.
-  void Append(const UnexpressedList& other);
+  // Another list's entries after this one's, counted with them; those of
+  // `leaveOut` (a native's name) left out.
+  void Append(const UnexpressedList& other, const std::string& leaveOut = "");
   const std::vector<Unexpressed>& Items() const { return items_; }
   bool Empty() const { return items_.empty(); }
   std::uint64_t Total() const;
