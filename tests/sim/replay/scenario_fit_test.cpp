@@ -235,6 +235,29 @@ Recording RoadNode() {
       .Wait();
 }
 
+// The game fades out by itself in frame 2, and is black in frame 5.
+Recording GameFade() {
+  Recording r = Started();
+  for (std::int64_t f = 0; f < 6; ++f) {
+    r.At(f)
+        .Call("IS_SCREEN_FADING_OUT", json::array(), f >= 2 && f < 5)
+        .Call("IS_SCREEN_FADED_OUT", json::array(), f == 5)
+        .Wait();
+  }
+  return r;
+}
+
+// A texture dictionary asked for in frame 0 and there in frame 1.
+Recording Textures() {
+  Recording r = Started();
+  r.At(0)
+      .Call("REQUEST_STREAMED_TEXTURE_DICT", {"timerbars", false})
+      .Call("HAS_STREAMED_TEXTURE_DICT_LOADED", {"timerbars"}, false)
+      .Wait();
+  r.At(1).Call("HAS_STREAMED_TEXTURE_DICT_LOADED", {"timerbars"}, true).Wait();
+  return r;
+}
+
 Recording RestartAndUnload() {
   Recording r = Started();
   r.At(0).Wait().At(1).Wait(500).At(2).Host("scriptStart").Wait();
@@ -305,6 +328,15 @@ std::vector<FitCase> Cases() {
        RoadNode(),
        {{"/world/roadNodes",
          json::array({{{"position", {40.0, 50.0, 60.0}}, {"heading", 90.0}, {"lanes", 2}}})}},
+       {}},
+      {"a fade the game started",
+       GameFade(),
+       {{"/events",
+         json::array({{{"frame", 2}, {"fadeOut", 1000}}, {{"frame", 5}, {"fadeOut", 0}}})}},
+       {}},
+      {"a texture dictionary a frame after its request",
+       Textures(),
+       {{"/world/textures/perDictionary/timerbars", 1}},
        {}},
       {"a restart and an unload",
        RestartAndUnload(),
