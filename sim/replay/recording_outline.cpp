@@ -235,19 +235,11 @@ void OutlineState::Frame(std::int64_t frame, const std::vector<TraceEntry>& line
     if (e.native != nullptr) {
       Woke(frame);
       scriptRan = true;
-      if (!e.byRecorder) {
-        ++calls;
-        ++o.nativeCalls;
-      }
+      if (!e.byRecorder) ++calls;
       continue;
     }
     const std::string& host = e.host;
-    if (host == "seed") {
-      o.seed = static_cast<std::uint64_t>(e.args[0].integer);
-    } else if (host == "attach") {
-      o.attached = true;
-    } else if (host == "randomDraw") {
-      ++o.randomDraws;
+    if (host == "randomDraw") {
       Woke(frame);
       scriptRan = true;
     } else if (host == "scriptWait") {
@@ -311,7 +303,6 @@ void OutlineState::Frame(std::int64_t frame, const std::vector<TraceEntry>& line
       }
     }
   }
-  o.maxCallsInFrame = std::max<std::uint64_t>(o.maxCallsInFrame, calls);
 }
 
 }  // namespace

@@ -72,11 +72,6 @@ struct RecordingOutline {
   std::int64_t frames = 0;
   std::vector<std::pair<std::int64_t, std::int64_t>> hitches;  // frame, ms after the one before
   std::vector<RecordedHostEvent> hostEvents;                   // in frame order
-  std::optional<std::uint64_t> seed;                           // a simulator trace's run seed
-  std::uint64_t randomDraws = 0;
-  std::uint64_t nativeCalls = 0;  // by the plug-in (the recorder's own left out)
-  std::uint64_t maxCallsInFrame = 0;
-  bool attached = false;  // the recording saw the plug-in loaded
   UnexpressedList unexpressed;
   std::string recordingBreak;  // RecordingFrames::Break
 };

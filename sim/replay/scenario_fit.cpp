@@ -15,8 +15,8 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// Frames a rerun of one frame may try before its remaining differences are
-// taken as they are.
+// Fixes one frame may try before its remaining differences are taken as
+// they are.
 constexpr int kMaxFixesPerFrame = 64;
 
 Json Number(double value) { return TraceNumber(value); }
@@ -143,21 +143,20 @@ class Fitter {
   void FitFrame(std::int64_t frame, const std::vector<TraceEntry>& lines);
   FramePass RunPass(std::int64_t frame, const std::vector<TraceEntry>& lines,
                     const EventList& extra, const std::set<std::size_t>& rejected);
-  void Observe(const TraceEntry& line, const WorldAnswer& answer, Observations& seen);
+  void Observe(const TraceEntry& line, Observations& seen);
   void KeepObservations(std::int64_t frame, const Observations& seen);
   // Notes the character switch among a frame's kept events, if any.
   void NoteSwitch(std::int64_t frame, const World& before);
-  std::vector<Fix> Propose(std::int64_t frame, const TraceEntry& line, const WorldAnswer& answer);
+  std::vector<Fix> Propose(std::int64_t frame, const TraceEntry& line);
 
   // The fixers, one per kind of answer.
   std::vector<Fix> FixPlayer(std::int64_t frame, const TraceEntry& line, const World& world);
   std::vector<Fix> FixScreen(std::int64_t frame, const TraceEntry& line, const World& world);
   std::vector<Fix> FixMovie(std::int64_t frame, const TraceEntry& line, const World& world);
   std::vector<Fix> FixTexture(std::int64_t frame, const TraceEntry& line, const World& world);
-  std::vector<Fix> FixSearch(std::int64_t frame, const TraceEntry& line, const World& world,
-                             const WorldAnswer& answer);
+  std::vector<Fix> FixSearch(std::int64_t frame, const TraceEntry& line, const World& world);
   std::vector<Fix> FixRoadNode(const TraceEntry& line);
-  std::vector<Fix> FixDisplay(std::int64_t frame, const TraceEntry& line, const World& world);
+  std::vector<Fix> FixDisplay(std::int64_t frame, const TraceEntry& line);
   std::vector<Fix> FixLabel(const TraceEntry& line, const World& world);
 
   static Fix Event(Json event) {
@@ -275,11 +274,11 @@ FramePass Fitter::RunPass(std::int64_t frame, const std::vector<TraceEntry>& lin
     if (line.native == nullptr || line.byRecorder) continue;
     if (line.IsNative("SPAWNPOINTS_START_SEARCH")) searchStart_ = frame;
     const WorldAnswer answer = replayer_.Call(state_, line);
-    Observe(line, answer, pass.seen);
+    Observe(line, pass.seen);
     if (CompareAnswer(line, answer).Empty()) continue;
     pass.differing.push_back(i);
     if (pass.fixIndex || rejected.count(i) != 0) continue;
-    std::vector<Fix> fixes = Propose(frame, line, answer);
+    std::vector<Fix> fixes = Propose(frame, line);
     if (!fixes.empty()) {
       pass.fixIndex = i;
       pass.fixes = std::move(fixes);
@@ -292,7 +291,7 @@ FramePass Fitter::RunPass(std::int64_t frame, const std::vector<TraceEntry>& lin
 
 // ---- What the plug-in relies on -----------------------------------------------
 
-void Fitter::Observe(const TraceEntry& line, const WorldAnswer& answer, Observations& seen) {
+void Fitter::Observe(const TraceEntry& line, Observations& seen) {
   const std::string& name = line.native->name;
   const World& world = state_.world;
   const bool isTrue = line.result && line.result->IsTrue();
@@ -357,7 +356,6 @@ void Fitter::Observe(const TraceEntry& line, const WorldAnswer& answer, Observat
     lookup.lanes = static_cast<std::int32_t>(line.outs[2].integer);
     seen.lookups.push_back(lookup);
   }
-  static_cast<void>(answer);
 }
 
 void Fitter::KeepObservations(std::int64_t frame, const Observations& seen) {
@@ -370,8 +368,7 @@ void Fitter::KeepObservations(std::int64_t frame, const Observations& seen) {
 
 // ---- Fixes ----------------------------------------------------------------------
 
-std::vector<Fix> Fitter::Propose(std::int64_t frame, const TraceEntry& line,
-                                 const WorldAnswer& answer) {
+std::vector<Fix> Fitter::Propose(std::int64_t frame, const TraceEntry& line) {
   const World& world = state_.world;
   const std::string& name = line.native->name;
   if (!line.result && line.outs.empty()) return {};
@@ -401,11 +398,11 @@ std::vector<Fix> Fitter::Propose(std::int64_t frame, const TraceEntry& line,
     return FixMovie(frame, line, world);
   }
   if (name == "HAS_STREAMED_TEXTURE_DICT_LOADED") return FixTexture(frame, line, world);
-  if (name.starts_with("SPAWNPOINTS_")) return FixSearch(frame, line, world, answer);
+  if (name.starts_with("SPAWNPOINTS_")) return FixSearch(frame, line, world);
   if (name == "GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING") return FixRoadNode(line);
   if (name == "GET_CURRENT_LANGUAGE" || name == "BUSYSPINNER_IS_ON" || name == "GET_HUD_COLOUR" ||
       name == "0xCA042B6957743895") {
-    return FixDisplay(frame, line, world);
+    return FixDisplay(frame, line);
   }
   if (name == "GET_FILENAME_FOR_AUDIO_CONVERSATION") return FixLabel(line, world);
   return {};
@@ -632,8 +629,7 @@ std::vector<Fix> Fitter::FixTexture(std::int64_t frame, const TraceEntry& line,
   return {fix};
 }
 
-std::vector<Fix> Fitter::FixSearch(std::int64_t frame, const TraceEntry& line, const World& world,
-                                   const WorldAnswer& answer) {
+std::vector<Fix> Fitter::FixSearch(std::int64_t frame, const TraceEntry& line, const World& world) {
   const std::string& name = line.native->name;
   const SpawnModel& spawn = world.spawn;
   if (name == "SPAWNPOINTS_GET_NUM_SEARCH_RESULTS") {
@@ -676,13 +672,12 @@ std::vector<Fix> Fitter::FixSearch(std::int64_t frame, const TraceEntry& line, c
       settings_.searchResults = points;
       settings_.searchResultCount = count;
     };
-    static_cast<void>(answer);
     return {fix};
   }
   if (seen_.Has("search")) return {};
   // When the search under way showed its outcome: frames from its start,
   // and which outcome, from what the game answered.
-  const bool answer1 = line.result->IsTrue();
+  const bool answered = line.result->IsTrue();
   const std::int64_t frames = frame - searchStart_;
   const auto settle = [this, frames, frame](SearchOutcome outcome) {
     Fix fix;
@@ -711,13 +706,13 @@ std::vector<Fix> Fitter::FixSearch(std::int64_t frame, const TraceEntry& line, c
   };
   running.keep = [this] { settings_.searchOutcome = SearchOutcome::Never; };
   if (name == "SPAWNPOINTS_IS_SEARCH_COMPLETE") {
-    return answer1 ? std::vector<Fix>{settle(SearchOutcome::Complete)} : std::vector<Fix>{running};
+    return answered ? std::vector<Fix>{settle(SearchOutcome::Complete)} : std::vector<Fix>{running};
   }
   if (name == "SPAWNPOINTS_IS_SEARCH_FAILED") {
-    return answer1 ? std::vector<Fix>{settle(SearchOutcome::Failed)} : std::vector<Fix>{running};
+    return answered ? std::vector<Fix>{settle(SearchOutcome::Failed)} : std::vector<Fix>{running};
   }
   if (name == "SPAWNPOINTS_IS_SEARCH_ACTIVE") {
-    if (answer1) return {running};
+    if (answered) return {running};
     return {settle(SearchOutcome::Inactive), settle(SearchOutcome::Complete),
             settle(SearchOutcome::Failed)};
   }
@@ -753,10 +748,8 @@ std::vector<Fix> Fitter::FixRoadNode(const TraceEntry& line) {
   return {fix};
 }
 
-std::vector<Fix> Fitter::FixDisplay(std::int64_t frame, const TraceEntry& line,
-                                    const World& world) {
+std::vector<Fix> Fitter::FixDisplay(std::int64_t frame, const TraceEntry& line) {
   const std::string& name = line.native->name;
-  static_cast<void>(world);
   if (name == "GET_CURRENT_LANGUAGE") {
     const auto given = static_cast<std::int32_t>(line.result->integer);
     if (given < 0) return {};
