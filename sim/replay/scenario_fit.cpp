@@ -59,6 +59,9 @@ struct Observations {
   std::int64_t requests = 0;                // movie requests seen
   bool requestsAllFailed = true;            // ... and each failed
   std::set<std::int32_t> moviesSeenLoaded;  // recorded handles answered loaded
+  // In one pass, in order: a handle given by a request (false; the game may
+  // give a released movie's handle again) or answered loaded (true).
+  std::vector<std::pair<std::int32_t, bool>> movieAnswers;
   struct Lookup {
     Vec3 where;
     std::int32_t n = 0;
@@ -240,7 +243,7 @@ void Fitter::FitFrame(std::int64_t frame, const std::vector<TraceEntry>& lines) 
         extra = std::move(trialExtra);
         if (fix.keep) fix.keep();
         for (const Json& event : fix.events) fixEvents_[frame].push_back(event);
-        NoteSwitch(frame, trialStart.world);
+        NoteSwitch(frame, start.world);
         pass = std::move(trial);
         kept = true;
         break;
@@ -321,10 +324,11 @@ void Fitter::Observe(const TraceEntry& line, Observations& seen) {
   } else if (name == "REQUEST_SCALEFORM_MOVIE") {
     ++seen.requests;
     if (!line.result || line.result->integer > 0) seen.requestsAllFailed = false;
+    if (line.result) seen.movieAnswers.emplace_back(line.result->integer, false);
   } else if ((name == "HAS_SCALEFORM_MOVIE_LOADED" || name == "BEGIN_SCALEFORM_MOVIE_METHOD") &&
              isTrue) {
     const auto handle = static_cast<std::int32_t>(line.args[0].integer);
-    seen.moviesSeenLoaded.insert(handle);
+    seen.movieAnswers.emplace_back(handle, true);
     const auto mapped = state_.movieHandles.find(handle);
     if (const ScaleformMovie* movie =
             world.scaleform.Find(mapped != state_.movieHandles.end() ? mapped->second : handle)) {
@@ -362,7 +366,13 @@ void Fitter::KeepObservations(std::int64_t frame, const Observations& seen) {
   for (const std::string& key : seen.keys) seen_.lastSeen[key] = frame;
   seen_.requests += seen.requests;
   seen_.requestsAllFailed = seen_.requestsAllFailed && seen.requestsAllFailed;
-  seen_.moviesSeenLoaded.insert(seen.moviesSeenLoaded.begin(), seen.moviesSeenLoaded.end());
+  for (const auto& [handle, loaded] : seen.movieAnswers) {
+    if (loaded) {
+      seen_.moviesSeenLoaded.insert(handle);
+    } else {
+      seen_.moviesSeenLoaded.erase(handle);
+    }
+  }
   seen_.lookups.insert(seen_.lookups.end(), seen.lookups.begin(), seen.lookups.end());
 }
 
