@@ -37,6 +37,7 @@ struct RecordingOrigin {
   std::string file;
   RecordingHeader header;
   std::uint64_t unexpressed = 0;
+  std::string recordingBreak;  // where the recording stops being whole; empty if it is
 };
 
 // What the page is written from besides the recorder's gathering: a live

@@ -92,6 +92,9 @@ void WriteRecordingOrigin(std::ostream& out, const RecordingOrigin& origin,
     out << origin.unexpressed << " recorded answers are ones the world model does not give "
         << "(<code>rebound-sim scenario-from</code> lists them).";
   }
+  if (!origin.recordingBreak.empty()) {
+    out << " The recording is not whole: " << XmlEscape(origin.recordingBreak) << ".";
+  }
   out << " <code>rebound-sim replay " << XmlEscape(origin.file)
       << "</code> runs a build of the plug-in against it.</p>\n";
 }

@@ -90,8 +90,8 @@ TEST(RecordingReport, GivesTheLiveRunsDeathsKeyFramesTimelineAndPictures) {
     std::int64_t samePicturesBefore;
   };
   constexpr std::int64_t kAll = INT64_MAX;
-  for (const Case& c : {Case{"plain-death", kAll}, Case{"restarts", kAll},
-                        Case{"misbehaving-world", 150}}) {
+  for (const Case& c :
+       {Case{"plain-death", kAll}, Case{"restarts", kAll}, Case{"misbehaving-world", 150}}) {
     const std::string name = c.name;
     SCOPED_TRACE(name);
     LiveRun live(name);
@@ -166,7 +166,7 @@ TEST(RecordingReport, ThePageSaysWhereTheRecordingWasMadeAndShowsTheDeath) {
       R"("platform":"windows","hostFile":"ScriptHookV.dll","hostVersion":"1.0.3095.0",)"
       R"("gameFile":"GTA5.exe","gameVersion":"1.0.3095.0","frameBase":123456})";
   ReportOfRecording recorded(header + "\n" + live.trace.str());
-  const sim::RecordingOrigin origin{"field.jsonl", recorded.outline.header, 0};
+  const sim::RecordingOrigin origin{"field.jsonl", recorded.outline.header, 0, ""};
   const std::string page = recorded.Page(origin);
   EXPECT_NE(page.find("<h1>Rebound recording: "), std::string::npos);
   EXPECT_NE(page.find("Built from the recording <code>field.jsonl</code> (format version 1): "

@@ -184,7 +184,8 @@ int Report(const Arguments& a) {
     return kBadInput;
   }
   sim::RecordingOrigin origin{a.recording, outline.header,
-                              outline.unexpressed.Total() + run.Differences().Total()};
+                              outline.unexpressed.Total() + run.Differences().Total(),
+                              outline.recordingBreak};
   const std::vector<sim::DeathRecord> deaths = run.DeathsAsRecorded();
   const sim::ReportSource source{
       run.GetScenario(), run.Summary(), run.PluginLoaded(), run.Flow(), run.GetWorld(),

@@ -258,6 +258,15 @@ Recording Textures() {
   return r;
 }
 
+// The recorder's buffer was full after frame 3: nothing after is whole.
+Recording Dropped() {
+  Recording r = Started();
+  for (std::int64_t f = 0; f < 4; ++f) r.Health(f, 200);
+  r.At(8).Host("dropped", {{"frames", 4}});
+  for (std::int64_t f = 8; f < 10; ++f) r.Health(f, 0);
+  return r;
+}
+
 Recording RestartAndUnload() {
   Recording r = Started();
   r.At(0).Wait().At(1).Wait(500).At(2).Host("scriptStart").Wait();
@@ -338,6 +347,7 @@ std::vector<FitCase> Cases() {
        Textures(),
        {{"/world/textures/perDictionary/timerbars", 1}},
        {}},
+      {"frames the recorder dropped", Dropped(), {{"/frames", 4}}, {}},
       {"a restart and an unload",
        RestartAndUnload(),
        {{"/frames", 5},
