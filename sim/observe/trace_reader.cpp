@@ -1,10 +1,11 @@
 // The recording reader. Each line is scanned once, key by key, straight into
-// the entry, with no JSON tree in between: replay reads millions of lines a
-// second this way, where building a tree for each would take most of its time.
-// The scanner is strict JSON for the one shape a line has (an object of
-// numbers, strings, literals and arrays of them).
+// the entry, with no JSON tree in between (line_scanner.h): replay reads
+// millions of lines a second this way, where building a tree for each would
+// take most of its time.
 #include "sim/observe/trace_reader.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -12,8 +13,13 @@
 #include <limits>
 
 #include "sim/base/number_format.h"
+#include "sim/observe/line_scanner.h"
 
 namespace sim {
+
+using json_line::FieldName;
+using json_line::LineFault;
+using json_line::Scanner;
 
 // ---------------------------------------------------------------------------
 // Where the lines come from.
@@ -93,279 +99,15 @@ class TextSource : public TraceReader::Source {
 };
 
 // ---------------------------------------------------------------------------
-// The scanner of one line.
-
-// Thrown inside the scanner, turned into a RecordingError naming file and line.
-struct LineFault {
-  std::string what;
-};
-
-// How a field is named in messages: "args"[2], "outs"[0][1].
-struct FieldName {
-  const char* key = "";
-  int index = -1;
-  int subIndex = -1;
-  std::string Text() const {
-    std::string s = std::string("field \"") + key + "\"";
-    if (index >= 0) s += "[" + std::to_string(index) + "]";
-    if (subIndex >= 0) s += "[" + std::to_string(subIndex) + "]";
-    return s;
-  }
-};
-
-class Scanner {
- public:
-  explicit Scanner(std::string_view text) : s_(text) {}
-
-  void Ws() {
-    while (p_ < s_.size() && (s_[p_] == ' ' || s_[p_] == '\t' || s_[p_] == '\r')) ++p_;
-  }
-  bool AtEnd() {
-    Ws();
-    return p_ >= s_.size();
-  }
-  char Peek() {
-    Ws();
-    return p_ < s_.size() ? s_[p_] : '\0';
-  }
-  bool Take(char c) {
-    if (Peek() != c) return false;
-    ++p_;
-    return true;
-  }
-  void Expect(char c, const char* what) {
-    if (!Take(c)) Fail(std::string("expected ") + what + ", found " + Found());
-  }
-  [[noreturn]] void Fail(const std::string& what) { throw LineFault{what}; }
-
-  // What stands at the scanner's place, for messages.
-  std::string Found() {
-    Ws();
-    if (p_ >= s_.size()) return "the end of the line";
-    return Excerpt(s_.substr(p_, 1));
-  }
-  static std::string Excerpt(std::string_view raw) {
-    constexpr std::size_t kMax = 40;
-    if (raw.size() <= kMax) return std::string(raw);
-    return std::string(raw.substr(0, kMax)) + "...";
-  }
-
-  // A string's content, unescaped, into `out` (whose room is kept).
-  void String(std::string& out) {
-    Ws();
-    if (p_ >= s_.size() || s_[p_] != '"') Fail("expected a string, found " + Found());
-    ++p_;
-    out.clear();
-    for (;;) {
-      const std::size_t start = p_;
-      while (p_ < s_.size() && s_[p_] != '"' && s_[p_] != '\\' &&
-             static_cast<unsigned char>(s_[p_]) >= 0x20)
-        ++p_;
-      out.append(s_.data() + start, p_ - start);
-      if (p_ >= s_.size()) Fail("a string is not closed before the end of the line");
-      const char c = s_[p_++];
-      if (c == '"') return;
-      if (c != '\\') Fail("a control character inside a string");
-      Escape(out);
-    }
-  }
-
-  // The raw text of the value at the scanner's place, skipped; for messages.
-  std::string_view SkipValue() {
-    Ws();
-    const std::size_t start = p_;
-    std::string scratch;
-    const char c = Peek();
-    if (c == '"') {
-      String(scratch);
-    } else if (c == '[' || c == '{') {
-      const char close = c == '[' ? ']' : '}';
-      ++p_;
-      if (!Take(close)) {
-        do {
-          if (close == '}') {
-            String(scratch);
-            Expect(':', "':'");
-          }
-          SkipValue();
-        } while (Take(','));
-        Expect(close, close == ']' ? "']'" : "'}'");
-      }
-    } else {
-      while (p_ < s_.size() && std::strchr(",]} \t\r", s_[p_]) == nullptr) ++p_;
-      if (p_ == start) Fail("expected a value, found " + Found());
-      const std::string_view word = s_.substr(start, p_ - start);
-      if (word != "true" && word != "false" && word != "null") {
-        double ignored = 0;
-        if (!NumberText(word, ignored)) Fail("expected a value, found " + Excerpt(word));
-      }
-    }
-    return s_.substr(start, p_ - start);
-  }
-
-  // Whether a number stands here (it is not consumed).
-  bool AtNumber() {
-    const char c = Peek();
-    return c == '-' || (c >= '0' && c <= '9');
-  }
-  bool AtLiteral(std::string_view word) {
-    Ws();
-    return s_.substr(p_, word.size()) == word && !WordGoesOn(p_ + word.size());
-  }
-  void Literal(std::string_view word) {
-    if (!AtLiteral(word)) Fail("expected " + std::string(word) + ", found " + Found());
-    p_ += word.size();
-  }
-
-  // A JSON number as written, checked for JSON's form; its value in `value`.
-  // `whole`: it has no fraction or exponent.
-  std::string_view Number(double& value, bool& whole) {
-    Ws();
-    const std::size_t start = p_;
-    while (p_ < s_.size() && std::strchr(",]} \t\r", s_[p_]) == nullptr) ++p_;
-    const std::string_view word = s_.substr(start, p_ - start);
-    if (!NumberText(word, value)) {
-      p_ = start;
-      Fail("expected a number, found " + Excerpt(word));
-    }
-    whole = word.find_first_of(".eE") == std::string_view::npos;
-    return word;
-  }
-
-  std::size_t Place() const { return p_; }
-  void SetPlace(std::size_t p) { p_ = p; }
-
- private:
-  bool WordGoesOn(std::size_t at) const {
-    return at < s_.size() && std::strchr(",]} \t\r", s_[at]) == nullptr;
-  }
-
-  // JSON's number grammar, then its value.
-  static bool NumberText(std::string_view w, double& value) {
-    std::size_t i = 0;
-    if (i < w.size() && w[i] == '-') ++i;
-    if (i >= w.size()) return false;
-    if (w[i] == '0') {
-      ++i;
-    } else if (w[i] >= '1' && w[i] <= '9') {
-      while (i < w.size() && w[i] >= '0' && w[i] <= '9') ++i;
-    } else {
-      return false;
-    }
-    if (i < w.size() && w[i] == '.') {
-      ++i;
-      const std::size_t digits = i;
-      while (i < w.size() && w[i] >= '0' && w[i] <= '9') ++i;
-      if (i == digits) return false;
-    }
-    if (i < w.size() && (w[i] == 'e' || w[i] == 'E')) {
-      ++i;
-      if (i < w.size() && (w[i] == '+' || w[i] == '-')) ++i;
-      const std::size_t digits = i;
-      while (i < w.size() && w[i] >= '0' && w[i] <= '9') ++i;
-      if (i == digits) return false;
-    }
-    if (i != w.size()) return false;
-    const auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), value);
-    // Out of a double's range: infinity, as JSON readers take it.
-    if (ec == std::errc::result_out_of_range) value = w[0] == '-' ? -HUGE_VAL : HUGE_VAL;
-    return end == w.data() + w.size();
-  }
-
-  unsigned Hex4() {
-    if (p_ + 4 > s_.size()) Fail("a \\u escape is cut short");
-    unsigned v = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char c = s_[p_++];
-      v <<= 4;
-      if (c >= '0' && c <= '9') {
-        v |= static_cast<unsigned>(c - '0');
-      } else if (c >= 'a' && c <= 'f') {
-        v |= static_cast<unsigned>(c - 'a' + 10);
-      } else if (c >= 'A' && c <= 'F') {
-        v |= static_cast<unsigned>(c - 'A' + 10);
-      } else {
-        Fail("a \\u escape with a character that is not a hex digit");
-      }
-    }
-    return v;
-  }
-
-  static void AppendUtf8(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-
-  void Escape(std::string& out) {
-    if (p_ >= s_.size()) Fail("a string is not closed before the end of the line");
-    const char c = s_[p_++];
-    switch (c) {
-      case '"':
-      case '\\':
-      case '/':
-        out += c;
-        return;
-      case 'b':
-        out += '\b';
-        return;
-      case 'f':
-        out += '\f';
-        return;
-      case 'n':
-        out += '\n';
-        return;
-      case 'r':
-        out += '\r';
-        return;
-      case 't':
-        out += '\t';
-        return;
-      case 'u': {
-        unsigned cp = Hex4();
-        if (cp >= 0xD800 && cp <= 0xDBFF && s_.substr(p_, 2) == "\\u") {
-          const std::size_t back = p_;
-          p_ += 2;
-          const unsigned low = Hex4();
-          if (low >= 0xDC00 && low <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-          } else {
-            p_ = back;
-          }
-        }
-        // A lone surrogate has no UTF-8: the replacement character, as the
-        // trace writes bytes that are not UTF-8.
-        if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
-        AppendUtf8(out, cp);
-        return;
-      }
-      default:
-        Fail(std::string("an unknown escape \\") + c + " inside a string");
-    }
-  }
-
-  std::string_view s_;
-  std::size_t p_ = 0;
-};
-
-// ---------------------------------------------------------------------------
 // Typed values of a line.
 
 // A whole number from `low` to `high`, for the field named.
 std::int64_t WholeNumber(Scanner& in, const FieldName& field, std::int64_t low, std::int64_t high) {
   const std::size_t at = in.Place();
+  std::int64_t quick = 0;
+  if (in.QuickWhole(quick) && quick >= low && quick <= high) [[likely]]
+    return quick;
+  in.SetPlace(at);
   if (!in.AtNumber()) {
     const std::string_view raw = in.SkipValue();
     throw LineFault{field.Text() + ": expected a whole number, got " + Scanner::Excerpt(raw)};
@@ -374,8 +116,15 @@ std::int64_t WholeNumber(Scanner& in, const FieldName& field, std::int64_t low, 
   bool whole = false;
   const std::string_view raw = in.Number(value, whole);
   std::int64_t n = 0;
-  const auto [end, ec] = std::from_chars(raw.data(), raw.data() + raw.size(), n);
-  if (!whole || ec != std::errc() || end != raw.data() + raw.size() || n < low || n > high) {
+  bool read = whole;
+  constexpr double kExact = 9007199254740992.0;  // 2^53: every whole double below is exact
+  if (whole && value > -kExact && value < kExact) {
+    n = static_cast<std::int64_t>(value);
+  } else if (whole) {
+    const auto [end, ec] = std::from_chars(raw.data(), raw.data() + raw.size(), n);
+    read = ec == std::errc() && end == raw.data() + raw.size();
+  }
+  if (!read || n < low || n > high) {
     in.SetPlace(at);
     throw LineFault{field.Text() + ": expected a whole number from " + std::to_string(low) +
                     " to " + std::to_string(high) + ", got " + Scanner::Excerpt(raw)};
@@ -399,8 +148,8 @@ float FloatValue(Scanner& in, const FieldName& field) {
   }
   if (in.Peek() == '"') {
     const std::size_t at = in.Place();
-    std::string word;
-    in.String(word);
+    std::string scratch;
+    const std::string_view word = in.View(scratch);
     if (word == "NaN") return std::numeric_limits<float>::quiet_NaN();
     if (word == "Infinity") return std::numeric_limits<float>::infinity();
     if (word == "-Infinity") return -std::numeric_limits<float>::infinity();
@@ -491,13 +240,10 @@ void ArgValue(Scanner& in, ArgKind kind, const FieldName& field, TraceValue& out
     case ArgKind::OutVector:
     case ArgKind::InOutInt: {
       const std::size_t at = in.Place();
-      if (in.Peek() == '"') {
-        in.String(out.text);
-        if (out.text == "out") {
-          out.text.clear();
-          out.kind = TraceValue::Kind::Out;
-          return;
-        }
+      if (in.Peek() == '"' && in.View(out.text) == "out") {
+        out.text.clear();
+        out.kind = TraceValue::Kind::Out;
+        return;
       }
       in.SetPlace(at);
       const std::string_view raw = in.SkipValue();
@@ -563,15 +309,22 @@ void ResultValue(Scanner& in, ResultKind kind, TraceValue& out) {
 // "0x" and up to 16 hex digits.
 std::uint64_t HashValue(Scanner& in) {
   const std::size_t at = in.Place();
-  std::string text;
+  std::string scratch;
   if (in.Peek() == '"') {
-    in.String(text);
+    const std::string_view text = in.View(scratch);
     std::uint64_t hash = 0;
-    if (text.size() > 2 && text.size() <= 18 && text[0] == '0' &&
-        (text[1] == 'x' || text[1] == 'X')) {
-      const auto [end, ec] = std::from_chars(text.data() + 2, text.data() + text.size(), hash, 16);
-      if (ec == std::errc() && end == text.data() + text.size()) return hash;
+    bool digits = text.size() > 2 && text.size() <= 18 && text[0] == '0' &&
+                  (text[1] == 'x' || text[1] == 'X');
+    for (std::size_t i = 2; digits && i < text.size(); ++i) {
+      const char c = text[i];
+      const int digit = c >= '0' && c <= '9'   ? c - '0'
+                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                        : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                               : -1;
+      digits = digit >= 0;
+      hash = (hash << 4) | static_cast<unsigned>(digit & 15);
     }
+    if (digits) return hash;
   }
   in.SetPlace(at);
   const std::string_view raw = in.SkipValue();
@@ -579,19 +332,57 @@ std::uint64_t HashValue(Scanner& in) {
                   Scanner::Excerpt(raw)};
 }
 
+// The fields of a line after the header.
+enum class BodyKey { kFrame, kTime, kNative, kHost, kName, kArgs, kOuts, kResult, kBy, kOther };
+
+// Whether `key` is `word`: a comparison of a known length, which the
+// compiler does in place.
+template <std::size_t N>
+bool Is(std::string_view key, const char (&word)[N]) {
+  return key.size() == N - 1 && std::memcmp(key.data(), word, N - 1) == 0;
+}
+
+// One look at the first letter and one comparison: every line has several.
+BodyKey BodyKeyOf(std::string_view key) {
+  if (key.empty()) return BodyKey::kOther;
+  switch (key[0]) {
+    case 'f':
+      return Is(key, "frame") ? BodyKey::kFrame : BodyKey::kOther;
+    case 't':
+      return Is(key, "time") ? BodyKey::kTime : BodyKey::kOther;
+    case 'n':
+      return Is(key, "native") ? BodyKey::kNative
+             : Is(key, "name") ? BodyKey::kName
+                               : BodyKey::kOther;
+    case 'h':
+      return Is(key, "host") ? BodyKey::kHost : BodyKey::kOther;
+    case 'a':
+      return Is(key, "args") ? BodyKey::kArgs : BodyKey::kOther;
+    case 'o':
+      return Is(key, "outs") ? BodyKey::kOuts : BodyKey::kOther;
+    case 'r':
+      return Is(key, "result") ? BodyKey::kResult : BodyKey::kOther;
+    case 'b':
+      return Is(key, "by") ? BodyKey::kBy : BodyKey::kOther;
+    default:
+      return BodyKey::kOther;
+  }
+}
+
+// The host events of the format, the most frequent first.
 const std::vector<std::string_view>& HostKinds() {
-  static const std::vector<std::string_view> kinds = {"seed",
+  static const std::vector<std::string_view> kinds = {"scriptWait",
+                                                      "randomDraw",
+                                                      "keyboard",
+                                                      "repeat",
+                                                      "scriptStart",
+                                                      "seed",
                                                       "attach",
                                                       "detach",
                                                       "scriptRegister",
                                                       "scriptUnregister",
                                                       "keyboardHandlerRegister",
                                                       "keyboardHandlerUnregister",
-                                                      "scriptStart",
-                                                      "scriptWait",
-                                                      "keyboard",
-                                                      "randomDraw",
-                                                      "repeat",
                                                       "dropped",
                                                       "capped",
                                                       "droppedKeys"};
@@ -622,6 +413,372 @@ void HostValueBounds(std::string_view host, std::string_view name, std::int64_t&
     }
   }
 }
+
+// Only a line that opens with "format" is a header.
+bool IsHeaderLine(std::string_view line) {
+  try {
+    Scanner probe(line);
+    std::string key;
+    return probe.Take('{') && probe.Peek() == '"' && (probe.String(key), key == "format");
+  } catch (const LineFault&) {
+    return false;
+  }
+}
+
+// The header's version, looked at before anything else: a newer format may
+// have other fields.
+std::int64_t HeaderVersion(std::string_view line) {
+  Scanner look(line);
+  look.Take('{');
+  std::string key;
+  std::optional<std::int64_t> version;
+  do {
+    look.String(key);
+    look.Expect(':', "':'");
+    if (key == "version") {
+      version = WholeNumber(look, FieldName{"version"}, 0, kInt64Max);
+      break;
+    }
+    look.SkipValue();
+  } while (look.Take(','));
+  if (!version) throw LineFault{"field \"version\": missing from the header"};
+  if (*version > kRecordingFormatVersion) {
+    throw LineFault{"a newer format (version " + std::to_string(*version) +
+                    ") than this rebound-sim reads (" + std::to_string(kRecordingFormatVersion) +
+                    ")"};
+  }
+  if (*version < 1) {
+    throw LineFault{"field \"version\": expected a version from 1 to " +
+                    std::to_string(kRecordingFormatVersion) + ", got " + std::to_string(*version)};
+  }
+  return *version;
+}
+
+void HeaderText(Scanner& in, const std::string& key, std::string& out) {
+  if (in.Peek() != '"') {
+    const std::string_view raw = in.SkipValue();
+    throw LineFault{"field \"" + key + "\": expected a text, got " + Scanner::Excerpt(raw)};
+  }
+  in.String(out);
+}
+
+// A text the recorder could not read where it ran: null.
+void HeaderTextOrNull(Scanner& in, const std::string& key, std::optional<std::string>& out) {
+  if (in.AtLiteral("null")) {
+    in.Literal("null");
+    out.reset();
+    return;
+  }
+  if (in.Peek() != '"') {
+    const std::string_view raw = in.SkipValue();
+    throw LineFault{"field \"" + key + "\": expected a text or null, got " + Scanner::Excerpt(raw)};
+  }
+  out.emplace();
+  in.String(*out);
+}
+
+// One field of the header (its version read already).
+void HeaderField(Scanner& in, const std::string& key, RecordingHeader& header) {
+  std::optional<std::string>* optional = key == "hostFile"      ? &header.hostFile
+                                         : key == "hostVersion" ? &header.hostVersion
+                                         : key == "gameFile"    ? &header.gameFile
+                                         : key == "gameVersion" ? &header.gameVersion
+                                                                : nullptr;
+  std::string* text = key == "rebound"    ? &header.rebound
+                      : key == "build"    ? &header.build
+                      : key == "platform" ? &header.platform
+                                          : nullptr;
+  if (optional != nullptr) return HeaderTextOrNull(in, key, *optional);
+  if (text != nullptr) {
+    HeaderText(in, key, *text);
+    if (key == "platform" && *text != "windows" && *text != "linux") {
+      throw LineFault{"field \"platform\": expected \"windows\" or \"linux\", got \"" + *text +
+                      "\""};
+    }
+    return;
+  }
+  if (key == "format") {
+    std::string format;
+    HeaderText(in, key, format);
+    if (format != "rebound-recording") {
+      throw LineFault{"field \"format\": expected \"rebound-recording\", got \"" + format + "\""};
+    }
+  } else if (key == "version") {
+    in.SkipValue();  // read first
+  } else if (key == "frameBase") {
+    if (in.AtLiteral("null")) {
+      in.Literal("null");
+    } else {
+      header.frameBase = WholeNumber(in, FieldName{"frameBase"}, kInt32Min, kUint32Max);
+    }
+  } else {
+    throw LineFault{"field \"" + key + "\": not a field of the header"};
+  }
+}
+
+void ReadHeaderFields(std::string_view line, RecordingHeader& header) {
+  Scanner in(line);
+  in.Expect('{', "'{'");
+  std::vector<std::string> seen;
+  if (!in.Take('}')) {
+    do {
+      std::string key;
+      in.String(key);
+      in.Expect(':', "':' after a key");
+      if (std::find(seen.begin(), seen.end(), key) != seen.end())
+        throw LineFault{"field \"" + key + "\": given twice"};
+      seen.push_back(key);
+      HeaderField(in, key, header);
+    } while (in.Take(','));
+    in.Expect('}', "',' or '}'");
+  }
+  if (!in.AtEnd()) throw LineFault{"more after the header's closing brace: " + in.Found()};
+  for (const char* required : {"rebound", "build", "platform"}) {
+    if (std::find(seen.begin(), seen.end(), required) == seen.end())
+      throw LineFault{std::string("field \"") + required + "\": missing from the header"};
+  }
+}
+
+// One line after the header into an entry, field by field. Every method
+// throws LineFault naming the field.
+class BodyParser {
+ public:
+  BodyParser(std::string_view line, TraceEntry& entry, std::string& keyScratch,
+             std::string& nameScratch)
+      : in_(line), entry_(entry), keyScratch_(keyScratch), nameScratch_(nameScratch) {
+    entry.native = nullptr;
+    entry.host.clear();
+    entry.outs.clear();
+    entry.result.reset();
+    entry.byRecorder = false;
+    entry.frame = 0;
+    entry.time = 0;
+  }
+
+  void Parse() {
+    in_.Expect('{', "a JSON object '{'");
+    if (in_.Take('}')) throw LineFault{"an empty object: neither a native call nor a host event"};
+    do {
+      const std::string_view key = in_.View(keyScratch_);
+      in_.Expect(':', "':' after a key");
+      Field(key);
+    } while (in_.Take(','));
+    in_.Expect('}', "',' or '}'");
+    if (!in_.AtEnd()) throw LineFault{"more after the line's closing brace: " + in_.Found()};
+    Complete();
+  }
+
+  bool GaveFrame() const { return gaveFrame_; }
+  bool GaveTime() const { return gaveTime_; }
+
+ private:
+  void Field(std::string_view key) {
+    switch (BodyKeyOf(key)) {
+      case BodyKey::kFrame:
+        if (gaveFrame_) throw LineFault{"field \"frame\": given twice"};
+        entry_.frame = WholeNumber(in_, FieldName{"frame"}, -1, kInt64Max);
+        gaveFrame_ = true;
+        return;
+      case BodyKey::kTime:
+        if (gaveTime_) throw LineFault{"field \"time\": given twice"};
+        entry_.time =
+            static_cast<std::int32_t>(WholeNumber(in_, FieldName{"time"}, kInt32Min, kInt32Max));
+        gaveTime_ = true;
+        return;
+      case BodyKey::kNative:
+        return Native();
+      case BodyKey::kHost:
+        return Host();
+      case BodyKey::kName:
+        return Name();
+      case BodyKey::kArgs:
+        return Args();
+      case BodyKey::kOuts:
+        return Outs();
+      case BodyKey::kResult:
+        if (!hasArgs_)
+          throw LineFault{"field \"result\": only a native line has a result, after \"args\""};
+        if (entry_.result) throw LineFault{"field \"result\": given twice"};
+        entry_.result.emplace();
+        return ResultValue(in_, entry_.native->result, *entry_.result);
+      case BodyKey::kBy:
+        return By();
+      case BodyKey::kOther:
+        if (names_ != nullptr) return HostValue(key);
+        throw LineFault{"field \"" + std::string(key) + "\": not a field of a " +
+                        (entry_.native != nullptr ? std::string("native") : std::string("trace")) +
+                        " line"};
+    }
+  }
+
+  void Native() {
+    if (entry_.native != nullptr || names_ != nullptr)
+      throw LineFault{"field \"native\": given twice, or with \"host\""};
+    const std::uint64_t hash = HashValue(in_);
+    entry_.native = FindNative(hash);
+    if (entry_.native == nullptr) {
+      throw LineFault{"field \"native\": " + HexHash(hash) + " is not a native of the game"};
+    }
+  }
+
+  void Host() {
+    if (entry_.native != nullptr || names_ != nullptr)
+      throw LineFault{"field \"host\": given twice, or with \"native\""};
+    if (in_.Peek() != '"') {
+      const std::string_view raw = in_.SkipValue();
+      throw LineFault{"field \"host\": expected the name of a host event, got " +
+                      Scanner::Excerpt(raw)};
+    }
+    in_.String(entry_.host);
+    const std::vector<std::string_view>& kinds = HostKinds();
+    if (std::find(kinds.begin(), kinds.end(), entry_.host) == kinds.end())
+      throw LineFault{"field \"host\": \"" + entry_.host + "\" is not a host event of the format"};
+    names_ = &HostValueNames(entry_.host);
+    entry_.args.resize(names_->size());
+    for (TraceValue& v : entry_.args) Reset(v);
+  }
+
+  void Name() {
+    if (entry_.native == nullptr)
+      throw LineFault{"field \"name\": only a native line has a name, after \"native\""};
+    const std::string_view name = in_.View(nameScratch_);
+    if (name != entry_.native->name) {
+      throw LineFault{"field \"name\": \"" + std::string(name) + "\" is not the name of " +
+                      HexHash(entry_.native->hash) + " (" + entry_.native->name + ")"};
+    }
+  }
+
+  void Args() {
+    if (entry_.native == nullptr)
+      throw LineFault{"field \"args\": only a native line has args, after \"native\""};
+    if (hasArgs_) throw LineFault{"field \"args\": given twice"};
+    hasArgs_ = true;
+    const std::vector<ArgKind>& kinds = entry_.native->args;
+    OpenArray("args");
+    entry_.args.resize(kinds.size());
+    std::size_t n = 0;
+    if (!in_.Take(']')) {
+      do {
+        if (n >= kinds.size()) {
+          throw LineFault{"field \"args\": more than the " + std::to_string(kinds.size()) +
+                          " arguments " + entry_.native->name + " takes"};
+        }
+        ArgValue(in_, kinds[n], FieldName{"args", static_cast<int>(n)}, entry_.args[n]);
+        ++n;
+      } while (in_.Take(','));
+      in_.Expect(']', "',' or ']' in \"args\"");
+    }
+    if (n != kinds.size()) {
+      throw LineFault{"field \"args\": " + std::to_string(n) + " arguments, " +
+                      entry_.native->name + " takes " + std::to_string(kinds.size())};
+    }
+  }
+
+  // The values the game wrote through the out-variables, in argument order.
+  void Outs() {
+    if (!hasArgs_) throw LineFault{"field \"outs\": only a native line has outs, after \"args\""};
+    if (hasOuts_) throw LineFault{"field \"outs\": given twice"};
+    hasOuts_ = true;
+    const std::vector<ArgKind>& kinds = entry_.native->args;
+    OpenArray("outs");
+    std::size_t arg = 0;  // the argument the next out belongs to
+    std::size_t n = 0;
+    const auto nextOut = [&] {
+      while (arg < kinds.size() && !IsOut(kinds[arg])) ++arg;
+      return arg < kinds.size();
+    };
+    if (!in_.Take(']')) {
+      do {
+        if (!nextOut()) {
+          throw LineFault{"field \"outs\": more values than " + entry_.native->name +
+                          " has out-variables"};
+        }
+        if (entry_.outs.size() <= n) entry_.outs.emplace_back();
+        OutValue(in_, kinds[arg], FieldName{"outs", static_cast<int>(n)}, entry_.outs[n]);
+        ++arg;
+        ++n;
+      } while (in_.Take(','));
+      in_.Expect(']', "',' or ']' in \"outs\"");
+    }
+    entry_.outs.resize(n);
+    if (nextOut()) {
+      throw LineFault{"field \"outs\": " + std::to_string(n) + " values, fewer than " +
+                      entry_.native->name + "'s out-variables"};
+    }
+  }
+
+  void By() {
+    if (entry_.native == nullptr)
+      throw LineFault{"field \"by\": only a native line is made by the recorder"};
+    const std::string_view by = in_.View(nameScratch_);
+    if (by != "recorder") {
+      throw LineFault{"field \"by\": expected \"recorder\", got \"" + std::string(by) + "\""};
+    }
+    entry_.byRecorder = true;
+  }
+
+  // One of a host line's named values, kept in args at its name's place.
+  void HostValue(std::string_view key) {
+    const auto it = std::find(names_->begin(), names_->end(), key);
+    if (it == names_->end()) {
+      throw LineFault{"field \"" + std::string(key) + "\": not a field of a " + entry_.host +
+                      " line"};
+    }
+    const auto i = static_cast<std::size_t>(it - names_->begin());
+    if ((valuesGiven_ >> i) & 1U)
+      throw LineFault{"field \"" + std::string(key) + "\": given twice"};
+    valuesGiven_ |= 1U << i;
+    std::int64_t low = 0;
+    std::int64_t high = 0;
+    HostValueBounds(entry_.host, key, low, high);
+    FieldName field;
+    field.key = it->data();
+    entry_.args[i].kind = TraceValue::Kind::Int;
+    entry_.args[i].integer = WholeNumber(in_, field, low, high);
+  }
+
+  void OpenArray(const char* key) {
+    if (in_.Peek() != '[') {
+      const std::string_view raw = in_.SkipValue();
+      throw LineFault{std::string("field \"") + key + "\": expected an array, got " +
+                      Scanner::Excerpt(raw)};
+    }
+    in_.Take('[');
+  }
+
+  // What a line of its kind must have.
+  void Complete() const {
+    if (entry_.native != nullptr) {
+      if (!hasArgs_) throw LineFault{"field \"args\": missing from the native line"};
+      // A call with out-variables always gives what they were set to.
+      const std::vector<ArgKind>& kinds = entry_.native->args;
+      if (!hasOuts_ && std::any_of(kinds.begin(), kinds.end(), IsOut)) {
+        throw LineFault{"field \"outs\": missing; " + entry_.native->name + " has out-variables"};
+      }
+      return;
+    }
+    if (names_ == nullptr) {
+      throw LineFault{"neither a native call nor a host event (no \"native\" or \"host\" field)"};
+    }
+    for (std::size_t i = 0; i < names_->size(); ++i) {
+      if (((valuesGiven_ >> i) & 1U) == 0) {
+        throw LineFault{"field \"" + std::string((*names_)[i]) + "\": missing from the " +
+                        entry_.host + " line"};
+      }
+    }
+  }
+
+  Scanner in_;
+  TraceEntry& entry_;
+  std::string& keyScratch_;
+  std::string& nameScratch_;
+  bool gaveFrame_ = false;
+  bool gaveTime_ = false;
+  bool hasArgs_ = false;
+  bool hasOuts_ = false;
+  const std::vector<std::string_view>* names_ = nullptr;  // a host line's named values
+  std::uint32_t valuesGiven_ = 0;                         // bit i: the i-th of them was given
+};
 
 }  // namespace
 
@@ -682,328 +839,27 @@ bool TraceReader::ReadLine() {
 
 void TraceReader::ReadHeader() {
   if (!ReadLine()) return;  // an empty trace
-  Scanner in(lineText_);
-  // Only a line that opens with "format" is a header; anything else is the
-  // first line of a simulator trace.
-  {
-    Scanner probe(lineText_);
-    std::string key;
-    bool isHeader = false;
-    try {
-      isHeader = probe.Take('{') && probe.Peek() == '"' && (probe.String(key), key == "format");
-    } catch (const LineFault&) {
-      isHeader = false;
-    }
-    if (!isHeader) {
-      headerLinePending_ = true;
-      return;
-    }
+  if (!IsHeaderLine(lineText_)) {
+    // The first line of a simulator trace.
+    headerLinePending_ = true;
+    return;
   }
   try {
-    // The version is looked at before anything else: a newer format may
-    // have other fields.
-    {
-      Scanner look(lineText_);
-      look.Take('{');
-      std::string key;
-      std::optional<std::int64_t> version;
-      do {
-        look.String(key);
-        look.Expect(':', "':'");
-        if (key == "version") {
-          version = WholeNumber(look, FieldName{"version"}, 0, kInt64Max);
-          break;
-        }
-        look.SkipValue();
-      } while (look.Take(','));
-      if (!version) throw LineFault{"field \"version\": missing from the header"};
-      if (*version > kRecordingFormatVersion) {
-        throw LineFault{"a newer format (version " + std::to_string(*version) +
-                        ") than this rebound-sim reads (" +
-                        std::to_string(kRecordingFormatVersion) + ")"};
-      }
-      if (*version < 1) {
-        throw LineFault{"field \"version\": expected a version from 1 to " +
-                        std::to_string(kRecordingFormatVersion) + ", got " +
-                        std::to_string(*version)};
-      }
-      header_.version = *version;
-    }
-    in.Expect('{', "'{'");
-    std::string key;
-    std::string format;
-    const auto optionalText = [&in](const char* name, std::optional<std::string>& out) {
-      if (in.AtLiteral("null")) {
-        in.Literal("null");
-        out.reset();
-        return;
-      }
-      if (in.Peek() != '"') {
-        const std::string_view raw = in.SkipValue();
-        throw LineFault{std::string("field \"") + name + "\": expected a text or null, got " +
-                        Scanner::Excerpt(raw)};
-      }
-      out.emplace();
-      in.String(*out);
-    };
-    const auto text = [&in](const char* name, std::string& out) {
-      if (in.Peek() != '"') {
-        const std::string_view raw = in.SkipValue();
-        throw LineFault{std::string("field \"") + name + "\": expected a text, got " +
-                        Scanner::Excerpt(raw)};
-      }
-      in.String(out);
-    };
-    std::vector<std::string> seen;
-    if (!in.Take('}')) {
-      do {
-        in.String(key);
-        in.Expect(':', "':' after a key");
-        for (const std::string& s : seen) {
-          if (s == key) throw LineFault{"field \"" + key + "\": given twice"};
-        }
-        seen.push_back(key);
-        if (key == "format") {
-          text("format", format);
-          if (format != "rebound-recording") {
-            throw LineFault{"field \"format\": expected \"rebound-recording\", got \"" + format +
-                            "\""};
-          }
-        } else if (key == "version") {
-          in.SkipValue();  // read above
-        } else if (key == "rebound") {
-          text("rebound", header_.rebound);
-        } else if (key == "build") {
-          text("build", header_.build);
-        } else if (key == "platform") {
-          text("platform", header_.platform);
-          if (header_.platform != "windows" && header_.platform != "linux") {
-            throw LineFault{"field \"platform\": expected \"windows\" or \"linux\", got \"" +
-                            header_.platform + "\""};
-          }
-        } else if (key == "hostFile") {
-          optionalText("hostFile", header_.hostFile);
-        } else if (key == "hostVersion") {
-          optionalText("hostVersion", header_.hostVersion);
-        } else if (key == "gameFile") {
-          optionalText("gameFile", header_.gameFile);
-        } else if (key == "gameVersion") {
-          optionalText("gameVersion", header_.gameVersion);
-        } else if (key == "frameBase") {
-          if (in.AtLiteral("null")) {
-            in.Literal("null");
-          } else {
-            header_.frameBase = WholeNumber(in, FieldName{"frameBase"}, kInt32Min, kUint32Max);
-          }
-        } else {
-          throw LineFault{"field \"" + key + "\": not a field of the header"};
-        }
-      } while (in.Take(','));
-      in.Expect('}', "',' or '}'");
-    }
-    if (!in.AtEnd()) throw LineFault{"more after the header's closing brace: " + in.Found()};
-    for (const char* required : {"rebound", "build", "platform"}) {
-      bool found = false;
-      for (const std::string& s : seen) found = found || s == required;
-      if (!found)
-        throw LineFault{std::string("field \"") + required + "\": missing from the header"};
-    }
+    header_.version = HeaderVersion(lineText_);
+    ReadHeaderFields(lineText_, header_);
   } catch (const LineFault& fault) {
     Fail(lineNumber_, fault.what);
   }
 }
 
 TraceReader::Given TraceReader::ParseBody(TraceEntry& entry) {
-  entry.native = nullptr;
-  entry.host.clear();
-  entry.outs.clear();
-  entry.result.reset();
-  entry.byRecorder = false;
-  entry.frame = 0;
-  entry.time = 0;
-  Given given;
-  Scanner in(lineText_);
-  std::string& key = keyScratch_;
-  bool hasArgs = false;
-  bool hasOuts = false;
-  std::size_t hostValues = 0;        // named values of a host line read so far
-  std::uint32_t hostValuesSeen = 0;  // bit i: the i-th named value was given
-  const std::vector<std::string_view>* names = nullptr;
   try {
-    in.Expect('{', "a JSON object '{'");
-    if (in.Take('}')) throw LineFault{"an empty object: neither a native call nor a host event"};
-    do {
-      in.String(key);
-      in.Expect(':', "':' after a key");
-      if (key == "frame") {
-        if (given.frame) throw LineFault{"field \"frame\": given twice"};
-        entry.frame = WholeNumber(in, FieldName{"frame"}, -1, kInt64Max);
-        given.frame = true;
-      } else if (key == "time") {
-        if (given.time) throw LineFault{"field \"time\": given twice"};
-        entry.time =
-            static_cast<std::int32_t>(WholeNumber(in, FieldName{"time"}, kInt32Min, kInt32Max));
-        given.time = true;
-      } else if (key == "native") {
-        if (entry.native != nullptr || names != nullptr)
-          throw LineFault{"field \"native\": given twice, or with \"host\""};
-        const std::uint64_t hash = HashValue(in);
-        entry.native = FindNative(hash);
-        if (entry.native == nullptr) {
-          throw LineFault{"field \"native\": " + HexHash(hash) + " is not a native of the game"};
-        }
-      } else if (key == "host") {
-        if (entry.native != nullptr || names != nullptr)
-          throw LineFault{"field \"host\": given twice, or with \"native\""};
-        if (in.Peek() != '"') {
-          const std::string_view raw = in.SkipValue();
-          throw LineFault{"field \"host\": expected the name of a host event, got " +
-                          Scanner::Excerpt(raw)};
-        }
-        in.String(entry.host);
-        bool known = false;
-        for (std::string_view kind : HostKinds()) known = known || kind == entry.host;
-        if (!known)
-          throw LineFault{"field \"host\": \"" + entry.host +
-                          "\" is not a host event of the format"};
-        names = &HostValueNames(entry.host);
-        entry.args.resize(names->size());
-        for (TraceValue& v : entry.args) Reset(v);
-      } else if (key == "name") {
-        if (entry.native == nullptr)
-          throw LineFault{"field \"name\": only a native line has a name, after \"native\""};
-        in.String(nameScratch_);
-        if (nameScratch_ != entry.native->name) {
-          throw LineFault{"field \"name\": \"" + nameScratch_ + "\" is not the name of " +
-                          HexHash(entry.native->hash) + " (" + entry.native->name + ")"};
-        }
-      } else if (key == "args") {
-        if (entry.native == nullptr)
-          throw LineFault{"field \"args\": only a native line has args, after \"native\""};
-        if (hasArgs) throw LineFault{"field \"args\": given twice"};
-        hasArgs = true;
-        const std::vector<ArgKind>& kinds = entry.native->args;
-        if (in.Peek() != '[') {
-          const std::string_view raw = in.SkipValue();
-          throw LineFault{"field \"args\": expected an array, got " + Scanner::Excerpt(raw)};
-        }
-        in.Take('[');
-        entry.args.resize(kinds.size());
-        std::size_t n = 0;
-        if (!in.Take(']')) {
-          do {
-            if (n >= kinds.size()) {
-              throw LineFault{"field \"args\": more than the " + std::to_string(kinds.size()) +
-                              " arguments " + entry.native->name + " takes"};
-            }
-            ArgValue(in, kinds[n], FieldName{"args", static_cast<int>(n)}, entry.args[n]);
-            ++n;
-          } while (in.Take(','));
-          in.Expect(']', "',' or ']' in \"args\"");
-        }
-        if (n != kinds.size()) {
-          throw LineFault{"field \"args\": " + std::to_string(n) + " arguments, " +
-                          entry.native->name + " takes " + std::to_string(kinds.size())};
-        }
-      } else if (key == "outs") {
-        if (!hasArgs)
-          throw LineFault{"field \"outs\": only a native line has outs, after \"args\""};
-        if (hasOuts) throw LineFault{"field \"outs\": given twice"};
-        hasOuts = true;
-        const std::vector<ArgKind>& kinds = entry.native->args;
-        if (in.Peek() != '[') {
-          const std::string_view raw = in.SkipValue();
-          throw LineFault{"field \"outs\": expected an array, got " + Scanner::Excerpt(raw)};
-        }
-        in.Take('[');
-        std::size_t arg = 0;  // the argument the next out belongs to
-        std::size_t n = 0;
-        const auto nextOut = [&] {
-          while (arg < kinds.size() && !IsOut(kinds[arg])) ++arg;
-          return arg < kinds.size();
-        };
-        if (!in.Take(']')) {
-          do {
-            if (!nextOut()) {
-              throw LineFault{"field \"outs\": more values than " + entry.native->name +
-                              " has out-variables"};
-            }
-            if (entry.outs.size() <= n) entry.outs.emplace_back();
-            OutValue(in, kinds[arg], FieldName{"outs", static_cast<int>(n)}, entry.outs[n]);
-            ++arg;
-            ++n;
-          } while (in.Take(','));
-          in.Expect(']', "',' or ']' in \"outs\"");
-        }
-        entry.outs.resize(n);
-        if (nextOut()) {
-          throw LineFault{"field \"outs\": " + std::to_string(n) + " values, fewer than " +
-                          entry.native->name + "'s out-variables"};
-        }
-      } else if (key == "result") {
-        if (!hasArgs)
-          throw LineFault{"field \"result\": only a native line has a result, after \"args\""};
-        if (entry.result) throw LineFault{"field \"result\": given twice"};
-        entry.result.emplace();
-        ResultValue(in, entry.native->result, *entry.result);
-      } else if (key == "by") {
-        if (entry.native == nullptr)
-          throw LineFault{"field \"by\": only a native line is made by the recorder"};
-        in.String(nameScratch_);
-        if (nameScratch_ != "recorder") {
-          throw LineFault{"field \"by\": expected \"recorder\", got \"" + nameScratch_ + "\""};
-        }
-        entry.byRecorder = true;
-      } else if (names != nullptr) {
-        std::size_t i = 0;
-        while (i < names->size() && (*names)[i] != key) ++i;
-        if (i == names->size()) {
-          throw LineFault{"field \"" + key + "\": not a field of a " + entry.host + " line"};
-        }
-        if ((hostValuesSeen >> i) & 1U) throw LineFault{"field \"" + key + "\": given twice"};
-        hostValuesSeen |= 1U << i;
-        std::int64_t low = 0;
-        std::int64_t high = 0;
-        HostValueBounds(entry.host, key, low, high);
-        FieldName field;
-        field.key = (*names)[i].data();
-        entry.args[i].kind = TraceValue::Kind::Int;
-        entry.args[i].integer = WholeNumber(in, field, low, high);
-        ++hostValues;
-      } else {
-        throw LineFault{"field \"" + key + "\": not a field of a " +
-                        (entry.native != nullptr ? std::string("native") : std::string("trace")) +
-                        " line"};
-      }
-    } while (in.Take(','));
-    in.Expect('}', "',' or '}'");
-    if (!in.AtEnd()) throw LineFault{"more after the line's closing brace: " + in.Found()};
-    if (entry.native != nullptr) {
-      if (!hasArgs) throw LineFault{"field \"args\": missing from the native line"};
-      if (!hasOuts) {
-        // A call with out-variables always gives what they were set to.
-        for (ArgKind kind : entry.native->args) {
-          if (IsOut(kind))
-            throw LineFault{"field \"outs\": missing; " + entry.native->name +
-                            " has out-variables"};
-        }
-      }
-    } else if (names != nullptr) {
-      if (hostValues != names->size()) {
-        for (std::size_t i = 0; i < names->size(); ++i) {
-          if (((hostValuesSeen >> i) & 1U) == 0) {
-            throw LineFault{"field \"" + std::string((*names)[i]) + "\": missing from the " +
-                            entry.host + " line"};
-          }
-        }
-      }
-    } else {
-      throw LineFault{"neither a native call nor a host event (no \"native\" or \"host\" field)"};
-    }
+    BodyParser parser(lineText_, entry, keyScratch_, nameScratch_);
+    parser.Parse();
+    return Given{parser.GaveFrame(), parser.GaveTime()};
   } catch (const LineFault& fault) {
     Fail(lineNumber_, fault.what);
   }
-  return given;
 }
 
 bool TraceReader::Next(TraceEntry& entry) {

@@ -34,10 +34,10 @@ struct ReplayOptions {
 // The first place where the plug-in did not make the recorded call.
 struct ReplayDifference {
   std::int64_t frame = 0;
-  std::uint64_t call = 0;    // the call's index among the plug-in's calls, from 0
-  std::int64_t line = 0;     // the recording's line of the expected call (0: none)
-  std::string expected;      // the recorded line as trace JSON, or what was due
-  std::string actual;        // the plug-in's call as trace JSON, or what it did
+  std::uint64_t call = 0;           // the call's index among the plug-in's calls, from 0
+  std::int64_t line = 0;            // the recording's line of the expected call (0: none)
+  std::string expected;             // the recorded line as trace JSON, or what was due
+  std::string actual;               // the plug-in's call as trace JSON, or what it did
   std::vector<std::string> before;  // the calls before it that matched, oldest first
 };
 
@@ -57,6 +57,7 @@ struct ReplayResult {
   std::uint64_t callsChecked = 0;  // the plug-in's calls that matched
   std::uint64_t nativeCalls = 0;   // ... of them native calls
   std::int64_t frames = 0;         // the frames the check went through
+  std::uint64_t droppedKeys = 0;   // keyboard messages the recorder had no room for
   std::vector<ModelDifferenceReport> modelDifferences;
 };
 
@@ -139,7 +140,7 @@ class Replay final : public AlternateHost {
   ReplayResult result_;
   ModelDifferences model_;
 
-  TraceEntry next_;
+  std::unique_ptr<TraceEntry> next_;  // the line read ahead
   bool hasNext_ = false;
   bool atEnd_ = false;
   bool stopped_ = false;
@@ -147,17 +148,15 @@ class Replay final : public AlternateHost {
 
   // The last calls that matched, for the difference's context.
   static constexpr std::size_t kContext = 10;
-  std::array<TraceEntry, kContext> history_;
+  std::array<std::unique_ptr<TraceEntry>, kContext> history_;
   std::size_t historyNext_ = 0;
   std::size_t historySize_ = 0;
   std::int64_t lastFrame_ = -1;
   std::int32_t lastTime_ = 0;
-  std::int64_t lastLine_ = 0;
 
   // The plug-in and its script.
   void* module_ = nullptr;
   ScriptEntry script_ = nullptr;
-  void* scriptModule_ = nullptr;
   KeyboardHandler keyboardHandler_ = nullptr;
   std::unique_ptr<Fibre> fibre_;
   std::unique_ptr<Fibre> droppedFibre_;  // kept until the next drop, never run again
@@ -165,12 +164,11 @@ class Replay final : public AlternateHost {
   std::unique_ptr<KeyboardThread> keyboard_;
 
   NativeCallSlots call_;
-  std::unordered_set<std::string> texts_;       // text answers, at stable addresses
+  std::unordered_set<std::string> texts_;  // text answers, at stable addresses
 
   // Random draws: recorded, or from the trace's seed.
   std::optional<std::uint64_t> seed_;
   std::uint64_t seedsDrawn_ = 0;
-  std::uint64_t droppedKeys_ = 0;
 };
 
 }  // namespace sim
