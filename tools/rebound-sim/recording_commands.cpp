@@ -131,8 +131,9 @@ bool CommitOutput(OutputFile& out) {
 }
 
 // Lines of a recording held in memory between the passes over it (about
-// 200 bytes each); a longer recording is read afresh for each pass.
-constexpr std::size_t kHeldLines = 500'000;
+// 300 bytes each, so some 60 MB at most); a longer recording is read afresh
+// for each pass.
+constexpr std::size_t kHeldLines = 200'000;
 
 // Opens the recording for each pass: a short one is read once and held.
 sim::RecordingOpener Opener(const std::string& path) {
