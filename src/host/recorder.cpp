@@ -680,6 +680,15 @@ void TakeCommittedLinesForTesting(std::string& lines) {
   ring.Release(at);
 }
 
+void RunWriterOnceForTesting() noexcept {
+  if (!writer.fileOpen) {
+    platform::ReadHostFiles(writer.hostFiles);
+    if (!OpenFileWithHeader()) return;
+  }
+  while (WriteCommitted(kRingBytesPerTurn)) {
+  }
+}
+
 std::int64_t PendingRepeatsForTesting() noexcept { return frames.repeats; }
 std::uint64_t PendingDropsForTesting() noexcept { return frames.drops; }
 
