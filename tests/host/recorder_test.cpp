@@ -23,6 +23,14 @@
 #include "src/host/recorder_format.h"
 #include "tests/support/recording_host.h"
 
+#if defined(_WIN32)
+// The recording DLL finds the host's module from its import of scriptWait:
+// in this program the double's scriptWait stands in, reached through the
+// import slot the loader would fill.
+extern "C" void* const hostScriptWaitImport __asm__("\"__imp_?scriptWait@@YAXK@Z\"") =
+    reinterpret_cast<void*>(&scriptWait);
+#endif
+
 namespace {
 
 using namespace rebound;
