@@ -615,6 +615,27 @@ TEST_F(RecorderFrames, DetachWritesTheStretchTheFrameInProgressAndTheDetachLines
   std::filesystem::remove_all(folder);
 }
 
+TEST_F(RecorderFrames, FramesDroppedAtTheEndAreCountedBeforeTheDetachLines) {
+  const auto folder = FreshFolder("rebound-recorder-test-drops");
+  SetEnv("REBOUND_RECORDING_DIR", folder.string());
+  SetEnv("REBOUND_RECORDER_RING_BYTES", "4096");
+  Start();
+  for (std::int64_t f = 0; f < 60; ++f) Frame(f, static_cast<std::int32_t>(100 + f));
+  const std::uint64_t drops = recorder::testing_seam::PendingDropsForTesting();
+  ASSERT_GT(drops, 0U);
+  LibraryEntry(kModule, kProcessDetach);
+  const auto lines = ReadRecording(folder, nullptr);
+  ASSERT_GE(lines.size(), 6U);
+  const std::size_t n = lines.size();
+  // Before the frame in progress, whose lines are written at detach.
+  EXPECT_EQ(lines[n - 6],
+            ordered_json::object(
+                {{"frame", 60}, {"time", TimeOf(60)}, {"host", "dropped"}, {"frames", drops}}));
+  EXPECT_EQ(lines[n - 5]["result"], 1060);
+  EXPECT_EQ(lines[n - 3]["host"], "detach");
+  std::filesystem::remove_all(folder);
+}
+
 TEST_F(RecorderFrames, TheCapEndsTheFileWithALineSayingSoAndStopsRecording) {
   const auto folder = FreshFolder("rebound-recorder-test-cap");
   SetEnv("REBOUND_RECORDING_DIR", folder.string());
