@@ -307,9 +307,13 @@ void CommitFrame() noexcept {
   std::memcpy(s.words, &head, sizeof head);
   std::memcpy(p, s.words, bytes);
   ring.Publish();
+  const bool afterGap = frames.drops != 0;
   frames.repeats = 0;
   frames.drops = 0;
   NoteWrittenFrame();
+  // A repeat line stands for copies of the lines since the wait before the
+  // frame it repeats: the dropped line must not be among them.
+  if (afterGap) frames.repeatable = false;
   frames.referenceWords = words;
   frames.current ^= 1;
   BeginFrame();

@@ -563,6 +563,18 @@ TEST_F(RecorderFrames, AFullRingDropsWholeFramesAndTheNextFrameThatFitsSaysHowMa
   EXPECT_EQ(lines.back()["frame"], f);
   // The dropped frames' calls are lost, whole: none of their lines is here.
   for (const auto& line : lines) EXPECT_EQ(line["frame"], f);
+  // The frame after the gap is not repeated (its lines since the last wait
+  // hold the dropped line): the next is written whole, and repeated.
+  for (std::int64_t g = f + 1; g <= f + 4; ++g) Frame(g, 7);
+  Frame(f + 5, 8);
+  lines = Committed();
+  std::vector<std::int64_t> waits;
+  for (const auto& w : Of(lines, "scriptWait")) waits.push_back(w["frame"]);
+  EXPECT_EQ(waits, (std::vector<std::int64_t>{f + 1, f + 5}));
+  const auto repeats = Of(lines, "repeat");
+  ASSERT_EQ(repeats.size(), 1U);
+  EXPECT_EQ(repeats[0]["firstFrame"], f + 2);
+  EXPECT_EQ(repeats[0]["frame"], f + 4);
 }
 
 std::filesystem::path FreshFolder(const char* name) {
