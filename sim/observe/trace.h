@@ -79,6 +79,10 @@ struct TraceEntry {
   // A recording's own call (the recorder asking the frame count and game
   // timer): the plug-in under test never makes it.
   bool byRecorder = false;
+  // A frame inside a recording's idle stretch: its time was not recorded but
+  // interpolated between the stretch's first and last frame, so it may be a
+  // millisecond or two off the game's.
+  bool timeInterpolated = false;
 
   bool IsNative(std::string_view name) const { return native != nullptr && native->name == name; }
   bool IsHost(std::string_view name) const { return native == nullptr && host == name; }

@@ -978,6 +978,7 @@ bool RepeatExpander::Next(TraceEntry& entry) {
       const std::int64_t time =
           frames_ <= 1 ? lastTime_ : firstTime_ + span * index_ / (frames_ - 1);
       entry.time = static_cast<std::int32_t>(static_cast<std::uint32_t>(time));
+      entry.timeInterpolated = index_ > 0 && index_ + 1 < frames_;
       if (entry.byRecorder && entry.result && entry.native != nullptr) {
         if (entry.native->name == "GET_FRAME_COUNT") {
           entry.result->integer =

@@ -251,8 +251,11 @@ void RecordedRun::RunFrame(std::int64_t frame, const std::vector<TraceEntry>& li
     if (event.kind == EventKind::Unload) ended_ = true;
   }
   // The recording is the truth: a frame the plug-in saw at another time than
-  // the scenario's clock gives is moved to that time.
-  if (!lines.empty() && lines.front().time != world.clock.gameTimer) {
+  // the scenario's clock gives is moved to that time. Within an idle stretch
+  // the recording kept only the stretch's first and last time: the clock
+  // stands for the frames between.
+  if (!lines.empty() && !lines.front().timeInterpolated &&
+      lines.front().time != world.clock.gameTimer) {
     const auto delta = static_cast<std::int32_t>(static_cast<std::uint32_t>(lines.front().time) -
                                                  static_cast<std::uint32_t>(world.clock.gameTimer));
     differences_.Add("GET_GAME_TIMER", "clock", frame,

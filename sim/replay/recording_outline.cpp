@@ -220,7 +220,9 @@ void OutlineState::Frame(std::int64_t frame, const std::vector<TraceEntry>& line
     lastFrame = std::max(lastFrame, frame);
   }
   for (const TraceEntry& e : lines) {
-    if (frame >= 0) {
+    // An interpolated time is only near the game's: fitting the clock to it
+    // would invent a hitch at nearly every frame of an idle stretch.
+    if (frame >= 0 && !e.timeInterpolated) {
       const std::int64_t t = unwrap(e.time);
       std::optional<std::int64_t>& known = times[static_cast<std::size_t>(frame)];
       if (known && *known != t) {

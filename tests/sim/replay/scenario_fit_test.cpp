@@ -403,6 +403,24 @@ TEST(ScenarioFromRecording, ABrokenRecordingIsRefusedNamingLineAndField) {
   }
 }
 
+TEST(ScenarioFromRecording, AnIdleStretchTakesTheClocksTimesAndInventsNoHitch) {
+  // Frames 1..300 repeat frame 0 as the recorder writes them: only the
+  // stretch's first and last time are known, the ones between interpolated
+  // and a millisecond off the 60 fps clock at most frames.
+  Recording r = Started();
+  r.Health(0, 200);
+  const std::int64_t last = 300;
+  r.At(last).Host("repeat", {{"frames", last}, {"firstFrame", 1}, {"firstTime", 100016}});
+  r.Health(last + 1, 200);
+  const sim::ScenarioFromRecording made = FromText(r.Text());
+  EXPECT_TRUE(made.unexpressed.Items().empty()) << sim::DescribeUnexpressed(made.unexpressed);
+  const json scenario = json::parse(made.text);
+  EXPECT_EQ(scenario["fps"], 60);
+  EXPECT_EQ(scenario["frames"], last + 2);
+  for (const json& event : scenario.value("events", json::array()))
+    EXPECT_FALSE(event.contains("hitchMs")) << event.dump();
+}
+
 TEST(RecordingOutline, TheClockFitsTheRateAndHitchesAndKeepsASleepingScriptAsleep) {
   // 30 fps with a stall of 250 ms in frame 3; the script waits 300 ms in
   // frame 9, unseen until it runs again.
