@@ -106,6 +106,8 @@ Scenario Scenario::Parse(const std::string& fileName, std::string_view text) {
   s.fps = static_cast<std::int32_t>(root.Int("fps", s.fps, 1, 1000));
   s.frames = root.Int("frames", s.frames, 0, 100'000'000);
   s.startGameTime = root.Int("startGameTime", s.startGameTime, 0, UINT32_MAX);
+  s.startFrameCount =
+      static_cast<std::int32_t>(root.Int("startFrameCount", s.startFrameCount, 0, INT32_MAX));
 
   if (auto events = root.Optional("events")) {
     for (const ScenarioNode& event : events->Items()) {

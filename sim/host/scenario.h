@@ -39,6 +39,7 @@ struct Scenario {
   std::int32_t fps = 60;
   std::int64_t frames = 600;
   std::int64_t startGameTime = 100000;         // may be near 2^31 to cross the timer's wrap
+  std::int32_t startFrameCount = 0;            // what GET_FRAME_COUNT answers at the first frame
   std::shared_ptr<ScenarioDocument> document;  // the world's settings are read from it
   EventList events;                            // in frame order, ties in file order
 

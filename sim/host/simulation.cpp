@@ -307,7 +307,9 @@ inline void Simulation::StepFrame() {
   previousFixedMs_ = fixedMs;
   clock.nowMs = scenario_.startGameTime + fixedMs + clock.hitchesMs;
   clock.gameTimer = static_cast<std::int32_t>(static_cast<std::uint32_t>(clock.nowMs));
-  clock.frameCount = static_cast<std::int32_t>(f);
+  // The game's count wraps as a 32-bit integer does.
+  clock.frameCount = static_cast<std::int32_t>(
+      static_cast<std::uint32_t>(scenario_.startFrameCount) + static_cast<std::uint32_t>(f));
   callsThisFrame_ = 0;
   const AllocationCounts atStart = CountedAllocations();
 

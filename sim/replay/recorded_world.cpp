@@ -95,7 +95,9 @@ AnswerDifference CompareAnswer(const TraceEntry& recorded, const WorldAnswer& an
 // ---- The world and its clock ------------------------------------------------------
 
 RecordedWorld::RecordedWorld(const Scenario& scenario)
-    : fps(scenario.fps), startGameTime(scenario.startGameTime) {
+    : fps(scenario.fps),
+      startGameTime(scenario.startGameTime),
+      startFrameCount(scenario.startFrameCount) {
   world.Configure(ScenarioNode::Root(scenario.document));
   world.clock.frame = -1;  // load time, before the first frame
   world.clock.nowMs = scenario.startGameTime;
@@ -113,7 +115,8 @@ void RecordedWorld::StartFrame(std::int64_t frame) {
   previousFixedMs = fixedMs;
   clock.nowMs = startGameTime + fixedMs + clock.hitchesMs;
   clock.gameTimer = static_cast<std::int32_t>(static_cast<std::uint32_t>(clock.nowMs));
-  clock.frameCount = static_cast<std::int32_t>(frame);
+  clock.frameCount = static_cast<std::int32_t>(static_cast<std::uint32_t>(startFrameCount) +
+                                               static_cast<std::uint32_t>(frame));
 }
 
 void RecordedWorld::Apply(const ScheduledEvent& event) {

@@ -51,6 +51,7 @@ struct RecordedWorld {
   World world;
   std::int32_t fps = 60;
   std::int64_t startGameTime = 0;
+  std::int32_t startFrameCount = 0;
   std::int64_t previousFixedMs = 0;
   // The game gives out movie handles of its own: the recorded one stands for
   // the world's from the request on.

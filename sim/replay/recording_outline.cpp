@@ -190,6 +190,7 @@ struct OutlineState {
   std::optional<std::size_t> pendingWait;  // the wait the script has not come back from
   Unwrapper unwrap;
   bool started = false;
+  bool frameCountSeen = false;
   std::int64_t lastFrame = -1;
   std::optional<std::int64_t> unloaded;
 
@@ -238,6 +239,11 @@ void OutlineState::Frame(std::int64_t frame, const std::vector<TraceEntry>& line
       Woke(frame);
       scriptRan = true;
       if (!e.byRecorder) ++calls;
+      if (!frameCountSeen && frame >= 0 && e.result && e.IsNative("GET_FRAME_COUNT")) {
+        frameCountSeen = true;
+        const std::int64_t start = e.result->integer - frame;
+        if (start >= 0) o.startFrameCount = static_cast<std::int32_t>(start);
+      }
       continue;
     }
     const std::string& host = e.host;
@@ -313,7 +319,7 @@ RecordingOutline OutlineRecording(RecordingFrames& frames) {
   RecordingOutline outline;
   outline.header = frames.Header();
   outline.name = frames.Name();
-  OutlineState state{outline, {}, {}, {}, {}, false, -1, std::nullopt};
+  OutlineState state{outline, {}, {}, {}, {}, false, false, -1, std::nullopt};
   std::int64_t frame = 0;
   const std::vector<TraceEntry>* lines = nullptr;
   while (frames.Next(frame, lines)) state.Frame(frame, *lines);

@@ -69,6 +69,9 @@ struct RecordingOutline {
 
   std::int32_t fps = 60;
   std::int64_t startGameTime = 0;
+  // The game's frame count in frame 0: the first GET_FRAME_COUNT answer less
+  // its frame (0 when none was asked or it does not fit a scenario).
+  std::int32_t startFrameCount = 0;
   std::int64_t frames = 0;
   std::vector<std::pair<std::int64_t, std::int64_t>> hitches;  // frame, ms after the one before
   std::vector<RecordedHostEvent> hostEvents;                   // in frame order

@@ -920,6 +920,7 @@ Json Fitter::Document(const std::string& name) const {
   doc["fps"] = outline_.fps;
   doc["frames"] = outline_.frames;
   doc["startGameTime"] = outline_.startGameTime;
+  if (outline_.startFrameCount != 0) doc["startFrameCount"] = outline_.startFrameCount;
   const Settings& s = settings_;
   Json player = Json::object();
   if (s.pedHandle) player["pedHandle"] = *s.pedHandle;
@@ -1044,6 +1045,7 @@ Scenario BaseScenario(const RecordingOutline& outline) {
   doc["fps"] = outline.fps;
   doc["frames"] = outline.frames;
   doc["startGameTime"] = std::min<std::int64_t>(outline.startGameTime, UINT32_MAX);
+  if (outline.startFrameCount != 0) doc["startFrameCount"] = outline.startFrameCount;
   Json events = Json::array();
   for (const auto& [frame, ms] : outline.hitches) {
     events.push_back(Json{{"frame", frame}, {"hitchMs", ms}});

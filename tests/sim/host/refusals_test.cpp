@@ -158,4 +158,21 @@ TEST(RefusalsOutsideTheFibre, AGoodScriptRunsEveryFrame) {
   EXPECT_EQ(simulation.Summary().nativeCalls, 30U);
 }
 
+// The game's frame count starts where the scenario says and wraps as the
+// game's 32-bit count does.
+TEST(SimulationClock, TheFrameCountStartsWhereTheScenarioSays) {
+  sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 3, "startFrameCount": 2147483646})"));
+  simulation.SetScript([] {
+    for (;;) {
+      Call(HashOf("GET_FRAME_COUNT"), {});
+      scriptWait(0);
+    }
+  });
+  ASSERT_TRUE(simulation.Run()) << simulation.Fault();
+  const auto answers = simulation.GetTrace().Find("GET_FRAME_COUNT");
+  ASSERT_EQ(answers.size(), 3U);
+  const std::int64_t expected[] = {2147483646, 2147483647, -2147483648LL};
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(answers[i]->result->integer, expected[i]) << i;
+}
+
 }  // namespace

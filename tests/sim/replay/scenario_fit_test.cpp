@@ -208,8 +208,9 @@ Recording EarlyWake() {
 }
 
 // A game's recording: a header, the recorder's own frame count and timer
-// lines, and the game's frame count where the plug-in asks it.
-Recording GameFrameCount() {
+// lines, and the game's frame count where the plug-in asks it, counting
+// `step` a frame (a game that skipped frames the script never saw).
+Recording GameFrameCount(std::int64_t step = 1) {
   Recording r;
   r.Raw(R"({"format":"rebound-recording","version":1,"rebound":"0.1.0","build":"recorder",)"
         R"("platform":"windows","hostFile":null,"hostVersion":null,"gameFile":null,)"
@@ -221,7 +222,7 @@ Recording GameFrameCount() {
                 R"(,"native":"0xFC8202EFC642E6F2","args":[],"result":)" + std::to_string(5000 + f) +
                 R"(,"by":"recorder"})");
     if (f == 0) r.Host("scriptStart");
-    r.Call("GET_FRAME_COUNT", json::array(), 5000 + f).Wait();
+    r.Call("GET_FRAME_COUNT", json::array(), 5000 + f * step).Wait();
   }
   return r;
 }
@@ -332,7 +333,14 @@ std::vector<FitCase> Cases() {
                                  {{"frame", 5}, {"tap", 223}}})}},
        {}},
       {"a wait that returned early", EarlyWake(), {}, {{"scriptWait", 0}}},
-      {"the game's frame count", GameFrameCount(), {{"/frames", 3}}, {{"GET_FRAME_COUNT", 0}}},
+      {"the game's frame count",
+       GameFrameCount(),
+       {{"/frames", 3}, {"/startFrameCount", 5000}},
+       {}},
+      {"a frame count that skips",
+       GameFrameCount(2),
+       {{"/startFrameCount", 5000}},
+       {{"GET_FRAME_COUNT", 1}}},
       {"a road node",
        RoadNode(),
        {{"/world/roadNodes",
@@ -381,14 +389,14 @@ TEST(ScenarioFromRecording, EachKindOfAnswerBecomesItsSettingOrEventOrIsListed) 
 }
 
 TEST(ScenarioFromRecording, ListsEachKindOnceWithItsCountAndTheFirstAnswer) {
-  const sim::ScenarioFromRecording made = FromText(GameFrameCount().Text());
+  const sim::ScenarioFromRecording made = FromText(GameFrameCount(2).Text());
   ASSERT_EQ(made.unexpressed.Items().size(), 1U);
   const sim::Unexpressed& item = made.unexpressed.Items()[0];
-  EXPECT_EQ(item.count, 3U);
-  EXPECT_EQ(item.detail, "the game answered 5000, the simulated game answers 0");
+  EXPECT_EQ(item.count, 2U);
+  EXPECT_EQ(item.detail, "the game answered 5002, the simulated game answers 5001");
   EXPECT_EQ(sim::DescribeUnexpressed(made.unexpressed),
-            "  GET_FRAME_COUNT, from frame 0 (3 answers): the game answered 5000, the simulated "
-            "game answers 0\n");
+            "  GET_FRAME_COUNT, from frame 1 (2 answers): the game answered 5002, the simulated "
+            "game answers 5001\n");
 }
 
 TEST(ScenarioFromRecording, ABrokenRecordingIsRefusedNamingLineAndField) {
