@@ -1,6 +1,6 @@
 # The front door. `make demo` runs the plug-in in the simulator; `make test`
 # builds everything (Linux debug, ASan+UBSan, the Windows cross-build, and the
-# tests of threads and fibres under ThreadSanitizer) and runs every test; `make dist` writes the player's package to build/dist/. Each
+# tests of threads and fibres under ThreadSanitizer) and runs every test; `make dist` writes the player's and the testers' packages to build/dist/. Each
 # first installs whatever Debian packages are missing.
 
 SHELL := bash
@@ -49,9 +49,12 @@ bench: deps
 	build/release/rebound_bench $(BENCH_ARGS)
 
 # The player's package, Rebound-<version>.zip: the stripped Rebound.asi with
-# README.txt, LICENSE.txt and CHANGELOG.md, the same bytes on every build of a
-# commit (entries dated SOURCE_DATE_EPOCH, by default the commit's time). The
-# windows preset packs it into build/windows/dist/; it is copied from there.
+# README.txt, LICENSE.txt and CHANGELOG.md; and the testers' package of the
+# recording build, Rebound-recorder-<version>.zip: the stripped
+# Rebound-recorder.asi with its README.txt and LICENSE.txt. The same bytes on
+# every build of a commit (entries dated SOURCE_DATE_EPOCH, by default the
+# commit's time). The windows preset packs them into build/windows/dist/; they
+# are copied from there, and each is printed with its checksum.
 dist: deps
 	cmake --preset windows
 	cmake --build --preset windows -j$(JOBS) --target dist
