@@ -1,5 +1,9 @@
 # The plug-in: one static core library, and from it the Linux module that the
 # simulator loads or the Windows DLL (Rebound.asi) that the real host loads.
+# With REBOUND_RECORDER, the recording build beside it: the same sources
+# compiled with REBOUND_RECORDING=1 plus the recorder's own, as
+# Rebound-recorder.asi or librebound-recorder.so. The player's targets are
+# the same with the option on or off.
 
 set(REBOUND_SRC ${PROJECT_SOURCE_DIR}/src)
 
@@ -10,6 +14,15 @@ file(GLOB_RECURSE rebound_core_sources CONFIGURE_DEPENDS
 list(FILTER rebound_core_sources EXCLUDE REGEX ".*/(platform_windows|module_entry_posix)\\.cpp$")
 if(WIN32)
   list(FILTER rebound_core_sources EXCLUDE REGEX ".*/platform_posix\\.cpp$")
+endif()
+# The recorder's own files belong to the recording build alone.
+set(rebound_recorder_sources ${rebound_core_sources})
+list(FILTER rebound_recorder_sources INCLUDE REGEX ".*/host/recorder[^/]*\\.cpp$")
+list(FILTER rebound_core_sources EXCLUDE REGEX ".*/host/recorder[^/]*\\.cpp$")
+if(WIN32)
+  list(FILTER rebound_recorder_sources EXCLUDE REGEX ".*_posix\\.cpp$")
+else()
+  list(FILTER rebound_recorder_sources EXCLUDE REGEX ".*_windows\\.cpp$")
 endif()
 
 add_library(rebound_core STATIC ${rebound_core_sources})
@@ -67,4 +80,42 @@ else()
   # host's exports when the module is loaded, as the Windows loader does.
   set_target_properties(rebound_plugin PROPERTIES OUTPUT_NAME rebound
                                                   LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
+endif()
+
+if(REBOUND_RECORDER)
+  # The recording build. REBOUND_RECORDING is public: everything that includes
+  # the plug-in's headers with this library must see the same inline natives.
+  add_library(rebound_core_recorder STATIC ${rebound_core_sources} ${rebound_recorder_sources})
+  target_include_directories(rebound_core_recorder PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(rebound_core_recorder PRIVATE rebound_warnings)
+  target_compile_features(rebound_core_recorder PUBLIC cxx_std_20)
+  target_compile_definitions(rebound_core_recorder PUBLIC REBOUND_RECORDING=1
+                                                   PRIVATE REBOUND_VERSION_TEXT="${PROJECT_VERSION}")
+  if(WIN32)
+    set(rebound_recorder_rc ${CMAKE_CURRENT_BINARY_DIR}/generated/Rebound-recorder.rc)
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/Rebound-recorder.rc.in ${rebound_recorder_rc} @ONLY)
+    add_library(rebound_plugin_recorder MODULE ${REBOUND_SRC}/host/platform_windows.cpp
+                                               ${rebound_recorder_rc})
+    add_dependencies(rebound_plugin_recorder rebound_host_import)
+    target_link_libraries(rebound_plugin_recorder PRIVATE rebound_core_recorder rebound_warnings
+                                                          ${rebound_host_lib})
+    # As Rebound.asi: the runtime linked in, nothing exported, no link time.
+    target_link_options(rebound_plugin_recorder PRIVATE -static -static-libgcc -static-libstdc++
+                                                        -Wl,--exclude-all-symbols
+                                                        -Wl,--no-insert-timestamp)
+    foreach(target rebound_core_recorder rebound_plugin_recorder)
+      target_compile_options(${target} PRIVATE -fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=)
+    endforeach()
+    set_target_properties(rebound_plugin_recorder PROPERTIES OUTPUT_NAME Rebound-recorder PREFIX ""
+                                                             SUFFIX ".asi")
+  else()
+    find_package(Threads REQUIRED)
+    target_compile_options(rebound_core_recorder PRIVATE -fno-plt)
+    add_library(rebound_plugin_recorder MODULE ${REBOUND_SRC}/host/module_entry_posix.cpp)
+    target_compile_options(rebound_plugin_recorder PRIVATE -fno-plt)
+    target_link_libraries(rebound_plugin_recorder PRIVATE rebound_core_recorder rebound_warnings
+                                                          Threads::Threads ${CMAKE_DL_LIBS})
+    set_target_properties(rebound_plugin_recorder PROPERTIES OUTPUT_NAME rebound-recorder
+                                                             LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
+  endif()
 endif()

@@ -43,3 +43,15 @@ void nativeInit(std::uint64_t hash) REBOUND_HOST_NAME("?nativeInit@@YAX_K@Z");
 void nativePush64(std::uint64_t value) REBOUND_HOST_NAME("?nativePush64@@YAX_K@Z");
 std::uint64_t* nativeCall() REBOUND_HOST_NAME("?nativeCall@@YAPEA_KXZ");
 }
+
+#if REBOUND_RECORDING
+namespace rebound {
+
+// The recording build's scriptWait (src/host/recorder.cpp): this declaration
+// hides the host's from every call inside namespace rebound, so that each
+// wait the plug-in makes ends and commits the frame being recorded, and each
+// return begins the next. The player's build has no such function.
+void scriptWait(std::uint32_t ms) noexcept;
+
+}  // namespace rebound
+#endif

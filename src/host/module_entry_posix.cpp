@@ -5,12 +5,26 @@
 // Windows DLL has neither: the real host knows nothing of them.
 #include "src/host/library_entry.h"
 #include "src/spawn/random_detail.h"
+#if REBOUND_RECORDING
+#include "src/host/recorder.h"
+#endif
 
+#if REBOUND_RECORDING
+// As DllMain's: a non-null `reserved` at process detach is the process's exit.
+extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry(void* module,
+                                                                          unsigned int reason,
+                                                                          void* reserved) {
+  if (reason == rebound::kProcessDetach)
+    rebound::recorder::SetDetachIsProcessExit(reserved != nullptr);
+  return rebound::LibraryEntry(module, reason);
+}
+#else
 extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry(void* module,
                                                                           unsigned int reason,
                                                                           void* /*reserved*/) {
   return rebound::LibraryEntry(module, reason);
 }
+#endif
 
 // Every later seed of the random helpers comes from `source`; a null source
 // gives them back the system's random device. Returns the previous source.
