@@ -20,7 +20,8 @@ PROJECT_RULES = {
     "sim/game": {"sim/base"},
     "sim/observe": {"sim/base", "sim/game"},
     "sim/host": {"sim/base", "sim/platform", "sim/game", "sim/observe"},
-    "sim/report": {"sim/base", "sim/platform", "sim/game", "sim/observe", "sim/host"},
+    "sim/replay": {"sim/base", "sim/platform", "sim/game", "sim/observe", "sim/host"},
+    "sim/report": {"sim/base", "sim/platform", "sim/game", "sim/observe", "sim/host", "sim/replay"},
     # The plug-in never sees the simulator, the tools or the tests.
     "src": {"src"},
 }

@@ -7,6 +7,8 @@ from random draws are named in MASKS below and nowhere else. The run's seed
 line ({"host":"seed"}), which the Linux simulator writes first and the Windows
 one never writes (its plug-in cannot be seeded), is a setting of the run, not
 something the plug-in did: it is left out of both traces (SKIPPED_HOST_EVENTS).
+So are the seeds the plug-in drew from it ({"host":"randomDraw"}): only a
+seeded run writes them, and what they change is masked anyway.
 
   compare-traces.py A.jsonl B.jsonl
       Compares two traces. Exit 0 when they agree outside the masked fields,
@@ -69,8 +71,10 @@ MASKS = {
 
 
 # Host events that say how the run was set up rather than what the plug-in
-# did; they are dropped from both traces before the lines are paired.
-SKIPPED_HOST_EVENTS = {"seed"}
+# did, and the draws from that setting, which an unseeded run (the Windows
+# one) does not write; they are dropped from both traces before the lines are
+# paired.
+SKIPPED_HOST_EVENTS = {"seed", "randomDraw"}
 
 
 def fail(message):

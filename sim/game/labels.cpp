@@ -8,9 +8,6 @@
 
 namespace sim {
 
-namespace {
-
-// What the game ships with for the labels the plug-in reads.
 const LabelTable& DefaultLabels() {
   static const LabelTable labels = {
       {"KS_RESPAWN_B", "Respawn"},
@@ -18,6 +15,8 @@ const LabelTable& DefaultLabels() {
   };
   return labels;
 }
+
+namespace {
 
 // A table of labels: each value is the text, or null for a label the game
 // lacks (the same as leaving it out).

@@ -19,6 +19,10 @@ namespace sim {
 
 using LabelTable = std::map<std::string, std::string>;
 
+// What the game ships with for the labels the plug-in reads: the table of
+// every language unless a scenario gives its own.
+const LabelTable& DefaultLabels();
+
 struct LabelsModel : QuietArea {
   LabelTable texts;                               // for every language without its own table
   std::map<std::int32_t, LabelTable> byLanguage;  // by the game's language code

@@ -11,14 +11,14 @@
 
 namespace sim {
 
-namespace {
-
 double Distance(const Vec3& a, const Vec3& b) {
   const double dx = static_cast<double>(a.x) - b.x;
   const double dy = static_cast<double>(a.y) - b.y;
   const double dz = static_cast<double>(a.z) - b.z;
   return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
+
+namespace {
 
 SearchOutcome ParseOutcome(const ScenarioNode& node) {
   const std::string name = node.AsString();

@@ -25,6 +25,10 @@
 
 namespace sim {
 
+// The distance the game measures between two points: what VDIST answers (as
+// a float), and the order of the road nodes.
+double Distance(const Vec3& a, const Vec3& b);
+
 enum class SearchOutcome { Complete, Failed, Inactive, Never };
 const char* SearchOutcomeName(SearchOutcome outcome);
 

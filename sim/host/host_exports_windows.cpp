@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "sim/host/alternate_host.h"
 #include "sim/host/host_exports.h"
 #include "sim/host/host_table.h"
 #include "sim/host/simulation.h"
@@ -19,27 +20,51 @@ namespace sim {
 
 namespace {
 
-Simulation* Host() {
-  Simulation* s = Simulation::Active();
-  if (s == nullptr) {
-    std::fprintf(stderr, "rebound-sim: a host function was called with no simulation running\n");
-    std::abort();
-  }
-  return s;
+[[noreturn]] void NoSimulation() {
+  std::fprintf(stderr, "rebound-sim: a host function was called with no simulation running\n");
+  std::abort();
 }
 
-void ScriptRegister(void* module, void (*entry)()) { Host()->HostScriptRegister(module, entry); }
-void ScriptUnregister(void* module) { Host()->HostScriptUnregister(module); }
+// With no simulation active the alternate host answers (replay), out of the
+// simulation's way.
+AlternateHost* Alternate() {
+  AlternateHost* host = AlternateHost::Active();
+  if (host == nullptr) NoSimulation();
+  return host;
+}
+
+void ScriptRegister(void* module, void (*entry)()) {
+  if (Simulation* s = Simulation::Active()) return s->HostScriptRegister(module, entry);
+  Alternate()->ScriptRegister(module, entry);
+}
+void ScriptUnregister(void* module) {
+  if (Simulation* s = Simulation::Active()) return s->HostScriptUnregister(module);
+  Alternate()->ScriptUnregister(module);
+}
 void KeyboardHandlerRegister(HostKeyboardHandler handler) {
-  Host()->HostKeyboardHandlerRegister(handler);
+  if (Simulation* s = Simulation::Active()) return s->HostKeyboardHandlerRegister(handler);
+  Alternate()->KeyboardHandlerRegister(handler);
 }
 void KeyboardHandlerUnregister(HostKeyboardHandler handler) {
-  Host()->HostKeyboardHandlerUnregister(handler);
+  if (Simulation* s = Simulation::Active()) return s->HostKeyboardHandlerUnregister(handler);
+  Alternate()->KeyboardHandlerUnregister(handler);
 }
-void ScriptWait(std::uint32_t ms) { Host()->HostScriptWait(ms); }
-void NativeInit(std::uint64_t hash) { Host()->HostNativeInit(hash); }
-void NativePush64(std::uint64_t value) { Host()->HostNativePush(value); }
-std::uint64_t* NativeCall() { return Host()->HostNativeCall(); }
+void ScriptWait(std::uint32_t ms) {
+  if (Simulation* s = Simulation::Active()) return s->HostScriptWait(ms);
+  Alternate()->ScriptWait(ms);
+}
+void NativeInit(std::uint64_t hash) {
+  if (Simulation* s = Simulation::Active()) return s->HostNativeInit(hash);
+  Alternate()->NativeInit(hash);
+}
+void NativePush64(std::uint64_t value) {
+  if (Simulation* s = Simulation::Active()) return s->HostNativePush(value);
+  Alternate()->NativePush(value);
+}
+std::uint64_t* NativeCall() {
+  if (Simulation* s = Simulation::Active()) return s->HostNativeCall();
+  return Alternate()->NativeCall();
+}
 
 constexpr HostFunctionTable kHostFunctions = {
     sizeof(HostFunctionTable),

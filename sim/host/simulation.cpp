@@ -97,7 +97,8 @@ bool Simulation::LoadPlugin(const std::string& path) {
         // comes from elsewhere.
         if (options_.seed) {
           StartSeedSequence(*options_.seed);
-          if (module != nullptr && platform::SetModuleSeedSource(module, &NextSeed)) {
+          if (module != nullptr &&
+              platform::SetModuleSeedSource(module, tracing_ ? &TracedSeed : &NextSeed)) {
             seeding_ = Seeding::kSeeded;
             RecordHost("seed", {TraceValue::Int(static_cast<std::int64_t>(*options_.seed))});
           } else {
@@ -113,6 +114,20 @@ bool Simulation::LoadPlugin(const std::string& path) {
     return false;
   }
   return !Faulted();
+}
+
+std::uint32_t Simulation::TracedSeed() noexcept {
+  const std::uint32_t seed = NextSeed();
+  Simulation* simulation = active_;
+  if (simulation == nullptr) return seed;
+  // Called inside the plug-in, on the script fibre: nothing may escape it.
+  try {
+    const InsideHostScope inside;
+    simulation->RecordHost("randomDraw", {TraceValue::Int(seed)});
+  } catch (...) {
+    simulation->RaiseFault("the trace could not take a random draw's line");
+  }
+  return seed;
 }
 
 void Simulation::UnloadPlugin() {

@@ -130,6 +130,10 @@ class Simulation {
   std::string Where() const;
   bool Tracing() const { return tracing_; }
   void RecordHost(const char* name, std::vector<TraceValue> values = {});
+  // The seed source a traced run hands the plug-in: the run's next seed,
+  // written to the trace where the plug-in draws it. An untraced run hands it
+  // NextSeed itself, which costs nothing more.
+  static std::uint32_t TracedSeed() noexcept;
   void Record(TraceEntry& entry);
   // Whether the calling code runs on this simulation's script fibre. Set on
   // the simulator's thread while it runs the script fibre, and only there

@@ -43,6 +43,28 @@ nlohmann::ordered_json ValueToJson(const TraceValue& v) {
 
 }  // namespace
 
+const std::vector<std::string_view>& HostValueNames(std::string_view host) {
+  struct Kind {
+    std::string_view host;
+    std::vector<std::string_view> names;
+  };
+  static const std::vector<Kind> kinds = {
+      {"seed", {"seed"}},
+      {"scriptWait", {"ms"}},
+      {"keyboard", {"key", "repeats", "scanCode", "extended", "alt", "wasDownBefore", "isUp"}},
+      {"randomDraw", {"value"}},
+      {"repeat", {"frames", "firstFrame", "firstTime"}},
+      {"dropped", {"frames"}},
+      {"capped", {"bytes"}},
+      {"droppedKeys", {"count"}},
+  };
+  static const std::vector<std::string_view> none;
+  for (const Kind& kind : kinds) {
+    if (kind.host == host) return kind.names;
+  }
+  return none;
+}
+
 std::vector<const TraceEntry*> Trace::Find(std::string_view name) const {
   std::vector<const TraceEntry*> out;
   for (const auto& e : entries_) {
@@ -81,20 +103,16 @@ std::string Trace::ToJson(const TraceEntry& e) {
     if (e.result) j["result"] = ValueToJson(*e.result);
   } else {
     j["host"] = e.host;
-    if (e.host == "scriptWait" && !e.args.empty()) {
-      j["ms"] = e.args[0].integer;
-    } else if (e.host == "seed" && !e.args.empty()) {
-      j["seed"] = e.args[0].integer;
-    } else if (e.host == "keyboard" && e.args.size() == 7) {
-      static const char* const kNames[7] = {"key", "repeats",       "scanCode", "extended",
-                                            "alt", "wasDownBefore", "isUp"};
-      for (int i = 0; i < 7; ++i) j[kNames[i]] = e.args[static_cast<std::size_t>(i)].integer;
+    const std::vector<std::string_view>& names = HostValueNames(e.host);
+    if (!names.empty() && e.args.size() == names.size()) {
+      for (std::size_t i = 0; i < names.size(); ++i) j[std::string(names[i])] = e.args[i].integer;
     } else if (!e.args.empty()) {
       auto args = nlohmann::ordered_json::array();
       for (const auto& a : e.args) args.push_back(ValueToJson(a));
       j["args"] = args;
     }
   }
+  if (e.byRecorder) j["by"] = "recorder";
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 

@@ -73,9 +73,12 @@ struct TraceEntry {
   std::int32_t time = 0;
   const NativeSignature* native = nullptr;  // null for a host event
   std::string host;                         // the host event's name
-  std::vector<TraceValue> args;             // native arguments, or the host event's values
-  std::vector<TraceValue> outs;             // values written through out-variables
+  std::vector<TraceValue> args;  // native arguments, or the host event's values (HostValueNames)
+  std::vector<TraceValue> outs;  // values written through out-variables
   std::optional<TraceValue> result;
+  // A recording's own call (the recorder asking the frame count and game
+  // timer): the plug-in under test never makes it.
+  bool byRecorder = false;
 
   bool IsNative(std::string_view name) const { return native != nullptr && native->name == name; }
   bool IsHost(std::string_view name) const { return native == nullptr && host == name; }
@@ -100,6 +103,11 @@ class Trace {
  private:
   std::vector<TraceEntry> entries_;
 };
+
+// The named values of a host line, in the order the line writes them and the
+// entry's args hold them (all whole numbers); empty for an event with none or
+// one the trace does not know.
+const std::vector<std::string_view>& HostValueNames(std::string_view host);
 
 // How the trace writes a float: the shortest digits that read back as the
 // same float, and the strings "NaN", "Infinity" and "-Infinity" for what JSON

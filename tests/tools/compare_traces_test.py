@@ -126,8 +126,10 @@ class CompareTraces(unittest.TestCase):
     def test_the_seed_line_is_left_out_of_both(self):
         seed = {"frame": -1, "time": 100000, "host": "seed", "seed": 42}
         other_seed = dict(seed, seed=43)
-        # Linux against Windows (no seed line), two seeds, or the seed alone.
+        draw = {"frame": 0, "time": 100000, "host": "randomDraw", "value": 7}
+        # Linux against Windows (no seed line, no draws), two seeds, or the seed alone.
         for label, a, b in (("one side only", [seed] + respawn(), respawn()),
+                            ("draws on one side only", [seed, draw] + respawn() + [draw], respawn()),
                             ("two seeds", [seed] + respawn(), [other_seed] + respawn()),
                             ("seed line only", [seed], [])):
             with self.subTest(label):

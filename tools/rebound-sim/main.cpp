@@ -28,6 +28,7 @@
 #include "tools/rebound-sim/output_file.h"
 #include "tools/rebound-sim/panel_demo.h"
 #include "tools/rebound-sim/platform.h"
+#include "tools/rebound-sim/replay_command.h"
 
 namespace {
 
@@ -35,6 +36,9 @@ constexpr const char* kUsage = R"(Usage:
   rebound-sim [run] [options]     run a scenario with the plug-in loaded
   rebound-sim panel-demo [options]
                                   picture the HUD panel with a bar of each kind
+  rebound-sim replay RECORDING [--plugin PATH]
+                                  check a build of the plug-in against a
+                                  recording or a seeded trace
   rebound-sim natives [--json]    list every native the simulated game knows
   rebound-sim schema              print the JSON Schema of scenario files
   rebound-sim --help              show this help (COMMAND --help: that command's)
@@ -698,6 +702,9 @@ int PanelDemo(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "replay") {
+    return rebound_sim::ReplayCommand(argc - 2, argv + 2);
+  }
   const Options o = ArgParser(argc, argv).Parse();
   if (o.command == "natives") return ListNatives(o.json);
   if (o.command == "schema") {

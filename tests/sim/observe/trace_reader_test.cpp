@@ -1,0 +1,350 @@
+// The recording reader: lines read back as the trace wrote them, the header,
+// frames filled in, repeats expanded, and every bad line named by file, line
+// and field.
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sim/observe/trace_reader.h"
+
+namespace {
+
+using sim::TraceEntry;
+using sim::TraceValue;
+
+constexpr const char* kHeader =
+    R"({"format":"rebound-recording","version":1,"rebound":"0.1.0","build":"recorder",)"
+    R"("platform":"windows","hostFile":"ScriptHookV.dll","hostVersion":"1.0.3095.0",)"
+    R"("gameFile":"GTA5.exe","gameVersion":"1.0.3095.0","frameBase":123456})"
+    "\n";
+
+TraceEntry Native(const char* name, std::vector<TraceValue> args) {
+  TraceEntry e;
+  e.frame = 3;
+  e.time = 100050;
+  e.native = sim::FindNativeByName(name);
+  e.args = std::move(args);
+  return e;
+}
+
+TraceEntry Host(const char* name, std::vector<TraceValue> values = {}) {
+  TraceEntry e;
+  e.frame = 3;
+  e.time = 100050;
+  e.host = name;
+  e.args = std::move(values);
+  return e;
+}
+
+std::string Lines(const std::vector<TraceEntry>& entries) {
+  std::string text;
+  for (const TraceEntry& e : entries) text += sim::Trace::ToJson(e) + "\n";
+  return text;
+}
+
+// Every kind of value the trace writes reads back to the very line.
+TEST(TraceReader, ReadsBackEveryLineTheTraceWrites) {
+  constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  std::vector<TraceEntry> entries;
+  entries.push_back(Host("seed", {TraceValue::Int(9007199254740991)}));
+  entries.push_back(Host("attach"));
+  entries.push_back(Host("scriptWait", {TraceValue::Int(4294967295)}));
+  entries.push_back(Host(
+      "keyboard", {TraceValue::Int(87), TraceValue::Int(1), TraceValue::Int(17), TraceValue::Int(0),
+                   TraceValue::Int(0), TraceValue::Int(1), TraceValue::Int(-1)}));
+  entries.push_back(Host("randomDraw", {TraceValue::Int(4000000000)}));
+  TraceEntry coords = Native("GET_ENTITY_COORDS", {TraceValue::Int(-7), TraceValue::Bool(true)});
+  coords.result = TraceValue::Vector(kNaN, -kInf, 0.923f);
+  entries.push_back(coords);
+  TraceEntry node = Native(
+      "GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING",
+      {TraceValue::Float(1e-45f), TraceValue::Float(-30.7f), TraceValue::Float(3.4028235e38f),
+       TraceValue::Int(1), TraceValue::Out(), TraceValue::Out(), TraceValue::Out(),
+       TraceValue::Int(1), TraceValue::Float(3.0f), TraceValue::Float(0.0f)});
+  node.outs = {TraceValue::Vector(1.5f, 2.0f, -3.25f), TraceValue::Float(kInf),
+               TraceValue::Int(2147483647)};
+  node.result = TraceValue::Bool(false);
+  entries.push_back(node);
+  TraceEntry label =
+      Native("GET_FILENAME_FOR_AUDIO_CONVERSATION", {TraceValue::Text("quote\" \\ \t \x01 é 😀")});
+  label.result = TraceValue::Null();
+  entries.push_back(label);
+  entries.push_back(Native("BEGIN_TEXT_COMMAND_SCALEFORM_STRING", {TraceValue::Null()}));
+  TraceEntry mine = Native("GET_FRAME_COUNT", {});
+  mine.result = TraceValue::Int(123459);
+  mine.byRecorder = true;
+  entries.push_back(mine);
+  entries.push_back(Host("dropped", {TraceValue::Int(12)}));
+
+  const std::string text = Lines(entries);
+  for (const std::string& prefix : {std::string(), std::string(kHeader)}) {
+    std::unique_ptr<sim::TraceReader> reader = sim::TraceReader::FromText(prefix + text, "t.jsonl");
+    TraceEntry e;
+    std::size_t i = 0;
+    while (reader->Next(e)) {
+      ASSERT_LT(i, entries.size());
+      EXPECT_EQ(sim::Trace::ToJson(e), sim::Trace::ToJson(entries[i])) << "entry " << i;
+      EXPECT_EQ(reader->Line(), static_cast<std::int64_t>(i) + (prefix.empty() ? 1 : 2));
+      ++i;
+    }
+    EXPECT_EQ(i, entries.size());
+    EXPECT_EQ(reader->Header().version, prefix.empty() ? 0 : 1);
+  }
+}
+
+TEST(TraceReader, ReadsTheHeader) {
+  const sim::Recording r = sim::ReadRecordingText(kHeader, "r.jsonl");
+  EXPECT_EQ(r.header.version, 1);
+  EXPECT_EQ(r.header.rebound, "0.1.0");
+  EXPECT_EQ(r.header.build, "recorder");
+  EXPECT_EQ(r.header.platform, "windows");
+  EXPECT_EQ(r.header.hostFile, "ScriptHookV.dll");
+  EXPECT_EQ(r.header.gameVersion, "1.0.3095.0");
+  EXPECT_EQ(r.header.frameBase, 123456);
+  EXPECT_TRUE(r.entries.empty());
+
+  const sim::Recording linux = sim::ReadRecordingText(
+      R"({"format":"rebound-recording","version":1,"rebound":"0.1.0","build":"recorder",)"
+      R"("platform":"linux","hostFile":null,"hostVersion":null,"gameFile":null,)"
+      R"("gameVersion":null,"frameBase":null})"
+      "\n",
+      "r.jsonl");
+  EXPECT_FALSE(linux.header.hostFile.has_value());
+  EXPECT_FALSE(linux.header.frameBase.has_value());
+}
+
+// A line without frame and time takes them from the next line that has them,
+// or at the end from the last one that had them; the recorder's name-less
+// lines take their name from the catalogue.
+TEST(TraceReader, FillsInFramesAndNames) {
+  const sim::Recording r = sim::ReadRecordingText(
+      std::string(kHeader) +
+          R"({"frame":-1,"host":"attach"})"
+          "\n"
+          R"({"frame":0,"time":100000,"host":"scriptStart"})"
+          "\n"
+          R"({"host":"keyboard","key":87,"repeats":1,"scanCode":17,"extended":0,"alt":0,"wasDownBefore":0,"isUp":0})"
+          "\n"
+          R"({"host":"droppedKeys","count":3})"
+          "\n"
+          R"({"frame":4,"time":100066,"native":"0xFC8202EFC642E6F2","args":[],"result":123460,"by":"recorder"})"
+          "\n"
+          R"({"host":"detach"})"
+          "\n",
+      "r.jsonl");
+  ASSERT_EQ(r.entries.size(), 6U);
+  EXPECT_EQ(r.entries[0].frame, -1);
+  EXPECT_EQ(r.entries[0].time, 100000);  // from scriptStart
+  EXPECT_EQ(r.entries[2].frame, 4);
+  EXPECT_EQ(r.entries[2].time, 100066);
+  EXPECT_EQ(r.entries[3].frame, 4);
+  EXPECT_EQ(r.entries[3].args[0].integer, 3);
+  EXPECT_TRUE(r.entries[4].IsNative("GET_FRAME_COUNT"));
+  EXPECT_TRUE(r.entries[4].byRecorder);
+  EXPECT_EQ(r.entries[5].frame, 4);
+  EXPECT_EQ(r.entries[5].time, 100066);
+}
+
+// A repeat stands for frames like the one written before it: frames count
+// on, times are interpolated (rounded down, across the timer's wrap), and the
+// recorder's own frame count and timer answers follow them.
+TEST(RepeatExpander, GivesEachRepeatedFrameWithItsFrameAndTime) {
+  const std::string text =
+      std::string(kHeader) +
+      R"({"frame":0,"time":2147483600,"host":"scriptStart"})"
+      "\n"
+      R"({"frame":0,"time":2147483600,"native":"0xFC8202EFC642E6F2","args":[],"result":123456,"by":"recorder"})"
+      "\n"
+      R"({"frame":0,"time":2147483600,"native":"0x9CD27B0045628463","args":[],"result":2147483600,"by":"recorder"})"
+      "\n"
+      R"({"frame":0,"time":2147483600,"host":"scriptWait","ms":0})"
+      "\n"
+      R"({"frame":1,"time":2147483616,"native":"0xFC8202EFC642E6F2","args":[],"result":123457,"by":"recorder"})"
+      "\n"
+      R"({"frame":1,"time":2147483616,"native":"0x9CD27B0045628463","args":[],"result":2147483616,"by":"recorder"})"
+      "\n"
+      R"({"frame":1,"time":2147483616,"native":"0xD80958FC74E988A6","args":[],"result":1})"
+      "\n"
+      R"({"frame":1,"time":2147483616,"host":"scriptWait","ms":0})"
+      "\n"
+      R"({"frame":4,"time":-2147483596,"host":"repeat","frames":3,"firstFrame":2,"firstTime":2147483633})"
+      "\n"
+      R"({"frame":5,"time":-2147483580,"host":"detach"})"
+      "\n";
+  std::unique_ptr<sim::TraceReader> reader = sim::TraceReader::FromText(text, "r.jsonl");
+  sim::RepeatExpander lines(*reader);
+  std::vector<TraceEntry> out;
+  std::vector<std::int64_t> lineNumbers;
+  TraceEntry e;
+  while (lines.Next(e)) {
+    out.push_back(e);
+    lineNumbers.push_back(lines.Line());
+  }
+  ASSERT_EQ(out.size(), 8U + 3U * 4U + 1U);
+  // 2147483633 to -2147483596 is 67 ms across the wrap: 33 a frame, rounded down.
+  const std::int32_t times[3] = {2147483633, -2147483630, -2147483596};
+  for (int k = 0; k < 3; ++k) {
+    const std::size_t at = 8 + static_cast<std::size_t>(k) * 4;
+    for (std::size_t j = 0; j < 4; ++j) {
+      EXPECT_EQ(out[at + j].frame, 2 + k);
+      EXPECT_EQ(out[at + j].time, times[k]) << k;
+      EXPECT_EQ(lineNumbers[at + j], 10);
+    }
+    EXPECT_EQ(out[at].result->integer, 123458 + k);    // the recorder's frame count
+    EXPECT_EQ(out[at + 1].result->integer, times[k]);  // ... and its timer
+    EXPECT_EQ(out[at + 2].result->integer, 1);         // the plug-in's own call as written
+    EXPECT_TRUE(out[at + 3].IsHost("scriptWait"));
+  }
+  EXPECT_TRUE(out.back().IsHost("detach"));
+  EXPECT_EQ(lineNumbers.back(), 11);
+}
+
+struct BadCase {
+  const char* text;     // the file's lines after the header
+  const char* message;  // what the error says, after the file's name
+};
+
+// Each bad recording is refused, naming the file, the line and the field.
+TEST(TraceReader, RefusesBadLinesNamingFileLineAndField) {
+  const BadCase cases[] = {
+      {R"({"frame":1,"time":5,"native":"0x2A488C176D52CCA5","args":[1,2,"x",4,5,6],"result":1.5})"
+       "\n",
+       "r.jsonl:2: field \"args\"[2]: expected a number, got \"x\""},
+      {R"({"frame":1,"time":5,"native":"0x3FEF770D40960D5A","args":[1.5,true],"result":[1,2,3]})"
+       "\n",
+       "r.jsonl:2: field \"args\"[0]: expected a whole number from -2147483648 to 2147483647, got "
+       "1.5"},
+      {R"({"frame":1,"time":5,"native":"0x3FEF770D40960D5A","args":[1,1],"result":[1,2,3]})"
+       "\n",
+       "r.jsonl:2: field \"args\"[1]: expected true or false, got 1"},
+      {R"({"frame":1,"time":5,"native":"0x3FEF770D40960D5A","args":[1],"result":[1,2,3]})"
+       "\n",
+       "r.jsonl:2: field \"args\": 1 arguments, GET_ENTITY_COORDS takes 2"},
+      {R"({"frame":1,"time":5,"native":"0x3FEF770D40960D5A","args":[1,true],"result":[1,"y",3]})"
+       "\n",
+       "r.jsonl:2: field \"result\"[1]: expected a number, got \"y\""},
+      {R"({"frame":1,"time":5,"native":"0x280C7E3AC7F56E90","args":[0,"out","out",7]})"
+       "\n",
+       "r.jsonl:2: field \"args\"[3]: expected \"out\" (an out-variable), got 7"},
+      {R"({"frame":1,"time":5,"native":"0x280C7E3AC7F56E90","args":[0,"out","out","out"]})"
+       "\n",
+       "r.jsonl:2: field \"outs\": missing; SPAWNPOINTS_GET_SEARCH_RESULT has out-variables"},
+      {R"({"frame":1,"time":5,"native":"0x280C7E3AC7F56E90","args":[0,"out","out","out"],"outs":[1,2]})"
+       "\n",
+       "r.jsonl:2: field \"outs\": 2 values, fewer than SPAWNPOINTS_GET_SEARCH_RESULT's "
+       "out-variables"},
+      {R"({"frame":1,"time":5,"native":"0x80CA6A8B6C094CC4","args":[1,2,3,1,"out","out","out",1,3,0],"outs":[[1,2],0,1],"result":true})"
+       "\n",
+       "r.jsonl:2: field \"outs\"[0]: expected a vector of three numbers, found ]"},
+      {R"({"frame":1,"time":5,"native":"0x4A18E01DF2C87B86","args":[true],"result":1})"
+       "\n",
+       "r.jsonl:2: field \"result\": the native answers nothing, but the line gives 1"},
+      {R"({"frame":1,"time":5,"native":"0x1234567890ABCDEF","args":[]})"
+       "\n",
+       "r.jsonl:2: field \"native\": 0x1234567890ABCDEF is not a native of the game"},
+      {R"({"frame":1,"time":5,"native":"FC8202EFC642E6F2","args":[]})"
+       "\n",
+       "r.jsonl:2: field \"native\": expected a hash \"0x\" and 16 hex digits, got "
+       "\"FC8202EFC642E6F2\""},
+      {R"({"frame":1,"time":5,"native":"0xFC8202EFC642E6F2","name":"GET_GAME_TIMER","args":[]})"
+       "\n",
+       "r.jsonl:2: field \"name\": \"GET_GAME_TIMER\" is not the name of 0xFC8202EFC642E6F2 "
+       "(GET_FRAME_COUNT)"},
+      {R"({"frame":1,"time":5,"native":"0xFC8202EFC642E6F2","args":[],"by":"me"})"
+       "\n",
+       "r.jsonl:2: field \"by\": expected \"recorder\", got \"me\""},
+      {R"({"frame":"1","time":5,"host":"attach"})"
+       "\n",
+       "r.jsonl:2: field \"frame\": expected a whole number, got \"1\""},
+      {R"({"frame":1,"time":5,"host":"scriptWait"})"
+       "\n",
+       "r.jsonl:2: field \"ms\": missing from the scriptWait line"},
+      {R"({"frame":1,"time":5,"host":"scriptWait","ms":-1})"
+       "\n",
+       "r.jsonl:2: field \"ms\": expected a whole number from 0 to 4294967295, got -1"},
+      {R"({"frame":1,"time":5,"host":"keyboard","key":87,"repeats":1,"scanCode":17,"extended":0,"alt":0,"wasDownBefore":0,"isUp":0,"shift":1})"
+       "\n",
+       "r.jsonl:2: field \"shift\": not a field of a keyboard line"},
+      {R"({"frame":1,"time":5,"host":"teleport"})"
+       "\n",
+       "r.jsonl:2: field \"host\": \"teleport\" is not a host event of the format"},
+      {R"({"frame":1,"time":5})"
+       "\n",
+       "r.jsonl:2: neither a native call nor a host event (no \"native\" or \"host\" field)"},
+      {R"({"frame":1,"time":5,"host":"attach"} x)"
+       "\n",
+       "r.jsonl:2: more after the line's closing brace: x"},
+      {"\n", "r.jsonl:2: expected a JSON object '{', found the end of the line"},
+      {R"({"frame":1,"time":5,"host":"attach"})"
+       "\n"
+       R"({"frame":1,"time":5,"host":"at)",
+       "r.jsonl:3: the last line is cut short (no newline at its end, and not whole JSON)"},
+      {R"({"frame":1,"time":5,"host":"attach"})"
+       "\n"
+       R"({"frame":1,"time":5,"host":"scriptWait","ms":0})"
+       "\n"
+       R"({"frame":3,"time":9,"host":"repeat","frames":3,"firstFrame":2,"firstTime":6})"
+       "\n",
+       "r.jsonl:4: field \"frames\": 3 frames from frame 2 do not end at the line's frame 3"},
+  };
+  for (const BadCase& c : cases) {
+    try {
+      std::unique_ptr<sim::TraceReader> reader =
+          sim::TraceReader::FromText(std::string(kHeader) + c.text, "r.jsonl");
+      sim::RepeatExpander lines(*reader);
+      TraceEntry e;
+      while (lines.Next(e)) {
+      }
+      ADD_FAILURE() << "accepted: " << c.text;
+    } catch (const sim::RecordingError& error) {
+      EXPECT_EQ(std::string(error.what()), c.message) << c.text;
+    }
+  }
+}
+
+TEST(TraceReader, RefusesBadHeadersAndNewerFormats) {
+  const BadCase cases[] = {
+      {R"({"format":"rebound-recording","version":2,"future":[1,2]})"
+       "\n",
+       "r.jsonl:1: a newer format (version 2) than this rebound-sim reads (1)"},
+      {R"({"format":"rebound-recording","version":0,"rebound":"0.1.0","build":"recorder","platform":"linux"})"
+       "\n",
+       "r.jsonl:1: field \"version\": expected a version from 1 to 1, got 0"},
+      {R"({"format":"rebound-recording","rebound":"0.1.0"})"
+       "\n",
+       "r.jsonl:1: field \"version\": missing from the header"},
+      {R"({"format":"rebound-trace","version":1,"rebound":"0.1.0","build":"recorder","platform":"linux"})"
+       "\n",
+       "r.jsonl:1: field \"format\": expected \"rebound-recording\", got \"rebound-trace\""},
+      {R"({"format":"rebound-recording","version":1,"rebound":"0.1.0","build":"recorder","platform":"mac"})"
+       "\n",
+       "r.jsonl:1: field \"platform\": expected \"windows\" or \"linux\", got \"mac\""},
+      {R"({"format":"rebound-recording","version":1,"build":"recorder","platform":"linux"})"
+       "\n",
+       "r.jsonl:1: field \"rebound\": missing from the header"},
+  };
+  for (const BadCase& c : cases) {
+    try {
+      sim::ReadRecordingText(c.text, "r.jsonl");
+      ADD_FAILURE() << "accepted: " << c.text;
+    } catch (const sim::RecordingError& error) {
+      EXPECT_EQ(std::string(error.what()), c.message) << c.text;
+    }
+  }
+}
+
+TEST(TraceReader, NamesAFileItCannotOpen) {
+  try {
+    sim::TraceReader::Open("/nonexistent/r.jsonl");
+    ADD_FAILURE() << "opened";
+  } catch (const sim::RecordingError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "/nonexistent/r.jsonl: cannot be read: No such file or directory");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,193 @@
+#include "tools/rebound-sim/replay_command.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "sim/observe/trace_reader.h"
+#include "sim/platform/module.h"
+#include "sim/replay/replay.h"
+
+namespace rebound_sim {
+
+namespace {
+
+constexpr const char* kReplayUsage = R"(Usage: rebound-sim replay RECORDING [--plugin PATH]
+
+Runs a build of the plug-in against RECORDING: a recording made by the
+recording build in the game (or under rebound-sim), or any seeded
+rebound-sim --trace. The plug-in is loaded as the host loads it and its script
+runs frame by frame; every native call is answered with the recorded result
+and out-variables, keyboard messages arrive where they arrived, the random
+helpers draw the recorded values (a trace without randomDraw lines: its seed's
+sequence) and the script is started again where the host started it again.
+Call by call, the plug-in must make exactly the recorded calls: the same
+native, every argument (integers exactly, floats by their float value, texts
+by content), the same scriptWait milliseconds and random draws at the same
+places. The recording is the truth: answers the simulated game would never
+give replay all the same.
+
+At the first difference replay stops and prints the frame, the call's index
+(counting the plug-in's calls from 0: natives, scriptWait, random draws and
+the host registrations), the line of the recording, and the ten calls before,
+as a diff: "  " the same, "-" the recording, "+" the plug-in. A dropped or
+capped line, or a recording cut off inside a frame, ends the check there with
+a note. It then lists, by native, the recorded answers our world model never
+gives in that situation (where the model of the game is wrong), and a summary:
+calls checked, frames, seconds, calls per second.
+
+Options:
+  --plugin PATH   the plug-in module to check; default: the one built next to
+                  rebound-sim (librebound.so; Rebound.asi on Windows)
+  -h, --help      show this help
+
+Exit status: 0 the plug-in made the recorded calls, 1 it made another, 2 the
+recording or the command line cannot be read (the file, line and field named;
+a newer format version named as such), 4 the plug-in cannot be loaded.
+)";
+
+struct ReplayOptions {
+  std::string recording;
+  std::optional<std::string> plugin;
+};
+
+[[noreturn]] void ReplayUsageError(const std::string& what) {
+  std::fprintf(stderr, "rebound-sim replay: %s\n(rebound-sim replay --help shows the usage)\n",
+               what.c_str());
+  std::exit(2);
+}
+
+ReplayOptions ParseReplayOptions(int argc, char** argv) {
+  ReplayOptions o;
+  for (int i = 0; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "-h" || a == "--help") {
+      std::fputs(kReplayUsage, stdout);
+      std::exit(0);
+    }
+    if (a == "--plugin") {
+      if (i + 1 >= argc) ReplayUsageError("--plugin needs a path");
+      o.plugin = argv[++i];
+    } else if (!a.empty() && a[0] == '-' && a != "-") {
+      ReplayUsageError("unknown option: " + a);
+    } else if (!o.recording.empty()) {
+      ReplayUsageError("one recording at a time; " + o.recording + " was given already");
+    } else {
+      o.recording = a;
+    }
+  }
+  if (o.recording.empty()) ReplayUsageError("which recording? (rebound-sim replay RECORDING)");
+  return o;
+}
+
+// Whether the file holds the plug-in's random draws: a simulator trace of an
+// older rebound-sim has only its seed. One pass over the bytes, before the
+// replay reads it.
+bool HoldsRandomDraws(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return true;  // the reader names the reason
+  static constexpr char kKey[] = "\"host\":\"randomDraw\"";
+  constexpr std::size_t kKeyLength = sizeof(kKey) - 1;
+  std::string buffer(1 << 20, '\0');
+  std::size_t kept = 0;  // bytes carried over from the last read
+  bool found = false;
+  for (;;) {
+    const std::size_t n = std::fread(buffer.data() + kept, 1, buffer.size() - kept, file);
+    if (n == 0) break;
+    const std::string_view view(buffer.data(), kept + n);
+    if (view.find(std::string_view(kKey, kKeyLength)) != std::string_view::npos) {
+      found = true;
+      break;
+    }
+    kept = std::min(view.size(), kKeyLength - 1);
+    std::memmove(buffer.data(), view.data() + view.size() - kept, kept);
+  }
+  std::fclose(file);
+  return found;
+}
+
+std::string DefaultReplayPlugin() {
+  const std::string beside = sim::platform::PluginBesideExecutable();
+  return beside.empty() ? REBOUND_DEFAULT_PLUGIN : beside;
+}
+
+std::string DescribeHeader(const sim::RecordingHeader& h) {
+  if (h.version == 0) return "a simulator trace";
+  std::string s = "recording format " + std::to_string(h.version) + ", Rebound " + h.rebound +
+                  " (" + h.build + " build) on " + h.platform;
+  if (h.gameFile) s += ", " + *h.gameFile + (h.gameVersion ? " " + *h.gameVersion : "");
+  if (h.hostFile) s += ", " + *h.hostFile + (h.hostVersion ? " " + *h.hostVersion : "");
+  return s;
+}
+
+void PrintDifference(const sim::ReplayDifference& d, const std::string& recording) {
+  std::printf("The plug-in differs from the recording at frame %lld, call %llu",
+              static_cast<long long>(d.frame), static_cast<unsigned long long>(d.call));
+  if (d.line > 0) std::printf(" (%s:%lld)", recording.c_str(), static_cast<long long>(d.line));
+  std::printf(":\n");
+  for (const std::string& line : d.before) std::printf("  %s\n", line.c_str());
+  std::printf("- %s\n+ %s\n", d.expected.c_str(), d.actual.c_str());
+}
+
+void PrintModelDifferences(const sim::ReplayResult& r) {
+  if (r.modelDifferences.empty()) {
+    std::printf("Every recorded answer read is one the world model can give.\n");
+    return;
+  }
+  std::printf("Recorded answers the world model never gives:\n");
+  for (const sim::ModelDifferenceReport& m : r.modelDifferences) {
+    std::printf("  %s\n", sim::DescribeModelDifference(m).c_str());
+  }
+}
+
+}  // namespace
+
+int ReplayCommand(int argc, char** argv) {
+  const ReplayOptions o = ParseReplayOptions(argc, argv);
+  const std::string plugin = o.plugin ? *o.plugin : DefaultReplayPlugin();
+  std::unique_ptr<sim::TraceReader> reader;
+  try {
+    reader = sim::TraceReader::Open(o.recording);
+  } catch (const sim::RecordingError& e) {
+    std::fprintf(stderr, "rebound-sim replay: %s\n", e.what());
+    return 2;
+  }
+  std::printf("Replaying %s (%s) against %s\n", o.recording.c_str(),
+              DescribeHeader(reader->Header()).c_str(), plugin.c_str());
+  std::fflush(stdout);
+
+  sim::ReplayOptions options;
+  options.recordedDraws = reader->Header().version > 0 || HoldsRandomDraws(o.recording);
+  sim::Replay replay(*reader, options);
+  const auto start = std::chrono::steady_clock::now();
+  const sim::ReplayResult r = replay.Run(plugin);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+  using Outcome = sim::ReplayResult::Outcome;
+  if (r.outcome == Outcome::kUnreadable) {
+    std::fprintf(stderr, "rebound-sim replay: %s\n", r.error.c_str());
+    return 2;
+  }
+  if (r.outcome == Outcome::kCannotLoad) {
+    std::fprintf(stderr, "rebound-sim replay: %s\n", r.error.c_str());
+    return 4;
+  }
+  if (r.difference) PrintDifference(*r.difference, o.recording);
+  if (!r.endNote.empty()) std::printf("The check ended early: %s.\n", r.endNote.c_str());
+  PrintModelDifferences(r);
+  if (!options.recordedDraws) {
+    std::printf("The recording has no random draws: the plug-in drew from its seed's sequence.\n");
+  }
+  std::printf("%s: %llu calls checked (%llu native), %lld frames, %.3f s, %.0f calls per second\n",
+              r.difference ? "Differs" : "Same calls",
+              static_cast<unsigned long long>(r.callsChecked),
+              static_cast<unsigned long long>(r.nativeCalls), static_cast<long long>(r.frames),
+              seconds, seconds > 0 ? static_cast<double>(r.callsChecked) / seconds : 0.0);
+  return r.difference ? 1 : 0;
+}
+
+}  // namespace rebound_sim
