@@ -39,11 +39,13 @@ PACKAGES = {
     "player": {
         "entries": ["Rebound.asi", "README.txt", "LICENSE.txt", "CHANGELOG.md"],
         "title": "Rebound {version}",
+        "product": "Rebound",
         "readme_mentions": [],
     },
     "recorder": {
         "entries": ["Rebound-recorder.asi", "README.txt", "LICENSE.txt"],
         "title": "Rebound recording build {version}",
+        "product": "Rebound (recording build)",
         "readme_mentions": ["Rebound-recording-", "%LOCALAPPDATA%\\Rebound\\recordings\\",
                             "Rebound.asi"],
     },
@@ -250,7 +252,7 @@ def dll_faults(args, name, data):
     if fixed[9] != VFT_DLL:
         faults.append(f"{name}: file type {fixed[9]}, expected a DLL ({VFT_DLL})")
     wanted = {
-        "ProductName": "Rebound",
+        "ProductName": PACKAGES[args.kind]["product"],
         "FileVersion": args.version,
         "ProductVersion": args.version,
         "OriginalFilename": name,
@@ -356,7 +358,10 @@ def mutations(args):
         return lambda files: files.__setitem__("README.txt", change(files["README.txt"]))
 
     def bump_fixed_patch(d):
-        at = d.index(struct.pack("<I", VS_FIXEDFILEINFO_SIGNATURE))
+        # In the resources: the recorder's code holds the signature too, as
+        # it reads the versions of the host and the game.
+        rsrc = next(raw_ptr for name, _, _, raw_ptr in Pe(d).sections if name == b".rsrc")
+        at = d.index(struct.pack("<I", VS_FIXEDFILEINFO_SIGNATURE), rsrc)
         return patched(d, at + 12, struct.unpack_from("<I", d, at + 12)[0] + (1 << 16))
 
     found = [
