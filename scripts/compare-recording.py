@@ -10,7 +10,12 @@ the lines are paired, each file is read the way the recording format says:
     trace's seed line;
   - a recording line without "frame" or "time" takes them from the nearest
     following line that has them (at the end of the file, from the last line
-    that had them);
+    that had them). All the recording says of them is that the line came
+    between the lines around it, and so the trace's frame and time for it
+    are held to lie between those: a keyboard message that came while the
+    script waited is read with the frame the script took it in, where the
+    trace has the frame it came in; the detach of an unload in a frame the
+    script did not run in has the last frame that did;
   - a "repeat" line stands for K frames F1..F that each made exactly the lines
     of the frame written before it (from the line after that frame's previous
     scriptWait up to and including its scriptWait); frame F1+i, and a time
@@ -19,8 +24,10 @@ the lines are paired, each file is read the way the recording format says:
     Those times are the reader's estimate, not the game's: they are held to
     less than one frame's step (of the stretch) from the trace's, and the
     largest gap is reported;
-  - the trace names each native ("name"), the recording does not; the
-    recording marks the recorder's own calls ("by"), the trace does not;
+  - the trace names each native ("name"), the recording does not; the trace
+    writes every result a native gives, the recording only those the plug-in
+    read; the recording marks the recorder's own calls ("by"), the trace
+    does not;
   - the recording's randomDraw lines have no counterpart in a trace without
     any (the Windows simulator hands its plug-in no seeds);
   - a "dropped" or "capped" line ends what can be compared, and is reported.
@@ -36,8 +43,10 @@ import argparse
 import json
 import sys
 
-# Fields that only one of the two writes, by design.
-TRACE_ONLY_KEYS = {"name"}
+# Fields that only one of the two writes, by design: the trace names each
+# native and writes every result the native gives; the recording writes a
+# result only where the plug-in read it, and marks the recorder's own calls.
+TRACE_ONLY_KEYS = {"name", "result"}
 RECORDING_ONLY_KEYS = {"by"}
 SKIPPED_TRACE_EVENTS = {"seed"}
 # Lines that stop the comparison: past them the recording is incomplete.
@@ -59,6 +68,7 @@ class Line:
         self.where = where
         self.derived = set(derived)
         self.tolerance = tolerance  # how far a derived time may be from the game's
+        self.bounds = {}  # frame or time the line lacks: (after, before) the lines around it
 
 
 def read_json_lines(path):
@@ -142,22 +152,28 @@ def read_recording(path):
         if value.get("host") == "scriptWait":
             reference, frame_lines = frame_lines, []
     # Frame and time, where a line has none, from the nearest line after it
-    # that has them; at the end, from the last line that had them.
+    # that has them; at the end, from the last line that had them. What the
+    # recording does say is that the line came between those two lines: the
+    # bounds that the trace's own frame and time are held to.
     following = {}
     for line in reversed(lines):
         for key in ("frame", "time"):
             if key in line.value:
                 following[key] = line.value[key]
-            elif key in following:
-                line.value[key] = following[key]
-                line.derived.add(key)
+            else:
+                line.bounds[key] = [None, following.get(key)]
     last = {}
     for line in lines:
         for key in ("frame", "time"):
-            if key in line.value and key not in line.derived:
+            if key in line.bounds:
+                line.bounds[key][0] = last.get(key)
+            else:
                 last[key] = line.value[key]
-            elif key not in line.value and key in last:
-                line.value[key] = last[key]
+    for line in lines:
+        for key, (low, high) in line.bounds.items():
+            value = high if high is not None else low
+            if value is not None:
+                line.value[key] = value
                 line.derived.add(key)
     # Keys in the order the format puts them: frame and time first.
     for line in lines:
@@ -178,10 +194,20 @@ def same(a, b):
     return a == b
 
 
-def first_difference(rec, tr, gaps):
-    """The first field that differs, or None. A time that the reader
-    interpolated in a repeat (and the recorder's GET_GAME_TIMER answer there)
-    may be less than a frame's step from the game's: the gap goes to `gaps`."""
+def within(value, low, high, wraps):
+    """Whether value lies between low and high (either may be None, open);
+    a game time may have wrapped between them."""
+    if low is not None and high is not None and wraps and low > high:
+        return value >= low or value <= high
+    return (low is None or low <= value) and (high is None or value <= high)
+
+
+def first_difference(rec, tr, gaps, placed):
+    """The first field that differs, or None. A frame or time the line lacks
+    must lie between those of the lines around it (noted in `placed` where it
+    is not the one the format gives it). A time that the reader interpolated
+    in a repeat (and the recorder's GET_GAME_TIMER answer there) may be less
+    than a frame's step from the game's: the gap goes to `gaps`."""
     keys = list(tr.value) + [k for k in rec.value if k not in tr.value]
     for key in keys:
         in_rec, in_tr = key in rec.value, key in tr.value
@@ -190,6 +216,12 @@ def first_difference(rec, tr, gaps):
         if not in_rec or not in_tr:
             return key, rec.value.get(key, "(none)"), tr.value.get(key, "(none)")
         a, b = rec.value[key], tr.value[key]
+        if key in rec.bounds and type(b) is int:
+            if not within(b, *rec.bounds[key], wraps=key == "time"):
+                return key, a, b
+            if a != b:
+                placed.append(key)
+            continue
         if (key in rec.derived and rec.tolerance > 0 and type(a) is int and type(b) is int
                 and abs(a - b) < rec.tolerance):
             gaps.append(abs(a - b))
@@ -212,7 +244,7 @@ def compare(recording_path, trace_path, out=sys.stdout):
         kept = [line for line in recording if line.value.get("host") != "randomDraw"]
         draws_left_out = len(recording) - len(kept)
         recording = kept
-    gaps = []
+    gaps, placed = [], []
     compared = 0
     for index in range(max(len(recording), len(trace))):
         if index >= len(recording) or index >= len(trace):
@@ -228,7 +260,7 @@ def compare(recording_path, trace_path, out=sys.stdout):
                   f"{longer[index].where}:\n  {json.dumps(longer[index].value)}", file=out)
             return 1
         rec, tr = recording[index], trace[index]
-        difference = first_difference(rec, tr, gaps)
+        difference = first_difference(rec, tr, gaps, placed)
         if difference is not None:
             key, a, b = difference
             print(f"line {index + 1} compared, frame {tr.value.get('frame')}: field "
@@ -242,9 +274,12 @@ def compare(recording_path, trace_path, out=sys.stdout):
               f"({json.dumps(value)})", file=out)
         return 1
     repeated = sum(1 for line in recording if "repeated" in line.where)
+    unplaced = sum(1 for line in recording if line.bounds)
     print(f"compare-recording: {compared} lines agree ({repeated} of them from repeat lines, "
-          f"their times within {max(gaps, default=0)} ms of the trace's; "
-          f"{draws_left_out} random draws with no counterpart in the trace)", file=out)
+          f"their times within {max(gaps, default=0)} ms of the trace's; {unplaced} without a "
+          f"frame or time of their own, {len(placed)} of those values not the next line's but "
+          f"within the lines around; {draws_left_out} random draws with no counterpart in the "
+          "trace)", file=out)
     return 0
 
 
