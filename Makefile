@@ -21,7 +21,7 @@ BENCH_ARGS ?=
 
 CTEST_LOGS := build/ctest-logs
 
-.PHONY: demo test bench count soak fuzz dist format check-format deps clean \
+.PHONY: demo test bench count soak recorder-load fuzz dist format check-format deps clean \
         build-debug build-asan build-windows build-tsan \
         test-debug test-asan test-windows test-tsan
 
@@ -80,6 +80,21 @@ soak: deps
 	cmake --preset release
 	cmake --build --preset release -j$(JOBS) --target rebound-soak
 	build/release/rebound-soak --deaths $(SOAK_DEATHS) --figures build/release/soak.tsv
+
+# The recording build under load (figures, not a test): the soak's 10,000
+# deaths with librebound-recorder.so as a tester gets it, uncapped, with a
+# small cap and with a small ring, beside the player's module (frames per
+# second, peak resident size after the 500th and the last respawn, the file's
+# size, last line and dropped frames); and 1,000 deaths under Wine with the
+# genuine Rebound.asi and Rebound-recorder.asi (the Wine process's peak).
+# e.g. RECORDER_LOAD_ARGS="--deaths 1000 --no-wine".
+RECORDER_LOAD_ARGS ?=
+recorder-load: deps
+	cmake --preset release
+	cmake --build --preset release -j$(JOBS) --target rebound-soak rebound_plugin rebound_plugin_recorder
+	cmake --preset windows
+	cmake --build --preset windows -j$(JOBS) --target rebound-sim rebound_plugin rebound_plugin_recorder
+	python3 scripts/recorder-load.py $(RECORDER_LOAD_ARGS)
 
 # The world fuzzer under libFuzzer with ASan and UBSan (clang 14) for
 # FUZZ_SECONDS (default 10 minutes): executions per second, coverage and the
