@@ -87,7 +87,7 @@ if(REBOUND_RECORDER)
   # the plug-in's headers with this library must see the same inline natives.
   add_library(rebound_core_recorder STATIC ${rebound_core_sources} ${rebound_recorder_sources})
   target_include_directories(rebound_core_recorder PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(rebound_core_recorder PRIVATE rebound_warnings)
+  target_link_libraries(rebound_core_recorder PRIVATE rebound_warnings nlohmann_json::nlohmann_json)
   target_compile_features(rebound_core_recorder PUBLIC cxx_std_20)
   target_compile_definitions(rebound_core_recorder PUBLIC REBOUND_RECORDING=1
                                                    PRIVATE REBOUND_VERSION_TEXT="${PROJECT_VERSION}")

@@ -52,26 +52,25 @@ struct Staging {
 // written (the other staging buffer) and the idle stretch that repeats it.
 struct FrameState {
   bool attached = false;
-  bool processExit = false;    // the coming detach is the process's exit
-  int current = 0;             // the staging buffer being filled
-  bool haveReference = false;  // the other buffer holds the last frame written
-  std::size_t referenceWords = 0;
-  bool frameKnown = false;  // the frame being staged asked for its frame and time
-  bool eventful = false;    // ... and holds an event that never repeats: a
-                            // keyboard message, a random draw, a start
+  bool processExit = false;        // the coming detach is the process's exit
+  int current = 0;                 // the staging buffer being filled
+  std::size_t referenceWords = 0;  // the last frame written (the other buffer)
+  bool frameKnown = false;         // the frame being staged asked for its frame and time
+  bool eventful = false;           // ... and holds an event that never repeats: a
+                                   // keyboard message, a random draw, a start
   std::int64_t frame = 0;
   std::int32_t time = 0;
   bool haveFrameBase = false;
   std::int32_t frameBase = 0;
-  bool haveLast = false;  // the last frame written or repeated, and its time step
+  bool haveLast = false;  // the last frame written or repeated
   std::int64_t lastFrame = 0;
   std::int32_t lastTime = 0;
-  bool haveLastStep = false;
-  std::int64_t lastStep = 0;
-  std::int64_t repeats = 0;  // the stretch of repeats not yet written
+  bool repeatable = false;    // the next frame may repeat the last written one...
+  std::int64_t stepLow = 0;   // ... when its time step from the last lies in
+  std::int64_t stepHigh = 0;  //     stepLow..stepHigh
+  std::int64_t repeats = 0;   // the stretch of repeats not yet written
   std::int64_t firstFrame = 0;
   std::int32_t firstTime = 0;
-  std::int64_t stretchStep = 0;
   std::uint64_t drops = 0;         // frames dropped since the last one written
   std::uint32_t keysReported = 0;  // dropped keyboard messages already written
   bool threadless = false;         // tests: no writer thread, detach writes all
@@ -211,30 +210,19 @@ ChunkHead HeadOf(ChunkKind kind, std::size_t bytes, bool known, std::int64_t fra
   return head;
 }
 
-// Whether the frame just staged may extend the idle stretch: the next frame
-// by number, and a time step like the stretch's, so that the times read back
+// A frame was written: the next one may repeat it when it is the next by
+// number and its time step is like this one's, so that the times read back
 // by linear interpolation stay close and a hitch (a long, short or backward
 // step, the timer's wrap) is written where it happened.
-bool ContinuesStretch() noexcept {
-  if (!frames.frameKnown || !frames.haveLast || frames.frame != frames.lastFrame + 1) return false;
-  const std::int64_t step = std::int64_t{frames.time} - frames.lastTime;
-  std::int64_t expected = 0;
-  if (frames.repeats != 0) {
-    expected = frames.stretchStep;
-  } else if (frames.haveLastStep) {
-    expected = frames.lastStep;
-  } else {
-    return false;
-  }
-  const std::int64_t tolerance = std::max<std::int64_t>(2, expected / 4);
-  return step >= 0 && step - expected <= tolerance && expected - step <= tolerance;
-}
-
-void NoteFrameTime() noexcept {
+void NoteWrittenFrame() noexcept {
+  frames.repeatable = false;
   if (!frames.frameKnown) return;
   if (frames.haveLast) {
-    frames.lastStep = std::int64_t{frames.time} - frames.lastTime;
-    frames.haveLastStep = true;
+    const std::int64_t step = std::int64_t{frames.time} - frames.lastTime;
+    const std::int64_t tolerance = std::max<std::int64_t>(2, step / 4);
+    frames.stepLow = std::max<std::int64_t>(0, step - tolerance);
+    frames.stepHigh = step + tolerance;
+    frames.repeatable = step >= 0;
   }
   frames.haveLast = true;
   frames.lastFrame = frames.frame;
@@ -251,18 +239,20 @@ void CommitFrame() noexcept {
   const std::size_t words = static_cast<std::size_t>(fibre.cursor - body);
   if (fibre.overflowed || fibre.cursor > fibre.end) {
     ++frames.drops;
+    frames.repeatable = false;
     return BeginFrame();
   }
-  if (frames.drops == 0 && !frames.eventful && frames.haveReference &&
-      words == frames.referenceWords && ContinuesStretch() &&
+  const std::int64_t step = std::int64_t{frames.time} - frames.lastTime;
+  if (frames.repeatable && !frames.eventful && frames.frameKnown &&
+      words == frames.referenceWords && frames.frame == frames.lastFrame + 1 &&
+      step >= frames.stepLow && step <= frames.stepHigh &&
       std::memcmp(body, staging[frames.current ^ 1].Body(), words * sizeof(Word)) == 0) {
-    if (frames.repeats == 0) {
+    if (frames.repeats++ == 0) {
       frames.firstFrame = frames.frame;
       frames.firstTime = frames.time;
-      frames.stretchStep = std::int64_t{frames.time} - frames.lastTime;
     }
-    ++frames.repeats;
-    NoteFrameTime();
+    frames.lastFrame = frames.frame;
+    frames.lastTime = frames.time;
     return BeginFrame();
   }
 
@@ -298,6 +288,7 @@ void CommitFrame() noexcept {
   if (p == nullptr) {
     ring.Abandon();
     ++frames.drops;
+    frames.repeatable = false;
     return BeginFrame();
   }
   const ChunkHead head = HeadOf(kFrameChunk, bytes, frames.frameKnown, frames.frame, frames.time);
@@ -306,8 +297,7 @@ void CommitFrame() noexcept {
   ring.Publish();
   frames.repeats = 0;
   frames.drops = 0;
-  NoteFrameTime();
-  frames.haveReference = true;
+  NoteWrittenFrame();
   frames.referenceWords = words;
   frames.current ^= 1;
   BeginFrame();
@@ -678,6 +668,15 @@ void TakeCommittedLinesForTesting(std::string& lines) {
   }
   writer.readPosition = at;
   ring.Release(at);
+}
+
+void RunWriterOnceForTesting() noexcept {
+  if (!writer.fileOpen) {
+    platform::ReadHostFiles(writer.hostFiles);
+    if (!OpenFileWithHeader()) return;
+  }
+  while (WriteCommitted(kRingBytesPerTurn)) {
+  }
 }
 
 std::int64_t PendingRepeatsForTesting() noexcept { return frames.repeats; }

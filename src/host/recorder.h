@@ -237,6 +237,9 @@ void ResetRecorderForTesting() noexcept;
 // Formats everything the writer has not yet taken (committed chunks) into
 // `lines`, one string per line, as the writer would write it.
 void TakeCommittedLinesForTesting(std::string& lines);
+// Does what the writer thread does on each poll (opening the file first if
+// it is not open).
+void RunWriterOnceForTesting() noexcept;
 // The frames counted as repeats so far, and dropped (pending lines).
 std::int64_t PendingRepeatsForTesting() noexcept;
 std::uint64_t PendingDropsForTesting() noexcept;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <nlohmann/detail/conversions/to_chars.hpp>
+
 #include "src/host/recorder_records.h"
 
 namespace rebound::recorder {
@@ -40,64 +42,27 @@ void LineText::Unsigned(std::uint64_t value) noexcept {
 void LineText::Float(float value) noexcept {
   if (std::isnan(value)) return Raw("\"NaN\"");
   if (std::isinf(value)) return Raw(value > 0 ? "\"Infinity\"" : "\"-Infinity\"");
-  if (std::signbit(value)) Raw("-");
-  value = std::fabs(value);
-  if (value == 0.0F) return Raw("0.0");
-
   // The trace takes the fewest significant digits, from 6 up to 9, whose
-  // correct rounding reads back as the same float, and hands the double they
-  // spell to its JSON library, which writes that double's shortest digits:
-  // the same digits, without trailing zeros.
-  char sci[32];
-  char* sciEnd = sci;
-  for (int digits = 6; digits <= 9; ++digits) {
-    sciEnd = std::to_chars(sci, sci + sizeof sci, static_cast<double>(value),
-                           std::chars_format::scientific, digits - 1)
-                 .ptr;
+  // correct rounding reads back as the same float, reads them as a double
+  // and has its JSON library write that double. The same steps here, with
+  // that library's own conversion: its digits are not always the fewest (it
+  // writes -138.80762 as -138.80761999999999), and the two files should say
+  // the same thing in the same characters.
+  char digits[32];
+  char* digitsEnd = digits;
+  for (int count = 6; count <= 9; ++count) {
+    digitsEnd = std::to_chars(digits, digits + sizeof digits, static_cast<double>(value),
+                              std::chars_format::scientific, count - 1)
+                    .ptr;
     float back = 0.0F;
-    std::from_chars(sci, sciEnd, back, std::chars_format::scientific);
+    std::from_chars(digits, digitsEnd, back, std::chars_format::scientific);
     if (back == value) break;
   }
-  // "d.dddde+XX": the digits without the point, and the exponent.
-  char mantissa[16];
-  int count = 0;
-  const char* p = sci;
-  for (; p != sciEnd && *p != 'e'; ++p) {
-    if (*p != '.') mantissa[count++] = *p;
-  }
-  int exponent = 0;
-  if (p != sciEnd) std::from_chars(p + (p[1] == '+' ? 2 : 1), sciEnd, exponent);
-  while (count > 1 && mantissa[count - 1] == '0') --count;
-
-  // The JSON library's layout: plain decimals for a point from 4 places after
-  // the first digit up to 15 before it, else d.ddde+XX with at least two
-  // exponent digits.
-  const int point = exponent + 1;  // the point's place after the first digit
-  const std::string_view digits(mantissa, static_cast<std::size_t>(count));
-  if (count <= point && point <= 15) {
-    Raw(digits);
-    for (int i = count; i < point; ++i) Raw("0");
-    Raw(".0");
-  } else if (0 < point && point <= 15) {
-    Raw(digits.substr(0, static_cast<std::size_t>(point)));
-    Raw(".");
-    Raw(digits.substr(static_cast<std::size_t>(point)));
-  } else if (-4 < point && point <= 0) {
-    Raw("0.");
-    for (int i = point; i < 0; ++i) Raw("0");
-    Raw(digits);
-  } else {
-    Raw(digits.substr(0, 1));
-    if (count > 1) {
-      Raw(".");
-      Raw(digits.substr(1));
-    }
-    const int e = point - 1;
-    Raw(e < 0 ? "e-" : "e+");
-    const int magnitude = e < 0 ? -e : e;
-    if (magnitude < 10) Raw("0");
-    Int(magnitude);
-  }
+  double spelled = 0.0;
+  std::from_chars(digits, digitsEnd, spelled, std::chars_format::scientific);
+  char text[64];
+  const char* end = nlohmann::detail::to_chars(text, text + sizeof text, spelled);
+  Raw({text, static_cast<std::size_t>(end - text)});
 }
 
 namespace {

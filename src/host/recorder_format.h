@@ -23,9 +23,9 @@ class LineText {
   void Raw(std::string_view text) noexcept;
   void Int(std::int64_t value) noexcept;
   void Unsigned(std::uint64_t value) noexcept;
-  // The shortest digits that read back as the same float, laid out as the
-  // trace's JSON library lays out a double ("1.0", "0.923", "1e+20"); NaN and
-  // the infinities as the strings "NaN", "Infinity" and "-Infinity".
+  // The fewest digits that read back as the same float, written as the
+  // trace writes them ("1.0", "0.923", "1e+20"); NaN and the infinities as
+  // the strings "NaN", "Infinity" and "-Infinity".
   void Float(float value) noexcept;
   // A JSON string: quotes, backslashes and control characters escaped, bytes
   // that are not valid UTF-8 replaced by U+FFFD as the trace's JSON library
