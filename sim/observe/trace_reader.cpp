@@ -5,6 +5,7 @@
 // numbers, strings, literals and arrays of them).
 #include "sim/observe/trace_reader.h"
 
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -113,6 +114,22 @@ struct FieldName {
   }
 };
 
+// Bytes a string holds as they are: anything but its closing quote, an
+// escape, or a control character (which JSON does not allow in a string).
+constexpr std::array<bool, 256> kPlainStringBytes = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 256; ++c) plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+  return plain;
+}();
+
+// What ends a number or a literal.
+constexpr bool EndsWord(char c) {
+  return c == ',' || c == ']' || c == '}' || c == ' ' || c == '\t' || c == '\r';
+}
+
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
 class Scanner {
  public:
   explicit Scanner(std::string_view text) : s_(text) {}
@@ -134,7 +151,11 @@ class Scanner {
     return true;
   }
   void Expect(char c, const char* what) {
-    if (!Take(c)) Fail(std::string("expected ") + what + ", found " + Found());
+    if (!Take(c)) [[unlikely]]
+      FailExpected(what);
+  }
+  [[noreturn, gnu::cold, gnu::noinline]] void FailExpected(const char* what) {
+    Fail(std::string("expected ") + what + ", found " + Found());
   }
   [[noreturn]] void Fail(const std::string& what) { throw LineFault{what}; }
 
@@ -158,9 +179,7 @@ class Scanner {
     out.clear();
     for (;;) {
       const std::size_t start = p_;
-      while (p_ < s_.size() && s_[p_] != '"' && s_[p_] != '\\' &&
-             static_cast<unsigned char>(s_[p_]) >= 0x20)
-        ++p_;
+      while (p_ < s_.size() && kPlainStringBytes[static_cast<unsigned char>(s_[p_])]) ++p_;
       out.append(s_.data() + start, p_ - start);
       if (p_ >= s_.size()) Fail("a string is not closed before the end of the line");
       const char c = s_[p_++];
@@ -168,6 +187,23 @@ class Scanner {
       if (c != '\\') Fail("a control character inside a string");
       Escape(out);
     }
+  }
+
+  // A string's content: a view of the line where it has no escapes (keys,
+  // names, hashes: nearly always), else unescaped into `scratch`.
+  std::string_view View(std::string& scratch) {
+    Ws();
+    if (p_ < s_.size() && s_[p_] == '"') {
+      std::size_t q = p_ + 1;
+      while (q < s_.size() && kPlainStringBytes[static_cast<unsigned char>(s_[q])]) ++q;
+      if (q < s_.size() && s_[q] == '"') {
+        const std::string_view view = s_.substr(p_ + 1, q - p_ - 1);
+        p_ = q + 1;
+        return view;
+      }
+    }
+    String(scratch);
+    return scratch;
   }
 
   // The raw text of the value at the scanner's place, skipped; for messages.
@@ -192,7 +228,7 @@ class Scanner {
         Expect(close, close == ']' ? "']'" : "'}'");
       }
     } else {
-      while (p_ < s_.size() && std::strchr(",]} \t\r", s_[p_]) == nullptr) ++p_;
+      while (p_ < s_.size() && !EndsWord(s_[p_])) ++p_;
       if (p_ == start) Fail("expected a value, found " + Found());
       const std::string_view word = s_.substr(start, p_ - start);
       if (word != "true" && word != "false" && word != "null") {
@@ -222,7 +258,8 @@ class Scanner {
   std::string_view Number(double& value, bool& whole) {
     Ws();
     const std::size_t start = p_;
-    while (p_ < s_.size() && std::strchr(",]} \t\r", s_[p_]) == nullptr) ++p_;
+    if (QuickNumber(value, whole)) return s_.substr(start, p_ - start);
+    while (p_ < s_.size() && !EndsWord(s_[p_])) ++p_;
     const std::string_view word = s_.substr(start, p_ - start);
     if (!NumberText(word, value)) {
       p_ = start;
@@ -232,13 +269,62 @@ class Scanner {
     return word;
   }
 
+  // The common forms, -12 and 0.923 with up to 15 digits, read directly: the
+  // digits are a whole number a double holds exactly and so is the power of
+  // ten, so the one division rounds as a full conversion does. Anything
+  // else (an exponent, more digits, a malformed number) takes the long way.
+  bool QuickNumber(double& value, bool& whole) {
+    std::size_t q = p_;
+    const std::size_t n = s_.size();
+    const bool negative = q < n && s_[q] == '-';
+    if (negative) ++q;
+    const std::size_t first = q;
+    std::uint64_t digits = 0;
+    while (q < n && s_[q] >= '0' && s_[q] <= '9')
+      digits = digits * 10 + static_cast<unsigned>(s_[q++] - '0');
+    const std::size_t wholeDigits = q - first;
+    if (wholeDigits == 0 || (wholeDigits > 1 && s_[first] == '0')) return false;
+    std::size_t fraction = 0;
+    if (q < n && s_[q] == '.') {
+      const std::size_t point = ++q;
+      while (q < n && s_[q] >= '0' && s_[q] <= '9')
+        digits = digits * 10 + static_cast<unsigned>(s_[q++] - '0');
+      fraction = q - point;
+      if (fraction == 0) return false;
+    }
+    if (wholeDigits + fraction > 15 || (q < n && !EndsWord(s_[q]))) return false;
+    double v = static_cast<double>(digits);
+    if (fraction > 0) v /= kPowersOfTen[fraction];
+    value = negative ? -v : v;
+    whole = fraction == 0;
+    p_ = q;
+    return true;
+  }
+
+  // A whole number of up to 18 digits in JSON's form, read directly; false
+  // (nothing read) for anything else.
+  bool QuickWhole(std::int64_t& value) {
+    Ws();
+    std::size_t q = p_;
+    const std::size_t n = s_.size();
+    const bool negative = q < n && s_[q] == '-';
+    if (negative) ++q;
+    const std::size_t first = q;
+    std::int64_t v = 0;
+    while (q < n && s_[q] >= '0' && s_[q] <= '9') v = v * 10 + (s_[q++] - '0');
+    const std::size_t digits = q - first;
+    if (digits == 0 || digits > 18 || (digits > 1 && s_[first] == '0')) return false;
+    if (q < n && !EndsWord(s_[q])) return false;
+    value = negative ? -v : v;
+    p_ = q;
+    return true;
+  }
+
   std::size_t Place() const { return p_; }
   void SetPlace(std::size_t p) { p_ = p; }
 
  private:
-  bool WordGoesOn(std::size_t at) const {
-    return at < s_.size() && std::strchr(",]} \t\r", s_[at]) == nullptr;
-  }
+  bool WordGoesOn(std::size_t at) const { return at < s_.size() && !EndsWord(s_[at]); }
 
   // JSON's number grammar, then its value.
   static bool NumberText(std::string_view w, double& value) {
@@ -366,6 +452,10 @@ class Scanner {
 // A whole number from `low` to `high`, for the field named.
 std::int64_t WholeNumber(Scanner& in, const FieldName& field, std::int64_t low, std::int64_t high) {
   const std::size_t at = in.Place();
+  std::int64_t quick = 0;
+  if (in.QuickWhole(quick) && quick >= low && quick <= high) [[likely]]
+    return quick;
+  in.SetPlace(at);
   if (!in.AtNumber()) {
     const std::string_view raw = in.SkipValue();
     throw LineFault{field.Text() + ": expected a whole number, got " + Scanner::Excerpt(raw)};
@@ -374,8 +464,15 @@ std::int64_t WholeNumber(Scanner& in, const FieldName& field, std::int64_t low, 
   bool whole = false;
   const std::string_view raw = in.Number(value, whole);
   std::int64_t n = 0;
-  const auto [end, ec] = std::from_chars(raw.data(), raw.data() + raw.size(), n);
-  if (!whole || ec != std::errc() || end != raw.data() + raw.size() || n < low || n > high) {
+  bool read = whole;
+  constexpr double kExact = 9007199254740992.0;  // 2^53: every whole double below is exact
+  if (whole && value > -kExact && value < kExact) {
+    n = static_cast<std::int64_t>(value);
+  } else if (whole) {
+    const auto [end, ec] = std::from_chars(raw.data(), raw.data() + raw.size(), n);
+    read = ec == std::errc() && end == raw.data() + raw.size();
+  }
+  if (!read || n < low || n > high) {
     in.SetPlace(at);
     throw LineFault{field.Text() + ": expected a whole number from " + std::to_string(low) +
                     " to " + std::to_string(high) + ", got " + Scanner::Excerpt(raw)};
@@ -399,8 +496,8 @@ float FloatValue(Scanner& in, const FieldName& field) {
   }
   if (in.Peek() == '"') {
     const std::size_t at = in.Place();
-    std::string word;
-    in.String(word);
+    std::string scratch;
+    const std::string_view word = in.View(scratch);
     if (word == "NaN") return std::numeric_limits<float>::quiet_NaN();
     if (word == "Infinity") return std::numeric_limits<float>::infinity();
     if (word == "-Infinity") return -std::numeric_limits<float>::infinity();
@@ -491,13 +588,10 @@ void ArgValue(Scanner& in, ArgKind kind, const FieldName& field, TraceValue& out
     case ArgKind::OutVector:
     case ArgKind::InOutInt: {
       const std::size_t at = in.Place();
-      if (in.Peek() == '"') {
-        in.String(out.text);
-        if (out.text == "out") {
-          out.text.clear();
-          out.kind = TraceValue::Kind::Out;
-          return;
-        }
+      if (in.Peek() == '"' && in.View(out.text) == "out") {
+        out.text.clear();
+        out.kind = TraceValue::Kind::Out;
+        return;
       }
       in.SetPlace(at);
       const std::string_view raw = in.SkipValue();
@@ -563,15 +657,22 @@ void ResultValue(Scanner& in, ResultKind kind, TraceValue& out) {
 // "0x" and up to 16 hex digits.
 std::uint64_t HashValue(Scanner& in) {
   const std::size_t at = in.Place();
-  std::string text;
+  std::string scratch;
   if (in.Peek() == '"') {
-    in.String(text);
+    const std::string_view text = in.View(scratch);
     std::uint64_t hash = 0;
-    if (text.size() > 2 && text.size() <= 18 && text[0] == '0' &&
-        (text[1] == 'x' || text[1] == 'X')) {
-      const auto [end, ec] = std::from_chars(text.data() + 2, text.data() + text.size(), hash, 16);
-      if (ec == std::errc() && end == text.data() + text.size()) return hash;
+    bool digits = text.size() > 2 && text.size() <= 18 && text[0] == '0' &&
+                  (text[1] == 'x' || text[1] == 'X');
+    for (std::size_t i = 2; digits && i < text.size(); ++i) {
+      const char c = text[i];
+      const int digit = c >= '0' && c <= '9'   ? c - '0'
+                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                        : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                               : -1;
+      digits = digit >= 0;
+      hash = (hash << 4) | static_cast<unsigned>(digit & 15);
     }
+    if (digits) return hash;
   }
   in.SetPlace(at);
   const std::string_view raw = in.SkipValue();
@@ -579,19 +680,57 @@ std::uint64_t HashValue(Scanner& in) {
                   Scanner::Excerpt(raw)};
 }
 
+// The fields of a line after the header.
+enum class BodyKey { kFrame, kTime, kNative, kHost, kName, kArgs, kOuts, kResult, kBy, kOther };
+
+// Whether `key` is `word`: a comparison of a known length, which the
+// compiler does in place.
+template <std::size_t N>
+bool Is(std::string_view key, const char (&word)[N]) {
+  return key.size() == N - 1 && std::memcmp(key.data(), word, N - 1) == 0;
+}
+
+// One look at the first letter and one comparison: every line has several.
+BodyKey BodyKeyOf(std::string_view key) {
+  if (key.empty()) return BodyKey::kOther;
+  switch (key[0]) {
+    case 'f':
+      return Is(key, "frame") ? BodyKey::kFrame : BodyKey::kOther;
+    case 't':
+      return Is(key, "time") ? BodyKey::kTime : BodyKey::kOther;
+    case 'n':
+      return Is(key, "native") ? BodyKey::kNative
+             : Is(key, "name") ? BodyKey::kName
+                               : BodyKey::kOther;
+    case 'h':
+      return Is(key, "host") ? BodyKey::kHost : BodyKey::kOther;
+    case 'a':
+      return Is(key, "args") ? BodyKey::kArgs : BodyKey::kOther;
+    case 'o':
+      return Is(key, "outs") ? BodyKey::kOuts : BodyKey::kOther;
+    case 'r':
+      return Is(key, "result") ? BodyKey::kResult : BodyKey::kOther;
+    case 'b':
+      return Is(key, "by") ? BodyKey::kBy : BodyKey::kOther;
+    default:
+      return BodyKey::kOther;
+  }
+}
+
+// The host events of the format, the most frequent first.
 const std::vector<std::string_view>& HostKinds() {
-  static const std::vector<std::string_view> kinds = {"seed",
+  static const std::vector<std::string_view> kinds = {"scriptWait",
+                                                      "randomDraw",
+                                                      "keyboard",
+                                                      "repeat",
+                                                      "scriptStart",
+                                                      "seed",
                                                       "attach",
                                                       "detach",
                                                       "scriptRegister",
                                                       "scriptUnregister",
                                                       "keyboardHandlerRegister",
                                                       "keyboardHandlerUnregister",
-                                                      "scriptStart",
-                                                      "scriptWait",
-                                                      "keyboard",
-                                                      "randomDraw",
-                                                      "repeat",
                                                       "dropped",
                                                       "capped",
                                                       "droppedKeys"};
@@ -823,7 +962,7 @@ TraceReader::Given TraceReader::ParseBody(TraceEntry& entry) {
   entry.time = 0;
   Given given;
   Scanner in(lineText_);
-  std::string& key = keyScratch_;
+  std::string_view key;
   bool hasArgs = false;
   bool hasOuts = false;
   std::size_t hostValues = 0;        // named values of a host line read so far
@@ -833,18 +972,19 @@ TraceReader::Given TraceReader::ParseBody(TraceEntry& entry) {
     in.Expect('{', "a JSON object '{'");
     if (in.Take('}')) throw LineFault{"an empty object: neither a native call nor a host event"};
     do {
-      in.String(key);
+      key = in.View(keyScratch_);
       in.Expect(':', "':' after a key");
-      if (key == "frame") {
+      const BodyKey which = BodyKeyOf(key);
+      if (which == BodyKey::kFrame) {
         if (given.frame) throw LineFault{"field \"frame\": given twice"};
         entry.frame = WholeNumber(in, FieldName{"frame"}, -1, kInt64Max);
         given.frame = true;
-      } else if (key == "time") {
+      } else if (which == BodyKey::kTime) {
         if (given.time) throw LineFault{"field \"time\": given twice"};
         entry.time =
             static_cast<std::int32_t>(WholeNumber(in, FieldName{"time"}, kInt32Min, kInt32Max));
         given.time = true;
-      } else if (key == "native") {
+      } else if (which == BodyKey::kNative) {
         if (entry.native != nullptr || names != nullptr)
           throw LineFault{"field \"native\": given twice, or with \"host\""};
         const std::uint64_t hash = HashValue(in);
@@ -852,7 +992,7 @@ TraceReader::Given TraceReader::ParseBody(TraceEntry& entry) {
         if (entry.native == nullptr) {
           throw LineFault{"field \"native\": " + HexHash(hash) + " is not a native of the game"};
         }
-      } else if (key == "host") {
+      } else if (which == BodyKey::kHost) {
         if (entry.native != nullptr || names != nullptr)
           throw LineFault{"field \"host\": given twice, or with \"native\""};
         if (in.Peek() != '"') {
@@ -862,22 +1002,27 @@ TraceReader::Given TraceReader::ParseBody(TraceEntry& entry) {
         }
         in.String(entry.host);
         bool known = false;
-        for (std::string_view kind : HostKinds()) known = known || kind == entry.host;
+        for (std::string_view kind : HostKinds()) {
+          if (kind == entry.host) {
+            known = true;
+            break;
+          }
+        }
         if (!known)
           throw LineFault{"field \"host\": \"" + entry.host +
                           "\" is not a host event of the format"};
         names = &HostValueNames(entry.host);
         entry.args.resize(names->size());
         for (TraceValue& v : entry.args) Reset(v);
-      } else if (key == "name") {
+      } else if (which == BodyKey::kName) {
         if (entry.native == nullptr)
           throw LineFault{"field \"name\": only a native line has a name, after \"native\""};
-        in.String(nameScratch_);
-        if (nameScratch_ != entry.native->name) {
-          throw LineFault{"field \"name\": \"" + nameScratch_ + "\" is not the name of " +
+        const std::string_view name = in.View(nameScratch_);
+        if (name != entry.native->name) {
+          throw LineFault{"field \"name\": \"" + std::string(name) + "\" is not the name of " +
                           HexHash(entry.native->hash) + " (" + entry.native->name + ")"};
         }
-      } else if (key == "args") {
+      } else if (which == BodyKey::kArgs) {
         if (entry.native == nullptr)
           throw LineFault{"field \"args\": only a native line has args, after \"native\""};
         if (hasArgs) throw LineFault{"field \"args\": given twice"};
@@ -905,7 +1050,7 @@ TraceReader::Given TraceReader::ParseBody(TraceEntry& entry) {
           throw LineFault{"field \"args\": " + std::to_string(n) + " arguments, " +
                           entry.native->name + " takes " + std::to_string(kinds.size())};
         }
-      } else if (key == "outs") {
+      } else if (which == BodyKey::kOuts) {
         if (!hasArgs)
           throw LineFault{"field \"outs\": only a native line has outs, after \"args\""};
         if (hasOuts) throw LineFault{"field \"outs\": given twice"};
@@ -940,27 +1085,29 @@ TraceReader::Given TraceReader::ParseBody(TraceEntry& entry) {
           throw LineFault{"field \"outs\": " + std::to_string(n) + " values, fewer than " +
                           entry.native->name + "'s out-variables"};
         }
-      } else if (key == "result") {
+      } else if (which == BodyKey::kResult) {
         if (!hasArgs)
           throw LineFault{"field \"result\": only a native line has a result, after \"args\""};
         if (entry.result) throw LineFault{"field \"result\": given twice"};
         entry.result.emplace();
         ResultValue(in, entry.native->result, *entry.result);
-      } else if (key == "by") {
+      } else if (which == BodyKey::kBy) {
         if (entry.native == nullptr)
           throw LineFault{"field \"by\": only a native line is made by the recorder"};
-        in.String(nameScratch_);
-        if (nameScratch_ != "recorder") {
-          throw LineFault{"field \"by\": expected \"recorder\", got \"" + nameScratch_ + "\""};
+        const std::string_view by = in.View(nameScratch_);
+        if (by != "recorder") {
+          throw LineFault{"field \"by\": expected \"recorder\", got \"" + std::string(by) + "\""};
         }
         entry.byRecorder = true;
       } else if (names != nullptr) {
         std::size_t i = 0;
         while (i < names->size() && (*names)[i] != key) ++i;
         if (i == names->size()) {
-          throw LineFault{"field \"" + key + "\": not a field of a " + entry.host + " line"};
+          throw LineFault{"field \"" + std::string(key) + "\": not a field of a " + entry.host +
+                          " line"};
         }
-        if ((hostValuesSeen >> i) & 1U) throw LineFault{"field \"" + key + "\": given twice"};
+        if ((hostValuesSeen >> i) & 1U)
+          throw LineFault{"field \"" + std::string(key) + "\": given twice"};
         hostValuesSeen |= 1U << i;
         std::int64_t low = 0;
         std::int64_t high = 0;
@@ -971,7 +1118,7 @@ TraceReader::Given TraceReader::ParseBody(TraceEntry& entry) {
         entry.args[i].integer = WholeNumber(in, field, low, high);
         ++hostValues;
       } else {
-        throw LineFault{"field \"" + key + "\": not a field of a " +
+        throw LineFault{"field \"" + std::string(key) + "\": not a field of a " +
                         (entry.native != nullptr ? std::string("native") : std::string("trace")) +
                         " line"};
       }

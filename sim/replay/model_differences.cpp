@@ -35,7 +35,8 @@ struct RuleText {
 constexpr RuleText kRules[ModelDifferences::kRuleCount] = {
     {"GET_GAME_TIMER", "another time within one frame"},
     {"GET_GAME_TIMER", "a time earlier than the frame before's"},
-    {"GET_FRAME_COUNT", "a count that does not advance with the frames (count minus frame changed)"},
+    {"GET_FRAME_COUNT",
+     "a count that does not advance with the frames (count minus frame changed)"},
     {"scriptWait", "returned before its milliseconds of game time had passed"},
     {"scriptWait", "returned in the frame it was called"},
     {"VDIST", "a distance that does not match its two positions"},
@@ -70,8 +71,9 @@ bool Earlier(std::int32_t after, std::int32_t before) {
 
 std::string DescribeModelDifference(const ModelDifferenceReport& report) {
   return std::string(report.native) + ": " + std::to_string(report.count) +
-         (report.count == 1 ? " answer" : " answers") + " the model never gives: " +
-         std::string(report.what) + ", first at frame " + std::to_string(report.firstFrame);
+         (report.count == 1 ? " answer" : " answers") +
+         " the model never gives: " + std::string(report.what) + ", first at frame " +
+         std::to_string(report.firstFrame);
 }
 
 std::string_view ModelDifferences::RuleNative(Rule rule) { return kRules[rule].native; }
@@ -102,7 +104,8 @@ ModelDifferences::ModelDifferences() {
   };
   for (const auto& w : watched) {
     const NativeSignature* signature = FindNativeByName(w.name);
-    if (signature != nullptr) watchOf_[static_cast<std::size_t>(signature - table.data())] = w.watch;
+    if (signature != nullptr)
+      watchOf_[static_cast<std::size_t>(signature - table.data())] = w.watch;
   }
 }
 
@@ -112,8 +115,8 @@ void ModelDifferences::Found(Rule rule, std::int64_t frame) {
 }
 
 void ModelDifferences::OnLine(const TraceEntry& entry) {
-  const bool call = entry.native != nullptr || entry.IsHost("scriptWait") ||
-                    entry.IsHost("randomDraw");
+  const bool call =
+      entry.native != nullptr || entry.IsHost("scriptWait") || entry.IsHost("randomDraw");
   if (waiting_ && call) {
     // The first call after a wait is made in the frame the wait returned in.
     waiting_ = false;
@@ -163,9 +166,11 @@ void ModelDifferences::OnNative(const TraceEntry& entry, Watch watch) {
       return;
     case Watch::kDistance: {
       if (!answered || entry.args.size() != 6) return;
-      const Vec3 a{static_cast<float>(entry.args[0].number), static_cast<float>(entry.args[1].number),
+      const Vec3 a{static_cast<float>(entry.args[0].number),
+                   static_cast<float>(entry.args[1].number),
                    static_cast<float>(entry.args[2].number)};
-      const Vec3 b{static_cast<float>(entry.args[3].number), static_cast<float>(entry.args[4].number),
+      const Vec3 b{static_cast<float>(entry.args[3].number),
+                   static_cast<float>(entry.args[4].number),
                    static_cast<float>(entry.args[5].number)};
       if (!SameFloat(static_cast<float>(Distance(a, b)), entry.result->number))
         Found(kDistance, frame);

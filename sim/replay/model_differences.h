@@ -113,13 +113,13 @@ class ModelDifferences {
   std::map<std::string, LoadCheck, std::less<>> textures_;
   // The search held now, as its answers show it in the current frame.
   struct Search {
-    bool cancelled = false;     // cancelled, and no search started since
-    std::int64_t frame = -2;    // the frame the answers below are of
-    bool complete = false;      // answered true in that frame
-    bool notComplete = false;   // answered false in that frame
+    bool cancelled = false;    // cancelled, and no search started since
+    std::int64_t frame = -2;   // the frame the answers below are of
+    bool complete = false;     // answered true in that frame
+    bool notComplete = false;  // answered false in that frame
     bool failed = false;
     bool active = false;
-    std::int64_t count = -1;    // the search's last result count; -1 none read
+    std::int64_t count = -1;         // the search's last result count; -1 none read
     std::int64_t countInFrame = -1;  // ... read in that frame
   } search_;
 };

@@ -70,12 +70,16 @@ bool SameArg(ArgKind kind, std::uint64_t slot, const TraceValue& expected) {
   return false;
 }
 
-std::uint32_t FloatBits(double value) { return std::bit_cast<std::uint32_t>(static_cast<float>(value)); }
+std::uint32_t FloatBits(double value) {
+  return std::bit_cast<std::uint32_t>(static_cast<float>(value));
+}
 
 }  // namespace
 
 Replay::Replay(TraceReader& reader, ReplayOptions options)
-    : reader_(reader), lines_(reader), options_(options) {}
+    : reader_(reader), lines_(reader), options_(options), next_(std::make_unique<TraceEntry>()) {
+  for (std::unique_ptr<TraceEntry>& entry : history_) entry = std::make_unique<TraceEntry>();
+}
 
 Replay::~Replay() {
   if (module_ != nullptr) Unload(false);
@@ -103,7 +107,7 @@ bool Replay::Peek() {
   if (hasNext_) return true;
   if (atEnd_ || stopped_) return false;
   try {
-    if (!lines_.Next(next_)) {
+    if (!lines_.Next(*next_)) {
       atEnd_ = true;
       return false;
     }
@@ -116,21 +120,21 @@ bool Replay::Peek() {
     return false;
   }
   hasNext_ = true;
-  model_.OnLine(next_);
-  if (next_.frame + 1 > result_.frames) result_.frames = next_.frame + 1;
+  model_.OnLine(*next_);
+  if (next_->frame + 1 > result_.frames) result_.frames = next_->frame + 1;
   return true;
 }
 
 void Replay::Consume(bool call) {
   hasNext_ = false;
-  lastFrame_ = next_.frame;
-  lastTime_ = next_.time;
+  lastFrame_ = next_->frame;
+  lastTime_ = next_->time;
   lastLine_ = lines_.Line();
   if (!call) return;
   ++result_.callsChecked;
-  if (next_.native != nullptr) ++result_.nativeCalls;
-  // Swapped, not copied: the history's oldest entry lends its room to the
-  // next line.
+  if (next_->native != nullptr) ++result_.nativeCalls;
+  // Swapped, not copied: the history's oldest entry lends its room (and its
+  // lists' room) to the next line.
   std::swap(history_[historyNext_], next_);
   historyNext_ = (historyNext_ + 1) % kContext;
   if (historySize_ < kContext) ++historySize_;
@@ -157,20 +161,20 @@ const TraceEntry* Replay::ExpectCall(const char* host, std::uint64_t hash) {
       }
       return nullptr;
     }
-    switch (Classify(next_)) {
+    switch (Classify(*next_)) {
       case LineKind::kCall:
-        return &next_;
+        return next_.get();
       case LineKind::kSkipped:
-        SkipLine(next_);
+        SkipLine(*next_);
         Consume(false);
         continue;
       case LineKind::kKeyboard:
         // A message that arrived before this call: delivered first.
-        DeliverKeyboard(next_);
+        DeliverKeyboard(*next_);
         Consume(false);
         continue;
       case LineKind::kEnd:
-        End(std::string("the recording has a ") + next_.host + " line here (" + reader_.Name() +
+        End(std::string("the recording has a ") + next_->host + " line here (" + reader_.Name() +
             ":" + std::to_string(lines_.Line()) + ")");
         return nullptr;
       case LineKind::kAttach:
@@ -178,7 +182,7 @@ const TraceEntry* Replay::ExpectCall(const char* host, std::uint64_t hash) {
       case LineKind::kScriptStart:
         // The host did something here, between two calls of a frame: where
         // the recorded script was waiting, this one makes a call.
-        return &next_;
+        return next_.get();
     }
   }
 }
@@ -207,21 +211,21 @@ void Replay::End(std::string note) {
 }
 
 void Replay::Differ(std::string actual) {
-  DifferAtEnd(hasNext_ ? Trace::ToJson(next_) : std::string("(the recording has nothing more)"),
+  DifferAtEnd(hasNext_ ? Trace::ToJson(*next_) : std::string("(the recording has nothing more)"),
               std::move(actual));
 }
 
 void Replay::DifferAtEnd(std::string expected, std::string actual) {
   if (stopped_) return;
   ReplayDifference d;
-  d.frame = hasNext_ ? next_.frame : lastFrame_;
+  d.frame = hasNext_ ? next_->frame : lastFrame_;
   d.call = result_.callsChecked;
   d.line = hasNext_ ? lines_.Line() : 0;
   d.expected = std::move(expected);
   d.actual = std::move(actual);
   for (std::size_t i = 0; i < historySize_; ++i) {
     const std::size_t at = (historyNext_ + kContext - historySize_ + i) % kContext;
-    d.before.push_back(Trace::ToJson(history_[at]));
+    d.before.push_back(Trace::ToJson(*history_[at]));
   }
   result_.outcome = ReplayResult::Outcome::kDiffers;
   result_.difference = std::move(d);
@@ -230,8 +234,8 @@ void Replay::DifferAtEnd(std::string expected, std::string actual) {
 
 std::string Replay::ActualHostLine(const char* host, std::optional<std::int64_t> value) const {
   TraceEntry e;
-  e.frame = hasNext_ ? next_.frame : lastFrame_;
-  e.time = hasNext_ ? next_.time : lastTime_;
+  e.frame = hasNext_ ? next_->frame : lastFrame_;
+  e.time = hasNext_ ? next_->time : lastTime_;
   e.host = host;
   // A draw has no value of its own: the plug-in asked for one.
   if (value) e.args.push_back(TraceValue::Int(*value));
@@ -240,8 +244,8 @@ std::string Replay::ActualHostLine(const char* host, std::optional<std::int64_t>
 
 std::string Replay::ActualNativeLine() const {
   TraceEntry e;
-  e.frame = hasNext_ ? next_.frame : lastFrame_;
-  e.time = hasNext_ ? next_.time : lastTime_;
+  e.frame = hasNext_ ? next_->frame : lastFrame_;
+  e.time = hasNext_ ? next_->time : lastTime_;
   const NativeSignature* signature = FindNative(call_.hash);
   if (signature == nullptr || call_.argCount != signature->args.size()) {
     // Not a call the catalogue can decode: the slots as they are.
@@ -407,7 +411,7 @@ std::uint32_t Replay::Draw() {
   if (!options_.recordedDraws) return SeedOfRun(seed_.value_or(0), seedsDrawn_++);
   if (!MatchHostCall("randomDraw", std::nullopt)) return 0;
   // Consume moved the line into the history.
-  const TraceEntry& drawn = history_[(historyNext_ + kContext - 1) % kContext];
+  const TraceEntry& drawn = *history_[(historyNext_ + kContext - 1) % kContext];
   return static_cast<std::uint32_t>(drawn.args[0].integer);
 }
 
@@ -503,13 +507,14 @@ ReplayResult Replay::Run(const std::string& pluginPath) {
   const AlternateHostScope host(*this);
   try {
     while (!stopped_ && Peek()) {
-      switch (Classify(next_)) {
+      switch (Classify(*next_)) {
         case LineKind::kSkipped:
-          SkipLine(next_);
+          SkipLine(*next_);
           Consume(false);
           break;
         case LineKind::kAttach:
-          if (module_ != nullptr) reader_.Fail(lines_.Line(), "field \"host\": attach while the plug-in is loaded");
+          if (module_ != nullptr)
+            reader_.Fail(lines_.Line(), "field \"host\": attach while the plug-in is loaded");
           Consume(false);
           Load(pluginPath);
           break;
@@ -518,7 +523,7 @@ ReplayResult Replay::Run(const std::string& pluginPath) {
           StartScript();
           break;
         case LineKind::kKeyboard:
-          DeliverKeyboard(next_);
+          DeliverKeyboard(*next_);
           Consume(false);
           break;
         case LineKind::kDetach:
@@ -528,8 +533,8 @@ ReplayResult Replay::Run(const std::string& pluginPath) {
           // did not make show as a difference at the next line.
           break;
         case LineKind::kEnd:
-          End(std::string("the recording has a ") + next_.host + " line at frame " +
-              std::to_string(next_.frame) + " (" + reader_.Name() + ":" +
+          End(std::string("the recording has a ") + next_->host + " line at frame " +
+              std::to_string(next_->frame) + " (" + reader_.Name() + ":" +
               std::to_string(lines_.Line()) + ")");
           break;
         case LineKind::kCall:

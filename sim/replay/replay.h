@@ -34,10 +34,10 @@ struct ReplayOptions {
 // The first place where the plug-in did not make the recorded call.
 struct ReplayDifference {
   std::int64_t frame = 0;
-  std::uint64_t call = 0;    // the call's index among the plug-in's calls, from 0
-  std::int64_t line = 0;     // the recording's line of the expected call (0: none)
-  std::string expected;      // the recorded line as trace JSON, or what was due
-  std::string actual;        // the plug-in's call as trace JSON, or what it did
+  std::uint64_t call = 0;           // the call's index among the plug-in's calls, from 0
+  std::int64_t line = 0;            // the recording's line of the expected call (0: none)
+  std::string expected;             // the recorded line as trace JSON, or what was due
+  std::string actual;               // the plug-in's call as trace JSON, or what it did
   std::vector<std::string> before;  // the calls before it that matched, oldest first
 };
 
@@ -139,7 +139,7 @@ class Replay final : public AlternateHost {
   ReplayResult result_;
   ModelDifferences model_;
 
-  TraceEntry next_;
+  std::unique_ptr<TraceEntry> next_;  // the line read ahead
   bool hasNext_ = false;
   bool atEnd_ = false;
   bool stopped_ = false;
@@ -147,7 +147,7 @@ class Replay final : public AlternateHost {
 
   // The last calls that matched, for the difference's context.
   static constexpr std::size_t kContext = 10;
-  std::array<TraceEntry, kContext> history_;
+  std::array<std::unique_ptr<TraceEntry>, kContext> history_;
   std::size_t historyNext_ = 0;
   std::size_t historySize_ = 0;
   std::int64_t lastFrame_ = -1;
@@ -165,7 +165,7 @@ class Replay final : public AlternateHost {
   std::unique_ptr<KeyboardThread> keyboard_;
 
   NativeCallSlots call_;
-  std::unordered_set<std::string> texts_;       // text answers, at stable addresses
+  std::unordered_set<std::string> texts_;  // text answers, at stable addresses
 
   // Random draws: recorded, or from the trace's seed.
   std::optional<std::uint64_t> seed_;

@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""Runs `rebound-sim replay` as a user does: seeded traces of shipped
+scenarios replay with status 0, an altered one stops with status 1 and a diff
+at the call it affects, an unreadable recording (cut short, a bad field, a
+newer format) gives status 2 naming file, line and field, a module that
+cannot be loaded status 4.
+
+  replay_command_test.py REBOUND_SIM SCENARIO_DIR
+"""
+
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SIM = SCENARIOS = None
+
+SUMMARY = re.compile(r"^(Same calls|Differs): (\d+) calls checked \((\d+) native\), (\d+) frames, "
+                     r"[0-9.]+ s, \d+ calls per second$")
+
+
+def run(*args):
+    return subprocess.run([SIM] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          text=True, check=False)
+
+
+class ReplayCommand(unittest.TestCase):
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+
+    def path(self, name):
+        return os.path.join(self.tmp.name, name)
+
+    def trace(self, scenario):
+        path = self.path(scenario.replace(".json", ".jsonl"))
+        done = run("--quiet", "--seed", "5", "--scenario", os.path.join(SCENARIOS, scenario),
+                   "--trace", path)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return path
+
+    def write(self, name, lines):
+        path = self.path(name)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("".join(line + "\n" for line in lines))
+        return path
+
+    def lines(self, path):
+        with open(path, encoding="utf-8") as f:
+            return f.read().splitlines()
+
+    def test_seeded_traces_replay_with_the_same_calls(self):
+        for scenario in ("restarts.json", "misbehaving-world.json", "keyboard-throughout.json"):
+            with self.subTest(scenario):
+                path = self.trace(scenario)
+                done = run("replay", path)
+                self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+                out = done.stdout.splitlines()
+                self.assertEqual(out[0], f"Replaying {path} (a simulator trace) against "
+                                         f"{os.path.join(os.path.dirname(SIM), 'librebound.so')}")
+                self.assertIn("Every recorded answer read is one the world model can give.", out)
+                summary = SUMMARY.match(out[-1])
+                self.assertIsNotNone(summary, out[-1])
+                self.assertEqual(summary.group(1), "Same calls")
+                lines = [json.loads(line) for line in self.lines(path)]
+                calls = [l for l in lines if "native" in l or l.get("host") in (
+                    "scriptWait", "randomDraw", "scriptRegister", "scriptUnregister",
+                    "keyboardHandlerRegister", "keyboardHandlerUnregister")]
+                self.assertEqual(int(summary.group(2)), len(calls))
+                self.assertEqual(int(summary.group(3)), sum(1 for l in calls if "native" in l))
+
+    def test_an_altered_result_stops_at_the_call_it_affects_with_a_diff(self):
+        lines = self.lines(self.trace("plain-death.json"))
+        at = next(i for i, line in enumerate(lines)
+                  if '"HAS_SCALEFORM_MOVIE_LOADED"' in line and '"result":true' in line)
+        lines[at] = lines[at].replace('"result":true', '"result":false')
+        path = self.write("late-movie.jsonl", lines)
+        done = run("replay", path)
+        self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
+        out = done.stdout.splitlines()
+        calls = sum(1 for line in lines[:at + 1]
+                    if '"native"' in line or re.search(r'"host":"(scriptWait|randomDraw|'
+                                                       r'scriptRegister|keyboardHandlerRegister)"',
+                                                       line))
+        frame = json.loads(lines[at])["frame"]
+        self.assertEqual(out[1], f"The plug-in differs from the recording at frame {frame}, "
+                                 f"call {calls} ({path}:{at + 2}):")
+        # The ten calls before, the recorded one and the plug-in's, as a diff.
+        self.assertEqual(out[2:12], ["  " + line for line in lines[at - 9:at + 1]])
+        self.assertEqual(out[12], "- " + lines[at + 1])
+        self.assertTrue(out[13].startswith('+ {"frame":%d,' % frame), out[13])
+        self.assertTrue(SUMMARY.match(out[-1]).group(1) == "Differs")
+
+    def test_an_unreadable_recording_is_refused_naming_file_line_and_field(self):
+        lines = self.lines(self.trace("tapping.json"))
+        header = ('{"format":"rebound-recording","version":1,"rebound":"0.1.0","build":"recorder",'
+                  '"platform":"linux","hostFile":null,"hostVersion":null,"gameFile":null,'
+                  '"gameVersion":null,"frameBase":0}')
+        bad = lines[:]
+        bad[40] = bad[40].replace('"args":[', '"args":["x",', 1)
+        cut = self.path("cut.jsonl")
+        with open(cut, "w", encoding="utf-8") as f:
+            f.write("\n".join(lines[:100]) + "\n" + lines[100][:25])
+        cases = [
+            (cut, f"{cut}:101: the last line is cut short (no newline at its end, and not "
+                  "whole JSON)"),
+            (self.write("newer.jsonl", [header.replace('"version":1', '"version":2')] + lines),
+             "newer.jsonl:1: a newer format (version 2) than this rebound-sim reads (1)"),
+            (self.write("bad.jsonl", bad), "bad.jsonl:41: field \"args\""),
+            (self.write("hash.jsonl", lines[:5] + ['{"frame":0,"time":100000,'
+                                                   '"native":"0x0123456789ABCDEF","args":[]}']),
+             "hash.jsonl:6: field \"native\": 0x0123456789ABCDEF is not a native of the game"),
+            (self.path("missing.jsonl"), "missing.jsonl: cannot be read: No such file or directory"),
+        ]
+        for path, message in cases:
+            with self.subTest(message):
+                done = run("replay", path)
+                self.assertEqual(done.returncode, 2, done.stdout + done.stderr)
+                self.assertIn(message, done.stderr)
+
+    def test_a_plugin_that_cannot_be_loaded_gives_status_4(self):
+        path = self.trace("panel.json")
+        done = run("replay", path, "--plugin", self.path("nothing.so"))
+        self.assertEqual(done.returncode, 4, done.stdout + done.stderr)
+        self.assertIn("nothing.so", done.stderr)
+
+    def test_help_and_usage_mistakes(self):
+        done = run("replay", "--help")
+        self.assertEqual(done.returncode, 0)
+        self.assertTrue(done.stdout.startswith("Usage: rebound-sim replay RECORDING [--plugin PATH]"))
+        self.assertIn("rebound-sim replay RECORDING", run("--help").stdout)
+        for args, message in ((["replay"], "which recording?"),
+                              (["replay", "a", "b"], "one recording at a time"),
+                              (["replay", "a", "--frames", "3"], "unknown option: --frames")):
+            with self.subTest(args):
+                done = run(*args)
+                self.assertEqual(done.returncode, 2)
+                self.assertIn(message, done.stderr)
+
+
+if __name__ == "__main__":
+    SIM, SCENARIOS = os.path.abspath(sys.argv[1]), sys.argv[2]
+    del sys.argv[1:3]
+    unittest.main(verbosity=2)
