@@ -17,11 +17,13 @@ would pull them down to its writer's pace), the peak resident size after the
 size, last line and dropped frames.
 
 Under Wine, rebound-sim.exe runs a shorter run of deaths (the soak's scenario)
-with the genuine Rebound.asi and Rebound-recorder.asi, and the Wine process's
-peak resident size is read with /usr/bin/time; the recorder also at a tenth of
-the deaths, to see that its peak does not grow with the run.
+with the genuine Rebound.asi and Rebound-recorder.asi, as testers get it and
+uncapped, and the Wine process's peak resident size is read with
+/usr/bin/time. The simulator's own peak grows with the scenario it reads (one
+event a death), so each is also run with a tenth of the deaths: what the
+recorder adds over the player's DLL must be the same at both lengths.
 
-Usage: scripts/recorder-load.py [--deaths N] [--wine-deaths N] [--no-wine] [--keep]
+Usage: scripts/recorder-load.py [--deaths N] [--wine-deaths N] [--no-wine] [--no-linux] [--keep]
 The builds must exist: cmake --build --preset release --target rebound-soak
 rebound_plugin_recorder, and the windows preset. Recordings are removed after
 they are measured unless --keep is given (the uncapped one is gigabytes).
@@ -172,6 +174,7 @@ def main():
     parser.add_argument("--deaths", type=int, default=10000, help="deaths in each Linux run")
     parser.add_argument("--wine-deaths", type=int, default=1000, help="deaths in each Wine run")
     parser.add_argument("--no-wine", action="store_true", help="leave out the runs under Wine")
+    parser.add_argument("--no-linux", action="store_true", help="leave out the Linux runs")
     parser.add_argument("--keep", action="store_true", help="keep the recordings")
     args = parser.parse_args()
 
@@ -191,25 +194,38 @@ def main():
         ("small-ring", recorder, args.deaths,
          dict(uncapped, REBOUND_RECORDER_RING_BYTES="4096")),
     ]
-    print(f"Linux, release rebound-soak, a death every {FRAMES_PER_DEATH} frames:")
-    for name, module, deaths, env in linux:
-        show(soak(name, module, deaths, env), args.keep)
+    if not args.no_linux:
+        print(f"Linux, release rebound-soak, a death every {FRAMES_PER_DEATH} frames:")
+        for name, module, deaths, env in linux:
+            show(soak(name, module, deaths, env), args.keep)
 
     if args.no_wine:
         return
     for path in ("rebound-sim.exe", "Rebound.asi", "Rebound-recorder.asi"):
         if not os.path.isfile(os.path.join(WINDOWS, path)):
             sys.exit(f"recorder-load: {WINDOWS}/{path} is missing (cmake --build --preset windows)")
+    tenth = max(10, args.wine_deaths // 10)
     wine = [
+        ("wine-player-tenth", "Rebound.asi", tenth, {}),
         ("wine-player", "Rebound.asi", args.wine_deaths, {}),
         ("wine-recorder", "Rebound-recorder.asi", args.wine_deaths, {}),
+        ("wine-uncapped-tenth", "Rebound-recorder.asi", tenth, uncapped),
         ("wine-uncapped", "Rebound-recorder.asi", args.wine_deaths, uncapped),
-        ("wine-uncapped-tenth", "Rebound-recorder.asi", max(10, args.wine_deaths // 10), uncapped),
     ]
-    print(f"\nWine, rebound-sim.exe --quiet, the same deaths ({args.wine_deaths}; the last run a "
-          "tenth of them):")
+    print(f"\nWine, rebound-sim.exe --quiet, {args.wine_deaths} deaths and a tenth of them:")
+    peaks = {}
     for name, dll, deaths, env in wine:
-        show(wine_run(name, os.path.join(WINDOWS, dll), deaths, env), args.keep)
+        run = wine_run(name, os.path.join(WINDOWS, dll), deaths, env)
+        peaks[name] = run.get("peak_kib")
+        show(run, args.keep)
+    # The simulator's own memory grows with the scenario (each death is an
+    # event it reads and keeps): what the recorder adds is its peak less the
+    # player's over the same deaths, which must not grow with them.
+    for suffix, deaths in (("-tenth", tenth), ("", args.wine_deaths)):
+        player_peak, recorder_peak = peaks[f"wine-player{suffix}"], peaks[f"wine-uncapped{suffix}"]
+        if player_peak and recorder_peak:
+            print(f"the recorder (uncapped) over the player's DLL, {deaths} deaths: "
+                  f"{recorder_peak - player_peak:+,} KiB")
 
 
 if __name__ == "__main__":
