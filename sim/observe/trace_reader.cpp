@@ -1,10 +1,10 @@
 // The recording reader. Each line is scanned once, key by key, straight into
-// the entry, with no JSON tree in between: replay reads millions of lines a
-// second this way, where building a tree for each would take most of its time.
-// The scanner is strict JSON for the one shape a line has (an object of
-// numbers, strings, literals and arrays of them).
+// the entry, with no JSON tree in between (line_scanner.h): replay reads
+// millions of lines a second this way, where building a tree for each would
+// take most of its time.
 #include "sim/observe/trace_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -13,8 +13,13 @@
 #include <limits>
 
 #include "sim/base/number_format.h"
+#include "sim/observe/line_scanner.h"
 
 namespace sim {
+
+using json_line::FieldName;
+using json_line::LineFault;
+using json_line::Scanner;
 
 // ---------------------------------------------------------------------------
 // Where the lines come from.
@@ -91,359 +96,6 @@ class TextSource : public TraceReader::Source {
  private:
   std::string text_;
   std::size_t at_ = 0;
-};
-
-// ---------------------------------------------------------------------------
-// The scanner of one line.
-
-// Thrown inside the scanner, turned into a RecordingError naming file and line.
-struct LineFault {
-  std::string what;
-};
-
-// How a field is named in messages: "args"[2], "outs"[0][1].
-struct FieldName {
-  const char* key = "";
-  int index = -1;
-  int subIndex = -1;
-  std::string Text() const {
-    std::string s = std::string("field \"") + key + "\"";
-    if (index >= 0) s += "[" + std::to_string(index) + "]";
-    if (subIndex >= 0) s += "[" + std::to_string(subIndex) + "]";
-    return s;
-  }
-};
-
-// Bytes a string holds as they are: anything but its closing quote, an
-// escape, or a control character (which JSON does not allow in a string).
-constexpr std::array<bool, 256> kPlainStringBytes = [] {
-  std::array<bool, 256> plain{};
-  for (int c = 0x20; c < 256; ++c) plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
-  return plain;
-}();
-
-// What ends a number or a literal.
-constexpr bool EndsWord(char c) {
-  return c == ',' || c == ']' || c == '}' || c == ' ' || c == '\t' || c == '\r';
-}
-
-constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-
-class Scanner {
- public:
-  explicit Scanner(std::string_view text) : s_(text) {}
-
-  void Ws() {
-    while (p_ < s_.size() && (s_[p_] == ' ' || s_[p_] == '\t' || s_[p_] == '\r')) ++p_;
-  }
-  bool AtEnd() {
-    Ws();
-    return p_ >= s_.size();
-  }
-  char Peek() {
-    Ws();
-    return p_ < s_.size() ? s_[p_] : '\0';
-  }
-  bool Take(char c) {
-    if (Peek() != c) return false;
-    ++p_;
-    return true;
-  }
-  void Expect(char c, const char* what) {
-    if (!Take(c)) [[unlikely]]
-      FailExpected(what);
-  }
-  [[noreturn, gnu::cold, gnu::noinline]] void FailExpected(const char* what) {
-    Fail(std::string("expected ") + what + ", found " + Found());
-  }
-  [[noreturn]] void Fail(const std::string& what) { throw LineFault{what}; }
-
-  // What stands at the scanner's place, for messages.
-  std::string Found() {
-    Ws();
-    if (p_ >= s_.size()) return "the end of the line";
-    return Excerpt(s_.substr(p_, 1));
-  }
-  static std::string Excerpt(std::string_view raw) {
-    constexpr std::size_t kMax = 40;
-    if (raw.size() <= kMax) return std::string(raw);
-    return std::string(raw.substr(0, kMax)) + "...";
-  }
-
-  // A string's content, unescaped, into `out` (whose room is kept).
-  void String(std::string& out) {
-    Ws();
-    if (p_ >= s_.size() || s_[p_] != '"') Fail("expected a string, found " + Found());
-    ++p_;
-    out.clear();
-    for (;;) {
-      const std::size_t start = p_;
-      while (p_ < s_.size() && kPlainStringBytes[static_cast<unsigned char>(s_[p_])]) ++p_;
-      out.append(s_.data() + start, p_ - start);
-      if (p_ >= s_.size()) Fail("a string is not closed before the end of the line");
-      const char c = s_[p_++];
-      if (c == '"') return;
-      if (c != '\\') Fail("a control character inside a string");
-      Escape(out);
-    }
-  }
-
-  // A string's content: a view of the line where it has no escapes (keys,
-  // names, hashes: nearly always), else unescaped into `scratch`.
-  std::string_view View(std::string& scratch) {
-    Ws();
-    if (p_ < s_.size() && s_[p_] == '"') {
-      std::size_t q = p_ + 1;
-      while (q < s_.size() && kPlainStringBytes[static_cast<unsigned char>(s_[q])]) ++q;
-      if (q < s_.size() && s_[q] == '"') {
-        const std::string_view view = s_.substr(p_ + 1, q - p_ - 1);
-        p_ = q + 1;
-        return view;
-      }
-    }
-    String(scratch);
-    return scratch;
-  }
-
-  // The raw text of the value at the scanner's place, skipped; for messages.
-  std::string_view SkipValue() {
-    Ws();
-    const std::size_t start = p_;
-    std::string scratch;
-    const char c = Peek();
-    if (c == '"') {
-      String(scratch);
-    } else if (c == '[' || c == '{') {
-      const char close = c == '[' ? ']' : '}';
-      ++p_;
-      if (!Take(close)) {
-        do {
-          if (close == '}') {
-            String(scratch);
-            Expect(':', "':'");
-          }
-          SkipValue();
-        } while (Take(','));
-        Expect(close, close == ']' ? "']'" : "'}'");
-      }
-    } else {
-      while (p_ < s_.size() && !EndsWord(s_[p_])) ++p_;
-      if (p_ == start) Fail("expected a value, found " + Found());
-      const std::string_view word = s_.substr(start, p_ - start);
-      if (word != "true" && word != "false" && word != "null") {
-        double ignored = 0;
-        if (!NumberText(word, ignored)) Fail("expected a value, found " + Excerpt(word));
-      }
-    }
-    return s_.substr(start, p_ - start);
-  }
-
-  // Whether a number stands here (it is not consumed).
-  bool AtNumber() {
-    const char c = Peek();
-    return c == '-' || (c >= '0' && c <= '9');
-  }
-  bool AtLiteral(std::string_view word) {
-    Ws();
-    return s_.substr(p_, word.size()) == word && !WordGoesOn(p_ + word.size());
-  }
-  void Literal(std::string_view word) {
-    if (!AtLiteral(word)) Fail("expected " + std::string(word) + ", found " + Found());
-    p_ += word.size();
-  }
-
-  // A JSON number as written, checked for JSON's form; its value in `value`.
-  // `whole`: it has no fraction or exponent.
-  std::string_view Number(double& value, bool& whole) {
-    Ws();
-    const std::size_t start = p_;
-    if (QuickNumber(value, whole)) return s_.substr(start, p_ - start);
-    while (p_ < s_.size() && !EndsWord(s_[p_])) ++p_;
-    const std::string_view word = s_.substr(start, p_ - start);
-    if (!NumberText(word, value)) {
-      p_ = start;
-      Fail("expected a number, found " + Excerpt(word));
-    }
-    whole = word.find_first_of(".eE") == std::string_view::npos;
-    return word;
-  }
-
-  // The common forms, -12 and 0.923 with up to 15 digits, read directly: the
-  // digits are a whole number a double holds exactly and so is the power of
-  // ten, so the one division rounds as a full conversion does. Anything
-  // else (an exponent, more digits, a malformed number) takes the long way.
-  bool QuickNumber(double& value, bool& whole) {
-    std::size_t q = p_;
-    const std::size_t n = s_.size();
-    const bool negative = q < n && s_[q] == '-';
-    if (negative) ++q;
-    const std::size_t first = q;
-    std::uint64_t digits = 0;
-    while (q < n && s_[q] >= '0' && s_[q] <= '9')
-      digits = digits * 10 + static_cast<unsigned>(s_[q++] - '0');
-    const std::size_t wholeDigits = q - first;
-    if (wholeDigits == 0 || (wholeDigits > 1 && s_[first] == '0')) return false;
-    std::size_t fraction = 0;
-    if (q < n && s_[q] == '.') {
-      const std::size_t point = ++q;
-      while (q < n && s_[q] >= '0' && s_[q] <= '9')
-        digits = digits * 10 + static_cast<unsigned>(s_[q++] - '0');
-      fraction = q - point;
-      if (fraction == 0) return false;
-    }
-    if (wholeDigits + fraction > 15 || (q < n && !EndsWord(s_[q]))) return false;
-    double v = static_cast<double>(digits);
-    if (fraction > 0) v /= kPowersOfTen[fraction];
-    value = negative ? -v : v;
-    whole = fraction == 0;
-    p_ = q;
-    return true;
-  }
-
-  // A whole number of up to 18 digits in JSON's form, read directly; false
-  // (nothing read) for anything else.
-  bool QuickWhole(std::int64_t& value) {
-    Ws();
-    std::size_t q = p_;
-    const std::size_t n = s_.size();
-    const bool negative = q < n && s_[q] == '-';
-    if (negative) ++q;
-    const std::size_t first = q;
-    std::int64_t v = 0;
-    while (q < n && s_[q] >= '0' && s_[q] <= '9') v = v * 10 + (s_[q++] - '0');
-    const std::size_t digits = q - first;
-    if (digits == 0 || digits > 18 || (digits > 1 && s_[first] == '0')) return false;
-    if (q < n && !EndsWord(s_[q])) return false;
-    value = negative ? -v : v;
-    p_ = q;
-    return true;
-  }
-
-  std::size_t Place() const { return p_; }
-  void SetPlace(std::size_t p) { p_ = p; }
-
- private:
-  bool WordGoesOn(std::size_t at) const { return at < s_.size() && !EndsWord(s_[at]); }
-
-  // JSON's number grammar, then its value.
-  static bool NumberText(std::string_view w, double& value) {
-    std::size_t i = 0;
-    if (i < w.size() && w[i] == '-') ++i;
-    if (i >= w.size()) return false;
-    if (w[i] == '0') {
-      ++i;
-    } else if (w[i] >= '1' && w[i] <= '9') {
-      while (i < w.size() && w[i] >= '0' && w[i] <= '9') ++i;
-    } else {
-      return false;
-    }
-    if (i < w.size() && w[i] == '.') {
-      ++i;
-      const std::size_t digits = i;
-      while (i < w.size() && w[i] >= '0' && w[i] <= '9') ++i;
-      if (i == digits) return false;
-    }
-    if (i < w.size() && (w[i] == 'e' || w[i] == 'E')) {
-      ++i;
-      if (i < w.size() && (w[i] == '+' || w[i] == '-')) ++i;
-      const std::size_t digits = i;
-      while (i < w.size() && w[i] >= '0' && w[i] <= '9') ++i;
-      if (i == digits) return false;
-    }
-    if (i != w.size()) return false;
-    const auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), value);
-    // Out of a double's range: infinity, as JSON readers take it.
-    if (ec == std::errc::result_out_of_range) value = w[0] == '-' ? -HUGE_VAL : HUGE_VAL;
-    return end == w.data() + w.size();
-  }
-
-  unsigned Hex4() {
-    if (p_ + 4 > s_.size()) Fail("a \\u escape is cut short");
-    unsigned v = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char c = s_[p_++];
-      v <<= 4;
-      if (c >= '0' && c <= '9') {
-        v |= static_cast<unsigned>(c - '0');
-      } else if (c >= 'a' && c <= 'f') {
-        v |= static_cast<unsigned>(c - 'a' + 10);
-      } else if (c >= 'A' && c <= 'F') {
-        v |= static_cast<unsigned>(c - 'A' + 10);
-      } else {
-        Fail("a \\u escape with a character that is not a hex digit");
-      }
-    }
-    return v;
-  }
-
-  static void AppendUtf8(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-
-  void Escape(std::string& out) {
-    if (p_ >= s_.size()) Fail("a string is not closed before the end of the line");
-    const char c = s_[p_++];
-    switch (c) {
-      case '"':
-      case '\\':
-      case '/':
-        out += c;
-        return;
-      case 'b':
-        out += '\b';
-        return;
-      case 'f':
-        out += '\f';
-        return;
-      case 'n':
-        out += '\n';
-        return;
-      case 'r':
-        out += '\r';
-        return;
-      case 't':
-        out += '\t';
-        return;
-      case 'u': {
-        unsigned cp = Hex4();
-        if (cp >= 0xD800 && cp <= 0xDBFF && s_.substr(p_, 2) == "\\u") {
-          const std::size_t back = p_;
-          p_ += 2;
-          const unsigned low = Hex4();
-          if (low >= 0xDC00 && low <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-          } else {
-            p_ = back;
-          }
-        }
-        // A lone surrogate has no UTF-8: the replacement character, as the
-        // trace writes bytes that are not UTF-8.
-        if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
-        AppendUtf8(out, cp);
-        return;
-      }
-      default:
-        Fail(std::string("an unknown escape \\") + c + " inside a string");
-    }
-  }
-
-  std::string_view s_;
-  std::size_t p_ = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -762,6 +414,372 @@ void HostValueBounds(std::string_view host, std::string_view name, std::int64_t&
   }
 }
 
+// Only a line that opens with "format" is a header.
+bool IsHeaderLine(std::string_view line) {
+  try {
+    Scanner probe(line);
+    std::string key;
+    return probe.Take('{') && probe.Peek() == '"' && (probe.String(key), key == "format");
+  } catch (const LineFault&) {
+    return false;
+  }
+}
+
+// The header's version, looked at before anything else: a newer format may
+// have other fields.
+std::int64_t HeaderVersion(std::string_view line) {
+  Scanner look(line);
+  look.Take('{');
+  std::string key;
+  std::optional<std::int64_t> version;
+  do {
+    look.String(key);
+    look.Expect(':', "':'");
+    if (key == "version") {
+      version = WholeNumber(look, FieldName{"version"}, 0, kInt64Max);
+      break;
+    }
+    look.SkipValue();
+  } while (look.Take(','));
+  if (!version) throw LineFault{"field \"version\": missing from the header"};
+  if (*version > kRecordingFormatVersion) {
+    throw LineFault{"a newer format (version " + std::to_string(*version) +
+                    ") than this rebound-sim reads (" + std::to_string(kRecordingFormatVersion) +
+                    ")"};
+  }
+  if (*version < 1) {
+    throw LineFault{"field \"version\": expected a version from 1 to " +
+                    std::to_string(kRecordingFormatVersion) + ", got " + std::to_string(*version)};
+  }
+  return *version;
+}
+
+void HeaderText(Scanner& in, const std::string& key, std::string& out) {
+  if (in.Peek() != '"') {
+    const std::string_view raw = in.SkipValue();
+    throw LineFault{"field \"" + key + "\": expected a text, got " + Scanner::Excerpt(raw)};
+  }
+  in.String(out);
+}
+
+// A text the recorder could not read where it ran: null.
+void HeaderTextOrNull(Scanner& in, const std::string& key, std::optional<std::string>& out) {
+  if (in.AtLiteral("null")) {
+    in.Literal("null");
+    out.reset();
+    return;
+  }
+  if (in.Peek() != '"') {
+    const std::string_view raw = in.SkipValue();
+    throw LineFault{"field \"" + key + "\": expected a text or null, got " + Scanner::Excerpt(raw)};
+  }
+  out.emplace();
+  in.String(*out);
+}
+
+// One field of the header (its version read already).
+void HeaderField(Scanner& in, const std::string& key, RecordingHeader& header) {
+  std::optional<std::string>* optional = key == "hostFile"      ? &header.hostFile
+                                         : key == "hostVersion" ? &header.hostVersion
+                                         : key == "gameFile"    ? &header.gameFile
+                                         : key == "gameVersion" ? &header.gameVersion
+                                                                : nullptr;
+  std::string* text = key == "rebound"    ? &header.rebound
+                      : key == "build"    ? &header.build
+                      : key == "platform" ? &header.platform
+                                          : nullptr;
+  if (optional != nullptr) return HeaderTextOrNull(in, key, *optional);
+  if (text != nullptr) {
+    HeaderText(in, key, *text);
+    if (key == "platform" && *text != "windows" && *text != "linux") {
+      throw LineFault{"field \"platform\": expected \"windows\" or \"linux\", got \"" + *text +
+                      "\""};
+    }
+    return;
+  }
+  if (key == "format") {
+    std::string format;
+    HeaderText(in, key, format);
+    if (format != "rebound-recording") {
+      throw LineFault{"field \"format\": expected \"rebound-recording\", got \"" + format + "\""};
+    }
+  } else if (key == "version") {
+    in.SkipValue();  // read first
+  } else if (key == "frameBase") {
+    if (in.AtLiteral("null")) {
+      in.Literal("null");
+    } else {
+      header.frameBase = WholeNumber(in, FieldName{"frameBase"}, kInt32Min, kUint32Max);
+    }
+  } else {
+    throw LineFault{"field \"" + key + "\": not a field of the header"};
+  }
+}
+
+void ReadHeaderFields(std::string_view line, RecordingHeader& header) {
+  Scanner in(line);
+  in.Expect('{', "'{'");
+  std::vector<std::string> seen;
+  if (!in.Take('}')) {
+    do {
+      std::string key;
+      in.String(key);
+      in.Expect(':', "':' after a key");
+      if (std::find(seen.begin(), seen.end(), key) != seen.end())
+        throw LineFault{"field \"" + key + "\": given twice"};
+      seen.push_back(key);
+      HeaderField(in, key, header);
+    } while (in.Take(','));
+    in.Expect('}', "',' or '}'");
+  }
+  if (!in.AtEnd()) throw LineFault{"more after the header's closing brace: " + in.Found()};
+  for (const char* required : {"rebound", "build", "platform"}) {
+    if (std::find(seen.begin(), seen.end(), required) == seen.end())
+      throw LineFault{std::string("field \"") + required + "\": missing from the header"};
+  }
+}
+
+// One line after the header into an entry, field by field. Every method
+// throws LineFault naming the field.
+class BodyParser {
+ public:
+  BodyParser(std::string_view line, TraceEntry& entry, std::string& keyScratch,
+             std::string& nameScratch)
+      : in_(line), entry_(entry), keyScratch_(keyScratch), nameScratch_(nameScratch) {
+    entry.native = nullptr;
+    entry.host.clear();
+    entry.outs.clear();
+    entry.result.reset();
+    entry.byRecorder = false;
+    entry.frame = 0;
+    entry.time = 0;
+  }
+
+  void Parse() {
+    in_.Expect('{', "a JSON object '{'");
+    if (in_.Take('}')) throw LineFault{"an empty object: neither a native call nor a host event"};
+    do {
+      const std::string_view key = in_.View(keyScratch_);
+      in_.Expect(':', "':' after a key");
+      Field(key);
+    } while (in_.Take(','));
+    in_.Expect('}', "',' or '}'");
+    if (!in_.AtEnd()) throw LineFault{"more after the line's closing brace: " + in_.Found()};
+    Complete();
+  }
+
+  bool GaveFrame() const { return gaveFrame_; }
+  bool GaveTime() const { return gaveTime_; }
+
+ private:
+  void Field(std::string_view key) {
+    switch (BodyKeyOf(key)) {
+      case BodyKey::kFrame:
+        if (gaveFrame_) throw LineFault{"field \"frame\": given twice"};
+        entry_.frame = WholeNumber(in_, FieldName{"frame"}, -1, kInt64Max);
+        gaveFrame_ = true;
+        return;
+      case BodyKey::kTime:
+        if (gaveTime_) throw LineFault{"field \"time\": given twice"};
+        entry_.time =
+            static_cast<std::int32_t>(WholeNumber(in_, FieldName{"time"}, kInt32Min, kInt32Max));
+        gaveTime_ = true;
+        return;
+      case BodyKey::kNative:
+        return Native();
+      case BodyKey::kHost:
+        return Host();
+      case BodyKey::kName:
+        return Name();
+      case BodyKey::kArgs:
+        return Args();
+      case BodyKey::kOuts:
+        return Outs();
+      case BodyKey::kResult:
+        if (!hasArgs_)
+          throw LineFault{"field \"result\": only a native line has a result, after \"args\""};
+        if (entry_.result) throw LineFault{"field \"result\": given twice"};
+        entry_.result.emplace();
+        return ResultValue(in_, entry_.native->result, *entry_.result);
+      case BodyKey::kBy:
+        return By();
+      case BodyKey::kOther:
+        if (names_ != nullptr) return HostValue(key);
+        throw LineFault{"field \"" + std::string(key) + "\": not a field of a " +
+                        (entry_.native != nullptr ? std::string("native") : std::string("trace")) +
+                        " line"};
+    }
+  }
+
+  void Native() {
+    if (entry_.native != nullptr || names_ != nullptr)
+      throw LineFault{"field \"native\": given twice, or with \"host\""};
+    const std::uint64_t hash = HashValue(in_);
+    entry_.native = FindNative(hash);
+    if (entry_.native == nullptr) {
+      throw LineFault{"field \"native\": " + HexHash(hash) + " is not a native of the game"};
+    }
+  }
+
+  void Host() {
+    if (entry_.native != nullptr || names_ != nullptr)
+      throw LineFault{"field \"host\": given twice, or with \"native\""};
+    if (in_.Peek() != '"') {
+      const std::string_view raw = in_.SkipValue();
+      throw LineFault{"field \"host\": expected the name of a host event, got " +
+                      Scanner::Excerpt(raw)};
+    }
+    in_.String(entry_.host);
+    const std::vector<std::string_view>& kinds = HostKinds();
+    if (std::find(kinds.begin(), kinds.end(), entry_.host) == kinds.end())
+      throw LineFault{"field \"host\": \"" + entry_.host + "\" is not a host event of the format"};
+    names_ = &HostValueNames(entry_.host);
+    entry_.args.resize(names_->size());
+    for (TraceValue& v : entry_.args) Reset(v);
+  }
+
+  void Name() {
+    if (entry_.native == nullptr)
+      throw LineFault{"field \"name\": only a native line has a name, after \"native\""};
+    const std::string_view name = in_.View(nameScratch_);
+    if (name != entry_.native->name) {
+      throw LineFault{"field \"name\": \"" + std::string(name) + "\" is not the name of " +
+                      HexHash(entry_.native->hash) + " (" + entry_.native->name + ")"};
+    }
+  }
+
+  void Args() {
+    if (entry_.native == nullptr)
+      throw LineFault{"field \"args\": only a native line has args, after \"native\""};
+    if (hasArgs_) throw LineFault{"field \"args\": given twice"};
+    hasArgs_ = true;
+    const std::vector<ArgKind>& kinds = entry_.native->args;
+    OpenArray("args");
+    entry_.args.resize(kinds.size());
+    std::size_t n = 0;
+    if (!in_.Take(']')) {
+      do {
+        if (n >= kinds.size()) {
+          throw LineFault{"field \"args\": more than the " + std::to_string(kinds.size()) +
+                          " arguments " + entry_.native->name + " takes"};
+        }
+        ArgValue(in_, kinds[n], FieldName{"args", static_cast<int>(n)}, entry_.args[n]);
+        ++n;
+      } while (in_.Take(','));
+      in_.Expect(']', "',' or ']' in \"args\"");
+    }
+    if (n != kinds.size()) {
+      throw LineFault{"field \"args\": " + std::to_string(n) + " arguments, " +
+                      entry_.native->name + " takes " + std::to_string(kinds.size())};
+    }
+  }
+
+  // The values the game wrote through the out-variables, in argument order.
+  void Outs() {
+    if (!hasArgs_) throw LineFault{"field \"outs\": only a native line has outs, after \"args\""};
+    if (hasOuts_) throw LineFault{"field \"outs\": given twice"};
+    hasOuts_ = true;
+    const std::vector<ArgKind>& kinds = entry_.native->args;
+    OpenArray("outs");
+    std::size_t arg = 0;  // the argument the next out belongs to
+    std::size_t n = 0;
+    const auto nextOut = [&] {
+      while (arg < kinds.size() && !IsOut(kinds[arg])) ++arg;
+      return arg < kinds.size();
+    };
+    if (!in_.Take(']')) {
+      do {
+        if (!nextOut()) {
+          throw LineFault{"field \"outs\": more values than " + entry_.native->name +
+                          " has out-variables"};
+        }
+        if (entry_.outs.size() <= n) entry_.outs.emplace_back();
+        OutValue(in_, kinds[arg], FieldName{"outs", static_cast<int>(n)}, entry_.outs[n]);
+        ++arg;
+        ++n;
+      } while (in_.Take(','));
+      in_.Expect(']', "',' or ']' in \"outs\"");
+    }
+    entry_.outs.resize(n);
+    if (nextOut()) {
+      throw LineFault{"field \"outs\": " + std::to_string(n) + " values, fewer than " +
+                      entry_.native->name + "'s out-variables"};
+    }
+  }
+
+  void By() {
+    if (entry_.native == nullptr)
+      throw LineFault{"field \"by\": only a native line is made by the recorder"};
+    const std::string_view by = in_.View(nameScratch_);
+    if (by != "recorder") {
+      throw LineFault{"field \"by\": expected \"recorder\", got \"" + std::string(by) + "\""};
+    }
+    entry_.byRecorder = true;
+  }
+
+  // One of a host line's named values, kept in args at its name's place.
+  void HostValue(std::string_view key) {
+    const auto it = std::find(names_->begin(), names_->end(), key);
+    if (it == names_->end()) {
+      throw LineFault{"field \"" + std::string(key) + "\": not a field of a " + entry_.host +
+                      " line"};
+    }
+    const auto i = static_cast<std::size_t>(it - names_->begin());
+    if ((valuesGiven_ >> i) & 1U)
+      throw LineFault{"field \"" + std::string(key) + "\": given twice"};
+    valuesGiven_ |= 1U << i;
+    std::int64_t low = 0;
+    std::int64_t high = 0;
+    HostValueBounds(entry_.host, key, low, high);
+    FieldName field;
+    field.key = it->data();
+    entry_.args[i].kind = TraceValue::Kind::Int;
+    entry_.args[i].integer = WholeNumber(in_, field, low, high);
+  }
+
+  void OpenArray(const char* key) {
+    if (in_.Peek() != '[') {
+      const std::string_view raw = in_.SkipValue();
+      throw LineFault{std::string("field \"") + key + "\": expected an array, got " +
+                      Scanner::Excerpt(raw)};
+    }
+    in_.Take('[');
+  }
+
+  // What a line of its kind must have.
+  void Complete() const {
+    if (entry_.native != nullptr) {
+      if (!hasArgs_) throw LineFault{"field \"args\": missing from the native line"};
+      // A call with out-variables always gives what they were set to.
+      const std::vector<ArgKind>& kinds = entry_.native->args;
+      if (!hasOuts_ && std::any_of(kinds.begin(), kinds.end(), IsOut)) {
+        throw LineFault{"field \"outs\": missing; " + entry_.native->name + " has out-variables"};
+      }
+      return;
+    }
+    if (names_ == nullptr) {
+      throw LineFault{"neither a native call nor a host event (no \"native\" or \"host\" field)"};
+    }
+    for (std::size_t i = 0; i < names_->size(); ++i) {
+      if (((valuesGiven_ >> i) & 1U) == 0) {
+        throw LineFault{"field \"" + std::string((*names_)[i]) + "\": missing from the " +
+                        entry_.host + " line"};
+      }
+    }
+  }
+
+  Scanner in_;
+  TraceEntry& entry_;
+  std::string& keyScratch_;
+  std::string& nameScratch_;
+  bool gaveFrame_ = false;
+  bool gaveTime_ = false;
+  bool hasArgs_ = false;
+  bool hasOuts_ = false;
+  const std::vector<std::string_view>* names_ = nullptr;  // a host line's named values
+  std::uint32_t valuesGiven_ = 0;                         // bit i: the i-th of them was given
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -821,336 +839,27 @@ bool TraceReader::ReadLine() {
 
 void TraceReader::ReadHeader() {
   if (!ReadLine()) return;  // an empty trace
-  Scanner in(lineText_);
-  // Only a line that opens with "format" is a header; anything else is the
-  // first line of a simulator trace.
-  {
-    Scanner probe(lineText_);
-    std::string key;
-    bool isHeader = false;
-    try {
-      isHeader = probe.Take('{') && probe.Peek() == '"' && (probe.String(key), key == "format");
-    } catch (const LineFault&) {
-      isHeader = false;
-    }
-    if (!isHeader) {
-      headerLinePending_ = true;
-      return;
-    }
+  if (!IsHeaderLine(lineText_)) {
+    // The first line of a simulator trace.
+    headerLinePending_ = true;
+    return;
   }
   try {
-    // The version is looked at before anything else: a newer format may
-    // have other fields.
-    {
-      Scanner look(lineText_);
-      look.Take('{');
-      std::string key;
-      std::optional<std::int64_t> version;
-      do {
-        look.String(key);
-        look.Expect(':', "':'");
-        if (key == "version") {
-          version = WholeNumber(look, FieldName{"version"}, 0, kInt64Max);
-          break;
-        }
-        look.SkipValue();
-      } while (look.Take(','));
-      if (!version) throw LineFault{"field \"version\": missing from the header"};
-      if (*version > kRecordingFormatVersion) {
-        throw LineFault{"a newer format (version " + std::to_string(*version) +
-                        ") than this rebound-sim reads (" +
-                        std::to_string(kRecordingFormatVersion) + ")"};
-      }
-      if (*version < 1) {
-        throw LineFault{"field \"version\": expected a version from 1 to " +
-                        std::to_string(kRecordingFormatVersion) + ", got " +
-                        std::to_string(*version)};
-      }
-      header_.version = *version;
-    }
-    in.Expect('{', "'{'");
-    std::string key;
-    std::string format;
-    const auto optionalText = [&in](const char* name, std::optional<std::string>& out) {
-      if (in.AtLiteral("null")) {
-        in.Literal("null");
-        out.reset();
-        return;
-      }
-      if (in.Peek() != '"') {
-        const std::string_view raw = in.SkipValue();
-        throw LineFault{std::string("field \"") + name + "\": expected a text or null, got " +
-                        Scanner::Excerpt(raw)};
-      }
-      out.emplace();
-      in.String(*out);
-    };
-    const auto text = [&in](const char* name, std::string& out) {
-      if (in.Peek() != '"') {
-        const std::string_view raw = in.SkipValue();
-        throw LineFault{std::string("field \"") + name + "\": expected a text, got " +
-                        Scanner::Excerpt(raw)};
-      }
-      in.String(out);
-    };
-    std::vector<std::string> seen;
-    if (!in.Take('}')) {
-      do {
-        in.String(key);
-        in.Expect(':', "':' after a key");
-        for (const std::string& s : seen) {
-          if (s == key) throw LineFault{"field \"" + key + "\": given twice"};
-        }
-        seen.push_back(key);
-        if (key == "format") {
-          text("format", format);
-          if (format != "rebound-recording") {
-            throw LineFault{"field \"format\": expected \"rebound-recording\", got \"" + format +
-                            "\""};
-          }
-        } else if (key == "version") {
-          in.SkipValue();  // read above
-        } else if (key == "rebound") {
-          text("rebound", header_.rebound);
-        } else if (key == "build") {
-          text("build", header_.build);
-        } else if (key == "platform") {
-          text("platform", header_.platform);
-          if (header_.platform != "windows" && header_.platform != "linux") {
-            throw LineFault{"field \"platform\": expected \"windows\" or \"linux\", got \"" +
-                            header_.platform + "\""};
-          }
-        } else if (key == "hostFile") {
-          optionalText("hostFile", header_.hostFile);
-        } else if (key == "hostVersion") {
-          optionalText("hostVersion", header_.hostVersion);
-        } else if (key == "gameFile") {
-          optionalText("gameFile", header_.gameFile);
-        } else if (key == "gameVersion") {
-          optionalText("gameVersion", header_.gameVersion);
-        } else if (key == "frameBase") {
-          if (in.AtLiteral("null")) {
-            in.Literal("null");
-          } else {
-            header_.frameBase = WholeNumber(in, FieldName{"frameBase"}, kInt32Min, kUint32Max);
-          }
-        } else {
-          throw LineFault{"field \"" + key + "\": not a field of the header"};
-        }
-      } while (in.Take(','));
-      in.Expect('}', "',' or '}'");
-    }
-    if (!in.AtEnd()) throw LineFault{"more after the header's closing brace: " + in.Found()};
-    for (const char* required : {"rebound", "build", "platform"}) {
-      bool found = false;
-      for (const std::string& s : seen) found = found || s == required;
-      if (!found)
-        throw LineFault{std::string("field \"") + required + "\": missing from the header"};
-    }
+    header_.version = HeaderVersion(lineText_);
+    ReadHeaderFields(lineText_, header_);
   } catch (const LineFault& fault) {
     Fail(lineNumber_, fault.what);
   }
 }
 
 TraceReader::Given TraceReader::ParseBody(TraceEntry& entry) {
-  entry.native = nullptr;
-  entry.host.clear();
-  entry.outs.clear();
-  entry.result.reset();
-  entry.byRecorder = false;
-  entry.frame = 0;
-  entry.time = 0;
-  Given given;
-  Scanner in(lineText_);
-  std::string_view key;
-  bool hasArgs = false;
-  bool hasOuts = false;
-  std::size_t hostValues = 0;        // named values of a host line read so far
-  std::uint32_t hostValuesSeen = 0;  // bit i: the i-th named value was given
-  const std::vector<std::string_view>* names = nullptr;
   try {
-    in.Expect('{', "a JSON object '{'");
-    if (in.Take('}')) throw LineFault{"an empty object: neither a native call nor a host event"};
-    do {
-      key = in.View(keyScratch_);
-      in.Expect(':', "':' after a key");
-      const BodyKey which = BodyKeyOf(key);
-      if (which == BodyKey::kFrame) {
-        if (given.frame) throw LineFault{"field \"frame\": given twice"};
-        entry.frame = WholeNumber(in, FieldName{"frame"}, -1, kInt64Max);
-        given.frame = true;
-      } else if (which == BodyKey::kTime) {
-        if (given.time) throw LineFault{"field \"time\": given twice"};
-        entry.time =
-            static_cast<std::int32_t>(WholeNumber(in, FieldName{"time"}, kInt32Min, kInt32Max));
-        given.time = true;
-      } else if (which == BodyKey::kNative) {
-        if (entry.native != nullptr || names != nullptr)
-          throw LineFault{"field \"native\": given twice, or with \"host\""};
-        const std::uint64_t hash = HashValue(in);
-        entry.native = FindNative(hash);
-        if (entry.native == nullptr) {
-          throw LineFault{"field \"native\": " + HexHash(hash) + " is not a native of the game"};
-        }
-      } else if (which == BodyKey::kHost) {
-        if (entry.native != nullptr || names != nullptr)
-          throw LineFault{"field \"host\": given twice, or with \"native\""};
-        if (in.Peek() != '"') {
-          const std::string_view raw = in.SkipValue();
-          throw LineFault{"field \"host\": expected the name of a host event, got " +
-                          Scanner::Excerpt(raw)};
-        }
-        in.String(entry.host);
-        bool known = false;
-        for (std::string_view kind : HostKinds()) {
-          if (kind == entry.host) {
-            known = true;
-            break;
-          }
-        }
-        if (!known)
-          throw LineFault{"field \"host\": \"" + entry.host +
-                          "\" is not a host event of the format"};
-        names = &HostValueNames(entry.host);
-        entry.args.resize(names->size());
-        for (TraceValue& v : entry.args) Reset(v);
-      } else if (which == BodyKey::kName) {
-        if (entry.native == nullptr)
-          throw LineFault{"field \"name\": only a native line has a name, after \"native\""};
-        const std::string_view name = in.View(nameScratch_);
-        if (name != entry.native->name) {
-          throw LineFault{"field \"name\": \"" + std::string(name) + "\" is not the name of " +
-                          HexHash(entry.native->hash) + " (" + entry.native->name + ")"};
-        }
-      } else if (which == BodyKey::kArgs) {
-        if (entry.native == nullptr)
-          throw LineFault{"field \"args\": only a native line has args, after \"native\""};
-        if (hasArgs) throw LineFault{"field \"args\": given twice"};
-        hasArgs = true;
-        const std::vector<ArgKind>& kinds = entry.native->args;
-        if (in.Peek() != '[') {
-          const std::string_view raw = in.SkipValue();
-          throw LineFault{"field \"args\": expected an array, got " + Scanner::Excerpt(raw)};
-        }
-        in.Take('[');
-        entry.args.resize(kinds.size());
-        std::size_t n = 0;
-        if (!in.Take(']')) {
-          do {
-            if (n >= kinds.size()) {
-              throw LineFault{"field \"args\": more than the " + std::to_string(kinds.size()) +
-                              " arguments " + entry.native->name + " takes"};
-            }
-            ArgValue(in, kinds[n], FieldName{"args", static_cast<int>(n)}, entry.args[n]);
-            ++n;
-          } while (in.Take(','));
-          in.Expect(']', "',' or ']' in \"args\"");
-        }
-        if (n != kinds.size()) {
-          throw LineFault{"field \"args\": " + std::to_string(n) + " arguments, " +
-                          entry.native->name + " takes " + std::to_string(kinds.size())};
-        }
-      } else if (which == BodyKey::kOuts) {
-        if (!hasArgs)
-          throw LineFault{"field \"outs\": only a native line has outs, after \"args\""};
-        if (hasOuts) throw LineFault{"field \"outs\": given twice"};
-        hasOuts = true;
-        const std::vector<ArgKind>& kinds = entry.native->args;
-        if (in.Peek() != '[') {
-          const std::string_view raw = in.SkipValue();
-          throw LineFault{"field \"outs\": expected an array, got " + Scanner::Excerpt(raw)};
-        }
-        in.Take('[');
-        std::size_t arg = 0;  // the argument the next out belongs to
-        std::size_t n = 0;
-        const auto nextOut = [&] {
-          while (arg < kinds.size() && !IsOut(kinds[arg])) ++arg;
-          return arg < kinds.size();
-        };
-        if (!in.Take(']')) {
-          do {
-            if (!nextOut()) {
-              throw LineFault{"field \"outs\": more values than " + entry.native->name +
-                              " has out-variables"};
-            }
-            if (entry.outs.size() <= n) entry.outs.emplace_back();
-            OutValue(in, kinds[arg], FieldName{"outs", static_cast<int>(n)}, entry.outs[n]);
-            ++arg;
-            ++n;
-          } while (in.Take(','));
-          in.Expect(']', "',' or ']' in \"outs\"");
-        }
-        entry.outs.resize(n);
-        if (nextOut()) {
-          throw LineFault{"field \"outs\": " + std::to_string(n) + " values, fewer than " +
-                          entry.native->name + "'s out-variables"};
-        }
-      } else if (which == BodyKey::kResult) {
-        if (!hasArgs)
-          throw LineFault{"field \"result\": only a native line has a result, after \"args\""};
-        if (entry.result) throw LineFault{"field \"result\": given twice"};
-        entry.result.emplace();
-        ResultValue(in, entry.native->result, *entry.result);
-      } else if (which == BodyKey::kBy) {
-        if (entry.native == nullptr)
-          throw LineFault{"field \"by\": only a native line is made by the recorder"};
-        const std::string_view by = in.View(nameScratch_);
-        if (by != "recorder") {
-          throw LineFault{"field \"by\": expected \"recorder\", got \"" + std::string(by) + "\""};
-        }
-        entry.byRecorder = true;
-      } else if (names != nullptr) {
-        std::size_t i = 0;
-        while (i < names->size() && (*names)[i] != key) ++i;
-        if (i == names->size()) {
-          throw LineFault{"field \"" + std::string(key) + "\": not a field of a " + entry.host +
-                          " line"};
-        }
-        if ((hostValuesSeen >> i) & 1U)
-          throw LineFault{"field \"" + std::string(key) + "\": given twice"};
-        hostValuesSeen |= 1U << i;
-        std::int64_t low = 0;
-        std::int64_t high = 0;
-        HostValueBounds(entry.host, key, low, high);
-        FieldName field;
-        field.key = (*names)[i].data();
-        entry.args[i].kind = TraceValue::Kind::Int;
-        entry.args[i].integer = WholeNumber(in, field, low, high);
-        ++hostValues;
-      } else {
-        throw LineFault{"field \"" + std::string(key) + "\": not a field of a " +
-                        (entry.native != nullptr ? std::string("native") : std::string("trace")) +
-                        " line"};
-      }
-    } while (in.Take(','));
-    in.Expect('}', "',' or '}'");
-    if (!in.AtEnd()) throw LineFault{"more after the line's closing brace: " + in.Found()};
-    if (entry.native != nullptr) {
-      if (!hasArgs) throw LineFault{"field \"args\": missing from the native line"};
-      if (!hasOuts) {
-        // A call with out-variables always gives what they were set to.
-        for (ArgKind kind : entry.native->args) {
-          if (IsOut(kind))
-            throw LineFault{"field \"outs\": missing; " + entry.native->name +
-                            " has out-variables"};
-        }
-      }
-    } else if (names != nullptr) {
-      if (hostValues != names->size()) {
-        for (std::size_t i = 0; i < names->size(); ++i) {
-          if (((hostValuesSeen >> i) & 1U) == 0) {
-            throw LineFault{"field \"" + std::string((*names)[i]) + "\": missing from the " +
-                            entry.host + " line"};
-          }
-        }
-      }
-    } else {
-      throw LineFault{"neither a native call nor a host event (no \"native\" or \"host\" field)"};
-    }
+    BodyParser parser(lineText_, entry, keyScratch_, nameScratch_);
+    parser.Parse();
+    return Given{parser.GaveFrame(), parser.GaveTime()};
   } catch (const LineFault& fault) {
     Fail(lineNumber_, fault.what);
   }
-  return given;
 }
 
 bool TraceReader::Next(TraceEntry& entry) {

@@ -129,7 +129,6 @@ void Replay::Consume(bool call) {
   hasNext_ = false;
   lastFrame_ = next_->frame;
   lastTime_ = next_->time;
-  lastLine_ = lines_.Line();
   if (!call) return;
   ++result_.callsChecked;
   if (next_->native != nullptr) ++result_.nativeCalls;
@@ -144,7 +143,7 @@ void Replay::SkipLine(const TraceEntry& entry) {
   if (entry.IsHost("seed") && !entry.args.empty()) {
     seed_ = static_cast<std::uint64_t>(entry.args[0].integer);
   } else if (entry.IsHost("droppedKeys") && !entry.args.empty()) {
-    droppedKeys_ += static_cast<std::uint64_t>(entry.args[0].integer);
+    result_.droppedKeys += static_cast<std::uint64_t>(entry.args[0].integer);
   }
 }
 
@@ -284,9 +283,8 @@ bool Replay::MatchHostCall(const char* host, std::optional<std::int64_t> value) 
   return true;
 }
 
-void Replay::ScriptRegister(void* module, ScriptEntry entry) {
+void Replay::ScriptRegister(void* /*module*/, ScriptEntry entry) {
   if (!MatchHostCall("scriptRegister", std::nullopt) && checking_) return;
-  scriptModule_ = module;
   script_ = entry;
 }
 
@@ -553,9 +551,6 @@ ReplayResult Replay::Run(const std::string& pluginPath) {
   }
   if (module_ != nullptr) Unload(false);
   current = nullptr;
-  if (!result_.endNote.empty() && droppedKeys_ > 0) {
-    result_.endNote += "; " + std::to_string(droppedKeys_) + " keyboard messages were not recorded";
-  }
   result_.modelDifferences = model_.Reports();
   return result_;
 }

@@ -57,6 +57,7 @@ struct ReplayResult {
   std::uint64_t callsChecked = 0;  // the plug-in's calls that matched
   std::uint64_t nativeCalls = 0;   // ... of them native calls
   std::int64_t frames = 0;         // the frames the check went through
+  std::uint64_t droppedKeys = 0;   // keyboard messages the recorder had no room for
   std::vector<ModelDifferenceReport> modelDifferences;
 };
 
@@ -152,12 +153,10 @@ class Replay final : public AlternateHost {
   std::size_t historySize_ = 0;
   std::int64_t lastFrame_ = -1;
   std::int32_t lastTime_ = 0;
-  std::int64_t lastLine_ = 0;
 
   // The plug-in and its script.
   void* module_ = nullptr;
   ScriptEntry script_ = nullptr;
-  void* scriptModule_ = nullptr;
   KeyboardHandler keyboardHandler_ = nullptr;
   std::unique_ptr<Fibre> fibre_;
   std::unique_ptr<Fibre> droppedFibre_;  // kept until the next drop, never run again
@@ -170,7 +169,6 @@ class Replay final : public AlternateHost {
   // Random draws: recorded, or from the trace's seed.
   std::optional<std::uint64_t> seed_;
   std::uint64_t seedsDrawn_ = 0;
-  std::uint64_t droppedKeys_ = 0;
 };
 
 }  // namespace sim

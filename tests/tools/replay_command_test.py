@@ -95,6 +95,16 @@ class ReplayCommand(unittest.TestCase):
         self.assertTrue(out[13].startswith('+ {"frame":%d,' % frame), out[13])
         self.assertTrue(SUMMARY.match(out[-1]).group(1) == "Differs")
 
+    def test_an_answer_the_model_never_gives_replays_and_is_listed(self):
+        lines = self.lines(self.trace("plain-death.json"))
+        at = next(i for i, line in enumerate(lines) if '"name":"VDIST"' in line)
+        lines[at] = re.sub(r'"result":[^}]*}', '"result":95.0}', lines[at])
+        done = run("replay", self.write("distance.jsonl", lines))
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        self.assertIn("  VDIST: 1 answer the model never gives: a distance that does not match its "
+                      f"two positions, first at frame {json.loads(lines[at])['frame']}",
+                      done.stdout.splitlines())
+
     def test_an_unreadable_recording_is_refused_naming_file_line_and_field(self):
         lines = self.lines(self.trace("tapping.json"))
         header = ('{"format":"rebound-recording","version":1,"rebound":"0.1.0","build":"recorder",'

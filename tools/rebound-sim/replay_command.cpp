@@ -49,7 +49,8 @@ recording or the command line cannot be read (the file, line and field named;
 a newer format version named as such), 4 the plug-in cannot be loaded.
 )";
 
-struct ReplayOptions {
+// The command line's words.
+struct ReplayArgs {
   std::string recording;
   std::optional<std::string> plugin;
 };
@@ -60,8 +61,8 @@ struct ReplayOptions {
   std::exit(2);
 }
 
-ReplayOptions ParseReplayOptions(int argc, char** argv) {
-  ReplayOptions o;
+ReplayArgs ParseReplayArgs(int argc, char** argv) {
+  ReplayArgs o;
   for (int i = 0; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "-h" || a == "--help") {
@@ -146,7 +147,7 @@ void PrintModelDifferences(const sim::ReplayResult& r) {
 }  // namespace
 
 int ReplayCommand(int argc, char** argv) {
-  const ReplayOptions o = ParseReplayOptions(argc, argv);
+  const ReplayArgs o = ParseReplayArgs(argc, argv);
   const std::string plugin = o.plugin ? *o.plugin : DefaultReplayPlugin();
   std::unique_ptr<sim::TraceReader> reader;
   try {
@@ -178,6 +179,10 @@ int ReplayCommand(int argc, char** argv) {
   }
   if (r.difference) PrintDifference(*r.difference, o.recording);
   if (!r.endNote.empty()) std::printf("The check ended early: %s.\n", r.endNote.c_str());
+  if (r.droppedKeys > 0) {
+    std::printf("The recorder had no room for %llu keyboard messages: they were not delivered.\n",
+                static_cast<unsigned long long>(r.droppedKeys));
+  }
   PrintModelDifferences(r);
   if (!options.recordedDraws) {
     std::printf("The recording has no random draws: the plug-in drew from its seed's sequence.\n");

@@ -38,48 +38,66 @@ struct Case {
 
 std::vector<Case> Cases() {
   return {
-      {"two times in one frame", N(1, 100, "GET_GAME_TIMER", "[]", "100") + N(1, 100, "GET_GAME_TIMER", "[]", "101"),
+      {"two times in one frame",
+       N(1, 100, "GET_GAME_TIMER", "[]", "100") + N(1, 100, "GET_GAME_TIMER", "[]", "101"),
        Rule::kTimerWithinFrame, 1},
-      {"the timer goes back", N(1, 100, "GET_GAME_TIMER", "[]", "100") + N(2, 90, "GET_GAME_TIMER", "[]", "90"),
+      {"the timer goes back",
+       N(1, 100, "GET_GAME_TIMER", "[]", "100") + N(2, 90, "GET_GAME_TIMER", "[]", "90"),
        Rule::kTimerBackwards, 1},
-      {"the timer wraps", N(1, 0, "GET_GAME_TIMER", "[]", "2147483647") + N(2, 0, "GET_GAME_TIMER", "[]", "-2147483630"),
+      {"the timer wraps",
+       N(1, 0, "GET_GAME_TIMER", "[]", "2147483647") +
+           N(2, 0, "GET_GAME_TIMER", "[]", "-2147483630"),
        Rule::kTimerBackwards, 0},
-      {"the frame count skips", N(0, 0, "GET_FRAME_COUNT", "[]", "1000") + N(1, 0, "GET_FRAME_COUNT", "[]", "1002"),
+      {"the frame count skips",
+       N(0, 0, "GET_FRAME_COUNT", "[]", "1000") + N(1, 0, "GET_FRAME_COUNT", "[]", "1002"),
        Rule::kFrameCount, 1},
-      {"the frame count follows the frames", N(0, 0, "GET_FRAME_COUNT", "[]", "1000") + N(3, 0, "GET_FRAME_COUNT", "[]", "1003"),
+      {"the frame count follows the frames",
+       N(0, 0, "GET_FRAME_COUNT", "[]", "1000") + N(3, 0, "GET_FRAME_COUNT", "[]", "1003"),
        Rule::kFrameCount, 0},
-      {"a wait of 50 ms over in 16", Wait(1, 100, 50) + N(2, 116, "PLAYER_ID", "[]", "0"), Rule::kWaitShort, 1},
-      {"a wait of 50 ms over in 50", Wait(1, 100, 50) + N(4, 150, "PLAYER_ID", "[]", "0"), Rule::kWaitShort, 0},
-      {"a wait over in its own frame", Wait(1, 100, 0) + N(1, 100, "PLAYER_ID", "[]", "0"), Rule::kWaitSameFrame, 1},
+      {"a wait of 50 ms over in 16", Wait(1, 100, 50) + N(2, 116, "PLAYER_ID", "[]", "0"),
+       Rule::kWaitShort, 1},
+      {"a wait of 50 ms over in 50", Wait(1, 100, 50) + N(4, 150, "PLAYER_ID", "[]", "0"),
+       Rule::kWaitShort, 0},
+      {"a wait over in its own frame", Wait(1, 100, 0) + N(1, 100, "PLAYER_ID", "[]", "0"),
+       Rule::kWaitSameFrame, 1},
       {"a key after the wait, the call in the next frame",
        Wait(1, 100, 0) +
            R"({"frame":1,"time":100,"host":"keyboard","key":87,"repeats":1,"scanCode":17,"extended":0,"alt":0,"wasDownBefore":0,"isUp":0})"
-           "\n" + N(2, 116, "PLAYER_ID", "[]", "0"),
+           "\n" +
+           N(2, 116, "PLAYER_ID", "[]", "0"),
        Rule::kWaitSameFrame, 0},
-      {"a distance off its points", N(1, 0, "VDIST", "[0.0,0.0,0.0,3.0,4.0,0.0]", "6.0"), Rule::kDistance, 1},
-      {"a distance of its points", N(1, 0, "VDIST", "[0.0,0.0,0.0,3.0,4.0,0.0]", "5.0") +
-                                       N(1, 0, "VDIST", "[\"NaN\",0.0,0.0,3.0,4.0,0.0]", "\"NaN\""),
+      {"a distance off its points", N(1, 0, "VDIST", "[0.0,0.0,0.0,3.0,4.0,0.0]", "6.0"),
+       Rule::kDistance, 1},
+      {"a distance of its points",
+       N(1, 0, "VDIST", "[0.0,0.0,0.0,3.0,4.0,0.0]", "5.0") +
+           N(1, 0, "VDIST", "[\"NaN\",0.0,0.0,3.0,4.0,0.0]", "\"NaN\""),
        Rule::kDistance, 0},
-      {"a movie handle given twice", N(1, 0, "REQUEST_SCALEFORM_MOVIE", "[\"M\"]", "1") +
-                                         N(2, 0, "REQUEST_SCALEFORM_MOVIE", "[\"M\"]", "1") +
-                                         N(2, 0, "REQUEST_SCALEFORM_MOVIE", "[\"M\"]", "-2"),
+      {"a movie handle given twice",
+       N(1, 0, "REQUEST_SCALEFORM_MOVIE", "[\"M\"]", "1") +
+           N(2, 0, "REQUEST_SCALEFORM_MOVIE", "[\"M\"]", "1") +
+           N(2, 0, "REQUEST_SCALEFORM_MOVIE", "[\"M\"]", "-2"),
        Rule::kMovieHandleReused, 2},
-      {"failed movie requests", N(1, 0, "REQUEST_SCALEFORM_MOVIE", "[\"M\"]", "-1") +
-                                    N(2, 0, "REQUEST_SCALEFORM_MOVIE", "[\"M\"]", "0"),
+      {"failed movie requests",
+       N(1, 0, "REQUEST_SCALEFORM_MOVIE", "[\"M\"]", "-1") +
+           N(2, 0, "REQUEST_SCALEFORM_MOVIE", "[\"M\"]", "0"),
        Rule::kMovieHandleReused, 0},
       {"a movie loaded that nobody requested", N(1, 0, "HAS_SCALEFORM_MOVIE_LOADED", "[7]", "true"),
        Rule::kMovieLoadedUnknown, 1},
       {"a movie loaded between two checks of a frame",
-       N(1, 0, "REQUEST_SCALEFORM_MOVIE", "[\"M\"]", "1") + N(2, 0, "HAS_SCALEFORM_MOVIE_LOADED", "[1]", "false") +
+       N(1, 0, "REQUEST_SCALEFORM_MOVIE", "[\"M\"]", "1") +
+           N(2, 0, "HAS_SCALEFORM_MOVIE_LOADED", "[1]", "false") +
            N(2, 0, "HAS_SCALEFORM_MOVIE_LOADED", "[1]", "true"),
        Rule::kMovieLoadedMidFrame, 1},
       {"a movie loaded within its request, or at a frame's start",
-       N(1, 0, "REQUEST_SCALEFORM_MOVIE", "[\"M\"]", "1") + N(1, 0, "HAS_SCALEFORM_MOVIE_LOADED", "[1]", "true") +
-           N(2, 0, "REQUEST_SCALEFORM_MOVIE", "[\"M\"]", "2") + N(2, 0, "HAS_SCALEFORM_MOVIE_LOADED", "[2]", "false") +
+       N(1, 0, "REQUEST_SCALEFORM_MOVIE", "[\"M\"]", "1") +
+           N(1, 0, "HAS_SCALEFORM_MOVIE_LOADED", "[1]", "true") +
+           N(2, 0, "REQUEST_SCALEFORM_MOVIE", "[\"M\"]", "2") +
+           N(2, 0, "HAS_SCALEFORM_MOVIE_LOADED", "[2]", "false") +
            N(3, 0, "HAS_SCALEFORM_MOVIE_LOADED", "[2]", "true"),
        Rule::kMovieLoadedMidFrame, 0},
-      {"a texture dictionary unloaded", N(1, 0, "HAS_STREAMED_TEXTURE_DICT_LOADED", "[\"d\"]", "true") +
-                                            N(2, 0, "HAS_STREAMED_TEXTURE_DICT_LOADED", "[\"d\"]", "false"),
+      {"a texture dictionary unloaded",
+       N(1, 0, "HAS_STREAMED_TEXTURE_DICT_LOADED", "[\"d\"]", "true") +
+           N(2, 0, "HAS_STREAMED_TEXTURE_DICT_LOADED", "[\"d\"]", "false"),
        Rule::kTextureUnloaded, 1},
       {"a texture dictionary loaded between two checks",
        N(1, 0, "HAS_STREAMED_TEXTURE_DICT_LOADED", "[\"d\"]", "false") +
@@ -90,8 +108,9 @@ std::vector<Case> Cases() {
            N(1, 0, "REQUEST_STREAMED_TEXTURE_DICT", "[\"d\",false]") +
            N(1, 0, "HAS_STREAMED_TEXTURE_DICT_LOADED", "[\"d\"]", "true"),
        Rule::kTextureLoadedMidFrame, 0},
-      {"a search complete and failed", N(5, 0, "SPAWNPOINTS_IS_SEARCH_COMPLETE", "[]", "true") +
-                                           N(5, 0, "SPAWNPOINTS_IS_SEARCH_FAILED", "[]", "true"),
+      {"a search complete and failed",
+       N(5, 0, "SPAWNPOINTS_IS_SEARCH_COMPLETE", "[]", "true") +
+           N(5, 0, "SPAWNPOINTS_IS_SEARCH_FAILED", "[]", "true"),
        Rule::kSearchTwoStates, 1},
       {"results counted for a search not complete",
        N(5, 0, "SPAWNPOINTS_IS_SEARCH_COMPLETE", "[]", "false") +
@@ -102,12 +121,14 @@ std::vector<Case> Cases() {
            N(6, 0, "SPAWNPOINTS_IS_SEARCH_COMPLETE", "[]", "true") +
            N(6, 0, "SPAWNPOINTS_GET_NUM_SEARCH_RESULTS", "[]", "2"),
        Rule::kSearchCountNotComplete, 0},
-      {"a search there after its cancel", N(5, 0, "SPAWNPOINTS_CANCEL_SEARCH", "[]") +
-                                              N(6, 0, "SPAWNPOINTS_IS_SEARCH_COMPLETE", "[]", "true"),
+      {"a search there after its cancel",
+       N(5, 0, "SPAWNPOINTS_CANCEL_SEARCH", "[]") +
+           N(6, 0, "SPAWNPOINTS_IS_SEARCH_COMPLETE", "[]", "true"),
        Rule::kSearchAfterCancel, 1},
-      {"a new search after a cancel", N(5, 0, "SPAWNPOINTS_CANCEL_SEARCH", "[]") +
-                                          N(5, 0, "SPAWNPOINTS_START_SEARCH", "[1.0,2.0,3.0,50.0,5.0,2,2.0,5000]") +
-                                          N(6, 0, "SPAWNPOINTS_IS_SEARCH_COMPLETE", "[]", "true"),
+      {"a new search after a cancel",
+       N(5, 0, "SPAWNPOINTS_CANCEL_SEARCH", "[]") +
+           N(5, 0, "SPAWNPOINTS_START_SEARCH", "[1.0,2.0,3.0,50.0,5.0,2,2.0,5000]") +
+           N(6, 0, "SPAWNPOINTS_IS_SEARCH_COMPLETE", "[]", "true"),
        Rule::kSearchAfterCancel, 0},
       {"labels the built-in table lacks or words otherwise",
        N(1, 0, "GET_FILENAME_FOR_AUDIO_CONVERSATION", "[\"KS_RESPAWN_B\"]", "\"Réapparaître\"") +

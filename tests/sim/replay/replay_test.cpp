@@ -13,8 +13,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/base/alloc_counter.h"
 #include "sim/host/simulation.h"
 #include "sim/observe/trace_reader.h"
+#include "sim/platform/fibre.h"
 #include "sim/replay/replay.h"
 
 namespace {
@@ -28,8 +30,8 @@ std::string Scenario(const char* name) {
 
 // The seeded trace of a run, one JSON line an entry.
 Lines TraceOf(sim::Scenario scenario, const char* module) {
-  sim::Simulation simulation(std::move(scenario),
-                             sim::SimOptions{.recordTrace = true, .keepDrawings = false, .seed = 5});
+  sim::Simulation simulation(
+      std::move(scenario), sim::SimOptions{.recordTrace = true, .keepDrawings = false, .seed = 5});
   EXPECT_TRUE(simulation.LoadPlugin(module)) << simulation.Fault();
   EXPECT_TRUE(simulation.Run()) << simulation.Fault();
   if (simulation.PluginLoaded()) simulation.UnloadPlugin();
@@ -45,7 +47,9 @@ const Lines& TraceOfScenario(const std::string& name) {
   static std::map<std::string, Lines> traces;
   auto it = traces.find(name);
   if (it == traces.end()) {
-    it = traces.emplace(name, TraceOf(sim::Scenario::Load(Scenario(name.c_str())), REBOUND_PLUGIN_PATH))
+    it = traces
+             .emplace(name,
+                      TraceOf(sim::Scenario::Load(Scenario(name.c_str())), REBOUND_PLUGIN_PATH))
              .first;
   }
   return it->second;
@@ -98,7 +102,8 @@ std::function<bool(const std::string&)> Named(const std::string& name) {
   return [part = "\"name\":\"" + name + "\""](const std::string& line) { return Has(line, part); };
 }
 
-std::function<bool(const std::string&)> NamedWith(const std::string& name, const std::string& part) {
+std::function<bool(const std::string&)> NamedWith(const std::string& name,
+                                                  const std::string& part) {
   return [name, part](const std::string& line) { return Named(name)(line) && Has(line, part); };
 }
 
@@ -152,10 +157,9 @@ TEST(ReplayOfTraces, ATraceWithoutDrawsReplaysFromItsSeed) {
 // count and timer after each start and wait, keyboard lines without frame
 // and time, and idle stretches as repeat lines.
 Lines AsRecording(const Lines& trace) {
-  Lines out = {
-      R"({"format":"rebound-recording","version":1,"rebound":"0.1.0","build":"recorder",)"
-      R"("platform":"linux","hostFile":null,"hostVersion":null,"gameFile":null,)"
-      R"("gameVersion":null,"frameBase":1000})"};
+  Lines out = {R"({"format":"rebound-recording","version":1,"rebound":"0.1.0","build":"recorder",)"
+               R"("platform":"linux","hostFile":null,"hostVersion":null,"gameFile":null,)"
+               R"("gameVersion":null,"frameBase":1000})"};
   std::vector<Json> frameLines;  // the lines since the last wait
   std::vector<Json> lastFrame;   // the frame before, as written
   std::int64_t repeats = 0, firstFrame = 0, firstTime = 0, lastTime = 0, lastNumber = 0;
@@ -174,17 +178,29 @@ Lines AsRecording(const Lines& trace) {
   };
   const auto flush = [&] {
     if (repeats == 0) return;
-    out.push_back(Json{{"frame", lastNumber}, {"time", lastTime}, {"host", "repeat"},
-                       {"frames", repeats}, {"firstFrame", firstFrame}, {"firstTime", firstTime}}
-                      .dump());
+    out.push_back(Json{
+        {"frame", lastNumber},
+        {"time", lastTime},
+        {"host", "repeat"},
+        {"frames", repeats},
+        {"firstFrame", firstFrame},
+        {"firstTime",
+         firstTime}}.dump());
     repeats = 0;
   };
   const auto recorderCalls = [](std::int64_t frame, std::int64_t time) {
-    return std::vector<Json>{
-        {{"frame", frame}, {"time", time}, {"native", "0xFC8202EFC642E6F2"}, {"args", Json::array()},
-         {"result", frame + 1000}, {"by", "recorder"}},
-        {{"frame", frame}, {"time", time}, {"native", "0x9CD27B0045628463"}, {"args", Json::array()},
-         {"result", time}, {"by", "recorder"}}};
+    return std::vector<Json>{{{"frame", frame},
+                              {"time", time},
+                              {"native", "0xFC8202EFC642E6F2"},
+                              {"args", Json::array()},
+                              {"result", frame + 1000},
+                              {"by", "recorder"}},
+                             {{"frame", frame},
+                              {"time", time},
+                              {"native", "0x9CD27B0045628463"},
+                              {"args", Json::array()},
+                              {"result", time},
+                              {"by", "recorder"}}};
   };
   bool afterWait = false;
   for (const std::string& text : trace) {
@@ -194,11 +210,12 @@ Lines AsRecording(const Lines& trace) {
     if (host == "seed") continue;
     // The game's frame count starts at the frame base; the plug-in's own
     // calls read it too.
-    if (j.value("native", "") == "0xFC8202EFC642E6F2") j["result"] = j["result"].get<std::int64_t>() + 1000;
+    if (j.value("native", "") == "0xFC8202EFC642E6F2")
+      j["result"] = j["result"].get<std::int64_t>() + 1000;
     // A script started again never returns from the wait it was dropped in.
     if (host == "scriptStart") afterWait = false;
-    if (afterWait && j.contains("frame") && (j.contains("native") || host == "scriptWait" ||
-                                             host == "randomDraw")) {
+    if (afterWait && j.contains("frame") &&
+        (j.contains("native") || host == "scriptWait" || host == "randomDraw")) {
       for (Json& r : recorderCalls(j["frame"], j["time"])) frameLines.insert(frameLines.begin(), r);
       afterWait = false;
     }
@@ -316,8 +333,8 @@ TEST(ReplayOfAlteredRecordings, AKeyboardMessageMovedMovesTheCallItCauses) {
   ExpectSame(ReplayOf(trace, REBOUND_KEY_ECHO_MODULE_PATH), trace);
 
   const auto keyLine = [](std::int64_t code) {
-    return [part = "\"host\":\"keyboard\",\"key\":" + std::to_string(code) + ","](
-               const std::string& line) { return Has(line, part); };
+    return [part = "\"host\":\"keyboard\",\"key\":" + std::to_string(code) +
+                   ","](const std::string& line) { return Has(line, part); };
   };
   const auto echo = [](std::int64_t code) {
     return NamedWith("HIDE_HUD_COMPONENT_THIS_FRAME", "\"args\":[" + std::to_string(code) + "]");
@@ -352,6 +369,33 @@ TEST(ReplayOfAlteredRecordings, AKeyboardMessageMovedMovesTheCallItCauses) {
   }
 }
 
+// Replay allocates nothing per call: twice the idle frames, no more blocks.
+TEST(ReplayCost, IdleFramesAllocateNothing) {
+  const auto allocationsOf = [](std::int64_t frames) {
+    const Lines lines =
+        TraceOf(sim::Scenario::Parse("idle.json", "{\"frames\": " + std::to_string(frames) + "}"),
+                REBOUND_PLUGIN_PATH);
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    std::unique_ptr<sim::TraceReader> reader = sim::TraceReader::FromText(text, "idle.jsonl");
+    sim::Replay replay(*reader);
+    // The fibres that earlier runs left behind go first: the list of them
+    // grows by doubling, which would count here.
+    sim::TakeAbandonedFibres();
+    const sim::AllocationCounts before = sim::CountedAllocations();
+    const sim::ReplayResult r = replay.Run(REBOUND_PLUGIN_PATH);
+    const sim::AllocationCounts made = sim::CountedAllocations() - before;
+    EXPECT_EQ(r.callsChecked, CallIndex(lines, lines.size()));
+    return made.plugin + made.simulator;
+  };
+  allocationsOf(300);  // what is made once a process (the catalogue's index, ...)
+  // The loader's own bookkeeping of a module loaded again may differ by a
+  // block from one load to the next; 900 more frames of 3 calls must not add
+  // any.
+  const std::uint64_t shortRun = allocationsOf(300);
+  EXPECT_LE(allocationsOf(1200), shortRun);
+}
+
 TEST(ReplayEnds, ARecordingCutInsideAFrameEndsTheCheckWithANote) {
   Lines lines = TraceOfScenario("plain-death.json");
   const std::size_t at = Find(lines, Named("DRAW_RECT"));
@@ -372,9 +416,9 @@ TEST(ReplayEnds, ADroppedLineEndsTheCheckThere) {
   // Whole frames dropped: the line stands after a wait.
   std::size_t wait = at;
   wait = Find(lines, Host("scriptWait"), wait);
-  lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(wait) + 1,
-               R"({"frame":)" + std::to_string(frame + 40) +
-                   R"(,"time":0,"host":"dropped","frames":39})");
+  lines.insert(
+      lines.begin() + static_cast<std::ptrdiff_t>(wait) + 1,
+      R"({"frame":)" + std::to_string(frame + 40) + R"(,"time":0,"host":"dropped","frames":39})");
   lines.push_back("{\"frame\":899,\"time\":0,\"native\":\"0x1234567890ABCDEF\",\"args\":[]}");
   const sim::ReplayResult r = ReplayOf(lines);
   EXPECT_EQ(r.outcome, sim::ReplayResult::Outcome::kSame) << r.error;
