@@ -12,11 +12,14 @@ and the writer's start in the first frame cancel out.
   * idle: instructions per frame and per native call of the plug-in that the
     recorder adds; of these, those executed in the module itself (the rest
     is the simulator answering the recorder's own two calls a frame);
-  * a death (plain-death.json, whole): the same per native call;
+  * the death cycle of plain-death.json (the run cut at the death and after
+    the respawn, subtracted): the same per native call;
   * the plug-in's heap allocations per frame with each module (the
     simulator's per-phase table), which must be the same.
 
   scripts/count-recorder.py [--sim build/release/rebound-sim] [--frames 2000]
+
+It takes about ten seconds; nothing runs it in `make test`.
 """
 
 import argparse
@@ -103,17 +106,25 @@ def main():
         print(f"  added: {added:.0f} per frame, {added / calls:.0f} per plug-in call "
               f"({in_module:.0f} per frame, {in_module / calls:.0f} per call in the module itself)")
 
-        death = {}
-        for name, module in (("player", player), ("recorder", recorder)):
-            death[name] = run(args.sim, module, args.death_scenario, 0, work, True)
         output = {name: run(args.sim, module, args.death_scenario, 0, work, False)
                   for name, module in (("player", player), ("recorder", recorder))}
-        death_calls = calls_of(output["player"])
-        added = death["recorder"][0] - death["player"][0]
-        in_module = death["recorder"][1] - death["player"][1]
-        print(f"{args.death_scenario}, whole: {death_calls} native calls of the plug-in; "
-              f"added on the main thread {added} instructions, {added / death_calls:.0f} per call "
-              f"({in_module / death_calls:.0f} per call in the module itself, load and the writer's start included)")
+        death = re.search(r"Death 1 at frame (\d+): .*respawned at (\d+)", output["player"])
+        if not death:
+            count.fail("the death scenario reported no respawn")
+        # The death cycle alone: the run cut at the death and after the respawn.
+        cuts = (int(death.group(1)), int(death.group(2)) + 1)
+        counted = {name: [run(args.sim, module, args.death_scenario, k, work, True) for k in cuts]
+                   for name, module in (("player", player), ("recorder", recorder))}
+        calls = [calls_of(run(args.sim, player, args.death_scenario, k, work, False)) for k in cuts]
+        cycle_calls = calls[1] - calls[0]
+        added = ((counted["recorder"][1][0] - counted["recorder"][0][0]) -
+                 (counted["player"][1][0] - counted["player"][0][0]))
+        in_module = ((counted["recorder"][1][1] - counted["recorder"][0][1]) -
+                     (counted["player"][1][1] - counted["player"][0][1]))
+        print(f"Death cycle of {args.death_scenario} (frames {cuts[0]} to {cuts[1]}): "
+              f"{cycle_calls} native calls of the plug-in")
+        print(f"  added: {added} instructions, {added / cycle_calls:.0f} per plug-in call "
+              f"({in_module / cycle_calls:.0f} per call in the module itself)")
         print("Plug-in heap allocations per frame by phase, average (most in a frame): "
               "player | recorder")
         for (phase, p), (_, r) in zip(allocations(output["player"]),

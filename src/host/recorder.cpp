@@ -71,7 +71,10 @@ struct FrameState {
   std::int64_t repeats = 0;   // the stretch of repeats not yet written
   std::int64_t firstFrame = 0;
   std::int32_t firstTime = 0;
-  std::uint64_t drops = 0;         // frames dropped since the last one written
+  std::uint64_t drops = 0;     // frames dropped since the last one written
+  bool dropKnown = false;      // the last of them asked for its frame and time:
+  std::int64_t dropFrame = 0;  // these
+  std::int32_t dropTime = 0;
   std::uint32_t keysReported = 0;  // dropped keyboard messages already written
   bool threadless = false;         // tests: no writer thread, detach writes all
 };
@@ -229,6 +232,17 @@ void NoteWrittenFrame() noexcept {
   frames.lastTime = frames.time;
 }
 
+// The frame being staged is lost: counted, for the line that says so.
+void DropFrame() noexcept {
+  ++frames.drops;
+  frames.repeatable = false;
+  if (frames.frameKnown) {
+    frames.dropKnown = true;
+    frames.dropFrame = frames.frame;
+    frames.dropTime = frames.time;
+  }
+}
+
 // Ends the frame being staged: counted as a repeat of the last one written
 // when it matches it, else put on the ring behind the lines that must come
 // first (the stretch it ended, the frames dropped before it), or dropped as
@@ -238,8 +252,7 @@ void CommitFrame() noexcept {
   Word* const body = s.Body();
   const std::size_t words = static_cast<std::size_t>(fibre.cursor - body);
   if (fibre.overflowed || fibre.cursor > fibre.end) {
-    ++frames.drops;
-    frames.repeatable = false;
+    DropFrame();
     return BeginFrame();
   }
   const std::int64_t step = std::int64_t{frames.time} - frames.lastTime;
@@ -287,17 +300,20 @@ void CommitFrame() noexcept {
   std::uint8_t* p = room ? ring.Reserve(bytes) : nullptr;
   if (p == nullptr) {
     ring.Abandon();
-    ++frames.drops;
-    frames.repeatable = false;
+    DropFrame();
     return BeginFrame();
   }
   const ChunkHead head = HeadOf(kFrameChunk, bytes, frames.frameKnown, frames.frame, frames.time);
   std::memcpy(s.words, &head, sizeof head);
   std::memcpy(p, s.words, bytes);
   ring.Publish();
+  const bool afterGap = frames.drops != 0;
   frames.repeats = 0;
   frames.drops = 0;
   NoteWrittenFrame();
+  // A repeat line stands for copies of the lines since the wait before the
+  // frame it repeats: the dropped line must not be among them.
+  if (afterGap) frames.repeatable = false;
   frames.referenceWords = words;
   frames.current ^= 1;
   BeginFrame();
@@ -490,10 +506,11 @@ void WriteEverythingHeld() noexcept {
   }
   if (frames.drops != 0) {
     alignas(8) std::uint8_t chunk[sizeof(ChunkHead) + sizeof(DroppedBody)];
-    const bool known = frames.frameKnown || frames.haveLast;
+    // Before the frame in progress, else at the last frame dropped.
+    const bool known = frames.frameKnown || frames.dropKnown;
     const ChunkHead head = HeadOf(kDroppedChunk, sizeof chunk, known,
-                                  frames.frameKnown ? frames.frame : frames.lastFrame,
-                                  frames.frameKnown ? frames.time : frames.lastTime);
+                                  frames.frameKnown ? frames.frame : frames.dropFrame,
+                                  frames.frameKnown ? frames.time : frames.dropTime);
     DroppedBody dropped;
     dropped.frames = frames.drops;
     std::memcpy(chunk, &head, sizeof head);
@@ -568,10 +585,8 @@ void OnProcessDetach() noexcept {
   StopWriter();
   if (fibre.overflowed || fibre.cursor > fibre.end) {
     // The frame in progress did not fit: it is lost, and counted.
-    ++frames.drops;
-    const bool known = frames.frameKnown;
+    DropFrame();
     BeginFrame();
-    frames.frameKnown = known;
   }
   if (!writer.capped) {
     TakeKeys();

@@ -563,6 +563,18 @@ TEST_F(RecorderFrames, AFullRingDropsWholeFramesAndTheNextFrameThatFitsSaysHowMa
   EXPECT_EQ(lines.back()["frame"], f);
   // The dropped frames' calls are lost, whole: none of their lines is here.
   for (const auto& line : lines) EXPECT_EQ(line["frame"], f);
+  // The frame after the gap is not repeated (its lines since the last wait
+  // hold the dropped line): the next is written whole, and repeated.
+  for (std::int64_t g = f + 1; g <= f + 4; ++g) Frame(g, 7);
+  Frame(f + 5, 8);
+  lines = Committed();
+  std::vector<std::int64_t> waits;
+  for (const auto& w : Of(lines, "scriptWait")) waits.push_back(w["frame"]);
+  EXPECT_EQ(waits, (std::vector<std::int64_t>{f + 1, f + 5}));
+  const auto repeats = Of(lines, "repeat");
+  ASSERT_EQ(repeats.size(), 1U);
+  EXPECT_EQ(repeats[0]["firstFrame"], f + 2);
+  EXPECT_EQ(repeats[0]["frame"], f + 4);
 }
 
 std::filesystem::path FreshFolder(const char* name) {
@@ -612,6 +624,27 @@ TEST_F(RecorderFrames, DetachWritesTheStretchTheFrameInProgressAndTheDetachLines
   EXPECT_EQ(lines[n - 3], ordered_json::parse(R"({"host":"detach"})"));
   EXPECT_EQ(lines[n - 2], ordered_json::parse(R"({"host":"scriptUnregister"})"));
   EXPECT_EQ(lines[n - 1], ordered_json::parse(R"({"host":"keyboardHandlerUnregister"})"));
+  std::filesystem::remove_all(folder);
+}
+
+TEST_F(RecorderFrames, FramesDroppedAtTheEndAreCountedBeforeTheDetachLines) {
+  const auto folder = FreshFolder("rebound-recorder-test-drops");
+  SetEnv("REBOUND_RECORDING_DIR", folder.string());
+  SetEnv("REBOUND_RECORDER_RING_BYTES", "4096");
+  Start();
+  for (std::int64_t f = 0; f < 60; ++f) Frame(f, static_cast<std::int32_t>(100 + f));
+  const std::uint64_t drops = recorder::testing_seam::PendingDropsForTesting();
+  ASSERT_GT(drops, 0U);
+  LibraryEntry(kModule, kProcessDetach);
+  const auto lines = ReadRecording(folder, nullptr);
+  ASSERT_GE(lines.size(), 6U);
+  const std::size_t n = lines.size();
+  // Before the frame in progress, whose lines are written at detach.
+  EXPECT_EQ(lines[n - 6],
+            ordered_json::object(
+                {{"frame", 60}, {"time", TimeOf(60)}, {"host", "dropped"}, {"frames", drops}}));
+  EXPECT_EQ(lines[n - 5]["result"], 1060);
+  EXPECT_EQ(lines[n - 3]["host"], "detach");
   std::filesystem::remove_all(folder);
 }
 

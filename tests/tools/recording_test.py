@@ -182,6 +182,23 @@ class RecordingMatchesTrace(unittest.TestCase):
     def test_two_deaths(self):
         self.check_scenario("two-deaths")
 
+    def test_a_small_ring_drops_whole_frames_and_says_so(self):
+        out_dir = os.path.join(self.tmp.name, "small-ring")
+        os.makedirs(out_dir)
+        trace, recordings, result = run(os.path.join(SCENARIOS, "two-deaths.json"), out_dir,
+                                         env_extra={"REBOUND_RECORDER_RING_BYTES": "4096"})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(len(recordings), 1, recordings)
+        header, lines = expand(read_lines(recordings[0]))
+        drops = [i for i, line in enumerate(lines) if line.get("host") == "dropped"]
+        self.assertTrue(drops, "a 4 KiB ring holds no death: frames must have been dropped")
+        # Up to the first gap the recording is the trace's.
+        problems = differences(read_lines(trace)[:drops[0]], lines[:drops[0]])
+        self.assertFalse([p for p in problems if not p.startswith("the trace has")],
+                         "\n".join(problems))
+        self.assertEqual([line.get("host") for line in lines[-3:]],
+                         ["detach", "scriptUnregister", "keyboardHandlerUnregister"])
+
 
 if __name__ == "__main__":
     SIM, RECORDER, SCENARIOS = sys.argv[1:4]
