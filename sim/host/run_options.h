@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "sim/platform/fibre.h"
 
@@ -25,13 +26,19 @@ struct SimOptions {
   // it (sim/base/seed.h), so that the run can be replayed, and the trace opens with
   // a `seed` host event. Empty: they draw from the system, as in the game.
   std::optional<std::uint64_t> seed = std::nullopt;
+  // In place of a seed: the values the plug-in's random helpers get, in
+  // order (a recording's random draws, so that a scenario made from it plays
+  // as recorded). A traced run writes each as a randomDraw line; a plug-in
+  // that draws more than these stops the run.
+  std::optional<std::vector<std::uint32_t>> draws = std::nullopt;
 };
 
 // What became of the run's seed.
 enum class Seeding {
-  kOsRandom,  // none was asked for: the plug-in draws from the system
-  kSeeded,    // the plug-in takes its seeds from the run's seed
-  kNoExport,  // one was asked for, but the module has no seed export
+  kOsRandom,       // none was asked for: the plug-in draws from the system
+  kSeeded,         // the plug-in takes its seeds from the run's seed
+  kNoExport,       // one was asked for, but the module has no seed export
+  kRecordedDraws,  // the plug-in takes the values of SimOptions::draws
 };
 
 struct RunSummary {

@@ -69,7 +69,7 @@ void Simulation::RaiseFault(const std::string& message) {
 }
 
 void Simulation::RecordHost(const char* name, std::vector<TraceValue> values) {
-  if (watcher_ != nullptr) watcher_->OnHostEvent(*this, name);
+  if (watcher_ != nullptr) watcher_->OnHostEvent(View(), name);
   if (!Tracing()) return;
   TraceEntry e;
   e.frame = world_.clock.frame;
@@ -104,6 +104,10 @@ bool Simulation::LoadPlugin(const std::string& path) {
           } else {
             seeding_ = Seeding::kNoExport;
           }
+        } else if (options_.draws) {
+          seeding_ = module != nullptr && platform::SetModuleSeedSource(module, &ListedDraw)
+                         ? Seeding::kRecordedDraws
+                         : Seeding::kNoExport;
         }
         RecordHost("attach");
         world_.Note("host", "plug-in loaded: " + path);
@@ -128,6 +132,27 @@ std::uint32_t Simulation::TracedSeed() noexcept {
     simulation->RaiseFault("the trace could not take a random draw's line");
   }
   return seed;
+}
+
+std::uint32_t Simulation::ListedDraw() noexcept {
+  Simulation* simulation = active_;
+  if (simulation == nullptr || !simulation->options_.draws) return 0;
+  const std::vector<std::uint32_t>& draws = *simulation->options_.draws;
+  const std::size_t index = simulation->drawsTaken_.fetch_add(1, std::memory_order_relaxed);
+  // Called inside the plug-in, on the script fibre: nothing may escape it.
+  try {
+    const InsideHostScope inside;
+    if (index >= draws.size()) {
+      simulation->RaiseFault("the plug-in drew a random value more than the " +
+                             std::to_string(draws.size()) + " it was given");
+      return 0;
+    }
+    if (simulation->Tracing())
+      simulation->RecordHost("randomDraw", {TraceValue::Int(draws[index])});
+  } catch (...) {
+    simulation->RaiseFault("the trace could not take a random draw's line");
+  }
+  return index < draws.size() ? draws[index] : 0;
 }
 
 void Simulation::UnloadPlugin() {
@@ -311,7 +336,7 @@ inline void Simulation::StepFrame() {
   allocationsInLastFrame_ = CountedAllocations() - atStart;
   flow_.OnFrameEnd(callsThisFrame_, allocationsInLastFrame_);
   if (watcher_ != nullptr) [[unlikely]]
-    watcher_->OnFrameEnd(*this);
+    watcher_->OnFrameEnd(View());
   ++framesRun_;
 }
 

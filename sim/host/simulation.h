@@ -134,7 +134,11 @@ class Simulation {
   // written to the trace where the plug-in draws it. An untraced run hands it
   // NextSeed itself, which costs nothing more.
   static std::uint32_t TracedSeed() noexcept;
+  // The seed source of a run given a recording's draws: the next of them.
+  static std::uint32_t ListedDraw() noexcept;
   void Record(TraceEntry& entry);
+  // What the watcher reads of the run.
+  RunView View() { return RunView{world_, flow_, callsInLastFrame_}; }
   // Whether the calling code runs on this simulation's script fibre. Set on
   // the simulator's thread while it runs the script fibre, and only there
   // (ScriptRunningScope): the keyboard thread, any thread of the plug-in's
@@ -193,6 +197,7 @@ class Simulation {
   std::int64_t wakeFrame_ = 0;  // the script resumes no earlier than this frame
   std::int64_t wakeAtMs_ = 0;   // ... and no earlier than this game time
   std::unique_ptr<KeyboardThread> keyboard_;
+  std::atomic<std::size_t> drawsTaken_{0};  // of options_.draws
 
   NativeCallSlots call_;  // the native call being built
 

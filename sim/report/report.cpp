@@ -8,27 +8,41 @@
 
 namespace sim {
 
-void WriteHtmlReport(std::ostream& out, const Simulation& simulation,
-                     const ReportRecorder& recorder, const FramePicture& picture) {
-  const Scenario& scenario = simulation.GetScenario();
-  const FlowObserver& flow = simulation.Flow();
+void WriteHtmlReport(std::ostream& out, const ReportSource& source, const ReportRecorder& recorder,
+                     const FramePicture& picture) {
+  const Scenario& scenario = source.scenario;
+  const FlowObserver& flow = source.flow;
   const report::KeptFrames kept{recorder.Frames(), recorder.Candidates(), recorder.Stride(),
                                 recorder.KeyFramesLeftOut()};
-  report::WriteSummary(out, scenario, simulation.Summary(), recorder.PluginLoaded());
+  report::WriteSummary(out, scenario, source.summary, source.pluginLoaded, source.recording);
   report::WriteTimeline(
       out, report::TimelineInput{recorder.Columns(), recorder.FramesPerColumn(),
                                  recorder.FramesSeen(), recorder.Marks(), recorder.MarksLeftOut(),
                                  recorder.Frames(), static_cast<double>(scenario.fps)});
   report::WriteViewer(out, kept);
   report::WriteKeyFrames(out, kept);
-  report::WriteDeathTable(out, flow.Deaths(), flow.DeathCount(), 1000.0 / scenario.fps);
-  report::WriteMaps(out, flow.Deaths(), flow.DeathCount(), simulation.GetWorld().spawn.roadNodes);
+  const std::vector<DeathRecord>& deaths =
+      source.deaths != nullptr ? *source.deaths : flow.Deaths();
+  report::WriteDeathTable(out, deaths, flow.DeathCount(), 1000.0 / scenario.fps);
+  report::WriteMaps(out, deaths, flow.DeathCount(), source.world.spawn.roadNodes);
   report::WritePhaseTable(out, flow.Costs());
-  report::WriteEvents(out, simulation.GetWorld().timeline);
+  report::WriteEvents(out, source.world.timeline);
   out << "</main>\n";
   report::WriteFrameData(out, scenario, recorder.Frames(), picture);
   // report.js starts at its first line; the page has the tag on a line of its own.
   out << "<script>\n" << ReportScript() << "</script>\n</body></html>\n";
+}
+
+void WriteHtmlReport(std::ostream& out, const Simulation& simulation,
+                     const ReportRecorder& recorder, const FramePicture& picture) {
+  const ReportSource source{simulation.GetScenario(),
+                            simulation.Summary(),
+                            recorder.PluginLoaded(),
+                            simulation.Flow(),
+                            simulation.GetWorld(),
+                            nullptr,
+                            nullptr};
+  WriteHtmlReport(out, source, recorder, picture);
 }
 
 }  // namespace sim

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "sim/base/number_format.h"
-#include "sim/host/simulation.h"
+#include "sim/game/world.h"
 
 namespace sim {
 
@@ -60,11 +60,10 @@ void ReportRecorder::OnNativeCall(const NativeSignature& native) {
   if (calls_.size() < kKeptCallsPerFrame) calls_.push_back(&native);
 }
 
-void ReportRecorder::OnHostEvent(const Simulation& simulation, std::string_view name) {
+void ReportRecorder::OnHostEvent(const RunView& run, std::string_view name) {
   MarkKind kind{};
   if (name == "attach") pluginLoaded_ = true;
-  if (HostEventMark(name, kind))
-    AddMark(std::max<std::int64_t>(simulation.GetWorld().clock.frame, 0), kind);
+  if (HostEventMark(name, kind)) AddMark(std::max<std::int64_t>(run.world.clock.frame, 0), kind);
 }
 
 void ReportRecorder::AddMark(std::int64_t frame, MarkKind kind) {
@@ -111,11 +110,11 @@ void ReportRecorder::AddToSeries(std::int64_t frame, float fill, float fade, std
   ++c.phaseFrames[static_cast<std::size_t>(phase)];
 }
 
-std::string ReportRecorder::KeyOf(const Simulation& simulation, std::int64_t frame, float fill) {
-  const DeathRecord* death = simulation.Flow().CurrentDeath();
+std::string ReportRecorder::KeyOf(const RunView& run, std::int64_t frame, float fill) {
+  const DeathRecord* death = run.flow.CurrentDeath();
   if (death == nullptr) return {};
-  const ScreenModel& screen = simulation.GetWorld().screen;
-  const bool respawning = simulation.Flow().Phase() == FlowPhase::Respawning;
+  const ScreenModel& screen = run.world.screen;
+  const bool respawning = run.flow.Phase() == FlowPhase::Respawning;
   DeathMoments& m = moments_;
   std::string key;
   if (!m.shard && death->shardFrame == frame) {
@@ -161,9 +160,9 @@ std::string ReportRecorder::KeyOf(const Simulation& simulation, std::int64_t fra
   return key;
 }
 
-void ReportRecorder::OnFrameEnd(Simulation& simulation) {
-  World& world = simulation.GetWorld();
-  const FlowObserver& flow = simulation.Flow();
+void ReportRecorder::OnFrameEnd(const RunView& run) {
+  World& world = run.world;
+  const FlowObserver& flow = run.flow;
   const std::int64_t frame = world.clock.frame;
   framesSeen_ = frame + 1;
 
@@ -176,10 +175,10 @@ void ReportRecorder::OnFrameEnd(Simulation& simulation) {
 
   const float fill = flow.BarFillFrame() == frame ? static_cast<float>(flow.BarFill()) : -1.0F;
   const float fade = world.screen.level;
-  const std::uint32_t calls = simulation.CallsInLastFrame();
+  const std::uint32_t calls = run.callsInLastFrame;
   AddToSeries(frame, fill, fade, calls, flow.Phase());
 
-  std::string key = KeyOf(simulation, frame, fill);
+  std::string key = KeyOf(run, frame, fill);
   const bool isKey = !key.empty() && keyFrames_ < kKeptKeyFrames;
   if (!key.empty() && !isKey) ++keyFramesLeftOut_;
   auto drawn = world.drawing.frames.find(frame);

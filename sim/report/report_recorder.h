@@ -76,8 +76,8 @@ class ReportRecorder : public RunWatcher {
   explicit ReportRecorder(bool takeDrawings) : takeDrawings_(takeDrawings) {}
 
   void OnNativeCall(const NativeSignature& native) override;
-  void OnHostEvent(const Simulation& simulation, std::string_view name) override;
-  void OnFrameEnd(Simulation& simulation) override;
+  void OnHostEvent(const RunView& run, std::string_view name) override;
+  void OnFrameEnd(const RunView& run) override;
 
   const std::vector<SeriesColumn>& Columns() const { return columns_; }
   // Frames in each column (a power of two), and the frames recorded.
@@ -101,7 +101,7 @@ class ReportRecorder : public RunWatcher {
   void AddToSeries(std::int64_t frame, float fill, float fade, std::uint32_t calls,
                    FlowPhase phase);
   // What makes this frame a key frame of the current death ("" for none).
-  std::string KeyOf(const Simulation& simulation, std::int64_t frame, float fill);
+  std::string KeyOf(const RunView& run, std::int64_t frame, float fill);
   void Keep(RecordedFrame frame);
 
   bool takeDrawings_;

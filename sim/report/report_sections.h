@@ -20,10 +20,11 @@
 
 namespace sim::report {
 
-// The title, the run's numbers, its seed and how to replay it, and the page's
+// The title, the run's numbers, its seed and how to replay it (or, for a
+// recording, where it was made and how to replay it), and the page's
 // navigation. Opens the page: everything before the first section.
 void WriteSummary(std::ostream& out, const Scenario& scenario, const RunSummary& summary,
-                  bool pluginLoaded);
+                  bool pluginLoaded, const RecordingOrigin* recording = nullptr);
 
 // What the timeline draws: the recorder's series, marks and kept frames.
 struct TimelineInput {

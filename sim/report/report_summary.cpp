@@ -1,5 +1,6 @@
 // The top of the page: the run's title and numbers, its seed, and the
 // navigation to the sections.
+#include <optional>
 #include <string>
 
 #include "sim/report/report_markup.h"
@@ -35,6 +36,9 @@ void WriteSeeding(std::ostream& out, const Scenario& scenario, const RunSummary&
       }
       out << "--seed " << summary.seed << "</code> replays this run.";
       break;
+    case Seeding::kRecordedDraws:
+      out << "No seed: the plug-in drew the random values of a recording, in order.";
+      break;
     case Seeding::kNoExport:
       out << "No seed: the plug-in has no seed export, so it drew from the system's random source.";
       break;
@@ -49,19 +53,71 @@ void WriteSeeding(std::ostream& out, const Scenario& scenario, const RunSummary&
   }
 }
 
+// The page's links to its sections; closes the header.
+void WriteNavigation(std::ostream& out) {
+  out << "<nav><a href=\"#timeline\">Timeline</a><a href=\"#frames\">Frames</a>"
+         "<a href=\"#key-frames\">Key frames</a><a href=\"#deaths\">Deaths</a>"
+         "<a href=\"#maps\">Maps</a><a href=\"#phases\">Phases</a><a href=\"#events\">Events</a>"
+         "</nav>\n</header>\n<main>\n";
+}
+
+std::string OrUnknown(const std::optional<std::string>& value) {
+  return value ? XmlEscape(*value) : std::string("(not read)");
+}
+
+// Where the recording was made, from its header, and what the page shows of
+// it: the game's answers drove the pictures, not the world model's.
+void WriteRecordingOrigin(std::ostream& out, const RecordingOrigin& origin,
+                          const RunSummary& summary) {
+  const RecordingHeader& h = origin.header;
+  out << "<p class=\"meta\">Built from the recording <code>" << XmlEscape(origin.file) << "</code>";
+  if (h.version == 0) {
+    out << ", a simulator trace (no header)";
+  } else {
+    out << " (format version " << h.version << "): Rebound " << XmlEscape(h.rebound) << ", build "
+        << XmlEscape(h.build) << ", on " << XmlEscape(h.platform) << "; host "
+        << OrUnknown(h.hostFile) << " " << OrUnknown(h.hostVersion) << "; game "
+        << OrUnknown(h.gameFile) << " " << OrUnknown(h.gameVersion);
+    if (h.frameBase) out << "; its frame 0 was the game's frame " << *h.frameBase;
+  }
+  out << ". The plug-in was not run: the pictures are its recorded draw calls, the fade is the "
+         "recorded fades', the flow follows the recorded calls and answers, and the maps show the "
+         "search results the plug-in read. Heap allocations are not recorded: the phase table "
+         "shows none. "
+      << summary.frames << " frames · " << summary.nativeCalls << " native calls (at most "
+      << summary.maxCallsInFrame << " in one frame). ";
+  if (origin.unexpressed == 0) {
+    out << "The world model gives every recorded answer.";
+  } else {
+    out << origin.unexpressed << " recorded answers are ones the world model does not give "
+        << "(<code>rebound-sim scenario-from</code> lists them).";
+  }
+  if (!origin.recordingBreak.empty()) {
+    out << " The recording is not whole: " << XmlEscape(origin.recordingBreak) << ".";
+  }
+  out << " <code>rebound-sim replay " << XmlEscape(origin.file)
+      << "</code> runs a build of the plug-in against it.</p>\n";
+}
+
 }  // namespace
 
 void WriteSummary(std::ostream& out, const Scenario& scenario, const RunSummary& summary,
-                  bool pluginLoaded) {
+                  bool pluginLoaded, const RecordingOrigin* recording) {
   out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
       << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-      << "<title>Rebound run: "
+      << (recording != nullptr ? "<title>Rebound recording: " : "<title>Rebound run: ")
       << XmlEscape(scenario.name)
       // report.css starts at its first rule; the page has the tag on a line of its own.
       << "</title>\n<style>\n"
-      << ReportStyle()
-      << "</style></head><body>\n<header>\n<h1>Rebound run: " << XmlEscape(scenario.name)
-      << "</h1>\n";
+      << ReportStyle() << "</style></head><body>\n<header>\n<h1>"
+      << (recording != nullptr ? "Rebound recording: " : "Rebound run: ")
+      << XmlEscape(scenario.name) << "</h1>\n";
+  if (recording != nullptr) {
+    // A recording has no seed to give and no stack to measure.
+    WriteRecordingOrigin(out, *recording, summary);
+    WriteNavigation(out);
+    return;
+  }
   WriteRunNumbers(out, scenario, summary);
   out << "<p class=\"meta\">";
   WriteSeeding(out, scenario, summary, pluginLoaded);
@@ -73,10 +129,7 @@ void WriteSummary(std::ostream& out, const Scenario& scenario, const RunSummary&
   if (!summary.fault.empty()) {
     out << "<p class=\"fault\">The run stopped: " << XmlEscape(summary.fault) << "</p>\n";
   }
-  out << "<nav><a href=\"#timeline\">Timeline</a><a href=\"#frames\">Frames</a>"
-         "<a href=\"#key-frames\">Key frames</a><a href=\"#deaths\">Deaths</a>"
-         "<a href=\"#maps\">Maps</a><a href=\"#phases\">Phases</a><a href=\"#events\">Events</a>"
-         "</nav>\n</header>\n<main>\n";
+  WriteNavigation(out);
 }
 
 }  // namespace sim::report

@@ -28,6 +28,7 @@
 #include "tools/rebound-sim/output_file.h"
 #include "tools/rebound-sim/panel_demo.h"
 #include "tools/rebound-sim/platform.h"
+#include "tools/rebound-sim/recording_commands.h"
 #include "tools/rebound-sim/replay_command.h"
 
 namespace {
@@ -39,6 +40,10 @@ constexpr const char* kUsage = R"(Usage:
   rebound-sim replay RECORDING [--plugin PATH]
                                   check a build of the plug-in against a
                                   recording or a seeded trace
+  rebound-sim report RECORDING --report FILE
+                                  the HTML report of what a recording shows
+  rebound-sim scenario-from RECORDING --out FILE
+                                  a scenario that plays as the recording did
   rebound-sim natives [--json]    list every native the simulated game knows
   rebound-sim schema              print the JSON Schema of scenario files
   rebound-sim --help              show this help (COMMAND --help: that command's)
@@ -68,6 +73,11 @@ Run options:
                     the run, its trace included, is then the same every time
   --os-random       leave the plug-in's random helpers on the system's random
                     source, as in the game (no seed, no seed line in the trace)
+  --draws-from RECORDING
+                    hand the plug-in's random helpers the random values drawn
+                    in a recording (or a seeded trace), in order, instead of a
+                    seed: a scenario made by scenario-from then plays as
+                    recorded; drawing more than it holds stops the run
   --summary         print only one line per death and the summary
   --timeline        print every event of the timeline as it happens
   --quiet           print nothing but errors
@@ -160,6 +170,7 @@ struct Options {
   std::optional<std::string> report;
   std::optional<std::uint64_t> seed;
   bool osRandom = false;
+  std::optional<std::string> drawsFrom;
   bool json = false;
 };
 
@@ -209,6 +220,13 @@ void CheckOptionsAgree(const Options& o) {
   }
   if (o.framesSvg && *o.framesSvg == "-") UsageError("--frames-svg needs a folder, not -");
   if (o.seed && o.osRandom) UsageError("--seed and --os-random exclude each other");
+  if (o.drawsFrom && (o.seed || o.osRandom || o.noPlugin)) {
+    UsageError("--draws-from excludes --seed, --os-random and --no-plugin");
+  }
+  if (o.drawsFrom && !rebound_sim::platform::PluginCanBeSeeded()) {
+    UsageError(
+        "--draws-from cannot be used on Windows: Rebound.asi exports nothing to hand draws to");
+  }
   if (o.seed && o.noPlugin) UsageError("--seed seeds the plug-in, and --no-plugin loads none");
   if (o.seed && !rebound_sim::platform::PluginCanBeSeeded()) {
     UsageError(
@@ -301,6 +319,8 @@ class ArgParser {
       o_.seed = SeedNumber(Value(a));
     } else if (a == "--os-random") {
       o_.osRandom = true;
+    } else if (a == "--draws-from") {
+      o_.drawsFrom = Value(a);
     } else if (a == "--quiet" || a == "-q") {
       SetVerbosity("--quiet", rebound_sim::Verbosity::kQuiet);
     } else if (a == "--summary") {
@@ -450,6 +470,10 @@ void PrintSeedAndStack(const sim::RunSummary& s, const Options& o) {
                      static_cast<unsigned long long>(s.seed), o.seed ? "given" : "drawn",
                      static_cast<unsigned long long>(s.seed));
         break;
+      case sim::Seeding::kRecordedDraws:
+        std::fprintf(g_console, "  random draws: those of %s, in order (--draws-from)\n",
+                     o.drawsFrom->c_str());
+        break;
       case sim::Seeding::kNoExport:
         std::fprintf(
             g_console,
@@ -533,7 +557,7 @@ sim::SimOptions SimulationOptions(const Options& o, const RunOutputs& outputs) {
   sim::SimOptions options;
   // Every run with the plug-in is seeded unless told otherwise, so that any
   // run can be replayed.
-  if (rebound_sim::platform::PluginCanBeSeeded() && !o.osRandom && !o.noPlugin) {
+  if (rebound_sim::platform::PluginCanBeSeeded() && !o.osRandom && !o.noPlugin && !o.drawsFrom) {
     options.seed = o.seed ? *o.seed : sim::DrawRunSeed() & kMaxSeed;
   }
   options.recordTrace = false;
@@ -562,7 +586,7 @@ std::optional<bool> LoadAndRun(sim::Simulation& simulation, const Options& o,
   bool ok = true;
   if (!o.noPlugin) {
     ok = simulation.LoadPlugin(o.plugin ? *o.plugin : DefaultPlugin());
-    if (ok && o.seed && simulation.SeedingOutcome() == sim::Seeding::kNoExport) {
+    if (ok && (o.seed || o.drawsFrom) && simulation.SeedingOutcome() == sim::Seeding::kNoExport) {
       // A replay that cannot be one must not pass for one.
       std::cerr << "rebound-sim: --seed: the plug-in has no seed export (ReboundSetSeedSource), "
                    "so its random helpers cannot be seeded\n";
@@ -624,10 +648,16 @@ int Run(const Options& o) {
   using rebound_sim::Verbosity;
   std::optional<sim::Scenario> scenario = ScenarioToRun(o);
   if (!scenario) return 2;
+  // A recording's draws, read before any output is opened.
+  sim::SimOptions recorded;
+  if (o.drawsFrom && !rebound_sim::RecordedDraws(*o.drawsFrom, recorded)) return 2;
   rebound_sim::RemoveTemporariesOnInterrupt();
   RunOutputs outputs;
   if (!OpenOutputs(o, outputs)) return kOutputUnusable;
-  sim::Simulation simulation(std::move(*scenario), SimulationOptions(o, outputs));
+  sim::SimOptions options = SimulationOptions(o, outputs);
+  options.draws = std::move(recorded.draws);
+  if (recorded.seed) options.seed = recorded.seed;
+  sim::Simulation simulation(std::move(*scenario), std::move(options));
   sim::World& world = simulation.GetWorld();
 
   // The report gathers what it shows as the run goes; it takes the draw lists
@@ -704,6 +734,9 @@ int PanelDemo(const Options& o) {
 int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "replay") {
     return rebound_sim::ReplayCommand(argc - 2, argv + 2);
+  }
+  if (argc > 1 && rebound_sim::IsRecordingCommand(argv[1])) {
+    return rebound_sim::RunRecordingCommand(argc, argv);
   }
   const Options o = ArgParser(argc, argv).Parse();
   if (o.command == "natives") return ListNatives(o.json);
