@@ -1,6 +1,6 @@
 # The front door. `make demo` runs the plug-in in the simulator; `make test`
 # builds everything (Linux debug, ASan+UBSan, the Windows cross-build, and the
-# tests of threads and fibres under ThreadSanitizer) and runs every test; `make dist` writes the player's package to build/dist/. Each
+# tests of threads and fibres under ThreadSanitizer) and runs every test; `make dist` writes the player's and the testers' packages to build/dist/. Each
 # first installs whatever Debian packages are missing.
 
 SHELL := bash
@@ -21,7 +21,7 @@ BENCH_ARGS ?=
 
 CTEST_LOGS := build/ctest-logs
 
-.PHONY: demo test bench count soak fuzz dist format check-format deps clean \
+.PHONY: demo test bench count soak recorder-load fuzz dist format check-format deps clean \
         build-debug build-asan build-windows build-tsan \
         test-debug test-asan test-windows test-tsan
 
@@ -49,9 +49,12 @@ bench: deps
 	build/release/rebound_bench $(BENCH_ARGS)
 
 # The player's package, Rebound-<version>.zip: the stripped Rebound.asi with
-# README.txt, LICENSE.txt and CHANGELOG.md, the same bytes on every build of a
-# commit (entries dated SOURCE_DATE_EPOCH, by default the commit's time). The
-# windows preset packs it into build/windows/dist/; it is copied from there.
+# README.txt, LICENSE.txt and CHANGELOG.md; and the testers' package of the
+# recording build, Rebound-recorder-<version>.zip: the stripped
+# Rebound-recorder.asi with its README.txt and LICENSE.txt. The same bytes on
+# every build of a commit (entries dated SOURCE_DATE_EPOCH, by default the
+# commit's time). The windows preset packs them into build/windows/dist/; they
+# are copied from there, and each is printed with its checksum.
 dist: deps
 	cmake --preset windows
 	cmake --build --preset windows -j$(JOBS) --target dist
@@ -77,6 +80,21 @@ soak: deps
 	cmake --preset release
 	cmake --build --preset release -j$(JOBS) --target rebound-soak
 	build/release/rebound-soak --deaths $(SOAK_DEATHS) --figures build/release/soak.tsv
+
+# The recording build under load (figures, not a test): the soak's 10,000
+# deaths with librebound-recorder.so as a tester gets it, uncapped, with a
+# small cap and with a small ring, beside the player's module (frames per
+# second, peak resident size after the 500th and the last respawn, the file's
+# size, last line and dropped frames); and 1,000 deaths under Wine with the
+# genuine Rebound.asi and Rebound-recorder.asi (the Wine process's peak).
+# e.g. RECORDER_LOAD_ARGS="--deaths 1000 --no-wine".
+RECORDER_LOAD_ARGS ?=
+recorder-load: deps
+	cmake --preset release
+	cmake --build --preset release -j$(JOBS) --target rebound-soak rebound_plugin rebound_plugin_recorder
+	cmake --preset windows
+	cmake --build --preset windows -j$(JOBS) --target rebound-sim rebound_plugin rebound_plugin_recorder
+	python3 scripts/recorder-load.py $(RECORDER_LOAD_ARGS)
 
 # The world fuzzer under libFuzzer with ASan and UBSan (clang 14) for
 # FUZZ_SECONDS (default 10 minutes): executions per second, coverage and the

@@ -1,15 +1,20 @@
 #!/usr/bin/env python3
-"""Checks the player's package as a player and a release would meet it.
+"""Checks a package as a player, a tester and a release would meet it.
 
-  - the zip holds exactly Rebound.asi, README.txt, LICENSE.txt and CHANGELOG.md,
-    in that order, all dated from SOURCE_DATE_EPOCH (else the commit time, else
-    1980-01-01), with fixed permissions and compression;
+The player's package (--kind player) and the testers' package of the recording
+build (--kind recorder) are checked alike:
+  - the zip holds exactly its entries, in order: Rebound.asi, README.txt,
+    LICENSE.txt and CHANGELOG.md for players; Rebound-recorder.asi, README.txt
+    and LICENSE.txt for testers; all dated from SOURCE_DATE_EPOCH (else the
+    commit time, else 1980-01-01), with fixed permissions and compression;
   - the DLL carries no debug sections and no symbol table, no time in its PE
     header, export directory or resource directories, passes the import check
     (system DLLs and the host's eight functions only, no exports), and has a
-    version resource whose strings and numbers give the project version;
+    version resource whose strings and numbers give the project version and
+    the DLL's own file name;
   - the texts have CRLF line endings, the licence and changelog are the
-    repository's, and the changelog has an entry for this version;
+    repository's, and the changelog has an entry for this version; the
+    testers' README names the recording's file and both folders it goes to;
   - packing again gives the same bytes, and a DLL that fails the import check
     is refused without leaving a zip behind;
   - each kind of fault above, put into a copy of the package, is reported.
@@ -27,7 +32,24 @@ import sys
 import tempfile
 import zipfile
 
-ENTRIES = ["Rebound.asi", "README.txt", "LICENSE.txt", "CHANGELOG.md"]
+# What each package holds and what its README must say. The testers' README
+# names the recording's file and both of its folders, so that a tester can find
+# it, and the player's DLL that a tester puts back afterwards.
+PACKAGES = {
+    "player": {
+        "entries": ["Rebound.asi", "README.txt", "LICENSE.txt", "CHANGELOG.md"],
+        "title": "Rebound {version}",
+        "product": "Rebound",
+        "readme_mentions": [],
+    },
+    "recorder": {
+        "entries": ["Rebound-recorder.asi", "README.txt", "LICENSE.txt"],
+        "title": "Rebound recording build {version}",
+        "product": "Rebound (recording build)",
+        "readme_mentions": ["Rebound-recording-", "%LOCALAPPDATA%\\Rebound\\recordings\\",
+                            "Rebound.asi"],
+    },
+}
 ENTRY_MODE = 0o100644
 RT_VERSION = 16
 VS_FIXEDFILEINFO_SIGNATURE = 0xFEEF04BD
@@ -191,66 +213,68 @@ def line_ending_faults(name, data):
     return []
 
 
-def dll_faults(args, data):
+def dll_faults(args, name, data):
     faults = []
     with tempfile.TemporaryDirectory() as tmp:
-        path = os.path.join(tmp, "Rebound.asi")
+        path = os.path.join(tmp, name)
         with open(path, "wb") as f:
             f.write(data)
         debug = [n for n in section_names(args.objdump, path) if n.startswith(".debug")]
         if debug:
-            faults.append(f"Rebound.asi: debug sections {', '.join(debug)}")
+            faults.append(f"{name}: debug sections {', '.join(debug)}")
         check = subprocess.run(["bash", args.check_imports, path], capture_output=True, text=True)
         if check.returncode != 0:
-            faults.append(f"Rebound.asi: the import check rejects it:\n{check.stdout}")
+            faults.append(f"{name}: the import check rejects it:\n{check.stdout}")
     try:
         pe = Pe(data)
         if pe.symbol_table != 0 or pe.symbols != 0:
-            faults.append(f"Rebound.asi: a symbol table of {pe.symbols} symbols")
+            faults.append(f"{name}: a symbol table of {pe.symbols} symbols")
         if pe.timestamp != 0:
-            faults.append(f"Rebound.asi: PE header time 0x{pe.timestamp:x}, expected 0")
+            faults.append(f"{name}: PE header time 0x{pe.timestamp:x}, expected 0")
         export_stamp = pe.export_timestamp()
         if export_stamp not in (None, 0):
-            faults.append(f"Rebound.asi: export directory time 0x{export_stamp:x}, expected 0")
+            faults.append(f"{name}: export directory time 0x{export_stamp:x}, expected 0")
         stamps, _ = pe.resources()
         if any(stamps):
-            faults.append(f"Rebound.asi: resource directory times {stamps}, expected 0")
+            faults.append(f"{name}: resource directory times {stamps}, expected 0")
         fixed, strings = version_info(pe)
     except PeError as error:
-        return faults + [f"Rebound.asi: {error}"]
+        return faults + [f"{name}: {error}"]
 
     major, minor, patch = (int(p) for p in args.version.split("."))
     if fixed[0] != VS_FIXEDFILEINFO_SIGNATURE:
-        faults.append(f"Rebound.asi: fixed file info signature 0x{fixed[0]:x}")
+        faults.append(f"{name}: fixed file info signature 0x{fixed[0]:x}")
     numbers = (major << 16 | minor, patch << 16)
     for label, got in (("FileVersion", fixed[2:4]), ("ProductVersion", fixed[4:6])):
         if tuple(got) != numbers:
-            faults.append(f"Rebound.asi: fixed {label} {got[0] >> 16}.{got[0] & 0xFFFF}."
+            faults.append(f"{name}: fixed {label} {got[0] >> 16}.{got[0] & 0xFFFF}."
                           f"{got[1] >> 16}.{got[1] & 0xFFFF}, expected {args.version}.0")
     if fixed[9] != VFT_DLL:
-        faults.append(f"Rebound.asi: file type {fixed[9]}, expected a DLL ({VFT_DLL})")
+        faults.append(f"{name}: file type {fixed[9]}, expected a DLL ({VFT_DLL})")
     wanted = {
-        "ProductName": "Rebound",
+        "ProductName": PACKAGES[args.kind]["product"],
         "FileVersion": args.version,
         "ProductVersion": args.version,
-        "OriginalFilename": "Rebound.asi",
+        "OriginalFilename": name,
         "LegalCopyright": f"Copyright (c) {args.year} the Rebound authors",
     }
-    for name, value in wanted.items():
-        if strings.get(name) != value:
-            faults.append(f"Rebound.asi: {name} is {strings.get(name)!r}, expected {value!r}")
+    for key, value in wanted.items():
+        if strings.get(key) != value:
+            faults.append(f"{name}: {key} is {strings.get(key)!r}, expected {value!r}")
     if not strings.get("FileDescription"):
-        faults.append("Rebound.asi: no FileDescription")
+        faults.append(f"{name}: no FileDescription")
     return faults
 
 
 def package_faults(args, zip_bytes):
+    package = PACKAGES[args.kind]
+    entries = package["entries"]
     faults = []
     with zipfile.ZipFile(io.BytesIO(zip_bytes)) as zf:
         infos = zf.infolist()
         names = [i.filename for i in infos]
-        if names != ENTRIES:
-            faults.append(f"entries are {names}, expected {ENTRIES}")
+        if names != entries:
+            faults.append(f"entries are {names}, expected {entries}")
         date = expected_date(args.source_dir)
         for info in infos:
             if info.date_time != date:
@@ -261,19 +285,29 @@ def package_faults(args, zip_bytes):
                 faults.append(f"{info.filename}: compression {info.compress_type}")
         files = {name: zf.read(name) for name in names}
 
-    if "Rebound.asi" in files:
-        faults += dll_faults(args, files["Rebound.asi"])
-    for name in ENTRIES[1:]:
+    if entries[0] in files:
+        faults += dll_faults(args, entries[0], files[entries[0]])
+    for name in entries[1:]:
         if name in files:
             faults += line_ending_faults(name, files[name])
     readme = files.get("README.txt", b"")
-    if not readme.startswith(f"Rebound {args.version}\r\n".encode()):
-        faults.append(f"README.txt: does not open with 'Rebound {args.version}'")
+    title = package["title"].format(version=args.version)
+    if not readme.startswith(f"{title}\r\n".encode()):
+        faults.append(f"README.txt: does not open with '{title}'")
     try:
-        readme.decode("ascii")
+        text = readme.decode("ascii")
     except UnicodeDecodeError:
         faults.append("README.txt: not plain ASCII text")
-    for name, repo_file in (("LICENSE.txt", args.license), ("CHANGELOG.md", args.changelog)):
+        text = ""
+    if "@" in text:
+        faults.append("README.txt: a configure variable was left unreplaced ('@')")
+    for mention in package["readme_mentions"]:
+        if mention not in text:
+            faults.append(f"README.txt: does not mention {mention}")
+    repo_texts = [("LICENSE.txt", args.license)]
+    if "CHANGELOG.md" in entries:
+        repo_texts.append(("CHANGELOG.md", args.changelog))
+    for name, repo_file in repo_texts:
         with open(repo_file, "rb") as f:
             repo = f.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
         if name in files and files[name] != repo:
@@ -281,7 +315,8 @@ def package_faults(args, zip_bytes):
     notice = f"Copyright (c) {args.year} the Rebound authors\r\n".encode()
     if notice not in files.get("LICENSE.txt", b""):
         faults.append(f"LICENSE.txt: no line '{notice.decode().strip()}'")
-    if f"\r\n## [{args.version}]".encode() not in files.get("CHANGELOG.md", b""):
+    if ("CHANGELOG.md" in entries
+            and f"\r\n## [{args.version}]".encode() not in files.get("CHANGELOG.md", b"")):
         faults.append(f"CHANGELOG.md: no entry '## [{args.version}]'")
     return faults
 
@@ -312,18 +347,25 @@ def patched(data, offset, value):
 def mutations(args):
     with open(args.unstripped, "rb") as f:
         unstripped = f.read()
+    dll_name = PACKAGES[args.kind]["entries"][0]
     year = args.year.encode("utf-16-le")
     other_year = str(int(args.year) - 1).encode("utf-16-le")
 
     def dll(change):
-        return lambda files: files.__setitem__("Rebound.asi", change(files["Rebound.asi"]))
+        return lambda files: files.__setitem__(dll_name, change(files[dll_name]))
+
+    def readme(change):
+        return lambda files: files.__setitem__("README.txt", change(files["README.txt"]))
 
     def bump_fixed_patch(d):
-        at = d.index(struct.pack("<I", VS_FIXEDFILEINFO_SIGNATURE))
+        # In the resources: the recorder's code holds the signature too, as
+        # it reads the versions of the host and the game.
+        rsrc = next(raw_ptr for name, _, _, raw_ptr in Pe(d).sections if name == b".rsrc")
+        at = d.index(struct.pack("<I", VS_FIXEDFILEINFO_SIGNATURE), rsrc)
         return patched(d, at + 12, struct.unpack_from("<I", d, at + 12)[0] + (1 << 16))
 
-    return [
-        ("a fifth file", lambda files: files.__setitem__("notes.txt", b"x\r\n"),
+    found = [
+        ("a file too many", lambda files: files.__setitem__("notes.txt", b"x\r\n"),
          "entries are"),
         ("the unstripped DLL", dll(lambda d: unstripped), "debug sections"),
         ("a link time", dll(lambda d: patched(d, Pe(d).timestamp_offset, 0x6B18122D)),
@@ -331,14 +373,26 @@ def mutations(args):
         ("another year in the resource", dll(lambda d: d.replace(year, other_year)),
          "LegalCopyright"),
         ("another patch number in the fixed info", dll(bump_fixed_patch), "fixed FileVersion"),
-        ("a README with LF line endings",
-         lambda files: files.__setitem__("README.txt", files["README.txt"].replace(b"\r\n", b"\n")),
+        ("a README with LF line endings", readme(lambda r: r.replace(b"\r\n", b"\n")),
          "README.txt: line endings"),
-        ("a changelog without this version",
-         lambda files: files.__setitem__(
-             "CHANGELOG.md", files["CHANGELOG.md"].replace(f"[{args.version}]".encode(), b"[0.0.0]")),
-         "CHANGELOG.md: no entry"),
     ]
+    if args.kind == "player":
+        found.append((
+            "a changelog without this version",
+            lambda files: files.__setitem__(
+                "CHANGELOG.md", files["CHANGELOG.md"].replace(f"[{args.version}]".encode(), b"[0.0.0]")),
+            "CHANGELOG.md: no entry"))
+    else:
+        found += [
+            ("a README that leaves out the fallback folder",
+             readme(lambda r: r.replace(b"%LOCALAPPDATA%", b"%APPDATA%")),
+             "README.txt: does not mention %LOCALAPPDATA%"),
+            ("the player's DLL under the recorder's name",
+             dll(lambda d: d.replace("Rebound-recorder.asi".encode("utf-16-le"),
+                                     "Rebound.asi".encode("utf-16-le") + b"\0" * 18)),
+             "OriginalFilename"),
+        ]
+    return found
 
 
 # --- Main -------------------------------------------------------------------
@@ -349,18 +403,22 @@ def main():
     split = argv.index("--") if "--" in argv else len(argv)
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--zip", required=True, help="the package the dist target packed")
+    parser.add_argument("--kind", choices=sorted(PACKAGES), default="player",
+                        help="which package it is (default: the player's)")
     parser.add_argument("--version", required=True, help="the project version")
     parser.add_argument("--year", required=True, help="the year of the copyright notice")
     parser.add_argument("--license", required=True, help="the repository's LICENSE.txt")
-    parser.add_argument("--changelog", required=True, help="the repository's CHANGELOG.md")
+    parser.add_argument("--changelog", help="the repository's CHANGELOG.md (the player's package)")
     parser.add_argument("--source-dir", required=True, help="the checkout")
-    parser.add_argument("--unstripped", required=True, help="the unstripped Rebound.asi")
+    parser.add_argument("--unstripped", required=True, help="the package's DLL, unstripped")
     parser.add_argument("--rejected-dll", required=True,
                         help="a DLL that the import check rejects, which must not be packed")
     parser.add_argument("--make-dist", required=True, help="scripts/make-dist.py")
     parser.add_argument("--objdump", default="x86_64-w64-mingw32-objdump")
     parser.add_argument("--check-imports", required=True, help="scripts/check-dll-imports.sh")
     args = parser.parse_args(argv[:split])
+    if args.kind == "player" and not args.changelog:
+        parser.error("the player's package needs --changelog")
     make_dist_args = argv[split + 1:]
 
     failures = []

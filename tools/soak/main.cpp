@@ -52,7 +52,19 @@ struct RespawnFigures {
   long peakKiB = 0;
 };
 
+// This process's own peak (VmHWM). getrusage's ru_maxrss is not: a fork
+// copies the parent's high-water mark and exec keeps it, so a soak started by
+// a large process (a script that has read a big file) would show that one's.
 long PeakKiB() {
+  long kib = -1;
+  if (std::FILE* status = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+      if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1) break;
+    }
+    std::fclose(status);
+  }
+  if (kib >= 0) return kib;
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_maxrss;
