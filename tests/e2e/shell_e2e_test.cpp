@@ -2,6 +2,8 @@
 // loads it: registration, the first frame, keyboard messages, unloading.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -114,15 +116,18 @@ namespace {
 // The module's operator new binds to the simulator's counting one (the C++
 // runtime is shared), so its allocations are seen: in the tick that creates
 // the respawn bar, and nowhere else but the first death's tick, even with a
-// 150-byte label drawn in long mode every frame.
-TEST(ShellEndToEnd, LoadedModuleAllocatesOnlyWhenItCreatesTheBar) {
+// 150-byte label drawn in long mode every frame. The recording build adds
+// none: its records go into fixed buffers, and its writer thread, started
+// in the first frame, allocates nothing on the fibre.
+void ExpectAllocationsOnlyWhereTheBarIsMade(const char* module) {
+  SCOPED_TRACE(module);
   sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 1300,
         "world": {"labels": {"KS_RESPAWN_B": ")" +
                                                 std::string(150, 'x') + R"("},
                   "spawnSearch": {"frames": 3, "outcome": "complete", "results": [[1, 2, 3]]}},
         "events": [{"frame": 10, "health": 0}, {"frame": 700, "health": 0}]})"),
                              sim::SimOptions{.recordTrace = false});
-  ASSERT_TRUE(simulation.LoadPlugin(REBOUND_PLUGIN_PATH)) << simulation.Fault();
+  ASSERT_TRUE(simulation.LoadPlugin(module)) << simulation.Fault();
   sim::FlowPhase before = sim::FlowPhase::Watching;
   int barsCreated = 0;
   int deaths = 0;
@@ -146,5 +151,21 @@ TEST(ShellEndToEnd, LoadedModuleAllocatesOnlyWhenItCreatesTheBar) {
   EXPECT_EQ(barsCreated, 2);
   EXPECT_EQ(deaths, 2);
 }
+
+TEST(ShellEndToEnd, LoadedModuleAllocatesOnlyWhenItCreatesTheBar) {
+  ExpectAllocationsOnlyWhereTheBarIsMade(REBOUND_PLUGIN_PATH);
+}
+
+#if defined(REBOUND_RECORDER_PLUGIN_PATH)
+TEST(ShellEndToEnd, RecordingModuleAllocatesNoMoreThanThePlayers) {
+  // The recording goes to the test's own folder, not beside the module.
+  const std::string folder = ::testing::TempDir() + "rebound-recorder-allocations";
+  std::filesystem::create_directories(folder);
+  ::setenv("REBOUND_RECORDING_DIR", folder.c_str(), 1);
+  ExpectAllocationsOnlyWhereTheBarIsMade(REBOUND_RECORDER_PLUGIN_PATH);
+  ::unsetenv("REBOUND_RECORDING_DIR");
+  std::filesystem::remove_all(folder);
+}
+#endif
 
 }  // namespace
