@@ -34,7 +34,10 @@ the lines are paired, each file is read the way the recording format says:
 
 Values compare by JSON type as well as value: true is not 1, 1 is not 1.0.
 
-  compare-recording.py RECORDING TRACE
+  compare-recording.py RECORDING TRACE [--player-trace]
+      --player-trace: TRACE is of the player's build (a scenario made of the
+      recording, run with its draws), which does not make the recorder's own
+      calls: the recording is compared without them.
       Exit 0 when the two agree, 1 at the first difference (the line of each
       file, the frame and the field), 2 when a file cannot be read.
 """
@@ -231,13 +234,17 @@ def first_difference(rec, tr, gaps, placed):
     return None
 
 
-def compare(recording_path, trace_path, out=sys.stdout):
+def compare(recording_path, trace_path, out=sys.stdout, recorder_calls=True):
+    """`recorder_calls` False: the trace is of a build that does not make the
+    recorder's own calls (the player's), so the recording's are left out."""
     try:
         recording, stop = read_recording(recording_path)
         trace = read_trace(trace_path)
     except Unreadable as error:
         print(f"compare-recording: {error}", file=out)
         return 2
+    if not recorder_calls:
+        recording = [line for line in recording if line.value.get("by") != "recorder"]
     draws_in_trace = any(line.value.get("host") == "randomDraw" for line in trace)
     draws_left_out = 0
     if not draws_in_trace:
@@ -288,8 +295,11 @@ def main():
         description="Compare a recording with the simulator's trace of the same run.")
     parser.add_argument("recording")
     parser.add_argument("trace")
+    parser.add_argument("--player-trace", action="store_true",
+                        help="the trace is of the player's build, which does not make the "
+                             "recorder's own frame count and timer calls")
     args = parser.parse_args()
-    sys.exit(compare(args.recording, args.trace))
+    sys.exit(compare(args.recording, args.trace, recorder_calls=not args.player_trace))
 
 
 if __name__ == "__main__":

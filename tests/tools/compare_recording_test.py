@@ -2,7 +2,8 @@
 """Tests scripts/compare-recording.py: a recording and a trace of the same six
 frames agree as the format reads them (header, lines without frame or time, an
 idle stretch written as a repeat, the recorder's own calls, random draws the
-trace lacks); each kind of disagreement put into them is caught and named."""
+trace lacks); each kind of disagreement put into them is caught and named; and the trace
+of the player's build, which makes none of the recorder's own calls."""
 
 import importlib.util
 import io
@@ -126,7 +127,19 @@ CASES = [
 ]
 
 
-def run(case_dir, recording, trace):
+def without_recorder_calls(rec, tr):
+    tr[:] = [line for line in tr if line.get("native") not in (GFC, GGT)]
+
+
+# The same, the trace of the player's build (--player-trace): it makes none
+# of the recorder's own calls.
+PLAYER_TRACE_CASES = [
+    ("the player's trace", without_recorder_calls, 0, "agree"),
+    ("the player's trace holding the recorder's calls", lambda rec, tr: None, 1, "field 'native'"),
+]
+
+
+def run(case_dir, recording, trace, recorder_calls=True):
     paths = []
     for name, lines in (("rec.jsonl", recording), ("trace.jsonl", trace)):
         path = os.path.join(case_dir, name)
@@ -134,17 +147,19 @@ def run(case_dir, recording, trace):
             f.writelines(json.dumps(line, separators=(",", ":")) + "\n" for line in lines)
         paths.append(path)
     out = io.StringIO()
-    status = compare_recording.compare(*paths, out=out)
+    status = compare_recording.compare(*paths, out=out, recorder_calls=recorder_calls)
     return status, out.getvalue()
 
 
 def main():
     failures = 0
     with tempfile.TemporaryDirectory() as tmp:
-        for what, change, status, text in CASES:
+        cases = [case + (True,) for case in CASES]
+        cases += [case + (False,) for case in PLAYER_TRACE_CASES]
+        for what, change, status, text, recorder_calls in cases:
             recording, trace = recording_lines(), trace_lines()
             change(recording, trace)
-            got, report = run(tmp, recording, trace)
+            got, report = run(tmp, recording, trace, recorder_calls)
             ok = got == status and text in report
             print(f"{'ok  ' if ok else 'FAIL'} {what}: status {got}")
             if not ok:

@@ -6,7 +6,10 @@ makes of it, and that scenario run with the trace's random draws
 (--draws-from) give the same trace, line for line and field for field: every
 native call with its arguments, outs and result, every host event (keyboard
 messages where they arrived, restarts, the unload) and every random draw. The
-one line left out is the run's seed, which only the seeded run has. A
+one line left out is the run's seed, which only the seeded run has. The
+same from the recording build's files: the player's build running the
+scenario made of a recording agrees with the recording, as
+scripts/compare-recording.py --player-trace reads the two. A
 recording with an answer no scenario can give is listed, and does not replay
 as recorded; bad recordings and unusable outputs are refused.
 
@@ -15,6 +18,8 @@ as recorded; bad recordings and unusable outputs are refused.
 
 import concurrent.futures
 import glob
+import importlib.util
+import io
 import json
 import os
 import subprocess
@@ -23,6 +28,12 @@ import tempfile
 import unittest
 
 SIM = SCENARIOS = None
+
+_spec = importlib.util.spec_from_file_location(
+    "compare_recording",
+    os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "compare-recording.py"))
+compare_recording = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(compare_recording)
 
 
 def sim(*args):
@@ -56,6 +67,36 @@ def round_trip(scenario, folder):
     return outputs[1], lines(first), lines(second)
 
 
+def recorded_round_trip(scenario, folder):
+    """The recording build's recording of one scenario, and the trace of the
+    player's build running the scenario scenario-from made of that recording
+    with its random draws. compare-recording.py --player-trace holds the two
+    together; returns its status and what it said."""
+    name = os.path.splitext(os.path.basename(scenario))[0]
+    recorder = os.path.join(os.path.dirname(SIM), "librebound-recorder.so")
+    out = os.path.join(folder, name + "-recorded")
+    os.makedirs(out)
+    made = os.path.join(out, "scenario.json")
+    trace = os.path.join(out, "again.jsonl")
+    result = subprocess.run([SIM, "--scenario", scenario, "--plugin", recorder, "--quiet", "--seed",
+                             "31337"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                            check=False, env=dict(os.environ, REBOUND_RECORDING_DIR=out))
+    if result.returncode != 0:
+        raise AssertionError(f"{name}: recording exited {result.returncode}: {result.stderr}")
+    found = glob.glob(os.path.join(out, "Rebound-recording-*.jsonl"))
+    if len(found) != 1:
+        raise AssertionError(f"{name}: the recording run left {found}")
+    for what, args in (("scenario-from", ["scenario-from", found[0], "--out", made]),
+                       ("run again", ["--scenario", made, "--draws-from", found[0], "--quiet",
+                                      "--trace", trace])):
+        result = sim(*args)
+        if result.returncode != 0:
+            raise AssertionError(f"{name}: {what} exited {result.returncode}: {result.stderr}")
+    said = io.StringIO()
+    status = compare_recording.compare(found[0], trace, said, recorder_calls=False)
+    return status, said.getvalue()
+
+
 def first_difference(a, b):
     for i, (x, y) in enumerate(zip(a, b)):
         if x != y:
@@ -83,6 +124,18 @@ class ScenarioFrom(unittest.TestCase):
                 self.assertIn("The format expressed every recorded answer.", listing)
                 self.assertTrue(any('"native"' in line for line in first))
                 self.assertEqual(first, second, first_difference(first, second))
+
+    def test_every_shipped_scenario_recorded_plays_again_as_recorded(self):
+        # The same round trip from the recording build's files (its own frame
+        # count and timer lines, idle stretches as repeat lines), the second
+        # run by the player's build.
+        scenarios = sorted(p for p in glob.glob(os.path.join(SCENARIOS, "*.json"))
+                           if not p.endswith(".schema.json"))
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            results = list(pool.map(lambda s: recorded_round_trip(s, self.tmp.name), scenarios))
+        for scenario, (status, said) in zip(scenarios, results):
+            with self.subTest(scenario=os.path.basename(scenario)):
+                self.assertEqual(status, 0, said)
 
     def traced(self, scenario, name):
         trace = self.path(name)
