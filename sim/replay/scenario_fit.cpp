@@ -134,6 +134,7 @@ class Fitter {
 
   void Run(RecordingFrames& frames);
   Json Document(const std::string& name) const;
+  Json EventsJson() const;
 
  private:
   static World DefaultWorld() {
@@ -914,23 +915,29 @@ Json LabelsJson(const LabelTable& table) {
   return out;
 }
 
-Json Fitter::Document(const std::string& name) const {
+// The scenario's clock: its rate, length and where its timer and frame count
+// start.
+Json ClockJson(const RecordingOutline& outline) {
   Json doc;
-  doc["name"] = name;
-  doc["fps"] = outline_.fps;
-  doc["frames"] = outline_.frames;
-  doc["startGameTime"] = outline_.startGameTime;
-  if (outline_.startFrameCount != 0) doc["startFrameCount"] = outline_.startFrameCount;
-  const Settings& s = settings_;
+  doc["fps"] = outline.fps;
+  doc["frames"] = outline.frames;
+  doc["startGameTime"] = std::min<std::int64_t>(outline.startGameTime, UINT32_MAX);
+  if (outline.startFrameCount != 0) doc["startFrameCount"] = outline.startFrameCount;
+  return doc;
+}
+
+Json PlayerJson(const Settings& s) {
   Json player = Json::object();
   if (s.pedHandle) player["pedHandle"] = *s.pedHandle;
   if (s.playerId) player["playerId"] = *s.playerId;
   if (s.health) player["health"] = *s.health;
   if (s.maxHealth) player["maxHealth"] = *s.maxHealth;
   if (s.position) player["position"] = Point(*s.position);
-  if (!player.empty()) doc["player"] = player;
+  return player;
+}
 
-  Json world = Json::object();
+// The spawn search's and road nodes' settings into `world`.
+void AddSpawnSettings(const Settings& s, Json& world) {
   if (s.searchFrames || s.searchOutcome || s.searchResults) {
     Json search = Json::object();
     if (s.searchFrames) search["frames"] = *s.searchFrames;
@@ -951,6 +958,10 @@ Json Fitter::Document(const std::string& name) const {
     }
     world["roadNodes"] = nodes;
   }
+}
+
+// Movies' and texture dictionaries' settings into `world`.
+void AddStreamingSettings(const Settings& s, Json& world) {
   if (!s.movieLoadFrames.empty() || s.failRequests) {
     Json scaleform = Json::object();
     for (const auto& [movie, frames] : s.movieLoadFrames) {
@@ -973,6 +984,10 @@ Json Fitter::Document(const std::string& name) const {
     if (!s.texturesLoaded.empty()) textures["loaded"] = s.texturesLoaded;
     world["textures"] = textures;
   }
+}
+
+// Labels, language and the screen's settings into `world`.
+void AddScreenSettings(const Settings& s, Json& world) {
   if (s.labels) world["labels"] = LabelsJson(*s.labels);
   if (!s.labelsByLanguage.empty()) {
     Json tables = Json::object();
@@ -991,41 +1006,67 @@ Json Fitter::Document(const std::string& name) const {
     world["hudColours"] = colours;
   }
   if (s.nullOrEmptyTextAnswer) world["nullOrEmptyTextAnswer"] = *s.nullOrEmptyTextAnswer;
-  if (!world.empty()) doc["world"] = world;
+}
 
-  // Each frame's events in the order the fit applied them: the hitch, the
-  // host's events as recorded, then the fitted ones.
+Json WorldJson(const Settings& s) {
+  Json world = Json::object();
+  AddSpawnSettings(s, world);
+  AddStreamingSettings(s, world);
+  AddScreenSettings(s, world);
+  return world;
+}
+
+// A recorded keyboard message, restart or unload as a scenario event.
+Json HostEventJson(const RecordedHostEvent& e) {
+  Json event = Json{{"frame", e.frame}};
+  switch (e.kind) {
+    case RecordedHostEvent::Kind::Key: {
+      static const char* const kNames[7] = {"code", "repeats",       "scanCode", "extended",
+                                            "alt",  "wasDownBefore", "isUp"};
+      static const std::int64_t kDefaults[7] = {-1, 1, 0, 0, 0, 0, 0};
+      Json key = Json::object();
+      for (std::size_t i = 0; i < 7; ++i) {
+        const auto value = static_cast<std::int64_t>(
+            i >= 3 ? static_cast<std::int64_t>(static_cast<std::int32_t>(e.key.args[i]))
+                   : static_cast<std::int64_t>(e.key.args[i]));
+        if (value != kDefaults[i]) key[kNames[i]] = value;
+      }
+      event["key"] = key;
+      if (e.key.atCall != kAtFrameStart) event["atCall"] = e.key.atCall;
+      break;
+    }
+    case RecordedHostEvent::Kind::Restart:
+      event["restartScript"] = true;
+      break;
+    case RecordedHostEvent::Kind::Unload:
+      event["unload"] = true;
+      break;
+  }
+  return event;
+}
+
+Json Fitter::Document(const std::string& name) const {
+  Json doc;
+  doc["name"] = name;
+  doc.update(ClockJson(outline_));
+  const Json player = PlayerJson(settings_);
+  if (!player.empty()) doc["player"] = player;
+  const Json world = WorldJson(settings_);
+  if (!world.empty()) doc["world"] = world;
+  const Json events = EventsJson();
+  if (!events.empty()) doc["events"] = events;
+  return doc;
+}
+
+// Each frame's events in the order the fit applied them: the hitch, the
+// host's events as recorded, then the fitted ones.
+Json Fitter::EventsJson() const {
   std::map<std::int64_t, std::vector<Json>> byFrame;
   for (const auto& [frame, ms] : outline_.hitches) {
     byFrame[frame].push_back(Json{{"frame", frame}, {"hitchMs", ms}});
   }
-  for (const RecordedHostEvent& e : outline_.hostEvents) {
-    Json event = At(e.frame);
-    switch (e.kind) {
-      case RecordedHostEvent::Kind::Key: {
-        static const char* const kNames[7] = {"code", "repeats",       "scanCode", "extended",
-                                              "alt",  "wasDownBefore", "isUp"};
-        static const std::int64_t kDefaults[7] = {-1, 1, 0, 0, 0, 0, 0};
-        Json key = Json::object();
-        for (std::size_t i = 0; i < 7; ++i) {
-          const auto value = static_cast<std::int64_t>(
-              i >= 3 ? static_cast<std::int64_t>(static_cast<std::int32_t>(e.key.args[i]))
-                     : static_cast<std::int64_t>(e.key.args[i]));
-          if (value != kDefaults[i]) key[kNames[i]] = value;
-        }
-        event["key"] = key;
-        if (e.key.atCall != kAtFrameStart) event["atCall"] = e.key.atCall;
-        break;
-      }
-      case RecordedHostEvent::Kind::Restart:
-        event["restartScript"] = true;
-        break;
-      case RecordedHostEvent::Kind::Unload:
-        event["unload"] = true;
-        break;
-    }
-    byFrame[e.frame].push_back(event);
-  }
+  for (const RecordedHostEvent& e : outline_.hostEvents)
+    byFrame[e.frame].push_back(HostEventJson(e));
   for (const auto& [frame, events] : fixEvents_) {
     for (const Json& event : events) byFrame[frame].push_back(event);
   }
@@ -1034,18 +1075,13 @@ Json Fitter::Document(const std::string& name) const {
   for (const auto& [frame, list] : byFrame) {
     for (const Json& event : list) events.push_back(event);
   }
-  if (!events.empty()) doc["events"] = events;
-  return doc;
+  return events;
 }
 
 // The outline's timing and host events alone, as a scenario: the fit's
 // starting point.
 Scenario BaseScenario(const RecordingOutline& outline) {
-  Json doc;
-  doc["fps"] = outline.fps;
-  doc["frames"] = outline.frames;
-  doc["startGameTime"] = std::min<std::int64_t>(outline.startGameTime, UINT32_MAX);
-  if (outline.startFrameCount != 0) doc["startFrameCount"] = outline.startFrameCount;
+  Json doc = ClockJson(outline);
   Json events = Json::array();
   for (const auto& [frame, ms] : outline.hitches) {
     events.push_back(Json{{"frame", frame}, {"hitchMs", ms}});
