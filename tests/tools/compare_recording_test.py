@@ -13,10 +13,10 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location(
+module_source = importlib.util.spec_from_file_location(
     "compare_recording", os.path.join(HERE, "..", "..", "scripts", "compare-recording.py"))
-compare_recording = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(compare_recording)
+compare_recording = importlib.util.module_from_spec(module_source)
+module_source.loader.exec_module(compare_recording)
 
 GFC, GGT, PED = "0xFC8202EFC642E6F2", "0x9CD27B0045628463", "0xD80958FC74E988A6"
 BASE = 500

@@ -22,11 +22,11 @@ SIM = RECORDER = SCENARIOS = None
 
 # The one reading of the format's rules that both this test and the Windows
 # tests hold recordings to.
-_spec = importlib.util.spec_from_file_location(
+_module_source = importlib.util.spec_from_file_location(
     "compare_recording",
     os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "compare-recording.py"))
-compare_recording = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(compare_recording)
+compare_recording = importlib.util.module_from_spec(_module_source)
+_module_source.loader.exec_module(compare_recording)
 
 
 def run(scenario, out_dir, *extra, env_extra=None):

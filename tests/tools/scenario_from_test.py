@@ -29,11 +29,11 @@ import unittest
 
 SIM = SCENARIOS = None
 
-_spec = importlib.util.spec_from_file_location(
+_module_source = importlib.util.spec_from_file_location(
     "compare_recording",
     os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "compare-recording.py"))
-compare_recording = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(compare_recording)
+compare_recording = importlib.util.module_from_spec(_module_source)
+_module_source.loader.exec_module(compare_recording)
 
 
 def sim(*args):

@@ -23,9 +23,9 @@ if [[ $status -ne 0 ]]; then
 fi
 exec python3 - "$out" "$frames" "$source_dir/scripts/compare-recording.py" <<'PY'
 import glob, importlib.util, json, sys
-spec = importlib.util.spec_from_file_location("compare_recording", sys.argv[3])
-compare_recording = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(compare_recording)
+module_source = importlib.util.spec_from_file_location("compare_recording", sys.argv[3])
+compare_recording = importlib.util.module_from_spec(module_source)
+module_source.loader.exec_module(compare_recording)
 out, frames = sys.argv[1], int(sys.argv[2])
 files = glob.glob(out + "/Rebound-recording-*.jsonl")
 if len(files) != 1:
