@@ -208,107 +208,136 @@ struct OutlineState {
   }
 
   void Frame(std::int64_t frame, const std::vector<TraceEntry>& lines);
+
+ private:
+  // What the frame under way has seen so far, before the line at hand.
+  struct FrameSoFar {
+    std::uint32_t calls = 0;   // the plug-in's native calls
+    bool startedHere = false;  // the script was started in this frame
+    bool scriptRan = false;    // the script did something
+  };
+  void NoteTime(std::int64_t frame, const TraceEntry& e);
+  void NoteNative(std::int64_t frame, const TraceEntry& e, FrameSoFar& so);
+  void ScriptStarted(std::int64_t frame, FrameSoFar& so);
+  void KeyArrived(std::int64_t frame, const TraceEntry& e, const FrameSoFar& so);
+  // Whether the detach is an unload by the host, which ends the recording.
+  bool Detached(std::int64_t frame, const FrameSoFar& so);
 };
 
-void OutlineState::Frame(std::int64_t frame, const std::vector<TraceEntry>& lines) {
+void OutlineState::NoteTime(std::int64_t frame, const TraceEntry& e) {
+  // An interpolated time is only near the game's: fitting the clock to it
+  // would invent a hitch at nearly every frame of an idle stretch.
+  if (frame < 0 || e.timeInterpolated) return;
+  const std::int64_t t = unwrap(e.time);
+  std::optional<std::int64_t>& known = times[static_cast<std::size_t>(frame)];
+  if (known && *known != t) {
+    outline.unexpressed.Add("GET_GAME_TIMER", "within", frame,
+                            "two game times in one frame (" + std::to_string(*known) + " and " +
+                                std::to_string(t) +
+                                " ms): the simulator's clock moves between "
+                                "frames only");
+  }
+  if (!known) known = t;
+}
+
+void OutlineState::NoteNative(std::int64_t frame, const TraceEntry& e, FrameSoFar& so) {
+  Woke(frame);
+  so.scriptRan = true;
+  if (!e.byRecorder) ++so.calls;
+  if (!frameCountSeen && frame >= 0 && e.result && e.IsNative("GET_FRAME_COUNT")) {
+    frameCountSeen = true;
+    const std::int64_t start = e.result->integer - frame;
+    if (start >= 0) outline.startFrameCount = static_cast<std::int32_t>(start);
+  }
+}
+
+void OutlineState::ScriptStarted(std::int64_t frame, FrameSoFar& so) {
   RecordingOutline& o = outline;
+  Dropped(frame);
+  if (frame < 0) {
+    o.unexpressed.Add("scriptStart", "at load", frame,
+                      "the script started while the plug-in loaded; the simulator starts it "
+                      "in frame 0");
+  } else if (started) {
+    RecordedHostEvent restart;
+    restart.kind = RecordedHostEvent::Kind::Restart;
+    restart.frame = frame;
+    o.hostEvents.push_back(restart);
+  } else if (frame != 0) {
+    o.unexpressed.Add("scriptStart", "late", frame,
+                      "the script first started in frame " + std::to_string(frame) +
+                          "; the simulator starts it in frame 0");
+  }
+  started = true;
+  so.startedHere = true;
+}
+
+void OutlineState::KeyArrived(std::int64_t frame, const TraceEntry& e, const FrameSoFar& so) {
+  if (frame < 0) {
+    outline.unexpressed.Add("keyboard", "at load", frame,
+                            "a keyboard message while the plug-in loaded: scenario events come "
+                            "from frame 0 on");
+    return;
+  }
+  RecordedHostEvent key;
+  key.kind = RecordedHostEvent::Kind::Key;
+  key.frame = frame;
+  key.key.frame = frame;
+  // Before anything the plug-in did in the frame, it comes at the frame's
+  // start (before the script is even started again); after the n-th call,
+  // before the next.
+  key.key.atCall =
+      so.calls == 0 && !so.startedHere ? kAtFrameStart : static_cast<std::int32_t>(so.calls);
+  for (std::size_t i = 0; i < 7; ++i)
+    key.key.args[i] = static_cast<std::uint32_t>(e.args[i].integer);
+  outline.hostEvents.push_back(key);
+}
+
+bool OutlineState::Detached(std::int64_t frame, const FrameSoFar& so) {
+  Dropped(frame);
+  // An unload the host did by itself comes at a frame's start, before the
+  // script's turn; the one at the end of a run comes after it.
+  if (frame < 0 || so.scriptRan || !started) return false;
+  RecordedHostEvent unload;
+  unload.kind = RecordedHostEvent::Kind::Unload;
+  unload.frame = frame;
+  outline.hostEvents.push_back(unload);
+  unloaded = frame;
+  return true;
+}
+
+void OutlineState::Frame(std::int64_t frame, const std::vector<TraceEntry>& lines) {
   if (unloaded) return;
-  std::uint32_t calls = 0;
-  bool startedHere = false;
-  bool scriptRan = false;  // the script did something in this frame before the line
+  FrameSoFar so;
   if (frame >= 0) {
     if (times.size() <= static_cast<std::size_t>(frame)) times.resize(frame + 1);
     lastFrame = std::max(lastFrame, frame);
   }
   for (const TraceEntry& e : lines) {
-    // An interpolated time is only near the game's: fitting the clock to it
-    // would invent a hitch at nearly every frame of an idle stretch.
-    if (frame >= 0 && !e.timeInterpolated) {
-      const std::int64_t t = unwrap(e.time);
-      std::optional<std::int64_t>& known = times[static_cast<std::size_t>(frame)];
-      if (known && *known != t) {
-        o.unexpressed.Add("GET_GAME_TIMER", "within", frame,
-                          "two game times in one frame (" + std::to_string(*known) + " and " +
-                              std::to_string(t) +
-                              " ms): the simulator's clock moves between "
-                              "frames only");
-      }
-      if (!known) known = t;
-    }
+    NoteTime(frame, e);
     if (e.native != nullptr) {
-      Woke(frame);
-      scriptRan = true;
-      if (!e.byRecorder) ++calls;
-      if (!frameCountSeen && frame >= 0 && e.result && e.IsNative("GET_FRAME_COUNT")) {
-        frameCountSeen = true;
-        const std::int64_t start = e.result->integer - frame;
-        if (start >= 0) o.startFrameCount = static_cast<std::int32_t>(start);
-      }
+      NoteNative(frame, e, so);
       continue;
     }
     const std::string& host = e.host;
     if (host == "randomDraw") {
       Woke(frame);
-      scriptRan = true;
+      so.scriptRan = true;
     } else if (host == "scriptWait") {
       Woke(frame);
-      scriptRan = true;
+      so.scriptRan = true;
       waits.push_back(RecordedWait{frame, static_cast<std::uint32_t>(e.args[0].integer)});
       pendingWait = waits.size() - 1;
     } else if (host == "scriptStart") {
-      Dropped(frame);
-      if (frame < 0) {
-        o.unexpressed.Add("scriptStart", "at load", frame,
-                          "the script started while the plug-in loaded; the simulator starts it "
-                          "in frame 0");
-      } else if (started) {
-        RecordedHostEvent restart;
-        restart.kind = RecordedHostEvent::Kind::Restart;
-        restart.frame = frame;
-        o.hostEvents.push_back(restart);
-      } else if (frame != 0) {
-        o.unexpressed.Add("scriptStart", "late", frame,
-                          "the script first started in frame " + std::to_string(frame) +
-                              "; the simulator starts it in frame 0");
-      }
-      started = true;
-      startedHere = true;
+      ScriptStarted(frame, so);
     } else if (host == "keyboard") {
-      if (frame < 0) {
-        o.unexpressed.Add("keyboard", "at load", frame,
-                          "a keyboard message while the plug-in loaded: scenario events come "
-                          "from frame 0 on");
-        continue;
-      }
-      RecordedHostEvent key;
-      key.kind = RecordedHostEvent::Kind::Key;
-      key.frame = frame;
-      key.key.frame = frame;
-      // Before anything the plug-in did in the frame, it comes at the frame's
-      // start (before the script is even started again); after the n-th
-      // call, before the next.
-      key.key.atCall =
-          calls == 0 && !startedHere ? kAtFrameStart : static_cast<std::int32_t>(calls);
-      for (std::size_t i = 0; i < 7; ++i) {
-        key.key.args[i] = static_cast<std::uint32_t>(e.args[i].integer);
-      }
-      o.hostEvents.push_back(key);
+      KeyArrived(frame, e, so);
     } else if (host == "droppedKeys") {
-      o.unexpressed.Add(
+      outline.unexpressed.Add(
           "keyboard", "dropped", frame,
           std::to_string(e.args[0].integer) + " keyboard messages the recorder had no room for");
-    } else if (host == "detach") {
-      Dropped(frame);
-      // An unload the host did by itself comes at a frame's start, before the
-      // script's turn; the one at the end of a run comes after it.
-      if (frame >= 0 && !scriptRan && started) {
-        RecordedHostEvent unload;
-        unload.kind = RecordedHostEvent::Kind::Unload;
-        unload.frame = frame;
-        o.hostEvents.push_back(unload);
-        unloaded = frame;
-        return;
-      }
+    } else if (host == "detach" && Detached(frame, so)) {
+      return;
     }
   }
 }
