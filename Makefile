@@ -1,7 +1,8 @@
 # The front door. `make demo` runs the plug-in in the simulator; `make test`
 # builds everything (Linux debug, ASan+UBSan, the Windows cross-build, and the
-# tests of threads and fibres under ThreadSanitizer) and runs every test; `make dist` writes the player's and the testers' packages to build/dist/. Each
-# first installs whatever Debian packages are missing.
+# tests of threads and fibres under ThreadSanitizer) and runs every test; `make dist` writes the player's and the testers' packages to build/dist/;
+# `make media` draws the pictures of a death in docs/media/. Each first
+# installs whatever Debian packages are missing.
 
 SHELL := bash
 .SHELLFLAGS := -euo pipefail -c
@@ -21,7 +22,7 @@ BENCH_ARGS ?=
 
 CTEST_LOGS := build/ctest-logs
 
-.PHONY: demo test bench count soak recorder-load fuzz dist format check-format deps clean \
+.PHONY: demo test bench count soak recorder-load fuzz dist media format check-format deps clean \
         build-debug build-asan build-windows build-tsan \
         test-debug test-asan test-windows test-tsan
 
@@ -61,6 +62,15 @@ dist: deps
 	@rm -rf build/dist && mkdir -p build/dist
 	@cp build/windows/dist/Rebound-*.zip build/dist/
 	@sha256sum build/dist/Rebound-*.zip
+
+# The pictures of a death in docs/media/ (an animated WebP and three PNG
+# stills), drawn from the debug simulator's frames of the default scenario
+# with a fixed seed: the same code gives the same bytes, and the media test
+# fails when the committed pictures are no longer what the code draws.
+media: deps
+	cmake --preset debug
+	cmake --build --preset debug -j$(JOBS) --target rebound-sim
+	python3 scripts/make-media.py --sim build/debug/rebound-sim --out docs/media
 
 # Instructions per idle frame, per phase of a death cycle and per native call,
 # and the plug-in's share, counted by callgrind (stable where times are not),

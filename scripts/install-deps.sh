@@ -21,6 +21,9 @@ packages=(
   python3                      # packs the player's zip and checks it
   python3-jsonschema           # checks the scenario schema against the reader in the tests
   chromium                     # opens the HTML report headless in the tests, with screenshots
+  librsvg2-bin                 # make media: rsvg-convert draws the simulator's SVG frames
+  webp                         # make media: img2webp makes the animation, webpmux reads it in its test
+  fonts-dejavu-core            # make media: the one font its pictures are drawn with
 )
 
 missing=()
