@@ -1,11 +1,9 @@
 // Pad controls: presses and holds from the scenario, and the just-pressed
 // edge that IS_CONTROL_JUST_PRESSED reports on the first frame of a press only.
-//
-// Events (each may add "pad": 0..2, default 0):
-//   {"frame": 200, "tap": 223}                                   down in frame 200 only
-//   {"frame": 200, "hold": 223, "frames": 30}                    down in frames 200..229
-//   {"from": 200, "to": 400, "tapEveryFrames": 6, "control": 223}  taps at 200, 206, ... <= 400
-//   {"from": 200, "to": 400, "tapEveryFrames": 1, "control": 223}  a fresh press in every frame
+// Taps in adjacent frames make one long press; a tap span with a tap every
+// frame lets the control up between frames, a fresh press in each. The
+// events (tap, hold, tap span, on pads 0 to 2) are in the scenario guide,
+// docs/scenarios.md.
 #pragma once
 
 #include <cstdint>

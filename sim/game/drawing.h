@@ -1,19 +1,10 @@
 // What the simulated game draws: texture dictionaries that stream in some
 // frames after their request, the script graphics alignment, the text style
 // and display-text commands, sprites and rectangles, HUD components hidden
-// for a frame, and the per-frame draw list that the pictures are made from.
-//
-// Scenario settings, all optional, under "world":
-//   "textures": {
-//     "loadFrames": 2,              // frames from the first request to loaded
-//     "perDictionary": {"commonmenu": 5},  // the same for one dictionary
-//     "never": ["somedict"],        // requested but never loaded
-//     "loaded": ["timerbars"]       // resident from the start, no request needed
-//   },
-//   "language": 0,                  // what GET_CURRENT_LANGUAGE answers
-//   "busySpinner": false,           // what BUSYSPINNER_IS_ON answers
-//   "hudColours": {"2": [0, 0, 0, 255]}  // overrides of the HUD colour table
-// Events: {"frame": N, "language": 8} and {"frame": N, "busySpinner": true}.
+// for a frame, and the per-frame draw list that the pictures are made from;
+// also the language, the busy spinner and the HUD colour table the game
+// reports. Its settings (world.textures, language, busySpinner, hudColours)
+// and events are in the scenario guide, docs/scenarios.md.
 #pragma once
 
 #include <cstdint>

@@ -1,13 +1,9 @@
 // Game-wide switches (fades after death and arrest, the death/arrest restart,
 // pause, time scale, HUD and radar, post-effects) and the game's own wasted
 // sequence: what the game does with a dead player when no script holds it off.
-//
-// Scenario settings, optional, under "world" (times from the frame the
-// sequence begins; the restart may not come before the fade-out):
-//   "gameRestart": {"fadeOutAfterMs": 2000, "fadeOutMs": 1000, "restartAfterMs": 5000,
-//                   "fadeInMs": 1000, "position": [340, -1396, 32.5], "heading": 50}
-//   "nullOrEmptyTextAnswer": 0   what the game's null-or-empty text test answers, whatever it is
-//                                asked; left out, the game's own test (1 for a null text)
+// The sequence's timing (world.gameRestart) and the fixed answer of the
+// null-or-empty text test (world.nullOrEmptyTextAnswer) are set as the
+// scenario guide, docs/scenarios.md, describes.
 #pragma once
 
 #include <cstdint>

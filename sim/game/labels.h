@@ -2,11 +2,9 @@
 // GET_FILENAME_FOR_AUDIO_CONVERSATION answers and what a label component of a
 // scaleform string shows. A label the scenario leaves out does not exist, and
 // the game then answers a null text. The current language is the one
-// GET_CURRENT_LANGUAGE answers (the drawing model's).
-//
-// Scenario settings, optional, under "world":
-//   "labels": {"KS_RESPAWN_B": "Respawn", "RESPAWN_W": null}  // replaces the built-in table
-//   "labelsByLanguage": {"9": {"KS_RESPAWN_B": "..."}}      // replaces it for one language
+// GET_CURRENT_LANGUAGE answers (the drawing model's). The tables
+// (world.labels, world.labelsByLanguage) are in the scenario guide,
+// docs/scenarios.md.
 #pragma once
 
 #include <cstdint>

@@ -18,8 +18,9 @@
 //   them read 0 or false and change nothing (a script that cached a handle
 //   shows in the timeline, once per former handle).
 //
-// Event: {"frame": F, "switchCharacter": {"pedHandle": 2, "playerId": 1}}
-// (both given; one may stay as it was).
+// The player's starting state and the events that change it (death, heal,
+// injury, a move, a character switch) are in the scenario guide,
+// docs/scenarios.md.
 #pragma once
 
 #include <cstdint>

@@ -2,21 +2,13 @@
 // never), method calls with their parameters and text strings, full-screen
 // drawing (into the frame's draw list), and release.
 //
-// Scenario settings, optional, under "world":
-//   "scaleform": {
-//     "loadFrames": 5,                                   // frames from request to loaded, or
-//     "never" "MP_BIG_MESSAGE_FREEMODE": {"loadFrames": 30}      // the same for one movie by name
-//     "failRequests": 2, "failHandle": -1                 // the first 2 requests fail, answering
-//     -1
-//   }
 // A failed request answers its handle (-1 or 0, as the game does when it has
 // no room) and gives out no movie: that handle never loads, and draws and
-// methods on it do nothing.
-//
-// Event: {"frame": F, "evictMovie": "MP_BIG_MESSAGE_FREEMODE"}: the game
-// throws the loaded movies of that name out of memory. An evicted movie reads
-// as not loaded for good (it is never reloaded; only a new request brings the
-// movie back), and draws and methods on it do nothing.
+// methods on it do nothing. An evicted movie (the game throws it out of
+// memory) reads as not loaded for good (it is never reloaded; only a new
+// request brings the movie back), and draws and methods on it do nothing.
+// The settings (world.scaleform) and the evictMovie event are in the scenario
+// guide, docs/scenarios.md.
 #pragma once
 
 #include <cstdint>

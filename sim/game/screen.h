@@ -1,9 +1,7 @@
 // Screen fades: fading out, faded out, fading in, faded in. A fade runs in
 // game time and is advanced at the start of each frame, before the script
-// sees the frame; the script and the game's own death sequence start fades.
-//
-// Events, the game fading by itself: {"frame": 200, "fadeOut": 1000} and
-// {"frame": 260, "fadeIn": 500} (durations in ms).
+// sees the frame; the script, the game's own death sequence and scenario
+// events (the game fading by itself: docs/scenarios.md) start fades.
 #pragma once
 
 #include <cstdint>

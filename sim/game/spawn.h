@@ -1,6 +1,7 @@
 // The game's asynchronous spawn-point search and its road nodes; also the
 // distance native the respawn measures the chosen point with. (The game
-// clock is the world's own: see World::clock.)
+// clock is the world's own: see World::clock.) Its settings
+// (world.spawnSearch, world.roadNodes) are in docs/scenarios.md.
 //
 // The search, as this world runs it:
 // - One search at a time. SPAWNPOINTS_START_SEARCH starts it; its outcome
