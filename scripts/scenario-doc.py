@@ -51,9 +51,12 @@ def resolve(schema, node):
 
 
 def number(value):
-    """A bound as a reader expects it: whole numbers without a fraction."""
+    """A bound as a reader expects it: whole numbers without a fraction, others
+    in as many digits as a float has."""
     if isinstance(value, float) and value.is_integer() and abs(value) < 1e15:
         value = int(value)
+    if isinstance(value, float):
+        return f"{value:.9g}"  # a float's bound: nine digits tell any two floats apart
     return json.dumps(value)
 
 
