@@ -4,7 +4,8 @@
 One run of rebound-sim with Rebound-recorder.asi (or librebound-recorder.so)
 writes two accounts of the same calls: the simulator's trace (--trace) and the
 recorder's own recording. They must agree on every field both write. Before
-the lines are paired, each file is read the way the recording format says:
+the lines are paired, each file is read the way the recording format
+(docs/trace-format.md) says:
 
   - the recording's header (its first line) has no counterpart, nor has the
     trace's seed line;
