@@ -1,8 +1,9 @@
 # The front door. `make demo` runs the plug-in in the simulator; `make test`
 # builds everything (Linux debug, ASan+UBSan, the Windows cross-build, and the
-# tests of threads and fibres under ThreadSanitizer) and runs every test; `make dist` writes the player's and the testers' packages to build/dist/;
-# `make media` draws the pictures of a death in docs/media/. Each first
-# installs whatever Debian packages are missing.
+# tests of threads and fibres under ThreadSanitizer) and runs every test;
+# `make dist` writes the players', the testers' and the modders' packages and
+# their SHA256SUMS to build/dist/; `make media` draws the pictures of a death
+# in docs/media/. Each first installs whatever Debian packages are missing.
 
 SHELL := bash
 .SHELLFLAGS := -euo pipefail -c
@@ -49,19 +50,29 @@ bench: deps
 	build/release/rebound_alloc_table
 	build/release/rebound_bench $(BENCH_ARGS)
 
-# The player's package, Rebound-<version>.zip: the stripped Rebound.asi with
-# README.txt, LICENSE.txt and CHANGELOG.md; and the testers' package of the
-# recording build, Rebound-recorder-<version>.zip: the stripped
-# Rebound-recorder.asi with its README.txt and LICENSE.txt. The same bytes on
-# every build of a commit (entries dated SOURCE_DATE_EPOCH, by default the
-# commit's time). The windows preset packs them into build/windows/dist/; they
-# are copied from there, and each is printed with its checksum.
+# The packages of a release, in build/dist/:
+#  - the player's, Rebound-<version>.zip: the stripped Rebound.asi with
+#    README.txt, LICENSE.txt and CHANGELOG.md;
+#  - the testers', Rebound-recorder-<version>.zip: the stripped
+#    Rebound-recorder.asi with its README.txt and LICENSE.txt;
+#  - the modders', Rebound-sim-<version>-windows.zip: rebound-sim.exe, both
+#    plug-ins, the simulator's stand-in ScriptHookV.dll in its own folder
+#    (stand-in-host/, never to be copied into a game), the shipped scenarios
+#    and their schema, the documentation (docs/*.md, docs/*.json and
+#    docs/media/*, as they are when packing) and its README.txt;
+#  - SHA256SUMS, every zip's checksum as sha256sum writes it, which goes on
+#    the release page beside the zips (`sha256sum -c SHA256SUMS` checks them).
+# The same bytes on every build of a commit (entries dated SOURCE_DATE_EPOCH,
+# by default the commit's time). The windows preset packs them into
+# build/windows/dist/; they are copied from there, checked against SHA256SUMS
+# and the checksums printed.
 dist: deps
 	cmake --preset windows
 	cmake --build --preset windows -j$(JOBS) --target dist
 	@rm -rf build/dist && mkdir -p build/dist
-	@cp build/windows/dist/Rebound-*.zip build/dist/
-	@sha256sum build/dist/Rebound-*.zip
+	@cp build/windows/dist/Rebound-*.zip build/windows/dist/SHA256SUMS build/dist/
+	@cd build/dist && sha256sum --quiet -c SHA256SUMS
+	@cat build/dist/SHA256SUMS
 
 # The pictures of a death in docs/media/ (an animated WebP and three PNG
 # stills), drawn from the debug simulator's frames of the default scenario

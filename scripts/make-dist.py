@@ -1,5 +1,11 @@
 #!/usr/bin/env python3
-"""Writes the player's package, a zip of the stripped plug-in DLL and its texts.
+"""Writes a package: a zip of stripped Windows programs and DLLs and their texts.
+
+The player's package holds the plug-in DLL and its texts; the modders' package
+holds the simulator too (rebound-sim.exe, its stand-in host DLL in a folder of
+its own, the plug-ins), the shipped scenarios and the documentation, whose
+files are looked up when the package is packed, so that a page added since the
+build was configured is packed too.
 
 The same inputs always give the same bytes, so that anyone can rebuild a
 release from its commit and compare:
@@ -9,15 +15,27 @@ release from its commit and compare:
     or else the time of the checked-out commit (1980-01-01 without a commit);
   - entries keep the order given, with fixed permissions and compression;
   - text files get Windows line endings (CRLF), whatever the checkout has.
-The DLL is checked with scripts/check-dll-imports.sh before it is packed: a
-DLL that the game's loader would drop never reaches a player.
+Every program and DLL is stripped that way. A plug-in DLL is checked with
+scripts/check-dll-imports.sh before it is packed: a DLL that the game's loader
+would drop never reaches a player. Any other program or DLL must import no
+MinGW runtime DLL, which a modder's Windows would not have.
 
 Usage:
-  make-dist.py --out ZIP --dll PATH [--text NAME=PATH ...] [options]
+  make-dist.py --out ZIP ENTRY... [options]
+where each ENTRY, packed in the order given, is one of
+  --dll PATH            a plug-in DLL, under its own file name
+  --plugin NAME=PATH    a plug-in DLL, as NAME
+  --binary NAME=PATH    a program or another DLL, as NAME
+  --text NAME=PATH      a text file, as NAME
+  --texts DIR=PATTERN   every text file the pattern matches, as DIR/<its name>, in
+                        order of name; at least one must match
+  --files DIR=PATTERN   every file the pattern matches, as it is, as DIR/<its name>,
+                        in order of name; none need match
 """
 
 import argparse
 import datetime
+import glob
 import os
 import subprocess
 import sys
@@ -71,55 +89,95 @@ def crlf(data, name):
     return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
 
 
-def stripped_dll(args, workdir):
-    out = os.path.join(workdir, os.path.basename(args.dll))
+# A MinGW runtime DLL (libstdc++-6.dll, libgcc_s_seh-1.dll,
+# libwinpthread-1.dll): Windows has none of them, so a program that imports
+# one does not start.
+def runtime_imports(args, path):
+    result = subprocess.run([args.objdump, "-p", path], capture_output=True, text=True)
+    if result.returncode != 0:
+        fail(f"{args.objdump} cannot read {path}:\n{result.stderr}")
+    dlls = [line.split(":", 1)[1].strip() for line in result.stdout.splitlines()
+            if line.startswith("\tDLL Name:")]
+    return [dll for dll in dlls if dll.lower().startswith("lib") and dll.lower().endswith(".dll")]
+
+
+def stripped(args, workdir, name, path, plugin):
+    out = os.path.join(workdir, f"{len(os.listdir(workdir))}-{os.path.basename(path)}")
     env = dict(os.environ, SOURCE_DATE_EPOCH="0")
-    result = subprocess.run([args.strip, "--strip-all", "-o", out, args.dll], env=env,
+    result = subprocess.run([args.strip, "--strip-all", "-o", out, path], env=env,
                             capture_output=True, text=True)
     if result.returncode != 0:
-        fail(f"{args.strip} failed on {args.dll}:\n{result.stdout}{result.stderr}")
-    check = subprocess.run(["bash", args.check_imports, out], capture_output=True, text=True)
-    if check.returncode != 0:
-        fail(f"the stripped DLL fails the import check:\n{check.stdout}{check.stderr}")
+        fail(f"{args.strip} failed on {path}:\n{result.stdout}{result.stderr}")
+    if plugin:
+        check = subprocess.run(["bash", args.check_imports, out], capture_output=True, text=True)
+        if check.returncode != 0:
+            fail(f"the stripped DLL fails the import check:\n{check.stdout}{check.stderr}")
+    else:
+        runtime = runtime_imports(args, out)
+        if runtime:
+            fail(f"{name} ({path}) imports the MinGW runtime DLLs {', '.join(runtime)}: "
+                 "link the runtime statically")
     with open(out, "rb") as f:
         return f.read()
 
 
-def main():
-    parser = argparse.ArgumentParser(
-        description="Write the player's package: the stripped plug-in DLL and its texts in a "
-        "reproducible zip.")
-    parser.add_argument("--out", required=True, help="the zip to write")
-    parser.add_argument("--dll", required=True, help="the unstripped plug-in DLL")
-    parser.add_argument("--text", action="append", default=[], metavar="NAME=PATH",
-                        help="a text file to pack as NAME with CRLF line endings (repeatable; "
-                        "entries keep this order, after the DLL)")
-    parser.add_argument("--strip", default="x86_64-w64-mingw32-strip", help="the strip tool")
-    parser.add_argument("--check-imports",
-                        default=os.path.join(os.path.dirname(__file__), "check-dll-imports.sh"),
-                        help="the DLL import check script")
-    parser.add_argument("--source-dir", default=os.path.join(os.path.dirname(__file__), ".."),
-                        help="the checkout whose commit time dates the entries "
-                        "when SOURCE_DATE_EPOCH is not set")
-    args = parser.parse_args()
+def read_text(path):
+    try:
+        with open(path, "rb") as f:
+            return crlf(f.read(), path)
+    except OSError as error:
+        fail(f"cannot read {path}: {error.strerror}")
 
-    date_time = zip_time(source_date_epoch(args.source_dir))
-    with tempfile.TemporaryDirectory() as workdir:
-        entries = [(os.path.basename(args.dll), stripped_dll(args, workdir))]
-    for entry in args.text:
-        name, sep, path = entry.partition("=")
-        if not sep or not name or not path:
-            fail(f"--text needs NAME=PATH, got {entry!r}")
-        try:
-            with open(path, "rb") as f:
-                entries.append((name, crlf(f.read(), path)))
-        except OSError as error:
-            fail(f"cannot read {path}: {error.strerror}")
-    names = [name for name, _ in entries]
-    if len(set(names)) != len(names):
-        fail(f"an entry name appears twice: {names}")
 
-    out_dir = os.path.dirname(os.path.abspath(args.out))
+def read_file(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError as error:
+        fail(f"cannot read {path}: {error.strerror}")
+
+
+def name_and_path(option, value):
+    name, sep, path = value.partition("=")
+    if not sep or not name or not path:
+        fail(f"{option} needs NAME=PATH, got {value!r}")
+    parts = name.split("/")
+    if name.startswith("/") or "\\" in name or any(p in ("", ".", "..") for p in parts):
+        fail(f"{option} {value!r}: the entry name must be a relative path with '/' between folders")
+    return name, path
+
+
+def matches(option, folder, pattern):
+    """(entry name, path) of each file that `pattern` matches, in order of name."""
+    paths = [p for p in glob.glob(pattern) if os.path.isfile(p)]
+    if option == "--texts" and not paths:
+        fail(f"--texts {folder}={pattern}: no file matches")
+    return [(f"{folder}/{os.path.basename(p)}", p)
+            for p in sorted(paths, key=os.path.basename)]
+
+
+def entries_of(args, workdir):
+    """Each entry's name and bytes, in the order the options gave them."""
+    entries = []
+    for option, value in args.entries:
+        if option == "--dll":
+            entries.append((os.path.basename(value),
+                            stripped(args, workdir, os.path.basename(value), value, True)))
+            continue
+        name, path = name_and_path(option, value)
+        if option in ("--plugin", "--binary"):
+            entries.append((name, stripped(args, workdir, name, path, option == "--plugin")))
+        elif option == "--text":
+            entries.append((name, read_text(path)))
+        else:
+            for entry, found in matches(option, name, path):
+                entries.append(
+                    (entry, read_text(found) if option == "--texts" else read_file(found)))
+    return entries
+
+
+def write_zip(out, entries, date_time):
+    out_dir = os.path.dirname(os.path.abspath(out))
     os.makedirs(out_dir, exist_ok=True)
     # Written beside the target and renamed, so that a failed run never
     # leaves a half-written zip under the package's name.
@@ -133,11 +191,60 @@ def main():
                 info.compress_type = zipfile.ZIP_DEFLATED
                 zf.writestr(info, data, compresslevel=9)
         os.chmod(partial, 0o644)
-        os.replace(partial, args.out)
+        os.replace(partial, out)
     except BaseException:
         os.unlink(partial)
         raise
-    print(f"make-dist: wrote {args.out} ({', '.join(names)})")
+
+
+class Entry(argparse.Action):
+    """Keeps every entry option in one list, in the order given."""
+
+    def __call__(self, parser, namespace, values, option_string=None):
+        namespace.entries.append((option_string, values))
+
+
+def main():
+    parser = argparse.ArgumentParser(
+        description="Write a package: stripped Windows programs and DLLs and their texts in a "
+        "reproducible zip.")
+    parser.set_defaults(entries=[])
+    parser.add_argument("--out", required=True, help="the zip to write")
+    parser.add_argument("--dll", action=Entry, metavar="PATH",
+                        help="a plug-in DLL, stripped, import-checked and packed under its name")
+    parser.add_argument("--plugin", action=Entry, metavar="NAME=PATH",
+                        help="a plug-in DLL, stripped, import-checked and packed as NAME")
+    parser.add_argument("--binary", action=Entry, metavar="NAME=PATH",
+                        help="a program or another DLL, stripped and packed as NAME")
+    parser.add_argument("--text", action=Entry, metavar="NAME=PATH",
+                        help="a text file to pack as NAME with CRLF line endings")
+    parser.add_argument("--texts", action=Entry, metavar="DIR=PATTERN",
+                        help="the text files PATTERN matches when packing, as DIR/NAME with CRLF "
+                        "line endings, in order of name (at least one)")
+    parser.add_argument("--files", action=Entry, metavar="DIR=PATTERN",
+                        help="the files PATTERN matches when packing, as they are, as DIR/NAME "
+                        "in order of name (none need match)")
+    parser.add_argument("--strip", default="x86_64-w64-mingw32-strip", help="the strip tool")
+    parser.add_argument("--objdump", default="x86_64-w64-mingw32-objdump",
+                        help="the objdump that lists a program's imports")
+    parser.add_argument("--check-imports",
+                        default=os.path.join(os.path.dirname(__file__), "check-dll-imports.sh"),
+                        help="the DLL import check script")
+    parser.add_argument("--source-dir", default=os.path.join(os.path.dirname(__file__), ".."),
+                        help="the checkout whose commit time dates the entries "
+                        "when SOURCE_DATE_EPOCH is not set")
+    args = parser.parse_args()
+    if not args.entries:
+        parser.error("nothing to pack: give at least one entry")
+
+    date_time = zip_time(source_date_epoch(args.source_dir))
+    with tempfile.TemporaryDirectory() as workdir:
+        entries = entries_of(args, workdir)
+    names = [name for name, _ in entries]
+    if len(set(names)) != len(names):
+        fail(f"an entry name appears twice: {names}")
+    write_zip(args.out, entries, date_time)
+    print(f"make-dist: wrote {args.out} ({len(names)} entries: {', '.join(names)})")
 
 
 if __name__ == "__main__":

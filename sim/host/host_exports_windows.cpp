@@ -1,7 +1,13 @@
 // The host functions of the Windows simulator: loads the stand-in
-// ScriptHookV.dll from beside rebound-sim.exe and installs into it the table
-// through which its decorated exports reach the running simulation (see
-// host_table.h).
+// ScriptHookV.dll and installs into it the table through which its decorated
+// exports reach the running simulation (see host_table.h).
+//
+// The stand-in carries the real host's file name, so the modders' package
+// keeps it in a folder of its own, stand-in-host\ beside rebound-sim.exe,
+// where nobody takes it for a file of the game's; the build tree keeps it
+// beside the executable. It is loaded by its full path before the plug-in:
+// the plug-in's import of ScriptHookV.dll then binds to the module already
+// loaded under that name, wherever its folder.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 // winbase.h defines Yield() away (a 16-bit Windows relic); sim::Fibre has one.
@@ -81,15 +87,30 @@ constexpr HostFunctionTable kHostFunctions = {
 // Loaded once and kept for the life of the process, as the real host is.
 HMODULE hostModule = nullptr;
 
+// The stand-in's folder in the modders' package, then the build tree's.
+constexpr const wchar_t* kStandInPlaces[] = {L"stand-in-host\\ScriptHookV.dll", L"ScriptHookV.dll"};
+
+// The first place that holds the stand-in, or the package's place when none
+// does (so that the error names where it belongs).
+std::wstring StandInPath() {
+  const std::wstring folder = platform::ExecutableFolder();
+  for (const wchar_t* place : kStandInPlaces) {
+    const std::wstring path = folder + place;
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return path;
+  }
+  return folder + kStandInPlaces[0];
+}
+
 }  // namespace
 
 bool ProvideHostFunctions(std::string& error) {
   if (hostModule != nullptr) return true;
-  const std::wstring path = platform::ExecutableFolder() + L"ScriptHookV.dll";
+  const std::wstring path = StandInPath();
   const HMODULE module = LoadLibraryW(path.c_str());
   if (module == nullptr) {
-    error = "cannot load the simulator's ScriptHookV.dll (" + platform::NarrowFromWide(path) +
-            "): " + platform::SystemErrorText(GetLastError());
+    error = "cannot load the simulator's stand-in ScriptHookV.dll (" +
+            platform::NarrowFromWide(path) + "): " + platform::SystemErrorText(GetLastError()) +
+            "; it belongs in the folder stand-in-host beside rebound-sim.exe";
     return false;
   }
   // Through the generic function pointer type: FARPROC is a function of no

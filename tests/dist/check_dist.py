@@ -14,7 +14,9 @@ build (--kind recorder) are checked alike:
     the DLL's own file name;
   - the texts have CRLF line endings, the licence and changelog are the
     repository's, and the changelog has an entry for this version; the
-    testers' README names the recording's file and both folders it goes to;
+    testers' README names the recording's file and both folders it goes to,
+    the player's says how to check the zip against SHA256SUMS on Windows; no
+    README line is wider than the others are written;
   - packing again gives the same bytes, and a DLL that fails the import check
     is refused without leaving a zip behind;
   - each kind of fault above, put into a copy of the package, is reported.
@@ -40,7 +42,10 @@ PACKAGES = {
         "entries": ["Rebound.asi", "README.txt", "LICENSE.txt", "CHANGELOG.md"],
         "title": "Rebound {version}",
         "product": "Rebound",
-        "readme_mentions": [],
+        # How to check the zip against the release's SHA256SUMS, on Windows
+        # too, for players whose antivirus program flags the plug-in.
+        "readme_mentions": ["SHA256SUMS", "certutil -hashfile Rebound-{version}.zip SHA256",
+                            "Get-FileHash Rebound-{version}.zip"],
     },
     "recorder": {
         "entries": ["Rebound-recorder.asi", "README.txt", "LICENSE.txt"],
@@ -51,6 +56,8 @@ PACKAGES = {
     },
 }
 ENTRY_MODE = 0o100644
+# The READMEs' lines stay within this width, as they are written.
+README_WIDTH = 76
 RT_VERSION = 16
 VS_FIXEDFILEINFO_SIGNATURE = 0xFEEF04BD
 VFT_DLL = 2
@@ -302,8 +309,13 @@ def package_faults(args, zip_bytes):
     if "@" in text:
         faults.append("README.txt: a configure variable was left unreplaced ('@')")
     for mention in package["readme_mentions"]:
+        mention = mention.format(version=args.version)
         if mention not in text:
             faults.append(f"README.txt: does not mention {mention}")
+    for number, line in enumerate(text.split("\r\n"), 1):
+        if len(line) > README_WIDTH:
+            faults.append(f"README.txt: line {number} has {len(line)} characters, over "
+                          f"{README_WIDTH}")
     repo_texts = [("LICENSE.txt", args.license)]
     if "CHANGELOG.md" in entries:
         repo_texts.append(("CHANGELOG.md", args.changelog))
@@ -375,6 +387,8 @@ def mutations(args):
         ("another patch number in the fixed info", dll(bump_fixed_patch), "fixed FileVersion"),
         ("a README with LF line endings", readme(lambda r: r.replace(b"\r\n", b"\n")),
          "README.txt: line endings"),
+        ("a README line over the width", readme(lambda r: r.replace(b"\r\n", b" " * 70, 1)),
+         "README.txt: line 1 has"),
     ]
     if args.kind == "player":
         found.append((
@@ -382,6 +396,9 @@ def mutations(args):
             lambda files: files.__setitem__(
                 "CHANGELOG.md", files["CHANGELOG.md"].replace(f"[{args.version}]".encode(), b"[0.0.0]")),
             "CHANGELOG.md: no entry"))
+        found.append((
+            "a README that does not say how to check the zip on Windows",
+            readme(lambda r: r.replace(b"certutil", b"CertUtil")), "README.txt: does not mention"))
     else:
         found += [
             ("a README that leaves out the fallback folder",
