@@ -18,13 +18,6 @@ import urllib.parse
 
 README_LIMIT = 8500  # bytes: the README is a front page, the reference lives in docs/
 
-# Pages and pictures that are agreed on but written elsewhere and not yet in
-# this tree: links to them pass while they are missing, and they are checked
-# like any other page once they exist. Empty the list once all are in.
-NOT_YET_WRITTEN = {
-    "docs/performance.md",
-}
-
 FENCE = re.compile(r"^\s{0,3}(`{3,}|~{3,})")
 CODE_SPAN = re.compile(r"(`+)(?:(?!\1).)+?\1")
 # [text](target "title") and ![alt](target); the text may hold one level of
@@ -107,8 +100,6 @@ def check_target(root, page, target, cache):
     destination = (page.parent / path_part).resolve() if path_part else page
     relative = destination.relative_to(root).as_posix() if destination.is_relative_to(root) else None
     if not destination.exists():
-        if relative in NOT_YET_WRITTEN:
-            return None
         return f"{target}: no such file ({relative or destination})"
     if not anchor or destination.suffix != ".md" or destination.is_dir():
         return None
@@ -135,7 +126,7 @@ def check_page(root, page, cache):
 
 
 def check(root):
-    """Every fault under `root`, and the notes on pages not yet written."""
+    """Every fault under `root`."""
     faults, cache = [], {}
     readme = root / "README.md"
     if not readme.is_file():
@@ -145,11 +136,7 @@ def check(root):
                       "move reference to docs/")
     for page in pages(root):
         faults += check_page(root, page, cache)
-    notes = [f"not yet written: {name}" for name in sorted(NOT_YET_WRITTEN)
-             if not (root / name).exists()]
-    notes += [f"written now, take it off NOT_YET_WRITTEN: {name}" for name in sorted(NOT_YET_WRITTEN)
-              if (root / name).exists()]
-    return faults, notes
+    return faults
 
 
 def main():
@@ -157,11 +144,9 @@ def main():
     if not root.is_dir():
         print(f"check-doc-links: {root} is not a folder", file=sys.stderr)
         return 2
-    faults, notes = check(root)
+    faults = check(root)
     for fault in faults:
         print(fault)
-    for note in notes:
-        print(f"check-doc-links: {note}")
     print(f"check-doc-links: {len(pages(root))} page(s), {len(faults)} fault(s)")
     return 1 if faults else 0
 
