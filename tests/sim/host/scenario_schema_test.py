@@ -63,6 +63,7 @@ INVALID = {
     "event-tap-control-over.json": (4, "events[0].tap", "events[0].tap"),
     "event-position-beyond-float.json":
         (4, "events[0].position[1]", "events[0].position[1]"),
+    "player-heading-word.json": (3, "player.heading", "player.heading"),
 }
 
 # The one place that lists what the reader refuses and the schema cannot:
