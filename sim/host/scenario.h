@@ -9,6 +9,7 @@
 
 #include "sim/base/scenario_reader.h"
 #include "sim/game/handlers.h"
+#include "sim/host/answers.h"
 
 namespace sim {
 
@@ -42,6 +43,7 @@ struct Scenario {
   std::int32_t startFrameCount = 0;            // what GET_FRAME_COUNT answers at the first frame
   std::shared_ptr<ScenarioDocument> document;  // the world's settings are read from it
   EventList events;                            // in frame order, ties in file order
+  std::vector<NativeAnswer> answers;           // what natives answer in place of the world
 
   // Parses and checks the whole scenario (every world setting and event) so
   // that a mistake stops the run before it starts. Throws ScenarioError.
