@@ -172,6 +172,6 @@ Scenario Scenario::Load(const std::string& path) {
   return Parse(path, text);
 }
 
-Scenario Scenario::Default() { return Parse("(built-in default scenario)", kDefaultScenario); }
+Scenario Scenario::Default() { return Parse(std::string(kDefaultFileName), kDefaultScenario); }
 
 }  // namespace sim

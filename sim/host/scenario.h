@@ -50,8 +50,10 @@ struct Scenario {
   static Scenario Parse(const std::string& fileName, std::string_view text);
   // Reads the file; one that cannot be read is named with the system's reason.
   static Scenario Load(const std::string& path);
-  // The scenario that runs when none is given.
+  // The scenario that runs when none is given, and the file name it goes by.
   static Scenario Default();
+  static constexpr std::string_view kDefaultFileName = "(built-in default scenario)";
+  bool IsBuiltInDefault() const { return fileName == kDefaultFileName; }
   static std::string_view DefaultText();
   // The JSON Schema of scenario files, exactly as scenarios/scenario.schema.json
   // holds it (built in from that file).

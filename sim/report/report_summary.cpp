@@ -31,7 +31,8 @@ void WriteSeeding(std::ostream& out, const Scenario& scenario, const RunSummary&
   switch (pluginLoaded ? summary.seeding : Seeding::kOsRandom) {
     case Seeding::kSeeded:
       out << "Seed <strong class=\"seed\">" << summary.seed << "</strong> — <code>rebound-sim ";
-      if (scenario.fileName != Scenario{}.fileName) {
+      // The built-in scenario is the one run without --scenario.
+      if (!scenario.IsBuiltInDefault()) {
         out << "--scenario " << XmlEscape(scenario.fileName) << " ";
       }
       out << "--seed " << summary.seed << "</code> replays this run.";

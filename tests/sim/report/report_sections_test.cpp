@@ -232,4 +232,13 @@ TEST(ReportSummary, CarriesTheStyleSheetAndTheSeedThatReplaysTheRun) {
                   "</code> replays this run."));
 }
 
+TEST(ReportSummary, TheBuiltInScenarioReplaysWithoutScenario) {
+  sim::RunSummary summary;
+  summary.seeding = sim::Seeding::kSeeded;
+  summary.seed = 7;
+  std::ostringstream out;
+  sim::report::WriteSummary(out, sim::Scenario::Default(), summary, true);
+  EXPECT_TRUE(Has(out.str(), "<code>rebound-sim --seed 7</code> replays this run.")) << out.str();
+}
+
 }  // namespace
