@@ -130,6 +130,13 @@ void WriteSummary(std::ostream& out, const Scenario& scenario, const RunSummary&
   if (!summary.fault.empty()) {
     out << "<p class=\"fault\">The run stopped: " << XmlEscape(summary.fault) << "</p>\n";
   }
+  if (summary.searchesMiscounted > 0) {
+    out << "<p class=\"meta\">The scenario's world contradicted itself: "
+        << summary.searchesMiscounted
+        << (summary.searchesMiscounted == 1 ? " spawn search" : " spawn searches")
+        << " reported more results than it held, and the plug-in asked for one past them; the "
+           "game left its out-variables as they were (see the spawn entries under Events).</p>\n";
+  }
   WriteNavigation(out);
 }
 

@@ -640,6 +640,12 @@ void PrintSummary(const sim::Simulation& simulation, const Options& o) {
       s.frames > 0 ? static_cast<double>(s.nativeCalls) / static_cast<double>(s.frames) : 0.0,
       static_cast<unsigned long long>(s.maxCallsInFrame));
   PrintSeedAndStack(s, o);
+  if (s.searchesMiscounted > 0) {
+    std::fprintf(g_console,
+                 "  the scenario contradicted itself: %d spawn search(es) reported more results "
+                 "than held, and the plug-in asked for one past them (--timeline shows where)\n",
+                 s.searchesMiscounted);
+  }
   if (o.trace) std::fprintf(g_console, "Trace written to %s\n", o.trace->c_str());
   if (o.report) std::fprintf(g_console, "Report written to %s\n", o.report->c_str());
 }
