@@ -208,6 +208,21 @@ std::uint64_t SeedNumber(const std::string& v) {
   return n;
 }
 
+// Two outputs naming one file would leave only the last written; an output
+// naming an input would replace what the run reads.
+void CheckFilesAreDistinct(const Options& o) {
+  std::vector<rebound_sim::NamedFile> outputs;
+  if (o.trace) outputs.push_back({"--trace", *o.trace});
+  if (o.report) outputs.push_back({"--report", *o.report});
+  if (o.framesSvg) outputs.push_back({"--frames-svg", *o.framesSvg});
+  std::vector<rebound_sim::NamedFile> inputs;
+  if (o.scenario) inputs.push_back({"--scenario", *o.scenario});
+  if (o.drawsFrom) inputs.push_back({"--draws-from", *o.drawsFrom});
+  if (o.plugin) inputs.push_back({"--plugin", *o.plugin});
+  const std::string mistake = rebound_sim::SharedFileMistake(outputs, inputs);
+  if (!mistake.empty()) UsageError(mistake);
+}
+
 // The options that each make sense alone but not together.
 void CheckOptionsAgree(const Options& o) {
   if (o.noPlugin && o.plugin) UsageError("--plugin and --no-plugin exclude each other");
@@ -228,6 +243,7 @@ void CheckOptionsAgree(const Options& o) {
         "--draws-from cannot be used on Windows: Rebound.asi exports nothing to hand draws to");
   }
   if (o.seed && o.noPlugin) UsageError("--seed seeds the plug-in, and --no-plugin loads none");
+  CheckFilesAreDistinct(o);
   if (o.seed && !rebound_sim::platform::PluginCanBeSeeded()) {
     UsageError(
         "--seed cannot be used on Windows: Rebound.asi exports nothing, so its random helpers "
