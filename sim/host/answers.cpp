@@ -224,8 +224,8 @@ std::string DescribeAnswer(const NativeAnswer& answer) {
   std::string what;
   if (answer.hasResult) what = "its result";
   if (!answer.outs.empty()) what += what.empty() ? "its out-variables" : " and out-variables";
-  return ReadableNativeName(*answer.native) + " answers from the scenario (" + what +
-         ", frames " + std::to_string(answer.from) + " to " + std::to_string(answer.to) +
+  return ReadableNativeName(*answer.native) + " answers from the scenario (" + what + ", frames " +
+         std::to_string(answer.from) + " to " + std::to_string(answer.to) +
          "); the world's own answer is replaced";
 }
 

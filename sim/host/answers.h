@@ -50,8 +50,9 @@ NativeAnswer* FindAnswer(std::vector<NativeAnswer>& answers, const NativeSignatu
 // out-variables the call's argument slots point at.
 void ApplyAnswer(const NativeAnswer& answer, const std::uint64_t* args, std::uint64_t* result);
 
-// How an answer reads on the timeline: "GET_ENTITY_HEALTH answers 0 (frames
-// 10 to 20)".
+// How an answer reads on the timeline when its span first answers a call:
+// "GET_ENTITY_HEALTH answers from the scenario (its result, frames 10 to
+// 20); the world's own answer is replaced".
 std::string DescribeAnswer(const NativeAnswer& answer);
 
 }  // namespace sim

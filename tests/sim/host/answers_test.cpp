@@ -15,9 +15,7 @@ namespace {
 
 namespace natives = rebound::natives;
 
-std::string Answers(const std::string& entries) {
-  return "{\"answers\": [\n" + entries + "]}";
-}
+std::string Answers(const std::string& entries) { return "{\"answers\": [\n" + entries + "]}"; }
 
 TEST(Answers, MistakesNameFileLineAndField) {
   const std::string health = R"("native": "GET_ENTITY_HEALTH")";
@@ -27,18 +25,12 @@ TEST(Answers, MistakesNameFileLineAndField) {
        "bad.json:2: field 'answers[0].native': unknown native \"GET_ENTITY_HEALTHY\""},
       {R"({"from": 0, "to": 9, "native": "0x1234", "result": 1})",
        "field 'answers[0].native': no native of the game has the hash 0x1234"},
-      {R"({"from": 0, "to": 9, "native": 7, "result": 1})",
-       "field 'answers[0].native': expected a string, got an integer"},
       {R"({"from": 0, "to": 9, )" + health + R"(, "result": true})",
        "field 'answers[0].result': GET_ENTITY_HEALTH returns an integer, got a boolean"},
-      {R"({"from": 0, "to": 9, )" + health + R"(, "result": 2147483648})",
-       "field 'answers[0].result': expected an integer from -2147483648 to 2147483647"},
       {R"({"from": 0, "to": 9, "native": "IS_PED_INJURED", "result": 2})",
        "field 'answers[0].result': expected true or false"},
       {R"({"from": 0, "to": 9, "native": "VDIST", "result": [1, 2, 3]})",
        "field 'answers[0].result': VDIST returns a float, got an array"},
-      {R"({"from": 0, "to": 9, "native": "VDIST", "result": 1e39})",
-       "field 'answers[0].result': expected a number a float can hold"},
       {R"({"from": 0, "to": 9, "native": "GET_ENTITY_COORDS", "result": 1})",
        "GET_ENTITY_COORDS returns a vector [x, y, z], got an integer"},
       {R"({"from": 0, "to": 9, "native": "SET_ENTITY_HEALTH", "result": 0})",
@@ -59,18 +51,10 @@ TEST(Answers, MistakesNameFileLineAndField) {
        "(out float) takes a float, got an array"},
       {R"({"from": 0, "to": 9, )" + node + R"(, "outs": [1, 4, 1]})",
        "argument 5 (out vector) takes a vector [x, y, z], got an integer"},
-      {R"({"from": 0, "to": 9, )" + node + R"(, "outs": {"lanes": 1}})",
-       "field 'answers[0].outs': expected an array, got an object"},
       {R"({"from": 9, "to": 8, )" + health + R"(, "result": 1})",
        "field 'answers[0].to': expected a frame at or after 'from' (9)"},
-      {R"({"from": -1, "to": 8, )" + health + R"(, "result": 1})",
-       "field 'answers[0].from': expected an integer from 0 to 2147483647, got -1"},
       {R"({"from": 0, "to": 9, )" + health + "}",
        "bad.json:2: field 'answers[0]': an answer needs 'result', 'outs' or both"},
-      {R"({"to": 9, )" + health + R"(, "result": 1})",
-       "field 'answers[0]': missing field 'from'"},
-      {R"({"from": 0, "to": 9, )" + health + R"(, "result": 1, "frame": 3})",
-       "field 'answers[0].frame': unknown field"},
       // The same native by name and by hash; the later span is named.
       {R"({"from": 0, "to": 9, )" + health + R"(, "result": 1},
 {"from": 0, "to": 3, "native": "GET_ENTITY_MAX_HEALTH", "result": 1},
@@ -89,16 +73,6 @@ TEST(Answers, MistakesNameFileLineAndField) {
   }
 }
 
-TEST(Answers, AdjacentSpansAndOtherNativesAreTaken) {
-  const sim::Scenario s = sim::Scenario::Parse("ok.json", Answers(R"(
-    {"from": 0, "to": 9, "native": "GET_ENTITY_HEALTH", "result": 1},
-    {"from": 10, "to": 10, "native": "0xEEF059FAD016D209", "result": 2},
-    {"from": 0, "to": 9, "native": "IS_ENTITY_DEAD", "result": 1})"));
-  ASSERT_EQ(s.answers.size(), 3U);
-  EXPECT_EQ(s.answers[1].native->name, "GET_ENTITY_HEALTH");
-  EXPECT_EQ(s.answers[2].result[0], 1U);
-}
-
 // What the script reads each frame: health, the road node lookup's result and
 // out-variables.
 struct Reading {
@@ -113,7 +87,8 @@ constexpr const char* kAnsweredScenario = R"({
   "player": {"health": 180},
   "world": {"roadNodes": [{"position": [10, 20, 30], "heading": 45, "lanes": 2}]},
   "answers": [
-    {"from": 2, "to": 3, "native": "GET_ENTITY_HEALTH", "result": 0},
+    {"from": 2, "to": 2, "native": "GET_ENTITY_HEALTH", "result": 0},
+    {"from": 3, "to": 3, "native": "0xeef059fad016d209", "result": 0},
     {"from": 3, "to": 4, "native": "GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING",
      "result": false, "outs": [["NaN", 1, 2], null, 7]}
   ]
@@ -130,14 +105,17 @@ std::vector<Reading> ReadAnsweredRun(bool traced, sim::Trace* trace) {
     std::int32_t lanes = -1;
     Reading r{natives::GET_ENTITY_HEALTH(1), false, 0, 0, 0};
     r.found = natives::GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING(0, 0, 0, 1, &where, &heading,
-                                                                  &lanes, 0, 3.0F, 0.0F);
+                                                                 &lanes, 0, 3.0F, 0.0F);
     r.x = where.x;
     r.heading = heading;
     r.lanes = lanes;
     readings.push_back(r);
   })) << simulation.Fault();
-  // The handler ran for every call, answered or not.
+  // The handler ran for every call, answered or not; each span is noted once.
   EXPECT_EQ(simulation.GetWorld().spawn.roadNodeLookups, 6);
+  std::size_t notes = 0;
+  for (const auto& e : simulation.GetWorld().timeline.Entries()) notes += e.category == "answers";
+  EXPECT_EQ(notes, 3U);
   if (trace != nullptr) *trace = simulation.GetTrace();
   return readings;
 }
@@ -180,9 +158,10 @@ TEST(Answers, TheTraceShowsTheAnswerThePlugInGot) {
   EXPECT_EQ(node[3],
             R"("args":[0.0,0.0,0.0,1,"out","out","out",0,3.0,0.0],"outs":[["NaN",1.0,2.0],45.0,7],)"
             R"("result":false})");
-  EXPECT_EQ(node[5],
-            R"("args":[0.0,0.0,0.0,1,"out","out","out",0,3.0,0.0],"outs":[[10.0,20.0,30.0],45.0,2],)"
-            R"("result":true})");
+  EXPECT_EQ(
+      node[5],
+      R"("args":[0.0,0.0,0.0,1,"out","out","out",0,3.0,0.0],"outs":[[10.0,20.0,30.0],45.0,2],)"
+      R"("result":true})");
 }
 
 }  // namespace
