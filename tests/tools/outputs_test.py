@@ -150,6 +150,10 @@ def stdout_report(d):
     return ["--report", "-"], check
 
 
+def both_to_null_device(d):
+    return ["--trace", os.devnull, "--report", os.devnull], lambda out: None
+
+
 def refused(args, setup=None):
     def case(d):
         if setup:
@@ -177,6 +181,7 @@ CASES = [
     ("- for the trace", stdout_trace, 0, None),
     ("- for the report", stdout_report, 0, None),
     ("standard output by name", stdout_by_name, 0, None),
+    ("trace and report both to the null device", both_to_null_device, 0, None),
     ("missing folder",
      refused(["--report", "keep.html", "--trace", "no/t.jsonl"], lambda: write("keep.html", "keep")),
      4, "cannot write the trace to no/t.jsonl: No such file or directory"),

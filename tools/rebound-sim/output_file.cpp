@@ -117,8 +117,11 @@ bool SameFile(const std::string& a, const std::string& b) {
   const bool existsA = fs::exists(pathA, ec);
   const bool existsB = fs::exists(pathB, ec);
   if (existsA != existsB) return false;
-  if (existsA) return fs::equivalent(pathA, pathB, ec);
-  return PlaceOf(pathA) == PlaceOf(pathB);
+  if (!existsA) return PlaceOf(pathA) == PlaceOf(pathB);
+  if (!fs::equivalent(pathA, pathB, ec)) return false;
+  // A device such as the null device is written through, never replaced: two
+  // outputs may both go there, unless it is where standard output goes.
+  return !fs::is_character_file(pathA, ec) || platform::IsSameAsStandardOutput(pathA);
 }
 
 std::string SharedFileMistake(const std::vector<NamedFile>& outputs,

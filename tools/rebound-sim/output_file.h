@@ -72,7 +72,9 @@ struct NamedFile {
 // symbolic or hard link, or spelt differently ("./run.out" and "run.out").
 // Files that exist are compared as the system identifies them; a name not
 // there yet by its folder's real path and its own name. "-" is standard
-// output, and so the same as a name of the file standard output goes to.
+// output, and so the same as a name of the file standard output goes to. A
+// character device other than standard output's (the null device) is never
+// the same: what is written there replaces nothing.
 bool SameFile(const std::string& a, const std::string& b);
 
 // The first output that names the same file as another output, or as an
