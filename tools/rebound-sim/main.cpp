@@ -116,7 +116,9 @@ a temporary in its folder, renamed over it at the end, the temporary removed
 on failure or interruption); a symbolic link is followed and its target
 written, the link kept; a FIFO or character device (and /dev/stdout, /dev/fd/N)
 is written directly. When the trace or the report goes to standard output, the
-timeline and summary go to standard error; only one of them can be "-".
+timeline and summary go to standard error; only one of them can be "-". Two
+outputs that name one file (also through a link), or an output that names a
+file the run reads, are a mistake in the command line.
 Exit status: 0 the run ended normally, 1 refused by the host or game, 2 a
 mistake in the command line or scenario, 3 the simulator's own table mistake,
 4 an output that cannot be written.
