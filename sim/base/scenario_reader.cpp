@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -308,6 +309,14 @@ std::int64_t ScenarioNode::AsInt(std::int64_t min, std::int64_t max) const {
 }
 
 float ScenarioNode::AsFloat() const {
+  // JSON has no NaN or infinity: a scenario writes them as the trace does.
+  if (value_->is_string()) {
+    const std::string& word = value_->get_ref<const std::string&>();
+    if (word == "NaN") return std::numeric_limits<float>::quiet_NaN();
+    if (word == "Infinity") return std::numeric_limits<float>::infinity();
+    if (word == "-Infinity") return -std::numeric_limits<float>::infinity();
+    Fail("expected a number, \"NaN\", \"Infinity\" or \"-Infinity\", got \"" + word + "\"");
+  }
   if (!value_->is_number()) Fail("expected a number, got " + JsonTypeName(*value_));
   const double d = value_->get<double>();
   if (!(std::fabs(d) < kFloatLimit)) {

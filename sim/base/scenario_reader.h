@@ -70,7 +70,8 @@ class ScenarioNode {
   // A whole number (1e3 counts) from min to max.
   std::int64_t AsInt(std::int64_t min = INT64_MIN, std::int64_t max = INT64_MAX) const;
   // Every float the game sees goes through here: a number no float can hold
-  // (1e39) is refused rather than turned into infinity.
+  // (1e39) is refused rather than turned into infinity, which is written as
+  // the trace writes it: "Infinity", "-Infinity", and "NaN" for NaN.
   float AsFloat() const;
   // true or false; 0 and 1 are taken as well.
   bool AsBool() const;

@@ -96,6 +96,7 @@ void SpawnModel::Start(World& world, const Vec3& where) {
     world.Note("spawn", "spawn search started while the game is paused");
   }
   state = SearchState::Running;
+  miscountNoted = false;
   world.NoteWork();
   centre = where;
   framesLeft = searchFrames;
@@ -126,6 +127,16 @@ void SpawnModel::Settle(World& world) {
     case SearchOutcome::Never:
       break;
   }
+}
+
+void SpawnModel::NoteMiscount(World& world, std::int32_t index) {
+  if (miscountNoted) return;
+  miscountNoted = true;
+  ++searchesMiscounted;
+  world.Note("spawn", "the world contradicts itself: the search reported " +
+                          std::to_string(ResultCount()) + " results but holds " +
+                          std::to_string(results.size()) + "; result " + std::to_string(index) +
+                          " and any other past them leave the out-variables as they were");
 }
 
 void SpawnModel::Cancel(World& world) {
@@ -165,16 +176,24 @@ void GetNumSearchResults(World& world, CallFrame& call) {
   call.ReturnInt(world.spawn.ResultCount());
 }
 
+// The count the game gave bounds the indexes the plug-in may ask for. One
+// inside that count but past the list is the scenario's world contradicting
+// itself (a resultCount above its results): the game answers it as a result
+// it does not have, leaving the out-variables as they were.
 void GetSearchResult(World& world, CallFrame& call) {
-  const SpawnModel& spawn = world.spawn;
+  SpawnModel& spawn = world.spawn;
   const std::int32_t index = call.Int(0);
-  const std::size_t available = spawn.IsComplete() ? spawn.results.size() : 0;
-  if (index < 0 || static_cast<std::size_t>(index) >= available) {
+  const std::int32_t count = spawn.ResultCount();
+  const std::size_t held = spawn.IsComplete() ? spawn.results.size() : 0;
+  if (index < 0 || index >= count) {
     world.RaiseGameFault("spawn", "SPAWNPOINTS_GET_SEARCH_RESULT(" + std::to_string(index) +
-                                      "): index out of range, the search holds " +
-                                      std::to_string(available) + " results");
+                                      "): index out of range, the search " +
+                                      (spawn.reportedCount && spawn.IsComplete()
+                                           ? "reported " + std::to_string(count) + " results"
+                                           : "holds " + std::to_string(held) + " results"));
     return;
   }
+  if (static_cast<std::size_t>(index) >= held) return spawn.NoteMiscount(world, index);
   const Vec3& point = spawn.results[static_cast<std::size_t>(index)];
   *call.FloatPtr(1) = point.x;
   *call.FloatPtr(2) = point.y;

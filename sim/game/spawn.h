@@ -15,7 +15,9 @@
 // - A start while a search is still held (running or settled, not cancelled)
 //   drops that search and starts afresh; the timeline says so.
 // - SPAWNPOINTS_GET_SEARCH_RESULT outside 0..count-1 of a complete search
-//   stops the run: in the game it reads past the results.
+//   stops the run: in the game it reads past the results. Inside the count
+//   but past the results (a resultCount above the list) it leaves the
+//   out-variables as they were, and the timeline says so once a search.
 #pragma once
 
 #include <cstdint>
@@ -70,6 +72,10 @@ struct SpawnModel : QuietArea {
   // Started while the game was paused, where it may not move on in the game.
   std::int32_t searchesStartedPaused = 0;
   std::int32_t roadNodeLookups = 0;
+  // Searches in which the plug-in asked for a result inside the count but
+  // past the list: the scenario's world contradicting itself.
+  std::int32_t searchesMiscounted = 0;
+  bool miscountNoted = false;  // for the search held now
 
   static constexpr const char* kName = "spawn";  // the area's name in notes and checks
   // The area's natives' handlers, by the natives' names.
@@ -94,6 +100,9 @@ struct SpawnModel : QuietArea {
   }
   bool IsActive() const { return state == SearchState::Running; }
   std::int32_t ResultCount() const;
+  // An index inside the count the game gave but past its results: noted once
+  // a search.
+  void NoteMiscount(World& world, std::int32_t index);
   // The n-th closest road node to the point (1 = closest); none when there
   // are fewer than n, or n is below 1.
   const RoadNode* NthClosestNode(const Vec3& where, std::int32_t n) const;

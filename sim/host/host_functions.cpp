@@ -144,9 +144,26 @@ std::uint64_t* Simulation::WatchedCall(const NativeEntry& native) {
   }
   if (tracing_ || native.followedByFlow) return DecodedCall(native);
   const InsideHostScope inside;
+  RunHandler(native);
+  return call_.result;
+}
+
+void Simulation::RunHandler(const NativeEntry& native) {
   call_.frame.Begin(*native.signature, call_.argCount);
   native.handler(world_, call_.frame);
-  return call_.result;
+  if (answering_) AnswerFromScenario(*native.signature);
+}
+
+void Simulation::AnswerFromScenario(const NativeSignature& native) {
+  // A handler that stopped the run has nothing to answer.
+  if (Faulted()) return;
+  NativeAnswer* answer = FindAnswer(scenario_.answers, native, world_.clock.frame);
+  if (answer == nullptr) return;
+  ApplyAnswer(*answer, call_.args, call_.result);
+  if (!answer->noted) {
+    answer->noted = true;
+    world_.Note("answers", DescribeAnswer(*answer));
+  }
 }
 
 std::uint64_t* Simulation::DecodedCall(const NativeEntry& native) {
@@ -155,8 +172,7 @@ std::uint64_t* Simulation::DecodedCall(const NativeEntry& native) {
   callEntry_.frame = world_.clock.frame;
   callEntry_.time = world_.clock.gameTimer;
   DecodeArgs(sig, call_.args, call_.argCount, callEntry_);
-  call_.frame.Begin(sig, call_.argCount);
-  native.handler(world_, call_.frame);
+  RunHandler(native);
   DecodeOuts(sig, call_.args, call_.argCount, callEntry_);
   if (sig.result != ResultKind::None) callEntry_.result = DecodeResult(sig, call_.result);
   flow_.OnNative(world_, callEntry_);

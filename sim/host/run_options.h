@@ -50,6 +50,10 @@ struct RunSummary {
   std::uint64_t seed = 0;  // the run's seed, when seeded
   StackUse scriptStack;    // of the last script fibre; not measured when none ran
   std::string fault;       // empty when the run ended cleanly
+  // Spawn searches whose reported count was above the results they held, in
+  // which the plug-in asked for one past them: the scenario contradicting
+  // itself, not a fault of the plug-in's.
+  std::int32_t searchesMiscounted = 0;
 };
 
 }  // namespace sim

@@ -129,6 +129,7 @@ Scenario Scenario::Parse(const std::string& fileName, std::string_view text) {
     }
   }
   if (auto world = root.Optional("world")) world->ExpectObject();
+  if (auto answers = root.Optional("answers")) s.answers = ParseAnswers(*answers);
 
   // Every area reads its settings now, so that a mistake in them stops the
   // run before it starts, and anything left unread is a typo.
@@ -171,6 +172,6 @@ Scenario Scenario::Load(const std::string& path) {
   return Parse(path, text);
 }
 
-Scenario Scenario::Default() { return Parse("(built-in default scenario)", kDefaultScenario); }
+Scenario Scenario::Default() { return Parse(std::string(kDefaultFileName), kDefaultScenario); }
 
 }  // namespace sim

@@ -9,6 +9,7 @@
 
 #include "sim/base/scenario_reader.h"
 #include "sim/game/handlers.h"
+#include "sim/host/answers.h"
 
 namespace sim {
 
@@ -42,14 +43,17 @@ struct Scenario {
   std::int32_t startFrameCount = 0;            // what GET_FRAME_COUNT answers at the first frame
   std::shared_ptr<ScenarioDocument> document;  // the world's settings are read from it
   EventList events;                            // in frame order, ties in file order
+  std::vector<NativeAnswer> answers;           // what natives answer in place of the world
 
   // Parses and checks the whole scenario (every world setting and event) so
   // that a mistake stops the run before it starts. Throws ScenarioError.
   static Scenario Parse(const std::string& fileName, std::string_view text);
   // Reads the file; one that cannot be read is named with the system's reason.
   static Scenario Load(const std::string& path);
-  // The scenario that runs when none is given.
+  // The scenario that runs when none is given, and the file name it goes by.
   static Scenario Default();
+  static constexpr std::string_view kDefaultFileName = "(built-in default scenario)";
+  bool IsBuiltInDefault() const { return fileName == kDefaultFileName; }
   static std::string_view DefaultText();
   // The JSON Schema of scenario files, exactly as scenarios/scenario.schema.json
   // holds it (built in from that file).

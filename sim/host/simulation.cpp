@@ -364,6 +364,7 @@ RunSummary Simulation::Summary() const {
   s.seed = options_.seed.value_or(0);
   s.scriptStack = ScriptStack();
   s.fault = Fault();
+  s.searchesMiscounted = world_.spawn.searchesMiscounted;
   return s;
 }
 

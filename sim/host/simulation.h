@@ -86,7 +86,7 @@ class Simulation {
   // Told of the run as it goes; null for none. Not owned.
   void SetWatcher(RunWatcher* watcher) {
     watcher_ = watcher;
-    slowCalls_ = tracing_ || watcher_ != nullptr;
+    slowCalls_ = tracing_ || answering_ || watcher_ != nullptr;
   }
 
   // The simulation that the host functions reach; one at a time. Inline:
@@ -164,6 +164,10 @@ class Simulation {
   [[gnu::noinline]] std::uint64_t* WatchedCall(const NativeEntry& native);
   // A call the trace or the flow reads: decoded around its handler.
   [[gnu::noinline]] std::uint64_t* DecodedCall(const NativeEntry& native);
+  // Runs the native's handler, then puts the scenario's answer for it in this
+  // frame, if any, over what the handler left.
+  void RunHandler(const NativeEntry& native);
+  [[gnu::noinline]] void AnswerFromScenario(const NativeSignature& native);
 
   // Hidden on ELF: the executable reaches it directly rather than through the
   // GOT. (Windows has no such visibility: nothing outside sees it there.)
@@ -179,6 +183,9 @@ class Simulation {
   SimOptions options_;
   // A trace is kept or written: every call is decoded. Fixed for the run.
   const bool tracing_ = options_.recordTrace || options_.traceStream != nullptr;
+  // The scenario answers some natives itself: every call goes the long way,
+  // where the answers are looked up, so that a run without them pays nothing.
+  const bool answering_ = !scenario_.answers.empty();
   World world_;
   Trace trace_;
   FlowObserver flow_;
@@ -218,7 +225,7 @@ class Simulation {
   RunWatcher* watcher_ = nullptr;
   // Someone reads every call (the trace or a watcher): one test on the call
   // path sends the call the long way.
-  bool slowCalls_ = tracing_;
+  bool slowCalls_ = tracing_ || answering_;
 
   // Set once the run has stopped; read every frame without the lock. The
   // message is written under the lock (the keyboard thread may fault too).

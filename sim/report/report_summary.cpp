@@ -31,7 +31,8 @@ void WriteSeeding(std::ostream& out, const Scenario& scenario, const RunSummary&
   switch (pluginLoaded ? summary.seeding : Seeding::kOsRandom) {
     case Seeding::kSeeded:
       out << "Seed <strong class=\"seed\">" << summary.seed << "</strong> — <code>rebound-sim ";
-      if (scenario.fileName != Scenario{}.fileName) {
+      // The built-in scenario is the one run without --scenario.
+      if (!scenario.IsBuiltInDefault()) {
         out << "--scenario " << XmlEscape(scenario.fileName) << " ";
       }
       out << "--seed " << summary.seed << "</code> replays this run.";
@@ -128,6 +129,13 @@ void WriteSummary(std::ostream& out, const Scenario& scenario, const RunSummary&
   out << "</p>\n";
   if (!summary.fault.empty()) {
     out << "<p class=\"fault\">The run stopped: " << XmlEscape(summary.fault) << "</p>\n";
+  }
+  if (summary.searchesMiscounted > 0) {
+    out << "<p class=\"meta\">The scenario's world contradicted itself: "
+        << summary.searchesMiscounted
+        << (summary.searchesMiscounted == 1 ? " spawn search" : " spawn searches")
+        << " reported more results than it held, and the plug-in asked for one past them; the "
+           "game left its out-variables as they were (see the spawn entries under Events).</p>\n";
   }
   WriteNavigation(out);
 }

@@ -4,10 +4,13 @@
 
 #include <cmath>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "sim/host/simulation.h"
+#include "sim/report/report.h"
+#include "sim/report/report_recorder.h"
 
 namespace {
 
@@ -19,9 +22,11 @@ struct ScenarioRun {
   std::unique_ptr<sim::Simulation> simulation;
 
   explicit ScenarioRun(const std::string& name, bool withPlugin = true,
-                       sim::SimOptions options = {}) {
-    simulation =
-        std::make_unique<sim::Simulation>(sim::Scenario::Load(ScenarioPath(name)), options);
+                       sim::SimOptions options = {})
+      : ScenarioRun(sim::Scenario::Load(ScenarioPath(name)), withPlugin, options) {}
+  ScenarioRun(sim::Scenario scenario, bool withPlugin, sim::SimOptions options = {}) {
+    const std::string name = scenario.name;
+    simulation = std::make_unique<sim::Simulation>(std::move(scenario), options);
     if (withPlugin) {
       EXPECT_TRUE(simulation->LoadPlugin(REBOUND_PLUGIN_PATH)) << simulation->Fault();
     }
@@ -280,6 +285,57 @@ TEST(Scenarios, FlowIsTheSameWithoutATrace) {
     }
     EXPECT_EQ(tracedNotes, untracedNotes);
   }
+}
+
+// A search that reports results its list does not hold: whichever index the
+// plug-in draws lies past the list, leaves the plug-in's variables as they
+// were, the timeline says so once for the search, and the respawn goes on.
+TEST(Scenarios, ASearchReportingMoreResultsThanItHoldsIsNotedOnceAndTheRunGoesOn) {
+  ScenarioRun run(sim::Scenario::Parse("miscount.json", R"({
+    "frames": 720,
+    "player": {"health": 200, "position": [215.0, -810.0, 30.7]},
+    "world": {"spawnSearch": {"frames": 5, "results": [], "resultCount": 4}},
+    "events": [{"frame": 60, "health": 0}]
+  })"),
+                  true);
+  run.OnlyDeath();
+  ExpectRespawnedAliveAndReleased(run);
+  std::size_t notes = 0;
+  for (const sim::TimelineEntry& e : run.World().timeline.Entries()) {
+    if (e.text.find("the world contradicts itself: the search reported 4 results but holds 0") !=
+        std::string::npos)
+      ++notes;
+  }
+  EXPECT_EQ(notes, 1U);
+  EXPECT_EQ(run.simulation->Summary().searchesMiscounted, 1);
+}
+
+// NaN and infinities where the scenario puts floats: the world, the plug-in
+// and the report take them without a fault, and the run reaches its end.
+TEST(Scenarios, NonFinitePositionsAndHeadingsRunToTheEndAndIntoTheReport) {
+  sim::SimOptions options;
+  options.recordTrace = false;
+  sim::Simulation simulation(sim::Scenario::Parse("non-finite.json", R"({
+    "frames": 720,
+    "player": {"position": ["NaN", "Infinity", 30.0], "heading": "NaN"},
+    "world": {"spawnSearch": {"frames": 5, "results": [["NaN", 0, 0], [1, "-Infinity", 2]]},
+              "roadNodes": [{"position": ["Infinity", 0, "NaN"], "heading": "-Infinity"}]},
+    "events": [{"frame": 60, "health": 0}, {"frame": 400, "position": ["NaN", "NaN", "NaN"]},
+               {"frame": 500, "health": 0}]
+  })"),
+                             options);
+  sim::ReportRecorder recorder(true);
+  simulation.SetWatcher(&recorder);
+  ASSERT_TRUE(simulation.LoadPlugin(REBOUND_PLUGIN_PATH)) << simulation.Fault();
+  EXPECT_TRUE(simulation.Run()) << simulation.Fault();
+  simulation.UnloadPlugin();
+  EXPECT_EQ(simulation.FramesRun(), 720);
+  EXPECT_GE(simulation.Flow().Deaths().size(), 1U);
+  std::ostringstream page;
+  sim::WriteHtmlReport(page, simulation, recorder,
+                       [](const sim::FrameDrawing*, std::int64_t, float) { return std::string(); });
+  EXPECT_NE(page.str().find("</html>"), std::string::npos);
+  EXPECT_EQ(page.str().find("=\"nan"), std::string::npos) << "no NaN in a picture's coordinates";
 }
 
 }  // namespace

@@ -150,6 +150,10 @@ def stdout_report(d):
     return ["--report", "-"], check
 
 
+def both_to_null_device(d):
+    return ["--trace", os.devnull, "--report", os.devnull], lambda out: None
+
+
 def refused(args, setup=None):
     def case(d):
         if setup:
@@ -177,6 +181,7 @@ CASES = [
     ("- for the trace", stdout_trace, 0, None),
     ("- for the report", stdout_report, 0, None),
     ("standard output by name", stdout_by_name, 0, None),
+    ("trace and report both to the null device", both_to_null_device, 0, None),
     ("missing folder",
      refused(["--report", "keep.html", "--trace", "no/t.jsonl"], lambda: write("keep.html", "keep")),
      4, "cannot write the trace to no/t.jsonl: No such file or directory"),
@@ -190,6 +195,39 @@ CASES = [
      refused(["--frames-svg", "f"], lambda: write("f", "")), 4,
      "cannot write the frame pictures to f: Not a directory"),
     ("- for both", refused(["--trace", "-", "--report", "-"]), 2, "would mix in one stream"),
+] + [
+    # Two outputs, or an output and an input, that are one file: refused
+    # before the run, naming both options, with nothing written.
+    (f"same file: {name}", refused(args, setup), 2, message)
+    for name, args, setup, message in [
+        ("one name twice", ["--trace", "run.out", "--report", "run.out"], None,
+         "--trace and --report name the same file (run.out): one would replace the other"),
+        ("spelt two ways", ["--trace", "run.out", "--report", "./sub/../run.out"],
+         lambda: os.mkdir("sub"),
+         "--trace and --report name the same file (run.out and ./sub/../run.out)"),
+        ("symbolic link", ["--trace", "link.html", "--report", "keep.html"],
+         lambda: (write("keep.html", "keep"), os.symlink("keep.html", "link.html")),
+         "--trace and --report name the same file (link.html and keep.html)"),
+        ("hard link", ["--report", "keep.html", "--trace", "hard.html"],
+         lambda: (write("keep.html", "keep"), os.link("keep.html", "hard.html")),
+         "--trace and --report name the same file (hard.html and keep.html)"),
+        ("dangling link to the other's new name", ["--trace", "new.out", "--report", "link.out"],
+         lambda: os.symlink("new.out", "link.out"),
+         "--trace and --report name the same file (new.out and link.out)"),
+        ("new names in a folder and a link to it", ["--trace", "real/t.out", "--report", "alias/t.out"],
+         lambda: (os.mkdir("real"), os.symlink("real", "alias")),
+         "--trace and --report name the same file (real/t.out and alias/t.out)"),
+        ("pictures' folder", ["--frames-svg", "pics", "--report", "pics"], None,
+         "--report and --frames-svg name the same file (pics)"),
+        ("- and standard output by name", ["--trace", "-", "--report", "/dev/stdout"], None,
+         "--trace and --report name the same file (- and /dev/stdout)"),
+        ("the scenario read", ["--scenario", "keep.html", "--trace", "./keep.html"],
+         lambda: write("keep.html", "keep"),
+         "--trace names the file --scenario reads (./keep.html and keep.html)"),
+        ("the draws read", ["--draws-from", "keep.html", "--report", "keep.html"],
+         lambda: write("keep.html", "keep"),
+         "--report names the file --draws-from reads (keep.html)"),
+    ]
 ]
 
 
@@ -210,6 +248,20 @@ def run_case(name, setup, status, message):
             assert not left, f"temporaries left: {left}"
         finally:
             os.chdir("/")
+
+
+def subcommand_outputs():
+    """report and scenario-from refuse to write over the recording they read."""
+    for command, flag in (("report", "--report"), ("scenario-from", "--out")):
+        with tempfile.TemporaryDirectory() as d:
+            write(os.path.join(d, "rec.jsonl"), "keep")
+            os.symlink("rec.jsonl", os.path.join(d, "link.jsonl"))
+            out = subprocess.run([SIM, command, "rec.jsonl", flag, "link.jsonl"], cwd=d,
+                                 capture_output=True, text=True, timeout=60)
+            assert out.returncode == 2, f"{command}: exit {out.returncode}: {out.stderr}"
+            wanted = f"{flag} names the file RECORDING reads (link.jsonl and rec.jsonl)"
+            assert wanted in out.stderr, f"{command}: wanted {wanted!r} in: {out.stderr}"
+            assert read(os.path.join(d, "rec.jsonl")) == "keep", f"{command}: the recording changed"
 
 
 def interrupted():
@@ -236,6 +288,12 @@ for case in CASES:
     except Exception as e:  # pylint: disable=broad-except
         failures += 1
         print(f"FAIL {case[0]}: {e!r}")
+try:
+    subcommand_outputs()
+    print("ok   subcommands' outputs against their recording")
+except Exception as e:  # pylint: disable=broad-except
+    failures += 1
+    print(f"FAIL subcommands' outputs against their recording: {e}")
 try:
     interrupted()
     print("ok   interrupted by SIGINT")

@@ -116,7 +116,9 @@ a temporary in its folder, renamed over it at the end, the temporary removed
 on failure or interruption); a symbolic link is followed and its target
 written, the link kept; a FIFO or character device (and /dev/stdout, /dev/fd/N)
 is written directly. When the trace or the report goes to standard output, the
-timeline and summary go to standard error; only one of them can be "-".
+timeline and summary go to standard error; only one of them can be "-". Two
+outputs that name one file (also through a link), or an output that names a
+file the run reads, are a mistake in the command line.
 Exit status: 0 the run ended normally, 1 refused by the host or game, 2 a
 mistake in the command line or scenario, 3 the simulator's own table mistake,
 4 an output that cannot be written.
@@ -208,6 +210,21 @@ std::uint64_t SeedNumber(const std::string& v) {
   return n;
 }
 
+// Two outputs naming one file would leave only the last written; an output
+// naming an input would replace what the run reads.
+void CheckFilesAreDistinct(const Options& o) {
+  std::vector<rebound_sim::NamedFile> outputs;
+  if (o.trace) outputs.push_back({"--trace", *o.trace});
+  if (o.report) outputs.push_back({"--report", *o.report});
+  if (o.framesSvg) outputs.push_back({"--frames-svg", *o.framesSvg});
+  std::vector<rebound_sim::NamedFile> inputs;
+  if (o.scenario) inputs.push_back({"--scenario", *o.scenario});
+  if (o.drawsFrom) inputs.push_back({"--draws-from", *o.drawsFrom});
+  if (o.plugin) inputs.push_back({"--plugin", *o.plugin});
+  const std::string mistake = rebound_sim::SharedFileMistake(outputs, inputs);
+  if (!mistake.empty()) UsageError(mistake);
+}
+
 // The options that each make sense alone but not together.
 void CheckOptionsAgree(const Options& o) {
   if (o.noPlugin && o.plugin) UsageError("--plugin and --no-plugin exclude each other");
@@ -228,6 +245,7 @@ void CheckOptionsAgree(const Options& o) {
         "--draws-from cannot be used on Windows: Rebound.asi exports nothing to hand draws to");
   }
   if (o.seed && o.noPlugin) UsageError("--seed seeds the plug-in, and --no-plugin loads none");
+  CheckFilesAreDistinct(o);
   if (o.seed && !rebound_sim::platform::PluginCanBeSeeded()) {
     UsageError(
         "--seed cannot be used on Windows: Rebound.asi exports nothing, so its random helpers "
@@ -640,6 +658,12 @@ void PrintSummary(const sim::Simulation& simulation, const Options& o) {
       s.frames > 0 ? static_cast<double>(s.nativeCalls) / static_cast<double>(s.frames) : 0.0,
       static_cast<unsigned long long>(s.maxCallsInFrame));
   PrintSeedAndStack(s, o);
+  if (s.searchesMiscounted > 0) {
+    std::fprintf(g_console,
+                 "  the scenario contradicted itself: %d spawn search(es) reported more results "
+                 "than held, and the plug-in asked for one past them (--timeline shows where)\n",
+                 s.searchesMiscounted);
+  }
   if (o.trace) std::fprintf(g_console, "Trace written to %s\n", o.trace->c_str());
   if (o.report) std::fprintf(g_console, "Report written to %s\n", o.report->c_str());
 }

@@ -88,7 +88,59 @@ bool FollowLinks(fs::path& path, std::string& error) {
   }
 }
 
+// Where a name that does not exist yet would be made: its folder's real
+// path (links and "." or ".." resolved) and its own name.
+fs::path PlaceOf(const fs::path& path) {
+  std::error_code ec;
+  const fs::path whole = fs::absolute(path, ec).lexically_normal();
+  const fs::path folder = fs::weakly_canonical(whole.parent_path(), ec);
+  return (folder / whole.filename()).lexically_normal();
+}
+
+std::string Names(const std::string& a, const std::string& b) {
+  return a == b ? a : a + " and " + b;
+}
+
 }  // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a == "-" || b == "-") {
+    const std::string& other = a == "-" ? b : a;
+    return other == "-" || platform::IsSameAsStandardOutput(PathFromUtf8(other));
+  }
+  fs::path pathA = PathFromUtf8(a);
+  fs::path pathB = PathFromUtf8(b);
+  std::string ignored;  // a broken chain of links is named when the file is opened
+  FollowLinks(pathA, ignored);
+  FollowLinks(pathB, ignored);
+  std::error_code ec;
+  const bool existsA = fs::exists(pathA, ec);
+  const bool existsB = fs::exists(pathB, ec);
+  if (existsA != existsB) return false;
+  if (!existsA) return PlaceOf(pathA) == PlaceOf(pathB);
+  if (!fs::equivalent(pathA, pathB, ec)) return false;
+  // A device such as the null device is written through, never replaced: two
+  // outputs may both go there, unless it is where standard output goes.
+  return !fs::is_character_file(pathA, ec) || platform::IsSameAsStandardOutput(pathA);
+}
+
+std::string SharedFileMistake(const std::vector<NamedFile>& outputs,
+                              const std::vector<NamedFile>& inputs) {
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const NamedFile& out = outputs[i];
+    for (std::size_t j = i + 1; j < outputs.size(); ++j) {
+      if (!SameFile(out.path, outputs[j].path)) continue;
+      return out.option + " and " + outputs[j].option + " name the same file (" +
+             Names(out.path, outputs[j].path) + "): one would replace the other; give each its own";
+    }
+    for (const NamedFile& in : inputs) {
+      if (in.path == "-" || !SameFile(out.path, in.path)) continue;
+      return out.option + " names the file " + in.option + " reads (" + Names(out.path, in.path) +
+             "): writing it would replace what is read; give " + out.option + " another file";
+    }
+  }
+  return {};
+}
 
 OutputFile::~OutputFile() { Abandon(); }
 

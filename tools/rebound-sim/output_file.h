@@ -10,6 +10,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace rebound_sim {
 
@@ -60,6 +61,28 @@ class OutputFile {
   bool standardOutput_ = false;
   int signalSlot_ = -1;
 };
+
+// A file named on the command line, and the option that named it.
+struct NamedFile {
+  std::string option;  // "--trace", or what names an argument ("RECORDING")
+  std::string path;
+};
+
+// Whether two names on the command line are the same file: through a
+// symbolic or hard link, or spelt differently ("./run.out" and "run.out").
+// Files that exist are compared as the system identifies them; a name not
+// there yet by its folder's real path and its own name. "-" is standard
+// output, and so the same as a name of the file standard output goes to. A
+// character device other than standard output's (the null device) is never
+// the same: what is written there replaces nothing.
+bool SameFile(const std::string& a, const std::string& b);
+
+// The first output that names the same file as another output, or as an
+// input it would replace: "--trace and --report name the same file (run.out)
+// ..."; empty when each output has a file of its own. An input "-" is never
+// compared (it is standard input, or a file an output cannot name as "-").
+std::string SharedFileMistake(const std::vector<NamedFile>& outputs,
+                              const std::vector<NamedFile>& inputs);
 
 // Removes every open temporary when the run is interrupted (SIGINT, SIGTERM,
 // SIGHUP), then ends the process as the signal would.

@@ -113,6 +113,8 @@ Arguments ParseArguments(int argc, char** argv) {
   }
   if (a.recording.empty()) Refuse(a.command, "needs the RECORDING to read");
   if (a.out.empty()) Refuse(a.command, "needs " + outFlag + " FILE");
+  const std::string mistake = SharedFileMistake({{outFlag, a.out}}, {{"RECORDING", a.recording}});
+  if (!mistake.empty()) Refuse(a.command, mistake);
   return a;
 }
 

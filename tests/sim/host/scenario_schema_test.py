@@ -63,6 +63,9 @@ INVALID = {
     "event-tap-control-over.json": (4, "events[0].tap", "events[0].tap"),
     "event-position-beyond-float.json":
         (4, "events[0].position[1]", "events[0].position[1]"),
+    "player-heading-word.json": (3, "player.heading", "player.heading"),
+    "answer-without-result-or-outs.json": (3, "answers[0]", "answers[0]"),
+    "answer-unknown-field.json": (4, "answers[0].returns", "answers[0]"),
 }
 
 # The one place that lists what the reader refuses and the schema cannot:
@@ -80,6 +83,13 @@ READER_ONLY = {
         4, "world.gameRestart.restartAfterMs",
         "restartAfterMs at or after fadeOutAfterMs compares two fields, one of them perhaps "
         "left at its default of 2000"),
+    "answer-unknown-native.json": (
+        4, "answers[0].native", "the natives a scenario may name are the catalogue's, which "
+        "rebound-sim natives lists; the schema does not repeat it"),
+    "answer-result-wrong-kind.json": (
+        4, "answers[0].result", "the kind of a result depends on the native named beside it"),
+    "answer-spans-overlap.json": (
+        4, "answers[1].from", "an overlap compares the spans of two entries"),
 }
 
 

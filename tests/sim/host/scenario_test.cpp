@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -168,6 +169,47 @@ TEST(Scenario, TheLargestFloatIsTaken) {
   EXPECT_EQ(world.player.heading, std::numeric_limits<float>::max());
   EXPECT_EQ(world.player.position.x, -std::numeric_limits<float>::max());
   EXPECT_EQ(world.player.position.y, 0.0F);
+}
+
+TEST(Scenario, FloatsTakeNaNAndInfinitiesWrittenAsTheTraceWritesThem) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const struct {
+    const char* written;
+    float value;  // NaN for NaN
+    const char* error;
+  } cases[] = {
+      {"\"NaN\"", std::numeric_limits<float>::quiet_NaN(), nullptr},
+      {"\"Infinity\"", inf, nullptr},
+      {"\"-Infinity\"", -inf, nullptr},
+      {"-0.5", -0.5F, nullptr},
+      {"\"nan\"", 0, "expected a number, \"NaN\", \"Infinity\" or \"-Infinity\", got \"nan\""},
+      {"\"inf\"", 0, "got \"inf\""},
+      {"\"+Infinity\"", 0, "got \"+Infinity\""},
+      {"\" NaN\"", 0, "got \" NaN\""},
+      {"\"1.5\"", 0, "got \"1.5\""},
+      {"null", 0, "expected a number, got null"},
+      {"1e39", 0, "expected a number a float can hold"},
+  };
+  for (const auto& c : cases) {
+    const std::string json = std::string(R"({"player": {"heading": )") + c.written +
+                             R"(, "position": [0, )" + c.written + R"(, 0]}})";
+    if (c.error != nullptr) {
+      const std::string error = ErrorOf(json);
+      EXPECT_NE(error.find("field 'player.position[1]': "), std::string::npos) << error;
+      EXPECT_NE(error.find(c.error), std::string::npos) << json << "\n  gave: " << error;
+      continue;
+    }
+    const sim::Scenario s = sim::Scenario::Parse("f.json", json);
+    sim::World world;
+    world.Configure(sim::ScenarioNode::Root(s.document));
+    for (const float got : {world.player.heading, world.player.position.y}) {
+      if (std::isnan(c.value)) {
+        EXPECT_TRUE(std::isnan(got)) << c.written;
+      } else {
+        EXPECT_EQ(got, c.value) << c.written;
+      }
+    }
+  }
 }
 
 TEST(Scenario, IndexKeysArePlainDigits) {

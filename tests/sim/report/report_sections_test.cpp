@@ -230,6 +230,26 @@ TEST(ReportSummary, CarriesTheStyleSheetAndTheSeedThatReplaysTheRun) {
   EXPECT_TRUE(Has(head,
                   "<code>rebound-sim --scenario scenarios/plain-death.json --seed 424242"
                   "</code> replays this run."));
+  EXPECT_FALSE(Has(head, "contradicted itself"));
+}
+
+TEST(ReportSummary, TheBuiltInScenarioReplaysWithoutScenario) {
+  sim::RunSummary summary;
+  summary.seeding = sim::Seeding::kSeeded;
+  summary.seed = 7;
+  std::ostringstream out;
+  sim::report::WriteSummary(out, sim::Scenario::Default(), summary, true);
+  EXPECT_TRUE(Has(out.str(), "<code>rebound-sim --seed 7</code> replays this run.")) << out.str();
+}
+
+TEST(ReportSummary, SaysWhenTheWorldContradictedItself) {
+  sim::RunSummary summary;
+  summary.searchesMiscounted = 2;
+  std::ostringstream out;
+  sim::report::WriteSummary(out, sim::Scenario::Default(), summary, true);
+  EXPECT_TRUE(Has(out.str(),
+                  "The scenario's world contradicted itself: 2 spawn searches reported more "
+                  "results than it held"));
 }
 
 }  // namespace
