@@ -28,9 +28,9 @@ def load_script(source):
     # The source tree stays as checked out: no bytecode beside the script.
     sys.dont_write_bytecode = True
     path = os.path.join(source, "scripts", "make-media.py")
-    spec = importlib.util.spec_from_file_location("make_media", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_source = importlib.util.spec_from_file_location("make_media", path)
+    module = importlib.util.module_from_spec(module_source)
+    module_source.loader.exec_module(module)
     return module
 
 
