@@ -288,16 +288,12 @@ for case in CASES:
     except Exception as e:  # pylint: disable=broad-except
         failures += 1
         print(f"FAIL {case[0]}: {e!r}")
-try:
-    subcommand_outputs()
-    print("ok   subcommands' outputs against their recording")
-except Exception as e:  # pylint: disable=broad-except
-    failures += 1
-    print(f"FAIL subcommands' outputs against their recording: {e}")
-try:
-    interrupted()
-    print("ok   interrupted by SIGINT")
-except Exception as e:  # pylint: disable=broad-except
-    failures += 1
-    print(f"FAIL interrupted by SIGINT: {e}")
+for name, check in (("subcommands' outputs against their recording", subcommand_outputs),
+                    ("interrupted by SIGINT", interrupted)):
+    try:
+        check()
+        print(f"ok   {name}")
+    except Exception as e:  # pylint: disable=broad-except
+        failures += 1
+        print(f"FAIL {name}: {e}")
 sys.exit(1 if failures else 0)
