@@ -79,7 +79,17 @@ class ModelDifferences {
     kSearchResult,
     kLabel,
   };
+  // One step per kind of native: each checks the answer against the rules
+  // for that native and keeps what later answers are checked against.
   void OnNative(const TraceEntry& entry, Watch watch);
+  void OnGameTimer(const TraceEntry& entry);
+  void OnFrameCount(const TraceEntry& entry);
+  void OnDistance(const TraceEntry& entry);
+  void OnMovieRequest(const TraceEntry& entry);
+  void OnMovieLoaded(const TraceEntry& entry);
+  void OnTextureRequest(const TraceEntry& entry);
+  void OnTextureLoaded(const TraceEntry& entry);
+  void OnLabel(const TraceEntry& entry);
   void OnSearch(const TraceEntry& entry, Watch watch);
   void Found(Rule rule, std::int64_t frame);
 
