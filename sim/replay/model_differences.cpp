@@ -254,64 +254,64 @@ void ModelDifferences::OnLabel(const TraceEntry& entry) {
 
 void ModelDifferences::OnSearch(const TraceEntry& entry, Watch watch) {
   const std::int64_t frame = entry.frame;
-  Search& s = search_;
   if (watch == Watch::kSearchStart || watch == Watch::kSearchCancel) {
-    s = Search{};
-    s.cancelled = watch == Watch::kSearchCancel;
-    s.frame = frame;
+    search_ = Search{};
+    search_.cancelled = watch == Watch::kSearchCancel;
+    search_.frame = frame;
     return;
   }
-  if (s.frame != frame) {
-    // A new frame: the search may have moved on at its start.
-    const bool cancelled = s.cancelled;
-    const std::int64_t count = s.count;
-    s = Search{};
-    s.cancelled = cancelled;
-    s.count = count;
-    s.frame = frame;
-  }
-  const bool twoStatesBefore =
-      (s.complete && s.failed) || (s.complete && s.active) || (s.failed && s.active);
-  const bool countWrongBefore = s.countInFrame > 0 && (s.notComplete || s.failed || s.active);
-  bool afterCancel = false;
-  if (watch == Watch::kSearchResult) {
-    if (entry.args.empty()) return;
-    const std::int64_t index = entry.args[0].integer;
-    if (s.cancelled) {
-      Found(kSearchAfterCancel, frame);
-    } else if (s.count >= 0 && (index < 0 || index >= s.count)) {
-      Found(kSearchResultOutsideCount, frame);
-    }
-    return;
-  }
+  if (search_.frame != frame) StartSearchFrame(frame);
+  if (watch == Watch::kSearchResult) return OnSearchResult(entry);
   if (!entry.result) return;
+  const bool twoStatesBefore = search_.TwoStates();
+  const bool countWrongBefore = search_.CountWithoutComplete();
   const std::int64_t answer = entry.result->integer;
+  if (!NoteSearchAnswer(watch, answer)) return;
+  // Every search query reads false or 0 after a cancel.
+  if (answer != 0 && search_.cancelled) Found(kSearchAfterCancel, frame);
+  if (search_.TwoStates() && !twoStatesBefore) Found(kSearchTwoStates, frame);
+  if (search_.CountWithoutComplete() && !countWrongBefore) Found(kSearchCountNotComplete, frame);
+}
+
+void ModelDifferences::StartSearchFrame(std::int64_t frame) {
+  // A new frame: the search may have moved on at its start. Only whether it
+  // was cancelled and its last count carry over.
+  const bool cancelled = search_.cancelled;
+  const std::int64_t count = search_.count;
+  search_ = Search{};
+  search_.cancelled = cancelled;
+  search_.count = count;
+  search_.frame = frame;
+}
+
+void ModelDifferences::OnSearchResult(const TraceEntry& entry) {
+  if (entry.args.empty()) return;
+  const std::int64_t index = entry.args[0].integer;
+  if (search_.cancelled) {
+    Found(kSearchAfterCancel, entry.frame);
+  } else if (search_.count >= 0 && (index < 0 || index >= search_.count)) {
+    Found(kSearchResultOutsideCount, entry.frame);
+  }
+}
+
+bool ModelDifferences::NoteSearchAnswer(Watch watch, std::int64_t answer) {
+  Search& s = search_;
   switch (watch) {
     case Watch::kSearchComplete:
       (answer != 0 ? s.complete : s.notComplete) = true;
-      afterCancel = answer != 0;
-      break;
+      return true;
     case Watch::kSearchFailed:
       s.failed = s.failed || answer != 0;
-      afterCancel = answer != 0;
-      break;
+      return true;
     case Watch::kSearchActive:
       s.active = s.active || answer != 0;
-      afterCancel = answer != 0;
-      break;
+      return true;
     case Watch::kSearchCount:
       s.count = s.countInFrame = answer;
-      afterCancel = answer != 0;
-      break;
+      return true;
     default:
-      return;
+      return false;
   }
-  if (afterCancel && s.cancelled) Found(kSearchAfterCancel, frame);
-  const bool twoStates =
-      (s.complete && s.failed) || (s.complete && s.active) || (s.failed && s.active);
-  if (twoStates && !twoStatesBefore) Found(kSearchTwoStates, frame);
-  const bool countWrong = s.countInFrame > 0 && (s.notComplete || s.failed || s.active);
-  if (countWrong && !countWrongBefore) Found(kSearchCountNotComplete, frame);
 }
 
 std::vector<ModelDifferenceReport> ModelDifferences::Reports() const {
