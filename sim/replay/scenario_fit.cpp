@@ -148,6 +148,13 @@ class Fitter {
   FramePass RunPass(std::int64_t frame, const std::vector<TraceEntry>& lines,
                     const EventList& extra, const std::set<std::size_t>& rejected);
   void Observe(const TraceEntry& line, Observations& seen);
+  // The observation key of a label read, by the table it is looked up in.
+  std::string LabelKey(const TraceEntry& line) const;
+  // A movie answered loaded (or its method begun): the handle, and the movie
+  // the world holds under it.
+  void ObserveMovieLoaded(const TraceEntry& line, Observations& seen) const;
+  // Whether a search query's answer shows the search settled.
+  bool ShowsSearchState(const TraceEntry& line) const;
   void KeepObservations(std::int64_t frame, const Observations& seen);
   // Notes the character switch among a frame's kept events, if any.
   void NoteSwitch(std::int64_t frame, const World& before);
@@ -295,53 +302,68 @@ FramePass Fitter::RunPass(std::int64_t frame, const std::vector<TraceEntry>& lin
 
 // ---- What the plug-in relies on -----------------------------------------------
 
+namespace {
+
+// The natives whose every answer the plug-in relies on, with the observation
+// key each answer is kept under.
+struct PlainObservation {
+  std::string_view native;
+  const char* key;
+};
+constexpr PlainObservation kPlainObservations[] = {
+    {"PLAYER_PED_ID", "ped"},          {"PLAYER_ID", "player"},
+    {"GET_ENTITY_HEALTH", "health"},   {"IS_ENTITY_DEAD", "health"},
+    {"IS_PED_INJURED", "health"},      {"GET_ENTITY_MAX_HEALTH", "maxHealth"},
+    {"GET_ENTITY_COORDS", "position"}, {"GET_CURRENT_LANGUAGE", "language"},
+    {"BUSYSPINNER_IS_ON", "spinner"},  {"0xCA042B6957743895", "nullText"},
+};
+
+const char* PlainObservationKey(std::string_view native) {
+  for (const PlainObservation& plain : kPlainObservations) {
+    if (plain.native == native) return plain.key;
+  }
+  return nullptr;
+}
+
+void ObserveMovieRequest(const TraceEntry& line, Observations& seen) {
+  ++seen.requests;
+  if (!line.result || line.result->integer > 0) seen.requestsAllFailed = false;
+  if (line.result) seen.movieAnswers.emplace_back(line.result->integer, false);
+}
+
+// A road-node lookup (GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING) as answered.
+Observations::Lookup LookupOf(const TraceEntry& line) {
+  Observations::Lookup lookup;
+  lookup.where =
+      Vec3{static_cast<float>(line.args[0].number), static_cast<float>(line.args[1].number),
+           static_cast<float>(line.args[2].number)};
+  lookup.n = static_cast<std::int32_t>(line.args[3].integer);
+  lookup.found = line.result->IsTrue();
+  lookup.position = VectorOf(line.outs[0]);
+  lookup.heading = static_cast<float>(line.outs[1].number);
+  lookup.lanes = static_cast<std::int32_t>(line.outs[2].integer);
+  return lookup;
+}
+
+}  // namespace
+
 void Fitter::Observe(const TraceEntry& line, Observations& seen) {
   const std::string& name = line.native->name;
-  const World& world = state_.world;
   const bool isTrue = line.result && line.result->IsTrue();
-  if (name == "PLAYER_PED_ID") {
-    seen.keys.insert("ped");
-  } else if (name == "PLAYER_ID") {
-    seen.keys.insert("player");
-  } else if (name == "GET_ENTITY_HEALTH" || name == "IS_ENTITY_DEAD" || name == "IS_PED_INJURED") {
-    seen.keys.insert("health");
-  } else if (name == "GET_ENTITY_MAX_HEALTH") {
-    seen.keys.insert("maxHealth");
-  } else if (name == "GET_ENTITY_COORDS") {
-    seen.keys.insert("position");
-  } else if (name == "GET_CURRENT_LANGUAGE") {
-    seen.keys.insert("language");
-  } else if (name == "BUSYSPINNER_IS_ON") {
-    seen.keys.insert("spinner");
+  if (const char* key = PlainObservationKey(name)) {
+    seen.keys.insert(key);
   } else if (name == "GET_HUD_COLOUR") {
     seen.keys.insert("hud:" + std::to_string(line.args[0].integer));
-  } else if (name == "0xCA042B6957743895") {
-    seen.keys.insert("nullText");
   } else if (name == "GET_FILENAME_FOR_AUDIO_CONVERSATION") {
-    const std::int32_t language = world.drawing.language;
-    const bool own = world.labels.byLanguage.count(language) != 0;
-    seen.keys.insert("label:" + (own ? std::to_string(language) : std::string("*")) + ":" +
-                     line.args[0].text);
+    seen.keys.insert(LabelKey(line));
   } else if (name == "REQUEST_SCALEFORM_MOVIE") {
-    ++seen.requests;
-    if (!line.result || line.result->integer > 0) seen.requestsAllFailed = false;
-    if (line.result) seen.movieAnswers.emplace_back(line.result->integer, false);
+    ObserveMovieRequest(line, seen);
   } else if ((name == "HAS_SCALEFORM_MOVIE_LOADED" || name == "BEGIN_SCALEFORM_MOVIE_METHOD") &&
              isTrue) {
-    const auto handle = static_cast<std::int32_t>(line.args[0].integer);
-    seen.movieAnswers.emplace_back(handle, true);
-    const auto mapped = state_.movieHandles.find(handle);
-    if (const ScaleformMovie* movie =
-            world.scaleform.Find(mapped != state_.movieHandles.end() ? mapped->second : handle)) {
-      seen.keys.insert("movie:" + movie->name);
-    }
+    ObserveMovieLoaded(line, seen);
   } else if (name == "HAS_STREAMED_TEXTURE_DICT_LOADED" && isTrue) {
     seen.keys.insert("texture:" + line.args[0].text);
-  } else if ((name == "SPAWNPOINTS_IS_SEARCH_COMPLETE" || name == "SPAWNPOINTS_IS_SEARCH_FAILED") &&
-             isTrue) {
-    seen.keys.insert("search");
-  } else if (name == "SPAWNPOINTS_IS_SEARCH_ACTIVE" && line.result && !isTrue &&
-             world.spawn.state != SearchState::None) {
+  } else if (ShowsSearchState(line)) {
     seen.keys.insert("search");
   } else if (name == "SPAWNPOINTS_GET_NUM_SEARCH_RESULTS") {
     seen.keys.insert("resultCount");
@@ -350,17 +372,37 @@ void Fitter::Observe(const TraceEntry& line, Observations& seen) {
     seen.keys.insert("result:" + std::to_string(line.args[0].integer));
   } else if (name == "GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING" && line.result &&
              line.outs.size() == 3) {
-    Observations::Lookup lookup;
-    lookup.where =
-        Vec3{static_cast<float>(line.args[0].number), static_cast<float>(line.args[1].number),
-             static_cast<float>(line.args[2].number)};
-    lookup.n = static_cast<std::int32_t>(line.args[3].integer);
-    lookup.found = isTrue;
-    lookup.position = VectorOf(line.outs[0]);
-    lookup.heading = static_cast<float>(line.outs[1].number);
-    lookup.lanes = static_cast<std::int32_t>(line.outs[2].integer);
-    seen.lookups.push_back(lookup);
+    seen.lookups.push_back(LookupOf(line));
   }
+}
+
+std::string Fitter::LabelKey(const TraceEntry& line) const {
+  // A label is looked up in the language's own table when the scenario
+  // gives one, else in the table for every language.
+  const World& world = state_.world;
+  const std::int32_t language = world.drawing.language;
+  const bool own = world.labels.byLanguage.count(language) != 0;
+  return "label:" + (own ? std::to_string(language) : std::string("*")) + ":" + line.args[0].text;
+}
+
+void Fitter::ObserveMovieLoaded(const TraceEntry& line, Observations& seen) const {
+  const auto handle = static_cast<std::int32_t>(line.args[0].integer);
+  seen.movieAnswers.emplace_back(handle, true);
+  const auto mapped = state_.movieHandles.find(handle);
+  if (const ScaleformMovie* movie = state_.world.scaleform.Find(
+          mapped != state_.movieHandles.end() ? mapped->second : handle)) {
+    seen.keys.insert("movie:" + movie->name);
+  }
+}
+
+bool Fitter::ShowsSearchState(const TraceEntry& line) const {
+  const std::string& name = line.native->name;
+  const bool isTrue = line.result && line.result->IsTrue();
+  if (name == "SPAWNPOINTS_IS_SEARCH_COMPLETE" || name == "SPAWNPOINTS_IS_SEARCH_FAILED")
+    return isTrue;
+  // Not active, while the world holds a search: it has settled.
+  return name == "SPAWNPOINTS_IS_SEARCH_ACTIVE" && line.result && !isTrue &&
+         state_.world.spawn.state != SearchState::None;
 }
 
 void Fitter::KeepObservations(std::int64_t frame, const Observations& seen) {
