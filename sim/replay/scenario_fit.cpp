@@ -162,6 +162,11 @@ class Fitter {
 
   // The fixers, one per kind of answer.
   std::vector<Fix> FixPlayer(std::int64_t frame, const TraceEntry& line, const World& world);
+  std::vector<Fix> FixPlayerId(std::int64_t frame, const TraceEntry& line, const World& world);
+  std::vector<Fix> FixMaxHealth(const TraceEntry& line);
+  std::vector<Fix> FixPosition(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixHealth(std::int64_t frame, const TraceEntry& line, const World& world);
+  std::vector<Fix> FixDeadOrInjured(std::int64_t frame, const TraceEntry& line);
   std::vector<Fix> FixScreen(std::int64_t frame, const TraceEntry& line, const World& world);
   std::vector<Fix> FixMovie(std::int64_t frame, const TraceEntry& line, const World& world);
   std::vector<Fix> FixTexture(std::int64_t frame, const TraceEntry& line, const World& world);
@@ -463,95 +468,106 @@ std::vector<Fix> Fitter::Propose(std::int64_t frame, const TraceEntry& line) {
 
 std::vector<Fix> Fitter::FixPlayer(std::int64_t frame, const TraceEntry& line, const World& world) {
   const std::string& name = line.native->name;
-  const PlayerModel& player = world.player;
-  if (name == "PLAYER_PED_ID" || name == "PLAYER_ID") {
-    const auto given = static_cast<std::int32_t>(line.result->integer);
-    const bool ped = name == "PLAYER_PED_ID";
-    const char* key = ped ? "ped" : "player";
-    if (lastSwitch_ && !seen_.SeenSince(key, lastSwitch_->frame)) {
-      // Nothing read it since the last switch: that switch gave it.
-      const Switch s = *lastSwitch_;
-      Fix fix;
-      fix.patch = [ped, given, s](World& w) {
-        std::int32_t& value = ped ? w.player.pedHandle : w.player.playerId;
-        std::set<std::int32_t>& former = ped ? w.player.formerPedHandles : w.player.formerPlayerIds;
-        const std::int32_t before = ped ? s.pedBefore : s.playerBefore;
-        former.erase(value);
-        if (before != given) former.insert(before);
-        former.erase(given);
-        value = given;
-      };
-      fix.keep = [this, ped, given, s] {
-        fixEvents_[s.frame][s.index]["switchCharacter"][ped ? "pedHandle" : "playerId"] = given;
-      };
-      return {fix};
-    }
-    if (!seen_.Has(key)) {
-      Fix fix;
-      fix.patch = [ped, given](World& w) {
-        (ped ? w.player.pedHandle : w.player.playerId) = given;
-      };
-      fix.keep = [this, ped, given] { (ped ? settings_.pedHandle : settings_.playerId) = given; };
-      return {fix};
-    }
-    Json event = At(frame);
-    event["switchCharacter"] = Json{{"pedHandle", ped ? given : player.pedHandle},
-                                    {"playerId", ped ? player.playerId : given}};
-    return {Event(event)};
-  }
+  if (name == "PLAYER_PED_ID" || name == "PLAYER_ID") return FixPlayerId(frame, line, world);
   // The rest ask about an entity: only the player's is modelled.
-  if (line.args.empty() || line.args[0].integer != player.pedHandle) return {};
-  if (name == "GET_ENTITY_MAX_HEALTH") {
-    if (seen_.Has("maxHealth")) return {};
-    const auto given = static_cast<std::int32_t>(line.result->integer);
-    if (given < 0) return {};
+  if (line.args.empty() || line.args[0].integer != world.player.pedHandle) return {};
+  if (name == "GET_ENTITY_MAX_HEALTH") return FixMaxHealth(line);
+  if (name == "GET_ENTITY_COORDS") return FixPosition(frame, line);
+  if (name == "GET_ENTITY_HEALTH") return FixHealth(frame, line, world);
+  return FixDeadOrInjured(frame, line);
+}
+
+std::vector<Fix> Fitter::FixPlayerId(std::int64_t frame, const TraceEntry& line,
+                                     const World& world) {
+  const auto given = static_cast<std::int32_t>(line.result->integer);
+  const bool ped = line.native->name == "PLAYER_PED_ID";
+  const char* key = ped ? "ped" : "player";
+  if (lastSwitch_ && !seen_.SeenSince(key, lastSwitch_->frame)) {
+    // Nothing read it since the last switch: that switch gave it.
+    const Switch s = *lastSwitch_;
     Fix fix;
-    fix.patch = [given](World& w) { w.player.maxHealth = given; };
-    fix.keep = [this, given] { settings_.maxHealth = given; };
+    fix.patch = [ped, given, s](World& w) {
+      std::int32_t& value = ped ? w.player.pedHandle : w.player.playerId;
+      std::set<std::int32_t>& former = ped ? w.player.formerPedHandles : w.player.formerPlayerIds;
+      const std::int32_t before = ped ? s.pedBefore : s.playerBefore;
+      former.erase(value);
+      if (before != given) former.insert(before);
+      former.erase(given);
+      value = given;
+    };
+    fix.keep = [this, ped, given, s] {
+      fixEvents_[s.frame][s.index]["switchCharacter"][ped ? "pedHandle" : "playerId"] = given;
+    };
     return {fix};
   }
-  if (name == "GET_ENTITY_COORDS") {
-    const Vec3 where = VectorOf(*line.result);
-    if (!Finite(where)) return {};
-    if (!seen_.Has("position")) {
-      Fix fix;
-      fix.patch = [where](World& w) { w.player.position = where; };
-      fix.keep = [this, where] { settings_.position = where; };
-      return {fix};
-    }
-    Json event = At(frame);
-    event["position"] = Point(where);
-    return {Event(event)};
+  if (!seen_.Has(key)) {
+    Fix fix;
+    fix.patch = [ped, given](World& w) { (ped ? w.player.pedHandle : w.player.playerId) = given; };
+    fix.keep = [this, ped, given] { (ped ? settings_.pedHandle : settings_.playerId) = given; };
+    return {fix};
   }
-  if (name == "GET_ENTITY_HEALTH") {
-    const auto given = static_cast<std::int32_t>(line.result->integer);
-    if (!seen_.Has("health")) {
-      Fix fix;
-      fix.patch = [given](World& w) {
-        w.player.health = given;
-        w.player.dead = given < 1;
-      };
-      fix.keep = [this, given] { settings_.health = given; };
-      return {fix};
-    }
-    Json health = At(frame);
-    health["health"] = given;
-    if (player.dead && given >= 1) {
-      // A dead player comes back only through a heal; the health then reads
-      // the most it can be.
-      Json heal = At(frame);
-      heal["heal"] = true;
-      Fix fix = Event(heal);
-      if (given != player.maxHealth) fix.events.push_back(health);
-      return {fix};
-    }
-    return {Event(health)};
+  const PlayerModel& player = world.player;
+  Json event = At(frame);
+  event["switchCharacter"] = Json{{"pedHandle", ped ? given : player.pedHandle},
+                                  {"playerId", ped ? player.playerId : given}};
+  return {Event(event)};
+}
+
+std::vector<Fix> Fitter::FixMaxHealth(const TraceEntry& line) {
+  if (seen_.Has("maxHealth")) return {};
+  const auto given = static_cast<std::int32_t>(line.result->integer);
+  if (given < 0) return {};
+  Fix fix;
+  fix.patch = [given](World& w) { w.player.maxHealth = given; };
+  fix.keep = [this, given] { settings_.maxHealth = given; };
+  return {fix};
+}
+
+std::vector<Fix> Fitter::FixPosition(std::int64_t frame, const TraceEntry& line) {
+  const Vec3 where = VectorOf(*line.result);
+  if (!Finite(where)) return {};
+  if (!seen_.Has("position")) {
+    Fix fix;
+    fix.patch = [where](World& w) { w.player.position = where; };
+    fix.keep = [this, where] { settings_.position = where; };
+    return {fix};
   }
-  // IS_ENTITY_DEAD, IS_PED_INJURED.
+  Json event = At(frame);
+  event["position"] = Point(where);
+  return {Event(event)};
+}
+
+std::vector<Fix> Fitter::FixHealth(std::int64_t frame, const TraceEntry& line, const World& world) {
+  const auto given = static_cast<std::int32_t>(line.result->integer);
+  if (!seen_.Has("health")) {
+    Fix fix;
+    fix.patch = [given](World& w) {
+      w.player.health = given;
+      w.player.dead = given < 1;
+    };
+    fix.keep = [this, given] { settings_.health = given; };
+    return {fix};
+  }
+  Json health = At(frame);
+  health["health"] = given;
+  if (world.player.dead && given >= 1) {
+    // A dead player comes back only through a heal; the health then reads
+    // the most it can be.
+    Json heal = At(frame);
+    heal["heal"] = true;
+    Fix fix = Event(heal);
+    if (given != world.player.maxHealth) fix.events.push_back(health);
+    return {fix};
+  }
+  return {Event(health)};
+}
+
+// IS_ENTITY_DEAD, IS_PED_INJURED.
+std::vector<Fix> Fitter::FixDeadOrInjured(std::int64_t frame, const TraceEntry& line) {
   Json event = At(frame);
   if (line.result->IsTrue()) {
     std::vector<Fix> fixes;
-    if (name == "IS_PED_INJURED") {
+    if (line.native->name == "IS_PED_INJURED") {
       Json injure = At(frame);
       injure["injure"] = true;
       fixes.push_back(Event(injure));
