@@ -171,6 +171,11 @@ class Fitter {
   std::vector<Fix> FixMovie(std::int64_t frame, const TraceEntry& line, const World& world);
   std::vector<Fix> FixTexture(std::int64_t frame, const TraceEntry& line, const World& world);
   std::vector<Fix> FixSearch(std::int64_t frame, const TraceEntry& line, const World& world);
+  std::vector<Fix> FixResultCount(const TraceEntry& line, const SpawnModel& spawn);
+  std::vector<Fix> FixSearchResult(const TraceEntry& line, const SpawnModel& spawn);
+  // The search under way shows `outcome` at `frame`, or never settles.
+  Fix SettleSearch(std::int64_t frame, SearchOutcome outcome);
+  Fix KeepSearchRunning();
   std::vector<Fix> FixRoadNode(const TraceEntry& line);
   std::vector<Fix> FixDisplay(std::int64_t frame, const TraceEntry& line);
   std::vector<Fix> FixLabel(const TraceEntry& line, const World& world);
@@ -700,73 +705,92 @@ std::vector<Fix> Fitter::FixTexture(std::int64_t frame, const TraceEntry& line,
 
 std::vector<Fix> Fitter::FixSearch(std::int64_t frame, const TraceEntry& line, const World& world) {
   const std::string& name = line.native->name;
-  const SpawnModel& spawn = world.spawn;
-  if (name == "SPAWNPOINTS_GET_NUM_SEARCH_RESULTS") {
-    if (seen_.Has("resultCount") || !spawn.IsComplete()) return {};
-    const auto given = static_cast<std::int32_t>(line.result->integer);
-    if (given < 0) return {};
-    // The points the plug-in never reads stand at the search's centre.
-    std::vector<Vec3> points = settings_.searchResults.value_or(std::vector<Vec3>{});
-    points.resize(static_cast<std::size_t>(given), spawn.centre);
-    Fix fix;
-    fix.patch = [points](World& w) {
-      w.spawn.configuredResults = points;
-      if (w.spawn.state != SearchState::None) w.spawn.results = points;
-    };
-    fix.keep = [this, points] { settings_.searchResults = points; };
-    return {fix};
-  }
-  if (name == "SPAWNPOINTS_GET_SEARCH_RESULT") {
-    const auto index = line.args[0].integer;
-    if (index < 0 || line.outs.size() != 3) return {};
-    const Vec3 point{static_cast<float>(line.outs[0].number),
-                     static_cast<float>(line.outs[1].number),
-                     static_cast<float>(line.outs[2].number)};
-    if (!Finite(point) || seen_.Has("result:" + std::to_string(index))) return {};
-    std::vector<Vec3> points = settings_.searchResults ? *settings_.searchResults : spawn.results;
-    std::optional<std::int32_t> count = settings_.searchResultCount;
-    if (static_cast<std::size_t>(index) >= points.size()) {
-      // The game gave a result past the count it answered.
-      points.resize(static_cast<std::size_t>(index) + 1, spawn.centre);
-      count = searchCount_;
-    }
-    points[static_cast<std::size_t>(index)] = point;
-    Fix fix;
-    fix.patch = [points, count](World& w) {
-      w.spawn.configuredResults = points;
-      w.spawn.reportedCount = count;
-      if (w.spawn.state != SearchState::None) w.spawn.results = points;
-    };
-    fix.keep = [this, points, count] {
-      settings_.searchResults = points;
-      settings_.searchResultCount = count;
-    };
-    return {fix};
-  }
+  if (name == "SPAWNPOINTS_GET_NUM_SEARCH_RESULTS") return FixResultCount(line, world.spawn);
+  if (name == "SPAWNPOINTS_GET_SEARCH_RESULT") return FixSearchResult(line, world.spawn);
   if (seen_.Has("search")) return {};
   // When the search under way showed its outcome: frames from its start,
   // and which outcome, from what the game answered.
   const bool answered = line.result->IsTrue();
-  const std::int64_t frames = frame - searchStart_;
-  const auto settle = [this, frames, frame](SearchOutcome outcome) {
-    Fix fix;
-    fix.patch = [outcome, frames, frame, start = searchStart_](World& w) {
-      SpawnModel& s = w.spawn;
-      s.outcome = outcome;
-      s.searchFrames = frames;
-      if (s.state != SearchState::None && start < frame) {
-        // Started before this frame: it shows its outcome at this frame's start.
-        s.state = SearchState::Running;
-        s.framesLeft = 1;
-        s.results = s.configuredResults ? *s.configuredResults : std::vector<Vec3>{s.centre};
-      }
-    };
-    fix.keep = [this, outcome, frames] {
-      settings_.searchOutcome = outcome;
-      settings_.searchFrames = frames;
-    };
-    return fix;
+  if (name == "SPAWNPOINTS_IS_SEARCH_COMPLETE") {
+    return {answered ? SettleSearch(frame, SearchOutcome::Complete) : KeepSearchRunning()};
+  }
+  if (name == "SPAWNPOINTS_IS_SEARCH_FAILED") {
+    return {answered ? SettleSearch(frame, SearchOutcome::Failed) : KeepSearchRunning()};
+  }
+  if (name == "SPAWNPOINTS_IS_SEARCH_ACTIVE") {
+    if (answered) return {KeepSearchRunning()};
+    return {SettleSearch(frame, SearchOutcome::Inactive),
+            SettleSearch(frame, SearchOutcome::Complete),
+            SettleSearch(frame, SearchOutcome::Failed)};
+  }
+  return {};
+}
+
+std::vector<Fix> Fitter::FixResultCount(const TraceEntry& line, const SpawnModel& spawn) {
+  if (seen_.Has("resultCount") || !spawn.IsComplete()) return {};
+  const auto given = static_cast<std::int32_t>(line.result->integer);
+  if (given < 0) return {};
+  // The points the plug-in never reads stand at the search's centre.
+  std::vector<Vec3> points = settings_.searchResults.value_or(std::vector<Vec3>{});
+  points.resize(static_cast<std::size_t>(given), spawn.centre);
+  Fix fix;
+  fix.patch = [points](World& w) {
+    w.spawn.configuredResults = points;
+    if (w.spawn.state != SearchState::None) w.spawn.results = points;
   };
+  fix.keep = [this, points] { settings_.searchResults = points; };
+  return {fix};
+}
+
+std::vector<Fix> Fitter::FixSearchResult(const TraceEntry& line, const SpawnModel& spawn) {
+  const auto index = line.args[0].integer;
+  if (index < 0 || line.outs.size() != 3) return {};
+  const Vec3 point{static_cast<float>(line.outs[0].number), static_cast<float>(line.outs[1].number),
+                   static_cast<float>(line.outs[2].number)};
+  if (!Finite(point) || seen_.Has("result:" + std::to_string(index))) return {};
+  std::vector<Vec3> points = settings_.searchResults ? *settings_.searchResults : spawn.results;
+  std::optional<std::int32_t> count = settings_.searchResultCount;
+  if (static_cast<std::size_t>(index) >= points.size()) {
+    // The game gave a result past the count it answered.
+    points.resize(static_cast<std::size_t>(index) + 1, spawn.centre);
+    count = searchCount_;
+  }
+  points[static_cast<std::size_t>(index)] = point;
+  Fix fix;
+  fix.patch = [points, count](World& w) {
+    w.spawn.configuredResults = points;
+    w.spawn.reportedCount = count;
+    if (w.spawn.state != SearchState::None) w.spawn.results = points;
+  };
+  fix.keep = [this, points, count] {
+    settings_.searchResults = points;
+    settings_.searchResultCount = count;
+  };
+  return {fix};
+}
+
+Fix Fitter::SettleSearch(std::int64_t frame, SearchOutcome outcome) {
+  const std::int64_t frames = frame - searchStart_;
+  Fix fix;
+  fix.patch = [outcome, frames, frame, start = searchStart_](World& w) {
+    SpawnModel& s = w.spawn;
+    s.outcome = outcome;
+    s.searchFrames = frames;
+    if (s.state != SearchState::None && start < frame) {
+      // Started before this frame: it shows its outcome at this frame's start.
+      s.state = SearchState::Running;
+      s.framesLeft = 1;
+      s.results = s.configuredResults ? *s.configuredResults : std::vector<Vec3>{s.centre};
+    }
+  };
+  fix.keep = [this, outcome, frames] {
+    settings_.searchOutcome = outcome;
+    settings_.searchFrames = frames;
+  };
+  return fix;
+}
+
+Fix Fitter::KeepSearchRunning() {
   Fix running;
   running.patch = [](World& w) {
     SpawnModel& s = w.spawn;
@@ -774,18 +798,7 @@ std::vector<Fix> Fitter::FixSearch(std::int64_t frame, const TraceEntry& line, c
     if (s.state == SearchState::Settled) s.state = SearchState::Running;
   };
   running.keep = [this] { settings_.searchOutcome = SearchOutcome::Never; };
-  if (name == "SPAWNPOINTS_IS_SEARCH_COMPLETE") {
-    return answered ? std::vector<Fix>{settle(SearchOutcome::Complete)} : std::vector<Fix>{running};
-  }
-  if (name == "SPAWNPOINTS_IS_SEARCH_FAILED") {
-    return answered ? std::vector<Fix>{settle(SearchOutcome::Failed)} : std::vector<Fix>{running};
-  }
-  if (name == "SPAWNPOINTS_IS_SEARCH_ACTIVE") {
-    if (answered) return {running};
-    return {settle(SearchOutcome::Inactive), settle(SearchOutcome::Complete),
-            settle(SearchOutcome::Failed)};
-  }
-  return {};
+  return running;
 }
 
 std::vector<Fix> Fitter::FixRoadNode(const TraceEntry& line) {
