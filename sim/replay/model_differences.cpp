@@ -142,160 +142,176 @@ void ModelDifferences::OnLine(const TraceEntry& entry) {
 }
 
 void ModelDifferences::OnNative(const TraceEntry& entry, Watch watch) {
-  const std::int64_t frame = entry.frame;
-  const bool answered = entry.result.has_value();
-  const std::int64_t answer = answered ? entry.result->integer : 0;
   switch (watch) {
-    case Watch::kGameTimer: {
-      if (!answered) return;
-      const auto time = static_cast<std::int32_t>(answer);
-      if (timerSeen_ && frame == timerFrame_ && time != timer_) Found(kTimerWithinFrame, frame);
-      if (timerSeen_ && frame > timerFrame_ && Earlier(time, timer_)) Found(kTimerBackwards, frame);
-      timerSeen_ = true;
-      timerFrame_ = frame;
-      timer_ = time;
-      return;
-    }
+    case Watch::kGameTimer:
+      return OnGameTimer(entry);
     case Watch::kFrameCount:
-      if (!answered) return;
-      if (frameBaseSeen_ && answer - frame != frameBase_) Found(kFrameCount, frame);
-      if (!frameBaseSeen_) {
-        frameBaseSeen_ = true;
-        frameBase_ = answer - frame;
-      }
-      return;
-    case Watch::kDistance: {
-      if (!answered || entry.args.size() != 6) return;
-      const Vec3 a{static_cast<float>(entry.args[0].number),
-                   static_cast<float>(entry.args[1].number),
-                   static_cast<float>(entry.args[2].number)};
-      const Vec3 b{static_cast<float>(entry.args[3].number),
-                   static_cast<float>(entry.args[4].number),
-                   static_cast<float>(entry.args[5].number)};
-      if (!SameFloat(static_cast<float>(Distance(a, b)), entry.result->number))
-        Found(kDistance, frame);
-      return;
-    }
-    case Watch::kMovieRequest: {
-      if (!answered) return;
-      const auto handle = static_cast<std::int32_t>(answer);
-      if (handle < -1) {
-        Found(kMovieHandleReused, frame);
-      } else if (handle > 0) {
-        const auto [it, fresh] = movies_.try_emplace(handle);
-        if (!fresh) Found(kMovieHandleReused, frame);
-        it->second = LoadCheck{};
-        it->second.requested = true;
-      }
-      return;
-    }
-    case Watch::kMovieLoaded: {
-      if (!answered || entry.args.empty()) return;
-      const bool loaded = answer != 0;
-      const auto it = movies_.find(static_cast<std::int32_t>(entry.args[0].integer));
-      if (it == movies_.end() || !it->second.requested) {
-        if (loaded) Found(kMovieLoadedUnknown, frame);
-        return;
-      }
-      LoadCheck& check = it->second;
-      if (loaded && check.frame == frame && !check.loaded) Found(kMovieLoadedMidFrame, frame);
-      check.frame = frame;
-      check.loaded = loaded;
-      return;
-    }
+      return OnFrameCount(entry);
+    case Watch::kDistance:
+      return OnDistance(entry);
+    case Watch::kMovieRequest:
+      return OnMovieRequest(entry);
+    case Watch::kMovieLoaded:
+      return OnMovieLoaded(entry);
     case Watch::kTextureRequest:
-      if (entry.args.empty()) return;
-      textures_[entry.args[0].text].frame = -2;  // a check after it may find it loaded
-      return;
-    case Watch::kTextureLoaded: {
-      if (!answered || entry.args.empty()) return;
-      const bool loaded = answer != 0;
-      auto it = textures_.find(entry.args[0].text);
-      if (it == textures_.end()) it = textures_.emplace(entry.args[0].text, LoadCheck{}).first;
-      LoadCheck& check = it->second;
-      if (!loaded && check.everLoaded) Found(kTextureUnloaded, frame);
-      if (loaded && check.frame == frame && !check.loaded) Found(kTextureLoadedMidFrame, frame);
-      check.frame = frame;
-      check.loaded = loaded;
-      check.everLoaded = check.everLoaded || loaded;
-      return;
-    }
-    case Watch::kLabel: {
-      if (!answered || entry.args.empty()) return;
-      const LabelTable& table = DefaultLabels();
-      const auto it = table.find(entry.args[0].text);
-      const bool isText = entry.result->kind == TraceValue::Kind::Text;
-      if (it == table.end() ? isText : !isText || entry.result->text != it->second) {
-        Found(kLabelText, frame);
-      }
-      return;
-    }
+      return OnTextureRequest(entry);
+    case Watch::kTextureLoaded:
+      return OnTextureLoaded(entry);
+    case Watch::kLabel:
+      return OnLabel(entry);
     default:
-      OnSearch(entry, watch);
-      return;
+      return OnSearch(entry, watch);
+  }
+}
+
+void ModelDifferences::OnGameTimer(const TraceEntry& entry) {
+  if (!entry.result) return;
+  const std::int64_t frame = entry.frame;
+  const auto time = static_cast<std::int32_t>(entry.result->integer);
+  if (timerSeen_ && frame == timerFrame_ && time != timer_) Found(kTimerWithinFrame, frame);
+  if (timerSeen_ && frame > timerFrame_ && Earlier(time, timer_)) Found(kTimerBackwards, frame);
+  timerSeen_ = true;
+  timerFrame_ = frame;
+  timer_ = time;
+}
+
+void ModelDifferences::OnFrameCount(const TraceEntry& entry) {
+  if (!entry.result) return;
+  const std::int64_t base = entry.result->integer - entry.frame;
+  if (frameBaseSeen_ && base != frameBase_) Found(kFrameCount, entry.frame);
+  if (!frameBaseSeen_) {
+    frameBaseSeen_ = true;
+    frameBase_ = base;
+  }
+}
+
+void ModelDifferences::OnDistance(const TraceEntry& entry) {
+  if (!entry.result || entry.args.size() != 6) return;
+  const Vec3 a{static_cast<float>(entry.args[0].number), static_cast<float>(entry.args[1].number),
+               static_cast<float>(entry.args[2].number)};
+  const Vec3 b{static_cast<float>(entry.args[3].number), static_cast<float>(entry.args[4].number),
+               static_cast<float>(entry.args[5].number)};
+  if (!SameFloat(static_cast<float>(Distance(a, b)), entry.result->number))
+    Found(kDistance, entry.frame);
+}
+
+void ModelDifferences::OnMovieRequest(const TraceEntry& entry) {
+  if (!entry.result) return;
+  const auto handle = static_cast<std::int32_t>(entry.result->integer);
+  if (handle < -1) {
+    Found(kMovieHandleReused, entry.frame);
+  } else if (handle > 0) {
+    const auto [it, fresh] = movies_.try_emplace(handle);
+    if (!fresh) Found(kMovieHandleReused, entry.frame);
+    it->second = LoadCheck{};
+    it->second.requested = true;
+  }
+}
+
+void ModelDifferences::OnMovieLoaded(const TraceEntry& entry) {
+  if (!entry.result || entry.args.empty()) return;
+  const std::int64_t frame = entry.frame;
+  const bool loaded = entry.result->integer != 0;
+  const auto it = movies_.find(static_cast<std::int32_t>(entry.args[0].integer));
+  if (it == movies_.end() || !it->second.requested) {
+    if (loaded) Found(kMovieLoadedUnknown, frame);
+    return;
+  }
+  LoadCheck& check = it->second;
+  if (loaded && check.frame == frame && !check.loaded) Found(kMovieLoadedMidFrame, frame);
+  check.frame = frame;
+  check.loaded = loaded;
+}
+
+void ModelDifferences::OnTextureRequest(const TraceEntry& entry) {
+  if (entry.args.empty()) return;
+  textures_[entry.args[0].text].frame = -2;  // a check after it may find it loaded
+}
+
+void ModelDifferences::OnTextureLoaded(const TraceEntry& entry) {
+  if (!entry.result || entry.args.empty()) return;
+  const std::int64_t frame = entry.frame;
+  const bool loaded = entry.result->integer != 0;
+  auto it = textures_.find(entry.args[0].text);
+  if (it == textures_.end()) it = textures_.emplace(entry.args[0].text, LoadCheck{}).first;
+  LoadCheck& check = it->second;
+  if (!loaded && check.everLoaded) Found(kTextureUnloaded, frame);
+  if (loaded && check.frame == frame && !check.loaded) Found(kTextureLoadedMidFrame, frame);
+  check.frame = frame;
+  check.loaded = loaded;
+  check.everLoaded = check.everLoaded || loaded;
+}
+
+void ModelDifferences::OnLabel(const TraceEntry& entry) {
+  if (!entry.result || entry.args.empty()) return;
+  const LabelTable& table = DefaultLabels();
+  const auto it = table.find(entry.args[0].text);
+  const bool isText = entry.result->kind == TraceValue::Kind::Text;
+  if (it == table.end() ? isText : !isText || entry.result->text != it->second) {
+    Found(kLabelText, entry.frame);
   }
 }
 
 void ModelDifferences::OnSearch(const TraceEntry& entry, Watch watch) {
   const std::int64_t frame = entry.frame;
-  Search& s = search_;
   if (watch == Watch::kSearchStart || watch == Watch::kSearchCancel) {
-    s = Search{};
-    s.cancelled = watch == Watch::kSearchCancel;
-    s.frame = frame;
+    search_ = Search{};
+    search_.cancelled = watch == Watch::kSearchCancel;
+    search_.frame = frame;
     return;
   }
-  if (s.frame != frame) {
-    // A new frame: the search may have moved on at its start.
-    const bool cancelled = s.cancelled;
-    const std::int64_t count = s.count;
-    s = Search{};
-    s.cancelled = cancelled;
-    s.count = count;
-    s.frame = frame;
-  }
-  const bool twoStatesBefore =
-      (s.complete && s.failed) || (s.complete && s.active) || (s.failed && s.active);
-  const bool countWrongBefore = s.countInFrame > 0 && (s.notComplete || s.failed || s.active);
-  bool afterCancel = false;
-  if (watch == Watch::kSearchResult) {
-    if (entry.args.empty()) return;
-    const std::int64_t index = entry.args[0].integer;
-    if (s.cancelled) {
-      Found(kSearchAfterCancel, frame);
-    } else if (s.count >= 0 && (index < 0 || index >= s.count)) {
-      Found(kSearchResultOutsideCount, frame);
-    }
-    return;
-  }
+  if (search_.frame != frame) StartSearchFrame(frame);
+  if (watch == Watch::kSearchResult) return OnSearchResult(entry);
   if (!entry.result) return;
+  const bool twoStatesBefore = search_.TwoStates();
+  const bool countWrongBefore = search_.CountWithoutComplete();
   const std::int64_t answer = entry.result->integer;
+  if (!NoteSearchAnswer(watch, answer)) return;
+  // Every search query reads false or 0 after a cancel.
+  if (answer != 0 && search_.cancelled) Found(kSearchAfterCancel, frame);
+  if (search_.TwoStates() && !twoStatesBefore) Found(kSearchTwoStates, frame);
+  if (search_.CountWithoutComplete() && !countWrongBefore) Found(kSearchCountNotComplete, frame);
+}
+
+void ModelDifferences::StartSearchFrame(std::int64_t frame) {
+  // A new frame: the search may have moved on at its start. Only whether it
+  // was cancelled and its last count carry over.
+  const bool cancelled = search_.cancelled;
+  const std::int64_t count = search_.count;
+  search_ = Search{};
+  search_.cancelled = cancelled;
+  search_.count = count;
+  search_.frame = frame;
+}
+
+void ModelDifferences::OnSearchResult(const TraceEntry& entry) {
+  if (entry.args.empty()) return;
+  const std::int64_t index = entry.args[0].integer;
+  if (search_.cancelled) {
+    Found(kSearchAfterCancel, entry.frame);
+  } else if (search_.count >= 0 && (index < 0 || index >= search_.count)) {
+    Found(kSearchResultOutsideCount, entry.frame);
+  }
+}
+
+bool ModelDifferences::NoteSearchAnswer(Watch watch, std::int64_t answer) {
+  Search& s = search_;
   switch (watch) {
     case Watch::kSearchComplete:
       (answer != 0 ? s.complete : s.notComplete) = true;
-      afterCancel = answer != 0;
-      break;
+      return true;
     case Watch::kSearchFailed:
       s.failed = s.failed || answer != 0;
-      afterCancel = answer != 0;
-      break;
+      return true;
     case Watch::kSearchActive:
       s.active = s.active || answer != 0;
-      afterCancel = answer != 0;
-      break;
+      return true;
     case Watch::kSearchCount:
       s.count = s.countInFrame = answer;
-      afterCancel = answer != 0;
-      break;
+      return true;
     default:
-      return;
+      return false;
   }
-  if (afterCancel && s.cancelled) Found(kSearchAfterCancel, frame);
-  const bool twoStates =
-      (s.complete && s.failed) || (s.complete && s.active) || (s.failed && s.active);
-  if (twoStates && !twoStatesBefore) Found(kSearchTwoStates, frame);
-  const bool countWrong = s.countInFrame > 0 && (s.notComplete || s.failed || s.active);
-  if (countWrong && !countWrongBefore) Found(kSearchCountNotComplete, frame);
 }
 
 std::vector<ModelDifferenceReport> ModelDifferences::Reports() const {

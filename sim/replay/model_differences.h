@@ -79,8 +79,22 @@ class ModelDifferences {
     kSearchResult,
     kLabel,
   };
+  // One step per kind of native: each checks the answer against the rules
+  // for that native and keeps what later answers are checked against.
   void OnNative(const TraceEntry& entry, Watch watch);
+  void OnGameTimer(const TraceEntry& entry);
+  void OnFrameCount(const TraceEntry& entry);
+  void OnDistance(const TraceEntry& entry);
+  void OnMovieRequest(const TraceEntry& entry);
+  void OnMovieLoaded(const TraceEntry& entry);
+  void OnTextureRequest(const TraceEntry& entry);
+  void OnTextureLoaded(const TraceEntry& entry);
+  void OnLabel(const TraceEntry& entry);
   void OnSearch(const TraceEntry& entry, Watch watch);
+  void StartSearchFrame(std::int64_t frame);
+  void OnSearchResult(const TraceEntry& entry);
+  // Keeps a search query's answer; false for a native that is not one.
+  bool NoteSearchAnswer(Watch watch, std::int64_t answer);
   void Found(Rule rule, std::int64_t frame);
 
   struct Finding {
@@ -121,6 +135,15 @@ class ModelDifferences {
     bool active = false;
     std::int64_t count = -1;         // the search's last result count; -1 none read
     std::int64_t countInFrame = -1;  // ... read in that frame
+
+    // Two of complete, failed and active answered true in the frame.
+    bool TwoStates() const {
+      return (complete && failed) || (complete && active) || (failed && active);
+    }
+    // Results counted in the frame while it read not complete, failed or active.
+    bool CountWithoutComplete() const {
+      return countInFrame > 0 && (notComplete || failed || active);
+    }
   } search_;
 };
 

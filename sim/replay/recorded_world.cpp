@@ -135,83 +135,112 @@ void CallReplayer::Attach(World& world) {
   });
 }
 
-WorldAnswer CallReplayer::Call(RecordedWorld& state, const TraceEntry& recorded) {
-  WorldAnswer answer;
-  const NativeSignature& sig = *recorded.native;
-  const NativeEntry* native = WorldDispatch().Find(sig.hash);
+namespace {
+
+// The slots a call hands the world's handler, and the variables its out and
+// in-out arguments point at; they live for the call.
+struct CallSlots {
   std::uint64_t slots[kMaxArgs] = {};
   std::uint64_t result[kResultSlots] = {};
   std::int32_t scalars[kMaxArgs] = {};
   GameVector vectors[kMaxArgs] = {};
+};
+
+// An integer argument; a movie handle the game gave is put as the handle the
+// world gave for the same request.
+std::uint64_t IntSlot(const RecordedWorld& state, const NativeSignature& sig, std::size_t i,
+                      const TraceValue& v) {
+  auto value = static_cast<std::int32_t>(v.integer);
+  if (i == 0 && TakesMovieHandle(sig.name)) {
+    const auto mapped = state.movieHandles.find(value);
+    if (mapped != state.movieHandles.end()) value = mapped->second;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+// The recording has what the game wrote back, not what the plug-in handed
+// in: the one such native takes the movie the plug-in was given last.
+std::int32_t InOutStart(const RecordedWorld& state, const NativeSignature& sig) {
+  if (sig.name != "SET_SCALEFORM_MOVIE_AS_NO_LONGER_NEEDED") return 0;
+  const auto mapped = state.movieHandles.find(state.lastMovieHandle);
+  return mapped != state.movieHandles.end() ? mapped->second : state.lastMovieHandle;
+}
+
+// Puts argument `i` in its slot; a text is kept in `texts` for as long as the
+// world may read it. Answers why the game refuses the argument (a null where
+// a text must be), or nothing.
+std::string PutArgument(const RecordedWorld& state, const NativeSignature& sig, std::size_t i,
+                        const TraceValue& v, CallSlots& call, std::deque<std::string>& texts) {
+  std::uint64_t& slot = call.slots[i];
+  switch (sig.args[i]) {
+    case ArgKind::Int:
+      slot = IntSlot(state, sig, i, v);
+      break;
+    case ArgKind::Bool:
+      slot = v.integer != 0 ? 1 : 0;
+      break;
+    case ArgKind::Float:
+      slot = std::bit_cast<std::uint32_t>(static_cast<float>(v.number));
+      break;
+    case ArgKind::Text:
+    case ArgKind::TextOrNull:
+      if (v.kind == TraceValue::Kind::Null) {
+        if (sig.args[i] == ArgKind::Text) return "a null text as argument " + std::to_string(i + 1);
+        slot = 0;
+      } else {
+        texts.push_back(v.text);
+        slot = reinterpret_cast<std::uintptr_t>(texts.back().c_str());
+      }
+      break;
+    case ArgKind::InOutInt:
+      call.scalars[i] = InOutStart(state, sig);
+      slot = reinterpret_cast<std::uintptr_t>(&call.scalars[i]);
+      break;
+    case ArgKind::OutInt:
+    case ArgKind::OutFloat:
+      slot = reinterpret_cast<std::uintptr_t>(&call.scalars[i]);
+      break;
+    case ArgKind::OutVector:
+      slot = reinterpret_cast<std::uintptr_t>(&call.vectors[i]);
+      break;
+  }
+  return {};
+}
+
+// The plug-in goes on with the handle the game gave; where the world gave
+// another, later calls are put with the world's.
+void NoteMovieHandle(RecordedWorld& state, const TraceEntry& recorded, const WorldAnswer& answer) {
+  if (!recorded.result || !answer.result) return;
+  const auto given = static_cast<std::int32_t>(recorded.result->integer);
+  state.lastMovieHandle = given;
+  if (given != static_cast<std::int32_t>(answer.result->integer)) {
+    state.movieHandles[given] = static_cast<std::int32_t>(answer.result->integer);
+  } else {
+    state.movieHandles.erase(given);
+  }
+}
+
+}  // namespace
+
+WorldAnswer CallReplayer::Call(RecordedWorld& state, const TraceEntry& recorded) {
+  WorldAnswer answer;
+  const NativeSignature& sig = *recorded.native;
+  const NativeEntry* native = WorldDispatch().Find(sig.hash);
+  CallSlots slots;
   const std::size_t count = std::min(sig.args.size(), recorded.args.size());
   for (std::size_t i = 0; i < count; ++i) {
-    const TraceValue& v = recorded.args[i];
-    switch (sig.args[i]) {
-      case ArgKind::Int: {
-        auto value = static_cast<std::int32_t>(v.integer);
-        if (i == 0 && TakesMovieHandle(sig.name)) {
-          const auto mapped = state.movieHandles.find(value);
-          if (mapped != state.movieHandles.end()) value = mapped->second;
-        }
-        slots[i] = static_cast<std::uint32_t>(value);
-        break;
-      }
-      case ArgKind::Bool:
-        slots[i] = v.integer != 0 ? 1 : 0;
-        break;
-      case ArgKind::Float:
-        slots[i] = std::bit_cast<std::uint32_t>(static_cast<float>(v.number));
-        break;
-      case ArgKind::Text:
-      case ArgKind::TextOrNull:
-        if (v.kind == TraceValue::Kind::Null) {
-          if (sig.args[i] == ArgKind::Text) {
-            answer.refusal = "a null text as argument " + std::to_string(i + 1);
-            return answer;
-          }
-          slots[i] = 0;
-        } else {
-          texts_.push_back(v.text);
-          slots[i] = reinterpret_cast<std::uintptr_t>(texts_.back().c_str());
-        }
-        break;
-      case ArgKind::InOutInt:
-        // The recording has what the game wrote back, not what the plug-in
-        // handed in: the one such native takes the movie the plug-in was
-        // given last.
-        scalars[i] = 0;
-        if (sig.name == "SET_SCALEFORM_MOVIE_AS_NO_LONGER_NEEDED") {
-          const auto mapped = state.movieHandles.find(state.lastMovieHandle);
-          scalars[i] = mapped != state.movieHandles.end() ? mapped->second : state.lastMovieHandle;
-        }
-        slots[i] = reinterpret_cast<std::uintptr_t>(&scalars[i]);
-        break;
-      case ArgKind::OutInt:
-      case ArgKind::OutFloat:
-        slots[i] = reinterpret_cast<std::uintptr_t>(&scalars[i]);
-        break;
-      case ArgKind::OutVector:
-        slots[i] = reinterpret_cast<std::uintptr_t>(&vectors[i]);
-        break;
-    }
+    answer.refusal = PutArgument(state, sig, i, recorded.args[i], slots, texts_);
+    if (!answer.refusal.empty()) return answer;
   }
   fault_.clear();
-  CallFrame call(sig, slots, count, result);
+  CallFrame call(sig, slots.slots, count, slots.result);
   native->handler(state.world, call);
   answer.refusal = fault_;
-  if (sig.result != ResultKind::None) answer.result = DecodeResult(sig, result);
+  if (sig.result != ResultKind::None) answer.result = DecodeResult(sig, slots.result);
   TraceEntry outs;
-  DecodeOuts(sig, slots, count, outs);
+  DecodeOuts(sig, slots.slots, count, outs);
   answer.outs = std::move(outs.outs);
-  if (sig.name == "REQUEST_SCALEFORM_MOVIE" && recorded.result && answer.result) {
-    const auto given = static_cast<std::int32_t>(recorded.result->integer);
-    state.lastMovieHandle = given;
-    if (given != static_cast<std::int32_t>(answer.result->integer)) {
-      state.movieHandles[given] = static_cast<std::int32_t>(answer.result->integer);
-    } else {
-      state.movieHandles.erase(given);
-    }
-  }
+  if (sig.name == "REQUEST_SCALEFORM_MOVIE") NoteMovieHandle(state, recorded, answer);
   return answer;
 }
 

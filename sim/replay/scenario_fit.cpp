@@ -148,6 +148,13 @@ class Fitter {
   FramePass RunPass(std::int64_t frame, const std::vector<TraceEntry>& lines,
                     const EventList& extra, const std::set<std::size_t>& rejected);
   void Observe(const TraceEntry& line, Observations& seen);
+  // The observation key of a label read, by the table it is looked up in.
+  std::string LabelKey(const TraceEntry& line) const;
+  // A movie answered loaded (or its method begun): the handle, and the movie
+  // the world holds under it.
+  void ObserveMovieLoaded(const TraceEntry& line, Observations& seen) const;
+  // Whether a search query's answer shows the search settled.
+  bool ShowsSearchState(const TraceEntry& line) const;
   void KeepObservations(std::int64_t frame, const Observations& seen);
   // Notes the character switch among a frame's kept events, if any.
   void NoteSwitch(std::int64_t frame, const World& before);
@@ -155,10 +162,20 @@ class Fitter {
 
   // The fixers, one per kind of answer.
   std::vector<Fix> FixPlayer(std::int64_t frame, const TraceEntry& line, const World& world);
+  std::vector<Fix> FixPlayerId(std::int64_t frame, const TraceEntry& line, const World& world);
+  std::vector<Fix> FixMaxHealth(const TraceEntry& line);
+  std::vector<Fix> FixPosition(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixHealth(std::int64_t frame, const TraceEntry& line, const World& world);
+  std::vector<Fix> FixDeadOrInjured(std::int64_t frame, const TraceEntry& line);
   std::vector<Fix> FixScreen(std::int64_t frame, const TraceEntry& line, const World& world);
   std::vector<Fix> FixMovie(std::int64_t frame, const TraceEntry& line, const World& world);
   std::vector<Fix> FixTexture(std::int64_t frame, const TraceEntry& line, const World& world);
   std::vector<Fix> FixSearch(std::int64_t frame, const TraceEntry& line, const World& world);
+  std::vector<Fix> FixResultCount(const TraceEntry& line, const SpawnModel& spawn);
+  std::vector<Fix> FixSearchResult(const TraceEntry& line, const SpawnModel& spawn);
+  // The search under way shows `outcome` at `frame`, or never settles.
+  Fix SettleSearch(std::int64_t frame, SearchOutcome outcome);
+  Fix KeepSearchRunning();
   std::vector<Fix> FixRoadNode(const TraceEntry& line);
   std::vector<Fix> FixDisplay(std::int64_t frame, const TraceEntry& line);
   std::vector<Fix> FixLabel(const TraceEntry& line, const World& world);
@@ -295,53 +312,68 @@ FramePass Fitter::RunPass(std::int64_t frame, const std::vector<TraceEntry>& lin
 
 // ---- What the plug-in relies on -----------------------------------------------
 
+namespace {
+
+// The natives whose every answer the plug-in relies on, with the observation
+// key each answer is kept under.
+struct PlainObservation {
+  std::string_view native;
+  const char* key;
+};
+constexpr PlainObservation kPlainObservations[] = {
+    {"PLAYER_PED_ID", "ped"},          {"PLAYER_ID", "player"},
+    {"GET_ENTITY_HEALTH", "health"},   {"IS_ENTITY_DEAD", "health"},
+    {"IS_PED_INJURED", "health"},      {"GET_ENTITY_MAX_HEALTH", "maxHealth"},
+    {"GET_ENTITY_COORDS", "position"}, {"GET_CURRENT_LANGUAGE", "language"},
+    {"BUSYSPINNER_IS_ON", "spinner"},  {"0xCA042B6957743895", "nullText"},
+};
+
+const char* PlainObservationKey(std::string_view native) {
+  for (const PlainObservation& plain : kPlainObservations) {
+    if (plain.native == native) return plain.key;
+  }
+  return nullptr;
+}
+
+void ObserveMovieRequest(const TraceEntry& line, Observations& seen) {
+  ++seen.requests;
+  if (!line.result || line.result->integer > 0) seen.requestsAllFailed = false;
+  if (line.result) seen.movieAnswers.emplace_back(line.result->integer, false);
+}
+
+// A road-node lookup (GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING) as answered.
+Observations::Lookup LookupOf(const TraceEntry& line) {
+  Observations::Lookup lookup;
+  lookup.where =
+      Vec3{static_cast<float>(line.args[0].number), static_cast<float>(line.args[1].number),
+           static_cast<float>(line.args[2].number)};
+  lookup.n = static_cast<std::int32_t>(line.args[3].integer);
+  lookup.found = line.result->IsTrue();
+  lookup.position = VectorOf(line.outs[0]);
+  lookup.heading = static_cast<float>(line.outs[1].number);
+  lookup.lanes = static_cast<std::int32_t>(line.outs[2].integer);
+  return lookup;
+}
+
+}  // namespace
+
 void Fitter::Observe(const TraceEntry& line, Observations& seen) {
   const std::string& name = line.native->name;
-  const World& world = state_.world;
   const bool isTrue = line.result && line.result->IsTrue();
-  if (name == "PLAYER_PED_ID") {
-    seen.keys.insert("ped");
-  } else if (name == "PLAYER_ID") {
-    seen.keys.insert("player");
-  } else if (name == "GET_ENTITY_HEALTH" || name == "IS_ENTITY_DEAD" || name == "IS_PED_INJURED") {
-    seen.keys.insert("health");
-  } else if (name == "GET_ENTITY_MAX_HEALTH") {
-    seen.keys.insert("maxHealth");
-  } else if (name == "GET_ENTITY_COORDS") {
-    seen.keys.insert("position");
-  } else if (name == "GET_CURRENT_LANGUAGE") {
-    seen.keys.insert("language");
-  } else if (name == "BUSYSPINNER_IS_ON") {
-    seen.keys.insert("spinner");
+  if (const char* key = PlainObservationKey(name)) {
+    seen.keys.insert(key);
   } else if (name == "GET_HUD_COLOUR") {
     seen.keys.insert("hud:" + std::to_string(line.args[0].integer));
-  } else if (name == "0xCA042B6957743895") {
-    seen.keys.insert("nullText");
   } else if (name == "GET_FILENAME_FOR_AUDIO_CONVERSATION") {
-    const std::int32_t language = world.drawing.language;
-    const bool own = world.labels.byLanguage.count(language) != 0;
-    seen.keys.insert("label:" + (own ? std::to_string(language) : std::string("*")) + ":" +
-                     line.args[0].text);
+    seen.keys.insert(LabelKey(line));
   } else if (name == "REQUEST_SCALEFORM_MOVIE") {
-    ++seen.requests;
-    if (!line.result || line.result->integer > 0) seen.requestsAllFailed = false;
-    if (line.result) seen.movieAnswers.emplace_back(line.result->integer, false);
+    ObserveMovieRequest(line, seen);
   } else if ((name == "HAS_SCALEFORM_MOVIE_LOADED" || name == "BEGIN_SCALEFORM_MOVIE_METHOD") &&
              isTrue) {
-    const auto handle = static_cast<std::int32_t>(line.args[0].integer);
-    seen.movieAnswers.emplace_back(handle, true);
-    const auto mapped = state_.movieHandles.find(handle);
-    if (const ScaleformMovie* movie =
-            world.scaleform.Find(mapped != state_.movieHandles.end() ? mapped->second : handle)) {
-      seen.keys.insert("movie:" + movie->name);
-    }
+    ObserveMovieLoaded(line, seen);
   } else if (name == "HAS_STREAMED_TEXTURE_DICT_LOADED" && isTrue) {
     seen.keys.insert("texture:" + line.args[0].text);
-  } else if ((name == "SPAWNPOINTS_IS_SEARCH_COMPLETE" || name == "SPAWNPOINTS_IS_SEARCH_FAILED") &&
-             isTrue) {
-    seen.keys.insert("search");
-  } else if (name == "SPAWNPOINTS_IS_SEARCH_ACTIVE" && line.result && !isTrue &&
-             world.spawn.state != SearchState::None) {
+  } else if (ShowsSearchState(line)) {
     seen.keys.insert("search");
   } else if (name == "SPAWNPOINTS_GET_NUM_SEARCH_RESULTS") {
     seen.keys.insert("resultCount");
@@ -350,17 +382,37 @@ void Fitter::Observe(const TraceEntry& line, Observations& seen) {
     seen.keys.insert("result:" + std::to_string(line.args[0].integer));
   } else if (name == "GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING" && line.result &&
              line.outs.size() == 3) {
-    Observations::Lookup lookup;
-    lookup.where =
-        Vec3{static_cast<float>(line.args[0].number), static_cast<float>(line.args[1].number),
-             static_cast<float>(line.args[2].number)};
-    lookup.n = static_cast<std::int32_t>(line.args[3].integer);
-    lookup.found = isTrue;
-    lookup.position = VectorOf(line.outs[0]);
-    lookup.heading = static_cast<float>(line.outs[1].number);
-    lookup.lanes = static_cast<std::int32_t>(line.outs[2].integer);
-    seen.lookups.push_back(lookup);
+    seen.lookups.push_back(LookupOf(line));
   }
+}
+
+std::string Fitter::LabelKey(const TraceEntry& line) const {
+  // A label is looked up in the language's own table when the scenario
+  // gives one, else in the table for every language.
+  const World& world = state_.world;
+  const std::int32_t language = world.drawing.language;
+  const bool own = world.labels.byLanguage.count(language) != 0;
+  return "label:" + (own ? std::to_string(language) : std::string("*")) + ":" + line.args[0].text;
+}
+
+void Fitter::ObserveMovieLoaded(const TraceEntry& line, Observations& seen) const {
+  const auto handle = static_cast<std::int32_t>(line.args[0].integer);
+  seen.movieAnswers.emplace_back(handle, true);
+  const auto mapped = state_.movieHandles.find(handle);
+  if (const ScaleformMovie* movie = state_.world.scaleform.Find(
+          mapped != state_.movieHandles.end() ? mapped->second : handle)) {
+    seen.keys.insert("movie:" + movie->name);
+  }
+}
+
+bool Fitter::ShowsSearchState(const TraceEntry& line) const {
+  const std::string& name = line.native->name;
+  const bool isTrue = line.result && line.result->IsTrue();
+  if (name == "SPAWNPOINTS_IS_SEARCH_COMPLETE" || name == "SPAWNPOINTS_IS_SEARCH_FAILED")
+    return isTrue;
+  // Not active, while the world holds a search: it has settled.
+  return name == "SPAWNPOINTS_IS_SEARCH_ACTIVE" && line.result && !isTrue &&
+         state_.world.spawn.state != SearchState::None;
 }
 
 void Fitter::KeepObservations(std::int64_t frame, const Observations& seen) {
@@ -421,95 +473,106 @@ std::vector<Fix> Fitter::Propose(std::int64_t frame, const TraceEntry& line) {
 
 std::vector<Fix> Fitter::FixPlayer(std::int64_t frame, const TraceEntry& line, const World& world) {
   const std::string& name = line.native->name;
-  const PlayerModel& player = world.player;
-  if (name == "PLAYER_PED_ID" || name == "PLAYER_ID") {
-    const auto given = static_cast<std::int32_t>(line.result->integer);
-    const bool ped = name == "PLAYER_PED_ID";
-    const char* key = ped ? "ped" : "player";
-    if (lastSwitch_ && !seen_.SeenSince(key, lastSwitch_->frame)) {
-      // Nothing read it since the last switch: that switch gave it.
-      const Switch s = *lastSwitch_;
-      Fix fix;
-      fix.patch = [ped, given, s](World& w) {
-        std::int32_t& value = ped ? w.player.pedHandle : w.player.playerId;
-        std::set<std::int32_t>& former = ped ? w.player.formerPedHandles : w.player.formerPlayerIds;
-        const std::int32_t before = ped ? s.pedBefore : s.playerBefore;
-        former.erase(value);
-        if (before != given) former.insert(before);
-        former.erase(given);
-        value = given;
-      };
-      fix.keep = [this, ped, given, s] {
-        fixEvents_[s.frame][s.index]["switchCharacter"][ped ? "pedHandle" : "playerId"] = given;
-      };
-      return {fix};
-    }
-    if (!seen_.Has(key)) {
-      Fix fix;
-      fix.patch = [ped, given](World& w) {
-        (ped ? w.player.pedHandle : w.player.playerId) = given;
-      };
-      fix.keep = [this, ped, given] { (ped ? settings_.pedHandle : settings_.playerId) = given; };
-      return {fix};
-    }
-    Json event = At(frame);
-    event["switchCharacter"] = Json{{"pedHandle", ped ? given : player.pedHandle},
-                                    {"playerId", ped ? player.playerId : given}};
-    return {Event(event)};
-  }
+  if (name == "PLAYER_PED_ID" || name == "PLAYER_ID") return FixPlayerId(frame, line, world);
   // The rest ask about an entity: only the player's is modelled.
-  if (line.args.empty() || line.args[0].integer != player.pedHandle) return {};
-  if (name == "GET_ENTITY_MAX_HEALTH") {
-    if (seen_.Has("maxHealth")) return {};
-    const auto given = static_cast<std::int32_t>(line.result->integer);
-    if (given < 0) return {};
+  if (line.args.empty() || line.args[0].integer != world.player.pedHandle) return {};
+  if (name == "GET_ENTITY_MAX_HEALTH") return FixMaxHealth(line);
+  if (name == "GET_ENTITY_COORDS") return FixPosition(frame, line);
+  if (name == "GET_ENTITY_HEALTH") return FixHealth(frame, line, world);
+  return FixDeadOrInjured(frame, line);
+}
+
+std::vector<Fix> Fitter::FixPlayerId(std::int64_t frame, const TraceEntry& line,
+                                     const World& world) {
+  const auto given = static_cast<std::int32_t>(line.result->integer);
+  const bool ped = line.native->name == "PLAYER_PED_ID";
+  const char* key = ped ? "ped" : "player";
+  if (lastSwitch_ && !seen_.SeenSince(key, lastSwitch_->frame)) {
+    // Nothing read it since the last switch: that switch gave it.
+    const Switch s = *lastSwitch_;
     Fix fix;
-    fix.patch = [given](World& w) { w.player.maxHealth = given; };
-    fix.keep = [this, given] { settings_.maxHealth = given; };
+    fix.patch = [ped, given, s](World& w) {
+      std::int32_t& value = ped ? w.player.pedHandle : w.player.playerId;
+      std::set<std::int32_t>& former = ped ? w.player.formerPedHandles : w.player.formerPlayerIds;
+      const std::int32_t before = ped ? s.pedBefore : s.playerBefore;
+      former.erase(value);
+      if (before != given) former.insert(before);
+      former.erase(given);
+      value = given;
+    };
+    fix.keep = [this, ped, given, s] {
+      fixEvents_[s.frame][s.index]["switchCharacter"][ped ? "pedHandle" : "playerId"] = given;
+    };
     return {fix};
   }
-  if (name == "GET_ENTITY_COORDS") {
-    const Vec3 where = VectorOf(*line.result);
-    if (!Finite(where)) return {};
-    if (!seen_.Has("position")) {
-      Fix fix;
-      fix.patch = [where](World& w) { w.player.position = where; };
-      fix.keep = [this, where] { settings_.position = where; };
-      return {fix};
-    }
-    Json event = At(frame);
-    event["position"] = Point(where);
-    return {Event(event)};
+  if (!seen_.Has(key)) {
+    Fix fix;
+    fix.patch = [ped, given](World& w) { (ped ? w.player.pedHandle : w.player.playerId) = given; };
+    fix.keep = [this, ped, given] { (ped ? settings_.pedHandle : settings_.playerId) = given; };
+    return {fix};
   }
-  if (name == "GET_ENTITY_HEALTH") {
-    const auto given = static_cast<std::int32_t>(line.result->integer);
-    if (!seen_.Has("health")) {
-      Fix fix;
-      fix.patch = [given](World& w) {
-        w.player.health = given;
-        w.player.dead = given < 1;
-      };
-      fix.keep = [this, given] { settings_.health = given; };
-      return {fix};
-    }
-    Json health = At(frame);
-    health["health"] = given;
-    if (player.dead && given >= 1) {
-      // A dead player comes back only through a heal; the health then reads
-      // the most it can be.
-      Json heal = At(frame);
-      heal["heal"] = true;
-      Fix fix = Event(heal);
-      if (given != player.maxHealth) fix.events.push_back(health);
-      return {fix};
-    }
-    return {Event(health)};
+  const PlayerModel& player = world.player;
+  Json event = At(frame);
+  event["switchCharacter"] = Json{{"pedHandle", ped ? given : player.pedHandle},
+                                  {"playerId", ped ? player.playerId : given}};
+  return {Event(event)};
+}
+
+std::vector<Fix> Fitter::FixMaxHealth(const TraceEntry& line) {
+  if (seen_.Has("maxHealth")) return {};
+  const auto given = static_cast<std::int32_t>(line.result->integer);
+  if (given < 0) return {};
+  Fix fix;
+  fix.patch = [given](World& w) { w.player.maxHealth = given; };
+  fix.keep = [this, given] { settings_.maxHealth = given; };
+  return {fix};
+}
+
+std::vector<Fix> Fitter::FixPosition(std::int64_t frame, const TraceEntry& line) {
+  const Vec3 where = VectorOf(*line.result);
+  if (!Finite(where)) return {};
+  if (!seen_.Has("position")) {
+    Fix fix;
+    fix.patch = [where](World& w) { w.player.position = where; };
+    fix.keep = [this, where] { settings_.position = where; };
+    return {fix};
   }
-  // IS_ENTITY_DEAD, IS_PED_INJURED.
+  Json event = At(frame);
+  event["position"] = Point(where);
+  return {Event(event)};
+}
+
+std::vector<Fix> Fitter::FixHealth(std::int64_t frame, const TraceEntry& line, const World& world) {
+  const auto given = static_cast<std::int32_t>(line.result->integer);
+  if (!seen_.Has("health")) {
+    Fix fix;
+    fix.patch = [given](World& w) {
+      w.player.health = given;
+      w.player.dead = given < 1;
+    };
+    fix.keep = [this, given] { settings_.health = given; };
+    return {fix};
+  }
+  Json health = At(frame);
+  health["health"] = given;
+  if (world.player.dead && given >= 1) {
+    // A dead player comes back only through a heal; the health then reads
+    // the most it can be.
+    Json heal = At(frame);
+    heal["heal"] = true;
+    Fix fix = Event(heal);
+    if (given != world.player.maxHealth) fix.events.push_back(health);
+    return {fix};
+  }
+  return {Event(health)};
+}
+
+// IS_ENTITY_DEAD, IS_PED_INJURED.
+std::vector<Fix> Fitter::FixDeadOrInjured(std::int64_t frame, const TraceEntry& line) {
   Json event = At(frame);
   if (line.result->IsTrue()) {
     std::vector<Fix> fixes;
-    if (name == "IS_PED_INJURED") {
+    if (line.native->name == "IS_PED_INJURED") {
       Json injure = At(frame);
       injure["injure"] = true;
       fixes.push_back(Event(injure));
@@ -642,73 +705,92 @@ std::vector<Fix> Fitter::FixTexture(std::int64_t frame, const TraceEntry& line,
 
 std::vector<Fix> Fitter::FixSearch(std::int64_t frame, const TraceEntry& line, const World& world) {
   const std::string& name = line.native->name;
-  const SpawnModel& spawn = world.spawn;
-  if (name == "SPAWNPOINTS_GET_NUM_SEARCH_RESULTS") {
-    if (seen_.Has("resultCount") || !spawn.IsComplete()) return {};
-    const auto given = static_cast<std::int32_t>(line.result->integer);
-    if (given < 0) return {};
-    // The points the plug-in never reads stand at the search's centre.
-    std::vector<Vec3> points = settings_.searchResults.value_or(std::vector<Vec3>{});
-    points.resize(static_cast<std::size_t>(given), spawn.centre);
-    Fix fix;
-    fix.patch = [points](World& w) {
-      w.spawn.configuredResults = points;
-      if (w.spawn.state != SearchState::None) w.spawn.results = points;
-    };
-    fix.keep = [this, points] { settings_.searchResults = points; };
-    return {fix};
-  }
-  if (name == "SPAWNPOINTS_GET_SEARCH_RESULT") {
-    const auto index = line.args[0].integer;
-    if (index < 0 || line.outs.size() != 3) return {};
-    const Vec3 point{static_cast<float>(line.outs[0].number),
-                     static_cast<float>(line.outs[1].number),
-                     static_cast<float>(line.outs[2].number)};
-    if (!Finite(point) || seen_.Has("result:" + std::to_string(index))) return {};
-    std::vector<Vec3> points = settings_.searchResults ? *settings_.searchResults : spawn.results;
-    std::optional<std::int32_t> count = settings_.searchResultCount;
-    if (static_cast<std::size_t>(index) >= points.size()) {
-      // The game gave a result past the count it answered.
-      points.resize(static_cast<std::size_t>(index) + 1, spawn.centre);
-      count = searchCount_;
-    }
-    points[static_cast<std::size_t>(index)] = point;
-    Fix fix;
-    fix.patch = [points, count](World& w) {
-      w.spawn.configuredResults = points;
-      w.spawn.reportedCount = count;
-      if (w.spawn.state != SearchState::None) w.spawn.results = points;
-    };
-    fix.keep = [this, points, count] {
-      settings_.searchResults = points;
-      settings_.searchResultCount = count;
-    };
-    return {fix};
-  }
+  if (name == "SPAWNPOINTS_GET_NUM_SEARCH_RESULTS") return FixResultCount(line, world.spawn);
+  if (name == "SPAWNPOINTS_GET_SEARCH_RESULT") return FixSearchResult(line, world.spawn);
   if (seen_.Has("search")) return {};
   // When the search under way showed its outcome: frames from its start,
   // and which outcome, from what the game answered.
   const bool answered = line.result->IsTrue();
-  const std::int64_t frames = frame - searchStart_;
-  const auto settle = [this, frames, frame](SearchOutcome outcome) {
-    Fix fix;
-    fix.patch = [outcome, frames, frame, start = searchStart_](World& w) {
-      SpawnModel& s = w.spawn;
-      s.outcome = outcome;
-      s.searchFrames = frames;
-      if (s.state != SearchState::None && start < frame) {
-        // Started before this frame: it shows its outcome at this frame's start.
-        s.state = SearchState::Running;
-        s.framesLeft = 1;
-        s.results = s.configuredResults ? *s.configuredResults : std::vector<Vec3>{s.centre};
-      }
-    };
-    fix.keep = [this, outcome, frames] {
-      settings_.searchOutcome = outcome;
-      settings_.searchFrames = frames;
-    };
-    return fix;
+  if (name == "SPAWNPOINTS_IS_SEARCH_COMPLETE") {
+    return {answered ? SettleSearch(frame, SearchOutcome::Complete) : KeepSearchRunning()};
+  }
+  if (name == "SPAWNPOINTS_IS_SEARCH_FAILED") {
+    return {answered ? SettleSearch(frame, SearchOutcome::Failed) : KeepSearchRunning()};
+  }
+  if (name == "SPAWNPOINTS_IS_SEARCH_ACTIVE") {
+    if (answered) return {KeepSearchRunning()};
+    return {SettleSearch(frame, SearchOutcome::Inactive),
+            SettleSearch(frame, SearchOutcome::Complete),
+            SettleSearch(frame, SearchOutcome::Failed)};
+  }
+  return {};
+}
+
+std::vector<Fix> Fitter::FixResultCount(const TraceEntry& line, const SpawnModel& spawn) {
+  if (seen_.Has("resultCount") || !spawn.IsComplete()) return {};
+  const auto given = static_cast<std::int32_t>(line.result->integer);
+  if (given < 0) return {};
+  // The points the plug-in never reads stand at the search's centre.
+  std::vector<Vec3> points = settings_.searchResults.value_or(std::vector<Vec3>{});
+  points.resize(static_cast<std::size_t>(given), spawn.centre);
+  Fix fix;
+  fix.patch = [points](World& w) {
+    w.spawn.configuredResults = points;
+    if (w.spawn.state != SearchState::None) w.spawn.results = points;
   };
+  fix.keep = [this, points] { settings_.searchResults = points; };
+  return {fix};
+}
+
+std::vector<Fix> Fitter::FixSearchResult(const TraceEntry& line, const SpawnModel& spawn) {
+  const auto index = line.args[0].integer;
+  if (index < 0 || line.outs.size() != 3) return {};
+  const Vec3 point{static_cast<float>(line.outs[0].number), static_cast<float>(line.outs[1].number),
+                   static_cast<float>(line.outs[2].number)};
+  if (!Finite(point) || seen_.Has("result:" + std::to_string(index))) return {};
+  std::vector<Vec3> points = settings_.searchResults ? *settings_.searchResults : spawn.results;
+  std::optional<std::int32_t> count = settings_.searchResultCount;
+  if (static_cast<std::size_t>(index) >= points.size()) {
+    // The game gave a result past the count it answered.
+    points.resize(static_cast<std::size_t>(index) + 1, spawn.centre);
+    count = searchCount_;
+  }
+  points[static_cast<std::size_t>(index)] = point;
+  Fix fix;
+  fix.patch = [points, count](World& w) {
+    w.spawn.configuredResults = points;
+    w.spawn.reportedCount = count;
+    if (w.spawn.state != SearchState::None) w.spawn.results = points;
+  };
+  fix.keep = [this, points, count] {
+    settings_.searchResults = points;
+    settings_.searchResultCount = count;
+  };
+  return {fix};
+}
+
+Fix Fitter::SettleSearch(std::int64_t frame, SearchOutcome outcome) {
+  const std::int64_t frames = frame - searchStart_;
+  Fix fix;
+  fix.patch = [outcome, frames, frame, start = searchStart_](World& w) {
+    SpawnModel& s = w.spawn;
+    s.outcome = outcome;
+    s.searchFrames = frames;
+    if (s.state != SearchState::None && start < frame) {
+      // Started before this frame: it shows its outcome at this frame's start.
+      s.state = SearchState::Running;
+      s.framesLeft = 1;
+      s.results = s.configuredResults ? *s.configuredResults : std::vector<Vec3>{s.centre};
+    }
+  };
+  fix.keep = [this, outcome, frames] {
+    settings_.searchOutcome = outcome;
+    settings_.searchFrames = frames;
+  };
+  return fix;
+}
+
+Fix Fitter::KeepSearchRunning() {
   Fix running;
   running.patch = [](World& w) {
     SpawnModel& s = w.spawn;
@@ -716,18 +798,7 @@ std::vector<Fix> Fitter::FixSearch(std::int64_t frame, const TraceEntry& line, c
     if (s.state == SearchState::Settled) s.state = SearchState::Running;
   };
   running.keep = [this] { settings_.searchOutcome = SearchOutcome::Never; };
-  if (name == "SPAWNPOINTS_IS_SEARCH_COMPLETE") {
-    return answered ? std::vector<Fix>{settle(SearchOutcome::Complete)} : std::vector<Fix>{running};
-  }
-  if (name == "SPAWNPOINTS_IS_SEARCH_FAILED") {
-    return answered ? std::vector<Fix>{settle(SearchOutcome::Failed)} : std::vector<Fix>{running};
-  }
-  if (name == "SPAWNPOINTS_IS_SEARCH_ACTIVE") {
-    if (answered) return {running};
-    return {settle(SearchOutcome::Inactive), settle(SearchOutcome::Complete),
-            settle(SearchOutcome::Failed)};
-  }
-  return {};
+  return running;
 }
 
 std::vector<Fix> Fitter::FixRoadNode(const TraceEntry& line) {

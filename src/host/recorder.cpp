@@ -243,70 +243,72 @@ void DropFrame() noexcept {
   }
 }
 
-// Ends the frame being staged: counted as a repeat of the last one written
-// when it matches it, else put on the ring behind the lines that must come
-// first (the stretch it ended, the frames dropped before it), or dropped as
-// a whole when the ring has no room for all of that.
-void CommitFrame() noexcept {
-  Staging& s = staging[frames.current];
-  Word* const body = s.Body();
-  const std::size_t words = static_cast<std::size_t>(fibre.cursor - body);
-  if (fibre.overflowed || fibre.cursor > fibre.end) {
-    DropFrame();
-    return BeginFrame();
-  }
+// Whether the frame staged in `body` repeats the last one written: the next
+// by number, its time step like the last one's, nothing in it that never
+// repeats, and the same records.
+bool RepeatsLastFrame(const Word* body, std::size_t words) noexcept {
   const std::int64_t step = std::int64_t{frames.time} - frames.lastTime;
-  if (frames.repeatable && !frames.eventful && frames.frameKnown &&
-      words == frames.referenceWords && frames.frame == frames.lastFrame + 1 &&
-      step >= frames.stepLow && step <= frames.stepHigh &&
-      std::memcmp(body, staging[frames.current ^ 1].Body(), words * sizeof(Word)) == 0) {
-    if (frames.repeats++ == 0) {
-      frames.firstFrame = frames.frame;
-      frames.firstTime = frames.time;
-    }
-    frames.lastFrame = frames.frame;
-    frames.lastTime = frames.time;
-    return BeginFrame();
-  }
+  return frames.repeatable && !frames.eventful && frames.frameKnown &&
+         words == frames.referenceWords && frames.frame == frames.lastFrame + 1 &&
+         step >= frames.stepLow && step <= frames.stepHigh &&
+         std::memcmp(body, staging[frames.current ^ 1].Body(), words * sizeof(Word)) == 0;
+}
 
-  bool room = true;
-  if (frames.repeats != 0) {
-    std::uint8_t* p = ring.Reserve(sizeof(ChunkHead) + sizeof(RepeatBody));
-    if (p != nullptr) {
-      const ChunkHead head = HeadOf(kRepeatChunk, sizeof(ChunkHead) + sizeof(RepeatBody), true,
-                                    frames.lastFrame, frames.lastTime);
-      RepeatBody repeat;
-      repeat.frames = frames.repeats;
-      repeat.firstFrame = frames.firstFrame;
-      repeat.firstTime = frames.firstTime;
-      std::memcpy(p, &head, sizeof head);
-      std::memcpy(p + sizeof head, &repeat, sizeof repeat);
-    }
-    room = p != nullptr;
+void CountRepeat() noexcept {
+  if (frames.repeats++ == 0) {
+    frames.firstFrame = frames.frame;
+    frames.firstTime = frames.time;
   }
-  if (room && frames.drops != 0) {
-    std::uint8_t* p = ring.Reserve(sizeof(ChunkHead) + sizeof(DroppedBody));
-    if (p != nullptr) {
-      const ChunkHead head = HeadOf(kDroppedChunk, sizeof(ChunkHead) + sizeof(DroppedBody),
-                                    frames.frameKnown, frames.frame, frames.time);
-      DroppedBody dropped;
-      dropped.frames = frames.drops;
-      std::memcpy(p, &head, sizeof head);
-      std::memcpy(p + sizeof head, &dropped, sizeof dropped);
-    }
-    room = p != nullptr;
-  }
+  frames.lastFrame = frames.frame;
+  frames.lastTime = frames.time;
+}
+
+// The line for the stretch of repeats not yet written, if any; false when the
+// ring has no room for it.
+bool PutRepeatLine() noexcept {
+  if (frames.repeats == 0) return true;
+  std::uint8_t* p = ring.Reserve(sizeof(ChunkHead) + sizeof(RepeatBody));
+  if (p == nullptr) return false;
+  const ChunkHead head = HeadOf(kRepeatChunk, sizeof(ChunkHead) + sizeof(RepeatBody), true,
+                                frames.lastFrame, frames.lastTime);
+  RepeatBody repeat;
+  repeat.frames = frames.repeats;
+  repeat.firstFrame = frames.firstFrame;
+  repeat.firstTime = frames.firstTime;
+  std::memcpy(p, &head, sizeof head);
+  std::memcpy(p + sizeof head, &repeat, sizeof repeat);
+  return true;
+}
+
+// The line for the frames dropped since the last one written, if any; false
+// when the ring has no room for it.
+bool PutDroppedLine() noexcept {
+  if (frames.drops == 0) return true;
+  std::uint8_t* p = ring.Reserve(sizeof(ChunkHead) + sizeof(DroppedBody));
+  if (p == nullptr) return false;
+  const ChunkHead head = HeadOf(kDroppedChunk, sizeof(ChunkHead) + sizeof(DroppedBody),
+                                frames.frameKnown, frames.frame, frames.time);
+  DroppedBody dropped;
+  dropped.frames = frames.drops;
+  std::memcpy(p, &head, sizeof head);
+  std::memcpy(p + sizeof head, &dropped, sizeof dropped);
+  return true;
+}
+
+// The staged frame behind its chunk head; false when the ring has no room.
+bool PutFrame(Staging& s, std::size_t words) noexcept {
   const std::size_t bytes = (kHeadWords + words) * sizeof(Word);
-  std::uint8_t* p = room ? ring.Reserve(bytes) : nullptr;
-  if (p == nullptr) {
-    ring.Abandon();
-    DropFrame();
-    return BeginFrame();
-  }
+  std::uint8_t* p = ring.Reserve(bytes);
+  if (p == nullptr) return false;
   const ChunkHead head = HeadOf(kFrameChunk, bytes, frames.frameKnown, frames.frame, frames.time);
   std::memcpy(s.words, &head, sizeof head);
   std::memcpy(p, s.words, bytes);
-  ring.Publish();
+  return true;
+}
+
+// The frame is on the ring: it is the one the next may repeat, in the other
+// staging buffer.
+void NoteFramePut(std::size_t words) noexcept {
   const bool afterGap = frames.drops != 0;
   frames.repeats = 0;
   frames.drops = 0;
@@ -316,6 +318,30 @@ void CommitFrame() noexcept {
   if (afterGap) frames.repeatable = false;
   frames.referenceWords = words;
   frames.current ^= 1;
+}
+
+// Ends the frame being staged: counted as a repeat of the last one written
+// when it matches it, else put on the ring behind the lines that must come
+// first (the stretch it ended, the frames dropped before it), or dropped as
+// a whole when the ring has no room for all of that.
+void CommitFrame() noexcept {
+  Staging& s = staging[frames.current];
+  const std::size_t words = static_cast<std::size_t>(fibre.cursor - s.Body());
+  if (fibre.overflowed || fibre.cursor > fibre.end) {
+    DropFrame();
+    return BeginFrame();
+  }
+  if (RepeatsLastFrame(s.Body(), words)) {
+    CountRepeat();
+    return BeginFrame();
+  }
+  if (!PutRepeatLine() || !PutDroppedLine() || !PutFrame(s, words)) {
+    ring.Abandon();
+    DropFrame();
+    return BeginFrame();
+  }
+  ring.Publish();
+  NoteFramePut(words);
   BeginFrame();
 }
 
