@@ -265,18 +265,25 @@ void CountRepeat() noexcept {
 
 // The line for the stretch of repeats not yet written, if any; false when the
 // ring has no room for it.
-bool PutRepeatLine() noexcept {
-  if (frames.repeats == 0) return true;
-  std::uint8_t* p = ring.Reserve(sizeof(ChunkHead) + sizeof(RepeatBody));
-  if (p == nullptr) return false;
-  const ChunkHead head = HeadOf(kRepeatChunk, sizeof(ChunkHead) + sizeof(RepeatBody), true,
-                                frames.lastFrame, frames.lastTime);
+constexpr std::size_t kRepeatChunkBytes = sizeof(ChunkHead) + sizeof(RepeatBody);
+
+// The repeat chunk of the idle stretch counted so far, into `p`.
+void PutRepeatChunk(std::uint8_t* p) noexcept {
+  const ChunkHead head =
+      HeadOf(kRepeatChunk, kRepeatChunkBytes, true, frames.lastFrame, frames.lastTime);
   RepeatBody repeat;
   repeat.frames = frames.repeats;
   repeat.firstFrame = frames.firstFrame;
   repeat.firstTime = frames.firstTime;
   std::memcpy(p, &head, sizeof head);
   std::memcpy(p + sizeof head, &repeat, sizeof repeat);
+}
+
+bool PutRepeatLine() noexcept {
+  if (frames.repeats == 0) return true;
+  std::uint8_t* p = ring.Reserve(kRepeatChunkBytes);
+  if (p == nullptr) return false;
+  PutRepeatChunk(p);
   return true;
 }
 
@@ -519,15 +526,8 @@ void WriteEverythingHeld() noexcept {
   LineText line(lineBuffer, sizeof lineBuffer);
   FileSink sink;
   if (frames.repeats != 0) {
-    alignas(8) std::uint8_t chunk[sizeof(ChunkHead) + sizeof(RepeatBody)];
-    const ChunkHead head =
-        HeadOf(kRepeatChunk, sizeof chunk, true, frames.lastFrame, frames.lastTime);
-    RepeatBody repeat;
-    repeat.frames = frames.repeats;
-    repeat.firstFrame = frames.firstFrame;
-    repeat.firstTime = frames.firstTime;
-    std::memcpy(chunk, &head, sizeof head);
-    std::memcpy(chunk + sizeof head, &repeat, sizeof repeat);
+    alignas(8) std::uint8_t chunk[kRepeatChunkBytes];
+    PutRepeatChunk(chunk);
     FormatChunk(chunk, writer.format, line, sink);
   }
   if (frames.drops != 0) {

@@ -396,23 +396,11 @@ constexpr int kOutputUnusable = 4;
 // error when an output goes to standard output.
 std::FILE* g_console = stdout;
 
+using rebound_sim::CommitOutput;
+using rebound_sim::OpenOutput;
 using rebound_sim::OutputFile;
 using rebound_sim::PathFromUtf8;
 using rebound_sim::Utf8FromPath;
-
-std::unique_ptr<OutputFile> OpenOutput(const char* what, const std::string& path) {
-  std::string error;
-  std::unique_ptr<OutputFile> out = OutputFile::Open(path, error);
-  if (!out) std::cerr << "rebound-sim: cannot write the " << what << " to " << error << "\n";
-  return out;
-}
-
-bool CommitOutput(OutputFile& out) {
-  std::string error;
-  if (out.Commit(error)) return true;
-  std::cerr << "rebound-sim: " << error << "\n";
-  return false;
-}
 
 // The folder for the pictures, made now, so that a path that cannot be one is
 // known before the run.

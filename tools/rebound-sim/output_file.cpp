@@ -268,4 +268,18 @@ void RemoveTemporariesOnInterrupt() {
   platform::CatchHangUp(RemoveTemporariesAndEnd);
 }
 
+std::unique_ptr<OutputFile> OpenOutput(const char* what, const std::string& path) {
+  std::string error;
+  std::unique_ptr<OutputFile> out = OutputFile::Open(path, error);
+  if (!out) std::cerr << "rebound-sim: cannot write the " << what << " to " << error << "\n";
+  return out;
+}
+
+bool CommitOutput(OutputFile& out) {
+  std::string error;
+  if (out.Commit(error)) return true;
+  std::cerr << "rebound-sim: " << error << "\n";
+  return false;
+}
+
 }  // namespace rebound_sim

@@ -62,6 +62,12 @@ class OutputFile {
   int signalSlot_ = -1;
 };
 
+// Opens an output for the command, or says on standard error why the `what`
+// ("trace", "report") cannot be written there and gives null.
+std::unique_ptr<OutputFile> OpenOutput(const char* what, const std::string& path);
+// Commits an output, or says on standard error why it could not be.
+bool CommitOutput(OutputFile& out);
+
 // A file named on the command line, and the option that named it.
 struct NamedFile {
   std::string option;  // "--trace", or what names an argument ("RECORDING")

@@ -118,20 +118,6 @@ Arguments ParseArguments(int argc, char** argv) {
   return a;
 }
 
-std::unique_ptr<OutputFile> OpenOutput(const char* what, const std::string& path) {
-  std::string error;
-  std::unique_ptr<OutputFile> out = OutputFile::Open(path, error);
-  if (!out) std::cerr << "rebound-sim: cannot write the " << what << " to " << error << "\n";
-  return out;
-}
-
-bool CommitOutput(OutputFile& out) {
-  std::string error;
-  if (out.Commit(error)) return true;
-  std::cerr << "rebound-sim: " << error << "\n";
-  return false;
-}
-
 // Lines of a recording held in memory between the passes over it (about
 // 300 bytes each, so some 60 MB at most); a longer recording is read afresh
 // for each pass.
