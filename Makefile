@@ -22,6 +22,10 @@ BENCH_ARGS ?=
 # the asan test preset, so that `ctest --preset asan` alone runs the same.
 
 CTEST_LOGS := build/ctest-logs
+# Each preset's build and test seconds, "PRESET build|test SECONDS" a line,
+# for the closing summary of `make test`.
+TIMES := $(CTEST_LOGS)/times.txt
+TEST_PRESETS := debug windows asan tsan
 
 .PHONY: demo test bench count soak recorder-load fuzz dist media format check-format deps clean \
         build-debug build-asan build-windows build-tsan \
@@ -42,7 +46,7 @@ test: deps
 	$(MAKE) test-asan
 	$(MAKE) test-tsan
 	$(MAKE) check-format
-	@bash scripts/ctest-summary.sh $(CTEST_LOGS)/*.log
+	@python3 scripts/ctest-summary.py --times $(TIMES) $(foreach p,$(TEST_PRESETS),$(p)=build/$(p))
 
 bench: deps
 	cmake --preset release
@@ -127,13 +131,18 @@ fuzz: deps
 	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
 build-debug build-asan build-windows build-tsan: build-%:
-	cmake --preset $*
-	cmake --build --preset $* -j$(JOBS)
-
-# Each preset's tests; the log feeds the closing summary of `make test`.
-test-debug test-asan test-windows test-tsan: test-%: build-%
 	@mkdir -p $(CTEST_LOGS)
-	ctest --preset $* -j$(JOBS) 2>&1 | tee $(CTEST_LOGS)/$*.log
+	@start=$$(date +%s); \
+	  (set -x; cmake --preset $* && cmake --build --preset $* -j$(JOBS)); \
+	  echo "$* build $$(( $$(date +%s) - start ))" >> $(TIMES)
+
+# Each preset's tests. ctest's JUnit file and the suites' own results in the
+# build tree feed the closing summary of `make test`; the log is kept beside.
+test-debug test-asan test-windows test-tsan: test-%: build-%
+	@start=$$(date +%s); \
+	  (set -x; ctest --preset $* -j$(JOBS) --output-junit $(CURDIR)/build/$*/ctest-junit.xml) 2>&1 \
+	    | tee $(CTEST_LOGS)/$*.log; \
+	  echo "$* test $$(( $$(date +%s) - start ))" >> $(TIMES)
 
 # The Windows scenario runs are compared with the Linux simulator's runs.
 test-windows: build-debug
