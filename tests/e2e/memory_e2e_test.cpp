@@ -16,6 +16,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/support/sanitizers.h"
+
 namespace {
 
 // Runs rebound-sim with the arguments; the peak resident size in KiB, or -1
@@ -60,16 +62,14 @@ constexpr long kAllowedGrowthKiB = 8 * 1024;
 class RunMemory : public ::testing::Test {
  protected:
   void SetUp() override {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(REBOUND_UNDER_ASAN)
     // The sanitizer holds freed memory back in its quarantine: the peak then
     // measures the quarantine, not the run.
     GTEST_SKIP() << "peak sizes are not meaningful under AddressSanitizer";
 #endif
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer)
+#if defined(REBOUND_UNDER_TSAN)
     // ThreadSanitizer's shadow and history grow with the run.
     GTEST_SKIP() << "peak sizes are not meaningful under ThreadSanitizer";
-#endif
 #endif
     dir_ = std::filesystem::temp_directory_path() / ("rebound-memory-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir_);

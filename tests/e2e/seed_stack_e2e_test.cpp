@@ -13,6 +13,7 @@
 
 #include "sim/base/seed.h"
 #include "sim/host/simulation.h"
+#include "tests/support/sanitizers.h"
 
 namespace {
 
@@ -143,7 +144,7 @@ TEST(ScriptStack, PeakStaysUnder32KiBOnEveryBranchWithTheLongLabel) {
 #endif
     // Something ran on it: at least the script loop's frames.
     EXPECT_GT(stack.peak, 256U) << name;
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(REBOUND_UNDER_ASAN)
     // The sanitizer's red zones around every local make frames several times
     // larger: only the stack's end is a limit there.
     EXPECT_LT(stack.peak, stack.size) << name;

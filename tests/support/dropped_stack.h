@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sim/base/alloc_counter.h"
+#include "tests/support/sanitizers.h"
 
 namespace test {
 
@@ -27,7 +28,7 @@ namespace detail {
 // The dropped stack keeps the poisoned red zones of frames that never
 // returned, so it is read without the sanitizer's checks, a word at a time
 // as a conservative collector reads it.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(REBOUND_UNDER_ASAN)
 __attribute__((no_sanitize("address")))
 #endif
 inline void
