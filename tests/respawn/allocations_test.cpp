@@ -77,19 +77,19 @@ RunCounts RunDeaths(const std::string& label, int language, std::vector<int> dea
 // frame the flow entered BarFilling), and the tick of the first death (the
 // frame it entered DeathPause), which starts the flow's two timers.
 std::vector<std::int64_t> AllocatingTicks(const RunCounts& run) {
-  std::vector<std::int64_t> ticks;
+  std::vector<std::int64_t> allowed;
   bool firstDeathSeen = false;
   FlowPhase before = FlowPhase::Watching;
   for (const FrameCount& f : run.frames) {
     if (f.phase == FlowPhase::BarFilling && before != FlowPhase::BarFilling)
-      ticks.push_back(f.frame);
+      allowed.push_back(f.frame);
     if (f.phase == FlowPhase::DeathPause && before == FlowPhase::Watching && !firstDeathSeen) {
       firstDeathSeen = true;
-      ticks.push_back(f.frame);
+      allowed.push_back(f.frame);
     }
     before = f.phase;
   }
-  return ticks;
+  return allowed;
 }
 
 // Whole copies of `piece`, padded with dots to exactly `bytes` bytes: valid

@@ -16,6 +16,16 @@ extern "C" void scriptWait(std::uint32_t ms);
 
 namespace test {
 
+// Runs `body` once as the script, then idles to the end of `frames` frames; false when the run
+// stopped at a fault.
+inline bool RunOnce(sim::Simulation& simulation, std::function<void()> body, std::int64_t frames) {
+  simulation.SetScript([body] {
+    body();
+    for (;;) scriptWait(0);
+  });
+  return simulation.RunFrames(frames);
+}
+
 inline sim::Scenario ScenarioFrom(std::string_view json) {
   return sim::Scenario::Parse("test.json", json);
 }

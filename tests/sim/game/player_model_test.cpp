@@ -23,15 +23,6 @@ std::string Scenario(const std::string& player, const std::string& events = "[]"
          (player.empty() ? "" : ", " + player) + "}, \"events\": " + events + "}";
 }
 
-// Runs `body` once as the script, then idles.
-bool RunOnce(sim::Simulation& simulation, std::function<void()> body, std::int64_t frames = 5) {
-  simulation.SetScript([body] {
-    body();
-    for (;;) scriptWait(0);
-  });
-  return simulation.RunFrames(frames);
-}
-
 struct Reading {
   bool dead;
   bool injured;
@@ -81,12 +72,16 @@ TEST(PlayerModel, DeathAndInjuryFollowHealthUntilRevived) {
   };
   sim::Simulation simulation(test::ScenarioFrom(Scenario(R"("health": 200, "maxHealth": 200)")));
   std::vector<Reading> readings;
-  ASSERT_TRUE(RunOnce(simulation, [&] {
-    for (const Step& step : steps) {
-      step.call();
-      readings.push_back(Read());
-    }
-  })) << simulation.Fault();
+  ASSERT_TRUE(test::RunOnce(
+      simulation,
+      [&] {
+        for (const Step& step : steps) {
+          step.call();
+          readings.push_back(Read());
+        }
+      },
+      5))
+      << simulation.Fault();
   ASSERT_EQ(readings.size(), steps.size());
   for (std::size_t i = 0; i < steps.size(); ++i)
     EXPECT_EQ(readings[i], steps[i].after) << steps[i].what;
@@ -96,36 +91,44 @@ TEST(PlayerModel, WantedLevelSetWithoutNowTakesEffectNextFrame) {
   sim::Simulation simulation(test::ScenarioFrom(Scenario(R"("wantedLevel": 4)")));
   std::vector<std::int32_t> levels;
   sim::World& world = simulation.GetWorld();
-  ASSERT_TRUE(RunOnce(simulation, [&] {
-    natives::SET_PLAYER_WANTED_LEVEL(kPlayer, 0, false);
-    levels.push_back(world.player.wantedLevel);
-    scriptWait(0);
-    levels.push_back(world.player.wantedLevel);
-    natives::SET_PLAYER_WANTED_LEVEL(kPlayer, 9, false);  // the game keeps it to 5
-    natives::SET_PLAYER_WANTED_LEVEL_NOW(kPlayer, false);
-    levels.push_back(world.player.wantedLevel);
-    natives::SET_PLAYER_WANTED_LEVEL(kPlayer + 1, 0, false);  // nobody's
-    natives::SET_PLAYER_WANTED_LEVEL_NOW(kPlayer + 1, false);
-    levels.push_back(world.player.wantedLevel);
-  })) << simulation.Fault();
+  ASSERT_TRUE(test::RunOnce(
+      simulation,
+      [&] {
+        natives::SET_PLAYER_WANTED_LEVEL(kPlayer, 0, false);
+        levels.push_back(world.player.wantedLevel);
+        scriptWait(0);
+        levels.push_back(world.player.wantedLevel);
+        natives::SET_PLAYER_WANTED_LEVEL(kPlayer, 9, false);  // the game keeps it to 5
+        natives::SET_PLAYER_WANTED_LEVEL_NOW(kPlayer, false);
+        levels.push_back(world.player.wantedLevel);
+        natives::SET_PLAYER_WANTED_LEVEL(kPlayer + 1, 0, false);  // nobody's
+        natives::SET_PLAYER_WANTED_LEVEL_NOW(kPlayer + 1, false);
+        levels.push_back(world.player.wantedLevel);
+      },
+      5))
+      << simulation.Fault();
   EXPECT_EQ(levels, (std::vector<std::int32_t>{4, 0, 5, 5}));
 }
 
 TEST(PlayerModel, OnlyThePlayersOwnHandlesReachThePlayer) {
   sim::Simulation simulation(test::ScenarioFrom(
       Scenario(R"("position": [1, 2, 3], "armour": 30, "activeTasks": 2, "beingArrested": true)")));
-  ASSERT_TRUE(RunOnce(simulation, [] {
-    const natives::Ped other = kPed + 1;
-    natives::SET_ENTITY_COORDS(other, 9, 9, 9, true, false, false, false);
-    natives::SET_ENTITY_HEADING(other, 90.0F);
-    natives::FREEZE_ENTITY_POSITION(other, true);
-    natives::SET_PED_ARMOUR(other, 0);
-    natives::CLEAR_PED_TASKS_IMMEDIATELY(other);
-    natives::RESET_PLAYER_ARREST_STATE(kPed);  // a ped handle is no player id
-    natives::SET_POLICE_IGNORE_PLAYER(kPed, true);
-    EXPECT_EQ(natives::GET_ENTITY_COORDS(other, true).x, 0.0F);
-    EXPECT_EQ(natives::GET_ENTITY_MAX_HEALTH(other), 0);
-  })) << simulation.Fault();
+  ASSERT_TRUE(test::RunOnce(
+      simulation,
+      [] {
+        const natives::Ped other = kPed + 1;
+        natives::SET_ENTITY_COORDS(other, 9, 9, 9, true, false, false, false);
+        natives::SET_ENTITY_HEADING(other, 90.0F);
+        natives::FREEZE_ENTITY_POSITION(other, true);
+        natives::SET_PED_ARMOUR(other, 0);
+        natives::CLEAR_PED_TASKS_IMMEDIATELY(other);
+        natives::RESET_PLAYER_ARREST_STATE(kPed);  // a ped handle is no player id
+        natives::SET_POLICE_IGNORE_PLAYER(kPed, true);
+        EXPECT_EQ(natives::GET_ENTITY_COORDS(other, true).x, 0.0F);
+        EXPECT_EQ(natives::GET_ENTITY_MAX_HEALTH(other), 0);
+      },
+      5))
+      << simulation.Fault();
   const sim::PlayerModel& p = simulation.GetWorld().player;
   EXPECT_EQ(p.position.x, 1.0F);
   EXPECT_EQ(p.heading, 0.0F);
@@ -147,7 +150,7 @@ TEST(PlayerModel, ScenarioEventsInjureHealMoveAndArrest) {
       {"frame": 5, "injure": true},
       {"frame": 6, "heal": true}])")));
   std::vector<Reading> readings;
-  ASSERT_TRUE(RunOnce(
+  ASSERT_TRUE(test::RunOnce(
       simulation,
       [&] {
         for (int frame = 0; frame <= 6; ++frame) {

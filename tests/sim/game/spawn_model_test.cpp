@@ -15,15 +15,9 @@ namespace {
 
 namespace natives = rebound::natives;
 
-bool RunOnce(sim::Simulation& simulation, std::function<void()> body, std::int64_t frames = 30) {
-  simulation.SetScript([body] {
-    body();
-    for (;;) scriptWait(0);
-  });
-  return simulation.RunFrames(frames);
+std::string WorldScenario(const std::string& world) {
+  return R"({"frames": 100, "world": )" + world + "}";
 }
-
-std::string World(const std::string& world) { return R"({"frames": 100, "world": )" + world + "}"; }
 
 // complete / failed / active / count, as one word each frame.
 std::string Poll() {
@@ -36,18 +30,22 @@ std::string Poll() {
 }
 
 std::vector<std::string> PollFrames(const std::string& world, int frames) {
-  sim::Simulation simulation(test::ScenarioFrom(World(world)));
+  sim::Simulation simulation(test::ScenarioFrom(WorldScenario(world)));
   std::vector<std::string> polls;
-  EXPECT_TRUE(RunOnce(simulation, [&] {
-    polls.push_back(Poll());  // before any search
-    natives::SPAWNPOINTS_START_SEARCH(1, 2, 3, 50, 5, 2, 2.0F, 5000);
-    for (int i = 0; i < frames; ++i) {
-      polls.push_back(Poll());
-      scriptWait(0);
-    }
-    natives::SPAWNPOINTS_CANCEL_SEARCH();
-    polls.push_back(Poll());
-  })) << simulation.Fault();
+  EXPECT_TRUE(test::RunOnce(
+      simulation,
+      [&] {
+        polls.push_back(Poll());  // before any search
+        natives::SPAWNPOINTS_START_SEARCH(1, 2, 3, 50, 5, 2, 2.0F, 5000);
+        for (int i = 0; i < frames; ++i) {
+          polls.push_back(Poll());
+          scriptWait(0);
+        }
+        natives::SPAWNPOINTS_CANCEL_SEARCH();
+        polls.push_back(Poll());
+      },
+      30))
+      << simulation.Fault();
   return polls;
 }
 
@@ -104,27 +102,31 @@ TEST(SpawnModel, ResultOutsideTheResultsStopsTheRun) {
   };
   for (const Case& c : cases) {
     sim::Simulation simulation(test::ScenarioFrom(
-        World(R"({"spawnSearch": {"frames": 0, "results": [[1, 1, 1], [2, 2, 2]]}})")));
-    EXPECT_FALSE(RunOnce(simulation, c.script)) << c.what;
+        WorldScenario(R"({"spawnSearch": {"frames": 0, "results": [[1, 1, 1], [2, 2, 2]]}})")));
+    EXPECT_FALSE(test::RunOnce(simulation, c.script, 30)) << c.what;
     EXPECT_NE(simulation.Fault().find(c.message), std::string::npos) << simulation.Fault();
   }
 }
 
 TEST(SpawnModel, StartWithoutCancelDropsTheHeldSearchAndStartsAfresh) {
-  sim::Simulation simulation(
-      test::ScenarioFrom(World(R"({"spawnSearch": {"frames": 2, "results": [[1, 1, 1]]}})")));
+  sim::Simulation simulation(test::ScenarioFrom(
+      WorldScenario(R"({"spawnSearch": {"frames": 2, "results": [[1, 1, 1]]}})")));
   std::vector<std::string> polls;
-  ASSERT_TRUE(RunOnce(simulation, [&] {
-    natives::SPAWNPOINTS_START_SEARCH(0, 0, 0, 50, 5, 2, 2.0F, 5000);
-    scriptWait(0);
-    scriptWait(0);
-    polls.push_back(Poll());
-    natives::SPAWNPOINTS_START_SEARCH(0, 0, 0, 50, 5, 2, 2.0F, 5000);
-    polls.push_back(Poll());
-    scriptWait(0);
-    scriptWait(0);
-    polls.push_back(Poll());
-  })) << simulation.Fault();
+  ASSERT_TRUE(test::RunOnce(
+      simulation,
+      [&] {
+        natives::SPAWNPOINTS_START_SEARCH(0, 0, 0, 50, 5, 2, 2.0F, 5000);
+        scriptWait(0);
+        scriptWait(0);
+        polls.push_back(Poll());
+        natives::SPAWNPOINTS_START_SEARCH(0, 0, 0, 50, 5, 2, 2.0F, 5000);
+        polls.push_back(Poll());
+        scriptWait(0);
+        scriptWait(0);
+        polls.push_back(Poll());
+      },
+      30))
+      << simulation.Fault();
   EXPECT_EQ(polls, (std::vector<std::string>{"C--1", "--A0", "C--1"}));
   const sim::SpawnModel& spawn = simulation.GetWorld().spawn;
   EXPECT_EQ(spawn.searchesStarted, 2);
@@ -134,7 +136,7 @@ TEST(SpawnModel, StartWithoutCancelDropsTheHeldSearchAndStartsAfresh) {
 
 TEST(SpawnModel, RoadNodeLookupGivesTheNthClosestWithHeading) {
   // Distances from (0, 0, 0): B 5, A and C 10 (A listed first), D 20 (in z).
-  sim::Simulation simulation(test::ScenarioFrom(World(R"({"roadNodes": [
+  sim::Simulation simulation(test::ScenarioFrom(WorldScenario(R"({"roadNodes": [
       {"position": [10, 0, 0], "heading": 1},
       {"position": [3, 4, 0], "heading": 2, "lanes": 3},
       {"position": [0, -10, 0], "heading": 3},
@@ -145,20 +147,24 @@ TEST(SpawnModel, RoadNodeLookupGivesTheNthClosestWithHeading) {
     std::int32_t lanes;
   };
   std::vector<Found> found;
-  ASSERT_TRUE(RunOnce(simulation, [&] {
-    for (std::int32_t n : {1, 2, 3, 4, 5, 0}) {
-      rebound::NativeVector3 at;
-      at.padX = at.padY = at.padZ = 0xDEADBEEF;
-      float heading = -1.0F;
-      std::int32_t lanes = -1;
-      const bool ok = natives::GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING(0, 0, 0, n, &at, &heading,
-                                                                         &lanes, 1, 3.0F, 0.0F);
-      found.push_back({ok, at.x, at.y, at.z, heading, lanes});
-      if (ok) {
-        EXPECT_EQ(at.padY, 0U) << "the game writes whole 8-byte slots";
-      }
-    }
-  })) << simulation.Fault();
+  ASSERT_TRUE(test::RunOnce(
+      simulation,
+      [&] {
+        for (std::int32_t n : {1, 2, 3, 4, 5, 0}) {
+          rebound::NativeVector3 at;
+          at.padX = at.padY = at.padZ = 0xDEADBEEF;
+          float heading = -1.0F;
+          std::int32_t lanes = -1;
+          const bool ok = natives::GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING(
+              0, 0, 0, n, &at, &heading, &lanes, 1, 3.0F, 0.0F);
+          found.push_back({ok, at.x, at.y, at.z, heading, lanes});
+          if (ok) {
+            EXPECT_EQ(at.padY, 0U) << "the game writes whole 8-byte slots";
+          }
+        }
+      },
+      30))
+      << simulation.Fault();
   ASSERT_EQ(found.size(), 6U);
   EXPECT_TRUE(found[0].found);
   EXPECT_EQ(found[0].heading, 2.0F);
@@ -175,13 +181,17 @@ TEST(SpawnModel, RoadNodeLookupGivesTheNthClosestWithHeading) {
 }
 
 TEST(SpawnModel, DistanceIsThreeDimensional) {
-  sim::Simulation simulation(test::ScenarioFrom(World("{}")));
+  sim::Simulation simulation(test::ScenarioFrom(WorldScenario("{}")));
   std::vector<float> d;
-  ASSERT_TRUE(RunOnce(simulation, [&] {
-    d.push_back(natives::VDIST(0, 0, 0, 3, 4, 12));
-    d.push_back(natives::VDIST(1, 1, 1, 1, 1, 1));
-    d.push_back(natives::VDIST(-100, 0, 5, 200, 0, 5));
-  })) << simulation.Fault();
+  ASSERT_TRUE(test::RunOnce(
+      simulation,
+      [&] {
+        d.push_back(natives::VDIST(0, 0, 0, 3, 4, 12));
+        d.push_back(natives::VDIST(1, 1, 1, 1, 1, 1));
+        d.push_back(natives::VDIST(-100, 0, 5, 200, 0, 5));
+      },
+      30))
+      << simulation.Fault();
   EXPECT_EQ(d, (std::vector<float>{13.0F, 0.0F, 300.0F}));
 }
 

@@ -47,8 +47,8 @@ std::string Lines(const std::vector<TraceEntry>& entries) {
 
 // Every kind of value the trace writes reads back to the very line.
 TEST(TraceReader, ReadsBackEveryLineTheTraceWrites) {
-  constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-  constexpr float kInf = std::numeric_limits<float>::infinity();
+  constexpr float kFloatNaN = std::numeric_limits<float>::quiet_NaN();
+  constexpr float kFloatInf = std::numeric_limits<float>::infinity();
   std::vector<TraceEntry> entries;
   entries.push_back(Host("seed", {TraceValue::Int(9007199254740991)}));
   entries.push_back(Host("attach"));
@@ -58,14 +58,14 @@ TEST(TraceReader, ReadsBackEveryLineTheTraceWrites) {
                    TraceValue::Int(0), TraceValue::Int(1), TraceValue::Int(-1)}));
   entries.push_back(Host("randomDraw", {TraceValue::Int(4000000000)}));
   TraceEntry coords = Native("GET_ENTITY_COORDS", {TraceValue::Int(-7), TraceValue::Bool(true)});
-  coords.result = TraceValue::Vector(kNaN, -kInf, 0.923f);
+  coords.result = TraceValue::Vector(kFloatNaN, -kFloatInf, 0.923f);
   entries.push_back(coords);
   TraceEntry node = Native(
       "GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING",
       {TraceValue::Float(1e-45f), TraceValue::Float(-30.7f), TraceValue::Float(3.4028235e38f),
        TraceValue::Int(1), TraceValue::Out(), TraceValue::Out(), TraceValue::Out(),
        TraceValue::Int(1), TraceValue::Float(3.0f), TraceValue::Float(0.0f)});
-  node.outs = {TraceValue::Vector(1.5f, 2.0f, -3.25f), TraceValue::Float(kInf),
+  node.outs = {TraceValue::Vector(1.5f, 2.0f, -3.25f), TraceValue::Float(kFloatInf),
                TraceValue::Int(2147483647)};
   node.result = TraceValue::Bool(false);
   entries.push_back(node);

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "sim/report/svg.h"
+#include "tests/support/text_search.h"
 
 namespace {
 
@@ -37,14 +38,6 @@ std::string Picture(const std::vector<sim::DrawItem>& items,
   std::ostringstream out;
   sim::WriteFrameSvg(out, &frame, 7, options);
   return out.str();
-}
-
-std::size_t Count(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++n;
-  }
-  return n;
 }
 
 TEST(SvgAlignment, LaysTheScriptSpaceIntoABoxAtTheNamedEdge) {
@@ -144,7 +137,7 @@ TEST(SvgPicture, AnchorsTextsByJustificationAndWrapsThemAtTheWrapEdge) {
   sim::DrawItem shadowed = Text("a<b & c", 1, 1.0F);
   shadowed.style.dropShadow = true;
   const std::string svg = Picture({shadowed});
-  EXPECT_EQ(Count(svg, ">a&lt;b &amp; c</text>"), 2U) << "the text and its shadow, escaped";
+  EXPECT_EQ(test::CountOf(svg, ">a&lt;b &amp; c</text>"), 2U) << "the text and its shadow, escaped";
 }
 
 sim::DrawItem Shard(const std::string& method, std::vector<std::string> components) {
@@ -222,9 +215,9 @@ TEST(SvgPicture, DrawsTheScreenFadeOverEverythingAtItsLevel) {
 }
 
 TEST(SvgPicture, NamesTheFrameOnlyInTheDebugPicture) {
-  EXPECT_EQ(Count(Picture({}), "frame 7"), 0U);
-  EXPECT_EQ(Count(Picture({}, Screen720(0.0, true)), ">frame 7</text>"), 1U);
-  EXPECT_EQ(Count(Picture({}, Screen720(0.5, true)), ">frame 7, fade 0.50</text>"), 1U);
+  EXPECT_EQ(test::CountOf(Picture({}), "frame 7"), 0U);
+  EXPECT_EQ(test::CountOf(Picture({}, Screen720(0.0, true)), ">frame 7</text>"), 1U);
+  EXPECT_EQ(test::CountOf(Picture({}, Screen720(0.5, true)), ">frame 7, fade 0.50</text>"), 1U);
   // The default picture is a 1920x1080 screen.
   std::ostringstream out;
   sim::WriteFrameSvg(out, nullptr, 0);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/report/report_sections.h"
+#include "tests/support/text_search.h"
 
 namespace {
 
@@ -20,14 +21,6 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
-}
-
-std::size_t Count(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++n;
-  }
-  return n;
 }
 
 void Set(double (&p)[3], double x, double y, double z) {
@@ -70,7 +63,7 @@ TEST(ReportMaps, PlaceTwoDeathsAroundTheirPlaceOfDeath) {
   std::ostringstream out;
   sim::report::WriteMaps(out, deaths, 2, nodes);
   const std::string page = out.str();
-  EXPECT_EQ(Count(page, "<figure class=\"map\">"), 2U);
+  EXPECT_EQ(test::CountOf(page, "<figure class=\"map\">"), 2U);
   // 330 m to the edge: 178 / 330 map units a metre, north up.
   EXPECT_TRUE(Has(page, "<circle class=\"placed\" cx=\"200.0\" cy=\"173.0\""));
   EXPECT_TRUE(Has(page, "<b>Death 1</b>, frame 100: placed 50.0 m away (search)"));
@@ -90,7 +83,7 @@ TEST(ReportMaps, MapNoMoreThanTwelveDeaths) {
   const std::vector<DeathRecord> deaths(14, Death(10, 0.0, 50.0));
   std::ostringstream out;
   sim::report::WriteMaps(out, deaths, 20, {});
-  EXPECT_EQ(Count(out.str(), "<figure class=\"map\">"), 12U);
+  EXPECT_EQ(test::CountOf(out.str(), "<figure class=\"map\">"), 12U);
   EXPECT_TRUE(Has(out.str(), "8 later deaths are not mapped."));
 }
 
@@ -155,7 +148,7 @@ TEST(ReportTimeline, RowsOfBandsPlotsMarksAndKeyFrames) {
   EXPECT_TRUE(Has(tl,
                   "<rect class=\"band ph-barfilling\" x=\"294.8\" y=\"58.0\" width=\"437.6\" "
                   "height=\"260.0\"><title>BarFilling: frames 1–2</title></rect>"));
-  EXPECT_EQ(Count(tl, "class=\"band"), 1U);
+  EXPECT_EQ(test::CountOf(tl, "class=\"band"), 1U);
   // The fill at each column's middle: 50 % halfway down the 150 high plot.
   EXPECT_TRUE(Has(tl, "<path class=\"fill\" d=\"M404.2,133.0L623.0,58.0\"/>"));
   EXPECT_FALSE(Has(tl, "class=\"fade\""));
@@ -167,7 +160,7 @@ TEST(ReportTimeline, RowsOfBandsPlotsMarksAndKeyFrames) {
   EXPECT_TRUE(Has(tl,
                   "<path data-i=\"1\" d=\"M623.0,317.0l4,6l-4,6l-4,-6Z\">"
                   "<title>Key frame 2: Bar &lt;full&gt;</title>"));
-  EXPECT_EQ(Count(tl, "data-i="), 1U);
+  EXPECT_EQ(test::CountOf(tl, "data-i="), 1U);
 }
 
 TEST(ReportTimeline, AFadeClosesAtTheFirstClearColumnOrTheEnd) {
@@ -200,7 +193,7 @@ TEST(ReportEscaping, HostileTextIsEscapedEverywhereItIsShown) {
   frames[0].key = "</script><script>alert(1)</script>";
   std::ostringstream data;
   sim::report::WriteFrameData(data, sim::Scenario{}, frames, nullptr);
-  EXPECT_EQ(Count(data.str(), "</script>"), 1U);
+  EXPECT_EQ(test::CountOf(data.str(), "</script>"), 1U);
   EXPECT_TRUE(Has(data.str(), "\"k\":\"\\u003c/script>\\u003cscript>alert(1)\\u003c/script>\""));
 
   sim::Scenario scenario;
