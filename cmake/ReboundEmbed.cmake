@@ -23,4 +23,7 @@ const char kEmbedded[] = {@chars@};
 std::string_view @function@() { return std::string_view(kEmbedded, sizeof kEmbedded); }
 ]=] @ONLY)
   target_sources(${target} PRIVATE ${out})
+  # Every embedded file names its bytes alike: in a unity build each is
+  # compiled on its own.
+  set_source_files_properties(${out} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
 endfunction()

@@ -6,6 +6,9 @@ set -euo pipefail
 packages=(
   cmake                        # the build (3.25 or later, for the presets)
   make
+  ninja-build                  # runs the Linux presets' builds
+  ccache                       # the compiler cache every preset uses (scripts/compiler-cache.sh)
+  lld                          # links the test programs (lld-14)
   g++                          # the Linux build: simulator, plug-in module, tests
   g++-mingw-w64-x86-64-posix   # cross-compiler for the Windows plug-in
   binutils-mingw-w64-x86-64    # dlltool, objdump, windres and strip: import library, checks, package
