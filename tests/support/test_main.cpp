@@ -58,7 +58,8 @@ class CaseWatchdog : public testing::EmptyTestEventListener {
         continue;
       }
       if (std::chrono::steady_clock::now() >= deadline_) {
-        std::fprintf(stderr, "\n[  TIMEOUT ] %s ran longer than %lld s: the test program stops here\n",
+        std::fprintf(stderr,
+                     "\n[  TIMEOUT ] %s ran longer than %lld s: the test program stops here\n",
                      current_.c_str(), static_cast<long long>(limit_.count()));
         std::fflush(stdout);
         std::fflush(stderr);
@@ -104,7 +105,8 @@ int main(int argc, char** argv) {
   const long seconds = TakeCaseTimeout(argc, argv);
   if (seconds > 0) {
     // GoogleTest owns and deletes its listeners.
-    testing::UnitTest::GetInstance()->listeners().Append(new CaseWatchdog(std::chrono::seconds(seconds)));
+    testing::UnitTest::GetInstance()->listeners().Append(
+        new CaseWatchdog(std::chrono::seconds(seconds)));
   }
   return RUN_ALL_TESTS();
 }
