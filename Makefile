@@ -67,14 +67,15 @@ bench: deps
 #  - SHA256SUMS, every zip's checksum as sha256sum writes it, which goes on
 #    the release page beside the zips (`sha256sum -c SHA256SUMS` checks them).
 # The same bytes on every build of a commit (entries dated SOURCE_DATE_EPOCH,
-# by default the commit's time). The windows preset packs them into
-# build/windows/dist/; they are copied from there, checked against SHA256SUMS
-# and the checksums printed.
+# by default the commit's time). The windows-dist preset (the windows one
+# without the test tree's shortcuts: rebound-sim.exe link-time optimised, as
+# released) packs them into build/windows-dist/dist/; they are copied from
+# there, checked against SHA256SUMS and the checksums printed.
 dist: deps
-	cmake --preset windows
-	cmake --build --preset windows -j$(JOBS) --target dist
+	cmake --preset windows-dist
+	cmake --build --preset windows-dist -j$(JOBS) --target dist
 	@rm -rf build/dist && mkdir -p build/dist
-	@cp build/windows/dist/Rebound-*.zip build/windows/dist/SHA256SUMS build/dist/
+	@cp build/windows-dist/dist/Rebound-*.zip build/windows-dist/dist/SHA256SUMS build/dist/
 	@cd build/dist && sha256sum --quiet -c SHA256SUMS
 	@cat build/dist/SHA256SUMS
 
@@ -117,8 +118,8 @@ RECORDER_LOAD_ARGS ?=
 recorder-load: deps
 	cmake --preset release
 	cmake --build --preset release -j$(JOBS) --target rebound-soak rebound_plugin rebound_plugin_recorder
-	cmake --preset windows
-	cmake --build --preset windows -j$(JOBS) --target rebound-sim rebound_plugin rebound_plugin_recorder
+	cmake --preset windows-dist
+	cmake --build --preset windows-dist -j$(JOBS) --target rebound-sim rebound_plugin rebound_plugin_recorder
 	python3 scripts/recorder-load.py $(RECORDER_LOAD_ARGS)
 
 # The world fuzzer under libFuzzer with ASan and UBSan (clang 14) for

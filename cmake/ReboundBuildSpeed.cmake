@@ -4,10 +4,13 @@
 #   REBOUND_UNITY        the test programs compiled as unity builds, a few
 #                        files to a compiler run, so that the headers they all
 #                        include (GoogleTest, the simulator's) are read once a
-#                        batch; on Linux the simulator's layers too. Never the
-#                        plug-in, and never on Windows anything that ships:
-#                        Rebound.asi, rebound-sim.exe and the stand-in host
-#                        stay the bytes `make dist` packs.
+#                        batch; the simulator's layers too, on Linux and in a
+#                        Windows tree without REBOUND_LTO. Never the plug-in:
+#                        Rebound.asi is the same bytes in every tree.
+#   REBOUND_LTO          a release simulator optimised across its files (g++'s
+#                        link-time optimisation), as `make dist`, `make count`
+#                        and `make bench` build it. The windows test tree goes
+#                        without: its rebound-sim.exe only runs the tests.
 #   REBOUND_LLD          test programs linked with lld (on Linux everything:
 #                        nothing there ships), where GNU ld took seconds each.
 #   REBOUND_SPLIT_DWARF  debug information left in .dwo files beside the
@@ -18,6 +21,7 @@
 
 option(REBOUND_UNITY "Compile the test programs (and on Linux the simulator) as unity builds" OFF)
 set(REBOUND_UNITY_BATCH_SIZE 8 CACHE STRING "Source files a unity batch holds")
+option(REBOUND_LTO "Optimise a release simulator across its files (link-time optimisation)" ON)
 option(REBOUND_LLD "Link the test programs (on Linux everything) with lld" OFF)
 option(REBOUND_SPLIT_DWARF "Keep debug information in .dwo files beside the objects" OFF)
 
@@ -34,6 +38,15 @@ function(rebound_unity target)
   if(REBOUND_UNITY)
     set_target_properties(${target} PROPERTIES UNITY_BUILD ON
                                                UNITY_BUILD_BATCH_SIZE ${REBOUND_UNITY_BATCH_SIZE})
+  endif()
+endfunction()
+
+# The simulator's layers and programs: a unity build when REBOUND_UNITY is on
+# and nothing built from them ships (the Windows ones, link-time optimised,
+# are packed for modders).
+function(rebound_sim_unity target)
+  if(NOT WIN32 OR NOT REBOUND_LTO)
+    rebound_unity(${target})
   endif()
 endfunction()
 

@@ -25,7 +25,7 @@ recorder adds over the player's DLL must be the same at both lengths.
 
 Usage: scripts/recorder-load.py [--deaths N] [--wine-deaths N] [--no-wine] [--no-linux] [--keep]
 The builds must exist: cmake --build --preset release --target rebound-soak
-rebound_plugin_recorder, and the windows preset. Recordings are removed after
+rebound_plugin_recorder, and the windows-dist preset. Recordings are removed after
 they are measured unless --keep is given (the uncapped one is gigabytes).
 """
 
@@ -41,7 +41,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 RELEASE = os.path.join(ROOT, "build", "release")
-WINDOWS = os.path.join(ROOT, "build", "windows")
+WINDOWS = os.path.join(ROOT, "build", "windows-dist")
 OUT = os.path.join(RELEASE, "recorder-load")
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
 MIB = 1 << 20
@@ -203,7 +203,7 @@ def main():
         return
     for path in ("rebound-sim.exe", "Rebound.asi", "Rebound-recorder.asi"):
         if not os.path.isfile(os.path.join(WINDOWS, path)):
-            sys.exit(f"recorder-load: {WINDOWS}/{path} is missing (cmake --build --preset windows)")
+            sys.exit(f"recorder-load: {WINDOWS}/{path} is missing (cmake --build --preset windows-dist)")
     tenth = max(10, args.wine_deaths // 10)
     wine = [
         ("wine-player-tenth", "Rebound.asi", tenth, {}),
