@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 #include "sim/report/svg.h"
 #include "tests/hud/hud_harness.h"
@@ -23,12 +24,14 @@ std::string OutputDirectory() {
 
 TEST_F(PanelPicture, DemoRunsCleanlyAndIsPictured) {
   std::vector<rebound::HudBar> bars = rebound_sim::PanelDemoBars();
-  sim::Simulation simulation(sim::Scenario::Load(REBOUND_SOURCE_DIR "/scenarios/panel.json"));
+  sim::Simulation simulation(
+      sim::Scenario::Load(std::string(REBOUND_SOURCE_DIR) + "/scenarios/panel.json"));
   // The demo draws sprites only from loaded dictionaries and closes every
   // text command it opens, or the run would stop here.
   ASSERT_TRUE(rebound_sim::RunPanelDemo(simulation, bars)) << simulation.Fault();
   // rebound-sim panel-demo runs the same world from its built-in copy.
-  std::ifstream scenarioFile(REBOUND_SOURCE_DIR "/scenarios/panel.json", std::ios::binary);
+  std::ifstream scenarioFile(std::string(REBOUND_SOURCE_DIR) + "/scenarios/panel.json",
+                             std::ios::binary);
   std::stringstream scenarioText;
   scenarioText << scenarioFile.rdbuf();
   EXPECT_EQ(rebound_sim::PanelDemoScenarioText(), scenarioText.str());
