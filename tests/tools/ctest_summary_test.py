@@ -123,7 +123,7 @@ class ClosingLine(unittest.TestCase):
             empty = Tree(os.path.join(root, "empty"), [], {}).path
             times = os.path.join(root, "times.txt")
             with open(times, "w", encoding="utf-8") as f:
-                f.write("debug build 250\ndebug test 60\nasan build 100\n")
+                f.write("debug build 249\ndebug test 60\nasan build 100\ndebug build 1\n")
 
             status, lines = self.run_main([("debug", good), ("asan", bad)], times)
             self.assertEqual(status, 1)
