@@ -51,9 +51,15 @@ function(rebound_sim_unity target)
 endfunction()
 
 # A program that only the tests run: a unity build, and linked with lld, when
-# those options are on.
+# those options are on. A unity source includes its files by their absolute
+# paths, and GoogleTest's __FILE__ would carry the clone's path into every test
+# unit, none of which the cache could then give another clone: __FILE__ is
+# taken relative to the source folder.
 function(rebound_test_program target)
   rebound_unity(${target})
+  if(REBOUND_UNITY)
+    target_compile_options(${target} PRIVATE -fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=)
+  endif()
   if(REBOUND_LLD AND WIN32)
     target_link_options(${target} PRIVATE -fuse-ld=lld)
   endif()
