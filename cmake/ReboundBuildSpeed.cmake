@@ -19,7 +19,7 @@
 # The debug tree sets none of the unity options: it compiles every file on its
 # own, so that a file missing an include still fails there.
 
-option(REBOUND_UNITY "Compile the test programs (and on Linux the simulator) as unity builds" OFF)
+option(REBOUND_UNITY "Compile the test programs (and the simulator where it is not link-time optimised) as unity builds" OFF)
 set(REBOUND_UNITY_BATCH_SIZE 8 CACHE STRING "Source files a unity batch holds")
 option(REBOUND_LTO "Optimise a release simulator across its files (link-time optimisation)" ON)
 option(REBOUND_LLD "Link the test programs (on Linux everything) with lld" OFF)
