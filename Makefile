@@ -11,6 +11,8 @@ SHELL := bash
 MAKEFLAGS += --no-print-directory
 
 JOBS ?= 2
+# `cmake --preset NAME`, which first clears a tree that another generator wrote.
+CONFIGURE := python3 scripts/configure-preset.py
 # Options of the demo run of rebound-sim: the HTML report of the run, by
 # default. e.g. DEMO_ARGS="--report build/report.html --trace build/demo.jsonl".
 DEMO_ARGS ?= --report build/report.html
@@ -35,7 +37,7 @@ deps:
 	bash scripts/install-deps.sh
 
 demo: deps
-	cmake --preset debug
+	$(CONFIGURE) debug
 	cmake --build --preset debug -j$(JOBS) --target rebound-sim
 	build/debug/rebound-sim $(DEMO_ARGS)
 
@@ -49,7 +51,7 @@ test: deps
 	@python3 scripts/ctest-summary.py --times $(TIMES) $(foreach p,$(TEST_PRESETS),$(p)=build/$(p))
 
 bench: deps
-	cmake --preset release
+	$(CONFIGURE) release
 	cmake --build --preset release -j$(JOBS) --target rebound_bench rebound_alloc_table
 	build/release/rebound_alloc_table
 	build/release/rebound_bench $(BENCH_ARGS)
@@ -72,7 +74,7 @@ bench: deps
 # released) packs them into build/windows-dist/dist/; they are copied from
 # there, checked against SHA256SUMS and the checksums printed.
 dist: deps
-	cmake --preset windows-dist
+	$(CONFIGURE) windows-dist
 	cmake --build --preset windows-dist -j$(JOBS) --target dist
 	@rm -rf build/dist && mkdir -p build/dist
 	@cp build/windows-dist/dist/Rebound-*.zip build/windows-dist/dist/SHA256SUMS build/dist/
@@ -84,7 +86,7 @@ dist: deps
 # with a fixed seed: the same code gives the same bytes, and the media test
 # fails when the committed pictures are no longer what the code draws.
 media: deps
-	cmake --preset debug
+	$(CONFIGURE) debug
 	cmake --build --preset debug -j$(JOBS) --target rebound-sim
 	python3 scripts/make-media.py --sim build/debug/rebound-sim --out docs/media
 
@@ -93,7 +95,7 @@ media: deps
 # with the goals beside them. COUNT_ARGS="--check" fails when one is over.
 COUNT_ARGS ?=
 count: deps
-	cmake --preset release
+	$(CONFIGURE) release
 	cmake --build --preset release -j$(JOBS) --target rebound-sim rebound_plugin
 	python3 scripts/count.py --sim build/release/rebound-sim $(COUNT_ARGS)
 
@@ -103,7 +105,7 @@ count: deps
 # Fails unless the live heap after the 10th and the last respawn is the same.
 SOAK_DEATHS ?= 10000
 soak: deps
-	cmake --preset release
+	$(CONFIGURE) release
 	cmake --build --preset release -j$(JOBS) --target rebound-soak
 	build/release/rebound-soak --deaths $(SOAK_DEATHS) --figures build/release/soak.tsv
 
@@ -116,9 +118,9 @@ soak: deps
 # e.g. RECORDER_LOAD_ARGS="--deaths 1000 --no-wine".
 RECORDER_LOAD_ARGS ?=
 recorder-load: deps
-	cmake --preset release
+	$(CONFIGURE) release
 	cmake --build --preset release -j$(JOBS) --target rebound-soak rebound_plugin rebound_plugin_recorder
-	cmake --preset windows-dist
+	$(CONFIGURE) windows-dist
 	cmake --build --preset windows-dist -j$(JOBS) --target rebound-sim rebound_plugin rebound_plugin_recorder
 	python3 scripts/recorder-load.py $(RECORDER_LOAD_ARGS)
 
@@ -127,14 +129,14 @@ recorder-load: deps
 # frames run at the end; a broken invariant fails, its input in build/fuzz/crashes/.
 FUZZ_SECONDS ?= 600
 fuzz: deps
-	cmake --preset fuzz
+	$(CONFIGURE) fuzz
 	cmake --build --preset fuzz -j$(JOBS)
 	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
 build-debug build-asan build-windows build-tsan: build-%:
 	@mkdir -p $(CTEST_LOGS)
 	@start=$$(date +%s); \
-	  (set -x; cmake --preset $* && cmake --build --preset $* -j$(JOBS)); \
+	  (set -x; $(CONFIGURE) $* && cmake --build --preset $* -j$(JOBS)); \
 	  echo "$* build $$(( $$(date +%s) - start ))" >> $(TIMES)
 
 # Each preset's tests. ctest's JUnit file and the suites' own results in the

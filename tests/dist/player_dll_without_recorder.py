@@ -53,6 +53,18 @@ def first_difference(a, b):
     return min(len(a), len(b))
 
 
+def cached_generator(tree):
+    """The generator named in the tree's CMakeCache.txt, None without one."""
+    try:
+        with open(os.path.join(tree, "CMakeCache.txt"), encoding="utf-8", errors="replace") as f:
+            for line in f:
+                if line.startswith("CMAKE_GENERATOR:INTERNAL="):
+                    return line.rstrip("\n").split("=", 1)[1]
+    except FileNotFoundError:
+        pass
+    return None
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--dll", required=True, help="the Windows build's Rebound.asi")
@@ -72,6 +84,10 @@ def main():
                  f"-DCMAKE_BUILD_TYPE={args.build_type}",
                  "-DREBOUND_RECORDER=OFF", "-DREBOUND_SIM=OFF", "-DREBOUND_TEST=OFF",
                  "-DREBOUND_BENCH=OFF"] + [f"-D{setting}" for setting in args.cache]
+    # A tree kept from a build with another generator is configured afresh:
+    # CMake refuses to switch a tree's generator.
+    if cached_generator(args.tree) not in (None, args.generator):
+        configure.append("--fresh")
     run(configure, "configuring the tree without the recorder")
     # The option must have taken: with the recorder's target still there the
     # comparison below would prove nothing.
