@@ -61,10 +61,12 @@ def cached(binary_dir, variable):
     return None
 
 
-def same_program(cached_path, preset_value):
-    """Whether the preset's compiler (a name or a path) is the cached one."""
-    found = shutil.which(preset_value) or preset_value
-    return os.path.realpath(found) == os.path.realpath(cached_path)
+def same_program(cached_value, preset_value):
+    """Whether the preset's compiler is the cached one (each a name found on
+    the PATH, as the preset gives it, or a path, as CMake keeps it)."""
+    def where(program):
+        return os.path.realpath(shutil.which(program) or program)
+    return where(cached_value) == where(preset_value)
 
 
 def stale_because(presets, name, binary_dir):

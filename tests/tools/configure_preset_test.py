@@ -74,6 +74,7 @@ class StaleTree(unittest.TestCase):
             ("Ninja", "/usr/bin/false", ["build.ninja"]),
             ("Ninja", "/usr/bin/true", kept),
             ("Ninja", "/usr/bin/../bin/true", kept),
+            ("Ninja", "true", kept),
             (None, "/usr/bin/true", ["CMakeFiles", "build.ninja"]),
         ]
         for cached, compiler, left in cases:
