@@ -1,7 +1,10 @@
 // The key-state table the keyboard handler writes.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "src/host/key_states.h"
+#include "src/host/platform.h"
 #include "src/host/process_state.h"
 #include "tests/support/recording_host.h"
 
@@ -15,7 +18,14 @@ class KeyStates : public ::testing::Test {
   void TearDown() override { testing_seam::ResetProcessStateForTesting(); }
 };
 
-TEST_F(KeyStates, TableHolds255Entries) { EXPECT_EQ(keyStates.size(), 255U); }
+TEST_F(KeyStates, EveryKeyBelow255HasASlotOfItsOwn) {
+  for (std::uint32_t key = 0; key < 255; ++key) {
+    OnKeyboardMessage(key, 1, 0, 0, static_cast<std::int32_t>(key), 0, 0);
+  }
+  for (std::uint32_t key = 0; key < 255; ++key) {
+    EXPECT_EQ(keyStates[key].withAlt, static_cast<std::int32_t>(key)) << key;
+  }
+}
 
 TEST_F(KeyStates, Key254IsStoredWithFlagsAsPassed) {
   OnKeyboardMessage(254, 1, 30, 1, 2, 3, -4);
@@ -44,7 +54,12 @@ TEST_F(KeyStates, LatestMessageWins) {
 }
 
 TEST_F(KeyStates, StampsTheTickCountAndTouchesNoOtherKey) {
+  const std::uint32_t before = TickCountMs();
   OnKeyboardMessage(13, 1, 28, 0, 0, 0, 1);
+  const std::uint32_t after = TickCountMs();
+  // Differences, so that a wrap of the 32-bit count in between still holds.
+  EXPECT_LE(static_cast<std::uint32_t>(keyStates[13].time - before), after - before);
+  EXPECT_EQ(keyStates[12].time, 0U);
   EXPECT_EQ(keyStates[13].isUpNow, 1);
   EXPECT_EQ(keyStates[12].isUpNow, 0);
   EXPECT_EQ(keyStates[14].isUpNow, 0);

@@ -128,20 +128,4 @@ TEST_F(Slots, TextResultIsCopiedAtOnceAndNullReadsEmpty) {
   EXPECT_EQ(natives::GET_FILENAME_FOR_AUDIO_CONVERSATION("KS_RESPAWN_B"), "");
 }
 
-TEST(NativeVector3Layout, FloatsAtBytesZeroEightSixteen) {
-  NativeVector3 v;
-  v.x = 1.0F;
-  v.y = 2.0F;
-  v.z = 3.0F;
-  unsigned char bytes[24];
-  std::memcpy(bytes, &v, sizeof bytes);
-  float at0 = 0, at8 = 0, at16 = 0;
-  std::memcpy(&at0, bytes + 0, 4);
-  std::memcpy(&at8, bytes + 8, 4);
-  std::memcpy(&at16, bytes + 16, 4);
-  EXPECT_EQ(at0, 1.0F);
-  EXPECT_EQ(at8, 2.0F);
-  EXPECT_EQ(at16, 3.0F);
-}
-
 }  // namespace

@@ -68,12 +68,4 @@ TEST(Vector3, GameVectorIsReadAtBytesZeroEightAndSixteenOnly) {
   EXPECT_FALSE(v.Equals(shifted));
 }
 
-TEST(Vector3, CopiesCompareEqual) {
-  const Vector3 original(-75.0F, -818.0F, 326.0F);
-  Vector3 copy = original;
-  EXPECT_TRUE(copy.Equals(original));
-  copy.z = 0.0F;
-  EXPECT_FALSE(copy.Equals(original)) << "a copy owns its components";
-}
-
 }  // namespace

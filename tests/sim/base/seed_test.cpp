@@ -1,12 +1,11 @@
-// The seeds a seeded run hands the plug-in, and the fibre's stack high-water
-// mark that the run's summary reports.
+// The seeds a seeded run hands the plug-in.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstdint>
 #include <set>
+#include <vector>
 
 #include "sim/base/seed.h"
-#include "sim/platform/fibre.h"
 
 namespace {
 
@@ -37,46 +36,5 @@ TEST(RunSeeds, SequenceRestartsAndCountsAndDiffersBetweenSeeds) {
 }
 
 TEST(RunSeeds, DrawnRunSeedsDiffer) { EXPECT_NE(sim::DrawRunSeed(), sim::DrawRunSeed()); }
-
-#if !defined(_WIN32)
-
-// Writes `depth` bytes of stack below the current frame, and keeps the
-// compiler from dropping the array.
-void UseStack(std::size_t depth) {
-  auto* volatile block = static_cast<unsigned char*>(__builtin_alloca(depth));
-  std::memset(block, 0, depth);
-}
-
-TEST(FibreStack, PeakIsTheDeepestByteWritten) {
-  constexpr std::size_t kSize = 64 * 1024;
-  sim::Fibre idle([] {}, kSize);
-  // Only the first switch's record, at the top, before the fibre has run.
-  EXPECT_LE(idle.PeakStackUse().peak, 128U);
-  EXPECT_EQ(idle.PeakStackUse().size, kSize);
-
-  std::size_t depth = 10000;
-  sim::Fibre fibre(
-      [&depth] {
-        for (;;) {
-          UseStack(depth);
-          sim::Fibre::Yield();
-        }
-      },
-      kSize);
-  fibre.Resume();
-  const sim::StackUse first = fibre.PeakStackUse();
-  ASSERT_TRUE(first.measured);
-  EXPECT_GE(first.peak, 10000U);
-  EXPECT_LT(first.peak, 10000U + 4096U) << "more than the block and a few frames";
-  // A shallower pass leaves the mark where it was; a deeper one moves it.
-  depth = 2000;
-  fibre.Resume();
-  EXPECT_EQ(fibre.PeakStackUse().peak, first.peak);
-  depth = 30000;
-  fibre.Resume();
-  EXPECT_GE(fibre.PeakStackUse().peak, 30000U);
-}
-
-#endif
 
 }  // namespace
