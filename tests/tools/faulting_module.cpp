@@ -23,9 +23,9 @@ void FaultingScript() {
   nativeInit(kPlayerPedId);
   nativeCall();
   nativeInit(kSetEntityCoords);
-  for (std::uint64_t slot : {std::uint64_t{1}, FloatSlot(215.0F), FloatSlot(-810.5F),
-                             FloatSlot(30.25F), std::uint64_t{2}, std::uint64_t{0},
-                             std::uint64_t{0}, std::uint64_t{0}}) {
+  for (std::uint64_t slot :
+       {std::uint64_t{1}, FloatSlot(215.0F), FloatSlot(-810.5F), FloatSlot(30.25F),
+        std::uint64_t{2}, std::uint64_t{0}, std::uint64_t{0}, std::uint64_t{0}}) {
     nativePush64(slot);
   }
   nativeCall();
