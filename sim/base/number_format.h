@@ -53,6 +53,12 @@ inline std::string FloatDigits(double value) {
   return buf;
 }
 
+// A count and what it counts, singular for one: CountOf(1, "death", "deaths")
+// is "1 death", CountOf(0, ...) "0 deaths".
+inline std::string CountOf(long long count, const char* one, const char* many) {
+  return std::to_string(count) + ' ' + (count == 1 ? one : many);
+}
+
 // A 64-bit word (a native's hash, an argument's slot) as the trace and
 // messages write it: 0x and 16 hex digits.
 inline std::string HexHash(std::uint64_t hash) {

@@ -94,7 +94,8 @@ void Simulation::SlowInit(std::uint64_t hash) {
 
 void Simulation::RefuseInit(std::uint64_t hash) {
   const InsideHostScope inside;
-  RaiseFault(InitRefusal(dispatch_, call_, hash, OnScriptFibre()));
+  RaiseFault(InitRefusal(dispatch_, call_, hash, OnScriptFibre()),
+             RefusedCallOf(dispatch_, hash, nullptr, 0));
 }
 
 void Simulation::HostNativePush(std::uint64_t value) {
@@ -133,7 +134,13 @@ std::uint64_t* Simulation::HostNativeCall() {
 
 std::uint64_t* Simulation::RefuseNativeCall(const NativeEntry* native, bool opened) {
   const InsideHostScope inside;
-  RaiseFault(CallRefusal(native, call_, opened, OnScriptFibre()));
+  const std::string message = CallRefusal(native, call_, opened, OnScriptFibre());
+  // A nativeCall without nativeInit, or off the fibre, has no call of its own.
+  if (opened && OnScriptFibre()) {
+    RaiseFault(message, RefusedCallOf(dispatch_, call_.hash, call_.args, call_.argCount));
+  } else {
+    RaiseFault(message);
+  }
   return call_.deadResult;
 }
 

@@ -50,6 +50,10 @@ struct RunSummary {
   std::uint64_t seed = 0;  // the run's seed, when seeded
   StackUse scriptStack;    // of the last script fibre; not measured when none ran
   std::string fault;       // empty when the run ended cleanly
+  // The call the run stopped at, as RefusedCallText writes it, and its index
+  // among the frame's native calls; empty when the fault was about none.
+  std::string faultCall;
+  std::uint32_t faultCallIndex = 0;
   // Spawn searches whose reported count was above the results they held, in
   // which the plug-in asked for one past them: the scenario contradicting
   // itself, not a fault of the plug-in's.

@@ -17,7 +17,7 @@ Simulation::Simulation(Scenario scenario, SimOptions options)
     std::abort();
   }
   active_ = this;
-  world_.SetGameFaultSink([this](const std::string& message) { RaiseFault(message); });
+  world_.SetGameFaultSink([this](const std::string& message) { RaiseGameFault(message); });
   world_.Configure(ScenarioNode::Root(scenario_.document));
   world_.drawing.keepFrames = options_.keepDrawings;
   world_.clock.frame = -1;  // load time, before the first frame
@@ -53,11 +53,39 @@ std::string Simulation::Where() const {
   return out.str();
 }
 
+// The host's refusals go on the timeline as the game's faults do (World::
+// RaiseGameFault), so that the report's events show where the run stopped.
 void Simulation::RaiseFault(const std::string& message) {
+  if (!Faulted()) world_.Note("host", "run stopped: " + message);
+  StopAt(message, callsThisFrame_, std::nullopt);
+}
+
+void Simulation::RaiseFault(const std::string& message, RefusedCall refused) {
+  if (!Faulted()) world_.Note("host", "run stopped: " + message);
+  StopAt(message, callsThisFrame_, std::move(refused));
+}
+
+void Simulation::RaiseGameFault(const std::string& message) {
+  // Only handlers raise game faults, and their call is counted already.
+  StopAt(message, callsThisFrame_ > 0 ? callsThisFrame_ - 1 : 0,
+         RefusedCallOf(dispatch_, call_.hash, call_.args, call_.argCount));
+}
+
+void Simulation::StopAt(const std::string& message, std::uint32_t call,
+                        std::optional<RefusedCall> refused) {
   {
+    const InsideHostScope inside;
     std::lock_guard<std::mutex> lock(faultMutex_);
     if (fault_.empty()) {
       fault_ = Where() + ": " + message;
+      // The fault's line goes out before the flag is set; from then on
+      // Record writes nothing, so that it stays the trace's last.
+      TraceFault fault{world_.clock.frame, world_.clock.gameTimer, call, message,
+                       std::move(refused)};
+      if (watcher_ != nullptr) watcher_->OnFault(View(), fault);
+      if (options_.traceStream != nullptr) *options_.traceStream << Trace::ToJson(fault) << '\n';
+      if (options_.recordTrace) trace_.SetFault(fault);
+      stoppedAt_ = std::move(fault);
       faulted_.store(true, std::memory_order_release);
     }
   }
@@ -80,6 +108,10 @@ void Simulation::RecordHost(const char* name, std::vector<TraceValue> values) {
 }
 
 void Simulation::Record(TraceEntry& entry) {
+  // The fault's line ends the trace: the host's unloading of a stopped run,
+  // or a key still due in its frame, is not the plug-in's run.
+  if (Faulted()) [[unlikely]]
+    return;
   if (options_.traceStream != nullptr) *options_.traceStream << Trace::ToJson(entry) << '\n';
   if (options_.recordTrace) trace_.Add(std::move(entry));
 }
@@ -364,6 +396,13 @@ RunSummary Simulation::Summary() const {
   s.seed = options_.seed.value_or(0);
   s.scriptStack = ScriptStack();
   s.fault = Fault();
+  {
+    std::lock_guard<std::mutex> lock(faultMutex_);
+    if (stoppedAt_ && stoppedAt_->refused) {
+      s.faultCall = RefusedCallText(*stoppedAt_->refused);
+      s.faultCallIndex = stoppedAt_->call;
+    }
+  }
   s.searchesMiscounted = world_.spawn.searchesMiscounted;
   return s;
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -125,8 +126,14 @@ class Simulation {
   void RestartScript();
   void UnloadByHost();
   // Stops the run with a message naming the frame and the fault. On the
-  // script fibre it does not return: the script is never resumed.
+  // script fibre it does not return: the script is never resumed. The trace
+  // ends with the fault's line; nothing after it is traced.
   void RaiseFault(const std::string& message);
+  // ... a fault about a native call the host refused before counting it.
+  void RaiseFault(const std::string& message, RefusedCall refused);
+  // ... a fault the game raised in the handler of the call under way.
+  void RaiseGameFault(const std::string& message);
+  void StopAt(const std::string& message, std::uint32_t call, std::optional<RefusedCall> refused);
   std::string Where() const;
   bool Tracing() const { return tracing_; }
   void RecordHost(const char* name, std::vector<TraceValue> values = {});
@@ -232,6 +239,7 @@ class Simulation {
   std::atomic<bool> faulted_{false};
   mutable std::mutex faultMutex_;
   std::string fault_;
+  std::optional<TraceFault> stoppedAt_;  // the fault's line, for the summary
 };
 
 }  // namespace sim

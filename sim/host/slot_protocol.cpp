@@ -1,6 +1,9 @@
 #include "sim/host/slot_protocol.h"
 
+#include <algorithm>
+
 #include "sim/base/number_format.h"
+#include "sim/host/call_decoding.h"
 #include "sim/host/native_dispatch.h"
 
 namespace sim {
@@ -43,9 +46,10 @@ std::string SlotsRefusal(const NativeEntry& native, const NativeCallSlots& slots
                                              : ReadableNativeName(sig);
   if (slots.argCount != sig.args.size()) {
     return who + ": " +
-           (slots.argCount == NativeCallSlots::kTooManyArgs ? "more than 32"
-                                                            : std::to_string(slots.argCount)) +
-           " arguments pushed, it takes " + std::to_string(sig.args.size());
+           (slots.argCount == NativeCallSlots::kTooManyArgs ? "more than 32 arguments"
+            : slots.argCount == 1                           ? "1 argument"
+                                  : std::to_string(slots.argCount) + " arguments") +
+           " pushed, it takes " + std::to_string(sig.args.size());
   }
   for (std::size_t i = 0; i < slots.argCount; ++i) {
     const std::string fault = SlotFault(sig.args[i], slots.args[i]);
@@ -76,6 +80,29 @@ std::string WaitRefusal(std::uint32_t ms, bool onScriptFibre) {
   if (!onScriptFibre)
     return "scriptWait(" + std::to_string(ms) + ") called outside the script fibre";
   return "scriptWait between nativeInit and nativeCall";
+}
+
+RefusedCall RefusedCallOf(const NativeDispatch& dispatch, std::uint64_t hash,
+                          const std::uint64_t* slots, std::size_t count) {
+  RefusedCall call;
+  call.hash = hash;
+  const NativeEntry* native = dispatch.Find(hash);
+  call.native = native != nullptr ? native->signature : nullptr;
+  count = std::min(count, kMaxArgs);
+  const std::size_t known = call.native != nullptr ? std::min(count, call.native->args.size()) : 0;
+  TraceEntry decoded;
+  if (known > 0) DecodeArgs(*call.native, slots, known, decoded);
+  for (std::size_t i = 0; i < count; ++i) {
+    RefusedArg arg;
+    arg.raw = i >= known || !SlotFault(call.native->args[i], slots[i]).empty();
+    if (arg.raw) {
+      arg.slot = slots[i];
+    } else {
+      arg.value = decoded.args[i];
+    }
+    call.args.push_back(std::move(arg));
+  }
+  return call;
 }
 
 std::string CallRefusal(const NativeEntry* native, const NativeCallSlots& slots, bool opened,

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "sim/base/call.h"
+#include "sim/observe/trace.h"
 
 namespace sim {
 
@@ -47,6 +48,11 @@ struct NativeCallSlots {
   // What the handlers are given: the slots above, the native of each call.
   CallFrame frame{args, result};
 };
+
+// The call of `hash` with its first `count` slots, as a fault line shows it:
+// each slot decoded where its kind allows it, raw where not.
+RefusedCall RefusedCallOf(const NativeDispatch& dispatch, std::uint64_t hash,
+                          const std::uint64_t* slots, std::size_t count);
 
 // The refusals, each naming what is wrong. `onScriptFibre`: whether the
 // function was called, as it must be, from the script fibre.

@@ -57,6 +57,7 @@ const std::vector<std::string_view>& HostValueNames(std::string_view host) {
       {"dropped", {"frames"}},
       {"capped", {"bytes"}},
       {"droppedKeys", {"count"}},
+      {"fault", {"call", "reason"}},
   };
   static const std::vector<std::string_view> none;
   for (const Kind& kind : kinds) {
@@ -105,7 +106,8 @@ std::string Trace::ToJson(const TraceEntry& e) {
     j["host"] = e.host;
     const std::vector<std::string_view>& names = HostValueNames(e.host);
     if (!names.empty() && e.args.size() == names.size()) {
-      for (std::size_t i = 0; i < names.size(); ++i) j[std::string(names[i])] = e.args[i].integer;
+      for (std::size_t i = 0; i < names.size(); ++i)
+        j[std::string(names[i])] = ValueToJson(e.args[i]);
     } else if (!e.args.empty()) {
       auto args = nlohmann::ordered_json::array();
       for (const auto& a : e.args) args.push_back(ValueToJson(a));
@@ -116,8 +118,54 @@ std::string Trace::ToJson(const TraceEntry& e) {
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+namespace {
+
+nlohmann::ordered_json RefusedArgToJson(const RefusedArg& a) {
+  if (a.raw) return nlohmann::ordered_json{{"slot", HexHash(a.slot)}};
+  return ValueToJson(a.value);
+}
+
+}  // namespace
+
+// A host line of its own kind: besides its call index it holds a text and the
+// refused call, which the named whole numbers of the other host lines cannot.
+std::string Trace::ToJson(const TraceFault& fault) {
+  nlohmann::ordered_json j;
+  j["frame"] = fault.frame;
+  j["time"] = fault.time;
+  j["host"] = "fault";
+  j["call"] = fault.call;
+  j["reason"] = fault.reason;
+  if (fault.refused) {
+    const RefusedCall& call = *fault.refused;
+    nlohmann::ordered_json refused;
+    refused["native"] = HexHash(call.hash);
+    if (call.native != nullptr && HasPublicName(*call.native)) refused["name"] = call.native->name;
+    auto args = nlohmann::ordered_json::array();
+    for (const RefusedArg& a : call.args) args.push_back(RefusedArgToJson(a));
+    refused["args"] = args;
+    j["refused"] = refused;
+  }
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 void Trace::WriteJsonLines(std::ostream& out) const {
   for (const auto& e : entries_) out << ToJson(e) << '\n';
+  if (fault_) out << ToJson(*fault_) << '\n';
+}
+
+std::string RefusedCallText(const RefusedCall& call) {
+  std::string text = call.native != nullptr && HasPublicName(*call.native) ? call.native->name
+                                                                           : HexHash(call.hash);
+  text += '(';
+  for (std::size_t i = 0; i < call.args.size(); ++i) {
+    if (i > 0) text += ", ";
+    const RefusedArg& a = call.args[i];
+    text += a.raw ? HexHash(a.slot)
+                  : nlohmann::ordered_json(ValueToJson(a.value))
+                        .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  }
+  return text + ')';
 }
 
 }  // namespace sim

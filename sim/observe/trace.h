@@ -89,28 +89,69 @@ struct TraceEntry {
   std::string_view Name() const { return native != nullptr ? native->name : host; }
 };
 
+// An argument of a call the host refused, or whose handler stopped the run:
+// decoded by its native's signature where the slot is one its kind allows,
+// else the slot's raw 64 bits (the bad slot itself, a slot past the native's
+// arguments, any slot of a hash the game does not know).
+struct RefusedArg {
+  bool raw = false;
+  std::uint64_t slot = 0;  // when raw
+  TraceValue value;        // when not
+};
+
+// The native call a fault is about.
+struct RefusedCall {
+  std::uint64_t hash = 0;
+  const NativeSignature* native = nullptr;  // null for a hash the game does not know
+  std::vector<RefusedArg> args;             // what was pushed, at most kMaxArgs
+};
+
+// Where a run stopped at a fault: the last line of its trace.
+struct TraceFault {
+  std::int64_t frame = 0;  // -1 at load
+  std::int32_t time = 0;
+  // The native calls the script made in that frame before the fault: the
+  // refused call's index in its frame, counted from 0 as `atCall` counts.
+  std::uint32_t call = 0;
+  std::string reason;                  // what was wrong; the frame is in `frame`
+  std::optional<RefusedCall> refused;  // none when no native call was under way
+};
+
 class Trace {
  public:
   void Add(TraceEntry entry) { entries_.push_back(std::move(entry)); }
   const std::vector<TraceEntry>& Entries() const { return entries_; }
   std::vector<TraceEntry>& Entries() { return entries_; }
-  void Clear() { entries_.clear(); }
+  void Clear() {
+    entries_.clear();
+    fault_.reset();
+  }
 
   // Entries of one native or host event, in order.
   std::vector<const TraceEntry*> Find(std::string_view name) const;
   std::size_t Count(std::string_view name) const;
   std::size_t NativeCalls() const;
 
+  // The fault the run stopped at, written after every entry.
+  void SetFault(TraceFault fault) { fault_ = std::move(fault); }
+  const std::optional<TraceFault>& Fault() const { return fault_; }
+
   static std::string ToJson(const TraceEntry& entry);
+  static std::string ToJson(const TraceFault& fault);
   void WriteJsonLines(std::ostream& out) const;
 
  private:
   std::vector<TraceEntry> entries_;
+  std::optional<TraceFault> fault_;
 };
 
+// A refused call as a reader reads it in a message or the report's viewer:
+// `NAME(arg, ...)`, texts quoted, a raw slot as 0x and 16 hex digits.
+std::string RefusedCallText(const RefusedCall& call);
+
 // The named values of a host line, in the order the line writes them and the
-// entry's args hold them (all whole numbers); empty for an event with none or
-// one the trace does not know.
+// entry's args hold them (whole numbers, but for a fault's reason, a text);
+// empty for an event with none or one the trace does not know.
 const std::vector<std::string_view>& HostValueNames(std::string_view host);
 
 // How the trace writes a float: the shortest digits that read back as the

@@ -385,7 +385,8 @@ const std::vector<std::string_view>& HostKinds() {
                                                       "keyboardHandlerUnregister",
                                                       "dropped",
                                                       "capped",
-                                                      "droppedKeys"};
+                                                      "droppedKeys",
+                                                      "fault"};
   return kinds;
 }
 
@@ -719,6 +720,13 @@ class BodyParser {
 
   // One of a host line's named values, kept in args at its name's place.
   void HostValue(std::string_view key) {
+    // A fault line, the last of a run that stopped at one: its reason is a
+    // text, and the call it refused is shown to people, not read (nothing is
+    // answered from it).
+    if (entry_.host == "fault" && key == "refused") {
+      in_.SkipValue();
+      return;
+    }
     const auto it = std::find(names_->begin(), names_->end(), key);
     if (it == names_->end()) {
       throw LineFault{"field \"" + std::string(key) + "\": not a field of a " + entry_.host +
@@ -728,6 +736,15 @@ class BodyParser {
     if ((valuesGiven_ >> i) & 1U)
       throw LineFault{"field \"" + std::string(key) + "\": given twice"};
     valuesGiven_ |= 1U << i;
+    if (entry_.host == "fault" && key == "reason") {
+      if (in_.Peek() != '"') {
+        const std::string_view raw = in_.SkipValue();
+        throw LineFault{"field \"reason\": expected a text, got " + Scanner::Excerpt(raw)};
+      }
+      entry_.args[i].kind = TraceValue::Kind::Text;
+      in_.String(entry_.args[i].text);
+      return;
+    }
     std::int64_t low = 0;
     std::int64_t high = 0;
     HostValueBounds(entry_.host, key, low, high);

@@ -99,7 +99,8 @@ Replay::LineKind Replay::Classify(const TraceEntry& e) {
   if (h == "scriptStart") return LineKind::kScriptStart;
   if (h == "attach") return LineKind::kAttach;
   if (h == "detach") return LineKind::kDetach;
-  if (h == "dropped" || h == "capped") return LineKind::kEnd;
+  // A run that stopped at a fault: its last line; the plug-in's next call is the refused one.
+  if (h == "dropped" || h == "capped" || h == "fault") return LineKind::kEnd;
   return LineKind::kSkipped;  // seed, droppedKeys
 }
 

@@ -73,6 +73,8 @@
     text('v-fade', f.fs + (f.fade > 0 ? ', ' + Math.round(f.fade * 100) + ' % black' : ''));
     text('v-death', f.d > 0 ? '#' + f.d : '—');
     text('v-key', f.k || '—');
+    $('v-fault-row').hidden = !f.x;
+    text('v-fault', f.x || '');
     const list = $('v-calls');
     const items = [];
     for (let c = 0; c < f.c.length;) {
@@ -89,8 +91,17 @@
       items.push(li);
       c += run;
     }
+    // The call the run stopped at comes last: the host refused it, or the
+    // game stopped in it.
+    if (f.r) {
+      const li = document.createElement('li');
+      li.className = 'refused';
+      li.textContent = 'stopped at: ' + f.r;
+      items.push(li);
+    }
     list.replaceChildren(...items);
-    text('v-calls-count', '(' + f.n + (f.n > f.c.length ? ', the first ' + f.c.length + ' listed' : '') + ')');
+    text('v-calls-count', '(' + f.n + (f.n > f.c.length ? ', the first ' + f.c.length + ' listed' : '') +
+        (f.r ? ', then the call the run stopped at' : '') + ')');
     if (cursor && timeline) {
       const x = Number(timeline.dataset.left) +
           (f.f + 0.5) / Number(timeline.dataset.frames) * Number(timeline.dataset.width);

@@ -2,6 +2,7 @@
 // the player died and was placed, and how the spawn point was found.
 #include <string>
 
+#include "sim/base/number_format.h"
 #include "sim/report/report_markup.h"
 #include "sim/report/report_sections.h"
 #include "sim/report/svg.h"
@@ -14,7 +15,7 @@ namespace {
 std::string SpanCell(const DeathRecord& d, double msPerFrame) {
   if (d.respawnFrame < 0) return "—";
   const std::int64_t frames = d.respawnFrame - d.deathFrame;
-  return std::to_string(frames) + " frames (" +
+  return CountOf(frames, "frame", "frames") + " (" +
          FixedOrDash(static_cast<double>(frames) * msPerFrame / 1000.0, 2) + " s)";
 }
 
@@ -53,8 +54,10 @@ void WriteDeathTable(std::ostream& out, const std::vector<DeathRecord>& deaths,
   for (const DeathRecord& d : deaths) WriteDeathRow(out, d, ++number, msPerFrame);
   out << "</table>\n";
   if (deathCount > deaths.size()) {
-    out << "<p class=\"note\">" << deathCount - deaths.size()
-        << " later deaths are left out of this table.</p>\n";
+    out << "<p class=\"note\">"
+        << CountOf(static_cast<long long>(deathCount - deaths.size()), "later death is",
+                   "later deaths are")
+        << " left out of this table.</p>\n";
   }
   out << "</section>\n";
 }

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/base/number_format.h"
 #include "sim/report/report_markup.h"
 #include "sim/report/report_sections.h"
 #include "sim/report/svg.h"
@@ -56,7 +57,8 @@ void WriteSide(std::ostream& out) {
          "<tr><th>bar</th><td id=\"v-fill\"></td></tr>"
          "<tr><th>screen</th><td id=\"v-fade\"></td></tr>"
          "<tr><th>death</th><td id=\"v-death\"></td></tr>"
-         "<tr><th>key frame</th><td id=\"v-key\"></td></tr></table>\n"
+         "<tr><th>key frame</th><td id=\"v-key\"></td></tr>"
+         "<tr id=\"v-fault-row\" hidden><th>fault</th><td id=\"v-fault\"></td></tr></table>\n"
          "<h3>The bar's corner, zoomed</h3><div class=\"inset\" id=\"v-inset\"></div>\n"
          "<h3>Native calls <span id=\"v-calls-count\"></span></h3>"
          "<ol class=\"calls\" id=\"v-calls\"></ol></aside>\n";
@@ -85,6 +87,8 @@ nlohmann::json FrameEntry(const RecordedFrame& f,
       {"n", f.callCount},
       {"c", calls}};
   if (!f.key.empty()) entry["k"] = f.key;
+  if (!f.fault.empty()) entry["x"] = f.fault;
+  if (!f.refused.empty()) entry["r"] = f.refused;
   return entry;
 }
 
@@ -133,7 +137,8 @@ void WriteViewer(std::ostream& out, const KeptFrames& kept) {
     out << "<p>Nothing was drawn in this run and the screen never faded.</p></section>\n";
     return;
   }
-  out << "<p class=\"note\">" << kept.frames.size() << " frames";
+  out << "<p class=\"note\">"
+      << CountOf(static_cast<long long>(kept.frames.size()), "frame", "frames");
   if (kept.stride > 1) {
     out << " of the " << kept.candidates << " that drew anything or were under a fade: every "
         << Ordinal(kept.stride) << ", and every key frame";
@@ -158,17 +163,28 @@ void WriteKeyFrames(std::ostream& out, const KeptFrames& kept) {
     if (f.death != death) {
       if (open) out << "</div>\n";
       death = f.death;
-      out << "<h3>Death " << death << "</h3>\n<div class=\"keys\">\n";
+      if (death == 0) {
+        out << "<h3>Before any death</h3>\n<div class=\"keys\">\n";
+      } else {
+        out << "<h3>Death " << death << "</h3>\n<div class=\"keys\">\n";
+      }
       open = true;
     }
-    out << "<figure class=\"key\" data-i=\"" << i << "\" tabindex=\"0\"><div class=\"thumb\"></div>"
+    out << "<figure class=\"key" << (f.fault.empty() ? "" : " stopped") << "\" data-i=\"" << i
+        << "\" tabindex=\"0\"><div class=\"thumb\"></div>"
         << "<div class=\"thumb-inset\"></div><figcaption><b>Frame " << f.frame << "</b> "
-        << XmlEscape(f.key) << "</figcaption></figure>\n";
+        << XmlEscape(f.key);
+    if (!f.fault.empty()) out << ": " << XmlEscape(f.fault);
+    if (!f.refused.empty()) out << " <code>" << XmlEscape(f.refused) << "</code>";
+    out << "</figcaption></figure>\n";
   }
   if (open) out << "</div>\n";
   if (!open) out << "<p>Nothing of a death was seen in this run.</p>\n";
   if (kept.keyFramesLeftOut > 0) {
-    out << "<p class=\"note\">" << kept.keyFramesLeftOut << " later key frames are left out.</p>\n";
+    out << "<p class=\"note\">"
+        << CountOf(static_cast<long long>(kept.keyFramesLeftOut), "later key frame is",
+                   "later key frames are")
+        << " left out.</p>\n";
   }
   out << "</section>\n";
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "sim/base/number_format.h"
 #include "sim/report/report_markup.h"
 #include "sim/report/report_sections.h"
 #include "sim/report/svg.h"
@@ -174,9 +175,13 @@ void WriteDeathAndCaption(std::ostream& out, const DeathRecord& d, int number, s
     out << "not placed by the end of the run";
   }
   if (d.searchResultCount > d.searchResults.size()) {
-    out << "; " << d.searchResultCount - d.searchResults.size() << " more search results not shown";
+    const auto more = static_cast<long long>(d.searchResultCount - d.searchResults.size());
+    out << "; " << CountOf(more, "more search result", "more search results") << " not shown";
   }
-  if (nodesOff > 0) out << "; " << nodesOff << " road nodes lie off the map";
+  if (nodesOff > 0) {
+    out << "; " << CountOf(static_cast<long long>(nodesOff), "road node lies", "road nodes lie")
+        << " off the map";
+  }
   out << ".</figcaption></figure>\n";
 }
 
@@ -216,8 +221,10 @@ void WriteMaps(std::ostream& out, const std::vector<DeathRecord>& deaths, std::u
   }
   out << "</div>\n";
   if (deathCount > kMappedDeaths) {
-    out << "<p class=\"note\">" << deathCount - kMappedDeaths
-        << " later deaths are not mapped.</p>\n";
+    out << "<p class=\"note\">"
+        << CountOf(static_cast<long long>(deathCount - kMappedDeaths), "later death is",
+                   "later deaths are")
+        << " not mapped.</p>\n";
   }
   out << "</section>\n";
 }

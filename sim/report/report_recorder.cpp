@@ -14,6 +14,8 @@ namespace {
 constexpr float kFadeUnderWay = 0.5F;
 // The bar counts as full once its fill is within rounding of 100 %.
 constexpr float kBarFull = 99.999F;
+// The key of the frame a run stopped in.
+constexpr const char* kStoppedKey = "The run stopped at a fault";
 
 std::string Percent(double v) { return FixedNumber(v, 0) + " %"; }
 
@@ -179,7 +181,10 @@ void ReportRecorder::OnFrameEnd(const RunView& run) {
   AddToSeries(frame, fill, fade, calls, flow.Phase());
 
   std::string key = KeyOf(run, frame, fill);
-  const bool isKey = !key.empty() && keyFrames_ < kKeptKeyFrames;
+  // The frame a run stopped in is always shown, however many keys came first.
+  const bool faultHere = fault_ && fault_->frame == frame;
+  if (faultHere) Append(key, kStoppedKey);
+  const bool isKey = !key.empty() && (keyFrames_ < kKeptKeyFrames || faultHere);
   if (!key.empty() && !isKey) ++keyFramesLeftOut_;
   auto drawn = world.drawing.frames.find(frame);
   const bool hasDrawing = drawn != world.drawing.frames.end();
@@ -204,11 +209,45 @@ void ReportRecorder::OnFrameEnd(const RunView& run) {
       if (hasDrawing) kept.drawing = takeDrawings_ ? std::move(drawn->second) : drawn->second;
       if (isKey) kept.key = std::move(key);
       kept.candidate = candidate;
+      if (faultHere) MarkFault(kept);
       Keep(std::move(kept));
     }
   }
   if (hasDrawing && takeDrawings_) world.drawing.frames.erase(drawn);
   calls_.clear();
+}
+
+void ReportRecorder::OnFault(const RunView& run, const TraceFault& fault) {
+  if (fault_) return;
+  fault_ = fault;
+  // Frames end after their fault, but one that stops the run as the host
+  // unloads the plug-in comes after its frame: that frame, kept or not, is
+  // shown now. A fault at load has no frame.
+  if (fault.frame < 0 || fault.frame >= framesSeen_) return;
+  if (!frames_.empty() && frames_.back().frame == fault.frame) {
+    RecordedFrame& last = frames_.back();
+    if (last.key.empty()) ++keyFrames_;
+    Append(last.key, kStoppedKey);
+    MarkFault(last);
+    return;
+  }
+  RecordedFrame kept;
+  kept.frame = fault.frame;
+  kept.gameTime = fault.time;
+  kept.phase = run.flow.Phase();
+  kept.fade = run.world.screen.level;
+  kept.fadeState = run.world.screen.fade;
+  kept.death = run.flow.DeathCount();
+  kept.callCount = run.callsInLastFrame;
+  kept.key = kStoppedKey;
+  kept.candidate = candidates_++;
+  MarkFault(kept);
+  Keep(std::move(kept));
+}
+
+void ReportRecorder::MarkFault(RecordedFrame& frame) const {
+  frame.fault = fault_->reason;
+  if (fault_->refused) frame.refused = RefusedCallText(*fault_->refused);
 }
 
 void ReportRecorder::Keep(RecordedFrame frame) {

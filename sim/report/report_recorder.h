@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "sim/game/screen.h"
 #include "sim/host/run_watcher.h"
 #include "sim/observe/flow_observer.h"
+#include "sim/observe/trace.h"
 
 namespace sim {
 
@@ -60,6 +62,8 @@ struct RecordedFrame {
   FrameDrawing drawing;
   std::string key;              // what makes it a key frame; empty for the others
   std::uint64_t candidate = 0;  // its place among the frames the viewer could show
+  std::string fault;            // the frame the run stopped in: what was wrong
+  std::string refused;          // ... and the call refused, as RefusedCallText writes it
 };
 
 class ReportRecorder : public RunWatcher {
@@ -78,6 +82,10 @@ class ReportRecorder : public RunWatcher {
   void OnNativeCall(const NativeSignature& native) override;
   void OnHostEvent(const RunView& run, std::string_view name) override;
   void OnFrameEnd(const RunView& run) override;
+  void OnFault(const RunView& run, const TraceFault& fault) override;
+
+  // The fault the run stopped at, if it did.
+  const std::optional<TraceFault>& Fault() const { return fault_; }
 
   const std::vector<SeriesColumn>& Columns() const { return columns_; }
   // Frames in each column (a power of two), and the frames recorded.
@@ -103,6 +111,8 @@ class ReportRecorder : public RunWatcher {
   // What makes this frame a key frame of the current death ("" for none).
   std::string KeyOf(const RunView& run, std::int64_t frame, float fill);
   void Keep(RecordedFrame frame);
+  // Marks a kept frame as the one the run stopped in.
+  void MarkFault(RecordedFrame& frame) const;
 
   bool takeDrawings_;
 
@@ -139,6 +149,8 @@ class ReportRecorder : public RunWatcher {
     bool clear = false;
   };
   DeathMoments moments_;
+
+  std::optional<TraceFault> fault_;
 };
 
 }  // namespace sim

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "sim/base/number_format.h"
 #include "sim/report/report_markup.h"
 #include "sim/report/report_sections.h"
 #include "sim/report/svg.h"
@@ -18,11 +19,11 @@ void WriteRunNumbers(std::ostream& out, const Scenario& scenario, const RunSumma
                 static_cast<double>(summary.nativeCalls) / static_cast<double>(summary.frames), 1)
           : std::string("0");
   out << "<p class=\"meta\">Scenario <code>" << XmlEscape(scenario.fileName) << "</code> · "
-      << summary.frames << " frames at " << scenario.fps << " fps ("
+      << CountOf(summary.frames, "frame", "frames") << " at " << scenario.fps << " fps ("
       << FixedOrDash(static_cast<double>(summary.gameTimeMs) / 1000.0, 2)
       << " s of game time) from game time " << scenario.startGameTime << " · "
-      << summary.nativeCalls << " native calls (" << perFrame << " per frame, at most "
-      << summary.maxCallsInFrame << " in one)</p>\n";
+      << CountOf(static_cast<long long>(summary.nativeCalls), "native call", "native calls") << " ("
+      << perFrame << " per frame, at most " << summary.maxCallsInFrame << " in one)</p>\n";
 }
 
 // How the run drew its random numbers, and how to run it again.
@@ -85,8 +86,9 @@ void WriteRecordingOrigin(std::ostream& out, const RecordingOrigin& origin,
          "recorded fades', the flow follows the recorded calls and answers, and the maps show the "
          "search results the plug-in read. Heap allocations are not recorded: the phase table "
          "shows none. "
-      << summary.frames << " frames · " << summary.nativeCalls << " native calls (at most "
-      << summary.maxCallsInFrame << " in one frame). ";
+      << CountOf(summary.frames, "frame", "frames") << " · "
+      << CountOf(static_cast<long long>(summary.nativeCalls), "native call", "native calls")
+      << " (at most " << summary.maxCallsInFrame << " in one frame). ";
   if (origin.unexpressed == 0) {
     out << "The world model gives every recorded answer.";
   } else {
@@ -128,7 +130,12 @@ void WriteSummary(std::ostream& out, const Scenario& scenario, const RunSummary&
   }
   out << "</p>\n";
   if (!summary.fault.empty()) {
-    out << "<p class=\"fault\">The run stopped: " << XmlEscape(summary.fault) << "</p>\n";
+    out << "<p class=\"fault\">The run stopped: " << XmlEscape(summary.fault);
+    if (!summary.faultCall.empty()) {
+      out << "<br>The call it stopped at (the frame's call " << summary.faultCallIndex
+          << ", counted from 0): <code>" << XmlEscape(summary.faultCall) << "</code>";
+    }
+    out << "</p>\n";
   }
   if (summary.searchesMiscounted > 0) {
     out << "<p class=\"meta\">The scenario's world contradicted itself: "

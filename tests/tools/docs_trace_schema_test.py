@@ -27,8 +27,9 @@ VALIDATOR = None
 
 # The host events no run of the shipped scenarios makes: the recorder's
 # keyboard queue overflowing needs a flood of messages the simulator does not
-# send.
-NEVER_SEEN = {"droppedKeys"}
+# send, and the plug-in makes no call the host refuses (fault_trace_test.py
+# runs a module that does).
+NEVER_SEEN = {"droppedKeys", "fault"}
 
 
 def validator():
@@ -194,6 +195,10 @@ BAD_LINES = [
     ('{"frame":0,"time":1,"host":"seed","seed":1}', ".frame"),
     ('{"frame":0,"time":1,"host":"repeat","frames":0,"firstFrame":0,"firstTime":1}', ".frames"),
     ('{"frame":0,"time":1}', "(the line)"),
+    ('{"frame":3,"time":1,"host":"fault","call":0}', "reason"),
+    ('{"frame":3,"time":1,"host":"fault","call":0,"reason":"x","refused":{"native":"0x1234567812345678",'
+     '"args":[{"slot":1}]}}', ".refused.args[0]"),
+    ('{"frame":3,"time":1,"host":"fault","call":0,"reason":"x","refused":{"args":[]}}', "native"),
     ('{"format":"rebound-recording","version":1,"rebound":"0.1.0","build":"recorder",'
      '"platform":"mac","hostFile":null,"hostVersion":null,"gameFile":null,"gameVersion":null,'
      '"frameBase":0}', ".platform"),
@@ -209,6 +214,9 @@ GOOD_LINES = [
     '{"native":"0xD80958FC74E988A6","args":[],"result":1}',
     '{"host":"droppedKeys","count":3}',
     '{"frame":-1,"host":"attach"}',
+    '{"frame":-1,"time":100000,"host":"fault","call":0,"reason":"cannot load the plug-in"}',
+    '{"frame":7,"time":100116,"host":"fault","call":0,"reason":"x","refused":'
+    '{"native":"0x1234567812345678","args":[1,"a",null,{"slot":"0xFFFFFFFFFFFFFFFF"}]}}',
 ]
 
 

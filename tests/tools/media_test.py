@@ -10,6 +10,7 @@ pictures.
   media_test.py REBOUND_SIM SOURCE_DIR
 """
 
+import html
 import importlib.util
 import os
 import re
@@ -93,6 +94,41 @@ class ScriptChoices(unittest.TestCase):
                     media.check_still("s.png", 7, svg, wanted)
                 self.assertIn("s.png: " + message, str(caught.exception))
                 self.assertIn("scripts/make-media.py", str(caught.exception))
+
+
+def made_up_report(parts):
+    """A report page with a style sheet and one map holding `parts`."""
+    body = "".join(f'<g class="{part}"></g>' for part in parts)
+    return ("<style>:root { --blue: #2f6fd0; }\n.map .r100 { stroke: var(--blue); }\n"
+            ".legend { color: red; }</style>"
+            '<figure class="map"><svg viewBox="0 0 400 400" role="img">' + body +
+            "</svg>\n<figcaption><b>Death 1</b>, frame 60: placed 98.7 m away "
+            "(search).</figcaption></figure>")
+
+
+class RespawnMap(unittest.TestCase):
+
+    def test_the_still_is_the_first_map_with_its_style_and_a_legend(self):
+        parts = [part for part, _, _ in media.MAP_PARTS]
+        svg = media.respawn_map(made_up_report(parts))
+        self.assertIn(".map .r100 { stroke: #2f6fd0; }", svg, "the variable is put in")
+        self.assertNotIn(".legend", svg, "only the map's rules")
+        self.assertIn(f'width="{media.WIDTH}" height="{media.HEIGHT}"', svg)
+        self.assertIn('viewBox="0 0 400 400"', svg)
+        self.assertIn("Death 1, frame 60: placed 98.7 m away (search).", svg)
+        for _, label, _ in media.MAP_PARTS:
+            self.assertIn(html.escape(label), svg)
+
+    def test_a_map_that_misses_a_part_or_a_page_without_one_is_refused(self):
+        parts = [part for part, _, _ in media.MAP_PARTS]
+        for page, message in (
+                (made_up_report(parts[:-1]), "shows no placed"),
+                ("<style>.map .x { }</style><p>No death, no map.</p>", "has no map"),
+                (made_up_report(parts).replace("--blue: #2f6fd0;", ""), "without giving it")):
+            with self.subTest(message):
+                with self.assertRaises(media.MediaError) as caught:
+                    media.respawn_map(page)
+                self.assertIn(message, str(caught.exception))
 
 
 class CommittedMedia(unittest.TestCase):

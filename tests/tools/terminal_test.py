@@ -8,6 +8,7 @@ frame.
   terminal_test.py REBOUND_SIM SCENARIOS_DIR
 """
 
+import json
 import os
 import pty
 import re
@@ -87,6 +88,31 @@ class Terminal(unittest.TestCase):
         listing = subprocess.run([SIM, "natives"], stdout=subprocess.PIPE, text=True, check=True)
         self.assertRegex(listing.stdout, r"(?m)^0xAA391C728106F7AF  \(no public name\) +\(bool\)")
         self.assertNotRegex(listing.stdout, r"(?m)^0x\w+  0x")
+
+    def test_natives_json_gives_no_name_to_a_native_known_by_hash_only(self):
+        listing = subprocess.run([SIM, "natives", "--json"], stdout=subprocess.PIPE, text=True,
+                                 check=True)
+        natives = {n["hash"]: n for n in json.loads(listing.stdout)}
+        self.assertIsNone(natives["0xAA391C728106F7AF"]["name"])
+        self.assertEqual(natives["0xD80958FC74E988A6"]["name"], "PLAYER_PED_ID")
+        self.assertEqual([n for n in natives.values() if n["name"] == n["hash"]], [])
+        table = subprocess.run([SIM, "natives"], stdout=subprocess.PIPE, text=True, check=True)
+        self.assertEqual(sum(1 for n in natives.values() if n["name"] is None),
+                         table.stdout.count("(no public name)"))
+
+    def test_counts_of_one_are_singular(self):
+        # One death, one frame picture, one later death left out of the list.
+        one = deaths_scenario(self.path("one.json"), 1)
+        folder = self.path("one-frame")
+        out = sim("--scenario", one, "--frames-svg", folder, "--svg-frames", "100")
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertIn("1 frame picture written to %s\n" % folder, out.stdout)
+        self.assertNotRegex(out.stdout, r"\b1 (frames|taps|deaths|pictures)\b")
+        eleven = sim("--scenario", deaths_scenario(self.path("eleven.json"), 11))
+        self.assertIn("... and 1 later death, not listed", eleven.stdout)
+        single = sim("--frames", "1")
+        self.assertRegex(single.stdout, r'(?m)^Summary: 1 frame of "')
+        self.assertRegex(single.stdout.splitlines()[0], r": 1 frame \(")
 
     def test_long_runs_hold_back_the_timeline_and_later_deaths(self):
         many = deaths_scenario(self.path("many.json"), 12)

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "sim/base/number_format.h"
 #include "sim/host/simulation.h"
 #include "tools/rebound-sim/platform.h"
 
@@ -47,8 +48,8 @@ std::string ScenarioSource(const sim::Scenario& scenario) {
 
 std::string RunHeading(const sim::Scenario& scenario) {
   char numbers[160];
-  std::snprintf(numbers, sizeof numbers, "%s frames (%.1f s) at %d fps from game time %lld",
-                GroupedNumber(scenario.frames).c_str(),
+  std::snprintf(numbers, sizeof numbers, "%s %s (%.1f s) at %d fps from game time %lld",
+                GroupedNumber(scenario.frames).c_str(), scenario.frames == 1 ? "frame" : "frames",
                 static_cast<double>(scenario.frames) / scenario.fps, scenario.fps,
                 static_cast<long long>(scenario.startGameTime));
   return "Scenario \"" + scenario.name + "\" (" + ScenarioSource(scenario) + "): " + numbers;
@@ -107,10 +108,12 @@ void PrintDeaths(std::FILE* out, const sim::Simulation& simulation, std::size_t 
     std::fprintf(
         out,
         "Death %zu at frame %lld: shard at %lld, fade-out at %lld, respawned at %lld "
-        "(%lld frames, %.2f s; %d taps), placed %.1f m from the death (%s), heading %.1f\n",
+        "(%s, %.2f s; %s), placed %.1f m from the death (%s), heading %.1f\n",
         n, static_cast<long long>(d.deathFrame), static_cast<long long>(d.shardFrame),
         static_cast<long long>(d.fadeOutFrame), static_cast<long long>(d.respawnFrame),
-        static_cast<long long>(frames), static_cast<double>(frames) * msPerFrame / 1000.0, d.taps,
+        sim::CountOf(frames, "frame", "frames").c_str(),
+        static_cast<double>(frames) * msPerFrame / 1000.0,
+        sim::CountOf(d.taps, "tap", "taps").c_str(),
         std::hypot(d.spawnPosition[0] - d.deathPosition[0], d.spawnPosition[1] - d.deathPosition[1],
                    d.spawnPosition[2] - d.deathPosition[2]),
         d.searchOutcome.c_str(), d.spawnHeading);
@@ -119,8 +122,8 @@ void PrintDeaths(std::FILE* out, const sim::Simulation& simulation, std::size_t 
   if (flow.DeathCount() > n) {
     const auto more = static_cast<std::int64_t>(flow.DeathCount() - n);
     const bool kept = n < flow.Deaths().size();
-    std::fprintf(out, "... and %s later deaths, not listed%s\n", GroupedNumber(more).c_str(),
-                 kept ? " (--summary lists the first 1,000)" : "");
+    std::fprintf(out, "... and %s later %s, not listed%s\n", GroupedNumber(more).c_str(),
+                 more == 1 ? "death" : "deaths", kept ? " (--summary lists the first 1,000)" : "");
   }
 }
 
@@ -135,15 +138,15 @@ void PrintPhaseCosts(std::FILE* out, const sim::Simulation& simulation) {
     const auto average = [&cost](std::uint64_t total) {
       return static_cast<double>(total) / static_cast<double>(cost.frames);
     };
-    std::fprintf(
-        out,
-        "  %-11s %8lld frames, calls %6.1f (%u), plug-in allocations %5.2f (%llu), simulator "
-        "allocations %6.1f (%llu)\n",
-        sim::FlowPhaseName(static_cast<sim::FlowPhase>(i)), static_cast<long long>(cost.frames),
-        average(cost.calls), cost.maxCalls, average(cost.pluginAllocations),
-        static_cast<unsigned long long>(cost.maxPluginAllocations),
-        average(cost.simulatorAllocations),
-        static_cast<unsigned long long>(cost.maxSimulatorAllocations));
+    std::fprintf(out,
+                 "  %-11s %8lld %-7s calls %6.1f (%u), plug-in allocations %5.2f (%llu), simulator "
+                 "allocations %6.1f (%llu)\n",
+                 sim::FlowPhaseName(static_cast<sim::FlowPhase>(i)),
+                 static_cast<long long>(cost.frames), cost.frames == 1 ? "frame," : "frames,",
+                 average(cost.calls), cost.maxCalls, average(cost.pluginAllocations),
+                 static_cast<unsigned long long>(cost.maxPluginAllocations),
+                 average(cost.simulatorAllocations),
+                 static_cast<unsigned long long>(cost.maxSimulatorAllocations));
   }
 }
 

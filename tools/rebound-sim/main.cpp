@@ -363,7 +363,8 @@ int ListNatives(bool json) {
     for (const auto& n : table) {
       nlohmann::ordered_json e;
       e["hash"] = sim::HexHash(n.hash);
-      e["name"] = n.name;
+      // A native the game documents by hash only has no name to give.
+      e["name"] = sim::HasPublicName(n) ? nlohmann::ordered_json(n.name) : nullptr;
       auto args = nlohmann::ordered_json::array();
       for (auto k : n.args) args.push_back(sim::ArgKindName(k));
       e["args"] = args;
@@ -462,7 +463,11 @@ bool WriteFramePictures(const sim::Simulation& simulation, const std::string& di
                              : std::string("the run has no frame that --svg-frames names"))
               << "\n";
   } else if (o.verbosity >= rebound_sim::Verbosity::kFlow) {
-    std::fprintf(g_console, "%zu frame pictures written to %s\n", frames.size(), dir.c_str());
+    std::fprintf(
+        g_console, "%s written to %s\n",
+        sim::CountOf(static_cast<long long>(frames.size()), "frame picture", "frame pictures")
+            .c_str(),
+        dir.c_str());
   }
   return true;
 }
@@ -639,18 +644,19 @@ void PrintSummary(const sim::Simulation& simulation, const Options& o) {
   rebound_sim::PrintPhaseCosts(g_console, simulation);
   std::fprintf(
       g_console,
-      "\nSummary: %lld frames of \"%s\", %.3f s of game time, %llu native calls "
+      "\nSummary: %s of \"%s\", %.3f s of game time, %s "
       "(%.1f per frame on average, at most %llu in one frame)\n",
-      static_cast<long long>(s.frames), simulation.GetScenario().name.c_str(),
-      static_cast<double>(s.gameTimeMs) / 1000.0, static_cast<unsigned long long>(s.nativeCalls),
+      sim::CountOf(s.frames, "frame", "frames").c_str(), simulation.GetScenario().name.c_str(),
+      static_cast<double>(s.gameTimeMs) / 1000.0,
+      sim::CountOf(static_cast<long long>(s.nativeCalls), "native call", "native calls").c_str(),
       s.frames > 0 ? static_cast<double>(s.nativeCalls) / static_cast<double>(s.frames) : 0.0,
       static_cast<unsigned long long>(s.maxCallsInFrame));
   PrintSeedAndStack(s, o);
   if (s.searchesMiscounted > 0) {
     std::fprintf(g_console,
-                 "  the scenario contradicted itself: %d spawn search(es) reported more results "
+                 "  the scenario contradicted itself: %s reported more results "
                  "than held, and the plug-in asked for one past them (--timeline shows where)\n",
-                 s.searchesMiscounted);
+                 sim::CountOf(s.searchesMiscounted, "spawn search", "spawn searches").c_str());
   }
   if (o.trace) std::fprintf(g_console, "Trace written to %s\n", o.trace->c_str());
   if (o.report) std::fprintf(g_console, "Report written to %s\n", o.report->c_str());

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/base/number_format.h"
 #include "sim/host/native_dispatch.h"
 #include "sim/replay/recorded_world.h"
 #include "sim/replay/scenario_fit.h"
@@ -189,9 +190,11 @@ int Report(const Arguments& a) {
   sim::WriteHtmlReport(out->Stream(), source, recorder, picture);
   if (!CommitOutput(*out)) return kOutputUnusable;
   if (!a.quiet) {
-    std::fprintf(console, "Report of %s (%lld frames, %llu deaths) written to %s\n",
-                 a.recording.c_str(), static_cast<long long>(run.Summary().frames),
-                 static_cast<unsigned long long>(run.Flow().DeathCount()), a.out.c_str());
+    std::fprintf(
+        console, "Report of %s (%s, %s) written to %s\n", a.recording.c_str(),
+        sim::CountOf(run.Summary().frames, "frame", "frames").c_str(),
+        sim::CountOf(static_cast<long long>(run.Flow().DeathCount()), "death", "deaths").c_str(),
+        a.out.c_str());
     if (!outline.recordingBreak.empty()) {
       std::fprintf(console, "The recording is not whole: %s\n", outline.recordingBreak.c_str());
     }
@@ -215,8 +218,8 @@ int ScenarioFrom(const Arguments& a) {
   out->Stream() << made.text;
   if (!CommitOutput(*out)) return kOutputUnusable;
   if (a.quiet) return 0;
-  std::fprintf(console, "Scenario written to %s: %lld frames at %d fps from game time %lld\n",
-               a.out.c_str(), static_cast<long long>(made.outline.frames), made.outline.fps,
+  std::fprintf(console, "Scenario written to %s: %s at %d fps from game time %lld\n", a.out.c_str(),
+               sim::CountOf(made.outline.frames, "frame", "frames").c_str(), made.outline.fps,
                static_cast<long long>(made.outline.startGameTime));
   if (!made.outline.recordingBreak.empty()) {
     std::fprintf(console, "The recording is not whole: %s\n", made.outline.recordingBreak.c_str());

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "sim/base/number_format.h"
 #include "sim/observe/trace_reader.h"
 #include "sim/platform/module.h"
 #include "sim/replay/replay.h"
@@ -180,18 +181,22 @@ int ReplayCommand(int argc, char** argv) {
   if (r.difference) PrintDifference(*r.difference, o.recording);
   if (!r.endNote.empty()) std::printf("The check ended early: %s.\n", r.endNote.c_str());
   if (r.droppedKeys > 0) {
-    std::printf("The recorder had no room for %llu keyboard messages: they were not delivered.\n",
-                static_cast<unsigned long long>(r.droppedKeys));
+    std::printf(
+        "The recorder had no room for %s: %s not delivered.\n",
+        sim::CountOf(static_cast<long long>(r.droppedKeys), "keyboard message", "keyboard messages")
+            .c_str(),
+        r.droppedKeys == 1 ? "it was" : "they were");
   }
   PrintModelDifferences(r);
   if (!options.recordedDraws) {
     std::printf("The recording has no random draws: the plug-in drew from its seed's sequence.\n");
   }
-  std::printf("%s: %llu calls checked (%llu native), %lld frames, %.3f s, %.0f calls per second\n",
+  std::printf("%s: %s checked (%llu native), %s, %.3f s, %.0f calls per second\n",
               r.difference ? "Differs" : "Same calls",
-              static_cast<unsigned long long>(r.callsChecked),
-              static_cast<unsigned long long>(r.nativeCalls), static_cast<long long>(r.frames),
-              seconds, seconds > 0 ? static_cast<double>(r.callsChecked) / seconds : 0.0);
+              sim::CountOf(static_cast<long long>(r.callsChecked), "call", "calls").c_str(),
+              static_cast<unsigned long long>(r.nativeCalls),
+              sim::CountOf(r.frames, "frame", "frames").c_str(), seconds,
+              seconds > 0 ? static_cast<double>(r.callsChecked) / seconds : 0.0);
   return r.difference ? 1 : 0;
 }
 

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "sim/host/simulation.h"
 // The host functions as a plug-in declares them, to call them as a faulty one.
@@ -22,6 +24,7 @@ const std::uint64_t kSetTextScale = HashOf("SET_TEXT_SCALE");
 const std::uint64_t kSetEntityCoords = HashOf("SET_ENTITY_COORDS");
 const std::uint64_t kBeginFeedPost = HashOf("BEGIN_TEXT_COMMAND_THEFEED_POST");
 const std::uint64_t kGetHudColour = HashOf("GET_HUD_COLOUR");
+const std::uint64_t kDrawSprite = HashOf("DRAW_SPRITE");
 
 void Call(std::uint64_t hash, std::initializer_list<std::uint64_t> slots) {
   nativeInit(hash);
@@ -66,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"too few arguments", [] { Call(kGetEntityHealth, {}); },
                 "GET_ENTITY_HEALTH (0xEEF059FAD016D209): 0 arguments pushed, it takes 1"},
         Refusal{"too many arguments", [] { Call(kPlayerPedId, {1}); },
-                "PLAYER_PED_ID (0xD80958FC74E988A6): 1 arguments pushed, it takes 0"},
+                "PLAYER_PED_ID (0xD80958FC74E988A6): 1 argument pushed, it takes 0"},
         Refusal{
             "sign-extended integer", [] { Call(kGetEntityHealth, {0xFFFFFFFFFFFFFFFFULL}); },
             "GET_ENTITY_HEALTH (0xEEF059FAD016D209): argument 1 (int) has its upper 32 bits set"},
@@ -107,6 +110,123 @@ INSTANTIATE_TEST_SUITE_P(
       for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
       return name;
     });
+
+// The trace of a stopped run ends with a line that says where: the frame,
+// the index of the refused call among the frame's calls, what was wrong and
+// the call with its arguments (a slot its kind refuses as its raw bits).
+struct FaultLine {
+  const char* what;
+  std::function<void()> script;
+  const char* line;  // the whole line
+};
+
+void PrintTo(const FaultLine& f, std::ostream* os) { *os << f.what; }
+
+class FaultLines : public ::testing::TestWithParam<FaultLine> {};
+
+TEST_P(FaultLines, EndTheTraceWithFrameCallReasonAndRefusedCall) {
+  const FaultLine& f = GetParam();
+  std::ostringstream streamed;
+  sim::SimOptions options;
+  options.traceStream = &streamed;
+  // A key due after the fault, in the same frame: nothing after the fault is
+  // traced.
+  sim::Simulation simulation(
+      test::ScenarioFrom(R"({"frames": 10, "events": [{"frame": 2, "key": {"code": 65},
+                                                       "atCall": 5}]})"),
+      options);
+  simulation.SetScript([&f] {
+    Call(kPlayerPedId, {});
+    scriptWait(0);
+    Call(kPlayerPedId, {});
+    scriptWait(0);
+    Call(kPlayerPedId, {});  // the frame's call 0; the fault is about its call 1
+    f.script();
+    for (;;) scriptWait(0);
+  });
+  EXPECT_FALSE(simulation.Run());
+  const sim::Trace& trace = simulation.GetTrace();
+  ASSERT_TRUE(trace.Fault().has_value());
+  EXPECT_EQ(sim::Trace::ToJson(*trace.Fault()), f.line);
+  EXPECT_EQ(trace.Entries().back().Name(), "PLAYER_PED_ID");
+  const std::string text = streamed.str();
+  EXPECT_EQ(text.substr(text.rfind('\n', text.size() - 2) + 1), std::string(f.line) + "\n");
+  std::ostringstream written;
+  trace.WriteJsonLines(written);
+  EXPECT_EQ(written.str(), text) << "the kept trace writes what was streamed";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Host, FaultLines,
+    ::testing::Values(
+        FaultLine{
+            "unknown hash", [] { Call(0x1234567812345678, {7}); },
+            R"({"frame":2,"time":100033,"host":"fault","call":1,)"
+            R"("reason":"native 0x1234567812345678 is not a native of the game",)"
+            R"("refused":{"native":"0x1234567812345678","args":[{"slot":"0x0000000000000007"}]}})"},
+        FaultLine{"boolean of 2",
+                  [] {
+                    Call(kSetEntityCoords, {1, 0x43570000, 0, 0, 2, 0, 1, 0});
+                  },
+                  R"({"frame":2,"time":100033,"host":"fault","call":1,"reason":"native )"
+                  R"(SET_ENTITY_COORDS (0x06843DA7060A026B): argument 5 (bool) is 2, not 0 or 1",)"
+                  R"("refused":{"native":"0x06843DA7060A026B","name":"SET_ENTITY_COORDS","args":)"
+                  R"([1,215.0,0.0,0.0,{"slot":"0x0000000000000002"},false,true,false]}})"},
+        FaultLine{"too many arguments", [] { Call(kPlayerPedId, {1}); },
+                  R"({"frame":2,"time":100033,"host":"fault","call":1,"reason":"native )"
+                  R"(PLAYER_PED_ID (0xD80958FC74E988A6): 1 argument pushed, it takes 0",)"
+                  R"("refused":{"native":"0xD80958FC74E988A6","name":"PLAYER_PED_ID","args":)"
+                  R"([{"slot":"0x0000000000000001"}]}})"},
+        FaultLine{"init inside an open call",
+                  [] {
+                    nativeInit(kGetEntityHealth);
+                    nativeInit(kPlayerPedId);
+                  },
+                  R"({"frame":2,"time":100033,"host":"fault","call":1,"reason":"nativeInit)"
+                  R"((PLAYER_PED_ID) before the call of GET_ENTITY_HEALTH was run","refused":)"
+                  R"({"native":"0xD80958FC74E988A6","name":"PLAYER_PED_ID","args":[]}})"},
+        FaultLine{"push without init", [] { nativePush64(1); },
+                  R"({"frame":2,"time":100033,"host":"fault","call":1,)"
+                  R"("reason":"nativePush64 without nativeInit"})"},
+        FaultLine{
+            "sprite from a dictionary not loaded",
+            [] {
+              Call(kDrawSprite, {reinterpret_cast<std::uint64_t>("commonmenu"),
+                                 reinterpret_cast<std::uint64_t>("gradient_bgd"), 0, 0, 0, 0, 0,
+                                 255, 0, 0, 0, 255, 0});
+            },
+            R"({"frame":2,"time":100033,"host":"fault","call":1,"reason":"DRAW_SPRITE of )"
+            R"(\"gradient_bgd\" from texture dictionary \"commonmenu\", which is not loaded",)"
+            R"("refused":{"native":"0xE7FFAE5EBF23D890","name":"DRAW_SPRITE","args":)"
+            R"(["commonmenu","gradient_bgd",0.0,0.0,0.0,0.0,0.0,255,0,0,0,255,0]}})"}),
+    [](const ::testing::TestParamInfo<FaultLine>& param) {
+      std::string name = param.param.what;
+      for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return name;
+    });
+
+TEST(FaultLines, AReportWatcherIsToldOfTheFaultOnce) {
+  struct Watcher : sim::RunWatcher {
+    void OnNativeCall(const sim::NativeSignature&) override {}
+    void OnHostEvent(const sim::RunView&, std::string_view) override {}
+    void OnFrameEnd(const sim::RunView&) override {}
+    void OnFault(const sim::RunView& run, const sim::TraceFault& fault) override {
+      faults.push_back(fault.reason + " @" + std::to_string(run.world.clock.frame));
+    }
+    std::vector<std::string> faults;
+  } watcher;
+  sim::Simulation simulation(test::ScenarioFrom(R"({"frames": 10})"));
+  simulation.SetWatcher(&watcher);
+  simulation.SetScript([] {
+    scriptWait(0);
+    nativeCall();
+    for (;;) scriptWait(0);
+  });
+  EXPECT_FALSE(simulation.Run());
+  EXPECT_EQ(watcher.faults, (std::vector<std::string>{"nativeCall without nativeInit @1"}));
+  const sim::RunSummary summary = simulation.Summary();
+  EXPECT_EQ(summary.faultCall, "") << "no native call was under way";
+}
 
 // Natives and waits belong to the script fibre: the keyboard handler runs on
 // another thread and must not make them.

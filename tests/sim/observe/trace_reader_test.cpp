@@ -209,8 +209,35 @@ struct BadCase {
 };
 
 // Each bad recording is refused, naming the file, the line and the field.
+// The last line of a run that stopped at a fault: its call and reason are
+// read, the refused call it shows is passed over.
+TEST(TraceReader, ReadsAFaultLineAsTheRunsLastHostEvent) {
+  const sim::Recording r = sim::ReadRecordingText(
+      R"({"frame":2,"time":100033,"native":"0xD80958FC74E988A6","name":"PLAYER_PED_ID","args":[],"result":1})"
+      "\n"
+      R"({"frame":2,"time":100033,"host":"fault","call":1,"reason":"nativeInit(\"x\") refused",)"
+      R"("refused":{"native":"0x1234567812345678","args":[1,{"slot":"0x0000000000000002"}]}})"
+      "\n",
+      "t.jsonl");
+  ASSERT_EQ(r.entries.size(), 2U);
+  const TraceEntry& fault = r.entries[1];
+  EXPECT_TRUE(fault.IsHost("fault"));
+  EXPECT_EQ(fault.frame, 2);
+  EXPECT_EQ(
+      sim::Trace::ToJson(fault),
+      R"({"frame":2,"time":100033,"host":"fault","call":1,"reason":"nativeInit(\"x\") refused"})");
+  for (const char* bad : {R"({"frame":2,"time":1,"host":"fault","call":1,"reason":7})",
+                          R"({"frame":2,"time":1,"host":"fault","call":1})"}) {
+    EXPECT_THROW(sim::ReadRecordingText(std::string(bad) + "\n", "t.jsonl"), sim::RecordingError)
+        << bad;
+  }
+}
+
 TEST(TraceReader, RefusesBadLinesNamingFileLineAndField) {
   const BadCase cases[] = {
+      {R"({"frame":1,"time":5,"host":"fault","call":1,"reason":7})"
+       "\n",
+       "r.jsonl:2: field \"reason\": expected a text, got 7"},
       {R"({"frame":1,"time":5,"native":"0x2A488C176D52CCA5","args":[1,2,"x",4,5,6],"result":1.5})"
        "\n",
        "r.jsonl:2: field \"args\"[2]: expected a number, got \"x\""},

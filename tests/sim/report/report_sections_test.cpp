@@ -75,7 +75,7 @@ TEST(ReportMaps, PlaceTwoDeathsAroundTheirPlaceOfDeath) {
   EXPECT_TRUE(Has(page, "x=\"381.0\" y=\"204.0\" text-anchor=\"end\">placed 2000 m away</text>"));
   EXPECT_TRUE(Has(page,
                   "<b>Death 2</b>, frame 700: placed 2000.0 m away (search); 1 road "
-                  "nodes lie off the map."));
+                  "node lies off the map."));
   EXPECT_FALSE(Has(page, "later deaths are not mapped"));
 }
 
@@ -243,6 +243,54 @@ TEST(ReportSummary, SaysWhenTheWorldContradictedItself) {
   EXPECT_TRUE(Has(out.str(),
                   "The scenario's world contradicted itself: 2 spawn searches reported more "
                   "results than it held"));
+}
+
+// The frame a run stopped in is a key frame of its own, before any death
+// too, with what was wrong and the call, escaped; the viewer's data carries
+// both.
+TEST(ReportFault, TheFrameARunStoppedInShowsTheReasonAndTheCall) {
+  std::vector<sim::RecordedFrame> frames(2);
+  frames[0].frame = 3;
+  frames[0].key = "Bar shown at 0 %";
+  frames[0].death = 1;
+  frames[1].frame = 5;
+  frames[1].key = "The run stopped at a fault";
+  frames[1].fault = "DRAW_SPRITE of \"<x>\" from texture dictionary \"d\", which is not loaded";
+  frames[1].refused = "DRAW_SPRITE(\"d\", \"<x>\", 0.5)";
+  const sim::report::KeptFrames kept{frames, 2, 1, 0};
+  std::ostringstream keys;
+  sim::report::WriteKeyFrames(keys, kept);
+  const std::string section = keys.str();
+  EXPECT_TRUE(Has(section, "<h3>Death 1</h3>"));
+  EXPECT_TRUE(Has(section, "<h3>Before any death</h3>")) << section;
+  EXPECT_FALSE(Has(section, "Death 0"));
+  EXPECT_TRUE(Has(section,
+                  "<figure class=\"key stopped\" data-i=\"1\" tabindex=\"0\">"
+                  "<div class=\"thumb\"></div><div class=\"thumb-inset\"></div><figcaption>"
+                  "<b>Frame 5</b> The run stopped at a fault: DRAW_SPRITE of &quot;&lt;x&gt;"
+                  "&quot; from texture dictionary &quot;d&quot;, which is not loaded <code>"
+                  "DRAW_SPRITE(&quot;d&quot;, &quot;&lt;x&gt;&quot;, 0.5)</code></figcaption>"))
+      << section;
+  EXPECT_TRUE(Has(section, "<figure class=\"key\" data-i=\"0\""));
+
+  std::ostringstream data;
+  sim::report::WriteFrameData(data, sim::Scenario{}, frames, nullptr);
+  EXPECT_TRUE(Has(data.str(), "\"r\":\"DRAW_SPRITE(\\\"d\\\", \\\"\\u003cx>\\\", 0.5)\""))
+      << data.str();
+  EXPECT_EQ(test::CountOf(data.str(), "\"x\":"), 1U);
+
+  sim::RunSummary summary;
+  summary.fault = "frame 5 (game time 100083): " + frames[1].fault;
+  summary.faultCall = frames[1].refused;
+  summary.faultCallIndex = 4;
+  std::ostringstream head;
+  sim::report::WriteSummary(head, sim::Scenario::Default(), summary, true);
+  EXPECT_TRUE(Has(head.str(),
+                  "<p class=\"fault\">The run stopped: frame 5 (game time 100083): DRAW_SPRITE "
+                  "of &quot;&lt;x&gt;&quot; from texture dictionary &quot;d&quot;, which is not "
+                  "loaded<br>The call it stopped at (the frame's call 4, counted from 0): <code>"
+                  "DRAW_SPRITE(&quot;d&quot;, &quot;&lt;x&gt;&quot;, 0.5)</code></p>"))
+      << head.str();
 }
 
 }  // namespace
