@@ -38,7 +38,7 @@ constexpr const char* kUsage = R"(Usage:
   rebound-sim [run] [options]     run a scenario with the plug-in loaded
   rebound-sim panel-demo [options]
                                   picture the HUD panel with a bar of each kind
-  rebound-sim replay RECORDING [--plugin PATH]
+  rebound-sim replay RECORDING [--plugin PATH] [--quiet]
                                   check a build of the plug-in against a
                                   recording or a seeded trace
   rebound-sim report RECORDING --report FILE
