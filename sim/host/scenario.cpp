@@ -104,7 +104,7 @@ Scenario Scenario::Parse(const std::string& fileName, std::string_view text) {
   if (auto schema = root.Optional("$schema")) schema->AsString();
   s.name = root.String("name", s.name);
   s.fps = static_cast<std::int32_t>(root.Int("fps", s.fps, 1, 1000));
-  s.frames = root.Int("frames", s.frames, 0, 100'000'000);
+  s.frames = root.Int("frames", s.frames, 0, kMaxFrames);
   s.startGameTime = root.Int("startGameTime", s.startGameTime, 0, UINT32_MAX);
   s.startFrameCount =
       static_cast<std::int32_t>(root.Int("startFrameCount", s.startFrameCount, 0, INT32_MAX));

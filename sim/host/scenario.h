@@ -38,12 +38,15 @@ struct Scenario {
   std::string name = "default";
   std::string fileName = "(built-in)";
   std::int32_t fps = 60;
-  std::int64_t frames = 600;
+  std::int64_t frames = 600;                   // at most kMaxFrames
   std::int64_t startGameTime = 100000;         // may be near 2^31 to cross the timer's wrap
   std::int32_t startFrameCount = 0;            // what GET_FRAME_COUNT answers at the first frame
   std::shared_ptr<ScenarioDocument> document;  // the world's settings are read from it
   EventList events;                            // in frame order, ties in file order
   std::vector<NativeAnswer> answers;           // what natives answer in place of the world
+
+  // The most frames a run goes on for, from the file or the command line.
+  static constexpr std::int64_t kMaxFrames = 100'000'000;
 
   // Parses and checks the whole scenario (every world setting and event) so
   // that a mistake stops the run before it starts. Throws ScenarioError.

@@ -22,7 +22,9 @@ namespace {
 struct PosixState {
   char givenFolder[4096] = {};  // REBOUND_RECORDING_DIR, empty when not set
   char moduleFolder[4096] = {};
+  char path[4400] = {};  // the recording's, once made
   int fd = -1;
+  bool writeFailureSaid = false;  // a refused write is told once a file
   pthread_t thread{};
   bool threadStarted = false;
   void (*threadMain)() = nullptr;
@@ -54,6 +56,20 @@ bool MakeFolders(const char* path) {
   return mkdir(partial, 0755) == 0 || errno == EEXIST;
 }
 
+// Tells standard error what became of the recording: on Linux, where the
+// module runs under a terminal, a tester sees why no file appeared. `reason`
+// is an errno value. A fixed buffer and one write: nothing is allocated.
+void Say(const char* what, const char* path, int reason) {
+  char line[4600];
+  const int length = std::snprintf(line, sizeof line, "Rebound recorder: %s %s: %s\n", what, path,
+                                   std::strerror(reason));
+  if (length <= 0) return;
+  const std::size_t bytes = static_cast<std::size_t>(length) < sizeof line
+                                ? static_cast<std::size_t>(length)
+                                : sizeof line - 1;
+  [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, line, bytes);
+}
+
 // A new file in `folder`: Rebound-recording-<date>-<time>[-N].jsonl.
 bool CreateIn(const char* folder) {
   if (folder[0] == '\0') return false;
@@ -63,15 +79,16 @@ bool CreateIn(const char* folder) {
   char stamp[32];
   strftime(stamp, sizeof stamp, "%Y-%m-%d-%H%M%S", &local);
   for (int n = 1; n < 1000; ++n) {
-    char path[4400];
+    char* path = posix.path;
     if (n == 1) {
-      std::snprintf(path, sizeof path, "%s/Rebound-recording-%s.jsonl", folder, stamp);
+      std::snprintf(path, sizeof posix.path, "%s/Rebound-recording-%s.jsonl", folder, stamp);
     } else {
-      std::snprintf(path, sizeof path, "%s/Rebound-recording-%s-%d.jsonl", folder, stamp, n);
+      std::snprintf(path, sizeof posix.path, "%s/Rebound-recording-%s-%d.jsonl", folder, stamp, n);
     }
     const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd >= 0) {
       posix.fd = fd;
+      posix.writeFailureSaid = false;
       return true;
     }
     if (errno != EEXIST) return false;
@@ -113,8 +130,12 @@ const char* PlatformName() noexcept { return "linux"; }
 void ReadHostFiles(HostFiles& files) noexcept { files = HostFiles{}; }
 
 bool OpenRecordingFile() noexcept {
-  // A folder the tester named is the only one tried.
-  if (posix.givenFolder[0] != '\0') return CreateIn(posix.givenFolder);
+  // A folder the tester named is the only one tried, made if missing.
+  if (posix.givenFolder[0] != '\0') {
+    if (MakeFolders(posix.givenFolder) && CreateIn(posix.givenFolder)) return true;
+    Say("no recording: cannot write in REBOUND_RECORDING_DIR's folder", posix.givenFolder, errno);
+    return false;
+  }
   if (CreateIn(posix.moduleFolder)) return true;
   char fallback[4096];
   const char* data = std::getenv("XDG_DATA_HOME");
@@ -124,9 +145,13 @@ bool OpenRecordingFile() noexcept {
   } else if (home != nullptr && home[0] != '\0') {
     std::snprintf(fallback, sizeof fallback, "%s/.local/share/Rebound/recordings", home);
   } else {
+    Say("no recording: HOME is not set, and cannot write beside the module in", posix.moduleFolder,
+        errno);
     return false;
   }
-  return MakeFolders(fallback) && CreateIn(fallback);
+  if (MakeFolders(fallback) && CreateIn(fallback)) return true;
+  Say("no recording: cannot write beside the module, nor in", fallback, errno);
+  return false;
 }
 
 bool WriteToFile(const char* data, std::size_t bytes) noexcept {
@@ -135,6 +160,8 @@ bool WriteToFile(const char* data, std::size_t bytes) noexcept {
     const ssize_t written = write(posix.fd, data, bytes);
     if (written < 0) {
       if (errno == EINTR) continue;
+      if (!posix.writeFailureSaid) Say("cannot write to the recording", posix.path, errno);
+      posix.writeFailureSaid = true;
       return false;
     }
     data += written;

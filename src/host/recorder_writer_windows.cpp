@@ -91,6 +91,24 @@ std::size_t Length(const wchar_t* text) {
   return n;
 }
 
+// Creates the folder and those above it that are missing. A step that
+// fails (a drive's root, a folder that is there) is left to the file's
+// creation to name.
+void MakeFolders(const wchar_t* folder) {
+  wchar_t* path = windows.path;
+  std::size_t length = 0;
+  path[0] = L'\0';
+  if (!AppendText(path, length, folder)) return;
+  for (std::size_t i = 1; i < length; ++i) {
+    if (path[i] != L'\\' && path[i] != L'/') continue;
+    const wchar_t separator = path[i];
+    path[i] = L'\0';
+    CreateDirectoryW(path, nullptr);
+    path[i] = separator;
+  }
+  CreateDirectoryW(path, nullptr);
+}
+
 // A new file in `folder`: Rebound-recording-<date>-<time>[-N].jsonl. False
 // when the folder cannot take it.
 bool CreateIn(const wchar_t* folder) {
@@ -217,8 +235,13 @@ void ReadHostFiles(HostFiles& files) noexcept {
 }
 
 bool OpenRecordingFile() noexcept {
-  // A folder the tester named is the only one tried.
-  if (windows.givenFolder[0] != L'\0') return CreateIn(windows.givenFolder);
+  // A folder the tester named is the only one tried, made if missing. The
+  // module has no console to say it cannot write there: the testers' README
+  // tells what to check.
+  if (windows.givenFolder[0] != L'\0') {
+    MakeFolders(windows.givenFolder);
+    return CreateIn(windows.givenFolder);
+  }
   // Beside the module, unless that folder cannot be written (the game under
   // Program Files).
   static wchar_t folder[kPathChars];

@@ -673,4 +673,46 @@ TEST_F(RecorderFrames, TheCapEndsTheFileWithALineSayingSoAndStopsRecording) {
   std::filesystem::remove_all(folder);
 }
 
+// ---- The folder REBOUND_RECORDING_DIR names ------------------------------------------
+
+TEST_F(RecorderFrames, AMissingRecordingFolderIsMadeWithTheFoldersAboveIt) {
+  const auto base = FreshFolder("rebound-recorder-test-made");
+  const auto folder = base / "missing" / "recordings";
+  SetEnv("REBOUND_RECORDING_DIR", folder.string());
+  Start();
+  for (std::int64_t f = 0; f <= 3; ++f) Frame(f);
+  LibraryEntry(kModule, kProcessDetach);
+  ASSERT_TRUE(std::filesystem::is_directory(folder));
+  const auto lines = ReadRecording(folder, nullptr);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0]["format"], "rebound-recording");
+  EXPECT_EQ(Of(lines, "detach").size(), 1U);
+  std::filesystem::remove_all(base);
+}
+
+#if !defined(_WIN32)
+// The Linux module runs under a terminal: a folder that cannot take the
+// recording is named there once, with the system's reason.
+TEST_F(RecorderFrames, AFolderThatCannotTakeTheRecordingIsNamedOnceOnStandardError) {
+  const auto base = FreshFolder("rebound-recorder-test-blocked");
+  std::ofstream(base / "file") << "not a folder";
+  const auto folder = base / "file" / "recordings";
+  SetEnv("REBOUND_RECORDING_DIR", folder.string());
+  testing::internal::CaptureStderr();
+  Start();
+  for (std::int64_t f = 0; f <= 3; ++f) Frame(f);
+  recorder::testing_seam::RunWriterOnceForTesting();
+  LibraryEntry(kModule, kProcessDetach);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(said,
+            "Rebound recorder: no recording: cannot write in REBOUND_RECORDING_DIR's folder " +
+                folder.string() + ": Not a directory\n");
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(base))
+    left.push_back(entry.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"file"}) << "nothing is made beside the file";
+  std::filesystem::remove_all(base);
+}
+#endif
+
 }  // namespace

@@ -154,6 +154,59 @@ def both_to_null_device(d):
     return ["--trace", os.devnull, "--report", os.devnull], lambda out: None
 
 
+def needs_root(case):
+    case.needs_root = True
+    return case
+
+
+def kept_after(args, setup, check_more=None):
+    """A run that fails after its outputs were opened: every existing output
+    keeps its bytes, a folder it made is gone."""
+    def case(d):
+        setup()
+
+        def check(out):
+            assert read("t.jsonl") == "old\n", "the trace was replaced"
+            if os.path.exists("r.html"):
+                assert read("r.html") == "keep", "the report was replaced"
+            if check_more:
+                check_more(out)
+
+        return args, check
+
+    return case
+
+
+def long_names(d):
+    # 255 bytes, the most a name can have: one byte, then two-byte letters,
+    # so that the temporary's shortened name must be cut between letters.
+    trace = "x" + "\u00e9" * 124 + ".jsonl"
+    report = "r" * 250 + ".html"
+    assert len(trace.encode()) == 255 and len(report.encode()) == 255
+
+    def check(out):
+        trace_lines(read(trace))
+        assert read(report).lstrip().startswith("<!DOCTYPE html>")
+
+    return ["--trace", trace, "--report", report], check
+
+
+def option_named_file(d):
+    return ["--trace", "./--quiet"], lambda out: trace_lines(read("--quiet"))
+
+
+def unchosen_picture_name(d):
+    # every:60 never pictures frame 61: its name is free for the trace.
+    os.mkdir("pics")
+
+    def check(out):
+        trace_lines(read("pics/frame-00061.svg"))
+        assert sorted(os.listdir("pics")) == ["frame-00000.svg", "frame-00061.svg"]
+
+    return ["--frames", "40", "--svg-frames", "every:60", "--frames-svg", "pics", "--trace",
+            "pics/frame-00061.svg"], check
+
+
 def refused(args, setup=None):
     def case(d):
         if setup:
@@ -195,6 +248,52 @@ CASES = [
      refused(["--frames-svg", "f"], lambda: write("f", "")), 4,
      "cannot write the frame pictures to f: Not a directory"),
     ("- for both", refused(["--trace", "-", "--report", "-"]), 2, "would mix in one stream"),
+    ("names of 255 bytes", long_names, 0, None),
+    ("a file named like an option, as ./--quiet", option_named_file, 0, None),
+    ("a picture's name that --svg-frames does not choose", unchosen_picture_name, 0, None),
+    # A run that fails after its outputs are open replaces none of them.
+    ("a plug-in that cannot be loaded",
+     kept_after(["--plugin", "typo.so", "--trace", "t.jsonl", "--report", "r.html",
+                 "--frames-svg", "new-pics"],
+                lambda: (write("t.jsonl", "old\n"), write("r.html", "keep")),
+                lambda out: assert_missing("new-pics")),
+     4, "cannot load the plug-in typo.so: "),
+    ("a report that cannot be written keeps the trace",
+     needs_root(kept_after(["--trace", "t.jsonl", "--report", "full"],
+                lambda: (write("t.jsonl", "old\n"),
+                         os.mknod("full", stat.S_IFCHR | 0o666, os.makedev(1, 7))))),
+     4, "writing full failed: No space left on device"),
+    ("a picture that cannot be written keeps the trace and the report",
+     kept_after(["--trace", "t.jsonl", "--report", "r.html", "--frames-svg", "pics"],
+                lambda: (write("t.jsonl", "old\n"), write("r.html", "keep"),
+                         os.makedirs("pics/frame-00000.svg"))),
+     4, "cannot write the frame picture to pics/frame-00000.svg: Is a directory"),
+] + [
+    # Values the command line refuses before anything is read or written,
+    # naming the option and the value.
+    (f"refused value: {' '.join(args)}", refused(args), 2, message)
+    for args, message in [
+        (["--trace", "--quiet"],
+         '--trace got "--quiet", which reads as an option: was --trace\'s value forgotten? '
+         "(a file of that name is ./--quiet)"),
+        (["--report", "-x", "--quiet"], '--report got "-x", which reads as an option'),
+        (["--frames-svg", "--svg-debug"], '--frames-svg got "--svg-debug", which reads as an option'),
+        (["--scenario", "--no-plugin"], '--scenario got "--no-plugin"'),
+        (["--draws-from", "--seed"], '--draws-from got "--seed"'),
+        (["--plugin", "--trace", "t.jsonl"], '--plugin got "--trace"'),
+        (["--trace", "a.jsonl", "--trace", "b.jsonl"],
+         "--trace given twice (a.jsonl and b.jsonl); give it once"),
+        (["--frames", "99999999999999999999"],
+         "--frames needs a whole number from 0 to 100000000, got 99999999999999999999"),
+        (["--frames", "100000001"], "from 0 to 100000000, got 100000001"),
+        (["--frames", "-1"], "from 0 to 100000000, got -1"),
+        (["--frames", " 5"], "from 0 to 100000000, got  5"),
+        (["--frames-svg", "pics", "--svg-frames", "every:99999999999999999999"],
+         '--svg-frames takes frames from 0 to 99999999 and every:N up to 100000000 (a run has at '
+         'most 100000000 frames), got "every:99999999999999999999"'),
+        (["--frames-svg", "pics", "--svg-frames", "0,100000000"],
+         'got "0,100000000"'),
+    ]
 ] + [
     # Two outputs, or an output and an input, that are one file: refused
     # before the run, naming both options, with nothing written.
@@ -227,12 +326,38 @@ CASES = [
         ("the draws read", ["--draws-from", "keep.html", "--report", "keep.html"],
          lambda: write("keep.html", "keep"),
          "--report names the file --draws-from reads (keep.html)"),
+        ("the plug-in read", ["--plugin", "keep.html", "--report", "./keep.html"],
+         lambda: write("keep.html", "keep"),
+         "--report names the file --plugin reads (./keep.html and keep.html)"),
+        # A picture is written over a file of its name in the pictures' folder.
+        ("a picture's name for the trace",
+         ["--trace", "pics/frame-00060.svg", "--frames-svg", "pics"], lambda: os.mkdir("pics"),
+         "--trace names pics/frame-00060.svg, which the frame picture of that name written to "
+         "the --frames-svg folder (pics) would replace"),
+        ("a picture's name for the report, in a folder still to be made",
+         ["--report", "new/frame-00007.svg", "--frames-svg", "new/", "--svg-frames", "7,9"], None,
+         "--report names new/frame-00007.svg, which the frame picture of that name written to "
+         "the --frames-svg folder (new/) would replace"),
+        ("a link to a picture's name",
+         ["--report", "keep.html", "--frames-svg", "pics", "--svg-frames", "drawn"],
+         lambda: (os.mkdir("pics"), write("pics/frame-00123.svg", "keep"),
+                  os.symlink("pics/frame-00123.svg", "keep.html")),
+         "--report names keep.html, which the frame picture of that name"),
+        ("a picture's name for the scenario read",
+         ["--scenario", "sub/../pics/frame-00000.svg", "--frames-svg", "./pics"],
+         lambda: (os.mkdir("pics"), os.mkdir("sub"), write("pics/frame-00000.svg", "keep")),
+         "--scenario names sub/../pics/frame-00000.svg, which the frame picture"),
     ]
 ]
 
 
+def assert_missing(path):
+    assert not os.path.exists(path), f"{path} was left behind"
+
+
 def run_case(name, setup, status, message):
-    if setup in (char_device, full_device) and os.geteuid() != 0:
+    if (setup in (char_device, full_device) or getattr(setup, "needs_root", False)) and \
+            os.geteuid() != 0:
         print(f"skip {name}: making a device needs root")
         return False
     with tempfile.TemporaryDirectory() as d:
@@ -251,17 +376,59 @@ def run_case(name, setup, status, message):
 
 
 def subcommand_outputs():
-    """report and scenario-from refuse to write over the recording they read."""
+    """report and scenario-from refuse to write over the recording they read,
+    and an output's value that reads as an option."""
     for command, flag in (("report", "--report"), ("scenario-from", "--out")):
         with tempfile.TemporaryDirectory() as d:
             write(os.path.join(d, "rec.jsonl"), "keep")
             os.symlink("rec.jsonl", os.path.join(d, "link.jsonl"))
-            out = subprocess.run([SIM, command, "rec.jsonl", flag, "link.jsonl"], cwd=d,
-                                 capture_output=True, text=True, timeout=60)
-            assert out.returncode == 2, f"{command}: exit {out.returncode}: {out.stderr}"
-            wanted = f"{flag} names the file RECORDING reads (link.jsonl and rec.jsonl)"
-            assert wanted in out.stderr, f"{command}: wanted {wanted!r} in: {out.stderr}"
+            for args, wanted in (
+                    ([flag, "link.jsonl"],
+                     f"{flag} names the file RECORDING reads (link.jsonl and rec.jsonl)"),
+                    ([flag, "--quiet"], f'{flag} got "--quiet", which reads as an option'),
+                    ([flag, "a", flag, "b"], f"{flag} given twice (a and b)")):
+                out = subprocess.run([SIM, command, "rec.jsonl"] + args, cwd=d,
+                                     capture_output=True, text=True, timeout=60)
+                assert out.returncode == 2, f"{command}: exit {out.returncode}: {out.stderr}"
+                assert wanted in out.stderr, f"{command}: wanted {wanted!r} in: {out.stderr}"
+            assert sorted(os.listdir(d)) == ["link.jsonl", "rec.jsonl"], os.listdir(d)
             assert read(os.path.join(d, "rec.jsonl")) == "keep", f"{command}: the recording changed"
+    with tempfile.TemporaryDirectory() as d:
+        out = subprocess.run([SIM, "panel-demo", "--out", "--svg-debug"], cwd=d,
+                             capture_output=True, text=True, timeout=60)
+        wanted = '--out got "--svg-debug", which reads as an option'
+        assert out.returncode == 2 and wanted in out.stderr, f"panel-demo: {out.stderr}"
+        assert os.listdir(d) == [], os.listdir(d)
+
+
+def default_plugin_is_read():
+    """Without --plugin, the plug-in beside rebound-sim is what the run reads:
+    an output naming it is refused, however spelt. A copy of both, so that a
+    simulator that wrote over it would harm no build."""
+    with tempfile.TemporaryDirectory() as d:
+        sim = os.path.join(d, "rebound-sim")
+        plugin = os.path.join(d, "librebound.so")
+        for source, copy in ((SIM, sim), (os.path.join(os.path.dirname(SIM), "librebound.so"),
+                                          plugin)):
+            with open(source, "rb") as f, open(copy, "wb") as g:
+                g.write(f.read())
+            os.chmod(copy, 0o755)
+        with open(plugin, "rb") as f:
+            before = f.read()
+        os.symlink("librebound.so", os.path.join(d, "link.so"))
+        for args in (["--report", plugin], ["--trace", "./link.so"]):
+            out = subprocess.run([sim] + FRAMES + args, cwd=d, capture_output=True, text=True,
+                                 timeout=60)
+            assert out.returncode == 2, f"{args}: exit {out.returncode}: {out.stderr}"
+            names = plugin if args[-1] == plugin else f"{args[-1]} and {plugin}"
+            wanted = f"{args[0]} names the file --plugin names by default ({names})"
+            assert wanted in out.stderr, f"{args}: wanted {wanted!r} in: {out.stderr}"
+        with open(plugin, "rb") as f:
+            assert f.read() == before, "the default plug-in changed"
+        # --no-plugin reads no plug-in: the same name is then an output like any.
+        out = subprocess.run([sim, "--no-plugin", "--quiet"] + FRAMES + ["--trace", "link.so"],
+                             cwd=d, capture_output=True, text=True, timeout=60)
+        assert out.returncode == 0, out.stderr
 
 
 def interrupted():
@@ -289,6 +456,7 @@ for case in CASES:
         failures += 1
         print(f"FAIL {case[0]}: {e!r}")
 for name, check in (("subcommands' outputs against their recording", subcommand_outputs),
+                    ("the default plug-in against the outputs", default_plugin_is_read),
                     ("interrupted by SIGINT", interrupted)):
     try:
         check()

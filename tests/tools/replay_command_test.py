@@ -3,7 +3,7 @@
 scenarios replay with status 0, an altered one stops with status 1 and a diff
 at the call it affects, an unreadable recording (cut short, a bad field, a
 newer format) gives status 2 naming file, line and field, a module that
-cannot be loaded status 4.
+cannot be loaded status 4 (as a run gives it), --quiet only the difference.
 
   replay_command_test.py REBOUND_SIM SCENARIO_DIR
 """
@@ -132,20 +132,46 @@ class ReplayCommand(unittest.TestCase):
                 self.assertEqual(done.returncode, 2, done.stdout + done.stderr)
                 self.assertIn(message, done.stderr)
 
-    def test_a_plugin_that_cannot_be_loaded_gives_status_4(self):
+    def test_a_plugin_that_cannot_be_loaded_gives_status_4_as_in_a_run(self):
         path = self.trace("panel.json")
-        done = run("replay", path, "--plugin", self.path("nothing.so"))
-        self.assertEqual(done.returncode, 4, done.stdout + done.stderr)
-        self.assertIn("nothing.so", done.stderr)
+        not_a_module = self.write("text.so", ["not a module"])
+        for plugin in (self.path("nothing.so"), not_a_module):
+            for args in (["replay", path], ["--quiet", "--frames", "3"]):
+                with self.subTest(plugin=plugin, command=args[0]):
+                    done = run(*args, "--plugin", plugin)
+                    self.assertEqual(done.returncode, 4, done.stdout + done.stderr)
+                    self.assertIn(f"cannot load the plug-in {plugin}: ", done.stderr)
+
+    def test_quiet_prints_only_the_difference(self):
+        path = self.trace("plain-death.json")
+        done = run("replay", path, "--quiet")
+        self.assertEqual((done.returncode, done.stdout, done.stderr), (0, "", ""))
+        lines = self.lines(path)
+        at = next(i for i, line in enumerate(lines)
+                  if '"HAS_SCALEFORM_MOVIE_LOADED"' in line and '"result":true' in line)
+        lines[at] = lines[at].replace('"result":true', '"result":false')
+        altered = self.write("altered.jsonl", lines)
+        loud, quiet = run("replay", altered), run("replay", altered, "-q")
+        self.assertEqual((loud.returncode, quiet.returncode), (1, 1), loud.stderr + quiet.stderr)
+        out = quiet.stdout.splitlines()
+        self.assertTrue(out[0].startswith("The plug-in differs from the recording at frame"), out)
+        self.assertEqual(out, loud.stdout.splitlines()[1:len(out) + 1])
+        self.assertTrue(out[-1].startswith("+ "), out)
+        self.assertEqual(quiet.stderr, "")
 
     def test_help_and_usage_mistakes(self):
         done = run("replay", "--help")
         self.assertEqual(done.returncode, 0)
-        self.assertTrue(done.stdout.startswith("Usage: rebound-sim replay RECORDING [--plugin PATH]"))
+        self.assertTrue(done.stdout.startswith(
+            "Usage: rebound-sim replay RECORDING [--plugin PATH] [--quiet]"), done.stdout)
         self.assertIn("rebound-sim replay RECORDING", run("--help").stdout)
         for args, message in ((["replay"], "which recording?"),
                               (["replay", "a", "b"], "one recording at a time"),
-                              (["replay", "a", "--frames", "3"], "unknown option: --frames")):
+                              (["replay", "a", "--frames", "3"], "unknown option: --frames"),
+                              (["replay", "a", "--plugin", "--quiet"],
+                               '--plugin got "--quiet", which reads as an option'),
+                              (["replay", "a", "--plugin", "p.so", "--plugin", "q.so"],
+                               "--plugin given twice (p.so and q.so)")):
             with self.subTest(args):
                 done = run(*args)
                 self.assertEqual(done.returncode, 2)

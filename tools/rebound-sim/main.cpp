@@ -12,6 +12,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -37,7 +38,7 @@ constexpr const char* kUsage = R"(Usage:
   rebound-sim [run] [options]     run a scenario with the plug-in loaded
   rebound-sim panel-demo [options]
                                   picture the HUD panel with a bar of each kind
-  rebound-sim replay RECORDING [--plugin PATH]
+  rebound-sim replay RECORDING [--plugin PATH] [--quiet]
                                   check a build of the plug-in against a
                                   recording or a seeded trace
   rebound-sim report RECORDING --report FILE
@@ -54,7 +55,8 @@ Run options:
   --plugin PATH     the plug-in module to load; default: the one built next
                     to rebound-sim (librebound.so; Rebound.asi on Windows)
   --no-plugin       run the game without the plug-in, to see what it does alone
-  --frames N        run N frames instead of the scenario's own count
+  --frames N        run N frames (0 to 100000000) instead of the scenario's
+                    own count
   --trace FILE      write every native call and host event as JSON Lines,
                     streamed to the file as the run goes; "-" for standard
                     output
@@ -109,19 +111,25 @@ component freed before the command was closed. A scenario with a mistake stops
 the run before it starts (status 2). A simulator whose handlers do not match
 its natives table stops at start-up, naming the native (status 3). An output
 that cannot be written stops the run before its first frame, or at its end if
-writing fails, naming the path and the system's reason (status 4).
+writing fails, naming the path and the system's reason (status 4); so does a
+plug-in that cannot be loaded (or that has no seed export when --seed or
+--draws-from asks for one), naming the path and the loader's reason.
 
 Outputs never destroy data: a regular file is replaced atomically (written to
 a temporary in its folder, renamed over it at the end, the temporary removed
-on failure or interruption); a symbolic link is followed and its target
-written, the link kept; a FIFO or character device (and /dev/stdout, /dev/fd/N)
-is written directly. When the trace or the report goes to standard output, the
-timeline and summary go to standard error; only one of them can be "-". Two
-outputs that name one file (also through a link), or an output that names a
-file the run reads, are a mistake in the command line.
+on failure or interruption); a run that cannot be made or fails to write
+leaves every existing output as it was. A symbolic link is followed and its
+target written, the link kept; a FIFO or character device (and /dev/stdout,
+/dev/fd/N) is written directly. When the trace or the report goes to standard
+output, the timeline and summary go to standard error; only one of them can be
+"-". Two outputs that name one file (also through a link), an output that
+names a file the run reads (the scenario, the draws, the plug-in, the default
+one too), a file that a picture in the --frames-svg folder would replace, and
+an option's value that reads as an option ("--trace --quiet"; a file of that
+name is ./--quiet) are mistakes in the command line.
 Exit status: 0 the run ended normally, 1 refused by the host or game, 2 a
 mistake in the command line or scenario, 3 the simulator's own table mistake,
-4 an output that cannot be written.
+4 an output that cannot be written or a plug-in that cannot be loaded.
 )";
 
 constexpr const char* kPanelDemoUsage = R"(Usage: rebound-sim panel-demo [--out DIR] [--svg-debug]
@@ -193,11 +201,63 @@ constexpr std::uint64_t kMaxSeed = (std::uint64_t{1} << 53) - 1;
   std::exit(0);
 }
 
+// Bounded as the scenario's own "frames" is: a count past it would only run
+// until killed.
 std::int64_t FrameCount(const std::string& v) {
   char* end = nullptr;
+  errno = 0;
   const long long n = std::strtoll(v.c_str(), &end, 10);
-  if (end == v.c_str() || *end != '\0' || n < 0) UsageError("--frames needs a count, got " + v);
+  if (v.empty() || v[0] < '0' || v[0] > '9' || *end != '\0' || errno == ERANGE ||
+      n > sim::Scenario::kMaxFrames) {
+    UsageError("--frames needs a whole number from 0 to " +
+               std::to_string(sim::Scenario::kMaxFrames) + ", got " + v);
+  }
   return n;
+}
+
+// --svg-frames, bounded by the frames a run can have.
+sim::FramePick FramePickOption(const std::string& v) {
+  std::string error;
+  const std::optional<sim::FramePick> pick = sim::ParseFramePick(v, error);
+  if (!pick) UsageError("--svg-frames: " + error);
+  const std::int64_t most = sim::Scenario::kMaxFrames;
+  const bool listedPast = !pick->listed.empty() && pick->listed.back() >= most;
+  if (pick->every > most || listedPast) {
+    UsageError("--svg-frames takes frames from 0 to " + std::to_string(most - 1) +
+               " and every:N up to " + std::to_string(most) + " (a run has at most " +
+               std::to_string(most) + " frames), got \"" + v + "\"");
+  }
+  return *pick;
+}
+
+std::string DefaultPlugin() {
+  // Prefer the module beside this executable, then the one this build made.
+  const std::string beside = sim::platform::PluginBesideExecutable();
+  return beside.empty() ? REBOUND_DEFAULT_PLUGIN : beside;
+}
+
+// Whether a frame picture of this run may take the file name `name` in the
+// --frames-svg folder: frame-NNNNN.svg for a frame the choice can name.
+bool IsPictureName(const Options& o, const std::string& name) {
+  constexpr std::string_view kPrefix = "frame-";
+  constexpr std::string_view kSuffix = ".svg";
+  if (name.size() <= kPrefix.size() + kSuffix.size() || name.rfind(kPrefix, 0) != 0 ||
+      name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0) {
+    return false;
+  }
+  const std::string digits =
+      name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
+  if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  const std::int64_t frame = std::stoll(digits);
+  if (sim::SvgFileName(frame) != name || frame >= sim::Scenario::kMaxFrames) return false;
+  std::string error;
+  const sim::FramePick pick =
+      o.svgFrames ? *o.svgFrames : *sim::ParseFramePick(sim::kDefaultFramePick, error);
+  if (pick.drawn) return true;
+  if (pick.every > 0) return frame % pick.every == 0;
+  return std::binary_search(pick.listed.begin(), pick.listed.end(), frame);
 }
 
 std::uint64_t SeedNumber(const std::string& v) {
@@ -220,8 +280,19 @@ void CheckFilesAreDistinct(const Options& o) {
   std::vector<rebound_sim::NamedFile> inputs;
   if (o.scenario) inputs.push_back({"--scenario", *o.scenario});
   if (o.drawsFrom) inputs.push_back({"--draws-from", *o.drawsFrom});
-  if (o.plugin) inputs.push_back({"--plugin", *o.plugin});
-  const std::string mistake = rebound_sim::SharedFileMistake(outputs, inputs);
+  if (o.plugin) {
+    inputs.push_back({"--plugin", *o.plugin});
+  } else if (!o.noPlugin) {
+    inputs.push_back({"--plugin", DefaultPlugin(), true});
+  }
+  std::string mistake = rebound_sim::SharedFileMistake(outputs, inputs);
+  if (mistake.empty() && o.framesSvg) {
+    // A picture is written over whatever file has its name in the folder.
+    std::vector<rebound_sim::NamedFile> files(outputs.begin(), outputs.end() - 1);
+    files.insert(files.end(), inputs.begin(), inputs.end());
+    mistake = rebound_sim::PictureFolderMistake(
+        outputs.back(), files, [&o](const std::string& name) { return IsPictureName(o, name); });
+  }
   if (!mistake.empty()) UsageError(mistake);
 }
 
@@ -281,6 +352,16 @@ class ArgParser {
     return args_[++i_];
   }
 
+  // The file or folder an option names, once: a value that reads as an
+  // option is a forgotten one ("--trace --quiet").
+  std::string PathValue(const std::string& flag, const std::optional<std::string>& given) {
+    const std::string value = Value(flag);
+    if (given) UsageError(flag + " given twice (" + *given + " and " + value + "); give it once");
+    const std::string mistake = rebound_sim::OptionLikeValueMistake(flag, value);
+    if (!mistake.empty()) UsageError(mistake);
+    return value;
+  }
+
   // Each of --quiet, --summary and --timeline sets how much is printed; two
   // of them contradict each other.
   void SetVerbosity(const std::string& flag, rebound_sim::Verbosity v) {
@@ -302,7 +383,8 @@ class ArgParser {
     if (a == "--json" && o_.command == "natives") {
       o_.json = true;
     } else if (a == "--out" && o_.command == "panel-demo") {
-      o_.panelOut = Value(a);
+      o_.panelOut = PathValue(a, panelOutGiven_);
+      panelOutGiven_ = o_.panelOut;
       if (o_.panelOut == "-") UsageError("--out needs a folder, not -");
     } else if (a == "--svg-debug" && (o_.command == "panel-demo" || o_.command == "run")) {
       o_.svgDebug = true;
@@ -314,31 +396,28 @@ class ArgParser {
 
   void RunOption(const std::string& a) {
     if (a == "--scenario") {
-      if (o_.scenario) UsageError("--scenario given twice; a run takes one scenario");
-      o_.scenario = Value(a);
+      o_.scenario = PathValue(a, o_.scenario);
     } else if (a == "--plugin") {
-      o_.plugin = Value(a);
+      o_.plugin = PathValue(a, o_.plugin);
     } else if (a == "--no-plugin") {
       o_.noPlugin = true;
     } else if (a == "--frames") {
       o_.frames = FrameCount(Value(a));
     } else if (a == "--trace") {
-      o_.trace = Value(a);
+      o_.trace = PathValue(a, o_.trace);
     } else if (a == "--report") {
-      o_.report = Value(a);
+      o_.report = PathValue(a, o_.report);
     } else if (a == "--frames-svg") {
-      o_.framesSvg = Value(a);
+      o_.framesSvg = PathValue(a, o_.framesSvg);
     } else if (a == "--svg-frames") {
-      std::string error;
-      o_.svgFrames = sim::ParseFramePick(Value(a), error);
-      if (!o_.svgFrames) UsageError("--svg-frames: " + error);
+      o_.svgFrames = FramePickOption(Value(a));
     } else if (a == "--seed") {
       if (o_.seed) UsageError("--seed given twice");
       o_.seed = SeedNumber(Value(a));
     } else if (a == "--os-random") {
       o_.osRandom = true;
     } else if (a == "--draws-from") {
-      o_.drawsFrom = Value(a);
+      o_.drawsFrom = PathValue(a, o_.drawsFrom);
     } else if (a == "--quiet" || a == "-q") {
       SetVerbosity("--quiet", rebound_sim::Verbosity::kQuiet);
     } else if (a == "--summary") {
@@ -354,6 +433,7 @@ class ArgParser {
   std::size_t i_ = 0;
   Options o_;
   std::string verbosityFlag_;
+  std::optional<std::string> panelOutGiven_;
 };
 
 int ListNatives(bool json) {
@@ -385,30 +465,32 @@ int ListNatives(bool json) {
   return 0;
 }
 
-std::string DefaultPlugin() {
-  // Prefer the module beside this executable, then the one this build made.
-  const std::string beside = sim::platform::PluginBesideExecutable();
-  return beside.empty() ? REBOUND_DEFAULT_PLUGIN : beside;
-}
-
 constexpr int kOutputUnusable = 4;
+// A plug-in the loader cannot load, or cannot hand the seed or the draws
+// asked for, shares the status of an output that cannot be written: a file
+// the command needs that it cannot use. Status 1 is for what the host or the
+// game refuses of a loaded plug-in.
+constexpr int kPluginUnusable = 4;
 
 // Where the timeline and summary are printed: standard output, or standard
 // error when an output goes to standard output.
 std::FILE* g_console = stdout;
 
 using rebound_sim::CommitOutput;
+using rebound_sim::FinishOutput;
 using rebound_sim::OpenOutput;
 using rebound_sim::OutputFile;
 using rebound_sim::PathFromUtf8;
 using rebound_sim::Utf8FromPath;
 
 // The folder for the pictures, made now, so that a path that cannot be one is
-// known before the run.
-bool PrepareFramePictureFolder(const std::string& dir) {
+// known before the run. `made` tells whether it was missing.
+bool PrepareFramePictureFolder(const std::string& dir, bool* made = nullptr) {
   std::error_code ec;
   const std::filesystem::path folder = PathFromUtf8(dir);
-  if (std::filesystem::exists(folder, ec) && !std::filesystem::is_directory(folder, ec)) {
+  const bool there = std::filesystem::exists(folder, ec);
+  if (made != nullptr) *made = !there;
+  if (there && !std::filesystem::is_directory(folder, ec)) {
     std::cerr << "rebound-sim: cannot write the frame pictures to " << dir << ": "
               << std::make_error_code(std::errc::not_a_directory).message() << "\n";
     return false;
@@ -539,14 +621,25 @@ std::optional<sim::Scenario> ScenarioToRun(const Options& o) {
   return scenario;
 }
 
+// The run's outputs while it goes. Whatever has not been put in place when
+// they go (a run that could not be made, a failed write) leaves every file as
+// it was: the temporaries are removed, and a picture folder the run made is
+// removed again while it is empty.
 struct RunOutputs {
   std::unique_ptr<OutputFile> trace;
   std::unique_ptr<OutputFile> report;
+  std::optional<std::filesystem::path> madeFolder;  // the --frames-svg folder, made by this run
 
-  // The run was refused before it started: nothing of it replaces a file.
-  void Abandon() {
+  RunOutputs() = default;
+  RunOutputs(const RunOutputs&) = delete;
+  RunOutputs& operator=(const RunOutputs&) = delete;
+  ~RunOutputs() {
     if (trace) trace->Abandon();
     if (report) report->Abandon();
+    std::error_code ec;
+    if (madeFolder && std::filesystem::is_empty(*madeFolder, ec)) {
+      std::filesystem::remove(*madeFolder, ec);
+    }
   }
 };
 
@@ -556,7 +649,9 @@ struct RunOutputs {
 bool OpenOutputs(const Options& o, RunOutputs& outputs) {
   if (o.trace && !(outputs.trace = OpenOutput("trace", *o.trace))) return false;
   if (o.report && !(outputs.report = OpenOutput("report", *o.report))) return false;
-  if (o.framesSvg && !PrepareFramePictureFolder(*o.framesSvg)) return false;
+  bool made = false;
+  if (o.framesSvg && !PrepareFramePictureFolder(*o.framesSvg, &made)) return false;
+  if (made) outputs.madeFolder = PathFromUtf8(*o.framesSvg);
   if ((outputs.trace && outputs.trace->IsStandardOutput()) ||
       (outputs.report && outputs.report->IsStandardOutput())) {
     g_console = stderr;
@@ -589,19 +684,32 @@ std::unique_ptr<rebound_sim::ProgressLine> ProgressLineFor(const Options& o,
       rebound_sim::ProgressLine::DelayFromEnvironment(stderr));
 }
 
-// Loads the plug-in (unless told not to) and runs the frames; false when the
-// host or the game refused something. None when a seed was asked for that
-// the plug-in cannot take.
-std::optional<bool> LoadAndRun(sim::Simulation& simulation, const Options& o,
-                               rebound_sim::ProgressLine* progress) {
+enum class RunOutcome {
+  kRan,      // to the end of its frames, or to the host's unload
+  kFaulted,  // stopped where the host or the game refused a call
+  kNoRun,    // the plug-in cannot be loaded, or not as asked
+};
+
+// Loads the plug-in (unless told not to) and runs the frames.
+RunOutcome LoadAndRun(sim::Simulation& simulation, const Options& o,
+                      rebound_sim::ProgressLine* progress) {
   bool ok = true;
   if (!o.noPlugin) {
     ok = simulation.LoadPlugin(o.plugin ? *o.plugin : DefaultPlugin());
+    // A module the loader leaves unloaded (missing, not a module, no entry,
+    // an entry that refuses attach) gives no run to show.
+    if (!ok && !simulation.PluginLoaded()) {
+      std::cerr << "rebound-sim: " << simulation.Fault() << "\n";
+      return RunOutcome::kNoRun;
+    }
     if (ok && (o.seed || o.drawsFrom) && simulation.SeedingOutcome() == sim::Seeding::kNoExport) {
       // A replay that cannot be one must not pass for one.
-      std::cerr << "rebound-sim: --seed: the plug-in has no seed export (ReboundSetSeedSource), "
-                   "so its random helpers cannot be seeded\n";
-      return std::nullopt;
+      std::cerr << "rebound-sim: " << (o.seed ? "--seed" : "--draws-from")
+                << ": the plug-in has no seed export (ReboundSetSeedSource), so its random "
+                   "helpers cannot be "
+                << (o.seed ? "seeded" : "handed the draws") << "\n";
+      simulation.UnloadPlugin();
+      return RunOutcome::kNoRun;
     }
   } else {
     simulation.GetWorld().Note("host", "running without the plug-in");
@@ -609,7 +717,8 @@ std::optional<bool> LoadAndRun(sim::Simulation& simulation, const Options& o,
   if (ok) ok = RunWithProgress(simulation, progress);
   const bool faultedBeforeUnload = simulation.Faulted();
   if (simulation.PluginLoaded()) simulation.UnloadPlugin();
-  return ok && !faultedBeforeUnload && !simulation.Faulted();
+  return ok && !faultedBeforeUnload && !simulation.Faulted() ? RunOutcome::kRan
+                                                             : RunOutcome::kFaulted;
 }
 
 // The trace, the frame pictures and the report, each put in place; false when
@@ -617,18 +726,24 @@ std::optional<bool> LoadAndRun(sim::Simulation& simulation, const Options& o,
 bool WriteOutputs(const sim::Simulation& simulation, const Options& o, RunOutputs& outputs,
                   const sim::ReportRecorder* recorder) {
   // The trace of a run that stopped at a fault is kept: it shows the fault.
-  if (outputs.trace && !CommitOutput(*outputs.trace)) return false;
+  if (outputs.report) {
+    const auto picture = [](const sim::FrameDrawing* drawing, std::int64_t frame, float fade) {
+      std::ostringstream svg;
+      sim::SvgOptions look;
+      look.fadeLevel = fade;
+      sim::WriteFrameSvg(svg, drawing, frame, look);
+      return svg.str();
+    };
+    sim::WriteHtmlReport(outputs.report->Stream(), simulation, *recorder, picture);
+  }
+  // Each is whole before any replaces a file: one that fails leaves the
+  // others' files as they were.
+  if (outputs.trace && !FinishOutput(*outputs.trace)) return false;
+  if (outputs.report && !FinishOutput(*outputs.report)) return false;
   if (o.framesSvg && !WriteFramePictures(simulation, *o.framesSvg, o.svgFrames, o)) return false;
-  if (!outputs.report) return true;
-  const auto picture = [](const sim::FrameDrawing* drawing, std::int64_t frame, float fade) {
-    std::ostringstream svg;
-    sim::SvgOptions look;
-    look.fadeLevel = fade;
-    sim::WriteFrameSvg(svg, drawing, frame, look);
-    return svg.str();
-  };
-  sim::WriteHtmlReport(outputs.report->Stream(), simulation, *recorder, picture);
-  return CommitOutput(*outputs.report);
+  outputs.madeFolder.reset();  // the pictures' folder stays, pictured or not
+  if (outputs.trace && !CommitOutput(*outputs.trace)) return false;
+  return !outputs.report || CommitOutput(*outputs.report);
 }
 
 // The deaths, the cost of each phase of the flow and the run's figures.
@@ -696,16 +811,13 @@ int Run(const Options& o) {
     });
   }
 
-  const std::optional<bool> ran = LoadAndRun(simulation, o, progress.get());
-  if (!ran) {
-    outputs.Abandon();
-    return 1;
-  }
+  const RunOutcome ran = LoadAndRun(simulation, o, progress.get());
   world.timeline.SetListener(nullptr);
+  if (ran == RunOutcome::kNoRun) return kPluginUnusable;
   if (o.verbosity >= Verbosity::kFlow) timeline.PrintHeldBack();
   if (!WriteOutputs(simulation, o, outputs, recorder.get())) return kOutputUnusable;
   if (o.verbosity >= Verbosity::kSummary) PrintSummary(simulation, o);
-  if (!*ran) {
+  if (ran == RunOutcome::kFaulted) {
     std::cerr << "rebound-sim: run stopped: " << simulation.Fault() << "\n";
     return 1;
   }

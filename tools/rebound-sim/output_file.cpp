@@ -92,7 +92,9 @@ bool FollowLinks(fs::path& path, std::string& error) {
 // path (links and "." or ".." resolved) and its own name.
 fs::path PlaceOf(const fs::path& path) {
   std::error_code ec;
-  const fs::path whole = fs::absolute(path, ec).lexically_normal();
+  fs::path whole = fs::absolute(path, ec).lexically_normal();
+  // "pics/" is the folder "pics", not a nameless entry in it.
+  if (whole.filename().empty() && whole.has_relative_path()) whole = whole.parent_path();
   const fs::path folder = fs::weakly_canonical(whole.parent_path(), ec);
   return (folder / whole.filename()).lexically_normal();
 }
@@ -124,6 +126,20 @@ bool SameFile(const std::string& a, const std::string& b) {
   return !fs::is_character_file(pathA, ec) || platform::IsSameAsStandardOutput(pathA);
 }
 
+std::string OptionLikeValueMistake(const std::string& option, const std::string& value) {
+  if (value.size() < 2 || value[0] != '-') return {};
+  return option + " got \"" + value + "\", which reads as an option: was " + option +
+         "'s value forgotten? (a file of that name is ./" + value + ")";
+}
+
+std::string ShortenedName(const std::string& name, std::size_t bytes) {
+  if (name.size() <= bytes) return name;
+  std::size_t end = bytes;
+  // Back to the first byte of a character: continuation bytes are 10xxxxxx.
+  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+  return name.substr(0, end);
+}
+
 std::string SharedFileMistake(const std::vector<NamedFile>& outputs,
                               const std::vector<NamedFile>& inputs) {
   for (std::size_t i = 0; i < outputs.size(); ++i) {
@@ -135,9 +151,37 @@ std::string SharedFileMistake(const std::vector<NamedFile>& outputs,
     }
     for (const NamedFile& in : inputs) {
       if (in.path == "-" || !SameFile(out.path, in.path)) continue;
-      return out.option + " names the file " + in.option + " reads (" + Names(out.path, in.path) +
+      const std::string read =
+          in.byDefault ? in.option + " names by default" : in.option + " reads";
+      return out.option + " names the file " + read + " (" + Names(out.path, in.path) +
              "): writing it would replace what is read; give " + out.option + " another file";
     }
+  }
+  return {};
+}
+
+std::string PictureFolderMistake(const NamedFile& folder, const std::vector<NamedFile>& files,
+                                 const std::function<bool(const std::string&)>& isPictureName) {
+  for (const NamedFile& file : files) {
+    if (file.path == "-") continue;
+    // A picture follows links as any output does: the file is at stake when
+    // its own name, or the end of its links, is a picture's in the folder.
+    const fs::path named = PathFromUtf8(file.path);
+    fs::path target = named;
+    std::string ignored;  // a broken chain of links is named when the file is opened
+    FollowLinks(target, ignored);
+    const auto inFolder = [&](const fs::path& path) {
+      const std::string name = Utf8FromPath(path.filename());
+      if (name.empty() || !isPictureName(name)) return false;
+      const fs::path parent = path.has_parent_path() ? path.parent_path() : fs::path(".");
+      return SameFile(Utf8FromPath(parent), folder.path);
+    };
+    if (!inFolder(named) && !inFolder(target)) continue;
+    const std::string subject =
+        file.byDefault ? "the file " + file.option + " names by default (" + file.path + ")"
+                       : file.option + " names " + file.path;
+    return subject + ", which the frame picture of that name written to the " + folder.option +
+           " folder (" + folder.path + ") would replace; give them different places";
   }
   return {};
 }
@@ -223,7 +267,8 @@ bool OutputFile::OpenReplacing(const fs::path& named, std::string& error) {
   return true;
 }
 
-bool OutputFile::Commit(std::string& error) {
+bool OutputFile::Finish(std::string& error) {
+  if (finished_) return true;
   errno = 0;
   stream_->flush();
   const bool written = static_cast<bool>(*stream_);
@@ -235,6 +280,12 @@ bool OutputFile::Commit(std::string& error) {
     Abandon();
     return false;
   }
+  finished_ = true;
+  return true;
+}
+
+bool OutputFile::Commit(std::string& error) {
+  if (!Finish(error)) return false;
   if (temp_.empty()) return true;
   // std::filesystem::rename replaces an existing file on Windows too, where
   // std::rename refuses to.
@@ -273,6 +324,13 @@ std::unique_ptr<OutputFile> OpenOutput(const char* what, const std::string& path
   std::unique_ptr<OutputFile> out = OutputFile::Open(path, error);
   if (!out) std::cerr << "rebound-sim: cannot write the " << what << " to " << error << "\n";
   return out;
+}
+
+bool FinishOutput(OutputFile& out) {
+  std::string error;
+  if (out.Finish(error)) return true;
+  std::cerr << "rebound-sim: " << error << "\n";
+  return false;
 }
 
 bool CommitOutput(OutputFile& out) {

@@ -5,8 +5,10 @@
 // in its own folder that is removed on failure or interruption.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -36,8 +38,15 @@ class OutputFile {
   std::ostream& Stream() { return *stream_; }
   bool IsStandardOutput() const { return standardOutput_; }
 
-  // Flushes and puts the file in place (renames the temporary over the
-  // target). On failure removes the temporary and sets `error`.
+  // Flushes and closes the content, checking that all of it was written,
+  // without putting it in place yet: a command with several outputs finishes
+  // them all before any replaces a file. On failure removes the temporary
+  // and sets `error`.
+  bool Finish(std::string& error);
+
+  // Finishes the content, if not done yet, and puts the file in place
+  // (renames the temporary over the target). On failure removes the
+  // temporary and sets `error`.
   bool Commit(std::string& error);
 
   // Removes the temporary, leaving whatever was under the name untouched.
@@ -59,20 +68,35 @@ class OutputFile {
   std::ofstream file_;
   std::ostream* stream_ = nullptr;
   bool standardOutput_ = false;
+  bool finished_ = false;
   int signalSlot_ = -1;
 };
 
 // Opens an output for the command, or says on standard error why the `what`
 // ("trace", "report") cannot be written there and gives null.
 std::unique_ptr<OutputFile> OpenOutput(const char* what, const std::string& path);
-// Commits an output, or says on standard error why it could not be.
+// Finishes or commits an output, or says on standard error why it could not
+// be.
+bool FinishOutput(OutputFile& out);
 bool CommitOutput(OutputFile& out);
+
+// At most the first `bytes` bytes of `name`, cut where a character begins
+// (UTF-8): a temporary's name made from a long file name must still fit the
+// file system's limit on one name.
+std::string ShortenedName(const std::string& name, std::size_t bytes);
 
 // A file named on the command line, and the option that named it.
 struct NamedFile {
-  std::string option;  // "--trace", or what names an argument ("RECORDING")
-  std::string path;
+  std::string option;      // "--trace", or what names an argument ("RECORDING")
+  std::string path;        //
+  bool byDefault = false;  // not named: the file read when the option is left out
 };
+
+// The mistake in giving `option` the value `value` when it reads as an
+// option itself ("--trace --quiet" forgot the trace's file); empty when it
+// does not. "-" is standard output, and a file really named "--quiet" is
+// reachable as "./--quiet".
+std::string OptionLikeValueMistake(const std::string& option, const std::string& value);
 
 // Whether two names on the command line are the same file: through a
 // symbolic or hard link, or spelt differently ("./run.out" and "run.out").
@@ -89,6 +113,13 @@ bool SameFile(const std::string& a, const std::string& b);
 // compared (it is standard input, or a file an output cannot name as "-").
 std::string SharedFileMistake(const std::vector<NamedFile>& outputs,
                               const std::vector<NamedFile>& inputs);
+
+// The first of `files` whose name a picture written to the folder `folder`
+// names would replace: in that folder (through links and however spelt),
+// with a name `isPictureName` says a picture of the command takes. Empty
+// when there is none.
+std::string PictureFolderMistake(const NamedFile& folder, const std::vector<NamedFile>& files,
+                                 const std::function<bool(const std::string&)>& isPictureName);
 
 // Removes every open temporary when the run is interrupted (SIGINT, SIGTERM,
 // SIGHUP), then ends the process as the signal would.

@@ -39,7 +39,13 @@ bool IsSameAsStandardOutput(const std::filesystem::path& path) {
 bool OpenTemporary(const std::filesystem::path& folder, const std::string& name,
                    const std::filesystem::path& target, std::ofstream& file,
                    std::filesystem::path& temp, std::string& reason) {
-  std::string pattern = Utf8FromPath(folder / (name + ".XXXXXX.tmp"));
+  // The temporary's name must fit where the file's own did: a name near
+  // the limit gives up its end, never the file's name.
+  static constexpr char kSuffix[] = ".XXXXXX.tmp";
+  const long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
+  const std::size_t room =
+      (longest > 0 ? static_cast<std::size_t>(longest) : 255) - (sizeof kSuffix - 1);
+  std::string pattern = Utf8FromPath(folder / (ShortenedName(name, room) + kSuffix));
   const int fd = mkstemps(pattern.data(), 4);
   if (fd < 0) {
     reason = std::strerror(errno);

@@ -23,8 +23,15 @@ bool IsSameAsStandardOutput(const std::filesystem::path& /*path*/) { return fals
 bool OpenTemporary(const std::filesystem::path& folder, const std::string& name,
                    const std::filesystem::path& /*target*/, std::ofstream& file,
                    std::filesystem::path& temp, std::string& reason) {
+  // Numbered, so that two long names cut to one temporary's stay apart.
+  static int made = 0;
+  const std::string suffix =
+      "." + std::to_string(_getpid()) + "." + std::to_string(++made) + ".tmp";
+  // A name holds at most 255 UTF-16 units, never more than its UTF-8 bytes:
+  // a name near the limit gives up its end for the temporary's.
+  constexpr std::size_t kLongestName = 255;
   const std::filesystem::path path =
-      folder / PathFromUtf8(name + "." + std::to_string(_getpid()) + ".tmp");
+      folder / PathFromUtf8(ShortenedName(name, kLongestName - suffix.size()) + suffix);
   file.open(path, std::ios::binary | std::ios::trunc | std::ios::out);
   if (!file) {
     reason = std::strerror(errno);

@@ -100,8 +100,12 @@ Arguments ParseArguments(int argc, char** argv) {
     }
     if (word == outFlag) {
       if (i + 1 >= argc) Refuse(a.command, outFlag + " needs a value");
-      if (!a.out.empty()) Refuse(a.command, outFlag + " given twice");
-      a.out = argv[++i];
+      const std::string value = argv[++i];
+      if (!a.out.empty())
+        Refuse(a.command, outFlag + " given twice (" + a.out + " and " + value + ")");
+      const std::string mistake = OptionLikeValueMistake(outFlag, value);
+      if (!mistake.empty()) Refuse(a.command, mistake);
+      a.out = value;
     } else if (word == "--quiet" || word == "-q") {
       a.quiet = true;
     } else if (!word.empty() && word[0] == '-' && word != "-") {

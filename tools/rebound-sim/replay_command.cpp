@@ -11,12 +11,14 @@
 #include "sim/observe/trace_reader.h"
 #include "sim/platform/module.h"
 #include "sim/replay/replay.h"
+#include "tools/rebound-sim/output_file.h"
 
 namespace rebound_sim {
 
 namespace {
 
-constexpr const char* kReplayUsage = R"(Usage: rebound-sim replay RECORDING [--plugin PATH]
+constexpr const char* kReplayUsage =
+    R"(Usage: rebound-sim replay RECORDING [--plugin PATH] [--quiet]
 
 Runs a build of the plug-in against RECORDING: a recording made by the
 recording build in the game (or under rebound-sim), or any seeded
@@ -43,17 +45,24 @@ calls checked, frames, seconds, calls per second.
 Options:
   --plugin PATH   the plug-in module to check; default: the one built next to
                   rebound-sim (librebound.so; Rebound.asi on Windows)
+  --quiet         print nothing but the first difference and errors
   -h, --help      show this help
 
 Exit status: 0 the plug-in made the recorded calls, 1 it made another, 2 the
 recording or the command line cannot be read (the file, line and field named;
-a newer format version named as such), 4 the plug-in cannot be loaded.
+a newer format version named as such), 4 the plug-in cannot be loaded (or
+cannot be handed the recorded draws), as for a run.
 )";
+
+// A plug-in the loader cannot load, or cannot hand the draws: the status a
+// run gives it too.
+constexpr int kPluginUnusable = 4;
 
 // The command line's words.
 struct ReplayArgs {
   std::string recording;
   std::optional<std::string> plugin;
+  bool quiet = false;
 };
 
 [[noreturn]] void ReplayUsageError(const std::string& what) {
@@ -72,7 +81,13 @@ ReplayArgs ParseReplayArgs(int argc, char** argv) {
     }
     if (a == "--plugin") {
       if (i + 1 >= argc) ReplayUsageError("--plugin needs a path");
-      o.plugin = argv[++i];
+      const std::string value = argv[++i];
+      if (o.plugin) ReplayUsageError("--plugin given twice (" + *o.plugin + " and " + value + ")");
+      const std::string mistake = OptionLikeValueMistake(a, value);
+      if (!mistake.empty()) ReplayUsageError(mistake);
+      o.plugin = value;
+    } else if (a == "--quiet" || a == "-q") {
+      o.quiet = true;
     } else if (!a.empty() && a[0] == '-' && a != "-") {
       ReplayUsageError("unknown option: " + a);
     } else if (!o.recording.empty()) {
@@ -157,9 +172,11 @@ int ReplayCommand(int argc, char** argv) {
     std::fprintf(stderr, "rebound-sim replay: %s\n", e.what());
     return 2;
   }
-  std::printf("Replaying %s (%s) against %s\n", o.recording.c_str(),
-              DescribeHeader(reader->Header()).c_str(), plugin.c_str());
-  std::fflush(stdout);
+  if (!o.quiet) {
+    std::printf("Replaying %s (%s) against %s\n", o.recording.c_str(),
+                DescribeHeader(reader->Header()).c_str(), plugin.c_str());
+    std::fflush(stdout);
+  }
 
   sim::ReplayOptions options;
   options.recordedDraws = reader->Header().version > 0 || HoldsRandomDraws(o.recording);
@@ -176,9 +193,10 @@ int ReplayCommand(int argc, char** argv) {
   }
   if (r.outcome == Outcome::kCannotLoad) {
     std::fprintf(stderr, "rebound-sim replay: %s\n", r.error.c_str());
-    return 4;
+    return kPluginUnusable;
   }
   if (r.difference) PrintDifference(*r.difference, o.recording);
+  if (o.quiet) return r.difference ? 1 : 0;
   if (!r.endNote.empty()) std::printf("The check ended early: %s.\n", r.endNote.c_str());
   if (r.droppedKeys > 0) {
     std::printf(

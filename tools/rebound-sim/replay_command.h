@@ -1,4 +1,4 @@
-// `rebound-sim replay RECORDING [--plugin PATH]`: checks a build of the
+// `rebound-sim replay RECORDING [--plugin PATH] [--quiet]`: checks a build of the
 // plug-in against a recording (sim/replay/), prints the first difference and
 // where the recorded answers leave the world model, and a summary.
 #pragma once
