@@ -34,8 +34,9 @@ At the first difference replay stops and prints the frame, the call's index
 (counting the plug-in's calls from 0: natives, scriptWait, random draws and
 the host registrations), the line of the recording, and the ten calls before,
 as a diff: "  " the same, "-" the recording, "+" the plug-in. A dropped or
-capped line, or a recording cut off inside a frame, ends the check there with
-a note. It then lists, by native, the recorded answers our world model never
+capped line, or a recording that ends inside a frame, ends the check there
+with a note; a recording cut inside its last line (a crash, a full disk) is
+checked up to the line before, and replay says where it was cut. It then lists, by native, the recorded answers our world model never
 gives in that situation (where the model of the game is wrong), and a summary:
 calls checked, frames, seconds, calls per second.
 
@@ -46,7 +47,9 @@ Options:
 
 Exit status: 0 the plug-in made the recorded calls, 1 it made another, 2 the
 recording or the command line cannot be read (the file, line and field named;
-a newer format version named as such), 4 the plug-in cannot be loaded.
+a newer format version named as such), the file holds nothing to replay, or it
+is a trace of an unseeded run (--os-random), which holds no draws to hand the
+plug-in; 4 the plug-in cannot be loaded.
 )";
 
 // The command line's words.
@@ -131,6 +134,7 @@ void PrintDifference(const sim::ReplayDifference& d, const std::string& recordin
   std::printf(":\n");
   for (const std::string& line : d.before) std::printf("  %s\n", line.c_str());
   std::printf("- %s\n+ %s\n", d.expected.c_str(), d.actual.c_str());
+  if (!d.hint.empty()) std::printf("Hint: %s.\n", d.hint.c_str());
 }
 
 void PrintModelDifferences(const sim::ReplayResult& r) {
@@ -156,6 +160,14 @@ int ReplayCommand(int argc, char** argv) {
     std::fprintf(stderr, "rebound-sim replay: %s\n", e.what());
     return 2;
   }
+  if (reader->Unseeded() && !HoldsRandomDraws(o.recording)) {
+    std::fprintf(stderr,
+                 "rebound-sim replay: %s: a trace of an unseeded run (--os-random): it holds "
+                 "neither a seed nor the random draws, so the plug-in's draws cannot be replayed; "
+                 "trace the run with --seed N, or without --os-random\n",
+                 o.recording.c_str());
+    return 2;
+  }
   std::printf("Replaying %s (%s) against %s\n", o.recording.c_str(),
               DescribeHeader(reader->Header()).c_str(), plugin.c_str());
   std::fflush(stdout);
@@ -179,6 +191,14 @@ int ReplayCommand(int argc, char** argv) {
   }
   if (r.difference) PrintDifference(*r.difference, o.recording);
   if (!r.endNote.empty()) std::printf("The check ended early: %s.\n", r.endNote.c_str());
+  if (reader->Cut()) {
+    std::printf("The recording is cut short, as a crash or a full disk leaves it: %s.\n",
+                reader->CutNote().c_str());
+  }
+  if (reader->FaultLine() != 0) {
+    std::printf("The trace ends at the run's fault line (%s:%lld).\n", o.recording.c_str(),
+                static_cast<long long>(reader->FaultLine()));
+  }
   if (r.droppedKeys > 0) {
     std::printf("The recorder had no room for %llu keyboard messages: they were not delivered.\n",
                 static_cast<unsigned long long>(r.droppedKeys));
