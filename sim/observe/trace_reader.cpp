@@ -1001,6 +1001,15 @@ bool TraceReader::Next(TraceEntry& entry) {
       w.line = lineNumber_;
       w.given = given;
     } else {
+      // The lines waiting before this one take what it gives: of the lines
+      // after them that have a frame (or a time), it is the nearest.
+      for (std::size_t i = 0; i + 1 < waiting_.size(); ++i) {
+        Given& settled = waiting_[i].given;
+        if (given.frame && !settled.frame) waiting_[i].entry.frame = target.frame;
+        if (given.time && !settled.time) waiting_[i].entry.time = target.time;
+        settled.frame = settled.frame || given.frame;
+        settled.time = settled.time || given.time;
+      }
       waiting_.back().line = lineNumber_;
       waiting_.back().given = given;
     }

@@ -152,6 +152,29 @@ TEST(TraceReader, FillsInFramesAndNames) {
   EXPECT_EQ(r.entries[5].time, 100066);
 }
 
+// Frame and time are each taken from the nearest following line that has
+// it: a line without either before the load's frame -1 lines is of frame -1,
+// not of the first frame with a time (the frames went back so).
+TEST(TraceReader, TakesFrameAndTimeEachFromTheNearestLineThatHasIt) {
+  const sim::Recording r = sim::ReadRecordingText(
+      std::string(kHeader) + R"({"host":"attach"})"
+                             "\n"
+                             R"({"frame":-1,"host":"scriptRegister"})"
+                             "\n"
+                             R"({"time":99990,"host":"scriptStart"})"
+                             "\n"
+                             R"({"frame":0,"time":100000,"host":"scriptWait","ms":0})"
+                             "\n",
+      "r.jsonl");
+  ASSERT_EQ(r.entries.size(), 4U);
+  const std::int64_t frames[] = {-1, -1, 0, 0};
+  const std::int32_t times[] = {99990, 99990, 99990, 100000};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(r.entries[i].frame, frames[i]) << i;
+    EXPECT_EQ(r.entries[i].time, times[i]) << i;
+  }
+}
+
 // A repeat stands for frames like the one written before it: frames count
 // on, times are interpolated (rounded down, across the timer's wrap), and the
 // recorder's own frame count and timer answers follow them.
