@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "sim/host/scenario.h"
-#include "sim/platform/fibre.h"
 #include "sim/observe/trace_reader.h"
+#include "sim/platform/fibre.h"
 #include "sim/replay/recorded_world.h"
 #include "sim/replay/replay.h"
 #include "sim/replay/scenario_fit.h"
@@ -53,8 +53,8 @@ void Replay(const std::string& text) {
   }
   sim::ReplayOptions options;
   options.stackSize = 256 * 1024;
-  options.recordedDraws = reader->Header().version > 0 ||
-                          text.find("\"host\":\"randomDraw\"") != std::string::npos;
+  options.recordedDraws =
+      reader->Header().version > 0 || text.find("\"host\":\"randomDraw\"") != std::string::npos;
   sim::Replay replay(*reader, options);
   const sim::ReplayResult r = replay.Run(REBOUND_PLUGIN_PATH);
   using Outcome = sim::ReplayResult::Outcome;
@@ -96,8 +96,8 @@ void Report(const std::string& text) {
   sim::Scenario scenario;
   const sim::RecordingOpener open = Opener(text);
   try {
-    scenario = sim::Scenario::Parse("(the scenario from fuzz.jsonl)",
-                                    sim::FitScenario(open, outline));
+    scenario =
+        sim::Scenario::Parse("(the scenario from fuzz.jsonl)", sim::FitScenario(open, outline));
   } catch (const sim::RecordingError&) {
     return;
   }

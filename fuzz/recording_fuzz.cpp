@@ -30,7 +30,8 @@ void CheckEntry(const sim::TraceEntry& e, std::int64_t lastFrame, std::size_t si
     Broken("frame " + std::to_string(e.frame) + " after frame " + std::to_string(lastFrame));
   }
   const auto most = kLimits.freeFrames + static_cast<std::int64_t>(size) * kLimits.framesPerByte;
-  if (e.frame > most) Broken("frame " + std::to_string(e.frame) + " from " + std::to_string(size) + " bytes");
+  if (e.frame > most)
+    Broken("frame " + std::to_string(e.frame) + " from " + std::to_string(size) + " bytes");
   if (e.native != nullptr && e.args.size() != e.native->args.size()) {
     Broken(e.native->name + " read with " + std::to_string(e.args.size()) + " arguments");
   }

@@ -1083,6 +1083,17 @@ void RepeatExpander::StartRepeat(const TraceEntry& repeat) {
   position_ = 0;
 }
 
+// span * index / steps, rounded down, for a span below 2^32 and an index up
+// to steps (at most 2^32): the product itself may not fit 64 bits (a long
+// stretch over a wide span), its two parts do.
+std::int64_t RepeatExpander::Interpolated(std::int64_t span, std::int64_t index,
+                                          std::int64_t steps) {
+  const auto s = static_cast<std::uint64_t>(span);
+  const auto i = static_cast<std::uint64_t>(index);
+  const auto d = static_cast<std::uint64_t>(steps);
+  return static_cast<std::int64_t>(s / d * i + s % d * i / d);
+}
+
 bool RepeatExpander::Next(TraceEntry& entry) {
   for (;;) {
     if (left_ > 0) {
@@ -1092,14 +1103,8 @@ bool RepeatExpander::Next(TraceEntry& entry) {
       // The game timer may wrap within the stretch: its span is taken modulo
       // 2^32, and so never negative.
       const std::int64_t span = static_cast<std::uint32_t>(lastTime_ - firstTime_);
-      // Each below 2^33, their product may not fit 64 bits (a long stretch
-      // over a wide span).
       const std::int64_t time =
-          frames_ <= 1
-              ? lastTime_
-              : firstTime_ + static_cast<std::int64_t>(static_cast<unsigned __int128>(span) *
-                                                       static_cast<std::uint64_t>(index_) /
-                                                       static_cast<std::uint64_t>(frames_ - 1));
+          frames_ <= 1 ? lastTime_ : firstTime_ + Interpolated(span, index_, frames_ - 1);
       entry.time = static_cast<std::int32_t>(static_cast<std::uint32_t>(time));
       entry.timeInterpolated = index_ > 0 && index_ + 1 < frames_;
       if (entry.byRecorder && entry.result && entry.native != nullptr) {

@@ -179,6 +179,7 @@ class RepeatExpander {
 
  private:
   void StartRepeat(const TraceEntry& repeat);
+  static std::int64_t Interpolated(std::int64_t span, std::int64_t index, std::int64_t steps);
   void Remember(const TraceEntry& entry);
 
   TraceReader& reader_;
