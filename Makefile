@@ -124,14 +124,16 @@ recorder-load: deps
 	cmake --build --preset windows-dist -j$(JOBS) --target rebound-sim rebound_plugin rebound_plugin_recorder
 	python3 scripts/recorder-load.py $(RECORDER_LOAD_ARGS)
 
-# The world fuzzer under libFuzzer with ASan and UBSan (clang 14) for
-# FUZZ_SECONDS (default 10 minutes): executions per second, coverage and the
-# frames run at the end; a broken invariant fails, its input in build/fuzz/crashes/.
+# The fuzz targets under libFuzzer with ASan and UBSan (clang 14), one after
+# the other, each for FUZZ_SECONDS (default 10 minutes): executions per
+# second, coverage (and the world's frames run) at the end; a broken invariant
+# fails, its input in build/fuzz/crashes/. FUZZ_TARGETS=world_fuzz for one.
 FUZZ_SECONDS ?= 600
+FUZZ_TARGETS ?= world_fuzz scenario_fuzz recording_fuzz recording_commands_fuzz
 fuzz: deps
 	$(CONFIGURE) fuzz
 	cmake --build --preset fuzz -j$(JOBS)
-	bash scripts/fuzz.sh $(FUZZ_SECONDS)
+	for target in $(FUZZ_TARGETS); do bash scripts/fuzz.sh $(FUZZ_SECONDS) $$target; done
 
 build-debug build-asan build-windows build-tsan: build-%:
 	@mkdir -p $(CTEST_LOGS)

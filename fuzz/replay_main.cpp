@@ -7,8 +7,15 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+#ifndef _WIN32
+// A target's set-up, where it has one, as libFuzzer calls it first.
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
+#endif
 
 int main(int argc, char** argv) {
+#ifndef _WIN32
+  if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
+#endif
   int replayed = 0;
   for (int i = 1; i < argc; ++i) {
     std::ifstream in(argv[i], std::ios::binary);

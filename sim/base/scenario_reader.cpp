@@ -163,6 +163,63 @@ class LineScanner {
   std::optional<Overflow> overflow_;
 };
 
+// Arrays and objects nested deeper than this are refused before the parser
+// sees them: the parser's tree and every walk over it (the line scanner
+// above, the unread fields' search) take a level of the stack each.
+constexpr std::size_t kMaxScenarioDepth = 64;
+
+// One pass over the text, counting brackets outside strings; the message
+// names the line and the field where the nesting goes too deep.
+void RefuseDeepNesting(const std::string& fileName, std::string_view text) {
+  struct Level {
+    bool array = false;
+    std::size_t index = 0;
+    std::string_view key;  // raw, as written
+  };
+  std::vector<Level> levels;
+  int line = 1;
+  bool inString = false;
+  bool escaped = false;
+  std::size_t stringStart = 0;
+  std::string_view lastString;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\n') ++line;
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+        lastString = text.substr(stringStart, i - stringStart);
+      }
+      continue;
+    }
+    if (c == '"') {
+      inString = true;
+      stringStart = i + 1;
+    } else if (c == ':' && !levels.empty() && !levels.back().array) {
+      levels.back().key = lastString;
+    } else if (c == ',' && !levels.empty() && levels.back().array) {
+      ++levels.back().index;
+    } else if (c == '[' || c == '{') {
+      if (levels.size() == kMaxScenarioDepth) {
+        std::string path;
+        for (const Level& level : levels) {
+          path = level.array ? ElementPath(path, level.index) : MemberPath(path, level.key);
+        }
+        throw ScenarioError(Located(
+            fileName, line, path,
+            "arrays and objects nested more than " + std::to_string(kMaxScenarioDepth) + " deep"));
+      }
+      levels.push_back(Level{c == '[', 0, {}});
+    } else if ((c == ']' || c == '}') && !levels.empty()) {
+      levels.pop_back();
+    }
+  }
+}
+
 void CollectUnread(const nlohmann::json& value, const std::string& path,
                    const std::set<std::string>& consumed, std::vector<std::string>& out) {
   if (value.is_object()) {
@@ -207,6 +264,7 @@ std::shared_ptr<ScenarioDocument> ScenarioDocument::Parse(std::string fileName,
                                                           std::string_view text) {
   auto doc = std::make_shared<ScenarioDocument>();
   doc->fileName = std::move(fileName);
+  RefuseDeepNesting(doc->fileName, text);
   try {
     *doc->root = nlohmann::json::parse(text.begin(), text.end());
   } catch (const nlohmann::json::parse_error& e) {

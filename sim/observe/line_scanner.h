@@ -47,6 +47,10 @@ constexpr bool EndsWord(char c) {
 constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                    1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
+// The deepest nesting of arrays and objects a line may have; a recording's
+// lines go two deep.
+inline constexpr int kMaxDepth = 64;
+
 class Scanner {
  public:
   explicit Scanner(std::string_view text) : s_(text) {}
@@ -124,8 +128,13 @@ class Scanner {
   }
 
   // The raw text of the value at the scanner's place, skipped; for messages.
-  std::string_view SkipValue() {
+  // Arrays and objects nested deeper than kMaxDepth are refused: a line is
+  // untrusted, and each level costs a frame of the stack.
+  std::string_view SkipValue(int depth = 0) {
     Ws();
+    if (depth >= kMaxDepth) {
+      Fail("arrays and objects nested more than " + std::to_string(kMaxDepth) + " deep");
+    }
     const std::size_t start = p_;
     std::string scratch;
     const char c = Peek();
@@ -140,7 +149,7 @@ class Scanner {
             String(scratch);
             Expect(':', "':'");
           }
-          SkipValue();
+          SkipValue(depth + 1);
         } while (Take(','));
         Expect(close, close == ']' ? "']'" : "'}'");
       }
@@ -228,9 +237,13 @@ class Scanner {
     if (negative) ++q;
     const std::size_t first = q;
     std::int64_t v = 0;
-    while (q < n && s_[q] >= '0' && s_[q] <= '9') v = v * 10 + (s_[q++] - '0');
+    // Counted before they are added up: a 19th digit could overflow.
+    while (q < n && s_[q] >= '0' && s_[q] <= '9') {
+      if (q - first == 18) return false;
+      v = v * 10 + (s_[q++] - '0');
+    }
     const std::size_t digits = q - first;
-    if (digits == 0 || digits > 18 || (digits > 1 && s_[first] == '0')) return false;
+    if (digits == 0 || (digits > 1 && s_[first] == '0')) return false;
     if (q < n && !EndsWord(s_[q])) return false;
     value = negative ? -v : v;
     p_ = q;

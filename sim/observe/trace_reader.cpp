@@ -406,6 +406,7 @@ void HostValueBounds(std::string_view host, std::string_view name, std::int64_t&
                                 : kInt32Max;
     if (name != "key" && name != "repeats" && name != "scanCode") low = kInt32Min;
   } else if (host == "repeat") {
+    high = kMaxRecordedFrame + 1;
     if (name == "frames") low = 1;
     if (name == "firstFrame") low = -1;
     if (name == "firstTime") {
@@ -562,7 +563,14 @@ class BodyParser {
     do {
       const std::string_view key = in_.View(keyScratch_);
       in_.Expect(':', "':' after a key");
-      Field(key);
+      try {
+        Field(key);
+      } catch (LineFault& fault) {
+        // Whatever went wrong in a value, the message names its field.
+        if (fault.what.rfind("field ", 0) != 0)
+          fault.what = "field \"" + std::string(key) + "\": " + fault.what;
+        throw;
+      }
     } while (in_.Take(','));
     in_.Expect('}', "',' or '}'");
     if (!in_.AtEnd()) throw LineFault{"more after the line's closing brace: " + in_.Found()};
@@ -577,7 +585,7 @@ class BodyParser {
     switch (BodyKeyOf(key)) {
       case BodyKey::kFrame:
         if (gaveFrame_) throw LineFault{"field \"frame\": given twice"};
-        entry_.frame = WholeNumber(in_, FieldName{"frame"}, -1, kInt64Max);
+        entry_.frame = WholeNumber(in_, FieldName{"frame"}, -1, kMaxRecordedFrame);
         gaveFrame_ = true;
         return;
       case BodyKey::kTime:
@@ -802,24 +810,26 @@ class BodyParser {
 // ---------------------------------------------------------------------------
 // The reader.
 
-TraceReader::TraceReader(std::unique_ptr<Source> source, std::string name)
-    : source_(std::move(source)), name_(std::move(name)) {}
+TraceReader::TraceReader(std::unique_ptr<Source> source, std::string name, ReadLimits limits)
+    : source_(std::move(source)), name_(std::move(name)), limits_(limits) {}
 
 TraceReader::~TraceReader() = default;
 
-std::unique_ptr<TraceReader> TraceReader::Open(const std::string& path) {
+std::unique_ptr<TraceReader> TraceReader::Open(const std::string& path, ReadLimits limits) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     throw RecordingError(path + ": cannot be read: " + std::strerror(errno));
   }
-  std::unique_ptr<TraceReader> reader(new TraceReader(std::make_unique<FileSource>(file), path));
+  std::unique_ptr<TraceReader> reader(
+      new TraceReader(std::make_unique<FileSource>(file), path, limits));
   reader->ReadHeader();
   return reader;
 }
 
-std::unique_ptr<TraceReader> TraceReader::FromText(std::string text, std::string name) {
+std::unique_ptr<TraceReader> TraceReader::FromText(std::string text, std::string name,
+                                                   ReadLimits limits) {
   std::unique_ptr<TraceReader> reader(
-      new TraceReader(std::make_unique<TextSource>(std::move(text)), std::move(name)));
+      new TraceReader(std::make_unique<TextSource>(std::move(text)), std::move(name), limits));
   reader->ReadHeader();
   return reader;
 }
@@ -830,6 +840,7 @@ void TraceReader::Fail(std::int64_t line, const std::string& what) const {
 
 bool TraceReader::ReadLine() {
   bool complete = true;
+  if (cut_ || faultLine_ != 0) return false;
   if (!source_->Line(lineText_, complete)) {
     if (source_->Failed()) {
       Fail(lineNumber_ + 1, "cannot be read further: " + std::string(std::strerror(errno)));
@@ -837,9 +848,11 @@ bool TraceReader::ReadLine() {
     return false;
   }
   ++lineNumber_;
+  lineStart_ = bytesRead_;
+  bytesRead_ += lineText_.size() + (complete ? 1 : 0);
   if (!complete) {
     // A recording cut off mid-write (the game crashed, the disk filled):
-    // the last line is refused rather than guessed at.
+    // read up to the line before, the cut line is not guessed at.
     bool whole = true;
     try {
       Scanner in(lineText_);
@@ -848,17 +861,91 @@ bool TraceReader::ReadLine() {
     } catch (const LineFault&) {
       whole = false;
     }
-    if (!whole)
-      Fail(lineNumber_, "the last line is cut short (no newline at its end, and not whole JSON)");
+    if (!whole) {
+      cut_ = CutLine{lineNumber_, lineStart_, lineText_.size()};
+      return false;
+    }
   }
   return true;
 }
 
+std::string TraceReader::CutNote() const {
+  if (!cut_) return "";
+  return name_ + ":" + std::to_string(cut_->line) + ": the recording is cut inside this line, " +
+         "at byte " + std::to_string(cut_->offset) + " (" + std::to_string(cut_->bytes) +
+         " bytes without a newline or a whole line's JSON): read up to line " +
+         std::to_string(cut_->line - 1);
+}
+
+void TraceReader::CheckFrame(std::int64_t frame) {
+  if (lastGivenFrame_ && frame < *lastGivenFrame_) {
+    Fail(lineNumber_, "field \"frame\": frame " + std::to_string(frame) + " after frame " +
+                          std::to_string(*lastGivenFrame_) + ": frames never go back");
+  }
+  const auto bytes = static_cast<std::int64_t>(std::min<std::uint64_t>(bytesRead_, 1ULL << 40));
+  const std::int64_t allowed = limits_.freeFrames + bytes * limits_.framesPerByte;
+  if (frame > allowed) {
+    Fail(lineNumber_, "field \"frame\": frame " + std::to_string(frame) + " is further than the " +
+                          std::to_string(bytes) + " bytes read so far can stand for (frame " +
+                          std::to_string(allowed) + " at most)");
+  }
+  lastGivenFrame_ = frame;
+}
+
+// A run that stopped at a fault may close its trace with a line saying so,
+// {"type":"fault",...}. It is taken as the trace's end, whatever else it
+// holds; it must be the last line.
+bool TraceReader::IsFaultLine() const {
+  try {
+    Scanner in(lineText_);
+    in.Expect('{', "'{'");
+    std::string key;
+    std::string scratch;
+    bool fault = false;
+    do {
+      in.String(key);
+      in.Expect(':', "':'");
+      if (key == "type" && in.Peek() == '"') {
+        fault = in.View(scratch) == "fault";
+      } else {
+        in.SkipValue();
+      }
+    } while (in.Take(','));
+    in.Expect('}', "'}'");
+    return fault && in.AtEnd();
+  } catch (const LineFault&) {
+    return false;
+  }
+}
+
+void TraceReader::EndAtFaultLine() {
+  faultLine_ = lineNumber_;
+  bool complete = true;
+  std::string after;
+  if (source_->Line(after, complete)) {
+    Fail(lineNumber_ + 1, "a line after the run's fault line (line " + std::to_string(faultLine_) +
+                              "), which ends a trace");
+  }
+}
+
 void TraceReader::ReadHeader() {
-  if (!ReadLine()) return;  // an empty trace
+  if (!ReadLine()) {
+    if (cut_) {
+      Fail(cut_->line, "the file is cut inside its first line: it holds no recording or trace");
+    }
+    throw RecordingError(name_ + ": the file is empty: it holds no recording or trace");
+  }
   if (!IsHeaderLine(lineText_)) {
-    // The first line of a simulator trace.
+    // The first line of a simulator trace: a seeded run's says its seed.
     headerLinePending_ = true;
+    try {
+      TraceEntry first;
+      BodyParser probe(lineText_, first, keyScratch_, nameScratch_);
+      probe.Parse();
+      unseeded_ = !first.IsHost("seed");
+    } catch (const LineFault&) {
+      // Refused, naming what is wrong with it, when it is read.
+    }
     return;
   }
   try {
@@ -869,12 +956,14 @@ void TraceReader::ReadHeader() {
   }
 }
 
-TraceReader::Given TraceReader::ParseBody(TraceEntry& entry) {
+std::optional<TraceReader::Given> TraceReader::ParseBody(TraceEntry& entry) {
   try {
     BodyParser parser(lineText_, entry, keyScratch_, nameScratch_);
     parser.Parse();
+    ++bodyLines_;
     return Given{parser.GaveFrame(), parser.GaveTime()};
   } catch (const LineFault& fault) {
+    if (IsFaultLine()) return std::nullopt;
     Fail(lineNumber_, fault.what);
   }
 }
@@ -899,7 +988,14 @@ bool TraceReader::Next(TraceEntry& entry) {
     }
     const bool waitingBefore = !waiting_.empty();
     TraceEntry& target = waitingBefore ? waiting_.emplace_back().entry : entry;
-    const Given given = ParseBody(target);
+    const std::optional<Given> parsed = ParseBody(target);
+    if (!parsed) {
+      if (waitingBefore) waiting_.pop_back();
+      EndAtFaultLine();
+      break;
+    }
+    const Given given = *parsed;
+    if (given.frame) CheckFrame(target.frame);
     if (given.frame) lastFrame_ = target.frame;
     if (given.time) lastTime_ = target.time;
     if (given.frame && given.time) {
@@ -922,11 +1018,25 @@ bool TraceReader::Next(TraceEntry& entry) {
       w.line = lineNumber_;
       w.given = given;
     } else {
+      // The lines waiting before this one take what it gives: of the lines
+      // after them that have a frame (or a time), it is the nearest.
+      for (std::size_t i = 0; i + 1 < waiting_.size(); ++i) {
+        Given& settled = waiting_[i].given;
+        if (given.frame && !settled.frame) waiting_[i].entry.frame = target.frame;
+        if (given.time && !settled.time) waiting_[i].entry.time = target.time;
+        settled.frame = settled.frame || given.frame;
+        settled.time = settled.time || given.time;
+      }
       waiting_.back().line = lineNumber_;
       waiting_.back().given = given;
     }
   }
   // The end: lines still waiting take the last frame and time given.
+  if (bodyLines_ == 0) {
+    throw RecordingError(name_ + ": holds a recording's header and nothing after it: " +
+                         "no recording or trace to read" +
+                         (cut_ ? " (line " + std::to_string(cut_->line) + " is cut short)" : ""));
+  }
   if (waiting_.empty()) return false;
   for (Waiting& w : waiting_) {
     if (!w.given.frame) w.entry.frame = lastFrame_.value_or(-1);
@@ -936,8 +1046,9 @@ bool TraceReader::Next(TraceEntry& entry) {
   return Next(entry);
 }
 
-Recording ReadRecordingText(std::string text, std::string name) {
-  std::unique_ptr<TraceReader> reader = TraceReader::FromText(std::move(text), std::move(name));
+Recording ReadRecordingText(std::string text, std::string name, ReadLimits limits) {
+  std::unique_ptr<TraceReader> reader =
+      TraceReader::FromText(std::move(text), std::move(name), limits);
   Recording recording;
   recording.header = reader->Header();
   TraceEntry entry;
@@ -972,6 +1083,12 @@ void RepeatExpander::StartRepeat(const TraceEntry& repeat) {
   firstFrame_ = repeat.args[1].integer;
   firstTime_ = repeat.args[2].integer;
   lastTime_ = repeat.time;
+  const std::int64_t repeated = frame_[frameSize_ - 1].frame;
+  if (firstFrame_ <= repeated) {
+    reader_.Fail(reader_.Line(), "field \"firstFrame\": frame " + std::to_string(firstFrame_) +
+                                     " does not come after frame " + std::to_string(repeated) +
+                                     ", which it repeats");
+  }
   if (repeat.frame != firstFrame_ + frames_ - 1) {
     reader_.Fail(reader_.Line(), "field \"frames\": " + std::to_string(frames_) +
                                      " frames from frame " + std::to_string(firstFrame_) +
@@ -981,6 +1098,17 @@ void RepeatExpander::StartRepeat(const TraceEntry& repeat) {
   left_ = frames_;
   index_ = 0;
   position_ = 0;
+}
+
+// span * index / steps, rounded down, for a span below 2^32 and an index up
+// to steps (at most 2^32): the product itself may not fit 64 bits (a long
+// stretch over a wide span), its two parts do.
+std::int64_t RepeatExpander::Interpolated(std::int64_t span, std::int64_t index,
+                                          std::int64_t steps) {
+  const auto s = static_cast<std::uint64_t>(span);
+  const auto i = static_cast<std::uint64_t>(index);
+  const auto d = static_cast<std::uint64_t>(steps);
+  return static_cast<std::int64_t>(s / d * i + s % d * i / d);
 }
 
 bool RepeatExpander::Next(TraceEntry& entry) {
@@ -993,7 +1121,7 @@ bool RepeatExpander::Next(TraceEntry& entry) {
       // 2^32, and so never negative.
       const std::int64_t span = static_cast<std::uint32_t>(lastTime_ - firstTime_);
       const std::int64_t time =
-          frames_ <= 1 ? lastTime_ : firstTime_ + span * index_ / (frames_ - 1);
+          frames_ <= 1 ? lastTime_ : firstTime_ + Interpolated(span, index_, frames_ - 1);
       entry.time = static_cast<std::int32_t>(static_cast<std::uint32_t>(time));
       entry.timeInterpolated = index_ > 0 && index_ + 1 < frames_;
       if (entry.byRecorder && entry.result && entry.native != nullptr) {

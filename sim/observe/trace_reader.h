@@ -36,6 +36,27 @@ struct RecordingHeader {
   std::optional<std::int64_t> frameBase;  // the game's frame count in the script's frame 0
 };
 
+// What a reader lets a file stand for, so that what its users hold and do
+// (a frame's clock, the frames a report steps through) grows with the file,
+// never with a number written in it. A line's frame may lie at most
+// `freeFrames` plus `framesPerByte` for each byte read so far past frame 0:
+// a long idle stretch is one line of a few dozen bytes.
+struct ReadLimits {
+  std::int64_t freeFrames = std::int64_t{1} << 20;  // about 4.8 hours at 60 fps
+  std::int64_t framesPerByte = 16;
+};
+
+// The highest frame a line may name: the game's frame counter is 32 bits.
+inline constexpr std::int64_t kMaxRecordedFrame = 4294967295;
+
+// Where a recording is cut inside its last line (a crash or a full disk
+// leaves it so): the line's number and the byte it starts at, from 0.
+struct CutLine {
+  std::int64_t line = 0;
+  std::uint64_t offset = 0;
+  std::uint64_t bytes = 0;  // of the cut line
+};
+
 // A recording that cannot be read. what() names the file, the line and the
 // field: `run.jsonl:12: field "args"[2]: expected a number, got "x"`.
 class RecordingError : public std::runtime_error {
@@ -52,10 +73,12 @@ class RecordingError : public std::runtime_error {
 // RepeatExpander. Every method that reads throws RecordingError.
 class TraceReader {
  public:
-  // Opens and reads the header of the file at `path`.
-  static std::unique_ptr<TraceReader> Open(const std::string& path);
+  // Opens and reads the header of the file at `path`. An empty file is
+  // refused.
+  static std::unique_ptr<TraceReader> Open(const std::string& path, ReadLimits limits = {});
   // Reads `text` as the file `name` (the name only labels messages).
-  static std::unique_ptr<TraceReader> FromText(std::string text, std::string name);
+  static std::unique_ptr<TraceReader> FromText(std::string text, std::string name,
+                                               ReadLimits limits = {});
   ~TraceReader();
   TraceReader(const TraceReader&) = delete;
   TraceReader& operator=(const TraceReader&) = delete;
@@ -71,11 +94,28 @@ class TraceReader {
   // "file:line: " + what, as a RecordingError.
   [[noreturn]] void Fail(std::int64_t line, const std::string& what) const;
 
+  // The last line, cut short: everything before it was read, it was not.
+  // Known once Next has returned false.
+  const std::optional<CutLine>& Cut() const { return cut_; }
+  // The cut in a sentence naming file, line and byte; empty when not cut.
+  std::string CutNote() const;
+  // The line of a run's closing fault line, which ends the trace (0: none).
+  std::int64_t FaultLine() const { return faultLine_; }
+  // A simulator trace of an unseeded run (--os-random): no header and no
+  // seed line first. Whether its draws were traced is for the caller to see.
+  bool Unseeded() const { return unseeded_; }
+
   struct Source;  // where the bytes come from: a file, or text
 
  private:
-  TraceReader(std::unique_ptr<Source> source, std::string name);
+  TraceReader(std::unique_ptr<Source> source, std::string name, ReadLimits limits);
   void ReadHeader();
+  // Refuses a frame that goes back, or beyond what the file read so far can
+  // stand for.
+  void CheckFrame(std::int64_t frame);
+  // A line that says how a run stopped, `"type":"fault"`: the trace's end.
+  bool IsFaultLine() const;
+  void EndAtFaultLine();
   // The next line of the file into `line_text_`; false at the end.
   bool ReadLine();
   // Parses `lineText_` into `entry`: whether it gave a frame and a time.
@@ -83,7 +123,8 @@ class TraceReader {
     bool frame = false;
     bool time = false;
   };
-  Given ParseBody(TraceEntry& entry);
+  // Nothing for a run's closing fault line.
+  std::optional<Given> ParseBody(TraceEntry& entry);
 
   std::unique_ptr<Source> source_;
   std::string name_;
@@ -94,6 +135,14 @@ class TraceReader {
   std::int64_t lineNumber_ = 0;     // of lineText_
   std::int64_t line_ = 0;           // of the entry handed out last
   bool headerLinePending_ = false;  // the first line was a body line: handed out first
+  bool unseeded_ = false;           // ... and it was read, and not a seed line
+  ReadLimits limits_;
+  std::uint64_t bytesRead_ = 0;  // up to the end of lineText_
+  std::uint64_t lineStart_ = 0;  // lineText_'s first byte
+  std::int64_t bodyLines_ = 0;   // lines read after the header
+  std::optional<std::int64_t> lastGivenFrame_;
+  std::optional<CutLine> cut_;
+  std::int64_t faultLine_ = 0;
 
   // Lines that still wait for a following line with a frame and a time.
   struct Waiting {
@@ -113,7 +162,7 @@ struct Recording {
   RecordingHeader header;
   std::vector<TraceEntry> entries;
 };
-Recording ReadRecordingText(std::string text, std::string name);
+Recording ReadRecordingText(std::string text, std::string name, ReadLimits limits = {});
 
 // Expands `repeat` lines on the fly: a repeat of K frames comes out as the K
 // frames it stands for, each a copy of the frame written before it (from the
@@ -130,6 +179,7 @@ class RepeatExpander {
 
  private:
   void StartRepeat(const TraceEntry& repeat);
+  static std::int64_t Interpolated(std::int64_t span, std::int64_t index, std::int64_t steps);
   void Remember(const TraceEntry& entry);
 
   TraceReader& reader_;

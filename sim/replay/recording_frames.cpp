@@ -5,13 +5,20 @@
 
 namespace sim {
 
-std::unique_ptr<RecordingFrames> RecordingFrames::Open(const std::string& path) {
-  return std::unique_ptr<RecordingFrames>(new RecordingFrames(TraceReader::Open(path)));
+std::unique_ptr<RecordingFrames> RecordingFrames::Open(const std::string& path, ReadLimits limits) {
+  return std::unique_ptr<RecordingFrames>(new RecordingFrames(TraceReader::Open(path, limits)));
 }
 
-std::unique_ptr<RecordingFrames> RecordingFrames::FromText(std::string text, std::string name) {
+std::unique_ptr<RecordingFrames> RecordingFrames::FromText(std::string text, std::string name,
+                                                           ReadLimits limits) {
   return std::unique_ptr<RecordingFrames>(
-      new RecordingFrames(TraceReader::FromText(std::move(text), std::move(name))));
+      new RecordingFrames(TraceReader::FromText(std::move(text), std::move(name), limits)));
+}
+
+void RecordingFrames::Ended() {
+  ended_ = true;
+  hasPending_ = false;
+  if (break_.empty()) break_ = reader_->CutNote();
 }
 
 RecordingFrames::RecordingFrames(std::unique_ptr<TraceReader> reader) : reader_(std::move(reader)) {
@@ -59,7 +66,7 @@ bool RecordingFrames::Next(std::int64_t& frame, const std::vector<TraceEntry>*& 
   if (ended_) return false;
   if (!hasPending_) {
     if (!lines_->Next(pending_)) {
-      ended_ = true;
+      Ended();
       return false;
     }
     hasPending_ = true;
@@ -84,8 +91,7 @@ bool RecordingFrames::Next(std::int64_t& frame, const std::vector<TraceEntry>*& 
     }
     lines.push_back(std::move(pending_));
     if (!lines_->Next(pending_)) {
-      ended_ = true;
-      hasPending_ = false;
+      Ended();
       break;
     }
     if (pending_.frame > frame) break;

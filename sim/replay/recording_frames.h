@@ -30,8 +30,9 @@ struct HeldRecording {
 class RecordingFrames {
  public:
   // Opens the file; throws RecordingError naming file, line and field.
-  static std::unique_ptr<RecordingFrames> Open(const std::string& path);
-  static std::unique_ptr<RecordingFrames> FromText(std::string text, std::string name);
+  static std::unique_ptr<RecordingFrames> Open(const std::string& path, ReadLimits limits = {});
+  static std::unique_ptr<RecordingFrames> FromText(std::string text, std::string name,
+                                                   ReadLimits limits = {});
   // Reads the rest of `frames` into memory; null, with `frames` read only in
   // part, when it has more than `maxLines` lines.
   static std::shared_ptr<const HeldRecording> Hold(RecordingFrames& frames, std::size_t maxLines);
@@ -44,13 +45,16 @@ class RecordingFrames {
   // end (or at a break).
   bool Next(std::int64_t& frame, const std::vector<TraceEntry>*& lines);
 
-  // Where the recording stopped being whole, said in a sentence; empty when
-  // it did not. Known once Next has returned false.
+  // Where the recording stopped being whole (a drop, the cap, a last line
+  // cut short), said in a sentence; empty when it did not. Known once Next
+  // has returned false.
   const std::string& Break() const { return break_; }
 
  private:
   explicit RecordingFrames(std::unique_ptr<TraceReader> reader);
   explicit RecordingFrames(std::shared_ptr<const HeldRecording> held);
+  // The file's end: a cut last line is the break.
+  void Ended();
 
   std::unique_ptr<TraceReader> reader_;
   std::optional<RepeatExpander> lines_;

@@ -128,6 +128,7 @@ bool Replay::Peek() {
 
 void Replay::Consume(bool call) {
   hasNext_ = false;
+  if (call) afterRecorderCalls_ = false;
   lastFrame_ = next_->frame;
   lastTime_ = next_->time;
   if (!call) return;
@@ -165,6 +166,7 @@ const TraceEntry* Replay::ExpectCall(const char* host, std::uint64_t hash) {
       case LineKind::kCall:
         return next_.get();
       case LineKind::kSkipped:
+        afterRecorderCalls_ = next_->byRecorder;
         SkipLine(*next_);
         Consume(false);
         continue;
@@ -223,6 +225,7 @@ void Replay::DifferAtEnd(std::string expected, std::string actual) {
   d.line = hasNext_ ? lines_.Line() : 0;
   d.expected = std::move(expected);
   d.actual = std::move(actual);
+  d.hint = std::move(hint_);
   for (std::size_t i = 0; i < historySize_; ++i) {
     const std::size_t at = (historyNext_ + kContext - historySize_ + i) % kContext;
     d.before.push_back(Trace::ToJson(*history_[at]));
@@ -351,7 +354,19 @@ bool Replay::MatchNative(const TraceEntry& expected) {
   for (std::size_t i = 0; same && i < call_.argCount; ++i) {
     same = SameArg(signature->args[i], call_.args[i], expected.args[i]);
   }
-  if (!same) Differ(ActualNativeLine());
+  if (!same) {
+    // The recording build asks the game's frame count itself after every
+    // wait, just where the recording has its own such call.
+    constexpr std::uint64_t kFrameCountHash = 0xFC8202EFC642E6F2;  // GET_FRAME_COUNT
+    if (call_.hash == kFrameCountHash && afterRecorderCalls_ &&
+        (signature == nullptr || signature->hash != kFrameCountHash)) {
+      hint_ =
+          "the plug-in asks GET_FRAME_COUNT where the recorder made its own calls: it looks like "
+          "the recording build (librebound-recorder.so, Rebound-recorder.asi), which asks the "
+          "frame count itself; replay checks the player's build (librebound.so, Rebound.asi)";
+    }
+    Differ(ActualNativeLine());
+  }
   return same;
 }
 

@@ -39,6 +39,7 @@ struct ReplayDifference {
   std::string expected;             // the recorded line as trace JSON, or what was due
   std::string actual;               // the plug-in's call as trace JSON, or what it did
   std::vector<std::string> before;  // the calls before it that matched, oldest first
+  std::string hint;                 // why it likely differs, when that can be told
 };
 
 struct ReplayResult {
@@ -145,6 +146,10 @@ class Replay final : public AlternateHost {
   bool atEnd_ = false;
   bool stopped_ = false;
   bool checking_ = true;  // off while the module is unloaded after the check ended
+  // The lines read past just before the expected call were the recorder's
+  // own: a recording build under test makes the same calls there.
+  bool afterRecorderCalls_ = false;
+  std::string hint_;  // for the difference about to be made
 
   // The last calls that matched, for the difference's context.
   static constexpr std::size_t kContext = 10;

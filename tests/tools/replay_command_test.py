@@ -1,9 +1,14 @@
 #!/usr/bin/env python3
 """Runs `rebound-sim replay` as a user does: seeded traces of shipped
 scenarios replay with status 0, an altered one stops with status 1 and a diff
-at the call it affects, an unreadable recording (cut short, a bad field, a
-newer format) gives status 2 naming file, line and field, a module that
-cannot be loaded status 4 (as a run gives it), --quiet only the difference.
+at the call it affects, an unreadable recording (a bad field, a newer format)
+gives status 2 naming file, line and field, a module that cannot be loaded
+status 4 (as a run gives it), --quiet only the difference. Untrusted
+recordings (huge numbers, deep nesting, frames that go back or far, nothing to
+read, an unseeded trace) are refused with status 2 by replay, report and
+scenario-from alike; a recording cut inside its last line is read up to the
+line before, each command saying where it was cut; the recording build under
+test is named as such.
 
   replay_command_test.py REBOUND_SIM SCENARIO_DIR
 """
@@ -112,12 +117,7 @@ class ReplayCommand(unittest.TestCase):
                   '"gameVersion":null,"frameBase":0}')
         bad = lines[:]
         bad[40] = bad[40].replace('"args":[', '"args":["x",', 1)
-        cut = self.path("cut.jsonl")
-        with open(cut, "w", encoding="utf-8") as f:
-            f.write("\n".join(lines[:100]) + "\n" + lines[100][:25])
         cases = [
-            (cut, f"{cut}:101: the last line is cut short (no newline at its end, and not "
-                  "whole JSON)"),
             (self.write("newer.jsonl", [header.replace('"version":1', '"version":2')] + lines),
              "newer.jsonl:1: a newer format (version 2) than this rebound-sim reads (1)"),
             (self.write("bad.jsonl", bad), "bad.jsonl:41: field \"args\""),
@@ -131,6 +131,113 @@ class ReplayCommand(unittest.TestCase):
                 done = run("replay", path)
                 self.assertEqual(done.returncode, 2, done.stdout + done.stderr)
                 self.assertIn(message, done.stderr)
+
+    def commands(self, path):
+        """replay, report and scenario-from of `path`, each as it ended."""
+        out = self.path("out")
+        return [("replay", run("replay", path)),
+                ("report", run("report", path, "--report", out + ".html")),
+                ("scenario-from", run("scenario-from", path, "--out", out + ".json"))]
+
+    def test_every_command_refuses_what_a_recording_cannot_hold(self):
+        lines = self.lines(self.trace("plain-death.json"))
+        at = next(i for i, line in enumerate(lines) if '"frame":30,' in line)
+        call = next(i for i, line in enumerate(lines)
+                    if '"frame":30,' in line and '"args":[' in line and '"args":[]' not in line)
+        deep = "[" * 5000 + "]" * 5000
+        cases = [
+            ("digits.jsonl", lines[:at] + [lines[at].replace('"frame":30,', '"frame":' + "9" * 19 + ",")],
+             f"digits.jsonl:{at + 1}: field \"frame\": expected a whole number from -1 to "
+             "4294967295, got " + "9" * 19),
+            ("far.jsonl", lines[:at] + [lines[at].replace('"frame":30,', '"frame":4294967296,')],
+             f"far.jsonl:{at + 1}: field \"frame\": expected a whole number from -1 to "
+             "4294967295, got 4294967296"),
+            ("further.jsonl", lines[:at] + [lines[at].replace('"frame":30,', '"frame":4000000000,')],
+             f"further.jsonl:{at + 1}: field \"frame\": frame 4000000000 is further than the"),
+            ("back.jsonl", lines[:at] + [lines[at].replace('"frame":30,', '"frame":3,')],
+             f"back.jsonl:{at + 1}: field \"frame\": frame 3 after frame 29: frames never go back"),
+            ("deep.jsonl", lines[:call] + [re.sub(r'"args":\[[^]]*\]', '"args":[' + deep + "]",
+                                                  lines[call], count=1)],
+             f"deep.jsonl:{call + 1}: field \"args\": arrays and objects nested more than 64 deep"),
+        ]
+        for name, text, message in cases:
+            path = self.write(name, text)
+            for command, done in self.commands(path):
+                with self.subTest(f"{name}, {command}"):
+                    self.assertEqual(done.returncode, 2, done.stdout + done.stderr)
+                    self.assertIn(message, done.stderr)
+            # Nothing half-written is left behind.
+            self.assertEqual(sorted(os.listdir(self.tmp.name)),
+                             sorted(f for f in os.listdir(self.tmp.name) if not f.endswith(".tmp")))
+            self.assertFalse(os.path.exists(self.path("out.json")))
+            self.assertFalse(os.path.exists(self.path("out.html")))
+            os.remove(path)
+
+    def test_files_that_hold_nothing_to_read_are_refused(self):
+        header = ('{"format":"rebound-recording","version":1,"rebound":"0.1.0","build":"recorder",'
+                  '"platform":"linux","hostFile":null,"hostVersion":null,"gameFile":null,'
+                  '"gameVersion":null,"frameBase":0}')
+        cases = [
+            (self.write("empty.jsonl", []),
+             "empty.jsonl: the file is empty: it holds no recording or trace"),
+            (self.write("header.jsonl", [header]),
+             "header.jsonl: holds a recording's header and nothing after it"),
+        ]
+        for path, message in cases:
+            for command, done in self.commands(path):
+                with self.subTest(f"{path}, {command}"):
+                    self.assertEqual(done.returncode, 2, done.stdout + done.stderr)
+                    self.assertIn(message, done.stderr)
+                    self.assertNotIn("Same calls", done.stdout)
+
+    def test_an_unseeded_trace_is_refused_by_replay_and_draws_from(self):
+        path = self.path("unseeded.jsonl")
+        scenario = os.path.join(SCENARIOS, "plain-death.json")
+        done = run("--quiet", "--os-random", "--scenario", scenario, "--trace", path)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        done = run("replay", path)
+        self.assertEqual(done.returncode, 2, done.stdout + done.stderr)
+        self.assertIn(f"{path}: a trace of an unseeded run (--os-random): it holds neither a seed "
+                      "nor the random draws", done.stderr)
+        done = run("--quiet", "--scenario", scenario, "--draws-from", path)
+        self.assertEqual(done.returncode, 2, done.stdout + done.stderr)
+        self.assertIn(f"--draws-from: {path}: a trace of an unseeded run (--os-random)",
+                      done.stderr)
+
+    def test_a_cut_recording_is_read_up_to_its_last_whole_line(self):
+        lines = self.lines(self.trace("tapping.json"))
+        cut = self.path("cut.jsonl")
+        whole = "\n".join(lines[:100]) + "\n"
+        with open(cut, "w", encoding="utf-8") as f:
+            f.write(whole + lines[100][:25])
+        note = (f"{cut}:101: the recording is cut inside this line, at byte "
+                f"{len(whole.encode())} (25 bytes without a newline or a whole line's JSON): "
+                "read up to line 100")
+        for command, done in self.commands(cut):
+            with self.subTest(command):
+                self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+                if command == "replay":
+                    self.assertIn("The recording is cut short, as a crash or a full disk leaves "
+                                  f"it: {note}.", done.stdout.splitlines())
+                    self.assertEqual(SUMMARY.match(done.stdout.splitlines()[-1]).group(1),
+                                     "Same calls")
+                else:
+                    self.assertIn(f"The recording is not whole: {note}", done.stdout.splitlines())
+
+    def test_the_recording_build_under_test_is_named(self):
+        recorder = os.path.join(os.path.dirname(SIM), "librebound-recorder.so")
+        env = dict(os.environ, REBOUND_RECORDING_DIR=self.tmp.name)
+        done = subprocess.run([SIM, "--quiet", "--seed", "5", "--plugin", recorder, "--scenario",
+                               os.path.join(SCENARIOS, "plain-death.json")], env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, check=False)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        recording = next(os.path.join(self.tmp.name, f) for f in os.listdir(self.tmp.name)
+                         if f.startswith("Rebound-recording-"))
+        self.assertEqual(run("replay", recording).returncode, 0)
+        done = run("replay", recording, "--plugin", recorder)
+        self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
+        self.assertIn("Hint: the plug-in asks GET_FRAME_COUNT where the recorder made its own "
+                      "calls: it looks like the recording build", done.stdout)
 
     def test_a_plugin_that_cannot_be_loaded_gives_status_4_as_in_a_run(self):
         path = self.trace("panel.json")

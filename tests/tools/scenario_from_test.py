@@ -215,10 +215,24 @@ class ScenarioFrom(unittest.TestCase):
         drawless = self.rewrite(trace, "drawless.jsonl",
                                 lambda line: None if line.get("host") in ("randomDraw", "seed")
                                 else line)
+        # A recording holds its draws: one without any has none to give.
+        with open(drawless, encoding="utf-8") as f:
+            lines = f.read()
+        with open(drawless, "w", encoding="utf-8") as f:
+            f.write('{"format":"rebound-recording","version":1,"rebound":"0.1.0","build":"recorder",'
+                    '"platform":"linux"}\n' + lines)
         result = sim("--scenario", os.path.join(SCENARIOS, "plain-death.json"), "--draws-from",
                      drawless, "--quiet")
         self.assertEqual(result.returncode, 1)
         self.assertIn("drew a random value more than the 0 it was given", result.stderr)
+        # A trace of an unseeded run has no draws to give either: it is refused.
+        unseeded = self.rewrite(trace, "unseeded.jsonl",
+                                lambda line: None if line.get("host") in ("randomDraw", "seed")
+                                else line)
+        result = sim("--scenario", os.path.join(SCENARIOS, "plain-death.json"), "--draws-from",
+                     unseeded, "--quiet")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(f"--draws-from: {unseeded}: a trace of an unseeded run", result.stderr)
         result = sim("--draws-from", trace, "--seed", "4")
         self.assertEqual(result.returncode, 2)
 

@@ -268,6 +268,14 @@ bool RecordedDraws(const std::string& path, sim::SimOptions& options) {
         seed = static_cast<std::uint64_t>(entry.args[0].integer);
       }
     }
+    if (reader->Unseeded() && draws.empty()) {
+      std::cerr << "rebound-sim: --draws-from: " << path
+                << ": a trace of an unseeded run (--os-random): it holds neither a seed nor the "
+                   "random draws to hand the plug-in; trace the run with --seed N\n";
+      return false;
+    }
+    if (reader->Cut())
+      std::cerr << "rebound-sim: --draws-from: note: " << reader->CutNote() << "\n";
     // A trace of a seeded run that was not traced with its draws: the seed's
     // sequence is the same values.
     if (draws.empty() && seed) {

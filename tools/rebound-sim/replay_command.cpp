@@ -37,8 +37,9 @@ At the first difference replay stops and prints the frame, the call's index
 (counting the plug-in's calls from 0: natives, scriptWait, random draws and
 the host registrations), the line of the recording, and the ten calls before,
 as a diff: "  " the same, "-" the recording, "+" the plug-in. A dropped or
-capped line, or a recording cut off inside a frame, ends the check there with
-a note. It then lists, by native, the recorded answers our world model never
+capped line, or a recording that ends inside a frame, ends the check there
+with a note; a recording cut inside its last line (a crash, a full disk) is
+checked up to the line before, and replay says where it was cut. It then lists, by native, the recorded answers our world model never
 gives in that situation (where the model of the game is wrong), and a summary:
 calls checked, frames, seconds, calls per second.
 
@@ -50,8 +51,10 @@ Options:
 
 Exit status: 0 the plug-in made the recorded calls, 1 it made another, 2 the
 recording or the command line cannot be read (the file, line and field named;
-a newer format version named as such), 4 the plug-in cannot be loaded (or
-cannot be handed the recorded draws), as for a run.
+a newer format version named as such), the file holds nothing to replay, or it
+is a trace of an unseeded run (--os-random), which holds no draws to hand the
+plug-in; 4 the plug-in cannot be loaded (or cannot be handed the recorded
+draws), as for a run.
 )";
 
 // A plug-in the loader cannot load, or cannot hand the draws: the status a
@@ -147,6 +150,7 @@ void PrintDifference(const sim::ReplayDifference& d, const std::string& recordin
   std::printf(":\n");
   for (const std::string& line : d.before) std::printf("  %s\n", line.c_str());
   std::printf("- %s\n+ %s\n", d.expected.c_str(), d.actual.c_str());
+  if (!d.hint.empty()) std::printf("Hint: %s.\n", d.hint.c_str());
 }
 
 void PrintModelDifferences(const sim::ReplayResult& r) {
@@ -170,6 +174,14 @@ int ReplayCommand(int argc, char** argv) {
     reader = sim::TraceReader::Open(o.recording);
   } catch (const sim::RecordingError& e) {
     std::fprintf(stderr, "rebound-sim replay: %s\n", e.what());
+    return 2;
+  }
+  if (reader->Unseeded() && !HoldsRandomDraws(o.recording)) {
+    std::fprintf(stderr,
+                 "rebound-sim replay: %s: a trace of an unseeded run (--os-random): it holds "
+                 "neither a seed nor the random draws, so the plug-in's draws cannot be replayed; "
+                 "trace the run with --seed N, or without --os-random\n",
+                 o.recording.c_str());
     return 2;
   }
   if (!o.quiet) {
@@ -198,6 +210,14 @@ int ReplayCommand(int argc, char** argv) {
   if (r.difference) PrintDifference(*r.difference, o.recording);
   if (o.quiet) return r.difference ? 1 : 0;
   if (!r.endNote.empty()) std::printf("The check ended early: %s.\n", r.endNote.c_str());
+  if (reader->Cut()) {
+    std::printf("The recording is cut short, as a crash or a full disk leaves it: %s.\n",
+                reader->CutNote().c_str());
+  }
+  if (reader->FaultLine() != 0) {
+    std::printf("The trace ends at the run's fault line (%s:%lld).\n", o.recording.c_str(),
+                static_cast<long long>(reader->FaultLine()));
+  }
   if (r.droppedKeys > 0) {
     std::printf(
         "The recorder had no room for %s: %s not delivered.\n",

@@ -94,6 +94,26 @@ TEST(Scenario, MistakesNameFileLineAndField) {
   }
 }
 
+// Nesting is refused past 64 levels, before anything walks it: 20,000 levels
+// (a 40 KB file) once took the stack whole. Brackets inside strings do not count.
+TEST(Scenario, DeepNestingIsRefusedNamingLineAndField) {
+  const std::string deep = std::string(20000, '[') + std::string(20000, ']');
+  EXPECT_EQ(
+      ErrorOf("{\"events\": [1, " + deep + "]}"), "bad.json:1: field 'events" + [] {
+        std::string path = "[1]";
+        for (int i = 0; i < 62; ++i) path += "[0]";
+        return path;
+      }() + "': arrays and objects nested more than 64 deep");
+  std::string objects = "{\n";
+  for (int i = 0; i < 70; ++i) objects += "\"a\": {";
+  objects += std::string(70, '}') + "}";
+  EXPECT_EQ(ErrorOf(objects).substr(0, 23), "bad.json:2: field 'a.a.");
+  // 64 levels are read (and refused for what they hold, not their depth).
+  const std::string deepest = "{\"name\": " + std::string(63, '[') + std::string(63, ']') + "}";
+  EXPECT_EQ(ErrorOf(deepest), "bad.json:1: field 'name': expected a string, got an array");
+  EXPECT_EQ(ErrorOf("{\"name\": \"" + std::string(100, '[') + "\\\"{\"}"), "(no error)");
+}
+
 TEST(Scenario, DuplicateKeysNameBothLines) {
   struct Case {
     const char* json;

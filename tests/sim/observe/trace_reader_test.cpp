@@ -97,7 +97,9 @@ TEST(TraceReader, ReadsBackEveryLineTheTraceWrites) {
 }
 
 TEST(TraceReader, ReadsTheHeader) {
-  const sim::Recording r = sim::ReadRecordingText(kHeader, "r.jsonl");
+  const std::string attach = R"({"frame":-1,"host":"attach"})"
+                             "\n";
+  const sim::Recording r = sim::ReadRecordingText(kHeader + attach, "r.jsonl");
   EXPECT_EQ(r.header.version, 1);
   EXPECT_EQ(r.header.rebound, "0.1.0");
   EXPECT_EQ(r.header.build, "recorder");
@@ -105,13 +107,14 @@ TEST(TraceReader, ReadsTheHeader) {
   EXPECT_EQ(r.header.hostFile, "ScriptHookV.dll");
   EXPECT_EQ(r.header.gameVersion, "1.0.3095.0");
   EXPECT_EQ(r.header.frameBase, 123456);
-  EXPECT_TRUE(r.entries.empty());
+  EXPECT_EQ(r.entries.size(), 1U);
 
   const sim::Recording linux = sim::ReadRecordingText(
       R"({"format":"rebound-recording","version":1,"rebound":"0.1.0","build":"recorder",)"
       R"("platform":"linux","hostFile":null,"hostVersion":null,"gameFile":null,)"
       R"("gameVersion":null,"frameBase":null})"
-      "\n",
+      "\n" +
+          attach,
       "r.jsonl");
   EXPECT_FALSE(linux.header.hostFile.has_value());
   EXPECT_FALSE(linux.header.frameBase.has_value());
@@ -147,6 +150,29 @@ TEST(TraceReader, FillsInFramesAndNames) {
   EXPECT_TRUE(r.entries[4].byRecorder);
   EXPECT_EQ(r.entries[5].frame, 4);
   EXPECT_EQ(r.entries[5].time, 100066);
+}
+
+// Frame and time are each taken from the nearest following line that has
+// it: a line without either before the load's frame -1 lines is of frame -1,
+// not of the first frame with a time (the frames went back so).
+TEST(TraceReader, TakesFrameAndTimeEachFromTheNearestLineThatHasIt) {
+  const sim::Recording r = sim::ReadRecordingText(
+      std::string(kHeader) + R"({"host":"attach"})"
+                             "\n"
+                             R"({"frame":-1,"host":"scriptRegister"})"
+                             "\n"
+                             R"({"time":99990,"host":"scriptStart"})"
+                             "\n"
+                             R"({"frame":0,"time":100000,"host":"scriptWait","ms":0})"
+                             "\n",
+      "r.jsonl");
+  ASSERT_EQ(r.entries.size(), 4U);
+  const std::int64_t frames[] = {-1, -1, 0, 0};
+  const std::int32_t times[] = {99990, 99990, 99990, 100000};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(r.entries[i].frame, frames[i]) << i;
+    EXPECT_EQ(r.entries[i].time, times[i]) << i;
+  }
 }
 
 // A repeat stands for frames like the one written before it: frames count
@@ -306,10 +332,43 @@ TEST(TraceReader, RefusesBadLinesNamingFileLineAndField) {
        "\n",
        "r.jsonl:2: more after the line's closing brace: x"},
       {"\n", "r.jsonl:2: expected a JSON object '{', found the end of the line"},
-      {R"({"frame":1,"time":5,"host":"attach"})"
+      // Numbers beyond their type, however many digits (19 once overflowed
+      // the quick reading of whole numbers).
+      {R"({"frame":1234567890123456789,"time":5,"host":"attach"})"
+       "\n",
+       "r.jsonl:2: field \"frame\": expected a whole number from -1 to 4294967295, got "
+       "1234567890123456789"},
+      {R"({"frame":4294967296,"time":5,"host":"attach"})"
+       "\n",
+       "r.jsonl:2: field \"frame\": expected a whole number from -1 to 4294967295, got "
+       "4294967296"},
+      {R"({"frame":1,"time":99999999999999999999999,"host":"attach"})"
+       "\n",
+       "r.jsonl:2: field \"time\": expected a whole number from -2147483648 to 2147483647, got "
+       "99999999999999999999999"},
+      {R"({"frame":1,"time":5,"native":"0x3FEF770D40960D5A","args":[-9223372036854775809,true]})"
+       "\n",
+       "r.jsonl:2: field \"args\"[0]: expected a whole number from -2147483648 to 2147483647, "
+       "got -9223372036854775809"},
+      {R"({"frame":1,"time":5,"host":"scriptWait","ms":1000000000000000000})"
+       "\n",
+       "r.jsonl:2: field \"ms\": expected a whole number from 0 to 4294967295, got "
+       "1000000000000000000"},
+      {R"({"frame":1,"time":5,"host":"repeat","frames":9223372036854775807,"firstFrame":0,"firstTime":0})"
+       "\n",
+       "r.jsonl:2: field \"frames\": expected a whole number from 1 to 4294967296, got "
+       "9223372036854775807"},
+      // Frames never go back, and a repeat comes after the frame it repeats.
+      {R"({"frame":5,"time":5,"host":"attach"})"
        "\n"
-       R"({"frame":1,"time":5,"host":"at)",
-       "r.jsonl:3: the last line is cut short (no newline at its end, and not whole JSON)"},
+       R"({"frame":4,"time":5,"host":"scriptStart"})"
+       "\n",
+       "r.jsonl:3: field \"frame\": frame 4 after frame 5: frames never go back"},
+      {R"({"frame":1,"time":5,"host":"scriptWait","ms":0})"
+       "\n"
+       R"({"frame":3,"time":9,"host":"repeat","frames":3,"firstFrame":1,"firstTime":6})"
+       "\n",
+       "r.jsonl:3: field \"firstFrame\": frame 1 does not come after frame 1, which it repeats"},
       {R"({"frame":1,"time":5,"host":"attach"})"
        "\n"
        R"({"frame":1,"time":5,"host":"scriptWait","ms":0})"
@@ -331,6 +390,159 @@ TEST(TraceReader, RefusesBadLinesNamingFileLineAndField) {
       EXPECT_EQ(std::string(error.what()), c.message) << c.text;
     }
   }
+}
+
+// Nesting deeper than 64 is refused wherever it stands: 5,000 levels in an
+// argument once took the stack whole.
+TEST(TraceReader, RefusesDeepNestingNamingTheField) {
+  const std::string deep = std::string(5000, '[') + std::string(5000, ']');
+  const std::string lines[] = {
+      R"({"frame":1,"time":5,"native":"0x4A18E01DF2C87B86","args":[)" + deep + "]}\n",
+      R"({"frame":1,"time":5,"host":"scriptWait","ms":)" + deep + "}\n",
+      R"({"frame":1,"time":5,"native":"0x3FEF770D40960D5A","args":[1,true],"result":[)" + deep +
+          ",2,3]}\n",
+  };
+  const char* fields[] = {"args", "ms", "result"};
+  for (std::size_t i = 0; i < 3; ++i) {
+    try {
+      sim::ReadRecordingText(std::string(kHeader) + lines[i], "r.jsonl");
+      ADD_FAILURE() << "accepted: " << fields[i];
+    } catch (const sim::RecordingError& error) {
+      EXPECT_EQ(std::string(error.what()), std::string("r.jsonl:2: field \"") + fields[i] +
+                                               "\": arrays and objects nested more than 64 deep");
+    }
+  }
+  // As deep as a value may go, it is refused for what it is.
+  const std::string deepest = std::string(64, '[') + std::string(64, ']');
+  try {
+    sim::ReadRecordingText(
+        std::string(kHeader) + R"({"frame":1,"time":5,"host":"scriptWait","ms":)" + deepest + "}\n",
+        "r.jsonl");
+    ADD_FAILURE() << "accepted";
+  } catch (const sim::RecordingError& error) {
+    EXPECT_EQ(std::string(error.what()), "r.jsonl:2: field \"ms\": expected a whole number, got " +
+                                             std::string(40, '[') + "...");
+  }
+}
+
+// A frame may lie no further than the file read so far can stand for: a
+// number in a line never sizes what a reader's user holds.
+TEST(TraceReader, RefusesFramesBeyondWhatTheFileCanStandFor) {
+  const sim::ReadLimits limits{100, 2};
+  const std::string first = R"({"frame":0,"time":5,"host":"attach"})"
+                            "\n";  // 37 bytes
+  const auto second = [](std::int64_t frame) {
+    return R"({"frame":)" + std::to_string(frame) +
+           R"(,"time":5,"host":"scriptStart"})"
+           "\n";
+  };
+  // 37 + 44 bytes read at the second line: 100 + 2 * 81 = frame 262 at most.
+  ASSERT_EQ(second(262).size(), 44U);
+  EXPECT_EQ(sim::ReadRecordingText(first + second(262), "r.jsonl", limits).entries.back().frame,
+            262);
+  try {
+    sim::ReadRecordingText(first + second(263), "r.jsonl", limits);
+    ADD_FAILURE() << "accepted";
+  } catch (const sim::RecordingError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "r.jsonl:2: field \"frame\": frame 263 is further than the 81 bytes read so far "
+              "can stand for (frame 262 at most)");
+  }
+}
+
+// A recording cut inside its last line is read up to the line before, and
+// the cut is named with its line and the byte it starts at. A last line
+// that is whole JSON but lacks its newline is read.
+TEST(TraceReader, ReadsACutRecordingUpToItsLastWholeLine) {
+  const std::string whole = std::string(kHeader) + R"({"frame":0,"time":5,"host":"attach"})"
+                                                   "\n";
+  std::unique_ptr<sim::TraceReader> reader =
+      sim::TraceReader::FromText(whole + R"({"frame":0,"time":5,"host":"scriptSt)", "r.jsonl");
+  TraceEntry e;
+  ASSERT_TRUE(reader->Next(e));
+  EXPECT_TRUE(e.IsHost("attach"));
+  EXPECT_FALSE(reader->Next(e));
+  ASSERT_TRUE(reader->Cut().has_value());
+  EXPECT_EQ(reader->Cut()->line, 3);
+  EXPECT_EQ(reader->Cut()->offset, whole.size());
+  EXPECT_EQ(reader->Cut()->bytes, 36U);
+  EXPECT_EQ(reader->CutNote(), "r.jsonl:3: the recording is cut inside this line, at byte " +
+                                   std::to_string(whole.size()) +
+                                   " (36 bytes without a newline or a whole line's JSON): read "
+                                   "up to line 2");
+
+  const sim::Recording unended =
+      sim::ReadRecordingText(whole + R"({"frame":0,"time":5,"host":"scriptStart"})", "r.jsonl");
+  ASSERT_EQ(unended.entries.size(), 2U);
+  EXPECT_TRUE(unended.entries.back().IsHost("scriptStart"));
+}
+
+// Files that hold nothing to read are refused, saying so.
+TEST(TraceReader, RefusesFilesThatHoldNoRecording) {
+  const std::string cutAfterHeader = std::string(kHeader) + R"({"frame")";
+  const BadCase cases[] = {
+      {"", "r.jsonl: the file is empty: it holds no recording or trace"},
+      {R"({"frame":0,"ti)",
+       "r.jsonl:1: the file is cut inside its first line: it holds no recording or trace"},
+      {kHeader,
+       "r.jsonl: holds a recording's header and nothing after it: no recording or trace to read"},
+      {cutAfterHeader.c_str(),
+       "r.jsonl: holds a recording's header and nothing after it: no recording or trace to read "
+       "(line 2 is cut short)"},
+  };
+  for (const BadCase& c : cases) {
+    try {
+      sim::ReadRecordingText(c.text, "r.jsonl");
+      ADD_FAILURE() << "accepted: " << c.text;
+    } catch (const sim::RecordingError& error) {
+      EXPECT_EQ(std::string(error.what()), c.message) << c.text;
+    }
+  }
+}
+
+// A run that stopped at a fault may end its trace with a line saying so:
+// read as the end, and only as the last line.
+TEST(TraceReader, TakesARunsFaultLineAsTheTracesEnd) {
+  const std::string trace =
+      R"({"frame":-1,"time":100000,"host":"seed","seed":42})"
+      "\n"
+      R"({"frame":-1,"time":100000,"host":"attach"})"
+      "\n"
+      R"({"frame":2,"time":100033,"type":"fault","what":"a null text","at":{"native":"0x0"}})"
+      "\n";
+  std::unique_ptr<sim::TraceReader> reader = sim::TraceReader::FromText(trace, "t.jsonl");
+  TraceEntry e;
+  int lines = 0;
+  while (reader->Next(e)) ++lines;
+  EXPECT_EQ(lines, 2);
+  EXPECT_EQ(reader->FaultLine(), 3);
+  EXPECT_FALSE(reader->Unseeded());
+  try {
+    sim::ReadRecordingText(trace + R"({"frame":2,"time":100033,"host":"detach"})"
+                                   "\n",
+                           "t.jsonl");
+    ADD_FAILURE() << "accepted a line after the fault line";
+  } catch (const sim::RecordingError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "t.jsonl:4: a line after the run's fault line (line 3), which ends a trace");
+  }
+}
+
+// A trace whose first line is no seed line is of an unseeded run; a
+// recording never is.
+TEST(TraceReader, TellsAnUnseededTrace) {
+  EXPECT_TRUE(sim::TraceReader::FromText(R"({"frame":-1,"time":100000,"host":"attach"})"
+                                         "\n",
+                                         "t.jsonl")
+                  ->Unseeded());
+  EXPECT_FALSE(sim::TraceReader::FromText(R"({"frame":-1,"time":100000,"host":"seed","seed":1})"
+                                          "\n",
+                                          "t.jsonl")
+                   ->Unseeded());
+  EXPECT_FALSE(sim::TraceReader::FromText(std::string(kHeader) + R"({"frame":-1,"host":"attach"})"
+                                                                 "\n",
+                                          "r.jsonl")
+                   ->Unseeded());
 }
 
 TEST(TraceReader, RefusesBadHeadersAndNewerFormats) {
