@@ -24,7 +24,13 @@ PROJECT_RULES = {
     "sim/report": {"sim/base", "sim/platform", "sim/game", "sim/observe", "sim/host", "sim/replay"},
     # The plug-in never sees the simulator, the tools or the tests.
     "src": {"src"},
+    # The recording build's own code sees the whole plug-in; the rest of the
+    # plug-in sees only its hooks (see GATEWAYS).
+    "src/recorder": {"src"},
 }
+# A rule folder whose other files no folder outside it may include: only the
+# headers named here, which any folder allowed the enclosing one may include.
+GATEWAYS = {"src/recorder": {"src/recorder/hooks.h"}}
 # sim/base stays portable and plain: the standard library and nlohmann/json.
 SYSTEM_RULES = {"sim/base": re.compile(r"^(nlohmann/[\w./]+|[a-z_]+)$")}
 
@@ -66,7 +72,13 @@ def check(root):
             where = f"{relative}:{number}:"
             if kind == '"':
                 target = project_folder(included)
-                if target not in allowed:
+                gateway = target in GATEWAYS and target != folder
+                if gateway and target.rsplit("/", 1)[0] in allowed:
+                    if included not in GATEWAYS[target]:
+                        faults.append(f"{where} {folder}/ may include only "
+                                      f"{', '.join(sorted(GATEWAYS[target]))} of {target}/, "
+                                      f"not {included}")
+                elif target not in allowed:
                     faults.append(f"{where} {folder}/ may not include {included} "
                                   f"(it may include {', '.join(sorted(allowed))})")
             elif system is not None and not system.match(included):

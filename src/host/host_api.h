@@ -47,7 +47,7 @@ std::uint64_t* nativeCall() REBOUND_HOST_NAME("?nativeCall@@YAPEA_KXZ");
 #if REBOUND_RECORDING
 namespace rebound {
 
-// The recording build's scriptWait (src/host/recorder.cpp): this declaration
+// The recording build's scriptWait (src/recorder/recorder.cpp): this declaration
 // hides the host's from every call inside namespace rebound, so that each
 // wait the plug-in makes ends and commits the frame being recorded, and each
 // return begins the next. The player's build has no such function.

@@ -1,9 +1,7 @@
 #include "src/host/key_states.h"
 
 #include "src/host/platform.h"
-#if REBOUND_RECORDING
-#include "src/host/recorder.h"
-#endif
+#include "src/recorder/hooks.h"
 
 namespace rebound {
 
@@ -11,14 +9,11 @@ std::array<KeyState, kKeyStateCount> keyStates{};
 
 // The message's repeat count, scan code and extended flag matter only to the
 // recording build, which records every message whole.
-void OnKeyboardMessage(std::uint32_t key, [[maybe_unused]] std::uint16_t repeats,
-                       [[maybe_unused]] std::uint8_t scanCode,
-                       [[maybe_unused]] std::int32_t isExtended, std::int32_t isWithAlt,
-                       std::int32_t wasDownBefore, std::int32_t isUpNow) noexcept {
-#if REBOUND_RECORDING
+void OnKeyboardMessage(std::uint32_t key, std::uint16_t repeats, std::uint8_t scanCode,
+                       std::int32_t isExtended, std::int32_t isWithAlt, std::int32_t wasDownBefore,
+                       std::int32_t isUpNow) noexcept {
   recorder::OnKeyboardMessage(key, repeats, scanCode, isExtended, isWithAlt, wasDownBefore,
                               isUpNow);
-#endif
   if (key >= kKeyStateCount) return;
   KeyState& state = keyStates[key];
   state.time = TickCountMs();

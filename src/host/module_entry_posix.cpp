@@ -4,13 +4,11 @@
 // helpers, which the simulator replaces so that a run can be replayed. The
 // Windows DLL has neither: the real host knows nothing of them.
 #include "src/host/library_entry.h"
+#include "src/recorder/hooks.h"
 #include "src/spawn/random_detail.h"
-#if REBOUND_RECORDING
-#include "src/host/recorder.h"
-#endif
 
-#if REBOUND_RECORDING
-// As DllMain's: a non-null `reserved` at process detach is the process's exit.
+// As DllMain's: a non-null `reserved` at process detach is the process's exit,
+// which only the recording build needs to know.
 extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry(void* module,
                                                                           unsigned int reason,
                                                                           void* reserved) {
@@ -18,13 +16,6 @@ extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry(void* 
     rebound::recorder::SetDetachIsProcessExit(reserved != nullptr);
   return rebound::LibraryEntry(module, reason);
 }
-#else
-extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry(void* module,
-                                                                          unsigned int reason,
-                                                                          void* /*reserved*/) {
-  return rebound::LibraryEntry(module, reason);
-}
-#endif
 
 // Every later seed of the random helpers comes from `source`; a null source
 // gives them back the system's random device. Returns the previous source.

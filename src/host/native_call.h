@@ -9,9 +9,7 @@
 #include <type_traits>
 
 #include "src/host/host_api.h"
-#if REBOUND_RECORDING
-#include "src/host/recorder.h"
-#endif
+#include "src/recorder/hooks.h"
 
 namespace rebound {
 
@@ -87,9 +85,7 @@ inline R InvokeNative(std::uint64_t hash, Args... args) {
   nativeInit(hash);
   (nativePush64(SlotOf(args)), ...);
   std::uint64_t* result = nativeCall();
-#if REBOUND_RECORDING
   recorder::RecordNative<R>(hash, result, args...);
-#endif
   if constexpr (std::is_void_v<R>) {
     (void)result;
   } else {

@@ -83,8 +83,12 @@ inline void SET_FADE_OUT_AFTER_DEATH(bool fade) { InvokeNative(0x4A18E01DF2C87B8
 inline void DISPLAY_HUD(bool shown) { InvokeNative(0xA6294919E56FF02A, shown); }
 inline void DISPLAY_RADAR(bool shown) { InvokeNative(0xA0EBB943C300E693, shown); }
 inline void ANIMPOSTFX_STOP_ALL() { InvokeNative(0xB4EDDC19532BFB85); }
-inline std::int32_t GET_GAME_TIMER() { return InvokeNative<std::int32_t>(0x9CD27B0045628463); }
-inline std::int32_t GET_FRAME_COUNT() { return InvokeNative<std::int32_t>(0xFC8202EFC642E6F2); }
+// The recording build stamps each frame with these two (src/recorder/), so
+// their hashes have names.
+inline constexpr std::uint64_t kGameTimerHash = 0x9CD27B0045628463;
+inline constexpr std::uint64_t kFrameCountHash = 0xFC8202EFC642E6F2;
+inline std::int32_t GET_GAME_TIMER() { return InvokeNative<std::int32_t>(kGameTimerHash); }
+inline std::int32_t GET_FRAME_COUNT() { return InvokeNative<std::int32_t>(kFrameCountHash); }
 inline float VDIST(float x1, float y1, float z1, float x2, float y2, float z2) {
   return InvokeNative<float>(0x2A488C176D52CCA5, x1, y1, z1, x2, y2, z2);
 }

@@ -17,7 +17,7 @@ namespace rebound {
 //                                             ReboundSetSeedSource, by the simulator
 // Besides these, only the random helpers' count of fallback seeds (which
 // merely varies those seeds) outlives a call; it needs no reset.
-// The recording build adds src/host/recorder (its ring, staging buffers,
+// The recording build adds src/recorder/recorder (its ring, staging buffers,
 // keyboard queue and writer state), set back by its own
 // recorder::testing_seam::ResetRecorderForTesting.
 

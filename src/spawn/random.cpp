@@ -4,10 +4,8 @@
 #include <chrono>
 #include <random>
 
+#include "src/recorder/hooks.h"
 #include "src/spawn/random_detail.h"
-#if REBOUND_RECORDING
-#include "src/host/recorder.h"
-#endif
 
 namespace rebound {
 
@@ -63,17 +61,13 @@ namespace {
 
 std::atomic<testing_seam::SeedSource> seedSource{&detail::DeviceSeed};
 
-// Every operation seeds a fresh engine: no randomness outlives a call.
-#if REBOUND_RECORDING
-// The recording build records each seed, so that a replay hands out the same.
+// Every operation seeds a fresh engine: no randomness outlives a call. The
+// recording build records each seed, so that a replay hands out the same.
 std::mt19937 FreshEngine() {
   const std::uint32_t seed = seedSource.load(std::memory_order_relaxed)();
   recorder::OnRandomDraw(seed);
   return std::mt19937(seed);
 }
-#else
-std::mt19937 FreshEngine() { return std::mt19937(seedSource.load(std::memory_order_relaxed)()); }
-#endif
 
 }  // namespace
 

@@ -21,14 +21,20 @@ FIXTURE = {
     "sim/report/page.cpp": '#include "sim/host/sim.h"\n#include "sim/observe/trace.h"\n',
     "src/hud/panel.cpp": '#include "src/host/natives.h"\n#include "sim/base/catalogue.h"\n',
     "tools/main.cpp": '#include "sim/report/page.h"\n#include "src/host/natives.h"\n',
+    "src/host/entry.cpp": '#include "src/recorder/hooks.h"\n#include "src/recorder/recorder.h"\n',
+    "src/recorder/recorder.cpp": '#include "src/host/natives.h"\n#include "sim/base/catalogue.h"\n',
+    "sim/host/replay.cpp": '#include "src/recorder/hooks.h"\n',
 }
 EXPECTED = [
     "sim/base/bad.cpp:2:",
     "sim/base/system.h:1:",
     "sim/game/world.cpp:2:",
+    "sim/host/replay.cpp:1:",
     "sim/host/sim.cpp:2:",
     "sim/platform/module.cpp:3:",
+    "src/host/entry.cpp:2:",
     "src/hud/panel.cpp:2:",
+    "src/recorder/recorder.cpp:2:",
 ]
 
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -56,9 +57,16 @@ std::vector<PluginNative> PluginNatives() {
   std::stringstream text;
   text << in.rdbuf();
   const std::string source = text.str();
-  // inline R NAME(params) { ... InvokeNative<R>(0xHASH, ...
+  // A hash that has a name: inline constexpr std::uint64_t kNameHash = 0xHASH;
+  std::map<std::string, std::string> named;
+  const std::regex constant(R"(constexpr std::uint64_t (k\w+) = (0x[0-9A-F]{16});)");
+  for (auto it = std::sregex_iterator(source.begin(), source.end(), constant);
+       it != std::sregex_iterator(); ++it) {
+    named[(*it)[1].str()] = (*it)[2].str();
+  }
+  // inline R NAME(params) { ... InvokeNative<R>(0xHASH or kNameHash, ...
   const std::regex wrapper(
-      R"((\w+)\(([^)]*)\)\s*\{[^}]*?InvokeNative(?:<[\w:]+>)?\((0x[0-9A-F]{16}))");
+      R"((\w+)\(([^)]*)\)\s*\{[^}]*?InvokeNative(?:<[\w:]+>)?\((0x[0-9A-F]{16}|k\w+))");
   std::vector<PluginNative> out;
   for (auto it = std::sregex_iterator(source.begin(), source.end(), wrapper);
        it != std::sregex_iterator(); ++it) {
@@ -69,7 +77,13 @@ std::vector<PluginNative> PluginNatives() {
     if (params.find_first_not_of(" \n") != std::string::npos) {
       n.args = static_cast<std::size_t>(std::count(params.begin(), params.end(), ',')) + 1;
     }
-    n.hash = std::stoull((*it)[3].str(), nullptr, 16);
+    const std::string hash = (*it)[3].str();
+    const auto name = named.find(hash);
+    if (hash[0] == 'k' && name == named.end()) {
+      ADD_FAILURE() << n.name << " calls with " << hash << ", which natives.h does not define";
+      continue;
+    }
+    n.hash = std::stoull(name != named.end() ? name->second : hash, nullptr, 16);
     out.push_back(n);
   }
   return out;

@@ -1,7 +1,7 @@
 // The recording build's binary records: what the script fibre stages for each
 // native call and host event, and the chunks it commits to the ring for the
 // writer thread. Shared by the fibre's hooks (recorder.h) and the formatter
-// (recorder_format.cpp); nothing here is written to the file as it is.
+// (format.cpp); nothing here is written to the file as it is.
 #pragma once
 
 #include <cstddef>

@@ -19,8 +19,8 @@
 #include "sim/observe/trace.h"
 #include "src/host/library_entry.h"
 #include "src/host/natives.h"
-#include "src/host/recorder.h"
-#include "src/host/recorder_format.h"
+#include "src/recorder/format.h"
+#include "src/recorder/recorder.h"
 #include "tests/support/recording_host.h"
 
 #if defined(_WIN32)

@@ -1,7 +1,7 @@
 // What the recording build needs from the operating system: its settings
 // from the environment, the recording file, the writer thread, and the
 // header's facts about the host and the game. Implemented once per platform
-// (recorder_writer_posix.cpp, recorder_writer_windows.cpp); used only by
+// (system_posix.cpp, system_windows.cpp); used only by
 // recorder.cpp. Nothing here is called on the script fibre after its first
 // frame.
 #pragma once

@@ -1,4 +1,4 @@
-#include "src/host/recorder_format.h"
+#include "src/recorder/format.h"
 
 #include <bit>
 #include <charconv>
@@ -7,7 +7,8 @@
 
 #include <nlohmann/detail/conversions/to_chars.hpp>
 
-#include "src/host/recorder_records.h"
+#include "src/host/natives.h"
+#include "src/recorder/records.h"
 
 namespace rebound::recorder {
 
@@ -177,8 +178,8 @@ void LineText::Hash(std::uint64_t hash) noexcept {
 
 namespace {
 
-constexpr std::uint64_t kFrameCountHash = 0xFC8202EFC642E6F2;  // GET_FRAME_COUNT
-constexpr std::uint64_t kGameTimerHash = 0x9CD27B0045628463;   // GET_GAME_TIMER
+using natives::kFrameCountHash;
+using natives::kGameTimerHash;
 
 float FloatOf(Word w) { return std::bit_cast<float>(static_cast<std::uint32_t>(w)); }
 std::int32_t IntOf(Word w) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(w)); }

@@ -14,8 +14,8 @@
 #include <type_traits>
 
 #include "src/host/host_api.h"
-#include "src/host/recorder_records.h"
-#include "src/host/recorder_ring.h"
+#include "src/recorder/records.h"
+#include "src/recorder/ring.h"
 
 namespace rebound {
 struct NativeVector3;

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "src/host/recorder_platform.h"
+#include "src/recorder/system.h"
 
 namespace rebound::recorder::platform {
 

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "src/host/recorder_platform.h"
+#include "src/recorder/system.h"
 
 namespace rebound::recorder::platform {
 

@@ -1,10 +1,11 @@
-#include "src/host/recorder.h"
+#include "src/recorder/recorder.h"
 
 #include <algorithm>
 #include <string>
 
-#include "src/host/recorder_format.h"
-#include "src/host/recorder_platform.h"
+#include "src/host/natives.h"
+#include "src/recorder/format.h"
+#include "src/recorder/system.h"
 
 namespace rebound::recorder {
 
@@ -34,8 +35,8 @@ constexpr unsigned kPollMs = 100;
 // How long an unload waits for the writer to finish the chunk it is writing.
 constexpr unsigned kTurnWaitMs = 2000;
 
-constexpr std::uint64_t kFrameCountHash = 0xFC8202EFC642E6F2;  // GET_FRAME_COUNT
-constexpr std::uint64_t kGameTimerHash = 0x9CD27B0045628463;   // GET_GAME_TIMER
+using natives::kFrameCountHash;
+using natives::kGameTimerHash;
 
 // Who may touch the file, the ring's read side and the formatting: the writer
 // takes the turn for each batch it writes; the detaching thread takes it for

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "src/host/recorder_records.h"
+#include "src/recorder/records.h"
 
 namespace rebound::recorder {
 
