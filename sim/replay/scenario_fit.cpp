@@ -549,6 +549,8 @@ std::vector<Fix> Fitter::FixHealth(std::int64_t frame, const TraceEntry& line, c
     fix.patch = [given](World& w) {
       w.player.health = given;
       w.player.dead = given < 1;
+      // A dead player is work for the game's restart sequence each frame.
+      w.NoteWork();
     };
     fix.keep = [this, given] { settings_.health = given; };
     return {fix};
