@@ -1018,20 +1018,28 @@ bool TraceReader::Next(TraceEntry& entry) {
       w.line = lineNumber_;
       w.given = given;
     } else {
-      // The lines waiting before this one take what it gives: of the lines
-      // after them that have a frame (or a time), it is the nearest.
-      for (std::size_t i = 0; i + 1 < waiting_.size(); ++i) {
-        Given& settled = waiting_[i].given;
-        if (given.frame && !settled.frame) waiting_[i].entry.frame = target.frame;
-        if (given.time && !settled.time) waiting_[i].entry.time = target.time;
-        settled.frame = settled.frame || given.frame;
-        settled.time = settled.time || given.time;
-      }
-      waiting_.back().line = lineNumber_;
-      waiting_.back().given = given;
+      PassToWaiting(target, given);
     }
   }
-  // The end: lines still waiting take the last frame and time given.
+  return AtTheEnd(entry);
+}
+
+void TraceReader::PassToWaiting(const TraceEntry& target, Given given) {
+  // The lines waiting before this one take what it gives: of the lines after
+  // them that have a frame (or a time), it is the nearest.
+  for (std::size_t i = 0; i + 1 < waiting_.size(); ++i) {
+    Given& settled = waiting_[i].given;
+    if (given.frame && !settled.frame) waiting_[i].entry.frame = target.frame;
+    if (given.time && !settled.time) waiting_[i].entry.time = target.time;
+    settled.frame = settled.frame || given.frame;
+    settled.time = settled.time || given.time;
+  }
+  waiting_.back().line = lineNumber_;
+  waiting_.back().given = given;
+}
+
+bool TraceReader::AtTheEnd(TraceEntry& entry) {
+  // Lines still waiting take the last frame and time given.
   if (bodyLines_ == 0) {
     throw RecordingError(name_ + ": holds a recording's header and nothing after it: " +
                          "no recording or trace to read" +

@@ -125,6 +125,10 @@ class TraceReader {
   };
   // Nothing for a run's closing fault line.
   std::optional<Given> ParseBody(TraceEntry& entry);
+  // A line that gives a frame or a time hands it to the lines waiting for it.
+  void PassToWaiting(const TraceEntry& target, Given given);
+  // No line left: the lines still waiting, or the end of the reading.
+  bool AtTheEnd(TraceEntry& entry);
 
   std::unique_ptr<Source> source_;
   std::string name_;

@@ -4,18 +4,20 @@ and a tree that another generator or compiler wrote cleared before CMake
 configures it again, while a tree of the same ones (or none yet) is left
 alone."""
 
-import importlib.util
+import importlib.machinery
 import os
 import sys
 import tempfile
+import types
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPT = os.path.join(HERE, "..", "..", "scripts", "configure-preset.py")
 
-spec = importlib.util.spec_from_file_location("configure_preset", SCRIPT)
-configure_preset = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(configure_preset)
+loader = importlib.machinery.SourceFileLoader("configure_preset", SCRIPT)
+configure_preset = types.ModuleType(loader.name)
+configure_preset.__file__ = SCRIPT
+loader.exec_module(configure_preset)
 
 PRESETS = {
     "base": {"name": "base", "generator": "Ninja", "binaryDir": "${sourceDir}/build/${presetName}"},

@@ -164,6 +164,33 @@ void PrintModelDifferences(const sim::ReplayResult& r) {
   }
 }
 
+// What the user should know of the check besides its verdict: where it ended
+// early, a cut recording, a fault line, keys the recorder dropped, answers the
+// world model could not give, and draws that came from the seed.
+void PrintReplayNotes(const sim::TraceReader& reader, const sim::ReplayResult& r,
+                      const std::string& recording, bool recordedDraws) {
+  if (!r.endNote.empty()) std::printf("The check ended early: %s.\n", r.endNote.c_str());
+  if (reader.Cut()) {
+    std::printf("The recording is cut short, as a crash or a full disk leaves it: %s.\n",
+                reader.CutNote().c_str());
+  }
+  if (reader.FaultLine() != 0) {
+    std::printf("The trace ends at the run's fault line (%s:%lld).\n", recording.c_str(),
+                static_cast<long long>(reader.FaultLine()));
+  }
+  if (r.droppedKeys > 0) {
+    std::printf(
+        "The recorder had no room for %s: %s not delivered.\n",
+        sim::CountOf(static_cast<long long>(r.droppedKeys), "keyboard message", "keyboard messages")
+            .c_str(),
+        r.droppedKeys == 1 ? "it was" : "they were");
+  }
+  PrintModelDifferences(r);
+  if (!recordedDraws) {
+    std::printf("The recording has no random draws: the plug-in drew from its seed's sequence.\n");
+  }
+}
+
 }  // namespace
 
 int ReplayCommand(int argc, char** argv) {
@@ -209,26 +236,7 @@ int ReplayCommand(int argc, char** argv) {
   }
   if (r.difference) PrintDifference(*r.difference, o.recording);
   if (o.quiet) return r.difference ? 1 : 0;
-  if (!r.endNote.empty()) std::printf("The check ended early: %s.\n", r.endNote.c_str());
-  if (reader->Cut()) {
-    std::printf("The recording is cut short, as a crash or a full disk leaves it: %s.\n",
-                reader->CutNote().c_str());
-  }
-  if (reader->FaultLine() != 0) {
-    std::printf("The trace ends at the run's fault line (%s:%lld).\n", o.recording.c_str(),
-                static_cast<long long>(reader->FaultLine()));
-  }
-  if (r.droppedKeys > 0) {
-    std::printf(
-        "The recorder had no room for %s: %s not delivered.\n",
-        sim::CountOf(static_cast<long long>(r.droppedKeys), "keyboard message", "keyboard messages")
-            .c_str(),
-        r.droppedKeys == 1 ? "it was" : "they were");
-  }
-  PrintModelDifferences(r);
-  if (!options.recordedDraws) {
-    std::printf("The recording has no random draws: the plug-in drew from its seed's sequence.\n");
-  }
+  PrintReplayNotes(*reader, r, o.recording, options.recordedDraws);
   std::printf("%s: %s checked (%llu native), %s, %.3f s, %.0f calls per second\n",
               r.difference ? "Differs" : "Same calls",
               sim::CountOf(static_cast<long long>(r.callsChecked), "call", "calls").c_str(),
