@@ -119,14 +119,7 @@ void Report(const std::string& text) {
       &origin,           &deaths};
   NullBuffer nothing;
   std::ostream out(&nothing);
-  sim::WriteHtmlReport(out, source, recorder,
-                       [](const sim::FrameDrawing* drawing, std::int64_t frame, float fade) {
-                         std::ostringstream svg;
-                         sim::SvgOptions look;
-                         look.fadeLevel = fade;
-                         sim::WriteFrameSvg(svg, drawing, frame, look);
-                         return svg.str();
-                       });
+  sim::WriteHtmlReport(out, source, recorder, &sim::FrameSvgText);
 }
 
 // A replayed script is stopped where the check ended and never unwound, as

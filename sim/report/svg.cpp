@@ -353,4 +353,12 @@ std::string XmlEscape(const std::string& text) {
   return out;
 }
 
+std::string FrameSvgText(const FrameDrawing* frame, std::int64_t frameNumber, float fadeLevel) {
+  std::ostringstream svg;
+  SvgOptions look;
+  look.fadeLevel = fadeLevel;
+  WriteFrameSvg(svg, frame, frameNumber, look);
+  return svg.str();
+}
+
 }  // namespace sim

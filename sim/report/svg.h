@@ -32,6 +32,9 @@ struct SvgOptions {
 // title over a dark band across the screen; then the screen fade.
 void WriteFrameSvg(std::ostream& out, const FrameDrawing* frame, std::int64_t frameNumber,
                    const SvgOptions& options = {});
+// The same as a text, under the given screen fade: the picture of a frame
+// that the HTML report embeds.
+std::string FrameSvgText(const FrameDrawing* frame, std::int64_t frameNumber, float fadeLevel);
 
 // Which frames to picture: "0,60,120" (those frames), "every:N" (frames 0, N,
 // 2N, ...) or "drawn" (every frame in which anything was drawn).

@@ -21,11 +21,7 @@
 namespace {
 
 std::string Picture(const sim::FrameDrawing* drawing, std::int64_t frame, float fade) {
-  std::ostringstream svg;
-  sim::SvgOptions look;
-  look.fadeLevel = fade;
-  sim::WriteFrameSvg(svg, drawing, frame, look);
-  return svg.str();
+  return sim::FrameSvgText(drawing, frame, fade);
 }
 
 // A seeded run of a shipped scenario, its trace kept as text.

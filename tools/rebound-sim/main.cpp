@@ -727,14 +727,7 @@ bool WriteOutputs(const sim::Simulation& simulation, const Options& o, RunOutput
                   const sim::ReportRecorder* recorder) {
   // The trace of a run that stopped at a fault is kept: it shows the fault.
   if (outputs.report) {
-    const auto picture = [](const sim::FrameDrawing* drawing, std::int64_t frame, float fade) {
-      std::ostringstream svg;
-      sim::SvgOptions look;
-      look.fadeLevel = fade;
-      sim::WriteFrameSvg(svg, drawing, frame, look);
-      return svg.str();
-    };
-    sim::WriteHtmlReport(outputs.report->Stream(), simulation, *recorder, picture);
+    sim::WriteHtmlReport(outputs.report->Stream(), simulation, *recorder, &sim::FrameSvgText);
   }
   // Each is whole before any replaces a file: one that fails leaves the
   // others' files as they were.

@@ -184,14 +184,8 @@ int Report(const Arguments& a) {
   const sim::ReportSource source{
       run.GetScenario(), run.Summary(), run.PluginLoaded(), run.Flow(), run.GetWorld(),
       &origin,           &deaths};
-  const auto picture = [](const sim::FrameDrawing* drawing, std::int64_t frame, float fade) {
-    std::ostringstream svg;
-    sim::SvgOptions look;
-    look.fadeLevel = fade;
-    sim::WriteFrameSvg(svg, drawing, frame, look);
-    return svg.str();
-  };
-  sim::WriteHtmlReport(out->Stream(), source, recorder, picture);
+
+  sim::WriteHtmlReport(out->Stream(), source, recorder, &sim::FrameSvgText);
   if (!CommitOutput(*out)) return kOutputUnusable;
   if (!a.quiet) {
     std::fprintf(
