@@ -76,6 +76,74 @@ struct ReportOfRecording {
   }
 };
 
+// The deaths a report of the recording shows are the live run's, frame for
+// frame.
+void ExpectSameDeaths(const LiveRun& live, const ReportOfRecording& recorded) {
+  const auto& liveDeaths = live.simulation->Flow().Deaths();
+  const auto& deaths = recorded.run->Flow().Deaths();
+  ASSERT_EQ(deaths.size(), liveDeaths.size());
+  ASSERT_FALSE(deaths.empty());
+  for (std::size_t i = 0; i < deaths.size(); ++i) {
+    const sim::DeathRecord& a = liveDeaths[i];
+    const sim::DeathRecord& b = deaths[i];
+    EXPECT_EQ(b.deathFrame, a.deathFrame);
+    EXPECT_EQ(b.shardFrame, a.shardFrame);
+    EXPECT_EQ(b.fadeOutFrame, a.fadeOutFrame);
+    EXPECT_EQ(b.placeFrame, a.placeFrame);
+    EXPECT_EQ(b.respawnFrame, a.respawnFrame);
+    EXPECT_EQ(b.taps, a.taps);
+    EXPECT_EQ(b.distance, a.distance);
+    EXPECT_EQ(b.searchOutcome, a.searchOutcome);
+    EXPECT_EQ(b.searchResultCount, a.searchResultCount);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(b.spawnPosition[k], a.spawnPosition[k]);
+  }
+}
+
+// The key frames, with their pictures drawn from the recorded calls and the
+// fade the recorded fade calls gave, alike before `samePicturesBefore`.
+void ExpectSameFrames(const LiveRun& live, const ReportOfRecording& recorded,
+                      std::int64_t samePicturesBefore) {
+  const auto& liveFrames = live.recorder.Frames();
+  const auto& frames = recorded.recorder.Frames();
+  ASSERT_EQ(frames.size(), liveFrames.size());
+  std::size_t keys = 0;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const sim::RecordedFrame& a = liveFrames[i];
+    const sim::RecordedFrame& b = frames[i];
+    ASSERT_EQ(b.frame, a.frame);
+    EXPECT_EQ(b.key, a.key) << b.frame;
+    EXPECT_EQ(b.gameTime, a.gameTime) << b.frame;
+    EXPECT_EQ(b.phase, a.phase) << b.frame;
+    EXPECT_EQ(b.fill, a.fill) << b.frame;
+    EXPECT_EQ(b.fade, a.fade) << b.frame;
+    EXPECT_EQ(b.callCount, a.callCount) << b.frame;
+    if (b.frame < samePicturesBefore) {
+      EXPECT_EQ(Picture(&b.drawing, b.frame, b.fade), Picture(&a.drawing, a.frame, a.fade))
+          << b.frame;
+    }
+    keys += b.key.empty() ? 0 : 1;
+  }
+  EXPECT_GE(keys, recorded.run->Flow().Deaths().size());
+}
+
+// The timeline's columns and marks.
+void ExpectSameTimeline(const LiveRun& live, const ReportOfRecording& recorded) {
+  ASSERT_EQ(recorded.recorder.Columns().size(), live.recorder.Columns().size());
+  for (std::size_t i = 0; i < live.recorder.Columns().size(); ++i) {
+    const sim::SeriesColumn& a = live.recorder.Columns()[i];
+    const sim::SeriesColumn& b = recorded.recorder.Columns()[i];
+    EXPECT_EQ(b.maxFill, a.maxFill) << a.firstFrame;
+    EXPECT_EQ(b.maxFade, a.maxFade) << a.firstFrame;
+    EXPECT_EQ(b.calls, a.calls) << a.firstFrame;
+    EXPECT_EQ(b.phaseFrames, a.phaseFrames) << a.firstFrame;
+  }
+  ASSERT_EQ(recorded.recorder.Marks().size(), live.recorder.Marks().size());
+  for (std::size_t i = 0; i < live.recorder.Marks().size(); ++i) {
+    EXPECT_EQ(recorded.recorder.Marks()[i].frame, live.recorder.Marks()[i].frame);
+    EXPECT_EQ(recorded.recorder.Marks()[i].kind, live.recorder.Marks()[i].kind);
+  }
+}
+
 TEST(RecordingReport, GivesTheLiveRunsDeathsKeyFramesTimelineAndPictures) {
   struct Case {
     const char* name;
@@ -94,64 +162,9 @@ TEST(RecordingReport, GivesTheLiveRunsDeathsKeyFramesTimelineAndPictures) {
     ReportOfRecording recorded(live.trace.str());
     EXPECT_TRUE(recorded.run->Differences().Empty());
 
-    const auto& liveDeaths = live.simulation->Flow().Deaths();
-    const auto& deaths = recorded.run->Flow().Deaths();
-    ASSERT_EQ(deaths.size(), liveDeaths.size());
-    ASSERT_FALSE(deaths.empty());
-    for (std::size_t i = 0; i < deaths.size(); ++i) {
-      const sim::DeathRecord& a = liveDeaths[i];
-      const sim::DeathRecord& b = deaths[i];
-      EXPECT_EQ(b.deathFrame, a.deathFrame);
-      EXPECT_EQ(b.shardFrame, a.shardFrame);
-      EXPECT_EQ(b.fadeOutFrame, a.fadeOutFrame);
-      EXPECT_EQ(b.placeFrame, a.placeFrame);
-      EXPECT_EQ(b.respawnFrame, a.respawnFrame);
-      EXPECT_EQ(b.taps, a.taps);
-      EXPECT_EQ(b.distance, a.distance);
-      EXPECT_EQ(b.searchOutcome, a.searchOutcome);
-      EXPECT_EQ(b.searchResultCount, a.searchResultCount);
-      for (int k = 0; k < 3; ++k) EXPECT_EQ(b.spawnPosition[k], a.spawnPosition[k]);
-    }
-
-    // The key frames, with their pictures drawn from the recorded calls and
-    // the fade the recorded fade calls gave.
-    const auto& liveFrames = live.recorder.Frames();
-    const auto& frames = recorded.recorder.Frames();
-    ASSERT_EQ(frames.size(), liveFrames.size());
-    std::size_t keys = 0;
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-      const sim::RecordedFrame& a = liveFrames[i];
-      const sim::RecordedFrame& b = frames[i];
-      ASSERT_EQ(b.frame, a.frame);
-      EXPECT_EQ(b.key, a.key) << b.frame;
-      EXPECT_EQ(b.gameTime, a.gameTime) << b.frame;
-      EXPECT_EQ(b.phase, a.phase) << b.frame;
-      EXPECT_EQ(b.fill, a.fill) << b.frame;
-      EXPECT_EQ(b.fade, a.fade) << b.frame;
-      EXPECT_EQ(b.callCount, a.callCount) << b.frame;
-      if (b.frame < c.samePicturesBefore) {
-        EXPECT_EQ(Picture(&b.drawing, b.frame, b.fade), Picture(&a.drawing, a.frame, a.fade))
-            << b.frame;
-      }
-      keys += b.key.empty() ? 0 : 1;
-    }
-    EXPECT_GE(keys, deaths.size());
-
-    // The timeline's columns and marks.
-    ASSERT_EQ(recorded.recorder.Columns().size(), live.recorder.Columns().size());
-    for (std::size_t i = 0; i < live.recorder.Columns().size(); ++i) {
-      const sim::SeriesColumn& a = live.recorder.Columns()[i];
-      const sim::SeriesColumn& b = recorded.recorder.Columns()[i];
-      EXPECT_EQ(b.maxFill, a.maxFill) << a.firstFrame;
-      EXPECT_EQ(b.maxFade, a.maxFade) << a.firstFrame;
-      EXPECT_EQ(b.calls, a.calls) << a.firstFrame;
-      EXPECT_EQ(b.phaseFrames, a.phaseFrames) << a.firstFrame;
-    }
-    ASSERT_EQ(recorded.recorder.Marks().size(), live.recorder.Marks().size());
-    for (std::size_t i = 0; i < live.recorder.Marks().size(); ++i) {
-      EXPECT_EQ(recorded.recorder.Marks()[i].frame, live.recorder.Marks()[i].frame);
-      EXPECT_EQ(recorded.recorder.Marks()[i].kind, live.recorder.Marks()[i].kind);
-    }
+    ExpectSameDeaths(live, recorded);
+    ExpectSameFrames(live, recorded, c.samePicturesBefore);
+    ExpectSameTimeline(live, recorded);
   }
 }
 

@@ -325,7 +325,7 @@ std::string TraceLine(std::uint64_t hash, std::vector<sim::TraceValue> args,
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-TEST(RecorderFormat, NativeLinesOfEveryKindMatchTheTracesWithoutTheName) {
+TEST(RecorderFormat, NumberVectorAndOutLinesMatchTheTracesWithoutTheName) {
   using sim::TraceValue;
   const std::uint32_t nanBits = 0x7FC00000;
   const float nan = std::bit_cast<float>(nanBits);
@@ -370,6 +370,11 @@ TEST(RecorderFormat, NativeLinesOfEveryKindMatchTheTracesWithoutTheName) {
                       {TraceValue::Vector(1.5F, -2.0F, 30.25F), TraceValue::Float(45.5F),
                        TraceValue::Int(2)},
                       TraceValue::Bool(true)));
+}
+
+TEST(RecorderFormat, TextAndNarrowResultLinesMatchTheTracesWithoutTheName) {
+  using sim::TraceValue;
+  const float nan = std::bit_cast<float>(std::uint32_t{0x7FC00000});
   // Texts by content, escaped, among other kinds.
   EXPECT_EQ(RecordedLine<void>(0xE7FFAE5EBF23D890, {}, "commonmenu", "gradient \"bg\"\n", 0.5F,
                                0.25F, 0.1F, 0.2F, 0.0F, 255, 128, 0, 255, 0, 0),

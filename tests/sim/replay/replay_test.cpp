@@ -156,6 +156,38 @@ TEST(ReplayOfTraces, ATraceWithoutDrawsReplaysFromItsSeed) {
 // The trace as the recorder writes it: a header, no names, its own frame
 // count and timer after each start and wait, keyboard lines without frame
 // and time, and idle stretches as repeat lines.
+// Whether two frames of lines are alike but for their frame, time and the
+// recorder's own answers, which a repeat line leaves out.
+bool SameFrame(const std::vector<Json>& a, const std::vector<Json>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    Json x = a[i], y = b[i];
+    for (Json* j : {&x, &y}) {
+      j->erase("frame");
+      j->erase("time");
+      if (j->contains("by")) j->erase("result");
+    }
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The recorder's own reads of the frame count and the timer.
+std::vector<Json> RecorderCalls(std::int64_t frame, std::int64_t time) {
+  return std::vector<Json>{{{"frame", frame},
+                            {"time", time},
+                            {"native", "0xFC8202EFC642E6F2"},
+                            {"args", Json::array()},
+                            {"result", frame + 1000},
+                            {"by", "recorder"}},
+                           {{"frame", frame},
+                            {"time", time},
+                            {"native", "0x9CD27B0045628463"},
+                            {"args", Json::array()},
+                            {"result", time},
+                            {"by", "recorder"}}};
+}
+
 Lines AsRecording(const Lines& trace) {
   Lines out = {R"({"format":"rebound-recording","version":1,"rebound":"0.1.0","build":"recorder",)"
                R"("platform":"linux","hostFile":null,"hostVersion":null,"gameFile":null,)"
@@ -163,19 +195,6 @@ Lines AsRecording(const Lines& trace) {
   std::vector<Json> frameLines;  // the lines since the last wait
   std::vector<Json> lastFrame;   // the frame before, as written
   std::int64_t repeats = 0, firstFrame = 0, firstTime = 0, lastTime = 0, lastNumber = 0;
-  const auto sameFrame = [](const std::vector<Json>& a, const std::vector<Json>& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      Json x = a[i], y = b[i];
-      for (Json* j : {&x, &y}) {
-        j->erase("frame");
-        j->erase("time");
-        if (j->contains("by")) j->erase("result");
-      }
-      if (x != y) return false;
-    }
-    return true;
-  };
   const auto flush = [&] {
     if (repeats == 0) return;
     out.push_back(Json{
@@ -187,20 +206,6 @@ Lines AsRecording(const Lines& trace) {
         {"firstTime",
          firstTime}}.dump());
     repeats = 0;
-  };
-  const auto recorderCalls = [](std::int64_t frame, std::int64_t time) {
-    return std::vector<Json>{{{"frame", frame},
-                              {"time", time},
-                              {"native", "0xFC8202EFC642E6F2"},
-                              {"args", Json::array()},
-                              {"result", frame + 1000},
-                              {"by", "recorder"}},
-                             {{"frame", frame},
-                              {"time", time},
-                              {"native", "0x9CD27B0045628463"},
-                              {"args", Json::array()},
-                              {"result", time},
-                              {"by", "recorder"}}};
   };
   bool afterWait = false;
   for (const std::string& text : trace) {
@@ -216,7 +221,7 @@ Lines AsRecording(const Lines& trace) {
     if (host == "scriptStart") afterWait = false;
     if (afterWait && j.contains("frame") &&
         (j.contains("native") || host == "scriptWait" || host == "randomDraw")) {
-      for (Json& r : recorderCalls(j["frame"], j["time"])) frameLines.insert(frameLines.begin(), r);
+      for (Json& r : RecorderCalls(j["frame"], j["time"])) frameLines.insert(frameLines.begin(), r);
       afterWait = false;
     }
     if (host == "keyboard") {
@@ -225,12 +230,12 @@ Lines AsRecording(const Lines& trace) {
     }
     frameLines.push_back(j);
     if (host == "scriptStart") {
-      for (Json& r : recorderCalls(j["frame"], j["time"])) frameLines.push_back(r);
+      for (Json& r : RecorderCalls(j["frame"], j["time"])) frameLines.push_back(r);
     }
     if (host != "scriptWait") continue;
     afterWait = true;
     const std::int64_t frame = j["frame"];
-    if (!lastFrame.empty() && sameFrame(frameLines, lastFrame) && frame == lastNumber + 1) {
+    if (!lastFrame.empty() && SameFrame(frameLines, lastFrame) && frame == lastNumber + 1) {
       if (repeats++ == 0) {
         firstFrame = frame;
         firstTime = j["time"];
