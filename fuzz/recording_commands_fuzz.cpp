@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/held_stacks.h"
 #include "sim/host/scenario.h"
 #include "sim/observe/trace_reader.h"
 #include "sim/platform/fibre.h"
@@ -124,37 +125,9 @@ void Report(const std::string& text) {
 
 // A replayed script is stopped where the check ended and never unwound, as
 // the host drops a script: what it allocated stays reachable from its stack.
-// Only the stack's words in use are kept of each (a whole stack an input
-// would soon reach the memory limit), so that the leak checker still sees
-// those allocations held.
-std::vector<std::vector<std::uintptr_t>>& heldByStoppedScripts =
-    *new std::vector<std::vector<std::uintptr_t>>();
-std::vector<std::unique_ptr<sim::Fibre>>& unmeasuredFibres =
-    *new std::vector<std::unique_ptr<sim::Fibre>>();
-
-// The stack keeps the poisoned red zones of frames that never returned, so it
-// is read without the sanitizer's checks, a word at a time.
-#if defined(__SANITIZE_ADDRESS__) || defined(__clang__)
-__attribute__((no_sanitize("address")))
-#endif
-std::vector<std::uintptr_t>
-WordsOf(std::span<const unsigned char> stack) {
-  const unsigned char* bytes = stack.data();
-  std::vector<std::uintptr_t> words(stack.size() / sizeof(std::uintptr_t));
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    std::memcpy(&words[i], bytes + i * sizeof(std::uintptr_t), sizeof(std::uintptr_t));
-  }
-  return words;
-}
-
 void KeepWhatStoppedScriptsHold() {
   for (std::unique_ptr<sim::Fibre>& fibre : sim::TakeAbandonedFibres()) {
-    const std::span<const unsigned char> inUse = fibre->StackInUse();
-    if (inUse.empty()) {
-      unmeasuredFibres.push_back(std::move(fibre));
-    } else {
-      heldByStoppedScripts.push_back(WordsOf(inUse));
-    }
+    rebound::fuzz::KeepWhatItHolds(std::move(fibre));
   }
 }
 

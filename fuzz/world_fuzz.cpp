@@ -27,6 +27,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "fuzz/held_stacks.h"
 #include "fuzz/world_fuzz_bytes.h"
 #include "sim/base/seed.h"
 #include "sim/host/simulation.h"
@@ -448,40 +449,6 @@ void WriteFrameCount() {
   }
 }
 
-// What the script fibres of runs stopped at a fault or dropped by the host
-// still held (see the end of RunWorld), never destroyed, so that it stays
-// reachable at the leak checks. Of each fibre only the part of its stack in
-// use is kept, copied: a whole stack a run would grow the fuzzer by its size
-// with every such input, until it met its memory limit within minutes.
-std::vector<std::vector<std::uintptr_t>>& heldByDroppedStacks =
-    *new std::vector<std::vector<std::uintptr_t>>();
-std::vector<std::unique_ptr<sim::Fibre>>& unmeasuredFibres =
-    *new std::vector<std::unique_ptr<sim::Fibre>>();
-
-// The stack keeps the poisoned red zones of frames that never returned, so it
-// is read without the sanitizer's checks, a word at a time.
-#if defined(__SANITIZE_ADDRESS__) || defined(__clang__)
-__attribute__((no_sanitize("address")))
-#endif
-std::vector<std::uintptr_t>
-WordsOf(std::span<const unsigned char> stack) {
-  const unsigned char* bytes = stack.data();
-  std::vector<std::uintptr_t> words(stack.size() / sizeof(std::uintptr_t));
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    std::memcpy(&words[i], bytes + i * sizeof(std::uintptr_t), sizeof(std::uintptr_t));
-  }
-  return words;
-}
-
-void KeepWhatItHolds(std::unique_ptr<sim::Fibre> fibre) {
-  const std::span<const unsigned char> inUse = fibre->StackInUse();
-  if (inUse.empty()) {
-    unmeasuredFibres.push_back(std::move(fibre));
-    return;
-  }
-  heldByDroppedStacks.push_back(WordsOf(inUse));
-}
-
 // The scenario the bytes make, parsed as a scenario file is.
 sim::Scenario MadeScenario(const json& scenarioJson) {
   sim::Scenario scenario;
@@ -626,7 +593,7 @@ void RunWorld(const std::uint8_t* data, std::size_t size) {
   // good, hold what they allocated.
   // So does a fibre the host dropped (a restart, an unload).
   for (auto& fibre : sim::TakeAbandonedFibres()) {
-    if (faulted || hostDrops) KeepWhatItHolds(std::move(fibre));
+    if (faulted || hostDrops) rebound::fuzz::KeepWhatItHolds(std::move(fibre));
   }
   rebound::testing_seam::ResetProcessStateForTesting();
   ++inputsRun;
