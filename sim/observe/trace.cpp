@@ -1,7 +1,9 @@
 #include "sim/observe/trace.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -20,25 +22,110 @@ nlohmann::ordered_json TraceNumber(double value) {
 
 namespace {
 
-nlohmann::ordered_json ValueToJson(const TraceValue& v) {
+// Writes one JSON line as nlohmann::ordered_json's dump writes it (no spaces,
+// non-ASCII as it is, bad UTF-8 replaced), byte for byte, without building a
+// document first: a trace is written as the run goes, a line per native call,
+// and a document per line was most of the time of a traced run.
+class LineWriter {
+ public:
+  void Key(std::string_view key) {
+    Separate();
+    Quoted(key);
+    out_ += ':';
+    first_ = true;
+  }
+  void Int(std::int64_t value) {
+    Separate();
+    char buf[24];
+    out_.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
+  }
+  void Bool(bool value) {
+    Separate();
+    out_ += value ? "true" : "false";
+  }
+  void Null() {
+    Separate();
+    out_ += "null";
+  }
+  void Text(std::string_view text) {
+    Separate();
+    Quoted(text);
+  }
+  void Number(double value) {
+    if (std::isnan(value)) return Text("NaN");
+    if (std::isinf(value)) return Text(value > 0 ? "Infinity" : "-Infinity");
+    Separate();
+    // The digits nlohmann's dump writes for the double, from its own routine.
+    char buf[64];
+    const double shortest = std::strtod(FloatDigits(value).c_str(), nullptr);
+    out_.append(buf, nlohmann::detail::to_chars(buf, buf + sizeof buf, shortest));
+  }
+  void Value(const TraceValue& v);
+  void Open(char bracket) {
+    Separate();
+    out_ += bracket;
+    first_ = true;
+  }
+  void Close(char bracket) {
+    out_ += bracket;
+    first_ = false;
+  }
+  std::string Take() { return std::move(out_); }
+
+ private:
+  void Quoted(std::string_view text) {
+    if (PlainAscii(text)) {
+      out_ += '"';
+      out_ += text;
+      out_ += '"';
+    } else {
+      out_ += nlohmann::ordered_json(std::string(text))
+                  .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    }
+  }
+  // Printable ASCII but for the quote and the backslash is written as it is.
+  static bool PlainAscii(std::string_view text) {
+    for (const char c : text) {
+      if (c < 0x20 || c > 0x7E || c == '"' || c == '\\') return false;
+    }
+    return true;
+  }
+  void Separate() {
+    if (!first_) out_ += ',';
+    first_ = false;
+  }
+
+  std::string out_;
+  bool first_ = true;
+};
+
+void LineWriter::Value(const TraceValue& v) {
   switch (v.kind) {
     case TraceValue::Kind::Int:
-      return v.integer;
+      return Int(v.integer);
     case TraceValue::Kind::Bool:
-      return v.integer != 0;
+      return Bool(v.integer != 0);
     case TraceValue::Kind::Float:
-      return TraceNumber(v.number);
+      return Number(v.number);
     case TraceValue::Kind::Text:
-      return v.text;
+      return Text(v.text);
     case TraceValue::Kind::Null:
-      return nullptr;
+      return Null();
     case TraceValue::Kind::Out:
-      return "out";
+      return Text("out");
     case TraceValue::Kind::Vector:
-      return nlohmann::ordered_json::array(
-          {TraceNumber(v.vector[0]), TraceNumber(v.vector[1]), TraceNumber(v.vector[2])});
+      Open('[');
+      for (const double d : v.vector) Number(d);
+      return Close(']');
   }
-  return nullptr;
+  Null();
+}
+
+void WriteValues(LineWriter& w, std::string_view key, const std::vector<TraceValue>& values) {
+  w.Key(key);
+  w.Open('[');
+  for (const TraceValue& v : values) w.Value(v);
+  w.Close(']');
 }
 
 }  // namespace
@@ -87,42 +174,52 @@ std::size_t Trace::NativeCalls() const {
 }
 
 std::string Trace::ToJson(const TraceEntry& e) {
-  nlohmann::ordered_json j;
-  j["frame"] = e.frame;
-  j["time"] = e.time;
+  LineWriter w;
+  w.Open('{');
+  w.Key("frame");
+  w.Int(e.frame);
+  w.Key("time");
+  w.Int(e.time);
   if (e.native != nullptr) {
-    j["native"] = HexHash(e.native->hash);
-    j["name"] = e.native->name;
-    auto args = nlohmann::ordered_json::array();
-    for (const auto& a : e.args) args.push_back(ValueToJson(a));
-    j["args"] = args;
-    if (!e.outs.empty()) {
-      auto outs = nlohmann::ordered_json::array();
-      for (const auto& o : e.outs) outs.push_back(ValueToJson(o));
-      j["outs"] = outs;
+    w.Key("native");
+    w.Text(HexHash(e.native->hash));
+    w.Key("name");
+    w.Text(e.native->name);
+    WriteValues(w, "args", e.args);
+    if (!e.outs.empty()) WriteValues(w, "outs", e.outs);
+    if (e.result) {
+      w.Key("result");
+      w.Value(*e.result);
     }
-    if (e.result) j["result"] = ValueToJson(*e.result);
   } else {
-    j["host"] = e.host;
+    w.Key("host");
+    w.Text(e.host);
     const std::vector<std::string_view>& names = HostValueNames(e.host);
     if (!names.empty() && e.args.size() == names.size()) {
-      for (std::size_t i = 0; i < names.size(); ++i)
-        j[std::string(names[i])] = ValueToJson(e.args[i]);
+      for (std::size_t i = 0; i < names.size(); ++i) {
+        w.Key(names[i]);
+        w.Value(e.args[i]);
+      }
     } else if (!e.args.empty()) {
-      auto args = nlohmann::ordered_json::array();
-      for (const auto& a : e.args) args.push_back(ValueToJson(a));
-      j["args"] = args;
+      WriteValues(w, "args", e.args);
     }
   }
-  if (e.byRecorder) j["by"] = "recorder";
-  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  if (e.byRecorder) {
+    w.Key("by");
+    w.Text("recorder");
+  }
+  w.Close('}');
+  return w.Take();
 }
 
 namespace {
 
-nlohmann::ordered_json RefusedArgToJson(const RefusedArg& a) {
-  if (a.raw) return nlohmann::ordered_json{{"slot", HexHash(a.slot)}};
-  return ValueToJson(a.value);
+void WriteRefusedArg(LineWriter& w, const RefusedArg& a) {
+  if (!a.raw) return w.Value(a.value);
+  w.Open('{');
+  w.Key("slot");
+  w.Text(HexHash(a.slot));
+  w.Close('}');
 }
 
 }  // namespace
@@ -130,23 +227,36 @@ nlohmann::ordered_json RefusedArgToJson(const RefusedArg& a) {
 // A host line of its own kind: besides its call index it holds a text and the
 // refused call, which the named whole numbers of the other host lines cannot.
 std::string Trace::ToJson(const TraceFault& fault) {
-  nlohmann::ordered_json j;
-  j["frame"] = fault.frame;
-  j["time"] = fault.time;
-  j["host"] = "fault";
-  j["call"] = fault.call;
-  j["reason"] = fault.reason;
+  LineWriter w;
+  w.Open('{');
+  w.Key("frame");
+  w.Int(fault.frame);
+  w.Key("time");
+  w.Int(fault.time);
+  w.Key("host");
+  w.Text("fault");
+  w.Key("call");
+  w.Int(fault.call);
+  w.Key("reason");
+  w.Text(fault.reason);
   if (fault.refused) {
     const RefusedCall& call = *fault.refused;
-    nlohmann::ordered_json refused;
-    refused["native"] = HexHash(call.hash);
-    if (call.native != nullptr && HasPublicName(*call.native)) refused["name"] = call.native->name;
-    auto args = nlohmann::ordered_json::array();
-    for (const RefusedArg& a : call.args) args.push_back(RefusedArgToJson(a));
-    refused["args"] = args;
-    j["refused"] = refused;
+    w.Key("refused");
+    w.Open('{');
+    w.Key("native");
+    w.Text(HexHash(call.hash));
+    if (call.native != nullptr && HasPublicName(*call.native)) {
+      w.Key("name");
+      w.Text(call.native->name);
+    }
+    w.Key("args");
+    w.Open('[');
+    for (const RefusedArg& a : call.args) WriteRefusedArg(w, a);
+    w.Close(']');
+    w.Close('}');
   }
-  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  w.Close('}');
+  return w.Take();
 }
 
 void Trace::WriteJsonLines(std::ostream& out) const {
@@ -161,9 +271,13 @@ std::string RefusedCallText(const RefusedCall& call) {
   for (std::size_t i = 0; i < call.args.size(); ++i) {
     if (i > 0) text += ", ";
     const RefusedArg& a = call.args[i];
-    text += a.raw ? HexHash(a.slot)
-                  : nlohmann::ordered_json(ValueToJson(a.value))
-                        .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    if (a.raw) {
+      text += HexHash(a.slot);
+    } else {
+      LineWriter w;
+      w.Value(a.value);
+      text += w.Take();
+    }
   }
   return text + ')';
 }
