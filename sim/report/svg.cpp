@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
+#include <string_view>
 
 #include "sim/base/number_format.h"
+#include "sim/game/world.h"
 
 namespace sim {
 
@@ -328,6 +330,31 @@ std::vector<std::int64_t> PickedFrames(const FramePick& pick, std::int64_t frame
 
 std::string SvgFileName(std::int64_t frame) { return "frame-" + ZeroPadded(frame, 5) + ".svg"; }
 
+FramePick DefaultFramePick() {
+  std::string error;
+  return *ParseFramePick(kDefaultFramePick, error);
+}
+
+bool IsPictureFileName(const FramePick& pick, const std::string& name, std::int64_t maxFrames) {
+  constexpr std::string_view kPrefix = "frame-";
+  constexpr std::string_view kSuffix = ".svg";
+  if (name.size() <= kPrefix.size() + kSuffix.size() || name.rfind(kPrefix, 0) != 0 ||
+      name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0) {
+    return false;
+  }
+  const std::string digits =
+      name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
+  // Nine digits fit a long long whatever they are; more could not be a frame.
+  if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  const std::int64_t frame = std::stoll(digits);
+  if (SvgFileName(frame) != name || frame >= maxFrames) return false;
+  if (pick.drawn) return true;
+  if (pick.every > 0) return frame % pick.every == 0;
+  return std::binary_search(pick.listed.begin(), pick.listed.end(), frame);
+}
+
 std::string XmlEscape(const std::string& text) {
   std::string out;
   for (char c : text) {
@@ -359,6 +386,13 @@ std::string FrameSvgText(const FrameDrawing* frame, std::int64_t frameNumber, fl
   look.fadeLevel = fadeLevel;
   WriteFrameSvg(svg, frame, frameNumber, look);
   return svg.str();
+}
+
+void WriteWorldFrameSvg(std::ostream& out, const World& world, std::int64_t frame, bool debug) {
+  SvgOptions look;
+  look.fadeLevel = world.screen.LevelAtFrame(frame);
+  look.debug = debug;
+  WriteFrameSvg(out, world.drawing.Frame(frame), frame, look);
 }
 
 }  // namespace sim

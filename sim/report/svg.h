@@ -13,6 +13,8 @@
 
 namespace sim {
 
+class World;
+
 struct SvgOptions {
   // Pixels; the screen is pictured at 16:9, at the size of a common game
   // screen so that the HUD's small texts read as they do in the game.
@@ -35,6 +37,10 @@ void WriteFrameSvg(std::ostream& out, const FrameDrawing* frame, std::int64_t fr
 // The same as a text, under the given screen fade: the picture of a frame
 // that the HTML report embeds.
 std::string FrameSvgText(const FrameDrawing* frame, std::int64_t frameNumber, float fadeLevel);
+// The picture of one frame of a run: what was drawn in it, under the screen's
+// fade at the frame's end, with the debug additions when asked for. The files
+// of rebound-sim's --frames-svg and of its panel demo.
+void WriteWorldFrameSvg(std::ostream& out, const World& world, std::int64_t frame, bool debug);
 
 // Which frames to picture: "0,60,120" (those frames), "every:N" (frames 0, N,
 // 2N, ...) or "drawn" (every frame in which anything was drawn).
@@ -44,6 +50,8 @@ struct FramePick {
   bool drawn = false;
 };
 inline constexpr const char* kDefaultFramePick = "every:30";
+// kDefaultFramePick, read.
+FramePick DefaultFramePick();
 
 // Nullopt, with `error` set, when the text is not one of the forms above.
 std::optional<FramePick> ParseFramePick(const std::string& text, std::string& error);
@@ -52,6 +60,9 @@ std::vector<std::int64_t> PickedFrames(const FramePick& pick, std::int64_t frame
                                        const DrawingModel& drawing);
 // "frame-00042.svg"
 std::string SvgFileName(std::int64_t frame);
+// Whether a picture of `pick` in a run of at most `maxFrames` frames may take
+// the file name `name`: SvgFileName of a frame the pick can name.
+bool IsPictureFileName(const FramePick& pick, const std::string& name, std::int64_t maxFrames);
 
 // Text made safe inside XML and HTML: markup characters escaped, control
 // bytes (which XML does not allow) dropped.

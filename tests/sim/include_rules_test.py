@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""The simulator's layers hold: scripts/check-includes.py finds no broken rule
-in the source tree, and names the file and line of each rule broken in a small
-tree made here, including a header-only include that no linker would catch.
+"""The simulator's layers hold, and the command-line programs stand on them:
+scripts/check-includes.py finds no broken rule in the source tree, and names
+the file and line of each rule broken in a small tree made here, including a
+header-only include that no linker would catch.
 
 Usage: include_rules_test.py SOURCE_DIR
 """
@@ -24,6 +25,15 @@ FIXTURE = {
     "src/host/entry.cpp": '#include "src/recorder/hooks.h"\n#include "src/recorder/recorder.h"\n',
     "src/recorder/recorder.cpp": '#include "src/host/natives.h"\n#include "sim/base/catalogue.h"\n',
     "sim/host/replay.cpp": '#include "src/recorder/hooks.h"\n',
+    "tools/rebound-sim/run_command.cpp": ('#include "tools/rebound-sim/commands.h"\n'
+                                         '#include "sim/report/svg.h"\n'
+                                         '#include "src/respawn/flow.h"\n'
+                                         '#include "tools/soak/soak.h"\n'),
+    # Only the plug-in's headers named for this very file.
+    "tools/rebound-sim/panel_demo.cpp": '#include "src/hud/panel.h"\n#include "src/hud/bar.h"\n',
+    "tools/rebound-sim/natives_command.cpp": '#include "src/hud/panel.h"\n',
+    "tools/soak/main.cpp": ('#include "sim/host/simulation.h"\n'
+                            '#include "tools/rebound-sim/console.h"\n'),
 }
 EXPECTED = [
     "sim/base/bad.cpp:2:",
@@ -35,6 +45,12 @@ EXPECTED = [
     "src/host/entry.cpp:2:",
     "src/hud/panel.cpp:2:",
     "src/recorder/recorder.cpp:2:",
+    "tools/main.cpp:2:",
+    "tools/rebound-sim/natives_command.cpp:1:",
+    "tools/rebound-sim/panel_demo.cpp:2:",
+    "tools/rebound-sim/run_command.cpp:3:",
+    "tools/rebound-sim/run_command.cpp:4:",
+    "tools/soak/main.cpp:2:",
 ]
 
 

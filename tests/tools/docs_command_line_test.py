@@ -8,7 +8,12 @@ that the page does not document, one the page documents that --help no longer
 lists, or one printed anywhere in a --help (prose, examples) that no table of
 the page documents, fails the test by name.
 
-  docs_command_line_test.py REBOUND_SIM PAGE
+The page's "## Exit status" table is held to the ExitStatus enum of
+tools/rebound-sim/exit_status.h the same way: a status in one and not the
+other fails, and so does a meaning that does not open with the enumerator's
+comment.
+
+  docs_command_line_test.py REBOUND_SIM PAGE EXIT_STATUS_HEADER
 """
 
 import re
@@ -16,10 +21,13 @@ import subprocess
 import sys
 import unittest
 
-SIM = PAGE = None
+SIM = PAGE = HEADER = None
 
 OPTION = re.compile(r"(?<![\w-])(--[a-z][a-z0-9-]*|-[a-zA-Z])(?![\w-])")
 SECTION = re.compile(r"^## `?rebound-sim ([a-z-]+)`?\s*$")
+ENUMERATOR = re.compile(r"^\s*(k\w+)\s*=\s*(\d+)\s*,?\s*(?://\s*(.*))?$")
+COMMENT_LINE = re.compile(r"^\s*//\s*(.*)$")
+STATUS_ROW = re.compile(r"^\|\s*(\d+)\s*\|\s*(.*?)\s*\|\s*$")
 
 
 def help_text(command):
@@ -112,6 +120,98 @@ def differences(helps, sections, printed=()):
     return said
 
 
+def enum_statuses(header_text):
+    """{value: meaning} of the ExitStatus enum: each enumerator's trailing
+    comment, joined with the comment lines that carry it on."""
+    if "enum class ExitStatus" not in header_text:
+        raise AssertionError("the header has no enum class ExitStatus")
+    body = header_text.split("enum class ExitStatus", 1)[1].split("};", 1)[0]
+    statuses = {}
+    current = None
+    for line in body.splitlines():
+        enumerator = ENUMERATOR.match(line)
+        comment = COMMENT_LINE.match(line)
+        if enumerator:
+            current = int(enumerator.group(2))
+            if current in statuses:
+                raise AssertionError(f"ExitStatus has the value {current} twice")
+            statuses[current] = (enumerator.group(3) or "").strip()
+        elif comment and current is not None:
+            statuses[current] = (statuses[current] + " " + comment.group(1).strip()).strip()
+        else:
+            current = None
+    return statuses
+
+
+def documented_statuses(page_text):
+    """{status: meaning} of the rows of the page's "## Exit status" table."""
+    page_text = "\n" + page_text
+    if "\n## Exit status\n" not in page_text:
+        raise AssertionError("the page has no \"## Exit status\" section")
+    section = page_text.split("\n## Exit status\n", 1)[1].split("\n## ", 1)[0]
+    rows = {}
+    for line in section.splitlines():
+        row = STATUS_ROW.match(line)
+        if row:
+            rows[int(row.group(1))] = row.group(2)
+    return rows
+
+
+def status_differences(enum, documented):
+    """What the enum and the page's table disagree on, one sentence each."""
+    said = []
+    for value in sorted(set(documented) - set(enum)):
+        said.append(f"the page documents exit status {value}, which ExitStatus does not have")
+    for value in sorted(set(enum) - set(documented)):
+        said.append(f"ExitStatus has {value}, which the page does not document")
+    for value in sorted(set(enum) & set(documented)):
+        if not enum[value]:
+            said.append(f"ExitStatus's {value} has no comment saying what it means")
+        elif not documented[value].startswith(enum[value]):
+            said.append(f"exit status {value}: ExitStatus says \"{enum[value]}\", the page "
+                        f"\"{documented[value]}\"")
+    return said
+
+
+class ExitStatusTable(unittest.TestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        with open(HEADER, encoding="utf-8") as f:
+            cls.enum = enum_statuses(f.read())
+        with open(PAGE, encoding="utf-8") as f:
+            cls.documented = documented_statuses(f.read())
+
+    def test_the_page_documents_each_status_as_the_enum_means_it(self):
+        said = status_differences(self.enum, self.documented)
+        if said:
+            self.fail(f"{PAGE} and {HEADER} disagree:\n  " + "\n  ".join(said))
+
+    def test_the_enum_and_the_table_are_read_as_written(self):
+        # Guards the reading itself: if these fail, the comparison checks nothing.
+        self.assertEqual(sorted(self.enum), [0, 1, 2, 3, 4])
+        self.assertEqual(sorted(self.documented), [0, 1, 2, 3, 4])
+        self.assertTrue(self.enum[0].endswith("the replay made the recorded calls"),
+                        "a comment carried on to the next line is joined")
+
+    def test_a_status_in_one_only_or_meaning_otherwise_is_named(self):
+        header = ("enum class ExitStatus {\n  kA = 0,  // fine\n  kB = 1,  // the enum's\n"
+                  "                 // words\n  kC = 5,\n};\nconstexpr int kD = 7;  // not one\n")
+        enum = enum_statuses(header)
+        self.assertEqual(enum, {0: "fine", 1: "the enum's words", 5: ""})
+        page = ("## Exit status\n\n| status | meaning |\n|---|---|\n| 0 | fine, and more |\n"
+                "| 1 | other words |\n| 2 | gone |\n| 5 | x |\n\n## Outputs\n| 9 | elsewhere |\n")
+        self.assertEqual(status_differences(enum, documented_statuses(page)), [
+            "the page documents exit status 2, which ExitStatus does not have",
+            "exit status 1: ExitStatus says \"the enum's words\", the page \"other words\"",
+            "ExitStatus's 5 has no comment saying what it means",
+        ])
+        del enum[5]
+        enum[3] = "new"
+        self.assertIn("ExitStatus has 3, which the page does not document",
+                      status_differences(enum, documented_statuses(page)))
+
+
 class CommandLinePage(unittest.TestCase):
 
     @classmethod
@@ -166,6 +266,6 @@ class CommandLinePage(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    SIM, PAGE = sys.argv[1:3]
-    del sys.argv[1:3]
+    SIM, PAGE, HEADER = sys.argv[1:4]
+    del sys.argv[1:4]
     unittest.main()

@@ -1,7 +1,7 @@
 // What rebound-sim prints on the terminal while and after a run: the opening
 // line, the timeline (the respawn flow by default, every event on request),
 // one line per death, the per-phase figures and the summary, and the progress
-// line of a long run. Used by rebound-sim's main only.
+// line of a long run. Used by rebound-sim's run command only.
 #pragma once
 
 #include <chrono>

@@ -1,23 +1,23 @@
-#include "tools/rebound-sim/replay_command.h"
-
+// `rebound-sim replay`: checks a build of the plug-in against a recording
+// (sim/replay/), prints the first difference and where the recorded answers
+// leave the world model, and a summary.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "sim/base/number_format.h"
 #include "sim/observe/trace_reader.h"
 #include "sim/platform/module.h"
 #include "sim/replay/replay.h"
-#include "tools/rebound-sim/output_file.h"
+#include "tools/rebound-sim/commands.h"
 
 namespace rebound_sim {
 
-namespace {
-
-constexpr const char* kReplayUsage =
+constexpr std::string_view kReplayUsage =
     R"(Usage: rebound-sim replay RECORDING [--plugin PATH] [--quiet]
 
 Runs a build of the plug-in against RECORDING: a recording made by the
@@ -57,49 +57,34 @@ plug-in; 4 the plug-in cannot be loaded (or cannot be handed the recorded
 draws), as for a run.
 )";
 
-// A plug-in the loader cannot load, or cannot hand the draws: the status a
-// run gives it too.
-constexpr int kPluginUnusable = 4;
+namespace {
 
-// The command line's words.
-struct ReplayArgs {
+struct ReplayOptions {
   std::string recording;
   std::optional<std::string> plugin;
   bool quiet = false;
 };
 
-[[noreturn]] void ReplayUsageError(const std::string& what) {
-  std::fprintf(stderr, "rebound-sim replay: %s\n(rebound-sim replay --help shows the usage)\n",
-               what.c_str());
-  std::exit(2);
-}
-
-ReplayArgs ParseReplayArgs(int argc, char** argv) {
-  ReplayArgs o;
-  for (int i = 0; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "-h" || a == "--help") {
-      std::fputs(kReplayUsage, stdout);
-      std::exit(0);
-    }
+// The options, or none when the words asked for the help. A mistake throws
+// UsageError.
+std::optional<ReplayOptions> ReadReplayOptions(ArgumentReader& args) {
+  ReplayOptions o;
+  while (args.Next()) {
+    const std::string& a = args.Word();
+    if (args.Answered()) return std::nullopt;
     if (a == "--plugin") {
-      if (i + 1 >= argc) ReplayUsageError("--plugin needs a path");
-      const std::string value = argv[++i];
-      if (o.plugin) ReplayUsageError("--plugin given twice (" + *o.plugin + " and " + value + ")");
-      const std::string mistake = OptionLikeValueMistake(a, value);
-      if (!mistake.empty()) ReplayUsageError(mistake);
-      o.plugin = value;
+      o.plugin = args.PathValue(a, o.plugin, "needs a path");
     } else if (a == "--quiet" || a == "-q") {
       o.quiet = true;
-    } else if (!a.empty() && a[0] == '-' && a != "-") {
-      ReplayUsageError("unknown option: " + a);
+    } else if (args.AtOption()) {
+      args.Fail("unknown option: " + a);
     } else if (!o.recording.empty()) {
-      ReplayUsageError("one recording at a time; " + o.recording + " was given already");
+      args.Fail("one recording at a time; " + o.recording + " was given already");
     } else {
       o.recording = a;
     }
   }
-  if (o.recording.empty()) ReplayUsageError("which recording? (rebound-sim replay RECORDING)");
+  if (o.recording.empty()) args.Fail("which recording? (rebound-sim replay RECORDING)");
   return o;
 }
 
@@ -127,11 +112,6 @@ bool HoldsRandomDraws(const std::string& path) {
   }
   std::fclose(file);
   return found;
-}
-
-std::string DefaultReplayPlugin() {
-  const std::string beside = sim::platform::PluginBesideExecutable();
-  return beside.empty() ? REBOUND_DEFAULT_PLUGIN : beside;
 }
 
 std::string DescribeHeader(const sim::RecordingHeader& h) {
@@ -191,17 +171,14 @@ void PrintReplayNotes(const sim::TraceReader& reader, const sim::ReplayResult& r
   }
 }
 
-}  // namespace
-
-int ReplayCommand(int argc, char** argv) {
-  const ReplayArgs o = ParseReplayArgs(argc, argv);
-  const std::string plugin = o.plugin ? *o.plugin : DefaultReplayPlugin();
+ExitStatus Replay(const ReplayOptions& o) {
+  const std::string plugin = o.plugin ? *o.plugin : DefaultPlugin();
   std::unique_ptr<sim::TraceReader> reader;
   try {
     reader = sim::TraceReader::Open(o.recording);
   } catch (const sim::RecordingError& e) {
     std::fprintf(stderr, "rebound-sim replay: %s\n", e.what());
-    return 2;
+    return ExitStatus::kBadInput;
   }
   if (reader->Unseeded() && !HoldsRandomDraws(o.recording)) {
     std::fprintf(stderr,
@@ -209,7 +186,7 @@ int ReplayCommand(int argc, char** argv) {
                  "neither a seed nor the random draws, so the plug-in's draws cannot be replayed; "
                  "trace the run with --seed N, or without --os-random\n",
                  o.recording.c_str());
-    return 2;
+    return ExitStatus::kBadInput;
   }
   if (!o.quiet) {
     std::printf("Replaying %s (%s) against %s\n", o.recording.c_str(),
@@ -228,14 +205,14 @@ int ReplayCommand(int argc, char** argv) {
   using Outcome = sim::ReplayResult::Outcome;
   if (r.outcome == Outcome::kUnreadable) {
     std::fprintf(stderr, "rebound-sim replay: %s\n", r.error.c_str());
-    return 2;
+    return ExitStatus::kBadInput;
   }
   if (r.outcome == Outcome::kCannotLoad) {
     std::fprintf(stderr, "rebound-sim replay: %s\n", r.error.c_str());
-    return kPluginUnusable;
+    return ExitStatus::kUnusableFile;
   }
   if (r.difference) PrintDifference(*r.difference, o.recording);
-  if (o.quiet) return r.difference ? 1 : 0;
+  if (o.quiet) return r.difference ? ExitStatus::kRefused : ExitStatus::kSuccess;
   PrintReplayNotes(*reader, r, o.recording, options.recordedDraws);
   std::printf("%s: %s checked (%llu native), %s, %.3f s, %.0f calls per second\n",
               r.difference ? "Differs" : "Same calls",
@@ -243,7 +220,14 @@ int ReplayCommand(int argc, char** argv) {
               static_cast<unsigned long long>(r.nativeCalls),
               sim::CountOf(r.frames, "frame", "frames").c_str(), seconds,
               seconds > 0 ? static_cast<double>(r.callsChecked) / seconds : 0.0);
-  return r.difference ? 1 : 0;
+  return r.difference ? ExitStatus::kRefused : ExitStatus::kSuccess;
+}
+
+}  // namespace
+
+ExitStatus ReplayCommand(ArgumentReader& args) {
+  const std::optional<ReplayOptions> options = ReadReplayOptions(args);
+  return options ? Replay(*options) : ExitStatus::kSuccess;
 }
 
 }  // namespace rebound_sim

@@ -249,4 +249,40 @@ TEST(SvgFramePick, ReadsListsIntervalsAndDrawnFrames) {
   EXPECT_EQ(sim::SvgFileName(42), "frame-00042.svg");
 }
 
+// The names a picture may take in its folder, which rebound-sim keeps any
+// other file named on its command line out of.
+TEST(SvgFramePick, KnowsWhichFileNamesItsPicturesTake) {
+  std::string error;
+  const sim::FramePick listed = *sim::ParseFramePick("0,60", error);
+  const sim::FramePick every = sim::DefaultFramePick();
+  const sim::FramePick drawn = *sim::ParseFramePick("drawn", error);
+  struct Case {
+    const sim::FramePick* pick;
+    const char* name;
+    bool taken;
+  };
+  const Case cases[] = {
+      {&listed, "frame-00060.svg", true},
+      {&listed, "frame-00061.svg", false},
+      {&every, "frame-00090.svg", true},
+      {&every, "frame-00091.svg", false},
+      {&drawn, "frame-00007.svg", true},
+      {&drawn, "frame-00099.svg", true},
+      {&drawn, "frame-0007.svg", false},       // not as SvgFileName spells frame 7
+      {&drawn, "frame-1000.svg", false},       // nor frame 1000
+      {&drawn, "frame-00100.svg", false},      // past the most frames a run has
+      {&drawn, "frame-000000001.svg", false},  // nine digits, not the spelling of 1
+      {&drawn, "frame-0000000001.svg", false},
+      {&drawn, "frame-.svg", false},
+      {&drawn, "frame-00007.svgz", false},
+      {&drawn, "frame-0000x.svg", false},
+      {&drawn, "run.jsonl", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(sim::IsPictureFileName(*c.pick, c.name, 100), c.taken) << c.name;
+  }
+  EXPECT_TRUE(sim::IsPictureFileName(drawn, "frame-123456.svg", 123457));
+  EXPECT_FALSE(sim::IsPictureFileName(drawn, "frame-123456.svg", 123456));
+}
+
 }  // namespace

@@ -1,0 +1,383 @@
+// `rebound-sim run` (also the command when none is named): runs a scenario
+// with the plug-in loaded, shows the respawn flow as it goes, and writes the
+// trace, the frame pictures and the report it was asked for.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "sim/base/number_format.h"
+#include "sim/base/seed.h"
+#include "sim/host/simulation.h"
+#include "sim/report/report.h"
+#include "sim/report/report_recorder.h"
+#include "sim/report/svg.h"
+#include "tools/rebound-sim/commands.h"
+#include "tools/rebound-sim/console.h"
+#include "tools/rebound-sim/frame_pictures.h"
+#include "tools/rebound-sim/output_file.h"
+#include "tools/rebound-sim/platform.h"
+#include "tools/rebound-sim/recording_input.h"
+#include "tools/rebound-sim/run_options.h"
+
+namespace rebound_sim {
+
+// What follows the command list in rebound-sim --help.
+constexpr std::string_view kRunUsage = R"(Run options:
+  --scenario FILE   the scenario to run (JSON); default: the built-in scenario
+  --plugin PATH     the plug-in module to load; default: the one built next
+                    to rebound-sim (librebound.so; Rebound.asi on Windows)
+  --no-plugin       run the game without the plug-in, to see what it does alone
+  --frames N        run N frames (0 to 100000000) instead of the scenario's
+                    own count
+  --trace FILE      write every native call and host event as JSON Lines,
+                    streamed to the file as the run goes; "-" for standard
+                    output
+  --frames-svg DIR  write pictures of what was drawn as DIR/frame-NNNNN.svg
+                    (1920x1080, with the game's screen fade over them)
+  --svg-frames LIST which frames to picture: "0,60,120", "every:N" or
+                    "drawn" (every frame that drew anything); default every:30
+  --svg-debug       add the frame number, the fade level, each movie's name
+                    and outline and each sprite's texture name to the pictures
+  --report FILE     write an HTML report, one page to open in a browser: a
+                    timeline of the run, a frame viewer, the key frames of
+                    each death, maps of the respawns and the figures
+                    (capped; it says what was left out); "-" for standard
+                    output
+  --seed N          seed the plug-in's random helpers from N (0 to 2^53-1):
+                    the run, its trace included, is then the same every time
+  --os-random       leave the plug-in's random helpers on the system's random
+                    source, as in the game (no seed, no seed line in the trace)
+  --draws-from RECORDING
+                    hand the plug-in's random helpers the random values drawn
+                    in a recording (or a seeded trace), in order, instead of a
+                    seed: a scenario made by scenario-from then plays as
+                    recorded; drawing more than it holds stops the run
+  --summary         print only one line per death and the summary
+  --timeline        print every event of the timeline as it happens
+  --quiet           print nothing but errors
+  -h, --help        show this help
+  --version         print the version
+
+Without --seed or --os-random, a run draws a seed, prints it in its summary and
+writes it as the trace's first line: --seed with it replays the run. The
+Windows plug-in (Rebound.asi) exports nothing, so rebound-sim.exe cannot seed
+it: it always runs as with --os-random, and refuses --seed (status 2).
+
+What the terminal shows: a first line naming the scenario, the respawn flow's
+timeline as it happens (its first 40 lines, then how many more there were;
+--timeline prints every event), one line per death (the first 10; --summary
+lists the first 1,000) with the native calls and heap allocations per frame in
+each phase of the flow, and the summary, which also shows how deep the script
+fibre's stack went. A run that takes more than a second shows its progress on
+standard error, when that is a terminal: frames, frames per second and the
+time left, on one line that is cleared at the end. REBOUND_SIM_PROGRESS_AFTER
+sets that delay in seconds (0 shows the line from the first frames).
+
+The run stops with an error, and rebound-sim exits with status 1, when the
+plug-in does something the real host or game would not accept: an unknown
+native, a wrong argument count or slot, a null text, or a native or
+scriptWait called outside the script fibre, a sprite from a texture
+dictionary that is not loaded, or a text command opened twice, closed
+unopened, given a component outside it, a component over 99 bytes or a
+component freed before the command was closed. A scenario with a mistake stops
+the run before it starts (status 2). A simulator whose handlers do not match
+its natives table stops at start-up, naming the native (status 3). An output
+that cannot be written stops the run before its first frame, or at its end if
+writing fails, naming the path and the system's reason (status 4); so does a
+plug-in that cannot be loaded (or that has no seed export when --seed or
+--draws-from asks for one), naming the path and the loader's reason.
+
+Outputs never destroy data: a regular file is replaced atomically (written to
+a temporary in its folder, renamed over it at the end, the temporary removed
+on failure or interruption); a run that cannot be made or fails to write
+leaves every existing output as it was. A symbolic link is followed and its
+target written, the link kept; a FIFO or character device (and /dev/stdout,
+/dev/fd/N) is written directly. When the trace or the report goes to standard
+output, the timeline and summary go to standard error; only one of them can be
+"-". Two outputs that name one file (also through a link), an output that
+names a file the run reads (the scenario, the draws, the plug-in, the default
+one too), a file that a picture in the --frames-svg folder would replace, and
+an option's value that reads as an option ("--trace --quiet"; a file of that
+name is ./--quiet) are mistakes in the command line.
+Exit status: 0 the run ended normally, 1 refused by the host or game, 2 a
+mistake in the command line or scenario, 3 the simulator's own table mistake,
+4 an output that cannot be written or a plug-in that cannot be loaded.
+)";
+
+namespace {
+
+// Where the timeline and summary are printed: standard output, or standard
+// error when an output goes to standard output.
+std::FILE* g_console = stdout;
+
+// Where the plug-in's random numbers came from, and how deep its fibre went.
+void PrintSeedAndStack(const sim::RunSummary& s, const RunOptions& o) {
+  if (!o.noPlugin) {
+    switch (s.seeding) {
+      case sim::Seeding::kSeeded:
+        std::fprintf(g_console, "  seed: %llu (%s; --seed %llu replays this run)\n",
+                     static_cast<unsigned long long>(s.seed), o.seed ? "given" : "drawn",
+                     static_cast<unsigned long long>(s.seed));
+        break;
+      case sim::Seeding::kRecordedDraws:
+        std::fprintf(g_console, "  random draws: those of %s, in order (--draws-from)\n",
+                     o.drawsFrom->c_str());
+        break;
+      case sim::Seeding::kNoExport:
+        std::fprintf(
+            g_console,
+            "  seed: none; the plug-in has no seed export (ReboundSetSeedSource), so it draws from "
+            "the system's random source\n");
+        break;
+      case sim::Seeding::kOsRandom:
+        std::fprintf(g_console, "%s",
+                     platform::PluginCanBeSeeded()
+                         ? "  seed: none; the plug-in draws from the system's random source "
+                           "(--os-random)\n"
+                         : "  seed: none; Rebound.asi exports nothing, so it draws from the "
+                           "system's random source, as with --os-random\n");
+        break;
+    }
+  }
+  if (s.scriptStack.measured) {
+    std::fprintf(g_console, "  script stack: peak %zu bytes of %zu\n", s.scriptStack.peak,
+                 s.scriptStack.size);
+  } else {
+    std::fprintf(g_console, "  script stack: not measured\n");
+  }
+}
+
+// Runs the simulation to its end, showing the progress line on a terminal.
+bool RunWithProgress(sim::Simulation& simulation, ProgressLine* progress) {
+  if (progress == nullptr) return simulation.Run();
+  // Frames in one go between two looks at the clock: a few milliseconds of
+  // the slowest frames, and nothing next to the idle ones.
+  constexpr std::int64_t kChunk = 512;
+  const std::int64_t total = simulation.GetScenario().frames;
+  bool ok = true;
+  while (ok && simulation.FramesRun() < total) {
+    ok = simulation.RunFrames(std::min(kChunk, total - simulation.FramesRun()));
+    progress->Update(simulation.FramesRun());
+  }
+  progress->Clear();
+  return ok;
+}
+
+// The scenario the options name, with their frame count; none, after saying
+// why, when it has a mistake.
+std::optional<sim::Scenario> ScenarioToRun(const RunOptions& o) {
+  sim::Scenario scenario;
+  try {
+    scenario = o.scenario ? sim::Scenario::Load(*o.scenario) : sim::Scenario::Default();
+  } catch (const sim::ScenarioError& e) {
+    std::cerr << "rebound-sim: " << e.what() << "\n";
+    return std::nullopt;
+  }
+  if (o.frames) scenario.frames = *o.frames;
+  return scenario;
+}
+
+// The run's outputs while it goes. Whatever has not been put in place when
+// they go (a run that could not be made, a failed write) leaves every file as
+// it was: the temporaries are removed, and a picture folder the run made is
+// removed again while it is empty.
+struct RunOutputs {
+  std::unique_ptr<OutputFile> trace;
+  std::unique_ptr<OutputFile> report;
+  std::optional<std::filesystem::path> madeFolder;  // the --frames-svg folder, made by this run
+
+  RunOutputs() = default;
+  RunOutputs(const RunOutputs&) = delete;
+  RunOutputs& operator=(const RunOutputs&) = delete;
+  ~RunOutputs() {
+    if (trace) trace->Abandon();
+    if (report) report->Abandon();
+    std::error_code ec;
+    if (madeFolder && std::filesystem::is_empty(*madeFolder, ec)) {
+      std::filesystem::remove(*madeFolder, ec);
+    }
+  }
+};
+
+// Every output is opened before the first frame, so that a path that cannot
+// be written stops the run at once. The trace streams to its file as the run
+// goes: nothing of it is held in memory.
+bool OpenOutputs(const RunOptions& o, RunOutputs& outputs) {
+  if (o.trace && !(outputs.trace = OpenOutput("trace", *o.trace))) return false;
+  if (o.report && !(outputs.report = OpenOutput("report", *o.report))) return false;
+  bool made = false;
+  if (o.framesSvg && !PrepareFramePictureFolder(*o.framesSvg, &made)) return false;
+  if (made) outputs.madeFolder = PathFromUtf8(*o.framesSvg);
+  if ((outputs.trace && outputs.trace->IsStandardOutput()) ||
+      (outputs.report && outputs.report->IsStandardOutput())) {
+    g_console = stderr;
+  }
+  return true;
+}
+
+sim::SimOptions SimulationOptions(const RunOptions& o, const RunOutputs& outputs) {
+  sim::SimOptions options;
+  // Every run with the plug-in is seeded unless told otherwise, so that any
+  // run can be replayed.
+  if (platform::PluginCanBeSeeded() && !o.osRandom && !o.noPlugin && !o.drawsFrom) {
+    options.seed = o.seed ? *o.seed : sim::DrawRunSeed() & kMaxSeed;
+  }
+  options.recordTrace = false;
+  options.traceStream = outputs.trace ? &outputs.trace->Stream() : nullptr;
+  // Draw lists are kept only for the pictures.
+  options.keepDrawings = o.framesSvg.has_value() || o.report.has_value();
+  return options;
+}
+
+std::unique_ptr<ProgressLine> ProgressLineFor(const RunOptions& o,
+                                              const sim::Simulation& simulation) {
+  if (o.verbosity == Verbosity::kQuiet || !ProgressLine::WantedOnStandardError()) {
+    return nullptr;
+  }
+  return std::make_unique<ProgressLine>(stderr, simulation.GetScenario().frames,
+                                        ProgressLine::DelayFromEnvironment(stderr));
+}
+
+enum class RunOutcome {
+  kRan,      // to the end of its frames, or to the host's unload
+  kFaulted,  // stopped where the host or the game refused a call
+  kNoRun,    // the plug-in cannot be loaded, or not as asked
+};
+
+// Loads the plug-in (unless told not to) and runs the frames.
+RunOutcome LoadAndRun(sim::Simulation& simulation, const RunOptions& o, ProgressLine* progress) {
+  bool ok = true;
+  if (!o.noPlugin) {
+    ok = simulation.LoadPlugin(o.plugin ? *o.plugin : DefaultPlugin());
+    // A module the loader leaves unloaded (missing, not a module, no entry,
+    // an entry that refuses attach) gives no run to show.
+    if (!ok && !simulation.PluginLoaded()) {
+      std::cerr << "rebound-sim: " << simulation.Fault() << "\n";
+      return RunOutcome::kNoRun;
+    }
+    if (ok && (o.seed || o.drawsFrom) && simulation.SeedingOutcome() == sim::Seeding::kNoExport) {
+      // A replay that cannot be one must not pass for one.
+      std::cerr << "rebound-sim: " << (o.seed ? "--seed" : "--draws-from")
+                << ": the plug-in has no seed export (ReboundSetSeedSource), so its random "
+                   "helpers cannot be "
+                << (o.seed ? "seeded" : "handed the draws") << "\n";
+      simulation.UnloadPlugin();
+      return RunOutcome::kNoRun;
+    }
+  } else {
+    simulation.GetWorld().Note("host", "running without the plug-in");
+  }
+  if (ok) ok = RunWithProgress(simulation, progress);
+  const bool faultedBeforeUnload = simulation.Faulted();
+  if (simulation.PluginLoaded()) simulation.UnloadPlugin();
+  return ok && !faultedBeforeUnload && !simulation.Faulted() ? RunOutcome::kRan
+                                                             : RunOutcome::kFaulted;
+}
+
+// The trace, the frame pictures and the report, each put in place; false when
+// one cannot be.
+bool WriteOutputs(const sim::Simulation& simulation, const RunOptions& o, RunOutputs& outputs,
+                  const sim::ReportRecorder* recorder) {
+  // The trace of a run that stopped at a fault is kept: it shows the fault.
+  if (outputs.report) {
+    sim::WriteHtmlReport(outputs.report->Stream(), simulation, *recorder, &sim::FrameSvgText);
+  }
+  // Each is whole before any replaces a file: one that fails leaves the
+  // others' files as they were.
+  if (outputs.trace && !FinishOutput(*outputs.trace)) return false;
+  if (outputs.report && !FinishOutput(*outputs.report)) return false;
+  if (o.framesSvg && !WriteFramePictures(simulation, *o.framesSvg, o.svgFrames, o.svgDebug,
+                                         o.verbosity >= Verbosity::kFlow ? g_console : nullptr))
+    return false;
+  outputs.madeFolder.reset();  // the pictures' folder stays, pictured or not
+  if (outputs.trace && !CommitOutput(*outputs.trace)) return false;
+  return !outputs.report || CommitOutput(*outputs.report);
+}
+
+// The deaths, the cost of each phase of the flow and the run's figures.
+void PrintSummary(const sim::Simulation& simulation, const RunOptions& o) {
+  const sim::RunSummary s = simulation.Summary();
+  // The deaths the default output lists; --summary is for the long list.
+  constexpr std::size_t kDeathsListed = 10;
+  std::fprintf(g_console, "\n");
+  PrintDeaths(g_console, simulation,
+              o.verbosity == Verbosity::kSummary ? sim::FlowObserver::kKeptDeaths : kDeathsListed);
+  PrintPhaseCosts(g_console, simulation);
+  std::fprintf(
+      g_console,
+      "\nSummary: %s of \"%s\", %.3f s of game time, %s "
+      "(%.1f per frame on average, at most %llu in one frame)\n",
+      sim::CountOf(s.frames, "frame", "frames").c_str(), simulation.GetScenario().name.c_str(),
+      static_cast<double>(s.gameTimeMs) / 1000.0,
+      sim::CountOf(static_cast<long long>(s.nativeCalls), "native call", "native calls").c_str(),
+      s.frames > 0 ? static_cast<double>(s.nativeCalls) / static_cast<double>(s.frames) : 0.0,
+      static_cast<unsigned long long>(s.maxCallsInFrame));
+  PrintSeedAndStack(s, o);
+  if (s.searchesMiscounted > 0) {
+    std::fprintf(g_console,
+                 "  the scenario contradicted itself: %s reported more results "
+                 "than held, and the plug-in asked for one past them (--timeline shows where)\n",
+                 sim::CountOf(s.searchesMiscounted, "spawn search", "spawn searches").c_str());
+  }
+  if (o.trace) std::fprintf(g_console, "Trace written to %s\n", o.trace->c_str());
+  if (o.report) std::fprintf(g_console, "Report written to %s\n", o.report->c_str());
+}
+
+ExitStatus Run(const RunOptions& o) {
+  std::optional<sim::Scenario> scenario = ScenarioToRun(o);
+  if (!scenario) return ExitStatus::kBadInput;
+  // A recording's draws, read before any output is opened.
+  sim::SimOptions recorded;
+  if (o.drawsFrom && !RecordedDraws(*o.drawsFrom, recorded)) return ExitStatus::kBadInput;
+  RemoveTemporariesOnInterrupt();
+  RunOutputs outputs;
+  if (!OpenOutputs(o, outputs)) return ExitStatus::kUnusableFile;
+  sim::SimOptions options = SimulationOptions(o, outputs);
+  options.draws = std::move(recorded.draws);
+  if (recorded.seed) options.seed = recorded.seed;
+  sim::Simulation simulation(std::move(*scenario), std::move(options));
+  sim::World& world = simulation.GetWorld();
+
+  // The report gathers what it shows as the run goes; it takes the draw lists
+  // for itself unless the frame pictures want them too.
+  std::unique_ptr<sim::ReportRecorder> recorder;
+  if (outputs.report) {
+    recorder = std::make_unique<sim::ReportRecorder>(!o.framesSvg.has_value());
+    simulation.SetWatcher(recorder.get());
+  }
+  std::unique_ptr<ProgressLine> progress = ProgressLineFor(o, simulation);
+  TimelinePrinter timeline(g_console, o.verbosity, !o.noPlugin);
+  if (o.verbosity >= Verbosity::kFlow) {
+    std::fprintf(g_console, "%s\n", RunHeading(simulation.GetScenario()).c_str());
+    world.timeline.SetListener([&timeline, &progress](const sim::TimelineEntry& e) {
+      // A line printed over the progress line would run into it.
+      if (progress) progress->Clear();
+      timeline.Print(e);
+    });
+  }
+
+  const RunOutcome ran = LoadAndRun(simulation, o, progress.get());
+  world.timeline.SetListener(nullptr);
+  if (ran == RunOutcome::kNoRun) return ExitStatus::kUnusableFile;
+  if (o.verbosity >= Verbosity::kFlow) timeline.PrintHeldBack();
+  if (!WriteOutputs(simulation, o, outputs, recorder.get())) return ExitStatus::kUnusableFile;
+  if (o.verbosity >= Verbosity::kSummary) PrintSummary(simulation, o);
+  if (ran == RunOutcome::kFaulted) {
+    std::cerr << "rebound-sim: run stopped: " << simulation.Fault() << "\n";
+    return ExitStatus::kRefused;
+  }
+  return ExitStatus::kSuccess;
+}
+
+}  // namespace
+
+ExitStatus RunCommand(ArgumentReader& args) {
+  const std::optional<RunOptions> options = ReadRunOptions(args);
+  return options ? Run(*options) : ExitStatus::kSuccess;
+}
+
+}  // namespace rebound_sim

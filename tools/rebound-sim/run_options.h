@@ -1,0 +1,39 @@
+// The options of `rebound-sim run`, read from its command line and checked
+// against each other and against the files they name. Used by run_command.cpp.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "sim/report/svg.h"
+#include "tools/rebound-sim/arguments.h"
+#include "tools/rebound-sim/console.h"
+
+namespace rebound_sim {
+
+struct RunOptions {
+  Verbosity verbosity = Verbosity::kFlow;
+  bool svgDebug = false;
+  std::optional<std::string> scenario;
+  std::optional<std::string> plugin;
+  bool noPlugin = false;
+  std::optional<std::int64_t> frames;
+  std::optional<std::string> trace;
+  std::optional<std::string> framesSvg;
+  std::optional<sim::FramePick> svgFrames;
+  std::optional<std::string> report;
+  std::optional<std::uint64_t> seed;
+  bool osRandom = false;
+  std::optional<std::string> drawsFrom;
+};
+
+// Seeds fit the 53 bits that every JSON reader holds exactly, so the seed line
+// of a trace reads back as the very number.
+constexpr std::uint64_t kMaxSeed = (std::uint64_t{1} << 53) - 1;
+
+// The options, or none when the words asked for the help or the version
+// (printed). A mistake throws UsageError.
+std::optional<RunOptions> ReadRunOptions(ArgumentReader& args);
+
+}  // namespace rebound_sim
