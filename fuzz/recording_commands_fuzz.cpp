@@ -31,7 +31,7 @@
 #include "sim/replay/replay.h"
 #include "sim/replay/scenario_fit.h"
 #include "sim/report/report.h"
-#include "sim/report/report_recorder.h"
+#include "sim/report/report_collector.h"
 #include "sim/report/svg.h"
 
 namespace {
@@ -103,8 +103,8 @@ void Report(const std::string& text) {
     return;
   }
   sim::RecordedRun run(std::move(scenario), true);
-  sim::ReportRecorder recorder(true);
-  run.SetWatcher(&recorder);
+  sim::ReportCollector collector(true);
+  run.SetWatcher(&collector);
   try {
     std::unique_ptr<sim::RecordingFrames> frames = open();
     run.Run(*frames);
@@ -120,7 +120,7 @@ void Report(const std::string& text) {
       &origin,           &deaths};
   NullBuffer nothing;
   std::ostream out(&nothing);
-  sim::WriteHtmlReport(out, source, recorder, &sim::FrameSvgText);
+  sim::WriteHtmlReport(out, source, collector, &sim::FrameSvgText);
 }
 
 // A replayed script is stopped where the check ended and never unwound, as

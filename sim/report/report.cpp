@@ -3,22 +3,22 @@
 #include "sim/report/report.h"
 
 #include "sim/host/simulation.h"
-#include "sim/report/report_recorder.h"
+#include "sim/report/report_collector.h"
 #include "sim/report/report_sections.h"
 
 namespace sim {
 
-void WriteHtmlReport(std::ostream& out, const ReportSource& source, const ReportRecorder& recorder,
-                     const FramePicture& picture) {
+void WriteHtmlReport(std::ostream& out, const ReportSource& source,
+                     const ReportCollector& collector, const FramePicture& picture) {
   const Scenario& scenario = source.scenario;
   const FlowObserver& flow = source.flow;
-  const report::KeptFrames kept{recorder.Frames(), recorder.Candidates(), recorder.Stride(),
-                                recorder.KeyFramesLeftOut()};
+  const report::KeptFrames kept{collector.Frames(), collector.Candidates(), collector.Stride(),
+                                collector.KeyFramesLeftOut()};
   report::WriteSummary(out, scenario, source.summary, source.pluginLoaded, source.recording);
-  report::WriteTimeline(
-      out, report::TimelineInput{recorder.Columns(), recorder.FramesPerColumn(),
-                                 recorder.FramesSeen(), recorder.Marks(), recorder.MarksLeftOut(),
-                                 recorder.Frames(), static_cast<double>(scenario.fps)});
+  report::WriteTimeline(out, report::TimelineInput{collector.Columns(), collector.FramesPerColumn(),
+                                                   collector.FramesSeen(), collector.Marks(),
+                                                   collector.MarksLeftOut(), collector.Frames(),
+                                                   static_cast<double>(scenario.fps)});
   report::WriteViewer(out, kept);
   report::WriteKeyFrames(out, kept);
   const std::vector<DeathRecord>& deaths =
@@ -28,21 +28,21 @@ void WriteHtmlReport(std::ostream& out, const ReportSource& source, const Report
   report::WritePhaseTable(out, flow.Costs());
   report::WriteEvents(out, source.world.timeline);
   out << "</main>\n";
-  report::WriteFrameData(out, scenario, recorder.Frames(), picture);
+  report::WriteFrameData(out, scenario, collector.Frames(), picture);
   // report.js starts at its first line; the page has the tag on a line of its own.
   out << "<script>\n" << ReportScript() << "</script>\n</body></html>\n";
 }
 
 void WriteHtmlReport(std::ostream& out, const Simulation& simulation,
-                     const ReportRecorder& recorder, const FramePicture& picture) {
+                     const ReportCollector& collector, const FramePicture& picture) {
   const ReportSource source{simulation.GetScenario(),
                             simulation.Summary(),
-                            recorder.PluginLoaded(),
+                            collector.PluginLoaded(),
                             simulation.Flow(),
                             simulation.GetWorld(),
                             nullptr,
                             nullptr};
-  WriteHtmlReport(out, source, recorder, picture);
+  WriteHtmlReport(out, source, collector, picture);
 }
 
 }  // namespace sim

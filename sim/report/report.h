@@ -22,7 +22,7 @@ namespace sim {
 
 class FlowObserver;
 struct DeathRecord;
-class ReportRecorder;
+class ReportCollector;
 class Simulation;
 class World;
 
@@ -40,7 +40,7 @@ struct RecordingOrigin {
   std::string recordingBreak;  // where the recording stops being whole; empty if it is
 };
 
-// What the page is written from besides the recorder's gathering: a live
+// What the page is written from besides the collector's gathering: a live
 // simulation's, or a recording's run through the world (sim/replay/).
 struct ReportSource {
   const Scenario& scenario;
@@ -54,10 +54,10 @@ struct ReportSource {
   const std::vector<DeathRecord>* deaths = nullptr;
 };
 
-void WriteHtmlReport(std::ostream& out, const ReportSource& source, const ReportRecorder& recorder,
-                     const FramePicture& picture);
+void WriteHtmlReport(std::ostream& out, const ReportSource& source,
+                     const ReportCollector& collector, const FramePicture& picture);
 void WriteHtmlReport(std::ostream& out, const Simulation& simulation,
-                     const ReportRecorder& recorder, const FramePicture& picture);
+                     const ReportCollector& collector, const FramePicture& picture);
 
 // The page's style sheet and script: report.css and report.js beside this
 // header, built in byte for byte. Everything the page needs is in the page:

@@ -16,7 +16,7 @@
 #include "sim/host/scenario.h"
 #include "sim/observe/flow_observer.h"
 #include "sim/report/report.h"
-#include "sim/report/report_recorder.h"
+#include "sim/report/report_collector.h"
 
 namespace sim::report {
 
@@ -26,7 +26,7 @@ namespace sim::report {
 void WriteSummary(std::ostream& out, const Scenario& scenario, const RunSummary& summary,
                   bool pluginLoaded, const RecordingOrigin* recording = nullptr);
 
-// What the timeline draws: the recorder's series, marks and kept frames.
+// What the timeline draws: the collector's series, marks and kept frames.
 struct TimelineInput {
   const std::vector<SeriesColumn>& columns;
   std::int64_t framesPerColumn;

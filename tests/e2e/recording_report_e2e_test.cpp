@@ -15,7 +15,7 @@
 #include "sim/replay/recorded_world.h"
 #include "sim/replay/scenario_fit.h"
 #include "sim/report/report.h"
-#include "sim/report/report_recorder.h"
+#include "sim/report/report_collector.h"
 #include "sim/report/svg.h"
 
 namespace {
@@ -28,7 +28,7 @@ std::string Picture(const sim::FrameDrawing* drawing, std::int64_t frame, float 
 struct LiveRun {
   std::ostringstream trace;
   std::unique_ptr<sim::Simulation> simulation;
-  sim::ReportRecorder recorder{true};
+  sim::ReportCollector collector{true};
 
   explicit LiveRun(const std::string& name) {
     sim::SimOptions options;
@@ -38,7 +38,7 @@ struct LiveRun {
     simulation = std::make_unique<sim::Simulation>(
         sim::Scenario::Load(std::string(REBOUND_SOURCE_DIR) + "/scenarios/" + name + ".json"),
         options);
-    simulation->SetWatcher(&recorder);
+    simulation->SetWatcher(&collector);
     EXPECT_TRUE(simulation->LoadPlugin(REBOUND_PLUGIN_PATH)) << simulation->Fault();
     EXPECT_TRUE(simulation->Run()) << simulation->Fault();
     simulation->UnloadPlugin();
@@ -49,7 +49,7 @@ struct LiveRun {
 struct ReportOfRecording {
   sim::RecordingOutline outline;
   std::unique_ptr<sim::RecordedRun> run;
-  sim::ReportRecorder recorder{true};
+  sim::ReportCollector collector{true};
 
   explicit ReportOfRecording(const std::string& text) {
     const sim::RecordingOpener open = [text] {
@@ -57,7 +57,7 @@ struct ReportOfRecording {
     };
     run = std::make_unique<sim::RecordedRun>(
         sim::Scenario::Parse("(fitted)", sim::FitScenario(open, outline)), true);
-    run->SetWatcher(&recorder);
+    run->SetWatcher(&collector);
     run->Run(*open());
   }
 
@@ -71,7 +71,7 @@ struct ReportOfRecording {
                                    &origin,
                                    &deaths};
     std::ostringstream page;
-    sim::WriteHtmlReport(page, source, recorder, Picture);
+    sim::WriteHtmlReport(page, source, collector, Picture);
     return page.str();
   }
 };
@@ -103,8 +103,8 @@ void ExpectSameDeaths(const LiveRun& live, const ReportOfRecording& recorded) {
 // fade the recorded fade calls gave, alike before `samePicturesBefore`.
 void ExpectSameFrames(const LiveRun& live, const ReportOfRecording& recorded,
                       std::int64_t samePicturesBefore) {
-  const auto& liveFrames = live.recorder.Frames();
-  const auto& frames = recorded.recorder.Frames();
+  const auto& liveFrames = live.collector.Frames();
+  const auto& frames = recorded.collector.Frames();
   ASSERT_EQ(frames.size(), liveFrames.size());
   std::size_t keys = 0;
   for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -128,19 +128,19 @@ void ExpectSameFrames(const LiveRun& live, const ReportOfRecording& recorded,
 
 // The timeline's columns and marks.
 void ExpectSameTimeline(const LiveRun& live, const ReportOfRecording& recorded) {
-  ASSERT_EQ(recorded.recorder.Columns().size(), live.recorder.Columns().size());
-  for (std::size_t i = 0; i < live.recorder.Columns().size(); ++i) {
-    const sim::SeriesColumn& a = live.recorder.Columns()[i];
-    const sim::SeriesColumn& b = recorded.recorder.Columns()[i];
+  ASSERT_EQ(recorded.collector.Columns().size(), live.collector.Columns().size());
+  for (std::size_t i = 0; i < live.collector.Columns().size(); ++i) {
+    const sim::SeriesColumn& a = live.collector.Columns()[i];
+    const sim::SeriesColumn& b = recorded.collector.Columns()[i];
     EXPECT_EQ(b.maxFill, a.maxFill) << a.firstFrame;
     EXPECT_EQ(b.maxFade, a.maxFade) << a.firstFrame;
     EXPECT_EQ(b.calls, a.calls) << a.firstFrame;
     EXPECT_EQ(b.phaseFrames, a.phaseFrames) << a.firstFrame;
   }
-  ASSERT_EQ(recorded.recorder.Marks().size(), live.recorder.Marks().size());
-  for (std::size_t i = 0; i < live.recorder.Marks().size(); ++i) {
-    EXPECT_EQ(recorded.recorder.Marks()[i].frame, live.recorder.Marks()[i].frame);
-    EXPECT_EQ(recorded.recorder.Marks()[i].kind, live.recorder.Marks()[i].kind);
+  ASSERT_EQ(recorded.collector.Marks().size(), live.collector.Marks().size());
+  for (std::size_t i = 0; i < live.collector.Marks().size(); ++i) {
+    EXPECT_EQ(recorded.collector.Marks()[i].frame, live.collector.Marks()[i].frame);
+    EXPECT_EQ(recorded.collector.Marks()[i].kind, live.collector.Marks()[i].kind);
   }
 }
 

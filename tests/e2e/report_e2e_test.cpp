@@ -10,17 +10,17 @@
 
 #include "sim/host/simulation.h"
 #include "sim/report/report.h"
-#include "sim/report/report_recorder.h"
+#include "sim/report/report_collector.h"
 #include "sim/report/svg.h"
 
 namespace {
 
 struct RecordedRun {
   std::unique_ptr<sim::Simulation> simulation;
-  sim::ReportRecorder recorder;
+  sim::ReportCollector collector;
 
   explicit RecordedRun(const std::string& name, std::int64_t frames = -1, bool takeDrawings = true)
-      : recorder(takeDrawings) {
+      : collector(takeDrawings) {
     sim::Scenario scenario =
         sim::Scenario::Load(std::string(REBOUND_SOURCE_DIR) + "/scenarios/" + name + ".json");
     if (frames >= 0) scenario.frames = frames;
@@ -28,7 +28,7 @@ struct RecordedRun {
     options.recordTrace = false;
     options.seed = 7;
     simulation = std::make_unique<sim::Simulation>(std::move(scenario), options);
-    simulation->SetWatcher(&recorder);
+    simulation->SetWatcher(&collector);
     EXPECT_TRUE(simulation->LoadPlugin(REBOUND_PLUGIN_PATH)) << simulation->Fault();
     EXPECT_TRUE(simulation->Run()) << simulation->Fault();
     simulation->UnloadPlugin();
@@ -36,7 +36,7 @@ struct RecordedRun {
 
   std::vector<const sim::RecordedFrame*> Keys() const {
     std::vector<const sim::RecordedFrame*> keys;
-    for (const auto& f : recorder.Frames()) {
+    for (const auto& f : collector.Frames()) {
       if (!f.key.empty()) keys.push_back(&f);
     }
     return keys;
@@ -84,7 +84,7 @@ TEST(Report, KeyFramesGoThroughTheWholeDeath) {
   ASSERT_EQ(deaths.size(), 1U);
   ExpectKeyFramesOfOneDeath(run.Keys(), deaths[0]);
   // Every viewer frame carries the calls made in it.
-  for (const auto& f : run.recorder.Frames()) {
+  for (const auto& f : run.collector.Frames()) {
     EXPECT_EQ(f.calls.size(), f.callCount) << "frame " << f.frame;
     EXPECT_EQ(f.death, 1U);
   }
@@ -107,17 +107,17 @@ TEST(Report, EachDeathHasItsOwnKeyFrames) {
   }
   // More candidates than the viewer holds: a sample every stride-th, with
   // every key frame, in frame order.
-  const auto& frames = run.recorder.Frames();
-  EXPECT_LE(frames.size(), sim::ReportRecorder::kViewerFrames + keys.size());
-  if (run.recorder.Candidates() > sim::ReportRecorder::kViewerFrames) {
-    EXPECT_GT(run.recorder.Stride(), 1U);
+  const auto& frames = run.collector.Frames();
+  EXPECT_LE(frames.size(), sim::ReportCollector::kViewerFrames + keys.size());
+  if (run.collector.Candidates() > sim::ReportCollector::kViewerFrames) {
+    EXPECT_GT(run.collector.Stride(), 1U);
   }
   for (std::size_t i = 0; i < frames.size(); ++i) {
     if (i > 0) {
       EXPECT_LT(frames[i - 1].frame, frames[i].frame);
     }
     if (frames[i].key.empty()) {
-      EXPECT_EQ(frames[i].candidate % run.recorder.Stride(), 0U);
+      EXPECT_EQ(frames[i].candidate % run.collector.Stride(), 0U);
     }
   }
 }
@@ -128,7 +128,7 @@ TEST(Report, MarksTapsDeathsLoadAndUnload) {
   ASSERT_GT(d.taps, 0);
   int taps = 0;
   std::vector<sim::MarkKind> others;
-  for (const auto& m : run.recorder.Marks()) {
+  for (const auto& m : run.collector.Marks()) {
     if (m.kind == sim::MarkKind::Tap) {
       ++taps;
       EXPECT_GT(m.frame, d.shardFrame);
@@ -143,14 +143,14 @@ TEST(Report, MarksTapsDeathsLoadAndUnload) {
   EXPECT_EQ(taps, d.taps);
   EXPECT_EQ(others, (std::vector<sim::MarkKind>{sim::MarkKind::Load, sim::MarkKind::ScriptStart,
                                                 sim::MarkKind::Death, sim::MarkKind::Unload}));
-  EXPECT_EQ(run.recorder.Marks().back().frame, run.simulation->FramesRun() - 1);
+  EXPECT_EQ(run.collector.Marks().back().frame, run.simulation->FramesRun() - 1);
 }
 
 TEST(Report, MarksScriptRestartsAndTheHostsUnload) {
   RecordedRun run("restarts");
   std::vector<std::int64_t> starts;
   std::vector<std::int64_t> unloads;
-  for (const auto& m : run.recorder.Marks()) {
+  for (const auto& m : run.collector.Marks()) {
     if (m.kind == sim::MarkKind::ScriptStart) starts.push_back(m.frame);
     if (m.kind == sim::MarkKind::Unload) unloads.push_back(m.frame);
   }
@@ -214,11 +214,11 @@ TEST(Report, MapsKeepTheSearchAndThePointChosen) {
 TEST(Report, TimelineColumnsWidenAndCoverTheWholeRun) {
   constexpr std::int64_t kFrames = 10000;
   RecordedRun run("plain-death", kFrames);
-  const auto& columns = run.recorder.Columns();
-  const std::int64_t width = run.recorder.FramesPerColumn();
+  const auto& columns = run.collector.Columns();
+  const std::int64_t width = run.collector.FramesPerColumn();
   // 10000 frames in at most 2048 columns: 8 frames each.
   EXPECT_EQ(width, 8);
-  EXPECT_LE(columns.size(), sim::ReportRecorder::kMaxColumns);
+  EXPECT_LE(columns.size(), sim::ReportCollector::kMaxColumns);
   std::int64_t frames = 0;
   float fill = -1.0F;
   float fade = 0.0F;
@@ -242,7 +242,7 @@ TEST(Report, DrawListsAreTakenUnlessThePicturesWantThemToo) {
     RecordedRun run("plain-death", -1, takeDrawings);
     modelKeepsAny = !run.simulation->GetWorld().drawing.frames.empty();
     std::vector<std::size_t> items;
-    for (const auto& f : run.recorder.Frames()) items.push_back(f.drawing.items.size());
+    for (const auto& f : run.collector.Frames()) items.push_back(f.drawing.items.size());
     return items;
   };
   bool takenKeeps = true;

@@ -10,7 +10,7 @@
 
 #include "sim/host/simulation.h"
 #include "sim/report/report.h"
-#include "sim/report/report_recorder.h"
+#include "sim/report/report_collector.h"
 
 namespace {
 
@@ -324,15 +324,15 @@ TEST(Scenarios, NonFinitePositionsAndHeadingsRunToTheEndAndIntoTheReport) {
                {"frame": 500, "health": 0}]
   })"),
                              options);
-  sim::ReportRecorder recorder(true);
-  simulation.SetWatcher(&recorder);
+  sim::ReportCollector collector(true);
+  simulation.SetWatcher(&collector);
   ASSERT_TRUE(simulation.LoadPlugin(REBOUND_PLUGIN_PATH)) << simulation.Fault();
   EXPECT_TRUE(simulation.Run()) << simulation.Fault();
   simulation.UnloadPlugin();
   EXPECT_EQ(simulation.FramesRun(), 720);
   EXPECT_GE(simulation.Flow().Deaths().size(), 1U);
   std::ostringstream page;
-  sim::WriteHtmlReport(page, simulation, recorder,
+  sim::WriteHtmlReport(page, simulation, collector,
                        [](const sim::FrameDrawing*, std::int64_t, float) { return std::string(); });
   EXPECT_NE(page.str().find("</html>"), std::string::npos);
   EXPECT_EQ(page.str().find("=\"nan"), std::string::npos) << "no NaN in a picture's coordinates";

@@ -10,7 +10,7 @@
 #include "sim/replay/recorded_world.h"
 #include "sim/replay/scenario_fit.h"
 #include "sim/report/report.h"
-#include "sim/report/report_recorder.h"
+#include "sim/report/report_collector.h"
 #include "sim/report/svg.h"
 #include "tools/rebound-sim/commands.h"
 #include "tools/rebound-sim/output_file.h"
@@ -67,8 +67,8 @@ ExitStatus Report(const RecordingCommandOptions& a) {
   scenario.name = FileName(a.recording);
   scenario.fileName = a.recording;
   sim::RecordedRun run(std::move(scenario), true);
-  sim::ReportRecorder recorder(true);
-  run.SetWatcher(&recorder);
+  sim::ReportCollector collector(true);
+  run.SetWatcher(&collector);
   try {
     std::unique_ptr<sim::RecordingFrames> frames = open();
     run.Run(*frames);
@@ -85,7 +85,7 @@ ExitStatus Report(const RecordingCommandOptions& a) {
       run.GetScenario(), run.Summary(), run.PluginLoaded(), run.Flow(), run.GetWorld(),
       &origin,           &deaths};
 
-  sim::WriteHtmlReport(out->Stream(), source, recorder, &sim::FrameSvgText);
+  sim::WriteHtmlReport(out->Stream(), source, collector, &sim::FrameSvgText);
   if (!CommitOutput(*out)) return ExitStatus::kUnusableFile;
   if (!a.quiet) {
     std::fprintf(

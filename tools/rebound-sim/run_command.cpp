@@ -13,7 +13,7 @@
 #include "sim/base/seed.h"
 #include "sim/host/simulation.h"
 #include "sim/report/report.h"
-#include "sim/report/report_recorder.h"
+#include "sim/report/report_collector.h"
 #include "sim/report/svg.h"
 #include "tools/rebound-sim/commands.h"
 #include "tools/rebound-sim/console.h"
@@ -281,10 +281,10 @@ RunOutcome LoadAndRun(sim::Simulation& simulation, const RunOptions& o, Progress
 // The trace, the frame pictures and the report, each put in place; false when
 // one cannot be.
 bool WriteOutputs(const sim::Simulation& simulation, const RunOptions& o, RunOutputs& outputs,
-                  const sim::ReportRecorder* recorder) {
+                  const sim::ReportCollector* collector) {
   // The trace of a run that stopped at a fault is kept: it shows the fault.
   if (outputs.report) {
-    sim::WriteHtmlReport(outputs.report->Stream(), simulation, *recorder, &sim::FrameSvgText);
+    sim::WriteHtmlReport(outputs.report->Stream(), simulation, *collector, &sim::FrameSvgText);
   }
   // Each is whole before any replaces a file: one that fails leaves the
   // others' files as they were.
@@ -344,10 +344,10 @@ ExitStatus Run(const RunOptions& o) {
 
   // The report gathers what it shows as the run goes; it takes the draw lists
   // for itself unless the frame pictures want them too.
-  std::unique_ptr<sim::ReportRecorder> recorder;
+  std::unique_ptr<sim::ReportCollector> collector;
   if (outputs.report) {
-    recorder = std::make_unique<sim::ReportRecorder>(!o.framesSvg.has_value());
-    simulation.SetWatcher(recorder.get());
+    collector = std::make_unique<sim::ReportCollector>(!o.framesSvg.has_value());
+    simulation.SetWatcher(collector.get());
   }
   std::unique_ptr<ProgressLine> progress = ProgressLineFor(o, simulation);
   TimelinePrinter timeline(g_console, o.verbosity, !o.noPlugin);
@@ -364,7 +364,7 @@ ExitStatus Run(const RunOptions& o) {
   world.timeline.SetListener(nullptr);
   if (ran == RunOutcome::kNoRun) return ExitStatus::kUnusableFile;
   if (o.verbosity >= Verbosity::kFlow) timeline.PrintHeldBack();
-  if (!WriteOutputs(simulation, o, outputs, recorder.get())) return ExitStatus::kUnusableFile;
+  if (!WriteOutputs(simulation, o, outputs, collector.get())) return ExitStatus::kUnusableFile;
   if (o.verbosity >= Verbosity::kSummary) PrintSummary(simulation, o);
   if (ran == RunOutcome::kFaulted) {
     std::cerr << "rebound-sim: run stopped: " << simulation.Fault() << "\n";

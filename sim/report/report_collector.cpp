@@ -1,4 +1,4 @@
-#include "sim/report/report_recorder.h"
+#include "sim/report/report_collector.h"
 
 #include <algorithm>
 #include <utility>
@@ -58,17 +58,17 @@ bool HostEventMark(std::string_view hostEvent, MarkKind& kind) {
   return false;
 }
 
-void ReportRecorder::OnNativeCall(const NativeSignature& native) {
+void ReportCollector::OnNativeCall(const NativeSignature& native) {
   if (calls_.size() < kKeptCallsPerFrame) calls_.push_back(&native);
 }
 
-void ReportRecorder::OnHostEvent(const RunView& run, std::string_view name) {
+void ReportCollector::OnHostEvent(const RunView& run, std::string_view name) {
   MarkKind kind{};
   if (name == "attach") pluginLoaded_ = true;
   if (HostEventMark(name, kind)) AddMark(std::max<std::int64_t>(run.world.clock.frame, 0), kind);
 }
 
-void ReportRecorder::AddMark(std::int64_t frame, MarkKind kind) {
+void ReportCollector::AddMark(std::int64_t frame, MarkKind kind) {
   if (marks_.size() < kKeptMarks) {
     marks_.push_back({frame, kind});
   } else {
@@ -76,8 +76,8 @@ void ReportRecorder::AddMark(std::int64_t frame, MarkKind kind) {
   }
 }
 
-void ReportRecorder::AddToSeries(std::int64_t frame, float fill, float fade, std::uint32_t calls,
-                                 FlowPhase phase) {
+void ReportCollector::AddToSeries(std::int64_t frame, float fill, float fade, std::uint32_t calls,
+                                  FlowPhase phase) {
   if (columns_.empty() || frame - columns_.back().firstFrame >= framesPerColumn_) {
     if (columns_.size() == kMaxColumns) {
       // Full: every two columns become one twice as wide.
@@ -112,7 +112,7 @@ void ReportRecorder::AddToSeries(std::int64_t frame, float fill, float fade, std
   ++c.phaseFrames[static_cast<std::size_t>(phase)];
 }
 
-std::string ReportRecorder::KeyOf(const RunView& run, std::int64_t frame, float fill) {
+std::string ReportCollector::KeyOf(const RunView& run, std::int64_t frame, float fill) {
   const DeathRecord* death = run.flow.CurrentDeath();
   if (death == nullptr) return {};
   const ScreenModel& screen = run.world.screen;
@@ -162,7 +162,7 @@ std::string ReportRecorder::KeyOf(const RunView& run, std::int64_t frame, float 
   return key;
 }
 
-void ReportRecorder::OnFrameEnd(const RunView& run) {
+void ReportCollector::OnFrameEnd(const RunView& run) {
   World& world = run.world;
   const FlowObserver& flow = run.flow;
   const std::int64_t frame = world.clock.frame;
@@ -217,7 +217,7 @@ void ReportRecorder::OnFrameEnd(const RunView& run) {
   calls_.clear();
 }
 
-void ReportRecorder::OnFault(const RunView& run, const TraceFault& fault) {
+void ReportCollector::OnFault(const RunView& run, const TraceFault& fault) {
   if (fault_) return;
   fault_ = fault;
   // Frames end after their fault, but one that stops the run as the host
@@ -245,12 +245,12 @@ void ReportRecorder::OnFault(const RunView& run, const TraceFault& fault) {
   Keep(std::move(kept));
 }
 
-void ReportRecorder::MarkFault(RecordedFrame& frame) const {
+void ReportCollector::MarkFault(RecordedFrame& frame) const {
   frame.fault = fault_->reason;
   if (fault_->refused) frame.refused = RefusedCallText(*fault_->refused);
 }
 
-void ReportRecorder::Keep(RecordedFrame frame) {
+void ReportCollector::Keep(RecordedFrame frame) {
   if (!frame.key.empty()) ++keyFrames_;
   frames_.push_back(std::move(frame));
   if (frames_.size() <= kViewerFrames + keyFrames_) return;

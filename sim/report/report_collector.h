@@ -66,7 +66,7 @@ struct RecordedFrame {
   std::string refused;          // ... and the call refused, as RefusedCallText writes it
 };
 
-class ReportRecorder : public RunWatcher {
+class ReportCollector : public RunWatcher {
  public:
   static constexpr std::size_t kMaxColumns = 2048;
   static constexpr std::size_t kKeptMarks = 5000;
@@ -74,10 +74,10 @@ class ReportRecorder : public RunWatcher {
   static constexpr std::size_t kViewerFrames = 600;
   static constexpr std::size_t kKeptCallsPerFrame = 400;
 
-  // `takeDrawings`: the draw lists are the recorder's alone, so each frame's
+  // `takeDrawings`: the draw lists are the collector's alone, so each frame's
   // is taken out of the drawing model at the frame's end and the model keeps
   // none; otherwise (the pictures of --frames-svg want them too) it is copied.
-  explicit ReportRecorder(bool takeDrawings) : takeDrawings_(takeDrawings) {}
+  explicit ReportCollector(bool takeDrawings) : takeDrawings_(takeDrawings) {}
 
   void OnNativeCall(const NativeSignature& native) override;
   void OnHostEvent(const RunView& run, std::string_view name) override;
