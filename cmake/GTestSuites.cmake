@@ -1,6 +1,6 @@
 # Run by ctest as a test include file: registers one test per GoogleTest suite
-# of a test program, where one test per case would start a process (under
-# Wine, a Wine process) for every case. The program is listed when it (or this
+# of a test program, where one test per case would start a process for every
+# case; under an emulator (Wine), one test for the whole program. The program is listed when it (or this
 # script) is newer than the list made from it last time, so a second run lists
 # nothing.
 #
@@ -73,6 +73,32 @@ if(NOT EXISTS "${suites_list}" OR "${suites_program}" IS_NEWER_THAN "${suites_li
   # takes a path that starts with a slash for one on its current drive.
   file(RELATIVE_PATH results "${suites_workdir}" "${suites_results}")
   set(content "# Made from ${suites_program} --gtest_list_tests; made again when it is rebuilt.\n")
+  if(suites_emulator)
+    # Under the emulator (Wine) the whole program is one test: starting Wine
+    # cost more than most suites' cases, and the suites ran in one process
+    # as well as in several. Its results name every case, and a failure the
+    # failing case.
+    set(cases 0)
+    foreach(suite IN LISTS suites)
+      math(EXPR cases "${cases} + ${cases_${suite}}")
+    endforeach()
+    set(filter "${suites_filter}")
+    if(filter STREQUAL "")
+      set(filter "*")
+    endif()
+    if(cases GREATER 0)
+      set(name "${suites_target}:all")
+      math(EXPR limit "${suites_timeout} * ${cases} + 30")
+      string(APPEND content
+             "add_test([==[${name}]==] ${suites_emulator} [==[${suites_program}]==] "
+             "[==[--gtest_filter=${filter}]==] "
+             "[==[--gtest_output=json:${results}/${suites_target}.all.json]==] "
+             "[==[--rebound_case_timeout=${suites_timeout}]==])\n"
+             "set_tests_properties([==[${name}]==] PROPERTIES TIMEOUT ${limit} "
+             "WORKING_DIRECTORY [==[${suites_workdir}]==])\n")
+    endif()
+    set(suites)
+  endif()
   foreach(suite IN LISTS suites)
     if(cases_${suite} EQUAL 0)
       continue()
