@@ -1,6 +1,6 @@
 // scenario-from: a scenario that makes the simulated world answer the plug-in
 // as the recorded game did, as far as the scenario format can say it. The
-// recording's timing and host events (sim/replay/recording_outline.h) give
+// recording's timing and host events (sim/recording/recording_outline.h) give
 // the frame rate, hitches, keyboard messages, restarts and an unload; the
 // world's answers are then fitted frame by frame: where the world answers a
 // recorded call otherwise, a setting the plug-in has not yet relied on is
@@ -14,9 +14,9 @@
 #include <memory>
 #include <string>
 
+#include "sim/recording/recording_frames.h"
+#include "sim/recording/recording_outline.h"
 #include "sim/replay/recorded_world.h"
-#include "sim/replay/recording_frames.h"
-#include "sim/replay/recording_outline.h"
 
 namespace sim {
 

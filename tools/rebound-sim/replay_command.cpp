@@ -8,8 +8,8 @@
 #include <string>
 
 #include "sim/base/number_format.h"
-#include "sim/observe/trace_reader.h"
 #include "sim/platform/module.h"
+#include "sim/recording/trace_reader.h"
 #include "sim/replay/replay.h"
 #include "tools/rebound-sim/output_file.h"
 
