@@ -126,9 +126,8 @@ FramePass Fitter::RunPass(std::int64_t frame, const std::vector<TraceEntry>& lin
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const TraceEntry& line = lines[i];
     if (line.native == nullptr || line.byRecorder) continue;
-    if (line.IsNative("SPAWNPOINTS_START_SEARCH")) searchStart_ = frame;
     const WorldAnswer answer = replayer_.Call(state_, line);
-    Observe(line, pass.seen);
+    Observe(frame, line, pass.seen);
     if (CompareAnswer(line, answer).Empty()) continue;
     pass.differing.push_back(i);
     if (pass.fixIndex || rejected.count(i) != 0) continue;

@@ -13,6 +13,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "sim/recording/recording_frames.h"
 #include "sim/recording/recording_outline.h"
@@ -41,5 +43,10 @@ ScenarioFromRecording MakeScenarioFromRecording(const RecordingOpener& open);
 // The list as scenario-from prints it: one line per kind of answer, with the
 // native, its first frame, how many such answers and what was recorded.
 std::string DescribeUnexpressed(const UnexpressedList& list);
+
+// The natives whose recorded answers the fit learns from, as its table names
+// them: the catalogue's name, or the name a native known by hash only is
+// modelled as.
+std::vector<std::string_view> ScenarioFitNatives();
 
 }  // namespace sim

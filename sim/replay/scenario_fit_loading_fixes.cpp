@@ -8,29 +8,30 @@
 
 namespace sim::fit {
 
-std::vector<Fix> Fitter::FixMovie(std::int64_t frame, const TraceEntry& line, const World& world) {
-  const std::string& name = line.native->name;
-  if (name == "REQUEST_SCALEFORM_MOVIE") {
-    const auto given = static_cast<std::int32_t>(line.result->integer);
-    // A failed request answers -1 or 0; the scenario can fail only the first
-    // requests, all with one answer.
-    if (given > 0 || given < -1 || !seen_.requestsAllFailed) return {};
-    if (settings_.failRequests && settings_.failHandle != given) return {};
-    Fix fix;
-    fix.patch = [given](World& w) {
-      ++w.scaleform.failRequests;
-      w.scaleform.failHandle = given;
-    };
-    fix.keep = [this, given] {
-      settings_.failRequests = settings_.failRequests.value_or(0) + 1;
-      settings_.failHandle = given;
-    };
-    return {fix};
-  }
+std::vector<Fix> Fitter::FixMovieRequest(std::int64_t /*frame*/, const TraceEntry& line) {
+  const auto given = static_cast<std::int32_t>(line.result->integer);
+  // A failed request answers -1 or 0; the scenario can fail only the first
+  // requests, all with one answer.
+  if (given > 0 || given < -1 || !seen_.requestsAllFailed) return {};
+  if (settings_.failRequests && settings_.failHandle != given) return {};
+  Fix fix;
+  fix.patch = [given](World& w) {
+    ++w.scaleform.failRequests;
+    w.scaleform.failHandle = given;
+  };
+  fix.keep = [this, given] {
+    settings_.failRequests = settings_.failRequests.value_or(0) + 1;
+    settings_.failHandle = given;
+  };
+  return {fix};
+}
+
+// HAS_SCALEFORM_MOVIE_LOADED, or a method begun on the movie.
+std::vector<Fix> Fitter::FixMovieLoaded(std::int64_t frame, const TraceEntry& line) {
   const auto recorded = static_cast<std::int32_t>(line.args[0].integer);
   const auto mapped = state_.movieHandles.find(recorded);
   const std::int32_t handle = mapped != state_.movieHandles.end() ? mapped->second : recorded;
-  const ScaleformMovie* movie = world.scaleform.Find(handle);
+  const ScaleformMovie* movie = state_.world.scaleform.Find(handle);
   if (movie == nullptr || movie->released) return {};
   const std::string movieName = movie->name;
   const bool fixed = seen_.Has("movie:" + movieName);
@@ -66,13 +67,12 @@ std::vector<Fix> Fitter::FixMovie(std::int64_t frame, const TraceEntry& line, co
   return {fix};
 }
 
-std::vector<Fix> Fitter::FixTexture(std::int64_t frame, const TraceEntry& line,
-                                    const World& world) {
+std::vector<Fix> Fitter::FixTexture(std::int64_t frame, const TraceEntry& line) {
   const std::string dictionary = line.args[0].text;
   if (seen_.Has("texture:" + dictionary)) return {};
-  const auto it = world.drawing.dictionaries.find(dictionary);
-  const std::int64_t requested =
-      it != world.drawing.dictionaries.end() ? it->second.requestedFrame : -1;
+  const DrawingModel& drawing = state_.world.drawing;
+  const auto it = drawing.dictionaries.find(dictionary);
+  const std::int64_t requested = it != drawing.dictionaries.end() ? it->second.requestedFrame : -1;
   Fix fix;
   if (line.result->IsTrue()) {
     if (requested < 0) {
@@ -103,70 +103,24 @@ std::vector<Fix> Fitter::FixTexture(std::int64_t frame, const TraceEntry& line,
   return {fix};
 }
 
-std::vector<Fix> Fitter::FixSearch(std::int64_t frame, const TraceEntry& line, const World& world) {
-  const std::string& name = line.native->name;
-  if (name == "SPAWNPOINTS_GET_NUM_SEARCH_RESULTS") return FixResultCount(line, world.spawn);
-  if (name == "SPAWNPOINTS_GET_SEARCH_RESULT") return FixSearchResult(line, world.spawn);
+// When the search under way showed its outcome: frames from its start, and
+// which outcome, from what the game answered.
+std::vector<Fix> Fitter::FixSearchComplete(std::int64_t frame, const TraceEntry& line) {
   if (seen_.Has("search")) return {};
-  // When the search under way showed its outcome: frames from its start,
-  // and which outcome, from what the game answered.
-  const bool answered = line.result->IsTrue();
-  if (name == "SPAWNPOINTS_IS_SEARCH_COMPLETE") {
-    return {answered ? SettleSearch(frame, SearchOutcome::Complete) : KeepSearchRunning()};
-  }
-  if (name == "SPAWNPOINTS_IS_SEARCH_FAILED") {
-    return {answered ? SettleSearch(frame, SearchOutcome::Failed) : KeepSearchRunning()};
-  }
-  if (name == "SPAWNPOINTS_IS_SEARCH_ACTIVE") {
-    if (answered) return {KeepSearchRunning()};
-    return {SettleSearch(frame, SearchOutcome::Inactive),
-            SettleSearch(frame, SearchOutcome::Complete),
-            SettleSearch(frame, SearchOutcome::Failed)};
-  }
-  return {};
+  return {line.result->IsTrue() ? SettleSearch(frame, SearchOutcome::Complete)
+                                : KeepSearchRunning()};
 }
 
-std::vector<Fix> Fitter::FixResultCount(const TraceEntry& line, const SpawnModel& spawn) {
-  if (seen_.Has("resultCount") || !spawn.IsComplete()) return {};
-  const auto given = static_cast<std::int32_t>(line.result->integer);
-  if (given < 0) return {};
-  // The points the plug-in never reads stand at the search's centre.
-  std::vector<Vec3> points = settings_.searchResults.value_or(std::vector<Vec3>{});
-  points.resize(static_cast<std::size_t>(given), spawn.centre);
-  Fix fix;
-  fix.patch = [points](World& w) {
-    w.spawn.configuredResults = points;
-    if (w.spawn.state != SearchState::None) w.spawn.results = points;
-  };
-  fix.keep = [this, points] { settings_.searchResults = points; };
-  return {fix};
+std::vector<Fix> Fitter::FixSearchFailed(std::int64_t frame, const TraceEntry& line) {
+  if (seen_.Has("search")) return {};
+  return {line.result->IsTrue() ? SettleSearch(frame, SearchOutcome::Failed) : KeepSearchRunning()};
 }
 
-std::vector<Fix> Fitter::FixSearchResult(const TraceEntry& line, const SpawnModel& spawn) {
-  const auto index = line.args[0].integer;
-  if (index < 0 || line.outs.size() != 3) return {};
-  const Vec3 point{static_cast<float>(line.outs[0].number), static_cast<float>(line.outs[1].number),
-                   static_cast<float>(line.outs[2].number)};
-  if (!Finite(point) || seen_.Has("result:" + std::to_string(index))) return {};
-  std::vector<Vec3> points = settings_.searchResults ? *settings_.searchResults : spawn.results;
-  std::optional<std::int32_t> count = settings_.searchResultCount;
-  if (static_cast<std::size_t>(index) >= points.size()) {
-    // The game gave a result past the count it answered.
-    points.resize(static_cast<std::size_t>(index) + 1, spawn.centre);
-    count = searchCount_;
-  }
-  points[static_cast<std::size_t>(index)] = point;
-  Fix fix;
-  fix.patch = [points, count](World& w) {
-    w.spawn.configuredResults = points;
-    w.spawn.reportedCount = count;
-    if (w.spawn.state != SearchState::None) w.spawn.results = points;
-  };
-  fix.keep = [this, points, count] {
-    settings_.searchResults = points;
-    settings_.searchResultCount = count;
-  };
-  return {fix};
+std::vector<Fix> Fitter::FixSearchActive(std::int64_t frame, const TraceEntry& line) {
+  if (seen_.Has("search")) return {};
+  if (line.result->IsTrue()) return {KeepSearchRunning()};
+  return {SettleSearch(frame, SearchOutcome::Inactive),
+          SettleSearch(frame, SearchOutcome::Complete), SettleSearch(frame, SearchOutcome::Failed)};
 }
 
 Fix Fitter::SettleSearch(std::int64_t frame, SearchOutcome outcome) {
@@ -201,7 +155,52 @@ Fix Fitter::KeepSearchRunning() {
   return running;
 }
 
-std::vector<Fix> Fitter::FixRoadNode(const TraceEntry& line) {
+std::vector<Fix> Fitter::FixResultCount(std::int64_t /*frame*/, const TraceEntry& line) {
+  const SpawnModel& spawn = state_.world.spawn;
+  if (seen_.Has("resultCount") || !spawn.IsComplete()) return {};
+  const auto given = static_cast<std::int32_t>(line.result->integer);
+  if (given < 0) return {};
+  // The points the plug-in never reads stand at the search's centre.
+  std::vector<Vec3> points = settings_.searchResults.value_or(std::vector<Vec3>{});
+  points.resize(static_cast<std::size_t>(given), spawn.centre);
+  Fix fix;
+  fix.patch = [points](World& w) {
+    w.spawn.configuredResults = points;
+    if (w.spawn.state != SearchState::None) w.spawn.results = points;
+  };
+  fix.keep = [this, points] { settings_.searchResults = points; };
+  return {fix};
+}
+
+std::vector<Fix> Fitter::FixSearchResult(std::int64_t /*frame*/, const TraceEntry& line) {
+  const SpawnModel& spawn = state_.world.spawn;
+  const auto index = line.args[0].integer;
+  if (index < 0 || line.outs.size() != 3) return {};
+  const Vec3 point{static_cast<float>(line.outs[0].number), static_cast<float>(line.outs[1].number),
+                   static_cast<float>(line.outs[2].number)};
+  if (!Finite(point) || seen_.Has("result:" + std::to_string(index))) return {};
+  std::vector<Vec3> points = settings_.searchResults ? *settings_.searchResults : spawn.results;
+  std::optional<std::int32_t> count = settings_.searchResultCount;
+  if (static_cast<std::size_t>(index) >= points.size()) {
+    // The game gave a result past the count it answered.
+    points.resize(static_cast<std::size_t>(index) + 1, spawn.centre);
+    count = searchCount_;
+  }
+  points[static_cast<std::size_t>(index)] = point;
+  Fix fix;
+  fix.patch = [points, count](World& w) {
+    w.spawn.configuredResults = points;
+    w.spawn.reportedCount = count;
+    if (w.spawn.state != SearchState::None) w.spawn.results = points;
+  };
+  fix.keep = [this, points, count] {
+    settings_.searchResults = points;
+    settings_.searchResultCount = count;
+  };
+  return {fix};
+}
+
+std::vector<Fix> Fitter::FixRoadNode(std::int64_t /*frame*/, const TraceEntry& line) {
   if (!line.result->IsTrue() || line.outs.size() != 3) return {};
   RoadNode node;
   node.position = VectorOf(line.outs[0]);

@@ -1,8 +1,7 @@
-// What the plug-in relies on: scenario-from's fit notes from each recorded
-// answer what the plug-in has read, so that a setting is changed only while
-// nothing recorded earlier depended on it.
+// What the plug-in relies on: the observers of scenario-from's fit, which
+// note from each recorded answer what the plug-in has read, so that a
+// setting is changed only while nothing recorded earlier depended on it.
 #include <string>
-#include <string_view>
 
 #include "sim/replay/scenario_fitter.h"
 
@@ -10,32 +9,7 @@ namespace sim::fit {
 
 namespace {
 
-// The natives whose every answer the plug-in relies on, with the observation
-// key each answer is kept under.
-struct PlainObservation {
-  std::string_view native;
-  const char* key;
-};
-constexpr PlainObservation kPlainObservations[] = {
-    {"PLAYER_PED_ID", "ped"},          {"PLAYER_ID", "player"},
-    {"GET_ENTITY_HEALTH", "health"},   {"IS_ENTITY_DEAD", "health"},
-    {"IS_PED_INJURED", "health"},      {"GET_ENTITY_MAX_HEALTH", "maxHealth"},
-    {"GET_ENTITY_COORDS", "position"}, {"GET_CURRENT_LANGUAGE", "language"},
-    {"BUSYSPINNER_IS_ON", "spinner"},  {"0xCA042B6957743895", "nullText"},
-};
-
-const char* PlainObservationKey(std::string_view native) {
-  for (const PlainObservation& plain : kPlainObservations) {
-    if (plain.native == native) return plain.key;
-  }
-  return nullptr;
-}
-
-void ObserveMovieRequest(const TraceEntry& line, Observations& seen) {
-  ++seen.requests;
-  if (!line.result || line.result->integer > 0) seen.requestsAllFailed = false;
-  if (line.result) seen.movieAnswers.emplace_back(line.result->integer, false);
-}
+bool AnsweredTrue(const TraceEntry& line) { return line.result && line.result->IsTrue(); }
 
 // A road-node lookup (GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING) as answered.
 Observations::Lookup LookupOf(const TraceEntry& line) {
@@ -53,33 +27,12 @@ Observations::Lookup LookupOf(const TraceEntry& line) {
 
 }  // namespace
 
-void Fitter::Observe(const TraceEntry& line, Observations& seen) {
-  const std::string& name = line.native->name;
-  const bool isTrue = line.result && line.result->IsTrue();
-  if (const char* key = PlainObservationKey(name)) {
-    seen.keys.insert(key);
-  } else if (name == "GET_HUD_COLOUR") {
-    seen.keys.insert("hud:" + std::to_string(line.args[0].integer));
-  } else if (name == "GET_FILENAME_FOR_AUDIO_CONVERSATION") {
-    seen.keys.insert(LabelKey(line));
-  } else if (name == "REQUEST_SCALEFORM_MOVIE") {
-    ObserveMovieRequest(line, seen);
-  } else if ((name == "HAS_SCALEFORM_MOVIE_LOADED" || name == "BEGIN_SCALEFORM_MOVIE_METHOD") &&
-             isTrue) {
-    ObserveMovieLoaded(line, seen);
-  } else if (name == "HAS_STREAMED_TEXTURE_DICT_LOADED" && isTrue) {
-    seen.keys.insert("texture:" + line.args[0].text);
-  } else if (ShowsSearchState(line)) {
-    seen.keys.insert("search");
-  } else if (name == "SPAWNPOINTS_GET_NUM_SEARCH_RESULTS") {
-    seen.keys.insert("resultCount");
-    if (line.result) searchCount_ = static_cast<std::int32_t>(line.result->integer);
-  } else if (name == "SPAWNPOINTS_GET_SEARCH_RESULT") {
-    seen.keys.insert("result:" + std::to_string(line.args[0].integer));
-  } else if (name == "GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING" && line.result &&
-             line.outs.size() == 3) {
-    seen.lookups.push_back(LookupOf(line));
-  }
+void Fitter::ObserveHudColour(std::int64_t /*frame*/, const TraceEntry& line, Observations& seen) {
+  seen.keys.insert("hud:" + std::to_string(line.args[0].integer));
+}
+
+void Fitter::ObserveLabel(std::int64_t /*frame*/, const TraceEntry& line, Observations& seen) {
+  seen.keys.insert(LabelKey(line));
 }
 
 std::string Fitter::LabelKey(const TraceEntry& line) const {
@@ -91,7 +44,16 @@ std::string Fitter::LabelKey(const TraceEntry& line) const {
   return "label:" + (own ? std::to_string(language) : std::string("*")) + ":" + line.args[0].text;
 }
 
-void Fitter::ObserveMovieLoaded(const TraceEntry& line, Observations& seen) const {
+void Fitter::ObserveMovieRequest(std::int64_t /*frame*/, const TraceEntry& line,
+                                 Observations& seen) {
+  ++seen.requests;
+  if (!line.result || line.result->integer > 0) seen.requestsAllFailed = false;
+  if (line.result) seen.movieAnswers.emplace_back(line.result->integer, false);
+}
+
+void Fitter::ObserveMovieLoaded(std::int64_t /*frame*/, const TraceEntry& line,
+                                Observations& seen) {
+  if (!AnsweredTrue(line)) return;
   const auto handle = static_cast<std::int32_t>(line.args[0].integer);
   seen.movieAnswers.emplace_back(handle, true);
   const auto mapped = state_.movieHandles.find(handle);
@@ -101,14 +63,40 @@ void Fitter::ObserveMovieLoaded(const TraceEntry& line, Observations& seen) cons
   }
 }
 
-bool Fitter::ShowsSearchState(const TraceEntry& line) const {
-  const std::string& name = line.native->name;
-  const bool isTrue = line.result && line.result->IsTrue();
-  if (name == "SPAWNPOINTS_IS_SEARCH_COMPLETE" || name == "SPAWNPOINTS_IS_SEARCH_FAILED")
-    return isTrue;
+void Fitter::ObserveTexture(std::int64_t /*frame*/, const TraceEntry& line, Observations& seen) {
+  if (AnsweredTrue(line)) seen.keys.insert("texture:" + line.args[0].text);
+}
+
+void Fitter::ObserveSearchStart(std::int64_t frame, const TraceEntry& /*line*/,
+                                Observations& /*seen*/) {
+  searchStart_ = frame;
+}
+
+void Fitter::ObserveSearchSettled(std::int64_t /*frame*/, const TraceEntry& line,
+                                  Observations& seen) {
+  if (AnsweredTrue(line)) seen.keys.insert("search");
+}
+
+void Fitter::ObserveSearchInactive(std::int64_t /*frame*/, const TraceEntry& line,
+                                   Observations& seen) {
   // Not active, while the world holds a search: it has settled.
-  return name == "SPAWNPOINTS_IS_SEARCH_ACTIVE" && line.result && !isTrue &&
-         state_.world.spawn.state != SearchState::None;
+  if (line.result && !line.result->IsTrue() && state_.world.spawn.state != SearchState::None) {
+    seen.keys.insert("search");
+  }
+}
+
+void Fitter::ObserveResultCount(std::int64_t /*frame*/, const TraceEntry& line,
+                                Observations& /*seen*/) {
+  if (line.result) searchCount_ = static_cast<std::int32_t>(line.result->integer);
+}
+
+void Fitter::ObserveSearchResult(std::int64_t /*frame*/, const TraceEntry& line,
+                                 Observations& seen) {
+  seen.keys.insert("result:" + std::to_string(line.args[0].integer));
+}
+
+void Fitter::ObserveRoadNode(std::int64_t /*frame*/, const TraceEntry& line, Observations& seen) {
+  if (line.result && line.outs.size() == 3) seen.lookups.push_back(LookupOf(line));
 }
 
 void Fitter::KeepObservations(std::int64_t frame, const Observations& seen) {

@@ -2,68 +2,23 @@
 // ped and id, health, death, position), of the pads and of the screen (fades,
 // language, busy spinner, HUD colours, the null-or-empty text test, labels):
 // a setting while nothing has relied on it yet, else an event at the frame's
-// start. Propose picks the fixer of a recorded answer by its native.
+// start.
 #include <string>
 
 #include "sim/replay/scenario_fitter.h"
 
 namespace sim::fit {
 
-std::vector<Fix> Fitter::Propose(std::int64_t frame, const TraceEntry& line) {
-  const World& world = state_.world;
-  const std::string& name = line.native->name;
-  if (!line.result && line.outs.empty()) return {};
-  if (name == "PLAYER_PED_ID" || name == "PLAYER_ID" || name == "GET_ENTITY_HEALTH" ||
-      name == "GET_ENTITY_MAX_HEALTH" || name == "GET_ENTITY_COORDS" || name == "IS_ENTITY_DEAD" ||
-      name == "IS_PED_INJURED") {
-    return FixPlayer(frame, line, world);
-  }
-  if (name == "IS_CONTROL_JUST_PRESSED") {
-    if (!line.result->IsTrue()) return {};
-    const auto pad = line.args[0].integer;
-    const auto control = line.args[1].integer;
-    Json tap = At(frame);
-    tap["tap"] = control;
-    if (pad != 0) tap["pad"] = pad;
-    // A tap in the frame after another is the same press held on, unless it
-    // went up and down again in between.
-    Json again = Json{{"from", frame}, {"to", frame}, {"tapEveryFrames", 1}, {"control", control}};
-    if (pad != 0) again["pad"] = pad;
-    return {Event(tap), Event(again)};
-  }
-  if (name == "IS_SCREEN_FADING_OUT" || name == "IS_SCREEN_FADED_OUT") {
-    return FixScreen(frame, line, world);
-  }
-  if (name == "REQUEST_SCALEFORM_MOVIE" || name == "HAS_SCALEFORM_MOVIE_LOADED" ||
-      name == "BEGIN_SCALEFORM_MOVIE_METHOD") {
-    return FixMovie(frame, line, world);
-  }
-  if (name == "HAS_STREAMED_TEXTURE_DICT_LOADED") return FixTexture(frame, line, world);
-  if (name.starts_with("SPAWNPOINTS_")) return FixSearch(frame, line, world);
-  if (name == "GET_NTH_CLOSEST_VEHICLE_NODE_WITH_HEADING") return FixRoadNode(line);
-  if (name == "GET_CURRENT_LANGUAGE" || name == "BUSYSPINNER_IS_ON" || name == "GET_HUD_COLOUR" ||
-      name == "0xCA042B6957743895") {
-    return FixDisplay(frame, line);
-  }
-  if (name == "GET_FILENAME_FOR_AUDIO_CONVERSATION") return FixLabel(line, world);
-  return {};
+std::vector<Fix> Fitter::FixPedHandle(std::int64_t frame, const TraceEntry& line) {
+  return FixIdentity(frame, line, true);
 }
 
-std::vector<Fix> Fitter::FixPlayer(std::int64_t frame, const TraceEntry& line, const World& world) {
-  const std::string& name = line.native->name;
-  if (name == "PLAYER_PED_ID" || name == "PLAYER_ID") return FixPlayerId(frame, line, world);
-  // The rest ask about an entity: only the player's is modelled.
-  if (line.args.empty() || line.args[0].integer != world.player.pedHandle) return {};
-  if (name == "GET_ENTITY_MAX_HEALTH") return FixMaxHealth(line);
-  if (name == "GET_ENTITY_COORDS") return FixPosition(frame, line);
-  if (name == "GET_ENTITY_HEALTH") return FixHealth(frame, line, world);
-  return FixDeadOrInjured(frame, line);
+std::vector<Fix> Fitter::FixPlayerId(std::int64_t frame, const TraceEntry& line) {
+  return FixIdentity(frame, line, false);
 }
 
-std::vector<Fix> Fitter::FixPlayerId(std::int64_t frame, const TraceEntry& line,
-                                     const World& world) {
+std::vector<Fix> Fitter::FixIdentity(std::int64_t frame, const TraceEntry& line, bool ped) {
   const auto given = static_cast<std::int32_t>(line.result->integer);
-  const bool ped = line.native->name == "PLAYER_PED_ID";
   const char* key = ped ? "ped" : "player";
   if (lastSwitch_ && !seen_.SeenSince(key, lastSwitch_->frame)) {
     // Nothing read it since the last switch: that switch gave it.
@@ -89,15 +44,19 @@ std::vector<Fix> Fitter::FixPlayerId(std::int64_t frame, const TraceEntry& line,
     fix.keep = [this, ped, given] { (ped ? settings_.pedHandle : settings_.playerId) = given; };
     return {fix};
   }
-  const PlayerModel& player = world.player;
+  const PlayerModel& player = state_.world.player;
   Json event = At(frame);
   event["switchCharacter"] = Json{{"pedHandle", ped ? given : player.pedHandle},
                                   {"playerId", ped ? player.playerId : given}};
   return {Event(event)};
 }
 
-std::vector<Fix> Fitter::FixMaxHealth(const TraceEntry& line) {
-  if (seen_.Has("maxHealth")) return {};
+bool Fitter::AsksAboutPlayer(const TraceEntry& line) const {
+  return !line.args.empty() && line.args[0].integer == state_.world.player.pedHandle;
+}
+
+std::vector<Fix> Fitter::FixMaxHealth(std::int64_t /*frame*/, const TraceEntry& line) {
+  if (!AsksAboutPlayer(line) || seen_.Has("maxHealth")) return {};
   const auto given = static_cast<std::int32_t>(line.result->integer);
   if (given < 0) return {};
   Fix fix;
@@ -107,6 +66,7 @@ std::vector<Fix> Fitter::FixMaxHealth(const TraceEntry& line) {
 }
 
 std::vector<Fix> Fitter::FixPosition(std::int64_t frame, const TraceEntry& line) {
+  if (!AsksAboutPlayer(line)) return {};
   const Vec3 where = VectorOf(*line.result);
   if (!Finite(where)) return {};
   if (!seen_.Has("position")) {
@@ -120,7 +80,8 @@ std::vector<Fix> Fitter::FixPosition(std::int64_t frame, const TraceEntry& line)
   return {Event(event)};
 }
 
-std::vector<Fix> Fitter::FixHealth(std::int64_t frame, const TraceEntry& line, const World& world) {
+std::vector<Fix> Fitter::FixHealth(std::int64_t frame, const TraceEntry& line) {
+  if (!AsksAboutPlayer(line)) return {};
   const auto given = static_cast<std::int32_t>(line.result->integer);
   if (!seen_.Has("health")) {
     Fix fix;
@@ -135,24 +96,33 @@ std::vector<Fix> Fitter::FixHealth(std::int64_t frame, const TraceEntry& line, c
   }
   Json health = At(frame);
   health["health"] = given;
-  if (world.player.dead && given >= 1) {
+  const PlayerModel& player = state_.world.player;
+  if (player.dead && given >= 1) {
     // A dead player comes back only through a heal; the health then reads
     // the most it can be.
     Json heal = At(frame);
     heal["heal"] = true;
     Fix fix = Event(heal);
-    if (given != world.player.maxHealth) fix.events.push_back(health);
+    if (given != player.maxHealth) fix.events.push_back(health);
     return {fix};
   }
   return {Event(health)};
 }
 
-// IS_ENTITY_DEAD, IS_PED_INJURED.
-std::vector<Fix> Fitter::FixDeadOrInjured(std::int64_t frame, const TraceEntry& line) {
+std::vector<Fix> Fitter::FixDead(std::int64_t frame, const TraceEntry& line) {
+  return FixDeath(frame, line, false);
+}
+
+std::vector<Fix> Fitter::FixInjured(std::int64_t frame, const TraceEntry& line) {
+  return FixDeath(frame, line, true);
+}
+
+std::vector<Fix> Fitter::FixDeath(std::int64_t frame, const TraceEntry& line, bool injured) {
+  if (!AsksAboutPlayer(line)) return {};
   Json event = At(frame);
   if (line.result->IsTrue()) {
     std::vector<Fix> fixes;
-    if (line.native->name == "IS_PED_INJURED") {
+    if (injured) {
       Json injure = At(frame);
       injure["injure"] = true;
       fixes.push_back(Event(injure));
@@ -165,11 +135,32 @@ std::vector<Fix> Fitter::FixDeadOrInjured(std::int64_t frame, const TraceEntry& 
   return {Event(event)};
 }
 
-std::vector<Fix> Fitter::FixScreen(std::int64_t frame, const TraceEntry& line, const World& world) {
+std::vector<Fix> Fitter::FixTap(std::int64_t frame, const TraceEntry& line) {
+  if (!line.result->IsTrue()) return {};
+  const auto pad = line.args[0].integer;
+  const auto control = line.args[1].integer;
+  Json tap = At(frame);
+  tap["tap"] = control;
+  if (pad != 0) tap["pad"] = pad;
+  // A tap in the frame after another is the same press held on, unless it
+  // went up and down again in between.
+  Json again = Json{{"from", frame}, {"to", frame}, {"tapEveryFrames", 1}, {"control", control}};
+  if (pad != 0) again["pad"] = pad;
+  return {Event(tap), Event(again)};
+}
+
+std::vector<Fix> Fitter::FixFadingOut(std::int64_t frame, const TraceEntry& line) {
+  return FixFade(frame, line, true);
+}
+
+std::vector<Fix> Fitter::FixFadedOut(std::int64_t frame, const TraceEntry& line) {
+  return FixFade(frame, line, false);
+}
+
+std::vector<Fix> Fitter::FixFade(std::int64_t frame, const TraceEntry& line, bool fadingOut) {
   // A fade the game started by itself: its length shows only in when it
   // ends, so the game's own default stands for it until then.
   constexpr std::int32_t kGameFadeMs = 1000;
-  const bool fadingOut = line.native->name == "IS_SCREEN_FADING_OUT";
   const auto fade = [frame](const char* kind, std::int32_t ms) {
     Json event = At(frame);
     event[kind] = ms;
@@ -177,7 +168,7 @@ std::vector<Fix> Fitter::FixScreen(std::int64_t frame, const TraceEntry& line, c
   };
   if (line.result->IsTrue()) {
     if (!fadingOut) return {Event(fade("fadeOut", 0))};
-    if (world.screen.fade == FadeState::FadedOut) {
+    if (state_.world.screen.fade == FadeState::FadedOut) {
       Fix fix = Event(fade("fadeIn", 0));
       fix.events.push_back(fade("fadeOut", kGameFadeMs));
       return {fix};
@@ -188,49 +179,51 @@ std::vector<Fix> Fitter::FixScreen(std::int64_t frame, const TraceEntry& line, c
   return {Event(fade("fadeIn", 0))};
 }
 
-std::vector<Fix> Fitter::FixDisplay(std::int64_t frame, const TraceEntry& line) {
-  const std::string& name = line.native->name;
-  if (name == "GET_CURRENT_LANGUAGE") {
-    const auto given = static_cast<std::int32_t>(line.result->integer);
-    if (given < 0) return {};
-    if (!seen_.Has("language")) {
-      Fix fix;
-      fix.patch = [given](World& w) { w.drawing.language = given; };
-      fix.keep = [this, given] { settings_.language = given; };
-      return {fix};
-    }
-    Json event = At(frame);
-    event["language"] = given;
-    return {Event(event)};
-  }
-  if (name == "BUSYSPINNER_IS_ON") {
-    const bool given = line.result->IsTrue();
-    if (!seen_.Has("spinner")) {
-      Fix fix;
-      fix.patch = [given](World& w) { w.drawing.busySpinner = given; };
-      fix.keep = [this, given] { settings_.busySpinner = given; };
-      return {fix};
-    }
-    Json event = At(frame);
-    event["busySpinner"] = given;
-    return {Event(event)};
-  }
-  if (name == "GET_HUD_COLOUR") {
-    const auto index = static_cast<std::int32_t>(line.args[0].integer);
-    if (index < 0 || seen_.Has("hud:" + std::to_string(index)) || line.outs.size() != 4) return {};
-    Colour colour{static_cast<std::int32_t>(line.outs[0].integer),
-                  static_cast<std::int32_t>(line.outs[1].integer),
-                  static_cast<std::int32_t>(line.outs[2].integer),
-                  static_cast<std::int32_t>(line.outs[3].integer)};
-    for (std::int32_t c : {colour.red, colour.green, colour.blue, colour.alpha}) {
-      if (c < 0 || c > 255) return {};
-    }
+std::vector<Fix> Fitter::FixLanguage(std::int64_t frame, const TraceEntry& line) {
+  const auto given = static_cast<std::int32_t>(line.result->integer);
+  if (given < 0) return {};
+  if (!seen_.Has("language")) {
     Fix fix;
-    fix.patch = [index, colour](World& w) { w.drawing.hudColours[index] = colour; };
-    fix.keep = [this, index, colour] { settings_.hudColours[index] = colour; };
+    fix.patch = [given](World& w) { w.drawing.language = given; };
+    fix.keep = [this, given] { settings_.language = given; };
     return {fix};
   }
-  // The game's null-or-empty text test.
+  Json event = At(frame);
+  event["language"] = given;
+  return {Event(event)};
+}
+
+std::vector<Fix> Fitter::FixSpinner(std::int64_t frame, const TraceEntry& line) {
+  const bool given = line.result->IsTrue();
+  if (!seen_.Has("spinner")) {
+    Fix fix;
+    fix.patch = [given](World& w) { w.drawing.busySpinner = given; };
+    fix.keep = [this, given] { settings_.busySpinner = given; };
+    return {fix};
+  }
+  Json event = At(frame);
+  event["busySpinner"] = given;
+  return {Event(event)};
+}
+
+std::vector<Fix> Fitter::FixHudColour(std::int64_t /*frame*/, const TraceEntry& line) {
+  const auto index = static_cast<std::int32_t>(line.args[0].integer);
+  if (index < 0 || seen_.Has("hud:" + std::to_string(index)) || line.outs.size() != 4) return {};
+  Colour colour{static_cast<std::int32_t>(line.outs[0].integer),
+                static_cast<std::int32_t>(line.outs[1].integer),
+                static_cast<std::int32_t>(line.outs[2].integer),
+                static_cast<std::int32_t>(line.outs[3].integer)};
+  for (std::int32_t c : {colour.red, colour.green, colour.blue, colour.alpha}) {
+    if (c < 0 || c > 255) return {};
+  }
+  Fix fix;
+  fix.patch = [index, colour](World& w) { w.drawing.hudColours[index] = colour; };
+  fix.keep = [this, index, colour] { settings_.hudColours[index] = colour; };
+  return {fix};
+}
+
+// The game's null-or-empty text test.
+std::vector<Fix> Fitter::FixNullText(std::int64_t /*frame*/, const TraceEntry& line) {
   if (seen_.Has("nullText")) return {};
   const auto given = static_cast<std::int32_t>(line.result->integer);
   Fix fix;
@@ -239,8 +232,9 @@ std::vector<Fix> Fitter::FixDisplay(std::int64_t frame, const TraceEntry& line) 
   return {fix};
 }
 
-std::vector<Fix> Fitter::FixLabel(const TraceEntry& line, const World& world) {
+std::vector<Fix> Fitter::FixLabel(std::int64_t /*frame*/, const TraceEntry& line) {
   const std::string key = line.args[0].text;
+  const World& world = state_.world;
   const std::int32_t language = world.drawing.language;
   const std::optional<std::string> text = line.result->kind == TraceValue::Kind::Text
                                               ? std::optional<std::string>(line.result->text)

@@ -2,8 +2,8 @@
 // on a frame (Fix), what the plug-in has relied on (Observations), the
 // settings it has given the scenario, and Fitter, which runs the world frame
 // by frame against the recording. scenario_fit.cpp runs it; what it observes,
-// the fixes it proposes and the scenario it writes each have a file of their
-// own.
+// the fixes it proposes, the natives it fits and the scenario it writes each
+// have a file of their own.
 #pragma once
 
 #include <algorithm>
@@ -133,42 +133,86 @@ class Fitter {
   Json Document(const std::string& name) const;
   Json EventsJson() const;
 
+  // The natives the fit reads, by name (scenario_fit_natives.cpp).
+  static std::vector<std::string_view> FittedNatives();
+
  private:
+  // Which natives the fit reads, and how (scenario_fit_natives.cpp).
+  struct Natives;
+
   void FitFrame(std::int64_t frame, const std::vector<TraceEntry>& lines);
   FramePass RunPass(std::int64_t frame, const std::vector<TraceEntry>& lines,
                     const EventList& extra, const std::set<std::size_t>& rejected);
-  void Observe(const TraceEntry& line, Observations& seen);
-  // The observation key of a label read, by the table it is looked up in.
-  std::string LabelKey(const TraceEntry& line) const;
-  // A movie answered loaded (or its method begun): the handle, and the movie
-  // the world holds under it.
-  void ObserveMovieLoaded(const TraceEntry& line, Observations& seen) const;
-  // Whether a search query's answer shows the search settled.
-  bool ShowsSearchState(const TraceEntry& line) const;
-  void KeepObservations(std::int64_t frame, const Observations& seen);
   // Notes the character switch among a frame's kept events, if any.
   void NoteSwitch(std::int64_t frame, const World& before);
-  std::vector<Fix> Propose(std::int64_t frame, const TraceEntry& line);
 
-  // The fixers, one per kind of answer.
-  std::vector<Fix> FixPlayer(std::int64_t frame, const TraceEntry& line, const World& world);
-  std::vector<Fix> FixPlayerId(std::int64_t frame, const TraceEntry& line, const World& world);
-  std::vector<Fix> FixMaxHealth(const TraceEntry& line);
+  // What a recorded answer shows the plug-in relied on, into `seen`; and the
+  // fixes to try when the world answered it otherwise. Both by the table of
+  // fitted natives.
+  void Observe(std::int64_t frame, const TraceEntry& line, Observations& seen);
+  std::vector<Fix> Propose(std::int64_t frame, const TraceEntry& line);
+  void KeepObservations(std::int64_t frame, const Observations& seen);
+
+  // The observers, each of one kind of answer (scenario_fit_observe.cpp).
+  void ObserveHudColour(std::int64_t frame, const TraceEntry& line, Observations& seen);
+  void ObserveLabel(std::int64_t frame, const TraceEntry& line, Observations& seen);
+  void ObserveMovieRequest(std::int64_t frame, const TraceEntry& line, Observations& seen);
+  // A movie answered loaded (or its method begun): the handle, and the movie
+  // the world holds under it.
+  void ObserveMovieLoaded(std::int64_t frame, const TraceEntry& line, Observations& seen);
+  void ObserveTexture(std::int64_t frame, const TraceEntry& line, Observations& seen);
+  void ObserveSearchStart(std::int64_t frame, const TraceEntry& line, Observations& seen);
+  // Whether a query of the search under way shows it settled.
+  void ObserveSearchSettled(std::int64_t frame, const TraceEntry& line, Observations& seen);
+  void ObserveSearchInactive(std::int64_t frame, const TraceEntry& line, Observations& seen);
+  void ObserveResultCount(std::int64_t frame, const TraceEntry& line, Observations& seen);
+  void ObserveSearchResult(std::int64_t frame, const TraceEntry& line, Observations& seen);
+  void ObserveRoadNode(std::int64_t frame, const TraceEntry& line, Observations& seen);
+  // The observation key of a label read, by the table it is looked up in.
+  std::string LabelKey(const TraceEntry& line) const;
+
+  // The fixers of what the plug-in reads of the player and the screen
+  // (scenario_fit_player_fixes.cpp).
+  std::vector<Fix> FixPedHandle(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixPlayerId(std::int64_t frame, const TraceEntry& line);
+  // The player's ped handle (`ped`) or player id.
+  std::vector<Fix> FixIdentity(std::int64_t frame, const TraceEntry& line, bool ped);
+  // Whether a question about an entity asks about the player's ped, the only
+  // entity modelled.
+  bool AsksAboutPlayer(const TraceEntry& line) const;
+  std::vector<Fix> FixMaxHealth(std::int64_t frame, const TraceEntry& line);
   std::vector<Fix> FixPosition(std::int64_t frame, const TraceEntry& line);
-  std::vector<Fix> FixHealth(std::int64_t frame, const TraceEntry& line, const World& world);
-  std::vector<Fix> FixDeadOrInjured(std::int64_t frame, const TraceEntry& line);
-  std::vector<Fix> FixScreen(std::int64_t frame, const TraceEntry& line, const World& world);
-  std::vector<Fix> FixMovie(std::int64_t frame, const TraceEntry& line, const World& world);
-  std::vector<Fix> FixTexture(std::int64_t frame, const TraceEntry& line, const World& world);
-  std::vector<Fix> FixSearch(std::int64_t frame, const TraceEntry& line, const World& world);
-  std::vector<Fix> FixResultCount(const TraceEntry& line, const SpawnModel& spawn);
-  std::vector<Fix> FixSearchResult(const TraceEntry& line, const SpawnModel& spawn);
+  std::vector<Fix> FixHealth(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixDead(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixInjured(std::int64_t frame, const TraceEntry& line);
+  // Whether the player is dead, or (`injured`) injured.
+  std::vector<Fix> FixDeath(std::int64_t frame, const TraceEntry& line, bool injured);
+  std::vector<Fix> FixTap(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixFadingOut(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixFadedOut(std::int64_t frame, const TraceEntry& line);
+  // Whether the screen is fading out (`fadingOut`) or faded out.
+  std::vector<Fix> FixFade(std::int64_t frame, const TraceEntry& line, bool fadingOut);
+  std::vector<Fix> FixLanguage(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixSpinner(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixHudColour(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixNullText(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixLabel(std::int64_t frame, const TraceEntry& line);
+
+  // The fixers of what the game loads or searches for over frames: movies,
+  // texture dictionaries, the spawn search, road nodes
+  // (scenario_fit_loading_fixes.cpp).
+  std::vector<Fix> FixMovieRequest(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixMovieLoaded(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixTexture(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixSearchComplete(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixSearchFailed(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixSearchActive(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixResultCount(std::int64_t frame, const TraceEntry& line);
+  std::vector<Fix> FixSearchResult(std::int64_t frame, const TraceEntry& line);
   // The search under way shows `outcome` at `frame`, or never settles.
   Fix SettleSearch(std::int64_t frame, SearchOutcome outcome);
   Fix KeepSearchRunning();
-  std::vector<Fix> FixRoadNode(const TraceEntry& line);
-  std::vector<Fix> FixDisplay(std::int64_t frame, const TraceEntry& line);
-  std::vector<Fix> FixLabel(const TraceEntry& line, const World& world);
+  std::vector<Fix> FixRoadNode(std::int64_t frame, const TraceEntry& line);
 
   static Fix Event(Json event) {
     Fix fix;

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -385,6 +387,19 @@ TEST(ScenarioFromRecording, EachKindOfAnswerBecomesItsSettingOrEventOrIsListed) 
     // The name says whether anything was left out.
     EXPECT_EQ(scenario["name"].get<std::string>().find("could not express") != std::string::npos,
               !c.listed.empty());
+  }
+}
+
+TEST(ScenarioFromRecording, FitsNativesOfTheCatalogueEachNamedOnceAndNoneByHash) {
+  const std::vector<std::string_view> names = sim::ScenarioFitNatives();
+  EXPECT_GE(names.size(), 20U);
+  std::set<const sim::NativeSignature*> seen;
+  for (std::string_view name : names) {
+    SCOPED_TRACE(name);
+    const sim::NativeSignature* native = sim::FindNativeByName(name);
+    ASSERT_NE(native, nullptr) << "a name the catalogue lacks is never fitted";
+    EXPECT_TRUE(seen.insert(native).second) << "named twice: the second entry is never read";
+    EXPECT_FALSE(name.starts_with("0x")) << "the catalogue alone spells a hash";
   }
 }
 
