@@ -270,6 +270,37 @@ Recording Dropped() {
   return r;
 }
 
+// The player as another game had it: its ped and id, its most health and
+// where it stands, read before anything relied on them, then moved.
+Recording PlayerSettings() {
+  Recording r = Started();
+  r.At(0)
+      .Call("PLAYER_PED_ID", json::array(), 7)
+      .Call("PLAYER_ID", json::array(), 3)
+      .Call("GET_ENTITY_MAX_HEALTH", {7}, 300)
+      .Call("GET_ENTITY_COORDS", {7, true}, json{1.5, 2.5, 3.5})
+      .Wait();
+  return r.At(1).Call("GET_ENTITY_COORDS", {7, true}, json{4.0, 5.0, 6.0}).Wait();
+}
+
+Recording Injured() {
+  Recording r = Started();
+  r.Health(0, 200);
+  return r.At(1).Call("PLAYER_PED_ID", json::array(), 1).Call("IS_PED_INJURED", {1}, true).Wait();
+}
+
+// What the screen shows: the busy spinner, a HUD colour and the game's
+// null-or-empty text test, which the catalogue knows by hash only.
+Recording Display() {
+  Recording r = Started();
+  r.At(0)
+      .Call("BUSYSPINNER_IS_ON", json::array(), true)
+      .Call("GET_HUD_COLOUR", {6, "out", "out", "out", "out"}, std::nullopt, json{10, 20, 30, 255})
+      .Call("null or empty text test", {0}, 0)
+      .Wait();
+  return r.At(1).Call("BUSYSPINNER_IS_ON", json::array(), false).Wait();
+}
+
 Recording RestartAndUnload() {
   Recording r = Started();
   r.At(0).Wait().At(1).Wait(500).At(2).Host("scriptStart").Wait();
@@ -356,6 +387,25 @@ std::vector<FitCase> Cases() {
       {"a texture dictionary a frame after its request",
        Textures(),
        {{"/world/textures/perDictionary/timerbars", 1}},
+       {}},
+      {"the player's ped, id, most health and place",
+       PlayerSettings(),
+       {{"/player/pedHandle", 7},
+        {"/player/playerId", 3},
+        {"/player/maxHealth", 300},
+        {"/player/position", {1.5, 2.5, 3.5}},
+        {"/events", json::array({{{"frame", 1}, {"position", {4.0, 5.0, 6.0}}}})}},
+       {}},
+      {"an injured player",
+       Injured(),
+       {{"/events", json::array({{{"frame", 1}, {"injure", true}}})}},
+       {}},
+      {"the busy spinner, a HUD colour and the null-or-empty text test",
+       Display(),
+       {{"/world/busySpinner", true},
+        {"/world/hudColours/6", {10, 20, 30, 255}},
+        {"/world/nullOrEmptyTextAnswer", 0},
+        {"/events", json::array({{{"frame", 1}, {"busySpinner", false}}})}},
        {}},
       {"frames the recorder dropped", Dropped(), {{"/frames", 4}}, {}},
       {"a restart and an unload",
