@@ -25,8 +25,8 @@
 
 #include "fuzz/held_stacks.h"
 #include "sim/host/scenario.h"
-#include "sim/observe/trace_reader.h"
 #include "sim/platform/fibre.h"
+#include "sim/recording/trace_reader.h"
 #include "sim/replay/recorded_world.h"
 #include "sim/replay/replay.h"
 #include "sim/replay/scenario_fit.h"

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "sim/observe/trace_reader.h"
+#include "sim/recording/trace_reader.h"
 
 namespace {
 

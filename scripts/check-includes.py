@@ -22,9 +22,13 @@ PROJECT_RULES = {
     "sim/platform": {"sim/base"},
     "sim/game": {"sim/base"},
     "sim/observe": {"sim/base", "sim/game"},
+    # Reading recordings and traces back: the live run (sim/host) needs none of it.
+    "sim/recording": {"sim/base", "sim/game", "sim/observe"},
     "sim/host": {"sim/base", "sim/platform", "sim/game", "sim/observe"},
-    "sim/replay": {"sim/base", "sim/platform", "sim/game", "sim/observe", "sim/host"},
-    "sim/report": {"sim/base", "sim/platform", "sim/game", "sim/observe", "sim/host", "sim/replay"},
+    "sim/replay": {"sim/base", "sim/platform", "sim/game", "sim/observe", "sim/recording",
+                   "sim/host"},
+    "sim/report": {"sim/base", "sim/platform", "sim/game", "sim/observe", "sim/recording",
+                   "sim/host", "sim/replay"},
     # The plug-in never sees the simulator, the tools or the tests.
     "src": {"src"},
     # The recording build's own code sees the whole plug-in; the rest of the

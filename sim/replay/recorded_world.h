@@ -21,8 +21,8 @@
 #include "sim/host/run_watcher.h"
 #include "sim/host/scenario.h"
 #include "sim/observe/flow_observer.h"
-#include "sim/replay/recording_frames.h"
-#include "sim/replay/recording_outline.h"
+#include "sim/recording/recording_frames.h"
+#include "sim/recording/recording_outline.h"
 
 namespace sim {
 

@@ -17,8 +17,8 @@
 #include "sim/host/alternate_host.h"
 #include "sim/host/keyboard_thread.h"
 #include "sim/host/slot_protocol.h"
-#include "sim/observe/trace_reader.h"
 #include "sim/platform/fibre.h"
+#include "sim/recording/trace_reader.h"
 #include "sim/replay/model_differences.h"
 
 namespace sim {

@@ -1,6 +1,6 @@
 // scenario-from: a scenario that makes the simulated world answer the plug-in
 // as the recorded game did, as far as the scenario format can say it. The
-// recording's timing and host events (sim/replay/recording_outline.h) give
+// recording's timing and host events (sim/recording/recording_outline.h) give
 // the frame rate, hitches, keyboard messages, restarts and an unload; the
 // world's answers are then fitted frame by frame: where the world answers a
 // recorded call otherwise, a setting the plug-in has not yet relied on is
@@ -13,10 +13,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "sim/recording/recording_frames.h"
+#include "sim/recording/recording_outline.h"
 #include "sim/replay/recorded_world.h"
-#include "sim/replay/recording_frames.h"
-#include "sim/replay/recording_outline.h"
 
 namespace sim {
 
@@ -41,5 +43,10 @@ ScenarioFromRecording MakeScenarioFromRecording(const RecordingOpener& open);
 // The list as scenario-from prints it: one line per kind of answer, with the
 // native, its first frame, how many such answers and what was recorded.
 std::string DescribeUnexpressed(const UnexpressedList& list);
+
+// The natives whose recorded answers the fit learns from, as its table names
+// them: the catalogue's name, or the name a native known by hash only is
+// modelled as.
+std::vector<std::string_view> ScenarioFitNatives();
 
 }  // namespace sim

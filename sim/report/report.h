@@ -16,7 +16,7 @@
 #include "sim/game/drawing.h"
 #include "sim/host/run_options.h"
 #include "sim/host/scenario.h"
-#include "sim/observe/trace_reader.h"
+#include "sim/recording/trace_reader.h"
 
 namespace sim {
 

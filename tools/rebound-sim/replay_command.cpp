@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "sim/base/number_format.h"
-#include "sim/observe/trace_reader.h"
 #include "sim/platform/module.h"
+#include "sim/recording/trace_reader.h"
 #include "sim/replay/replay.h"
 #include "tools/rebound-sim/commands.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "sim/base/number_format.h"
-#include "sim/observe/trace_reader.h"
+#include "sim/recording/trace_reader.h"
 #include "sim/replay/model_differences.h"
 
 namespace {

@@ -15,8 +15,8 @@
 
 #include "sim/base/alloc_counter.h"
 #include "sim/host/simulation.h"
-#include "sim/observe/trace_reader.h"
 #include "sim/platform/fibre.h"
+#include "sim/recording/trace_reader.h"
 #include "sim/replay/replay.h"
 
 namespace {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -268,6 +270,37 @@ Recording Dropped() {
   return r;
 }
 
+// The player as another game had it: its ped and id, its most health and
+// where it stands, read before anything relied on them, then moved.
+Recording PlayerSettings() {
+  Recording r = Started();
+  r.At(0)
+      .Call("PLAYER_PED_ID", json::array(), 7)
+      .Call("PLAYER_ID", json::array(), 3)
+      .Call("GET_ENTITY_MAX_HEALTH", {7}, 300)
+      .Call("GET_ENTITY_COORDS", {7, true}, json{1.5, 2.5, 3.5})
+      .Wait();
+  return r.At(1).Call("GET_ENTITY_COORDS", {7, true}, json{4.0, 5.0, 6.0}).Wait();
+}
+
+Recording Injured() {
+  Recording r = Started();
+  r.Health(0, 200);
+  return r.At(1).Call("PLAYER_PED_ID", json::array(), 1).Call("IS_PED_INJURED", {1}, true).Wait();
+}
+
+// What the screen shows: the busy spinner, a HUD colour and the game's
+// null-or-empty text test, which the catalogue knows by hash only.
+Recording Display() {
+  Recording r = Started();
+  r.At(0)
+      .Call("BUSYSPINNER_IS_ON", json::array(), true)
+      .Call("GET_HUD_COLOUR", {6, "out", "out", "out", "out"}, std::nullopt, json{10, 20, 30, 255})
+      .Call("null or empty text test", {0}, 0)
+      .Wait();
+  return r.At(1).Call("BUSYSPINNER_IS_ON", json::array(), false).Wait();
+}
+
 Recording RestartAndUnload() {
   Recording r = Started();
   r.At(0).Wait().At(1).Wait(500).At(2).Host("scriptStart").Wait();
@@ -355,6 +388,25 @@ std::vector<FitCase> Cases() {
        Textures(),
        {{"/world/textures/perDictionary/timerbars", 1}},
        {}},
+      {"the player's ped, id, most health and place",
+       PlayerSettings(),
+       {{"/player/pedHandle", 7},
+        {"/player/playerId", 3},
+        {"/player/maxHealth", 300},
+        {"/player/position", {1.5, 2.5, 3.5}},
+        {"/events", json::array({{{"frame", 1}, {"position", {4.0, 5.0, 6.0}}}})}},
+       {}},
+      {"an injured player",
+       Injured(),
+       {{"/events", json::array({{{"frame", 1}, {"injure", true}}})}},
+       {}},
+      {"the busy spinner, a HUD colour and the null-or-empty text test",
+       Display(),
+       {{"/world/busySpinner", true},
+        {"/world/hudColours/6", {10, 20, 30, 255}},
+        {"/world/nullOrEmptyTextAnswer", 0},
+        {"/events", json::array({{{"frame", 1}, {"busySpinner", false}}})}},
+       {}},
       {"frames the recorder dropped", Dropped(), {{"/frames", 4}}, {}},
       {"a restart and an unload",
        RestartAndUnload(),
@@ -385,6 +437,19 @@ TEST(ScenarioFromRecording, EachKindOfAnswerBecomesItsSettingOrEventOrIsListed) 
     // The name says whether anything was left out.
     EXPECT_EQ(scenario["name"].get<std::string>().find("could not express") != std::string::npos,
               !c.listed.empty());
+  }
+}
+
+TEST(ScenarioFromRecording, FitsNativesOfTheCatalogueEachNamedOnceAndNoneByHash) {
+  const std::vector<std::string_view> names = sim::ScenarioFitNatives();
+  EXPECT_GE(names.size(), 20U);
+  std::set<const sim::NativeSignature*> seen;
+  for (std::string_view name : names) {
+    SCOPED_TRACE(name);
+    const sim::NativeSignature* native = sim::FindNativeByName(name);
+    ASSERT_NE(native, nullptr) << "a name the catalogue lacks is never fitted";
+    EXPECT_TRUE(seen.insert(native).second) << "named twice: the second entry is never read";
+    EXPECT_FALSE(name.starts_with("0x")) << "the catalogue alone spells a hash";
   }
 }
 
@@ -427,50 +492,6 @@ TEST(ScenarioFromRecording, AnIdleStretchTakesTheClocksTimesAndInventsNoHitch) {
   EXPECT_EQ(scenario["frames"], last + 2);
   for (const json& event : scenario.value("events", json::array()))
     EXPECT_FALSE(event.contains("hitchMs")) << event.dump();
-}
-
-TEST(RecordingOutline, TheClockFitsTheRateAndHitchesAndKeepsASleepingScriptAsleep) {
-  // 30 fps with a stall of 250 ms in frame 3; the script waits 300 ms in
-  // frame 9, unseen until it runs again.
-  const auto recorded = [](std::int64_t woke) {
-    std::vector<std::optional<std::int64_t>> times;
-    for (std::int64_t f = 0; f < 40; ++f) {
-      times.push_back(5000 + f * 1000 / 30 + (f >= 3 ? 250 : 0));
-      if (f > 9 && f < woke) times.back().reset();
-    }
-    return times;
-  };
-  const auto fit = [&](std::int64_t woke, sim::UnexpressedList& unexpressed) {
-    return sim::FitClock(recorded(woke), {sim::RecordedWait{9, 300, woke, woke}}, unexpressed);
-  };
-  struct Wake {
-    std::int64_t woke;
-    std::vector<std::pair<std::int64_t, std::int64_t>> hitches;  // empty: not checked
-    bool listed;
-  };
-  // 300 ms after frame 9 is frame 18 at this rate; a later wake holds the
-  // unseen frames back with hitches of their own, an earlier one cannot be.
-  const Wake wakes[] = {{18, {{3, 284}}, false}, {20, {}, false}, {16, {}, true}};
-  for (const Wake& w : wakes) {
-    SCOPED_TRACE(w.woke);
-    sim::UnexpressedList unexpressed;
-    const sim::ClockFit clock = fit(w.woke, unexpressed);
-    EXPECT_EQ(clock.fps, 30);
-    EXPECT_EQ(clock.start, 5000);
-    if (!w.hitches.empty()) {
-      EXPECT_EQ(clock.hitches, w.hitches);
-    }
-    if (w.woke == 20) {
-      EXPECT_GT(clock.hitches.size(), 1U);
-      EXPECT_EQ(clock.hitches.front(), (std::pair<std::int64_t, std::int64_t>{3, 284}));
-    }
-    ASSERT_EQ(unexpressed.Items().size(), w.listed ? 1U : 0U)
-        << sim::DescribeUnexpressed(unexpressed);
-    if (w.listed) {
-      EXPECT_EQ(unexpressed.Items()[0].what, "scriptWait");
-      EXPECT_EQ(unexpressed.Items()[0].firstFrame, 9);
-    }
-  }
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "sim/replay/recording_frames.h"
+#include "sim/recording/recording_frames.h"
 
 #include <algorithm>
 #include <utility>

@@ -2,7 +2,7 @@
 // the entry, with no JSON tree in between (line_scanner.h): replay reads
 // millions of lines a second this way, where building a tree for each would
 // take most of its time.
-#include "sim/observe/trace_reader.h"
+#include "sim/recording/trace_reader.h"
 
 #include <algorithm>
 #include <array>
@@ -13,7 +13,7 @@
 #include <limits>
 
 #include "sim/base/number_format.h"
-#include "sim/observe/line_scanner.h"
+#include "sim/recording/line_scanner.h"
 
 namespace sim {
 

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "sim/observe/trace_reader.h"
-#include "sim/replay/recording_frames.h"
+#include "sim/recording/recording_frames.h"
+#include "sim/recording/trace_reader.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "sim/replay/recording_outline.h"
+#include "sim/recording/recording_outline.h"
 
 #include <algorithm>
 #include <cmath>

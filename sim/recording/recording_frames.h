@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "sim/observe/trace_reader.h"
+#include "sim/recording/trace_reader.h"
 
 namespace sim {
 

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/observe/trace_reader.h"
+#include "sim/recording/trace_reader.h"
 
 namespace {
 
