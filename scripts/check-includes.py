@@ -13,8 +13,8 @@ import re
 import sys
 
 # The simulator's layers, which the command-line programs build on.
-SIM_LAYERS = {"sim/base", "sim/platform", "sim/game", "sim/observe", "sim/host", "sim/replay",
-              "sim/report"}
+SIM_LAYERS = {"sim/base", "sim/platform", "sim/game", "sim/observe", "sim/recording", "sim/host",
+              "sim/replay", "sim/report"}
 # What each folder's files may include from the project, besides their own
 # folder. sim/report is the top: nothing else in sim/ includes it.
 PROJECT_RULES = {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "sim/observe/trace_reader.h"
+#include "sim/recording/trace_reader.h"
 #include "sim/replay/recorded_world.h"
 #include "tools/rebound-sim/output_file.h"
 
