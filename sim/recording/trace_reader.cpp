@@ -333,7 +333,7 @@ std::uint64_t HashValue(Scanner& in) {
 }
 
 // The fields of a line after the header.
-enum class BodyKey { kFrame, kTime, kNative, kHost, kName, kArgs, kOuts, kResult, kBy, kOther };
+enum class BodyKey { Frame, Time, Native, Host, Name, Args, Outs, Result, By, Other };
 
 // Whether `key` is `word`: a comparison of a known length, which the
 // compiler does in place.
@@ -344,28 +344,26 @@ bool Is(std::string_view key, const char (&word)[N]) {
 
 // One look at the first letter and one comparison: every line has several.
 BodyKey BodyKeyOf(std::string_view key) {
-  if (key.empty()) return BodyKey::kOther;
+  if (key.empty()) return BodyKey::Other;
   switch (key[0]) {
     case 'f':
-      return Is(key, "frame") ? BodyKey::kFrame : BodyKey::kOther;
+      return Is(key, "frame") ? BodyKey::Frame : BodyKey::Other;
     case 't':
-      return Is(key, "time") ? BodyKey::kTime : BodyKey::kOther;
+      return Is(key, "time") ? BodyKey::Time : BodyKey::Other;
     case 'n':
-      return Is(key, "native") ? BodyKey::kNative
-             : Is(key, "name") ? BodyKey::kName
-                               : BodyKey::kOther;
+      return Is(key, "native") ? BodyKey::Native : Is(key, "name") ? BodyKey::Name : BodyKey::Other;
     case 'h':
-      return Is(key, "host") ? BodyKey::kHost : BodyKey::kOther;
+      return Is(key, "host") ? BodyKey::Host : BodyKey::Other;
     case 'a':
-      return Is(key, "args") ? BodyKey::kArgs : BodyKey::kOther;
+      return Is(key, "args") ? BodyKey::Args : BodyKey::Other;
     case 'o':
-      return Is(key, "outs") ? BodyKey::kOuts : BodyKey::kOther;
+      return Is(key, "outs") ? BodyKey::Outs : BodyKey::Other;
     case 'r':
-      return Is(key, "result") ? BodyKey::kResult : BodyKey::kOther;
+      return Is(key, "result") ? BodyKey::Result : BodyKey::Other;
     case 'b':
-      return Is(key, "by") ? BodyKey::kBy : BodyKey::kOther;
+      return Is(key, "by") ? BodyKey::By : BodyKey::Other;
     default:
-      return BodyKey::kOther;
+      return BodyKey::Other;
   }
 }
 
@@ -583,36 +581,36 @@ class BodyParser {
  private:
   void Field(std::string_view key) {
     switch (BodyKeyOf(key)) {
-      case BodyKey::kFrame:
+      case BodyKey::Frame:
         if (gaveFrame_) throw LineFault{"field \"frame\": given twice"};
         entry_.frame = WholeNumber(in_, FieldName{"frame"}, -1, kMaxRecordedFrame);
         gaveFrame_ = true;
         return;
-      case BodyKey::kTime:
+      case BodyKey::Time:
         if (gaveTime_) throw LineFault{"field \"time\": given twice"};
         entry_.time =
             static_cast<std::int32_t>(WholeNumber(in_, FieldName{"time"}, kInt32Min, kInt32Max));
         gaveTime_ = true;
         return;
-      case BodyKey::kNative:
+      case BodyKey::Native:
         return Native();
-      case BodyKey::kHost:
+      case BodyKey::Host:
         return Host();
-      case BodyKey::kName:
+      case BodyKey::Name:
         return Name();
-      case BodyKey::kArgs:
+      case BodyKey::Args:
         return Args();
-      case BodyKey::kOuts:
+      case BodyKey::Outs:
         return Outs();
-      case BodyKey::kResult:
+      case BodyKey::Result:
         if (!hasArgs_)
           throw LineFault{"field \"result\": only a native line has a result, after \"args\""};
         if (entry_.result) throw LineFault{"field \"result\": given twice"};
         entry_.result.emplace();
         return ResultValue(in_, entry_.native->result, *entry_.result);
-      case BodyKey::kBy:
+      case BodyKey::By:
         return By();
-      case BodyKey::kOther:
+      case BodyKey::Other:
         if (names_ != nullptr) return HostValue(key);
         throw LineFault{"field \"" + std::string(key) + "\": not a field of a " +
                         (entry_.native != nullptr ? std::string("native") : std::string("trace")) +

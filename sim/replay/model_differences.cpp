@@ -81,26 +81,26 @@ std::string_view ModelDifferences::RuleWhat(Rule rule) { return kRules[rule].wha
 
 ModelDifferences::ModelDifferences() {
   const std::vector<NativeSignature>& table = NativeTable();
-  watchOf_.assign(table.size(), Watch::kNone);
+  watchOf_.assign(table.size(), Watch::None);
   const struct {
     const char* name;
     Watch watch;
   } watched[] = {
-      {"GET_GAME_TIMER", Watch::kGameTimer},
-      {"GET_FRAME_COUNT", Watch::kFrameCount},
-      {"VDIST", Watch::kDistance},
-      {"REQUEST_SCALEFORM_MOVIE", Watch::kMovieRequest},
-      {"HAS_SCALEFORM_MOVIE_LOADED", Watch::kMovieLoaded},
-      {"REQUEST_STREAMED_TEXTURE_DICT", Watch::kTextureRequest},
-      {"HAS_STREAMED_TEXTURE_DICT_LOADED", Watch::kTextureLoaded},
-      {"SPAWNPOINTS_START_SEARCH", Watch::kSearchStart},
-      {"SPAWNPOINTS_CANCEL_SEARCH", Watch::kSearchCancel},
-      {"SPAWNPOINTS_IS_SEARCH_COMPLETE", Watch::kSearchComplete},
-      {"SPAWNPOINTS_IS_SEARCH_FAILED", Watch::kSearchFailed},
-      {"SPAWNPOINTS_IS_SEARCH_ACTIVE", Watch::kSearchActive},
-      {"SPAWNPOINTS_GET_NUM_SEARCH_RESULTS", Watch::kSearchCount},
-      {"SPAWNPOINTS_GET_SEARCH_RESULT", Watch::kSearchResult},
-      {"GET_FILENAME_FOR_AUDIO_CONVERSATION", Watch::kLabel},
+      {"GET_GAME_TIMER", Watch::GameTimer},
+      {"GET_FRAME_COUNT", Watch::FrameCount},
+      {"VDIST", Watch::Distance},
+      {"REQUEST_SCALEFORM_MOVIE", Watch::MovieRequest},
+      {"HAS_SCALEFORM_MOVIE_LOADED", Watch::MovieLoaded},
+      {"REQUEST_STREAMED_TEXTURE_DICT", Watch::TextureRequest},
+      {"HAS_STREAMED_TEXTURE_DICT_LOADED", Watch::TextureLoaded},
+      {"SPAWNPOINTS_START_SEARCH", Watch::SearchStart},
+      {"SPAWNPOINTS_CANCEL_SEARCH", Watch::SearchCancel},
+      {"SPAWNPOINTS_IS_SEARCH_COMPLETE", Watch::SearchComplete},
+      {"SPAWNPOINTS_IS_SEARCH_FAILED", Watch::SearchFailed},
+      {"SPAWNPOINTS_IS_SEARCH_ACTIVE", Watch::SearchActive},
+      {"SPAWNPOINTS_GET_NUM_SEARCH_RESULTS", Watch::SearchCount},
+      {"SPAWNPOINTS_GET_SEARCH_RESULT", Watch::SearchResult},
+      {"GET_FILENAME_FOR_AUDIO_CONVERSATION", Watch::Label},
   };
   for (const auto& w : watched) {
     const NativeSignature* signature = FindNativeByName(w.name);
@@ -138,26 +138,26 @@ void ModelDifferences::OnLine(const TraceEntry& entry) {
     return;
   }
   const Watch watch = watchOf_[static_cast<std::size_t>(entry.native - NativeTable().data())];
-  if (watch != Watch::kNone) OnNative(entry, watch);
+  if (watch != Watch::None) OnNative(entry, watch);
 }
 
 void ModelDifferences::OnNative(const TraceEntry& entry, Watch watch) {
   switch (watch) {
-    case Watch::kGameTimer:
+    case Watch::GameTimer:
       return OnGameTimer(entry);
-    case Watch::kFrameCount:
+    case Watch::FrameCount:
       return OnFrameCount(entry);
-    case Watch::kDistance:
+    case Watch::Distance:
       return OnDistance(entry);
-    case Watch::kMovieRequest:
+    case Watch::MovieRequest:
       return OnMovieRequest(entry);
-    case Watch::kMovieLoaded:
+    case Watch::MovieLoaded:
       return OnMovieLoaded(entry);
-    case Watch::kTextureRequest:
+    case Watch::TextureRequest:
       return OnTextureRequest(entry);
-    case Watch::kTextureLoaded:
+    case Watch::TextureLoaded:
       return OnTextureLoaded(entry);
-    case Watch::kLabel:
+    case Watch::Label:
       return OnLabel(entry);
     default:
       return OnSearch(entry, watch);
@@ -254,14 +254,14 @@ void ModelDifferences::OnLabel(const TraceEntry& entry) {
 
 void ModelDifferences::OnSearch(const TraceEntry& entry, Watch watch) {
   const std::int64_t frame = entry.frame;
-  if (watch == Watch::kSearchStart || watch == Watch::kSearchCancel) {
+  if (watch == Watch::SearchStart || watch == Watch::SearchCancel) {
     search_ = Search{};
-    search_.cancelled = watch == Watch::kSearchCancel;
+    search_.cancelled = watch == Watch::SearchCancel;
     search_.frame = frame;
     return;
   }
   if (search_.frame != frame) StartSearchFrame(frame);
-  if (watch == Watch::kSearchResult) return OnSearchResult(entry);
+  if (watch == Watch::SearchResult) return OnSearchResult(entry);
   if (!entry.result) return;
   const bool twoStatesBefore = search_.TwoStates();
   const bool countWrongBefore = search_.CountWithoutComplete();
@@ -297,16 +297,16 @@ void ModelDifferences::OnSearchResult(const TraceEntry& entry) {
 bool ModelDifferences::NoteSearchAnswer(Watch watch, std::int64_t answer) {
   Search& s = search_;
   switch (watch) {
-    case Watch::kSearchComplete:
+    case Watch::SearchComplete:
       (answer != 0 ? s.complete : s.notComplete) = true;
       return true;
-    case Watch::kSearchFailed:
+    case Watch::SearchFailed:
       s.failed = s.failed || answer != 0;
       return true;
-    case Watch::kSearchActive:
+    case Watch::SearchActive:
       s.active = s.active || answer != 0;
       return true;
-    case Watch::kSearchCount:
+    case Watch::SearchCount:
       s.count = s.countInFrame = answer;
       return true;
     default:

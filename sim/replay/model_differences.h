@@ -62,22 +62,22 @@ class ModelDifferences {
  private:
   // What each native of the catalogue is looked at for; most are not.
   enum class Watch : std::uint8_t {
-    kNone,
-    kGameTimer,
-    kFrameCount,
-    kDistance,
-    kMovieRequest,
-    kMovieLoaded,
-    kTextureRequest,
-    kTextureLoaded,
-    kSearchStart,
-    kSearchCancel,
-    kSearchComplete,
-    kSearchFailed,
-    kSearchActive,
-    kSearchCount,
-    kSearchResult,
-    kLabel,
+    None,
+    GameTimer,
+    FrameCount,
+    Distance,
+    MovieRequest,
+    MovieLoaded,
+    TextureRequest,
+    TextureLoaded,
+    SearchStart,
+    SearchCancel,
+    SearchComplete,
+    SearchFailed,
+    SearchActive,
+    SearchCount,
+    SearchResult,
+    Label,
   };
   // One step per kind of native: each checks the answer against the rules
   // for that native and keeps what later answers are checked against.

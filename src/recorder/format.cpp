@@ -371,21 +371,21 @@ HostLine HostLineOf(unsigned event) {
 
 // Where a host event's line stands in time: at load (frame -1, no time), at
 // unload or with no place of its own (neither), or in the frame.
-enum class HostPlace { kLoad, kNone, kFrame };
+enum class HostPlace { Load, None, Frame };
 
 HostPlace PlaceOf(unsigned event) {
   switch (event) {
     case kAttach:
     case kScriptRegister:
     case kKeyboardHandlerRegister:
-      return HostPlace::kLoad;
+      return HostPlace::Load;
     case kDetach:
     case kScriptUnregister:
     case kKeyboardHandlerUnregister:
     case kDroppedKeys:
-      return HostPlace::kNone;
+      return HostPlace::None;
     default:
-      return HostPlace::kFrame;
+      return HostPlace::Frame;
   }
 }
 
@@ -421,9 +421,9 @@ bool FrameChunk(const ChunkHead& head, const std::uint8_t* chunk, FormatState& s
       place.frame = head.frame;
       place.time = head.time;
     }
-    const HostPlace hostPlace = type == kHostRecord ? PlaceOf(SubOf(record[0])) : HostPlace::kFrame;
-    const ChunkPlace& linePlace = hostPlace == HostPlace::kFrame ? place : unknown;
-    if (hostPlace == HostPlace::kLoad) {
+    const HostPlace hostPlace = type == kHostRecord ? PlaceOf(SubOf(record[0])) : HostPlace::Frame;
+    const ChunkPlace& linePlace = hostPlace == HostPlace::Frame ? place : unknown;
+    if (hostPlace == HostPlace::Load) {
       line.Clear();
       line.Raw("{\"frame\":-1,");
     } else {

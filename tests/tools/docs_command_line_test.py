@@ -25,7 +25,7 @@ SIM = PAGE = HEADER = None
 
 OPTION = re.compile(r"(?<![\w-])(--[a-z][a-z0-9-]*|-[a-zA-Z])(?![\w-])")
 SECTION = re.compile(r"^## `?rebound-sim ([a-z-]+)`?\s*$")
-ENUMERATOR = re.compile(r"^\s*(k\w+)\s*=\s*(\d+)\s*,?\s*(?://\s*(.*))?$")
+ENUMERATOR = re.compile(r"^\s*([A-Z]\w*)\s*=\s*(\d+)\s*,?\s*(?://\s*(.*))?$")
 COMMENT_LINE = re.compile(r"^\s*//\s*(.*)$")
 STATUS_ROW = re.compile(r"^\|\s*(\d+)\s*\|\s*(.*?)\s*\|\s*$")
 
@@ -195,8 +195,8 @@ class ExitStatusTable(unittest.TestCase):
                         "a comment carried on to the next line is joined")
 
     def test_a_status_in_one_only_or_meaning_otherwise_is_named(self):
-        header = ("enum class ExitStatus {\n  kA = 0,  // fine\n  kB = 1,  // the enum's\n"
-                  "                 // words\n  kC = 5,\n};\nconstexpr int kD = 7;  // not one\n")
+        header = ("enum class ExitStatus {\n  A = 0,  // fine\n  B = 1,  // the enum's\n"
+                  "                 // words\n  C = 5,\n};\nconstexpr int kD = 7;  // not one\n")
         enum = enum_statuses(header)
         self.assertEqual(enum, {0: "fine", 1: "the enum's words", 5: ""})
         page = ("## Exit status\n\n| status | meaning |\n|---|---|\n| 0 | fine, and more |\n"

@@ -13,20 +13,20 @@ namespace {
 // usages are constants of the command files, set before any code runs.)
 const std::array kCommands = {
     Command{"run", "[options]", "run a scenario with the plug-in loaded", kRunUsage,
-            UsageVoice::kProgram, &RunCommand},
+            UsageVoice::Program, &RunCommand},
     Command{"panel-demo", "[options]", "picture the HUD panel with a bar of each kind",
-            kPanelDemoUsage, UsageVoice::kProgram, &PanelDemoCommand},
+            kPanelDemoUsage, UsageVoice::Program, &PanelDemoCommand},
     Command{"replay", "RECORDING [--plugin PATH] [--quiet]",
             "check a build of the plug-in against a\nrecording or a seeded trace", kReplayUsage,
-            UsageVoice::kCommandUsage, &ReplayCommand},
+            UsageVoice::CommandUsage, &ReplayCommand},
     Command{"report", "RECORDING --report FILE", "the HTML report of what a recording shows",
-            kReportUsage, UsageVoice::kCommand, &ReportCommand},
+            kReportUsage, UsageVoice::Command, &ReportCommand},
     Command{"scenario-from", "RECORDING --out FILE", "a scenario that plays as the recording did",
-            kScenarioFromUsage, UsageVoice::kCommand, &ScenarioFromCommand},
+            kScenarioFromUsage, UsageVoice::Command, &ScenarioFromCommand},
     Command{"natives", "[--json]", "list every native the simulated game knows", kNativesUsage,
-            UsageVoice::kProgram, &NativesCommand},
+            UsageVoice::Program, &NativesCommand},
     Command{"schema", "", "print the JSON Schema of scenario files", kSchemaUsage,
-            UsageVoice::kProgram, &SchemaCommand},
+            UsageVoice::Program, &SchemaCommand},
 };
 
 // The summaries of the command list start in this column; a longer synopsis
@@ -77,7 +77,7 @@ ArgumentReader ReaderFor(const Command& command, std::vector<std::string> words)
   const std::string name(command.name);
   UsageStyle style;
   style.name = name;
-  if (command.voice == UsageVoice::kProgram) {
+  if (command.voice == UsageVoice::Program) {
     style.who = "rebound-sim";
     style.hint = "(rebound-sim --help lists the options)";
     style.twiceEnding = "; give it once";
@@ -86,7 +86,7 @@ ArgumentReader ReaderFor(const Command& command, std::vector<std::string> words)
     style.who = "rebound-sim " + name;
     style.hint =
         "(rebound-sim " + name + " --help " +
-        (command.voice == UsageVoice::kCommandUsage ? "shows the usage)" : "lists the options)");
+        (command.voice == UsageVoice::CommandUsage ? "shows the usage)" : "lists the options)");
   }
   std::string help = &command == &kCommands.front() ? TopLevelHelp() : std::string(command.usage);
   return ArgumentReader(std::move(style), std::move(words), std::move(help));

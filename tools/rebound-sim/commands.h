@@ -15,7 +15,7 @@ namespace rebound_sim {
 
 // How a command words its usage errors (UsageStyle): as the program, or
 // naming itself, its hint pointing at its options or at its usage.
-enum class UsageVoice { kProgram, kCommand, kCommandUsage };
+enum class UsageVoice { Program, Command, CommandUsage };
 
 struct Command {
   std::string_view name;      // the first word of the command line

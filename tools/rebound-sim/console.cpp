@@ -69,8 +69,8 @@ std::string FormatTimelineEntry(const sim::TimelineEntry& e) {
 }
 
 bool TimelinePrinter::Print(const sim::TimelineEntry& entry) {
-  if (verbosity_ < Verbosity::kFlow) return false;
-  if (verbosity_ == Verbosity::kFlow) {
+  if (verbosity_ < Verbosity::Flow) return false;
+  if (verbosity_ == Verbosity::Flow) {
     const bool fault = entry.text.rfind("fault: ", 0) == 0;
     if (pluginRuns_ && entry.category != "flow" && !fault) return false;
     // Each tap is counted in its death's line; the bar's fill lines show

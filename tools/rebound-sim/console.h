@@ -20,10 +20,10 @@ namespace rebound_sim {
 
 // How much the terminal shows of a run.
 enum class Verbosity {
-  kQuiet,     // errors only
-  kSummary,   // the deaths and the summary
-  kFlow,      // and, as the run goes, the respawn flow's timeline, up to a budget
-  kTimeline,  // and every event of the timeline
+  Quiet,     // errors only
+  Summary,   // the deaths and the summary
+  Flow,      // and, as the run goes, the respawn flow's timeline, up to a budget
+  Timeline,  // and every event of the timeline
 };
 
 // Where a scenario came from: its file, or "built-in default scenario".

@@ -6,12 +6,12 @@
 namespace rebound_sim {
 
 enum class ExitStatus {
-  kSuccess = 0,         // the run ended normally; the output was written; the replay made the
-                        // recorded calls
-  kRefused = 1,         // the loaded plug-in did something the real host or game would not accept
-  kBadInput = 2,        // a mistake on the command line, or in the scenario or recording
-  kSimulatorFault = 3,  // the simulator's own handlers do not match its natives table
-  kUnusableFile = 4,    // a file the command needs cannot be used
+  Success = 0,         // the run ended normally; the output was written; the replay made the
+                       // recorded calls
+  Refused = 1,         // the loaded plug-in did something the real host or game would not accept
+  BadInput = 2,        // a mistake on the command line, or in the scenario or recording
+  SimulatorFault = 3,  // the simulator's own handlers do not match its natives table
+  UnusableFile = 4,    // a file the command needs cannot be used
 };
 
 constexpr int StatusCode(ExitStatus status) { return static_cast<int>(status); }

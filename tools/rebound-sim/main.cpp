@@ -36,10 +36,10 @@ int main(int argc, char** argv) {
     return rebound_sim::StatusCode(Dispatch(std::vector<std::string>(argv + 1, argv + argc)));
   } catch (const rebound_sim::UsageError& e) {
     std::fputs(e.Message().c_str(), stderr);
-    return rebound_sim::StatusCode(ExitStatus::kBadInput);
+    return rebound_sim::StatusCode(ExitStatus::BadInput);
   } catch (const sim::HandlerTableError& e) {
     // A mistake in the simulator itself: it cannot answer the natives it lists.
     std::cerr << "rebound-sim: " << e.what() << "\n";
-    return rebound_sim::StatusCode(ExitStatus::kSimulatorFault);
+    return rebound_sim::StatusCode(ExitStatus::SimulatorFault);
   }
 }

@@ -37,7 +37,7 @@ ExitStatus ListNatives(bool json) {
       out.push_back(e);
     }
     std::cout << out.dump(2) << "\n";
-    return ExitStatus::kSuccess;
+    return ExitStatus::Success;
   }
   for (const auto& n : table) {
     std::string args;
@@ -47,7 +47,7 @@ ExitStatus ListNatives(bool json) {
                 std::string(sim::ResultKindName(n.result)).c_str());
   }
   std::printf("%zu natives\n", table.size());
-  return ExitStatus::kSuccess;
+  return ExitStatus::Success;
 }
 
 }  // namespace
@@ -55,7 +55,7 @@ ExitStatus ListNatives(bool json) {
 ExitStatus NativesCommand(ArgumentReader& args) {
   bool json = false;
   while (args.Next()) {
-    if (args.Answered()) return ExitStatus::kSuccess;
+    if (args.Answered()) return ExitStatus::Success;
     if (args.Word() != "--json") {
       args.Fail("unknown option for " + args.Style().name + ": " + args.Word());
     }

@@ -69,20 +69,20 @@ ExitStatus PanelDemo(const PanelDemoOptions& o) {
   } catch (const sim::ScenarioError& e) {
     // The built-in scenario is the simulator's own: a mistake in it is ours.
     std::cerr << "rebound-sim: " << e.what() << "\n";
-    return ExitStatus::kSimulatorFault;
+    return ExitStatus::SimulatorFault;
   }
   RemoveTemporariesOnInterrupt();
-  if (!PrepareFramePictureFolder(o.out)) return ExitStatus::kUnusableFile;
+  if (!PrepareFramePictureFolder(o.out)) return ExitStatus::UnusableFile;
   sim::Simulation simulation(std::move(scenario));
   std::vector<rebound::HudBar> bars = PanelDemoBars();
   if (!RunPanelDemo(simulation, bars)) {
     std::cerr << "rebound-sim: panel demo stopped: " << simulation.Fault() << "\n";
-    return ExitStatus::kRefused;
+    return ExitStatus::Refused;
   }
   for (std::int64_t frame : kPanelDemoFrames) {
     const std::optional<std::string> path =
         WriteFramePicture(simulation.GetWorld(), o.out, frame, o.svgDebug, "panel picture");
-    if (!path) return ExitStatus::kUnusableFile;
+    if (!path) return ExitStatus::UnusableFile;
     std::printf("%s\n", path->c_str());
   }
   std::printf(
@@ -90,14 +90,14 @@ ExitStatus PanelDemo(const PanelDemoOptions& o) {
       "pictures written to %s\n",
       bars.size(), static_cast<long long>(simulation.FramesRun()), std::size(kPanelDemoFrames),
       o.out.c_str());
-  return ExitStatus::kSuccess;
+  return ExitStatus::Success;
 }
 
 }  // namespace
 
 ExitStatus PanelDemoCommand(ArgumentReader& args) {
   const std::optional<PanelDemoOptions> options = ReadPanelDemoOptions(args);
-  return options ? PanelDemo(*options) : ExitStatus::kSuccess;
+  return options ? PanelDemo(*options) : ExitStatus::Success;
 }
 
 }  // namespace rebound_sim

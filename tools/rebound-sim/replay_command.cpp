@@ -178,7 +178,7 @@ ExitStatus Replay(const ReplayOptions& o) {
     reader = sim::TraceReader::Open(o.recording);
   } catch (const sim::RecordingError& e) {
     std::fprintf(stderr, "rebound-sim replay: %s\n", e.what());
-    return ExitStatus::kBadInput;
+    return ExitStatus::BadInput;
   }
   if (reader->Unseeded() && !HoldsRandomDraws(o.recording)) {
     std::fprintf(stderr,
@@ -186,7 +186,7 @@ ExitStatus Replay(const ReplayOptions& o) {
                  "neither a seed nor the random draws, so the plug-in's draws cannot be replayed; "
                  "trace the run with --seed N, or without --os-random\n",
                  o.recording.c_str());
-    return ExitStatus::kBadInput;
+    return ExitStatus::BadInput;
   }
   if (!o.quiet) {
     std::printf("Replaying %s (%s) against %s\n", o.recording.c_str(),
@@ -205,14 +205,14 @@ ExitStatus Replay(const ReplayOptions& o) {
   using Outcome = sim::ReplayResult::Outcome;
   if (r.outcome == Outcome::kUnreadable) {
     std::fprintf(stderr, "rebound-sim replay: %s\n", r.error.c_str());
-    return ExitStatus::kBadInput;
+    return ExitStatus::BadInput;
   }
   if (r.outcome == Outcome::kCannotLoad) {
     std::fprintf(stderr, "rebound-sim replay: %s\n", r.error.c_str());
-    return ExitStatus::kUnusableFile;
+    return ExitStatus::UnusableFile;
   }
   if (r.difference) PrintDifference(*r.difference, o.recording);
-  if (o.quiet) return r.difference ? ExitStatus::kRefused : ExitStatus::kSuccess;
+  if (o.quiet) return r.difference ? ExitStatus::Refused : ExitStatus::Success;
   PrintReplayNotes(*reader, r, o.recording, options.recordedDraws);
   std::printf("%s: %s checked (%llu native), %s, %.3f s, %.0f calls per second\n",
               r.difference ? "Differs" : "Same calls",
@@ -220,14 +220,14 @@ ExitStatus Replay(const ReplayOptions& o) {
               static_cast<unsigned long long>(r.nativeCalls),
               sim::CountOf(r.frames, "frame", "frames").c_str(), seconds,
               seconds > 0 ? static_cast<double>(r.callsChecked) / seconds : 0.0);
-  return r.difference ? ExitStatus::kRefused : ExitStatus::kSuccess;
+  return r.difference ? ExitStatus::Refused : ExitStatus::Success;
 }
 
 }  // namespace
 
 ExitStatus ReplayCommand(ArgumentReader& args) {
   const std::optional<ReplayOptions> options = ReadReplayOptions(args);
-  return options ? Replay(*options) : ExitStatus::kSuccess;
+  return options ? Replay(*options) : ExitStatus::Success;
 }
 
 }  // namespace rebound_sim

@@ -51,7 +51,7 @@ std::string FileName(const std::string& path) {
 ExitStatus Report(const RecordingCommandOptions& a) {
   RemoveTemporariesOnInterrupt();
   std::unique_ptr<OutputFile> out = OpenOutput("report", a.out);
-  if (!out) return ExitStatus::kUnusableFile;
+  if (!out) return ExitStatus::UnusableFile;
   std::FILE* console = out->IsStandardOutput() ? stderr : stdout;
   sim::RecordingOutline outline;
   sim::Scenario scenario;
@@ -62,7 +62,7 @@ ExitStatus Report(const RecordingCommandOptions& a) {
   } catch (const sim::RecordingError& e) {
     out->Abandon();
     std::cerr << "rebound-sim: " << e.what() << "\n";
-    return ExitStatus::kBadInput;
+    return ExitStatus::BadInput;
   }
   scenario.name = FileName(a.recording);
   scenario.fileName = a.recording;
@@ -75,7 +75,7 @@ ExitStatus Report(const RecordingCommandOptions& a) {
   } catch (const sim::RecordingError& e) {
     out->Abandon();
     std::cerr << "rebound-sim: " << e.what() << "\n";
-    return ExitStatus::kBadInput;
+    return ExitStatus::BadInput;
   }
   sim::RecordingOrigin origin{a.recording, outline.header,
                               outline.unexpressed.Total() + run.Differences().Total(),
@@ -86,7 +86,7 @@ ExitStatus Report(const RecordingCommandOptions& a) {
       &origin,           &deaths};
 
   sim::WriteHtmlReport(out->Stream(), source, collector, &sim::FrameSvgText);
-  if (!CommitOutput(*out)) return ExitStatus::kUnusableFile;
+  if (!CommitOutput(*out)) return ExitStatus::UnusableFile;
   if (!a.quiet) {
     std::fprintf(
         console, "Report of %s (%s, %s) written to %s\n", a.recording.c_str(),
@@ -97,7 +97,7 @@ ExitStatus Report(const RecordingCommandOptions& a) {
       std::fprintf(console, "The recording is not whole: %s\n", outline.recordingBreak.c_str());
     }
   }
-  return ExitStatus::kSuccess;
+  return ExitStatus::Success;
 }
 
 }  // namespace
@@ -105,7 +105,7 @@ ExitStatus Report(const RecordingCommandOptions& a) {
 ExitStatus ReportCommand(ArgumentReader& args) {
   const std::optional<RecordingCommandOptions> options =
       ReadRecordingCommandOptions(args, "--report");
-  return options ? Report(*options) : ExitStatus::kSuccess;
+  return options ? Report(*options) : ExitStatus::Success;
 }
 
 }  // namespace rebound_sim

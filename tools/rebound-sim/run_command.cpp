@@ -235,7 +235,7 @@ sim::SimOptions SimulationOptions(const RunOptions& o, const RunOutputs& outputs
 
 std::unique_ptr<ProgressLine> ProgressLineFor(const RunOptions& o,
                                               const sim::Simulation& simulation) {
-  if (o.verbosity == Verbosity::kQuiet || !ProgressLine::WantedOnStandardError()) {
+  if (o.verbosity == Verbosity::Quiet || !ProgressLine::WantedOnStandardError()) {
     return nullptr;
   }
   return std::make_unique<ProgressLine>(stderr, simulation.GetScenario().frames,
@@ -243,9 +243,9 @@ std::unique_ptr<ProgressLine> ProgressLineFor(const RunOptions& o,
 }
 
 enum class RunOutcome {
-  kRan,      // to the end of its frames, or to the host's unload
-  kFaulted,  // stopped where the host or the game refused a call
-  kNoRun,    // the plug-in cannot be loaded, or not as asked
+  Ran,      // to the end of its frames, or to the host's unload
+  Faulted,  // stopped where the host or the game refused a call
+  NoRun,    // the plug-in cannot be loaded, or not as asked
 };
 
 // Loads the plug-in (unless told not to) and runs the frames.
@@ -257,7 +257,7 @@ RunOutcome LoadAndRun(sim::Simulation& simulation, const RunOptions& o, Progress
     // an entry that refuses attach) gives no run to show.
     if (!ok && !simulation.PluginLoaded()) {
       std::cerr << "rebound-sim: " << simulation.Fault() << "\n";
-      return RunOutcome::kNoRun;
+      return RunOutcome::NoRun;
     }
     if (ok && (o.seed || o.drawsFrom) && simulation.SeedingOutcome() == sim::Seeding::kNoExport) {
       // A replay that cannot be one must not pass for one.
@@ -266,7 +266,7 @@ RunOutcome LoadAndRun(sim::Simulation& simulation, const RunOptions& o, Progress
                    "helpers cannot be "
                 << (o.seed ? "seeded" : "handed the draws") << "\n";
       simulation.UnloadPlugin();
-      return RunOutcome::kNoRun;
+      return RunOutcome::NoRun;
     }
   } else {
     simulation.GetWorld().Note("host", "running without the plug-in");
@@ -274,8 +274,8 @@ RunOutcome LoadAndRun(sim::Simulation& simulation, const RunOptions& o, Progress
   if (ok) ok = RunWithProgress(simulation, progress);
   const bool faultedBeforeUnload = simulation.Faulted();
   if (simulation.PluginLoaded()) simulation.UnloadPlugin();
-  return ok && !faultedBeforeUnload && !simulation.Faulted() ? RunOutcome::kRan
-                                                             : RunOutcome::kFaulted;
+  return ok && !faultedBeforeUnload && !simulation.Faulted() ? RunOutcome::Ran
+                                                             : RunOutcome::Faulted;
 }
 
 // The trace, the frame pictures and the report, each put in place; false when
@@ -291,7 +291,7 @@ bool WriteOutputs(const sim::Simulation& simulation, const RunOptions& o, RunOut
   if (outputs.trace && !FinishOutput(*outputs.trace)) return false;
   if (outputs.report && !FinishOutput(*outputs.report)) return false;
   if (o.framesSvg && !WriteFramePictures(simulation, *o.framesSvg, o.svgFrames, o.svgDebug,
-                                         o.verbosity >= Verbosity::kFlow ? g_console : nullptr))
+                                         o.verbosity >= Verbosity::Flow ? g_console : nullptr))
     return false;
   outputs.madeFolder.reset();  // the pictures' folder stays, pictured or not
   if (outputs.trace && !CommitOutput(*outputs.trace)) return false;
@@ -305,7 +305,7 @@ void PrintSummary(const sim::Simulation& simulation, const RunOptions& o) {
   constexpr std::size_t kDeathsListed = 10;
   std::fprintf(g_console, "\n");
   PrintDeaths(g_console, simulation,
-              o.verbosity == Verbosity::kSummary ? sim::FlowObserver::kKeptDeaths : kDeathsListed);
+              o.verbosity == Verbosity::Summary ? sim::FlowObserver::kKeptDeaths : kDeathsListed);
   PrintPhaseCosts(g_console, simulation);
   std::fprintf(
       g_console,
@@ -329,13 +329,13 @@ void PrintSummary(const sim::Simulation& simulation, const RunOptions& o) {
 
 ExitStatus Run(const RunOptions& o) {
   std::optional<sim::Scenario> scenario = ScenarioToRun(o);
-  if (!scenario) return ExitStatus::kBadInput;
+  if (!scenario) return ExitStatus::BadInput;
   // A recording's draws, read before any output is opened.
   sim::SimOptions recorded;
-  if (o.drawsFrom && !RecordedDraws(*o.drawsFrom, recorded)) return ExitStatus::kBadInput;
+  if (o.drawsFrom && !RecordedDraws(*o.drawsFrom, recorded)) return ExitStatus::BadInput;
   RemoveTemporariesOnInterrupt();
   RunOutputs outputs;
-  if (!OpenOutputs(o, outputs)) return ExitStatus::kUnusableFile;
+  if (!OpenOutputs(o, outputs)) return ExitStatus::UnusableFile;
   sim::SimOptions options = SimulationOptions(o, outputs);
   options.draws = std::move(recorded.draws);
   if (recorded.seed) options.seed = recorded.seed;
@@ -351,7 +351,7 @@ ExitStatus Run(const RunOptions& o) {
   }
   std::unique_ptr<ProgressLine> progress = ProgressLineFor(o, simulation);
   TimelinePrinter timeline(g_console, o.verbosity, !o.noPlugin);
-  if (o.verbosity >= Verbosity::kFlow) {
+  if (o.verbosity >= Verbosity::Flow) {
     std::fprintf(g_console, "%s\n", RunHeading(simulation.GetScenario()).c_str());
     world.timeline.SetListener([&timeline, &progress](const sim::TimelineEntry& e) {
       // A line printed over the progress line would run into it.
@@ -362,22 +362,22 @@ ExitStatus Run(const RunOptions& o) {
 
   const RunOutcome ran = LoadAndRun(simulation, o, progress.get());
   world.timeline.SetListener(nullptr);
-  if (ran == RunOutcome::kNoRun) return ExitStatus::kUnusableFile;
-  if (o.verbosity >= Verbosity::kFlow) timeline.PrintHeldBack();
-  if (!WriteOutputs(simulation, o, outputs, collector.get())) return ExitStatus::kUnusableFile;
-  if (o.verbosity >= Verbosity::kSummary) PrintSummary(simulation, o);
-  if (ran == RunOutcome::kFaulted) {
+  if (ran == RunOutcome::NoRun) return ExitStatus::UnusableFile;
+  if (o.verbosity >= Verbosity::Flow) timeline.PrintHeldBack();
+  if (!WriteOutputs(simulation, o, outputs, collector.get())) return ExitStatus::UnusableFile;
+  if (o.verbosity >= Verbosity::Summary) PrintSummary(simulation, o);
+  if (ran == RunOutcome::Faulted) {
     std::cerr << "rebound-sim: run stopped: " << simulation.Fault() << "\n";
-    return ExitStatus::kRefused;
+    return ExitStatus::Refused;
   }
-  return ExitStatus::kSuccess;
+  return ExitStatus::Success;
 }
 
 }  // namespace
 
 ExitStatus RunCommand(ArgumentReader& args) {
   const std::optional<RunOptions> options = ReadRunOptions(args);
-  return options ? Run(*options) : ExitStatus::kSuccess;
+  return options ? Run(*options) : ExitStatus::Success;
 }
 
 }  // namespace rebound_sim

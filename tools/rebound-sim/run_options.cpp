@@ -125,11 +125,11 @@ class RunOptionReader {
   // of them contradict each other.
   void TakeVerbosity(const std::string& a) {
     if (a == "--quiet" || a == "-q") {
-      SetVerbosity("--quiet", Verbosity::kQuiet);
+      SetVerbosity("--quiet", Verbosity::Quiet);
     } else if (a == "--summary") {
-      SetVerbosity(a, Verbosity::kSummary);
+      SetVerbosity(a, Verbosity::Summary);
     } else if (a == "--timeline") {
-      SetVerbosity(a, Verbosity::kTimeline);
+      SetVerbosity(a, Verbosity::Timeline);
     } else {
       args_.Fail("unknown option: " + a);
     }

@@ -13,7 +13,7 @@
 namespace rebound_sim {
 
 struct RunOptions {
-  Verbosity verbosity = Verbosity::kFlow;
+  Verbosity verbosity = Verbosity::Flow;
   bool svgDebug = false;
   std::optional<std::string> scenario;
   std::optional<std::string> plugin;

@@ -47,7 +47,7 @@ namespace {
 ExitStatus ScenarioFrom(const RecordingCommandOptions& a) {
   RemoveTemporariesOnInterrupt();
   std::unique_ptr<OutputFile> out = OpenOutput("scenario", a.out);
-  if (!out) return ExitStatus::kUnusableFile;
+  if (!out) return ExitStatus::UnusableFile;
   std::FILE* console = out->IsStandardOutput() ? stderr : stdout;
   sim::ScenarioFromRecording made;
   try {
@@ -55,11 +55,11 @@ ExitStatus ScenarioFrom(const RecordingCommandOptions& a) {
   } catch (const sim::RecordingError& e) {
     out->Abandon();
     std::cerr << "rebound-sim: " << e.what() << "\n";
-    return ExitStatus::kBadInput;
+    return ExitStatus::BadInput;
   }
   out->Stream() << made.text;
-  if (!CommitOutput(*out)) return ExitStatus::kUnusableFile;
-  if (a.quiet) return ExitStatus::kSuccess;
+  if (!CommitOutput(*out)) return ExitStatus::UnusableFile;
+  if (a.quiet) return ExitStatus::Success;
   std::fprintf(console, "Scenario written to %s: %s at %d fps from game time %lld\n", a.out.c_str(),
                sim::CountOf(made.outline.frames, "frame", "frames").c_str(), made.outline.fps,
                static_cast<long long>(made.outline.startGameTime));
@@ -73,14 +73,14 @@ ExitStatus ScenarioFrom(const RecordingCommandOptions& a) {
                  static_cast<unsigned long long>(made.unexpressed.Total()),
                  sim::DescribeUnexpressed(made.unexpressed).c_str());
   }
-  return ExitStatus::kSuccess;
+  return ExitStatus::Success;
 }
 
 }  // namespace
 
 ExitStatus ScenarioFromCommand(ArgumentReader& args) {
   const std::optional<RecordingCommandOptions> options = ReadRecordingCommandOptions(args, "--out");
-  return options ? ScenarioFrom(*options) : ExitStatus::kSuccess;
+  return options ? ScenarioFrom(*options) : ExitStatus::Success;
 }
 
 }  // namespace rebound_sim

@@ -15,14 +15,14 @@ in), for editors and for python3 -m jsonschema.
 
 ExitStatus SchemaCommand(ArgumentReader& args) {
   while (args.Next()) {
-    if (args.Answered()) return ExitStatus::kSuccess;
+    if (args.Answered()) return ExitStatus::Success;
     args.Fail("unknown option for " + args.Style().name + ": " + args.Word());
   }
   const std::string_view schema = sim::Scenario::Schema();
   std::fwrite(schema.data(), 1, schema.size(), stdout);
   // Standard output that cannot take the schema (a full disk, a closed pipe)
   // has always ended with status 1.
-  return std::fflush(stdout) == 0 ? ExitStatus::kSuccess : ExitStatus::kRefused;
+  return std::fflush(stdout) == 0 ? ExitStatus::Success : ExitStatus::Refused;
 }
 
 }  // namespace rebound_sim
