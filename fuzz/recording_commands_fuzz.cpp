@@ -27,11 +27,9 @@
 #include "sim/host/scenario.h"
 #include "sim/platform/fibre.h"
 #include "sim/recording/trace_reader.h"
-#include "sim/replay/recorded_world.h"
 #include "sim/replay/replay.h"
 #include "sim/replay/scenario_fit.h"
-#include "sim/report/report.h"
-#include "sim/report/report_collector.h"
+#include "sim/report/recording_report.h"
 #include "sim/report/svg.h"
 
 namespace {
@@ -93,34 +91,15 @@ class NullBuffer : public std::streambuf {
 };
 
 void Report(const std::string& text) {
-  sim::RecordingOutline outline;
-  sim::Scenario scenario;
-  const sim::RecordingOpener open = Opener(text);
+  std::unique_ptr<sim::RecordingReport> report;
   try {
-    scenario =
-        sim::Scenario::Parse("(the scenario from fuzz.jsonl)", sim::FitScenario(open, outline));
+    report = std::make_unique<sim::RecordingReport>(Opener(text), kName);
   } catch (const sim::RecordingError&) {
     return;
   }
-  sim::RecordedRun run(std::move(scenario), true);
-  sim::ReportCollector collector(true);
-  run.SetWatcher(&collector);
-  try {
-    std::unique_ptr<sim::RecordingFrames> frames = open();
-    run.Run(*frames);
-  } catch (const sim::RecordingError&) {
-    return;
-  }
-  sim::RecordingOrigin origin{kName, outline.header,
-                              outline.unexpressed.Total() + run.Differences().Total(),
-                              outline.recordingBreak};
-  const std::vector<sim::DeathRecord> deaths = run.DeathsAsRecorded();
-  const sim::ReportSource source{
-      run.GetScenario(), run.Summary(), run.PluginLoaded(), run.Flow(), run.GetWorld(),
-      &origin,           &deaths};
   NullBuffer nothing;
   std::ostream out(&nothing);
-  sim::WriteHtmlReport(out, source, collector, &sim::FrameSvgText);
+  report->Write(out, report->Origin(kName), &sim::FrameSvgText);
 }
 
 // A replayed script is stopped where the check ended and never unwound, as

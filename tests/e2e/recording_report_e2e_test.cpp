@@ -12,9 +12,7 @@
 #include <vector>
 
 #include "sim/host/simulation.h"
-#include "sim/replay/recorded_world.h"
-#include "sim/replay/scenario_fit.h"
-#include "sim/report/report.h"
+#include "sim/report/recording_report.h"
 #include "sim/report/report_collector.h"
 #include "sim/report/svg.h"
 
@@ -46,32 +44,14 @@ struct LiveRun {
 };
 
 // The same recording run through the world for its report.
-struct ReportOfRecording {
-  sim::RecordingOutline outline;
-  std::unique_ptr<sim::RecordedRun> run;
-  sim::ReportCollector collector{true};
+struct ReportOfRecording : sim::RecordingReport {
+  explicit ReportOfRecording(const std::string& text)
+      : sim::RecordingReport([text] { return sim::RecordingFrames::FromText(text, "run.jsonl"); },
+                             "run.jsonl") {}
 
-  explicit ReportOfRecording(const std::string& text) {
-    const sim::RecordingOpener open = [text] {
-      return sim::RecordingFrames::FromText(text, "run.jsonl");
-    };
-    run = std::make_unique<sim::RecordedRun>(
-        sim::Scenario::Parse("(fitted)", sim::FitScenario(open, outline)), true);
-    run->SetWatcher(&collector);
-    run->Run(*open());
-  }
-
-  std::string Page(const sim::RecordingOrigin& origin) {
-    const std::vector<sim::DeathRecord> deaths = run->DeathsAsRecorded();
-    const sim::ReportSource source{run->GetScenario(),
-                                   run->Summary(),
-                                   run->PluginLoaded(),
-                                   run->Flow(),
-                                   run->GetWorld(),
-                                   &origin,
-                                   &deaths};
+  std::string Page(const sim::RecordingOrigin& origin) const {
     std::ostringstream page;
-    sim::WriteHtmlReport(page, source, collector, Picture);
+    Write(page, origin, Picture);
     return page.str();
   }
 };
@@ -80,7 +60,7 @@ struct ReportOfRecording {
 // frame.
 void ExpectSameDeaths(const LiveRun& live, const ReportOfRecording& recorded) {
   const auto& liveDeaths = live.simulation->Flow().Deaths();
-  const auto& deaths = recorded.run->Flow().Deaths();
+  const auto& deaths = recorded.Run().Flow().Deaths();
   ASSERT_EQ(deaths.size(), liveDeaths.size());
   ASSERT_FALSE(deaths.empty());
   for (std::size_t i = 0; i < deaths.size(); ++i) {
@@ -104,7 +84,7 @@ void ExpectSameDeaths(const LiveRun& live, const ReportOfRecording& recorded) {
 void ExpectSameFrames(const LiveRun& live, const ReportOfRecording& recorded,
                       std::int64_t samePicturesBefore) {
   const auto& liveFrames = live.collector.Frames();
-  const auto& frames = recorded.collector.Frames();
+  const auto& frames = recorded.Collector().Frames();
   ASSERT_EQ(frames.size(), liveFrames.size());
   std::size_t keys = 0;
   for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -123,24 +103,24 @@ void ExpectSameFrames(const LiveRun& live, const ReportOfRecording& recorded,
     }
     keys += b.key.empty() ? 0 : 1;
   }
-  EXPECT_GE(keys, recorded.run->Flow().Deaths().size());
+  EXPECT_GE(keys, recorded.Run().Flow().Deaths().size());
 }
 
 // The timeline's columns and marks.
 void ExpectSameTimeline(const LiveRun& live, const ReportOfRecording& recorded) {
-  ASSERT_EQ(recorded.collector.Columns().size(), live.collector.Columns().size());
+  ASSERT_EQ(recorded.Collector().Columns().size(), live.collector.Columns().size());
   for (std::size_t i = 0; i < live.collector.Columns().size(); ++i) {
     const sim::SeriesColumn& a = live.collector.Columns()[i];
-    const sim::SeriesColumn& b = recorded.collector.Columns()[i];
+    const sim::SeriesColumn& b = recorded.Collector().Columns()[i];
     EXPECT_EQ(b.maxFill, a.maxFill) << a.firstFrame;
     EXPECT_EQ(b.maxFade, a.maxFade) << a.firstFrame;
     EXPECT_EQ(b.calls, a.calls) << a.firstFrame;
     EXPECT_EQ(b.phaseFrames, a.phaseFrames) << a.firstFrame;
   }
-  ASSERT_EQ(recorded.collector.Marks().size(), live.collector.Marks().size());
+  ASSERT_EQ(recorded.Collector().Marks().size(), live.collector.Marks().size());
   for (std::size_t i = 0; i < live.collector.Marks().size(); ++i) {
-    EXPECT_EQ(recorded.collector.Marks()[i].frame, live.collector.Marks()[i].frame);
-    EXPECT_EQ(recorded.collector.Marks()[i].kind, live.collector.Marks()[i].kind);
+    EXPECT_EQ(recorded.Collector().Marks()[i].frame, live.collector.Marks()[i].frame);
+    EXPECT_EQ(recorded.Collector().Marks()[i].kind, live.collector.Marks()[i].kind);
   }
 }
 
@@ -160,7 +140,7 @@ TEST(RecordingReport, GivesTheLiveRunsDeathsKeyFramesTimelineAndPictures) {
     SCOPED_TRACE(name);
     LiveRun live(name);
     ReportOfRecording recorded(live.trace.str());
-    EXPECT_TRUE(recorded.run->Differences().Empty());
+    EXPECT_TRUE(recorded.Run().Differences().Empty());
 
     ExpectSameDeaths(live, recorded);
     ExpectSameFrames(live, recorded, c.samePicturesBefore);
@@ -175,7 +155,7 @@ TEST(RecordingReport, ThePageSaysWhereTheRecordingWasMadeAndShowsTheDeath) {
       R"("platform":"windows","hostFile":"ScriptHookV.dll","hostVersion":"1.0.3095.0",)"
       R"("gameFile":"GTA5.exe","gameVersion":"1.0.3095.0","frameBase":123456})";
   ReportOfRecording recorded(header + "\n" + live.trace.str());
-  const sim::RecordingOrigin origin{"field.jsonl", recorded.outline.header, 0, ""};
+  const sim::RecordingOrigin origin{"field.jsonl", recorded.Outline().header, 0, ""};
   const std::string page = recorded.Page(origin);
   EXPECT_NE(page.find("<h1>Rebound recording: "), std::string::npos);
   EXPECT_NE(page.find("Built from the recording <code>field.jsonl</code> (format version 1): "

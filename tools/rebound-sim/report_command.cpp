@@ -7,10 +7,7 @@
 #include <vector>
 
 #include "sim/base/number_format.h"
-#include "sim/replay/recorded_world.h"
-#include "sim/replay/scenario_fit.h"
-#include "sim/report/report.h"
-#include "sim/report/report_collector.h"
+#include "sim/report/recording_report.h"
 #include "sim/report/svg.h"
 #include "tools/rebound-sim/commands.h"
 #include "tools/rebound-sim/output_file.h"
@@ -43,58 +40,32 @@ written.
 
 namespace {
 
-std::string FileName(const std::string& path) {
-  const std::size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 ExitStatus Report(const RecordingCommandOptions& a) {
   RemoveTemporariesOnInterrupt();
   std::unique_ptr<OutputFile> out = OpenOutput("report", a.out);
   if (!out) return ExitStatus::UnusableFile;
   std::FILE* console = out->IsStandardOutput() ? stderr : stdout;
-  sim::RecordingOutline outline;
-  sim::Scenario scenario;
-  const sim::RecordingOpener open = OpenRecordingForEachPass(a.recording);
+  std::unique_ptr<sim::RecordingReport> report;
   try {
-    const std::string text = sim::FitScenario(open, outline);
-    scenario = sim::Scenario::Parse("(the scenario from " + a.recording + ")", text);
+    report =
+        std::make_unique<sim::RecordingReport>(OpenRecordingForEachPass(a.recording), a.recording);
   } catch (const sim::RecordingError& e) {
     out->Abandon();
     std::cerr << "rebound-sim: " << e.what() << "\n";
     return ExitStatus::BadInput;
   }
-  scenario.name = FileName(a.recording);
-  scenario.fileName = a.recording;
-  sim::RecordedRun run(std::move(scenario), true);
-  sim::ReportCollector collector(true);
-  run.SetWatcher(&collector);
-  try {
-    std::unique_ptr<sim::RecordingFrames> frames = open();
-    run.Run(*frames);
-  } catch (const sim::RecordingError& e) {
-    out->Abandon();
-    std::cerr << "rebound-sim: " << e.what() << "\n";
-    return ExitStatus::BadInput;
-  }
-  sim::RecordingOrigin origin{a.recording, outline.header,
-                              outline.unexpressed.Total() + run.Differences().Total(),
-                              outline.recordingBreak};
-  const std::vector<sim::DeathRecord> deaths = run.DeathsAsRecorded();
-  const sim::ReportSource source{
-      run.GetScenario(), run.Summary(), run.PluginLoaded(), run.Flow(), run.GetWorld(),
-      &origin,           &deaths};
-
-  sim::WriteHtmlReport(out->Stream(), source, collector, &sim::FrameSvgText);
+  report->Write(out->Stream(), report->Origin(a.recording), &sim::FrameSvgText);
   if (!CommitOutput(*out)) return ExitStatus::UnusableFile;
   if (!a.quiet) {
     std::fprintf(
         console, "Report of %s (%s, %s) written to %s\n", a.recording.c_str(),
-        sim::CountOf(run.Summary().frames, "frame", "frames").c_str(),
-        sim::CountOf(static_cast<long long>(run.Flow().DeathCount()), "death", "deaths").c_str(),
+        sim::CountOf(report->Run().Summary().frames, "frame", "frames").c_str(),
+        sim::CountOf(static_cast<long long>(report->Run().Flow().DeathCount()), "death", "deaths")
+            .c_str(),
         a.out.c_str());
-    if (!outline.recordingBreak.empty()) {
-      std::fprintf(console, "The recording is not whole: %s\n", outline.recordingBreak.c_str());
+    const std::string& recordingBreak = report->Outline().recordingBreak;
+    if (!recordingBreak.empty()) {
+      std::fprintf(console, "The recording is not whole: %s\n", recordingBreak.c_str());
     }
   }
   return ExitStatus::Success;
