@@ -15,10 +15,9 @@
 #include <vector>
 
 #include "sim/host/alternate_host.h"
-#include "sim/host/keyboard_thread.h"
+#include "sim/host/host_life_cycle.h"
 #include "sim/host/slot_protocol.h"
 #include "sim/observe/trace_reader.h"
-#include "sim/platform/fibre.h"
 #include "sim/replay/model_differences.h"
 
 namespace sim {
@@ -159,14 +158,9 @@ class Replay final : public AlternateHost {
   std::int64_t lastFrame_ = -1;
   std::int32_t lastTime_ = 0;
 
-  // The plug-in and its script.
-  void* module_ = nullptr;
-  ScriptEntry script_ = nullptr;
-  KeyboardHandler keyboardHandler_ = nullptr;
-  std::unique_ptr<Fibre> fibre_;
-  std::unique_ptr<Fibre> droppedFibre_;  // kept until the next drop, never run again
-  bool scriptWaiting_ = false;           // the fibre is suspended in scriptWait
-  std::unique_ptr<KeyboardThread> keyboard_;
+  // The plug-in, what it registered, its script and the keyboard thread.
+  HostLifeCycle lifeCycle_{options_.stackSize};
+  bool scriptWaiting_ = false;  // the script's fibre is suspended in scriptWait
 
   NativeCallSlots call_;
   std::unordered_set<std::string> texts_;  // text answers, at stable addresses
