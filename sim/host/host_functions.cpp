@@ -92,7 +92,7 @@ void Simulation::RefuseInit(std::uint64_t hash) {
              RefusedCallOf(dispatch_, hash, nullptr, 0));
 }
 
-void Simulation::HostNativePush(std::uint64_t value) {
+void Simulation::HostNativePush64(std::uint64_t value) {
   if (!OnScriptFibre() || !call_.open) [[unlikely]]
     return RefusePush();
   call_.Push(value);

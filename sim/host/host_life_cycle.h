@@ -13,12 +13,11 @@
 #include <memory>
 #include <string>
 
+#include "sim/host/host_functions.h"
 #include "sim/host/keyboard_thread.h"
 #include "sim/platform/fibre.h"
 
 namespace sim {
-
-using ScriptEntry = void (*)();
 
 class HostLifeCycle {
  public:

@@ -95,16 +95,13 @@ class Simulation {
   // every host function the plug-in calls starts here.
   static Simulation* Active() { return active_; }
 
-  // Host functions, reached through the platform's host exports
-  // (host_functions.cpp).
-  void HostScriptRegister(void* module, ScriptEntry entry);
-  void HostScriptUnregister(void* module);
-  void HostKeyboardHandlerRegister(KeyboardHandler handler);
-  void HostKeyboardHandlerUnregister(KeyboardHandler handler);
-  void HostScriptWait(std::uint32_t ms);
-  void HostNativeInit(std::uint64_t hash);
-  void HostNativePush(std::uint64_t value);
-  std::uint64_t* HostNativeCall();
+  // The host functions, Host<Member> for each of REBOUND_HOST_FUNCTIONS
+  // (host_functions.h), reached through the platform's host exports; defined
+  // in host_functions.cpp.
+#define REBOUND_SIMULATION_HOST_FUNCTION(name, Member, decorated, Return, Params, Args) \
+  Return Host##Member Params;
+  REBOUND_HOST_FUNCTIONS(REBOUND_SIMULATION_HOST_FUNCTION)
+#undef REBOUND_SIMULATION_HOST_FUNCTION
 
  private:
   // The frame loop runs these every frame: inlined into it, they share one

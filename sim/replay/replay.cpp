@@ -332,7 +332,7 @@ void Replay::NativeInit(std::uint64_t hash) {
   if (checking_) ExpectCall(nullptr, hash);
 }
 
-void Replay::NativePush(std::uint64_t value) { call_.Push(value); }
+void Replay::NativePush64(std::uint64_t value) { call_.Push(value); }
 
 std::uint64_t* Replay::NativeCall() {
   call_.result[0] = call_.result[1] = call_.result[2] = call_.result[3] = 0;

@@ -73,15 +73,12 @@ class Replay final : public AlternateHost {
   // replay at a time, and never while a Simulation is active.
   ReplayResult Run(const std::string& pluginPath);
 
-  // The host functions, reached through the host exports.
-  void ScriptRegister(void* module, ScriptEntry entry) override;
-  void ScriptUnregister(void* module) override;
-  void KeyboardHandlerRegister(KeyboardHandler handler) override;
-  void KeyboardHandlerUnregister(KeyboardHandler handler) override;
-  void ScriptWait(std::uint32_t ms) override;
-  void NativeInit(std::uint64_t hash) override;
-  void NativePush(std::uint64_t value) override;
-  std::uint64_t* NativeCall() override;
+  // The host functions, each of REBOUND_HOST_FUNCTIONS (host_functions.h) by
+  // its Member name, reached through the host exports.
+#define REBOUND_REPLAY_HOST_FUNCTION(name, Member, decorated, Return, Params, Args) \
+  Return Member Params override;
+  REBOUND_HOST_FUNCTIONS(REBOUND_REPLAY_HOST_FUNCTION)
+#undef REBOUND_REPLAY_HOST_FUNCTION
 
  private:
   // What a recorded line asks of replay.
