@@ -21,7 +21,9 @@ using KeyboardHandler = void (*)(std::uint32_t key, std::uint16_t repeats, std::
 
 // REBOUND_HOST_FUNCTIONS(X) calls X(name, Member, decorated, Return, Params, Args) for each
 // function, in the order of the stand-in's exports:
-//   name       the function as plug-ins call it, and the Linux simulator's export
+//   name       the function as plug-ins call it, and the Linux simulator's export; unique,
+//              so an overload the host also exports takes a name of its own that starts
+//              with the function's (scriptUnregister's older form, for instance)
 //   Member     its answer's name: Simulation::Host<Member>, AlternateHost::<Member>
 //   decorated  the MSVC-decorated name under which the real host exports it
 //   Return     its result type
