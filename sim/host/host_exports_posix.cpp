@@ -1,6 +1,6 @@
-// The host functions of the Linux simulator, one for each of
-// REBOUND_HOST_FUNCTIONS: plain C symbols exported from the executable, to which the plug-in
-// module's undefined references bind when it is loaded.
+// The host functions of the Linux simulator, one for each entry of
+// REBOUND_HOST_FUNCTIONS: plain C symbols exported from the executable, to
+// which the plug-in module's undefined references bind when it is loaded.
 #include <cstdio>
 #include <cstdlib>
 

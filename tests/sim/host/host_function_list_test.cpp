@@ -56,11 +56,11 @@ std::string ReadFile(const char* path) {
 }
 
 // Every match of `pattern` in `text`: its first group, mapped to its second
-// (or to itself when it has one group).
+// (or to itself when it has no second or the second matched nothing).
 Names Matches(const std::string& text, const std::regex& pattern) {
   Names found;
   for (std::sregex_iterator m(text.begin(), text.end(), pattern), end; m != end; ++m) {
-    found[(*m)[1]] = m->size() > 2 ? (*m)[2].str() : (*m)[1].str();
+    found[(*m)[1]] = m->size() > 2 && (*m)[2].matched ? (*m)[2].str() : (*m)[1].str();
   }
   return found;
 }
@@ -87,6 +87,20 @@ TEST(HostFunctionList, ThePluginsImportsAreTheListsPluginFunctions) {
     for (const auto& [name, same] : found) names.insert(name);
     EXPECT_EQ(names, expected) << copy.path;
   }
+}
+
+// The stand-in's .def file, which CMake writes from the list's text: each
+// function exported under its decorated name by its forwarder, and nothing
+// else but the table's installer.
+TEST(HostFunctionList, TheStandInExportsEachFunctionThroughItsForwarder) {
+  Names expected;
+#define REBOUND_STAND_IN_EXPORT(name, Member, decorated, Return, Params, Args) \
+  expected[decorated] = "StandIn" #Member;
+  REBOUND_HOST_FUNCTIONS(REBOUND_STAND_IN_EXPORT)
+#undef REBOUND_STAND_IN_EXPORT
+  expected["ReboundSimInstallHost"] = "ReboundSimInstallHost";
+  const std::string def = ReadFile(REBOUND_SIM_HOST_DEF);
+  EXPECT_EQ(Matches(def, std::regex(R"re(\n {4}(\S+)(?: = (\w+))?)re")), expected) << def;
 }
 
 // The decorated name is MSVC's for a plain function of that name; an overload
