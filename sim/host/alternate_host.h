@@ -1,4 +1,4 @@
-// Another answerer of the host's eight functions, for a program that loads the
+// Another answerer of the host's functions, for a program that loads the
 // plug-in without a Simulation (replay answers it from a recording). The host
 // exports reach it only when no simulation is active, on a path of their own
 // off the simulation's quick one, so a simulation's calls cost nothing more.
@@ -13,14 +13,11 @@ namespace sim {
 class AlternateHost {
  public:
   virtual ~AlternateHost() = default;
-  virtual void ScriptRegister(void* module, ScriptEntry entry) = 0;
-  virtual void ScriptUnregister(void* module) = 0;
-  virtual void KeyboardHandlerRegister(KeyboardHandler handler) = 0;
-  virtual void KeyboardHandlerUnregister(KeyboardHandler handler) = 0;
-  virtual void ScriptWait(std::uint32_t ms) = 0;
-  virtual void NativeInit(std::uint64_t hash) = 0;
-  virtual void NativePush(std::uint64_t value) = 0;
-  virtual std::uint64_t* NativeCall() = 0;
+  // One for each of REBOUND_HOST_FUNCTIONS (host_functions.h), by its Member name.
+#define REBOUND_ALTERNATE_HOST_FUNCTION(name, Member, decorated, Return, Params, Args) \
+  virtual Return Member Params = 0;
+  REBOUND_HOST_FUNCTIONS(REBOUND_ALTERNATE_HOST_FUNCTION)
+#undef REBOUND_ALTERNATE_HOST_FUNCTION
 
   // The host the exports fall back to while no simulation runs; null for
   // none (a call then stops the program, as before). One at a time.

@@ -1,7 +1,8 @@
-// The simulator's stand-in ScriptHookV.dll: exports the script host's eight
-// functions under their MSVC-decorated names (ScriptHookV-sim.def), as the
-// real host does, and forwards each to the function table that rebound-sim.exe
-// installs (host_table.h). Built as its own DLL, never into the simulator.
+// The simulator's stand-in ScriptHookV.dll: exports the script host's
+// functions under their MSVC-decorated names (the .def file that
+// sim/CMakeLists.txt writes from host_functions.h), as the real host does, and forwards each to the
+// function table that rebound-sim.exe installs (host_table.h). Built as its own DLL, never into the
+// simulator.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -13,7 +14,6 @@
 namespace {
 
 using sim::HostFunctionTable;
-using sim::HostKeyboardHandler;
 
 // Written once, before the plug-in is loaded; read by every call after.
 HostFunctionTable installed{};
@@ -39,17 +39,10 @@ int ReboundSimInstallHost(const HostFunctionTable* table) {
   return 1;
 }
 
-void StandInScriptRegister(void* module, void (*entry)()) { Table().scriptRegister(module, entry); }
-void StandInScriptUnregister(void* module) { Table().scriptUnregister(module); }
-void StandInKeyboardHandlerRegister(HostKeyboardHandler handler) {
-  Table().keyboardHandlerRegister(handler);
-}
-void StandInKeyboardHandlerUnregister(HostKeyboardHandler handler) {
-  Table().keyboardHandlerUnregister(handler);
-}
-void StandInScriptWait(std::uint32_t ms) { Table().scriptWait(ms); }
-void StandInNativeInit(std::uint64_t hash) { Table().nativeInit(hash); }
-void StandInNativePush64(std::uint64_t value) { Table().nativePush64(value); }
-std::uint64_t* StandInNativeCall() { return Table().nativeCall(); }
+// StandIn<Member> for each of REBOUND_HOST_FUNCTIONS.
+#define REBOUND_STAND_IN_FUNCTION(name, Member, decorated, Return, Params, Args) \
+  Return StandIn##Member Params { return Table().name Args; }
+REBOUND_HOST_FUNCTIONS(REBOUND_STAND_IN_FUNCTION)
+#undef REBOUND_STAND_IN_FUNCTION
 
 }  // extern "C"

@@ -1,6 +1,6 @@
-// The host functions of the Linux simulator: plain C symbols exported from the
-// executable, to which the plug-in module's undefined references bind when it
-// is loaded.
+// The host functions of the Linux simulator, one for each entry of
+// REBOUND_HOST_FUNCTIONS: plain C symbols exported from the executable, to
+// which the plug-in module's undefined references bind when it is loaded.
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,26 +24,10 @@ sim::AlternateHost* Alternate() {
   return host;
 }
 
-[[gnu::cold, gnu::noinline]] void OtherScriptRegister(void* module, void (*entry)()) {
-  Alternate()->ScriptRegister(module, entry);
-}
-[[gnu::cold, gnu::noinline]] void OtherScriptUnregister(void* module) {
-  Alternate()->ScriptUnregister(module);
-}
-[[gnu::cold, gnu::noinline]] void OtherKeyboardHandlerRegister(sim::KeyboardHandler handler) {
-  Alternate()->KeyboardHandlerRegister(handler);
-}
-[[gnu::cold, gnu::noinline]] void OtherKeyboardHandlerUnregister(sim::KeyboardHandler handler) {
-  Alternate()->KeyboardHandlerUnregister(handler);
-}
-[[gnu::cold, gnu::noinline]] void OtherScriptWait(std::uint32_t ms) { Alternate()->ScriptWait(ms); }
-[[gnu::cold, gnu::noinline]] void OtherNativeInit(std::uint64_t hash) {
-  Alternate()->NativeInit(hash);
-}
-[[gnu::cold, gnu::noinline]] void OtherNativePush(std::uint64_t value) {
-  Alternate()->NativePush(value);
-}
-[[gnu::cold, gnu::noinline]] std::uint64_t* OtherNativeCall() { return Alternate()->NativeCall(); }
+#define REBOUND_ALTERNATE_CALL(name, Member, decorated, Return, Params, Args) \
+  [[gnu::cold, gnu::noinline]] Return Other##Member Params { return Alternate()->Member Args; }
+REBOUND_HOST_FUNCTIONS(REBOUND_ALTERNATE_CALL)
+#undef REBOUND_ALTERNATE_CALL
 
 }  // namespace
 
@@ -57,51 +41,12 @@ bool ProvideHostFunctions(std::string& /*error*/) { return true; }
 #define REBOUND_SIM_EXPORT extern "C" __attribute__((visibility("default")))
 
 // Each asks for the active simulation once; with none, it goes the cold way.
-REBOUND_SIM_EXPORT void scriptRegister(void* module, void (*entry)()) {
-  sim::Simulation* s = sim::Simulation::Active();
-  if (s == nullptr) [[unlikely]]
-    return OtherScriptRegister(module, entry);
-  s->HostScriptRegister(module, entry);
-}
-REBOUND_SIM_EXPORT void scriptUnregister(void* module) {
-  sim::Simulation* s = sim::Simulation::Active();
-  if (s == nullptr) [[unlikely]]
-    return OtherScriptUnregister(module);
-  s->HostScriptUnregister(module);
-}
-REBOUND_SIM_EXPORT void keyboardHandlerRegister(sim::Simulation::KeyboardHandler handler) {
-  sim::Simulation* s = sim::Simulation::Active();
-  if (s == nullptr) [[unlikely]]
-    return OtherKeyboardHandlerRegister(handler);
-  s->HostKeyboardHandlerRegister(handler);
-}
-REBOUND_SIM_EXPORT void keyboardHandlerUnregister(sim::Simulation::KeyboardHandler handler) {
-  sim::Simulation* s = sim::Simulation::Active();
-  if (s == nullptr) [[unlikely]]
-    return OtherKeyboardHandlerUnregister(handler);
-  s->HostKeyboardHandlerUnregister(handler);
-}
-REBOUND_SIM_EXPORT void scriptWait(std::uint32_t ms) {
-  sim::Simulation* s = sim::Simulation::Active();
-  if (s == nullptr) [[unlikely]]
-    return OtherScriptWait(ms);
-  s->HostScriptWait(ms);
-}
-REBOUND_SIM_EXPORT void nativeInit(std::uint64_t hash) {
-  sim::Simulation* s = sim::Simulation::Active();
-  if (s == nullptr) [[unlikely]]
-    return OtherNativeInit(hash);
-  s->HostNativeInit(hash);
-}
-REBOUND_SIM_EXPORT void nativePush64(std::uint64_t value) {
-  sim::Simulation* s = sim::Simulation::Active();
-  if (s == nullptr) [[unlikely]]
-    return OtherNativePush(value);
-  s->HostNativePush(value);
-}
-REBOUND_SIM_EXPORT std::uint64_t* nativeCall() {
-  sim::Simulation* s = sim::Simulation::Active();
-  if (s == nullptr) [[unlikely]]
-    return OtherNativeCall();
-  return s->HostNativeCall();
-}
+#define REBOUND_SIM_EXPORT_FUNCTION(name, Member, decorated, Return, Params, Args) \
+  REBOUND_SIM_EXPORT Return name Params {                                          \
+    sim::Simulation* s = sim::Simulation::Active();                                \
+    if (s == nullptr) [[unlikely]]                                                 \
+      return Other##Member Args;                                                   \
+    return s->Host##Member Args;                                                   \
+  }
+REBOUND_HOST_FUNCTIONS(REBOUND_SIM_EXPORT_FUNCTION)
+#undef REBOUND_SIM_EXPORT_FUNCTION

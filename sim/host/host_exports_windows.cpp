@@ -39,50 +39,18 @@ AlternateHost* Alternate() {
   return host;
 }
 
-void ScriptRegister(void* module, void (*entry)()) {
-  if (Simulation* s = Simulation::Active()) return s->HostScriptRegister(module, entry);
-  Alternate()->ScriptRegister(module, entry);
-}
-void ScriptUnregister(void* module) {
-  if (Simulation* s = Simulation::Active()) return s->HostScriptUnregister(module);
-  Alternate()->ScriptUnregister(module);
-}
-void KeyboardHandlerRegister(HostKeyboardHandler handler) {
-  if (Simulation* s = Simulation::Active()) return s->HostKeyboardHandlerRegister(handler);
-  Alternate()->KeyboardHandlerRegister(handler);
-}
-void KeyboardHandlerUnregister(HostKeyboardHandler handler) {
-  if (Simulation* s = Simulation::Active()) return s->HostKeyboardHandlerUnregister(handler);
-  Alternate()->KeyboardHandlerUnregister(handler);
-}
-void ScriptWait(std::uint32_t ms) {
-  if (Simulation* s = Simulation::Active()) return s->HostScriptWait(ms);
-  Alternate()->ScriptWait(ms);
-}
-void NativeInit(std::uint64_t hash) {
-  if (Simulation* s = Simulation::Active()) return s->HostNativeInit(hash);
-  Alternate()->NativeInit(hash);
-}
-void NativePush64(std::uint64_t value) {
-  if (Simulation* s = Simulation::Active()) return s->HostNativePush(value);
-  Alternate()->NativePush(value);
-}
-std::uint64_t* NativeCall() {
-  if (Simulation* s = Simulation::Active()) return s->HostNativeCall();
-  return Alternate()->NativeCall();
-}
+#define REBOUND_FORWARD_HOST_FUNCTION(name, Member, decorated, Return, Params, Args) \
+  Return Member Params {                                                             \
+    if (Simulation* s = Simulation::Active()) return s->Host##Member Args;           \
+    return Alternate()->Member Args;                                                 \
+  }
+REBOUND_HOST_FUNCTIONS(REBOUND_FORWARD_HOST_FUNCTION)
+#undef REBOUND_FORWARD_HOST_FUNCTION
 
-constexpr HostFunctionTable kHostFunctions = {
-    sizeof(HostFunctionTable),
-    &ScriptRegister,
-    &ScriptUnregister,
-    &KeyboardHandlerRegister,
-    &KeyboardHandlerUnregister,
-    &ScriptWait,
-    &NativeInit,
-    &NativePush64,
-    &NativeCall,
-};
+#define REBOUND_HOST_TABLE_ENTRY(name, Member, decorated, Return, Params, Args) &Member,
+constexpr HostFunctionTable kHostFunctions = {sizeof(HostFunctionTable),
+                                              REBOUND_HOST_FUNCTIONS(REBOUND_HOST_TABLE_ENTRY)};
+#undef REBOUND_HOST_TABLE_ENTRY
 
 // Loaded once and kept for the life of the process, as the real host is.
 HMODULE hostModule = nullptr;

@@ -10,42 +10,36 @@ namespace sim {
 void Simulation::HostScriptRegister(void* module, ScriptEntry entry) {
   const InsideHostScope inside;
   RecordHost("scriptRegister");
-  if (Fibre::OnFibre()) RaiseFault("scriptRegister called from the script fibre");
-  if (entry == nullptr) RaiseFault("scriptRegister with a null script entry");
-  registration_.module = module;
-  registration_.script = [entry] { entry(); };
-  registration_.scriptRegistered = true;
+  if (const char* refusal = lifeCycle_.ScriptRegisterRefusal(entry)) RaiseFault(refusal);
+  lifeCycle_.RegisterScript(module, entry);
   world_.Note("host", "script registered");
 }
 
 void Simulation::HostScriptUnregister(void* module) {
   const InsideHostScope inside;
   RecordHost("scriptUnregister");
-  if (Fibre::OnFibre()) RaiseFault("scriptUnregister called from the script fibre");
-  if (!registration_.scriptRegistered) {
-    RaiseFault("scriptUnregister without a registered script");
-  } else if (module != registration_.module) {
-    RaiseFault("scriptUnregister with another module handle than the one registered");
-  }
-  registration_.scriptRegistered = false;
+  if (const char* refusal = lifeCycle_.ScriptUnregisterRefusal(module)) RaiseFault(refusal);
+  lifeCycle_.UnregisterScript();
   world_.Note("host", "script unregistered");
 }
 
 void Simulation::HostKeyboardHandlerRegister(KeyboardHandler handler) {
   const InsideHostScope inside;
   RecordHost("keyboardHandlerRegister");
-  if (handler == nullptr) RaiseFault("keyboardHandlerRegister with a null handler");
-  registration_.keyboardHandler = handler;
+  if (const char* refusal = lifeCycle_.KeyboardHandlerRegisterRefusal(handler)) {
+    RaiseFault(refusal);
+  }
+  lifeCycle_.RegisterKeyboardHandler(handler);
   world_.Note("host", "keyboard handler registered");
 }
 
 void Simulation::HostKeyboardHandlerUnregister(KeyboardHandler handler) {
   const InsideHostScope inside;
   RecordHost("keyboardHandlerUnregister");
-  if (handler != registration_.keyboardHandler) {
-    RaiseFault("keyboardHandlerUnregister with a handler that is not the registered one");
+  if (const char* refusal = lifeCycle_.KeyboardHandlerUnregisterRefusal(handler)) {
+    RaiseFault(refusal);
   }
-  registration_.keyboardHandler = nullptr;
+  lifeCycle_.UnregisterKeyboardHandler();
   world_.Note("host", "keyboard handler unregistered");
 }
 
@@ -98,7 +92,7 @@ void Simulation::RefuseInit(std::uint64_t hash) {
              RefusedCallOf(dispatch_, hash, nullptr, 0));
 }
 
-void Simulation::HostNativePush(std::uint64_t value) {
+void Simulation::HostNativePush64(std::uint64_t value) {
   if (!OnScriptFibre() || !call_.open) [[unlikely]]
     return RefusePush();
   call_.Push(value);

@@ -1,22 +1,57 @@
-// What the plug-in has registered through the host's functions: its script
-// entry and its keyboard handler. The eight functions themselves are
-// Simulation's Host* members (host_functions.cpp), so that a native call
-// reaches the simulation's state with no pointer to follow on the way.
+// The script host's functions, listed once. The simulator's answers to them
+// (Simulation::Host*, AlternateHost), the Linux exports, the Windows table and
+// the stand-in ScriptHookV.dll's forwarders are all made from this list by the
+// preprocessor, and the stand-in's module-definition file by CMake; a test holds
+// the plug-in's own declarations (src/host/host_api.h, which may not include
+// this) and its import file to it. Adding a host function is an entry here
+// and its behaviour in Simulation and Replay.
 #pragma once
 
-#include <functional>
-
-#include "sim/host/keyboard_thread.h"
+#include <cstdint>
 
 namespace sim {
 
+// The types of the functions' arguments, as the simulator names them.
 using ScriptEntry = void (*)();
-
-struct HostRegistration {
-  void* module = nullptr;  // the handle the script was registered with
-  std::function<void()> script;
-  bool scriptRegistered = false;
-  KeyboardHandler keyboardHandler = nullptr;
-};
+using KeyboardHandler = void (*)(std::uint32_t key, std::uint16_t repeats, std::uint8_t scanCode,
+                                 std::int32_t isExtended, std::int32_t isWithAlt,
+                                 std::int32_t wasDownBefore, std::int32_t isUpNow);
 
 }  // namespace sim
+
+// REBOUND_HOST_FUNCTIONS(X) calls X(name, Member, decorated, Return, Params, Args) for each
+// function, in the order of the stand-in's exports:
+//   name       the function as plug-ins call it, and the Linux simulator's export; unique,
+//              so an overload the host also exports takes a name of its own that starts
+//              with the function's (scriptUnregister's older form, for instance)
+//   Member     its answer's name: Simulation::Host<Member>, AlternateHost::<Member>
+//   decorated  the MSVC-decorated name under which the real host exports it
+//   Return     its result type
+//   Params     its parameters in parentheses, with fully qualified types
+//   Args       their names in parentheses, to pass a call on
+// REBOUND_PLUGIN_HOST_FUNCTIONS are the ones the plug-in imports; the rest of
+// the host's exports follow them in REBOUND_HOST_FUNCTIONS.
+// sim/CMakeLists.txt reads the first three fields of each entry to write the
+// stand-in's .def file: keep them on the entry's first line.
+// clang-format off
+#define REBOUND_PLUGIN_HOST_FUNCTIONS(X) \
+  X(scriptRegister, ScriptRegister, "?scriptRegister@@YAXPEAUHINSTANCE__@@P6AXXZ@Z", \
+    void, (void* module, ::sim::ScriptEntry entry), (module, entry)) \
+  X(scriptUnregister, ScriptUnregister, "?scriptUnregister@@YAXPEAUHINSTANCE__@@@Z", \
+    void, (void* module), (module)) \
+  X(keyboardHandlerRegister, KeyboardHandlerRegister, "?keyboardHandlerRegister@@YAXP6AXKGEHHHH@Z@Z", \
+    void, (::sim::KeyboardHandler handler), (handler)) \
+  X(keyboardHandlerUnregister, KeyboardHandlerUnregister, "?keyboardHandlerUnregister@@YAXP6AXKGEHHHH@Z@Z", \
+    void, (::sim::KeyboardHandler handler), (handler)) \
+  X(scriptWait, ScriptWait, "?scriptWait@@YAXK@Z", \
+    void, (std::uint32_t ms), (ms)) \
+  X(nativeInit, NativeInit, "?nativeInit@@YAX_K@Z", \
+    void, (std::uint64_t hash), (hash)) \
+  X(nativePush64, NativePush64, "?nativePush64@@YAX_K@Z", \
+    void, (std::uint64_t value), (value)) \
+  X(nativeCall, NativeCall, "?nativeCall@@YAPEA_KXZ", \
+    std::uint64_t*, (), ())
+
+#define REBOUND_HOST_FUNCTIONS(X) \
+  REBOUND_PLUGIN_HOST_FUNCTIONS(X)
+// clang-format on

@@ -9,12 +9,11 @@
 #include <thread>
 #include <vector>
 
+#include "sim/host/host_functions.h"
+
 namespace sim {
 
 struct ScheduledEvent;
-
-using KeyboardHandler = void (*)(std::uint32_t, std::uint16_t, std::uint8_t, std::int32_t,
-                                 std::int32_t, std::int32_t, std::int32_t);
 
 // The host calls the keyboard handler on the game window's thread, not on the
 // script fibre; this thread plays that part. Each message is handed over and

@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "sim/base/seed.h"
-#include "sim/host/host_exports.h"
 #include "sim/platform/module.h"
 
 namespace sim {
@@ -28,10 +27,8 @@ Simulation::Simulation(Scenario scenario, SimOptions options)
 }
 
 Simulation::~Simulation() {
-  if (module_ != nullptr) UnloadPlugin();
-  // A script that never finished keeps its stack: see Abandon.
-  Abandon(std::move(fibre_));
-  keyboard_.reset();
+  if (lifeCycle_.Loaded()) UnloadPlugin();
+  lifeCycle_.StopKeyboard();
   active_ = nullptr;
 }
 
@@ -90,7 +87,7 @@ void Simulation::StopAt(const std::string& message, std::uint32_t call,
     }
   }
   call_.open = false;
-  if (fibre_ && Fibre::OnFibre()) {
+  if (lifeCycle_.Script() != nullptr && Fibre::OnFibre()) {
     // The script stops here for good; the frame loop sees the fault.
     for (;;) Fibre::Yield();
   }
@@ -118,11 +115,7 @@ void Simulation::Record(TraceEntry& entry) {
 
 bool Simulation::LoadPlugin(const std::string& path) {
   std::string error;
-  if (!ProvideHostFunctions(error)) {
-    RaiseFault(error);
-    return false;
-  }
-  module_ = platform::LoadPluginModule(
+  const bool loaded = lifeCycle_.Load(
       path,
       [&](void* module) {
         // Seeded before its entry runs, so that no seed of the module's
@@ -145,7 +138,7 @@ bool Simulation::LoadPlugin(const std::string& path) {
         world_.Note("host", "plug-in loaded: " + path);
       },
       error);
-  if (module_ == nullptr) {
+  if (!loaded) {
     RaiseFault(error);
     return false;
   }
@@ -188,37 +181,23 @@ std::uint32_t Simulation::ListedDraw() noexcept {
 }
 
 void Simulation::UnloadPlugin() {
-  if (module_ == nullptr) return;
-  // The game's window thread stops delivering first; it ends while the plug-in
-  // is still loaded, so the module sees the thread leave (thread detach).
-  keyboard_.reset();
-  RecordHost("detach");
-  // The fibre runs code of the module: it must never run again once unloaded.
-  if (fibre_) lastStack_ = fibre_->PeakStackUse();
-  Abandon(std::move(fibre_));
+  if (!lifeCycle_.Loaded()) return;
   std::string error;
-  if (!platform::UnloadPluginModule(module_, error)) RaiseFault(error);
-  module_ = nullptr;
-  if (registration_.scriptRegistered)
-    RaiseFault("the script is still registered after process detach");
-  if (registration_.keyboardHandler != nullptr) {
-    RaiseFault("the keyboard handler is still registered after process detach");
-  }
+  if (!lifeCycle_.Unload([this] { RecordHost("detach"); }, error)) RaiseFault(error);
+  // The first of what the plug-in left registered: a fault stops the run at once.
+  if (const char* left = lifeCycle_.LeftRegistered()) RaiseFault(left);
   world_.Note("host", "plug-in unloaded");
 }
 
 void Simulation::SetScript(std::function<void()> script) {
-  registration_.script = std::move(script);
-  registration_.scriptRegistered = true;
-  if (fibre_) lastStack_ = fibre_->PeakStackUse();
-  Abandon(std::move(fibre_));
+  lifeCycle_.SetScript(std::move(script));
 }
 
-StackUse Simulation::ScriptStack() const { return fibre_ ? fibre_->PeakStackUse() : lastStack_; }
+StackUse Simulation::ScriptStack() const { return lifeCycle_.ScriptStack(); }
 
 inline void Simulation::ResumeScript() {
   const ScriptRunningScope running(scriptHostDepth_);
-  fibre_->Resume();
+  lifeCycle_.ResumeScript();
 }
 
 void Simulation::ApplyEvent(const ScheduledEvent& event) {
@@ -259,27 +238,26 @@ void Simulation::DeliverKeyboard(const ScheduledEvent& event) {
     values.push_back(TraceValue::Int(static_cast<std::int32_t>(v)));
   values[0] = TraceValue::Int(event.keyArgs[0]);
   RecordHost("keyboard", std::move(values));
-  if (registration_.keyboardHandler == nullptr) {
+  if (!lifeCycle_.KeyboardHandlerRegistered()) {
     world_.Note("keyboard", event.description + " (no handler registered)");
     return;
   }
   world_.Note("keyboard", event.description + " delivered to the keyboard handler");
-  // Started at the first message, so that a loaded module sees it arrive.
-  if (!keyboard_) keyboard_ = std::make_unique<KeyboardThread>();
-  keyboard_->Deliver(registration_.keyboardHandler, event.keyArgs);
+  lifeCycle_.DeliverKey(event.keyArgs);
 }
 
 inline void Simulation::StartOrResumeScript() {
-  if (!registration_.scriptRegistered || !registration_.script) return;
-  if (!fibre_) [[unlikely]] {
+  if (!lifeCycle_.ScriptRegistered()) return;
+  const Fibre* fibre = lifeCycle_.Script();
+  if (fibre == nullptr) [[unlikely]] {
     StartScript();
   } else if (world_.clock.frame < wakeFrame_ || world_.clock.nowMs < wakeAtMs_ ||
-             fibre_->Finished()) {
+             fibre->Finished()) {
     return;
   } else {
     ResumeScript();
   }
-  if (fibre_->Finished()) [[unlikely]] {
+  if (lifeCycle_.Script()->Finished()) [[unlikely]] {
     if (!Faulted()) RaiseFault("the script entry returned; it must loop for ever");
   }
 }
@@ -287,20 +265,15 @@ inline void Simulation::StartOrResumeScript() {
 void Simulation::StartScript() {
   // Started in the first frame after registration, and again after the host
   // dropped the script.
-  fibre_ = std::make_unique<Fibre>(registration_.script, options_.stackSize);
+  lifeCycle_.BeginScript();
   scriptHostDepth_ = 0;
-  ++scriptStarts_;
   RecordHost("scriptStart");
-  world_.Note("host", scriptStarts_ == 1 ? "script started" : "script started again");
+  world_.Note("host", lifeCycle_.ScriptStarts() == 1 ? "script started" : "script started again");
   ResumeScript();
 }
 
 void Simulation::DropScript() {
-  if (!fibre_) return;
-  lastStack_ = fibre_->PeakStackUse();
-  // As the real host deletes the fiber: the stack goes as it stands, nothing
-  // on it unwinds. It is freed with the next drop or the simulation.
-  droppedFibre_ = std::move(fibre_);
+  if (!lifeCycle_.DropScript()) return;
   call_.open = false;
   scriptHostDepth_ = 0;
   wakeFrame_ = 0;
@@ -308,7 +281,7 @@ void Simulation::DropScript() {
 }
 
 void Simulation::RestartScript() {
-  if (!registration_.scriptRegistered || !registration_.script) {
+  if (!lifeCycle_.ScriptRegistered()) {
     world_.Note("host", "no script registered to restart");
     return;
   }
@@ -318,13 +291,11 @@ void Simulation::RestartScript() {
 
 void Simulation::UnloadByHost() {
   DropScript();
-  if (module_ != nullptr) {
+  if (lifeCycle_.Loaded()) {
     UnloadPlugin();
   } else {
     // A script of the test's own: stopped, and nothing to unload.
-    keyboard_.reset();
-    registration_.scriptRegistered = false;
-    registration_.script = nullptr;
+    lifeCycle_.EndOwnScript();
     world_.Note("host", "script stopped");
   }
   ended_ = true;

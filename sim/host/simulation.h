@@ -15,6 +15,7 @@
 #include "sim/base/alloc_counter.h"
 #include "sim/game/world.h"
 #include "sim/host/host_functions.h"
+#include "sim/host/host_life_cycle.h"
 #include "sim/host/keyboard_thread.h"
 #include "sim/host/native_dispatch.h"
 #include "sim/host/run_options.h"
@@ -44,7 +45,7 @@ class Simulation {
   bool LoadPlugin(const std::string& path);
   // Calls the entry with process detach and unloads the module.
   void UnloadPlugin();
-  bool PluginLoaded() const { return module_ != nullptr; }
+  bool PluginLoaded() const { return lifeCycle_.Loaded(); }
 
   // Runs a function of the plug-in's core as the script, as if registered by
   // the host (used by tests linked with the core library).
@@ -60,9 +61,9 @@ class Simulation {
   // without unwinding, as the real host deletes it. Kept until the next drop
   // or the end of the simulation so that what its stack held can be looked
   // at; never run again. Null when none was dropped.
-  const Fibre* DroppedScriptFibre() const { return droppedFibre_.get(); }
+  const Fibre* DroppedScriptFibre() const { return lifeCycle_.DroppedScript(); }
   // How many times the host has started the script entry.
-  std::int32_t ScriptStarts() const { return scriptStarts_; }
+  std::int32_t ScriptStarts() const { return lifeCycle_.ScriptStarts(); }
   // Runs the rest of the scenario's frames.
   bool Run();
 
@@ -94,16 +95,13 @@ class Simulation {
   // every host function the plug-in calls starts here.
   static Simulation* Active() { return active_; }
 
-  // Host functions, reached through the platform's host exports
-  // (host_functions.cpp).
-  void HostScriptRegister(void* module, ScriptEntry entry);
-  void HostScriptUnregister(void* module);
-  void HostKeyboardHandlerRegister(KeyboardHandler handler);
-  void HostKeyboardHandlerUnregister(KeyboardHandler handler);
-  void HostScriptWait(std::uint32_t ms);
-  void HostNativeInit(std::uint64_t hash);
-  void HostNativePush(std::uint64_t value);
-  std::uint64_t* HostNativeCall();
+  // The host functions, Host<Member> for each of REBOUND_HOST_FUNCTIONS
+  // (host_functions.h), reached through the platform's host exports; defined
+  // in host_functions.cpp.
+#define REBOUND_SIMULATION_HOST_FUNCTION(name, Member, decorated, Return, Params, Args) \
+  Return Host##Member Params;
+  REBOUND_HOST_FUNCTIONS(REBOUND_SIMULATION_HOST_FUNCTION)
+#undef REBOUND_SIMULATION_HOST_FUNCTION
 
  private:
   // The frame loop runs these every frame: inlined into it, they share one
@@ -197,20 +195,13 @@ class Simulation {
   Trace trace_;
   FlowObserver flow_;
 
-  // The loaded module's handle, as the plug-in is given it.
-  void* module_ = nullptr;
   Seeding seeding_ = Seeding::kOsRandom;
-  // Measured as a fibre is let go, so that the figure outlives it.
-  StackUse lastStack_;
 
-  HostRegistration registration_;
-  std::unique_ptr<Fibre> fibre_;
-  std::unique_ptr<Fibre> droppedFibre_;  // see DroppedScriptFibre
-  std::int32_t scriptStarts_ = 0;
-  bool ended_ = false;          // the host unloaded the plug-in: no frame runs after it
-  std::int64_t wakeFrame_ = 0;  // the script resumes no earlier than this frame
-  std::int64_t wakeAtMs_ = 0;   // ... and no earlier than this game time
-  std::unique_ptr<KeyboardThread> keyboard_;
+  // The module, what it registered, the script's fibre and the keyboard thread.
+  HostLifeCycle lifeCycle_{options_.stackSize};
+  bool ended_ = false;                      // the host unloaded the plug-in: no frame runs after it
+  std::int64_t wakeFrame_ = 0;              // the script resumes no earlier than this frame
+  std::int64_t wakeAtMs_ = 0;               // ... and no earlier than this game time
   std::atomic<std::size_t> drawsTaken_{0};  // of options_.draws
 
   NativeCallSlots call_;  // the native call being built

@@ -15,7 +15,6 @@
 #include "sim/base/number_format.h"
 #include "sim/base/seed.h"
 #include "sim/host/call_decoding.h"
-#include "sim/host/host_exports.h"
 #include "sim/platform/module.h"
 
 namespace sim {
@@ -82,8 +81,7 @@ Replay::Replay(TraceReader& reader, ReplayOptions options)
 }
 
 Replay::~Replay() {
-  if (module_ != nullptr) Unload(false);
-  Abandon(std::move(fibre_));
+  if (lifeCycle_.Loaded()) Unload(false);
   if (current == this) current = nullptr;
 }
 
@@ -155,7 +153,7 @@ const TraceEntry* Replay::ExpectCall(const char* host, std::uint64_t hash) {
       // A recording cut off in the middle of a frame (the game crashed, the
       // file was copied while written) ends the check there. Off the fibre
       // (attach, detach) the caller names the call the recording lacks.
-      if (!stopped_ && fibre_ && Fibre::OnFibre()) {
+      if (!stopped_ && lifeCycle_.Script() != nullptr && Fibre::OnFibre()) {
         End("the recording ends inside frame " + std::to_string(lastFrame_) +
             ", where the plug-in went on with " +
             (host != nullptr ? std::string(host) : ReadableHash(hash)));
@@ -200,7 +198,7 @@ std::string Replay::ReadableHash(std::uint64_t hash) {
 void Replay::Stop() {
   stopped_ = true;
   call_.open = false;
-  if (fibre_ && Fibre::OnFibre()) {
+  if (lifeCycle_.Script() != nullptr && Fibre::OnFibre()) {
     // The script stops here for good: the main loop sees the stop.
     for (;;) Fibre::Yield();
   }
@@ -287,28 +285,30 @@ bool Replay::MatchHostCall(const char* host, std::optional<std::int64_t> value) 
   return true;
 }
 
-void Replay::ScriptRegister(void* /*module*/, ScriptEntry entry) {
+// The recording holds what the host saw: replay checks the calls against it
+// rather than refusing them as the simulation does.
+void Replay::ScriptRegister(void* module, ScriptEntry entry) {
   if (!MatchHostCall("scriptRegister", std::nullopt) && checking_) return;
-  script_ = entry;
+  lifeCycle_.RegisterScript(module, entry);
 }
 
 void Replay::ScriptUnregister(void* /*module*/) {
   MatchHostCall("scriptUnregister", std::nullopt);
-  script_ = nullptr;
+  lifeCycle_.UnregisterScript();
 }
 
 void Replay::KeyboardHandlerRegister(KeyboardHandler handler) {
   if (!MatchHostCall("keyboardHandlerRegister", std::nullopt) && checking_) return;
-  keyboardHandler_ = handler;
+  lifeCycle_.RegisterKeyboardHandler(handler);
 }
 
 void Replay::KeyboardHandlerUnregister(KeyboardHandler /*handler*/) {
   MatchHostCall("keyboardHandlerUnregister", std::nullopt);
-  keyboardHandler_ = nullptr;
+  lifeCycle_.UnregisterKeyboardHandler();
 }
 
 void Replay::ScriptWait(std::uint32_t ms) {
-  if (!fibre_ || !Fibre::OnFibre()) {
+  if (lifeCycle_.Script() == nullptr || !Fibre::OnFibre()) {
     // Only the script may wait; the recording cannot have it otherwise.
     if (checking_) Differ(ActualHostLine("scriptWait", ms) + " (outside the script)");
     return;
@@ -332,7 +332,7 @@ void Replay::NativeInit(std::uint64_t hash) {
   if (checking_) ExpectCall(nullptr, hash);
 }
 
-void Replay::NativePush(std::uint64_t value) { call_.Push(value); }
+void Replay::NativePush64(std::uint64_t value) { call_.Push(value); }
 
 std::uint64_t* Replay::NativeCall() {
   call_.result[0] = call_.result[1] = call_.result[2] = call_.result[3] = 0;
@@ -433,24 +433,17 @@ std::uint32_t Replay::Draw() {
 // The main loop: the host's side.
 
 void Replay::DeliverKeyboard(const TraceEntry& entry) {
-  if (keyboardHandler_ == nullptr || entry.args.size() != 7) return;
+  if (entry.args.size() != 7) return;
   std::uint32_t args[7];
   for (std::size_t i = 0; i < 7; ++i) args[i] = static_cast<std::uint32_t>(entry.args[i].integer);
-  // On the game window's thread, as the host delivers it.
-  if (!keyboard_) keyboard_ = std::make_unique<KeyboardThread>();
-  keyboard_->Deliver(keyboardHandler_, args);
+  // On the game window's thread, as the host delivers it; nothing without a handler.
+  lifeCycle_.DeliverKey(args);
 }
 
 void Replay::Load(const std::string& pluginPath) {
   std::string error;
-  if (!ProvideHostFunctions(error)) {
-    result_.outcome = ReplayResult::Outcome::kCannotLoad;
-    result_.error = error;
-    stopped_ = true;
-    return;
-  }
   bool drawsHandedOver = true;
-  module_ = platform::LoadPluginModule(
+  const bool loaded = lifeCycle_.Load(
       pluginPath,
       [&](void* module) {
         // Before its entry runs, so that every draw of the module is the
@@ -459,7 +452,7 @@ void Replay::Load(const std::string& pluginPath) {
             module != nullptr && platform::SetModuleSeedSource(module, &Replay::RecordedDraw);
       },
       error);
-  if (module_ == nullptr) {
+  if (!loaded) {
     if (stopped_) return;  // the entry made a call the recording does not have
     result_.outcome = ReplayResult::Outcome::kCannotLoad;
     result_.error = error;
@@ -477,40 +470,33 @@ void Replay::Load(const std::string& pluginPath) {
 
 void Replay::StartScript() {
   DropScript();
-  if (script_ == nullptr) {
+  if (!lifeCycle_.ScriptRegistered()) {
     Differ("(no script registered: the plug-in never called scriptRegister)");
     return;
   }
-  const ScriptEntry entry = script_;
-  fibre_ = std::make_unique<Fibre>([entry] { entry(); }, options_.stackSize);
+  lifeCycle_.BeginScript();
   ResumeScript();
 }
 
 void Replay::ResumeScript() {
-  fibre_->Resume();
-  if (fibre_->Finished() && !stopped_) {
+  lifeCycle_.ResumeScript();
+  if (lifeCycle_.Script()->Finished() && !stopped_) {
     Differ("(the script entry returned; it must loop for ever)");
   }
 }
 
 void Replay::DropScript() {
-  if (!fibre_) return;
-  // As the host deletes the fiber: nothing on its stack unwinds, and it
-  // never runs again. Freed with the next drop or at the end.
-  droppedFibre_ = std::move(fibre_);
+  if (!lifeCycle_.DropScript()) return;
   scriptWaiting_ = false;
   call_.open = false;
 }
 
 void Replay::Unload(bool checked) {
-  keyboard_.reset();
-  checking_ = checked && !stopped_;
-  // The fibre runs code of the module: it must never run again once unloaded.
-  Abandon(std::move(fibre_));
+  // The plug-in's calls while it detaches are checked only when the
+  // recording got that far.
   std::string error;
-  void* module = module_;
-  module_ = nullptr;
-  if (!platform::UnloadPluginModule(module, error) && checked && !stopped_) {
+  const bool unloaded = lifeCycle_.Unload([&] { checking_ = checked && !stopped_; }, error);
+  if (!unloaded && checked && !stopped_) {
     Differ("(the plug-in's detach failed: " + error + ")");
   }
   checking_ = checked;
@@ -527,7 +513,7 @@ ReplayResult Replay::Run(const std::string& pluginPath) {
           Consume(false);
           break;
         case LineKind::kAttach:
-          if (module_ != nullptr)
+          if (lifeCycle_.Loaded())
             reader_.Fail(lines_.Line(), "field \"host\": attach while the plug-in is loaded");
           Consume(false);
           Load(pluginPath);
@@ -542,7 +528,7 @@ ReplayResult Replay::Run(const std::string& pluginPath) {
           break;
         case LineKind::kDetach:
           Consume(false);
-          if (module_ != nullptr) Unload(true);
+          if (lifeCycle_.Loaded()) Unload(true);
           // The unregister calls recorded after the detach that the plug-in
           // did not make show as a difference at the next line.
           break;
@@ -552,11 +538,11 @@ ReplayResult Replay::Run(const std::string& pluginPath) {
               std::to_string(lines_.Line()) + ")");
           break;
         case LineKind::kCall:
-          if (fibre_ && scriptWaiting_) {
+          if (lifeCycle_.Script() != nullptr && scriptWaiting_) {
             ResumeScript();
           } else {
-            Differ(module_ == nullptr ? "(nothing: the plug-in is not loaded)"
-                                      : "(nothing: the script is not running)");
+            Differ(!lifeCycle_.Loaded() ? "(nothing: the plug-in is not loaded)"
+                                        : "(nothing: the script is not running)");
           }
           break;
       }
@@ -565,7 +551,7 @@ ReplayResult Replay::Run(const std::string& pluginPath) {
     result_.outcome = ReplayResult::Outcome::kUnreadable;
     result_.error = error.what();
   }
-  if (module_ != nullptr) Unload(false);
+  if (lifeCycle_.Loaded()) Unload(false);
   current = nullptr;
   result_.modelDifferences = model_.Reports();
   return result_;

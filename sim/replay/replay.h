@@ -15,9 +15,8 @@
 #include <vector>
 
 #include "sim/host/alternate_host.h"
-#include "sim/host/keyboard_thread.h"
+#include "sim/host/host_life_cycle.h"
 #include "sim/host/slot_protocol.h"
-#include "sim/platform/fibre.h"
 #include "sim/recording/trace_reader.h"
 #include "sim/replay/model_differences.h"
 
@@ -74,15 +73,12 @@ class Replay final : public AlternateHost {
   // replay at a time, and never while a Simulation is active.
   ReplayResult Run(const std::string& pluginPath);
 
-  // The host functions, reached through the host exports.
-  void ScriptRegister(void* module, ScriptEntry entry) override;
-  void ScriptUnregister(void* module) override;
-  void KeyboardHandlerRegister(KeyboardHandler handler) override;
-  void KeyboardHandlerUnregister(KeyboardHandler handler) override;
-  void ScriptWait(std::uint32_t ms) override;
-  void NativeInit(std::uint64_t hash) override;
-  void NativePush(std::uint64_t value) override;
-  std::uint64_t* NativeCall() override;
+  // The host functions, each of REBOUND_HOST_FUNCTIONS (host_functions.h) by
+  // its Member name, reached through the host exports.
+#define REBOUND_REPLAY_HOST_FUNCTION(name, Member, decorated, Return, Params, Args) \
+  Return Member Params override;
+  REBOUND_HOST_FUNCTIONS(REBOUND_REPLAY_HOST_FUNCTION)
+#undef REBOUND_REPLAY_HOST_FUNCTION
 
  private:
   // What a recorded line asks of replay.
@@ -159,14 +155,9 @@ class Replay final : public AlternateHost {
   std::int64_t lastFrame_ = -1;
   std::int32_t lastTime_ = 0;
 
-  // The plug-in and its script.
-  void* module_ = nullptr;
-  ScriptEntry script_ = nullptr;
-  KeyboardHandler keyboardHandler_ = nullptr;
-  std::unique_ptr<Fibre> fibre_;
-  std::unique_ptr<Fibre> droppedFibre_;  // kept until the next drop, never run again
-  bool scriptWaiting_ = false;           // the fibre is suspended in scriptWait
-  std::unique_ptr<KeyboardThread> keyboard_;
+  // The plug-in, what it registered, its script and the keyboard thread.
+  HostLifeCycle lifeCycle_{options_.stackSize};
+  bool scriptWaiting_ = false;  // the script's fibre is suspended in scriptWait
 
   NativeCallSlots call_;
   std::unordered_set<std::string> texts_;  // text answers, at stable addresses

@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # The host's module-definition files against the host's interface document:
-# the plug-in's cmake/ScriptHookV.def and the simulator's stand-in
-# sim/host/ScriptHookV-sim.def must list exactly the documented decorated
-# names; and copies of the plug-in's file with one fault each must be rejected
+# the plug-in's cmake/ScriptHookV.def and the simulator's stand-in .def, which
+# the build writes from sim/host/host_functions.h, must list exactly the
+# documented decorated names; and copies of the plug-in's file with one fault each must be rejected
 # for that fault, so that the check is known to look.
 #
-# Usage: host_def_test.sh SOURCE_DIR HOST_ABI_MD
+# Usage: host_def_test.sh SOURCE_DIR HOST_ABI_MD [STAND_IN_DEF]
+# (without the simulator built there is no stand-in's file to check)
 set -uo pipefail
 src=$1
 doc=$2
 check=$src/scripts/check-host-def.sh
 plugin_def=$src/cmake/ScriptHookV.def
-standin_def=$src/sim/host/ScriptHookV-sim.def
+standin_def=(${3:+"$3"})
 
-bash "$check" "$doc" "$plugin_def" --allow ReboundSimInstallHost "$standin_def"
+bash "$check" "$doc" "$plugin_def" --allow ReboundSimInstallHost "${standin_def[@]}"
 status=$?
 if [[ $status -ne 0 ]]; then exit "$status"; fi
 

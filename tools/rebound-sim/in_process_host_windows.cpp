@@ -25,20 +25,11 @@ sim::Simulation* Host() {
 
 }  // namespace
 
+// The host functions the plug-in imports (sim/host/host_functions.h), as
+// host_api.h declares them.
+#define REBOUND_IN_PROCESS_HOST_FUNCTION(name, Member, decorated, Return, Params, Args) \
+  Return name Params { return Host()->Host##Member Args; }
 extern "C" {
-
-void scriptRegister(rebound::ModuleHandle module, rebound::ScriptEntry entry) {
-  Host()->HostScriptRegister(module, entry);
+REBOUND_PLUGIN_HOST_FUNCTIONS(REBOUND_IN_PROCESS_HOST_FUNCTION)
 }
-void scriptUnregister(rebound::ModuleHandle module) { Host()->HostScriptUnregister(module); }
-void keyboardHandlerRegister(rebound::KeyboardHandler handler) {
-  Host()->HostKeyboardHandlerRegister(handler);
-}
-void keyboardHandlerUnregister(rebound::KeyboardHandler handler) {
-  Host()->HostKeyboardHandlerUnregister(handler);
-}
-void scriptWait(std::uint32_t ms) { Host()->HostScriptWait(ms); }
-void nativeInit(std::uint64_t hash) { Host()->HostNativeInit(hash); }
-void nativePush64(std::uint64_t value) { Host()->HostNativePush(value); }
-std::uint64_t* nativeCall() { return Host()->HostNativeCall(); }
-}
+#undef REBOUND_IN_PROCESS_HOST_FUNCTION

@@ -30,8 +30,8 @@ std::uint64_t result[4] = {};
 
 void Register(void* /*module*/, void (*entry)()) { script = entry; }
 void Unregister(void* /*module*/) {}
-void KeyboardRegister(sim::HostKeyboardHandler /*handler*/) {}
-void KeyboardUnregister(sim::HostKeyboardHandler /*handler*/) {}
+void KeyboardRegister(sim::KeyboardHandler /*handler*/) {}
+void KeyboardUnregister(sim::KeyboardHandler /*handler*/) {}
 void Wait(std::uint32_t /*ms*/) {
   if (++frame == framesToRun) ExitProcess(0);
   Sleep(10);
@@ -64,15 +64,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "recorder_exit_probe: no stand-in ScriptHookV.dll beside the program\n");
     return 2;
   }
-  const sim::HostFunctionTable table{sizeof(sim::HostFunctionTable),
-                                     &Register,
-                                     &Unregister,
-                                     &KeyboardRegister,
-                                     &KeyboardUnregister,
-                                     &Wait,
-                                     &Init,
-                                     &Push,
-                                     &Call};
+  // By name: the host's other functions, which the recorder does not call, stay null.
+  sim::HostFunctionTable table{};
+  table.size = sizeof(sim::HostFunctionTable);
+  table.scriptRegister = &Register;
+  table.scriptUnregister = &Unregister;
+  table.keyboardHandlerRegister = &KeyboardRegister;
+  table.keyboardHandlerUnregister = &KeyboardUnregister;
+  table.scriptWait = &Wait;
+  table.nativeInit = &Init;
+  table.nativePush64 = &Push;
+  table.nativeCall = &Call;
   install(&table);
   if (LoadLibraryA(argv[1]) == nullptr || script == nullptr) {
     std::fprintf(stderr, "recorder_exit_probe: %s did not load or register a script\n", argv[1]);

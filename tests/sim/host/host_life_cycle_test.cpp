@@ -1,0 +1,234 @@
+// The plug-in's life under the host, as both the simulation and the replay
+// keep it: which registrations the host refuses and why, what a detach may
+// leave registered, the script dropped and begun afresh, and keyboard
+// messages handed to the handler on a thread of their own.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/host/host_life_cycle.h"
+
+namespace {
+
+// Test doubles: a script entry and two keyboard handlers, which note what
+// reached them.
+int entryRuns = 0;
+void Entry() {
+  ++entryRuns;
+  for (;;) sim::Fibre::Yield();
+}
+
+struct KeySeen {
+  std::thread::id thread;
+  std::vector<std::uint32_t> args;
+};
+KeySeen keySeen;
+void Handler(std::uint32_t key, std::uint16_t repeats, std::uint8_t scanCode, std::int32_t ext,
+             std::int32_t alt, std::int32_t wasDown, std::int32_t up) {
+  keySeen = {
+      std::this_thread::get_id(),
+      {key, repeats, scanCode, static_cast<std::uint32_t>(ext), static_cast<std::uint32_t>(alt),
+       static_cast<std::uint32_t>(wasDown), static_cast<std::uint32_t>(up)}};
+}
+void OtherHandler(std::uint32_t, std::uint16_t, std::uint8_t, std::int32_t, std::int32_t,
+                  std::int32_t, std::int32_t) {}
+
+constexpr std::size_t kStack = 64 * 1024;
+int moduleA = 0;
+int moduleB = 0;
+
+using Step = std::function<void(sim::HostLifeCycle&)>;
+using Ask = std::function<const char*(const sim::HostLifeCycle&)>;
+
+struct RegistrationCase {
+  const char* what;
+  std::vector<Step> before;  // the calls the host accepted first
+  Ask ask;
+  const char* refusal;  // null: accepted
+};
+
+void PrintTo(const RegistrationCase& c, std::ostream* os) { *os << c.what; }
+
+const Step registerScript = [](sim::HostLifeCycle& l) { l.RegisterScript(&moduleA, &Entry); };
+const Step unregisterScript = [](sim::HostLifeCycle& l) { l.UnregisterScript(); };
+const Step registerHandler = [](sim::HostLifeCycle& l) { l.RegisterKeyboardHandler(&Handler); };
+
+class Registrations : public ::testing::TestWithParam<RegistrationCase> {};
+
+TEST_P(Registrations, AreRefusedForWhatTheHostWouldNotAccept) {
+  const RegistrationCase& c = GetParam();
+  sim::HostLifeCycle life(kStack);
+  for (const Step& step : c.before) step(life);
+  const char* refusal = c.ask(life);
+  if (c.refusal == nullptr) {
+    EXPECT_EQ(refusal, nullptr) << refusal;
+  } else {
+    ASSERT_NE(refusal, nullptr);
+    EXPECT_STREQ(refusal, c.refusal);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HostLifeCycle, Registrations,
+    ::testing::Values(
+        RegistrationCase{
+            "script", {}, [](auto& l) { return l.ScriptRegisterRefusal(&Entry); }, nullptr},
+        RegistrationCase{"null script",
+                         {},
+                         [](auto& l) { return l.ScriptRegisterRefusal(nullptr); },
+                         "scriptRegister with a null script entry"},
+        RegistrationCase{"unregister the registered script",
+                         {registerScript},
+                         [](auto& l) { return l.ScriptUnregisterRefusal(&moduleA); },
+                         nullptr},
+        RegistrationCase{"unregister before registering",
+                         {},
+                         [](auto& l) { return l.ScriptUnregisterRefusal(&moduleA); },
+                         "scriptUnregister without a registered script"},
+        RegistrationCase{"unregister twice",
+                         {registerScript, unregisterScript},
+                         [](auto& l) { return l.ScriptUnregisterRefusal(&moduleA); },
+                         "scriptUnregister without a registered script"},
+        RegistrationCase{"unregister another module's script",
+                         {registerScript},
+                         [](auto& l) { return l.ScriptUnregisterRefusal(&moduleB); },
+                         "scriptUnregister with another module handle than the one registered"},
+        RegistrationCase{"handler",
+                         {},
+                         [](auto& l) { return l.KeyboardHandlerRegisterRefusal(&Handler); },
+                         nullptr},
+        RegistrationCase{"null handler",
+                         {},
+                         [](auto& l) { return l.KeyboardHandlerRegisterRefusal(nullptr); },
+                         "keyboardHandlerRegister with a null handler"},
+        RegistrationCase{"unregister the registered handler",
+                         {registerHandler},
+                         [](auto& l) { return l.KeyboardHandlerUnregisterRefusal(&Handler); },
+                         nullptr},
+        RegistrationCase{"unregister another handler",
+                         {registerHandler},
+                         [](auto& l) { return l.KeyboardHandlerUnregisterRefusal(&OtherHandler); },
+                         "keyboardHandlerUnregister with a handler that is not the registered one"},
+        RegistrationCase{
+            "unregister a handler never registered",
+            {},
+            [](auto& l) { return l.KeyboardHandlerUnregisterRefusal(&Handler); },
+            "keyboardHandlerUnregister with a handler that is not the registered one"}));
+
+TEST(HostLifeCycle, RefusesScriptRegistrationsFromTheScriptFibre) {
+  sim::HostLifeCycle life(kStack);
+  registerScript(life);
+  const char* onRegister = nullptr;
+  const char* onUnregister = nullptr;
+  sim::Fibre fibre(
+      [&] {
+        onRegister = life.ScriptRegisterRefusal(&Entry);
+        onUnregister = life.ScriptUnregisterRefusal(&moduleA);
+      },
+      kStack);
+  fibre.Resume();
+  EXPECT_STREQ(onRegister, "scriptRegister called from the script fibre");
+  EXPECT_STREQ(onUnregister, "scriptUnregister called from the script fibre");
+}
+
+TEST(HostLifeCycle, DetachNamesTheFirstThingLeftRegistered) {
+  const struct {
+    std::vector<Step> steps;
+    const char* left;
+  } cases[] = {
+      {{}, nullptr},
+      {{registerScript}, "the script is still registered after process detach"},
+      {{registerHandler}, "the keyboard handler is still registered after process detach"},
+      {{registerHandler, registerScript}, "the script is still registered after process detach"},
+      {{registerHandler, registerScript, unregisterScript},
+       "the keyboard handler is still registered after process detach"},
+      {{registerHandler, registerScript, unregisterScript,
+        [](sim::HostLifeCycle& l) { l.UnregisterKeyboardHandler(); }},
+       nullptr},
+  };
+  for (const auto& c : cases) {
+    sim::HostLifeCycle life(kStack);
+    for (const Step& step : c.steps) step(life);
+    const char* left = life.LeftRegistered();
+    if (c.left == nullptr) {
+      EXPECT_EQ(left, nullptr) << left;
+    } else {
+      EXPECT_STREQ(left, c.left) << "after " << c.steps.size() << " steps";
+    }
+  }
+}
+
+TEST(HostLifeCycle, ADroppedScriptIsBegunAfreshFromItsEntry) {
+  sim::HostLifeCycle life(kStack);
+  EXPECT_FALSE(life.ScriptRegistered());
+  entryRuns = 0;
+  registerScript(life);
+  ASSERT_TRUE(life.ScriptRegistered());
+  EXPECT_FALSE(life.DropScript()) << "nothing runs yet";
+
+  life.BeginScript();
+  EXPECT_EQ(entryRuns, 0) << "begun, not yet run";
+  life.ResumeScript();
+  life.ResumeScript();
+  EXPECT_EQ(entryRuns, 1);
+  const sim::Fibre* first = life.Script();
+
+  EXPECT_TRUE(life.DropScript());
+  EXPECT_EQ(life.Script(), nullptr);
+  EXPECT_EQ(life.DroppedScript(), first) << "kept, never run again";
+  EXPECT_EQ(life.ScriptStack().peak, first->PeakStackUse().peak) << "measured as it went";
+
+  life.BeginScript();
+  life.ResumeScript();
+  EXPECT_EQ(entryRuns, 2);
+  EXPECT_EQ(life.ScriptStarts(), 2);
+  EXPECT_TRUE(life.ScriptRegistered()) << "a drop is not an unregistration";
+}
+
+TEST(HostLifeCycle, OnlyARegisteredScriptWithAnEntryCanBegin) {
+  sim::HostLifeCycle life(kStack);
+  life.RegisterScript(&moduleA, nullptr);
+  EXPECT_FALSE(life.ScriptRegistered()) << "a null entry registers nothing to start";
+  registerScript(life);
+  life.UnregisterScript();
+  EXPECT_FALSE(life.ScriptRegistered());
+  life.SetScript([] {});
+  EXPECT_TRUE(life.ScriptRegistered());
+  life.EndOwnScript();
+  EXPECT_FALSE(life.ScriptRegistered());
+}
+
+TEST(HostLifeCycle, KeysReachTheRegisteredHandlerOnAnotherThread) {
+  sim::HostLifeCycle life(kStack);
+  keySeen = {};
+  const std::uint32_t args[7] = {0x75, 1, 0x3F, 0, 1, 0, 1};
+  EXPECT_FALSE(life.DeliverKey(args)) << "no handler registered";
+  EXPECT_TRUE(keySeen.args.empty());
+
+  registerHandler(life);
+  ASSERT_TRUE(life.DeliverKey(args));
+  EXPECT_EQ(keySeen.args, std::vector<std::uint32_t>(std::begin(args), std::end(args)));
+  EXPECT_NE(keySeen.thread, std::this_thread::get_id()) << "the game window's thread";
+
+  life.UnregisterKeyboardHandler();
+  keySeen = {};
+  EXPECT_FALSE(life.DeliverKey(args));
+  EXPECT_TRUE(keySeen.args.empty());
+}
+
+TEST(HostLifeCycle, AModuleThatCannotBeLoadedLeavesNothingLoaded) {
+  sim::HostLifeCycle life(kStack);
+  std::string error;
+  bool attached = false;
+  EXPECT_FALSE(life.Load(
+      "no-such-plugin.so", [&](void*) { attached = true; }, error));
+  EXPECT_FALSE(life.Loaded());
+  EXPECT_FALSE(attached);
+  EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
