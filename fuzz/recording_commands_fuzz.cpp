@@ -57,11 +57,11 @@ void Replay(const std::string& text) {
   sim::Replay replay(*reader, options);
   const sim::ReplayResult r = replay.Run(REBOUND_PLUGIN_PATH);
   using Outcome = sim::ReplayResult::Outcome;
-  if (r.outcome == Outcome::kCannotLoad && r.error.find(REBOUND_PLUGIN_PATH) != std::string::npos)
+  if (r.outcome == Outcome::CannotLoad && r.error.find(REBOUND_PLUGIN_PATH) != std::string::npos)
     Broken("the plug-in cannot be loaded: " + r.error);
-  if (r.outcome == Outcome::kUnreadable && r.error.rfind(kName, 0) != 0)
+  if (r.outcome == Outcome::Unreadable && r.error.rfind(kName, 0) != 0)
     Broken("a refusal that names no file: " + r.error);
-  if (r.outcome == Outcome::kDiffers && !r.difference) Broken("a difference without its place");
+  if (r.outcome == Outcome::Differs && !r.difference) Broken("a difference without its place");
 }
 
 sim::RecordingOpener Opener(const std::string& text) {

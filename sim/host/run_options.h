@@ -35,10 +35,10 @@ struct SimOptions {
 
 // What became of the run's seed.
 enum class Seeding {
-  kOsRandom,       // none was asked for: the plug-in draws from the system
-  kSeeded,         // the plug-in takes its seeds from the run's seed
-  kNoExport,       // one was asked for, but the module has no seed export
-  kRecordedDraws,  // the plug-in takes the values of SimOptions::draws
+  OsRandom,       // none was asked for: the plug-in draws from the system
+  Seeded,         // the plug-in takes its seeds from the run's seed
+  NoExport,       // one was asked for, but the module has no seed export
+  RecordedDraws,  // the plug-in takes the values of SimOptions::draws
 };
 
 struct RunSummary {
@@ -46,7 +46,7 @@ struct RunSummary {
   std::int64_t gameTimeMs = 0;
   std::uint64_t nativeCalls = 0;
   std::uint64_t maxCallsInFrame = 0;
-  Seeding seeding = Seeding::kOsRandom;
+  Seeding seeding = Seeding::OsRandom;
   std::uint64_t seed = 0;  // the run's seed, when seeded
   StackUse scriptStack;    // of the last script fibre; not measured when none ran
   std::string fault;       // empty when the run ended cleanly

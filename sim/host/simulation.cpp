@@ -124,15 +124,15 @@ bool Simulation::LoadPlugin(const std::string& path) {
           StartSeedSequence(*options_.seed);
           if (module != nullptr &&
               platform::SetModuleSeedSource(module, tracing_ ? &TracedSeed : &NextSeed)) {
-            seeding_ = Seeding::kSeeded;
+            seeding_ = Seeding::Seeded;
             RecordHost("seed", {TraceValue::Int(static_cast<std::int64_t>(*options_.seed))});
           } else {
-            seeding_ = Seeding::kNoExport;
+            seeding_ = Seeding::NoExport;
           }
         } else if (options_.draws) {
           seeding_ = module != nullptr && platform::SetModuleSeedSource(module, &ListedDraw)
-                         ? Seeding::kRecordedDraws
-                         : Seeding::kNoExport;
+                         ? Seeding::RecordedDraws
+                         : Seeding::NoExport;
         }
         RecordHost("attach");
         world_.Note("host", "plug-in loaded: " + path);

@@ -195,7 +195,7 @@ class Simulation {
   Trace trace_;
   FlowObserver flow_;
 
-  Seeding seeding_ = Seeding::kOsRandom;
+  Seeding seeding_ = Seeding::OsRandom;
 
   // The module, what it registered, the script's fibre and the keyboard thread.
   HostLifeCycle lifeCycle_{options_.stackSize};

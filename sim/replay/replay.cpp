@@ -86,20 +86,20 @@ Replay::~Replay() {
 }
 
 Replay::LineKind Replay::Classify(const TraceEntry& e) {
-  if (e.native != nullptr) return e.byRecorder ? LineKind::kSkipped : LineKind::kCall;
+  if (e.native != nullptr) return e.byRecorder ? LineKind::Skipped : LineKind::Call;
   const std::string& h = e.host;
   if (h == "scriptWait" || h == "randomDraw" || h == "scriptRegister" ||
       h == "keyboardHandlerRegister" || h == "scriptUnregister" ||
       h == "keyboardHandlerUnregister") {
-    return LineKind::kCall;
+    return LineKind::Call;
   }
-  if (h == "keyboard") return LineKind::kKeyboard;
-  if (h == "scriptStart") return LineKind::kScriptStart;
-  if (h == "attach") return LineKind::kAttach;
-  if (h == "detach") return LineKind::kDetach;
+  if (h == "keyboard") return LineKind::Keyboard;
+  if (h == "scriptStart") return LineKind::ScriptStart;
+  if (h == "attach") return LineKind::Attach;
+  if (h == "detach") return LineKind::Detach;
   // A run that stopped at a fault: its last line; the plug-in's next call is the refused one.
-  if (h == "dropped" || h == "capped" || h == "fault") return LineKind::kEnd;
-  return LineKind::kSkipped;  // seed, droppedKeys
+  if (h == "dropped" || h == "capped" || h == "fault") return LineKind::End;
+  return LineKind::Skipped;  // seed, droppedKeys
 }
 
 bool Replay::Peek() {
@@ -113,7 +113,7 @@ bool Replay::Peek() {
   } catch (const RecordingError& error) {
     // Read on the script fibre too, inside the plug-in's call: nothing may
     // be thrown through the plug-in.
-    result_.outcome = ReplayResult::Outcome::kUnreadable;
+    result_.outcome = ReplayResult::Outcome::Unreadable;
     result_.error = error.what();
     Stop();
     return false;
@@ -161,25 +161,25 @@ const TraceEntry* Replay::ExpectCall(const char* host, std::uint64_t hash) {
       return nullptr;
     }
     switch (Classify(*next_)) {
-      case LineKind::kCall:
+      case LineKind::Call:
         return next_.get();
-      case LineKind::kSkipped:
+      case LineKind::Skipped:
         afterRecorderCalls_ = next_->byRecorder;
         SkipLine(*next_);
         Consume(false);
         continue;
-      case LineKind::kKeyboard:
+      case LineKind::Keyboard:
         // A message that arrived before this call: delivered first.
         DeliverKeyboard(*next_);
         Consume(false);
         continue;
-      case LineKind::kEnd:
+      case LineKind::End:
         End(std::string("the recording has a ") + next_->host + " line here (" + reader_.Name() +
             ":" + std::to_string(lines_.Line()) + ")");
         return nullptr;
-      case LineKind::kAttach:
-      case LineKind::kDetach:
-      case LineKind::kScriptStart:
+      case LineKind::Attach:
+      case LineKind::Detach:
+      case LineKind::ScriptStart:
         // The host did something here, between two calls of a frame: where
         // the recorded script was waiting, this one makes a call.
         return next_.get();
@@ -228,7 +228,7 @@ void Replay::DifferAtEnd(std::string expected, std::string actual) {
     const std::size_t at = (historyNext_ + kContext - historySize_ + i) % kContext;
     d.before.push_back(Trace::ToJson(*history_[at]));
   }
-  result_.outcome = ReplayResult::Outcome::kDiffers;
+  result_.outcome = ReplayResult::Outcome::Differs;
   result_.difference = std::move(d);
   Stop();
 }
@@ -454,13 +454,13 @@ void Replay::Load(const std::string& pluginPath) {
       error);
   if (!loaded) {
     if (stopped_) return;  // the entry made a call the recording does not have
-    result_.outcome = ReplayResult::Outcome::kCannotLoad;
+    result_.outcome = ReplayResult::Outcome::CannotLoad;
     result_.error = error;
     stopped_ = true;
     return;
   }
   if (!drawsHandedOver && !stopped_) {
-    result_.outcome = ReplayResult::Outcome::kCannotLoad;
+    result_.outcome = ReplayResult::Outcome::CannotLoad;
     result_.error = "the plug-in " + pluginPath +
                     " has no seed export (ReboundSetSeedSource): the recorded random draws "
                     "cannot be handed to it";
@@ -508,36 +508,36 @@ ReplayResult Replay::Run(const std::string& pluginPath) {
   try {
     while (!stopped_ && Peek()) {
       switch (Classify(*next_)) {
-        case LineKind::kSkipped:
+        case LineKind::Skipped:
           SkipLine(*next_);
           Consume(false);
           break;
-        case LineKind::kAttach:
+        case LineKind::Attach:
           if (lifeCycle_.Loaded())
             reader_.Fail(lines_.Line(), "field \"host\": attach while the plug-in is loaded");
           Consume(false);
           Load(pluginPath);
           break;
-        case LineKind::kScriptStart:
+        case LineKind::ScriptStart:
           Consume(false);
           StartScript();
           break;
-        case LineKind::kKeyboard:
+        case LineKind::Keyboard:
           DeliverKeyboard(*next_);
           Consume(false);
           break;
-        case LineKind::kDetach:
+        case LineKind::Detach:
           Consume(false);
           if (lifeCycle_.Loaded()) Unload(true);
           // The unregister calls recorded after the detach that the plug-in
           // did not make show as a difference at the next line.
           break;
-        case LineKind::kEnd:
+        case LineKind::End:
           End(std::string("the recording has a ") + next_->host + " line at frame " +
               std::to_string(next_->frame) + " (" + reader_.Name() + ":" +
               std::to_string(lines_.Line()) + ")");
           break;
-        case LineKind::kCall:
+        case LineKind::Call:
           if (lifeCycle_.Script() != nullptr && scriptWaiting_) {
             ResumeScript();
           } else {
@@ -548,7 +548,7 @@ ReplayResult Replay::Run(const std::string& pluginPath) {
       }
     }
   } catch (const RecordingError& error) {
-    result_.outcome = ReplayResult::Outcome::kUnreadable;
+    result_.outcome = ReplayResult::Outcome::Unreadable;
     result_.error = error.what();
   }
   if (lifeCycle_.Loaded()) Unload(false);

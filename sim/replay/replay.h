@@ -43,12 +43,12 @@ struct ReplayDifference {
 
 struct ReplayResult {
   enum class Outcome {
-    kSame,        // every call as recorded (up to a note's end, if any)
-    kDiffers,     // see difference
-    kUnreadable,  // the recording cannot be read: see error
-    kCannotLoad,  // the plug-in cannot be loaded or given the draws: see error
+    Same,        // every call as recorded (up to a note's end, if any)
+    Differs,     // see difference
+    Unreadable,  // the recording cannot be read: see error
+    CannotLoad,  // the plug-in cannot be loaded or given the draws: see error
   };
-  Outcome outcome = Outcome::kSame;
+  Outcome outcome = Outcome::Same;
   std::string error;
   std::optional<ReplayDifference> difference;
   // Why the check ended before the recording's end: a dropped or capped line,
@@ -83,13 +83,13 @@ class Replay final : public AlternateHost {
  private:
   // What a recorded line asks of replay.
   enum class LineKind {
-    kCall,         // a call the plug-in makes: checked
-    kSkipped,      // the recorder's own calls, the seed, dropped keys: read past
-    kAttach,       // the host loads the plug-in
-    kDetach,       // ... unloads it
-    kScriptStart,  // ... starts the script entry (again)
-    kKeyboard,     // ... delivers a keyboard message
-    kEnd,          // a dropped or capped line: the check ends
+    Call,         // a call the plug-in makes: checked
+    Skipped,      // the recorder's own calls, the seed, dropped keys: read past
+    Attach,       // the host loads the plug-in
+    Detach,       // ... unloads it
+    ScriptStart,  // ... starts the script entry (again)
+    Keyboard,     // ... delivers a keyboard message
+    End,          // a dropped or capped line: the check ends
   };
   static LineKind Classify(const TraceEntry& entry);
 

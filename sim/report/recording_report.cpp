@@ -15,8 +15,8 @@ std::string FileName(const std::string& path) {
 }  // namespace
 
 RecordingReport::RecordingReport(const RecordingOpener& open, const std::string& recordingPath) {
-  Scenario scenario = Scenario::Parse("(the scenario from " + recordingPath + ")",
-                                      FitScenario(open, outline_));
+  Scenario scenario =
+      Scenario::Parse("(the scenario from " + recordingPath + ")", FitScenario(open, outline_));
   scenario.name = FileName(recordingPath);
   scenario.fileName = recordingPath;
   run_ = std::make_unique<RecordedRun>(std::move(scenario), true);
@@ -34,8 +34,12 @@ RecordingOrigin RecordingReport::Origin(std::string file) const {
 void RecordingReport::Write(std::ostream& out, const RecordingOrigin& origin,
                             const FramePicture& picture) const {
   const std::vector<DeathRecord> deaths = run_->DeathsAsRecorded();
-  const ReportSource source{run_->GetScenario(), run_->Summary(), run_->PluginLoaded(),
-                            run_->Flow(),        run_->GetWorld(), &origin,
+  const ReportSource source{run_->GetScenario(),
+                            run_->Summary(),
+                            run_->PluginLoaded(),
+                            run_->Flow(),
+                            run_->GetWorld(),
+                            &origin,
                             &deaths};
   WriteHtmlReport(out, source, collector_, picture);
 }

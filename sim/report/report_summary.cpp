@@ -29,8 +29,8 @@ void WriteRunNumbers(std::ostream& out, const Scenario& scenario, const RunSumma
 // How the run drew its random numbers, and how to run it again.
 void WriteSeeding(std::ostream& out, const Scenario& scenario, const RunSummary& summary,
                   bool pluginLoaded) {
-  switch (pluginLoaded ? summary.seeding : Seeding::kOsRandom) {
-    case Seeding::kSeeded:
+  switch (pluginLoaded ? summary.seeding : Seeding::OsRandom) {
+    case Seeding::Seeded:
       out << "Seed <strong class=\"seed\">" << summary.seed << "</strong> — <code>rebound-sim ";
       // The built-in scenario is the one run without --scenario.
       if (!scenario.IsBuiltInDefault()) {
@@ -38,13 +38,13 @@ void WriteSeeding(std::ostream& out, const Scenario& scenario, const RunSummary&
       }
       out << "--seed " << summary.seed << "</code> replays this run.";
       break;
-    case Seeding::kRecordedDraws:
+    case Seeding::RecordedDraws:
       out << "No seed: the plug-in drew the random values of a recording, in order.";
       break;
-    case Seeding::kNoExport:
+    case Seeding::NoExport:
       out << "No seed: the plug-in has no seed export, so it drew from the system's random source.";
       break;
-    case Seeding::kOsRandom:
+    case Seeding::OsRandom:
       if (!pluginLoaded) {
         out << "No plug-in was loaded: the game ran alone.";
         break;

@@ -48,7 +48,7 @@ struct SeededRun {
 
 TEST(RunSeed, SeedsTheModuleAndOpensTheTrace) {
   const SeededRun run("plain-death", 1234);
-  EXPECT_EQ(run.simulation->SeedingOutcome(), sim::Seeding::kSeeded);
+  EXPECT_EQ(run.simulation->SeedingOutcome(), sim::Seeding::Seeded);
   const auto& entries = run.simulation->GetTrace().Entries();
   ASSERT_GE(entries.size(), 2U);
   EXPECT_EQ(sim::Trace::ToJson(entries[0]),
@@ -94,7 +94,7 @@ TEST(RunSeed, ModuleWithoutTheExportIsNotSeeded) {
   sim::Simulation simulation(sim::Scenario::Parse("empty.json", "{}"), sim::SimOptions{.seed = 5});
   // This module speaks the entry protocol only (and refuses attach).
   EXPECT_FALSE(simulation.LoadPlugin(REBOUND_REFUSING_MODULE_PATH));
-  EXPECT_EQ(simulation.SeedingOutcome(), sim::Seeding::kNoExport);
+  EXPECT_EQ(simulation.SeedingOutcome(), sim::Seeding::NoExport);
   EXPECT_EQ(simulation.GetTrace().Count("seed"), 0U);
 }
 
@@ -102,7 +102,7 @@ TEST(RunSeed, ModuleWithoutTheExportIsNotSeeded) {
 
 TEST(RunSeed, WindowsDllCannotBeSeeded) {
   const SeededRun run("plain-death", 1234);
-  EXPECT_EQ(run.simulation->SeedingOutcome(), sim::Seeding::kNoExport);
+  EXPECT_EQ(run.simulation->SeedingOutcome(), sim::Seeding::NoExport);
   EXPECT_EQ(run.simulation->GetTrace().Count("seed"), 0U);
   EXPECT_TRUE(run.simulation->GetTrace().Entries().at(0).IsHost("attach"));
 }
@@ -111,7 +111,7 @@ TEST(RunSeed, WindowsDllCannotBeSeeded) {
 
 TEST(RunSeed, NoSeedLeavesTheModuleOnItsOwnSource) {
   const SeededRun run("plain-death", std::nullopt);
-  EXPECT_EQ(run.simulation->SeedingOutcome(), sim::Seeding::kOsRandom);
+  EXPECT_EQ(run.simulation->SeedingOutcome(), sim::Seeding::OsRandom);
   EXPECT_EQ(run.simulation->GetTrace().Count("seed"), 0U);
 }
 

@@ -203,11 +203,11 @@ ExitStatus Replay(const ReplayOptions& o) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   using Outcome = sim::ReplayResult::Outcome;
-  if (r.outcome == Outcome::kUnreadable) {
+  if (r.outcome == Outcome::Unreadable) {
     std::fprintf(stderr, "rebound-sim replay: %s\n", r.error.c_str());
     return ExitStatus::BadInput;
   }
-  if (r.outcome == Outcome::kCannotLoad) {
+  if (r.outcome == Outcome::CannotLoad) {
     std::fprintf(stderr, "rebound-sim replay: %s\n", r.error.c_str());
     return ExitStatus::UnusableFile;
   }

@@ -118,22 +118,22 @@ std::FILE* g_console = stdout;
 void PrintSeedAndStack(const sim::RunSummary& s, const RunOptions& o) {
   if (!o.noPlugin) {
     switch (s.seeding) {
-      case sim::Seeding::kSeeded:
+      case sim::Seeding::Seeded:
         std::fprintf(g_console, "  seed: %llu (%s; --seed %llu replays this run)\n",
                      static_cast<unsigned long long>(s.seed), o.seed ? "given" : "drawn",
                      static_cast<unsigned long long>(s.seed));
         break;
-      case sim::Seeding::kRecordedDraws:
+      case sim::Seeding::RecordedDraws:
         std::fprintf(g_console, "  random draws: those of %s, in order (--draws-from)\n",
                      o.drawsFrom->c_str());
         break;
-      case sim::Seeding::kNoExport:
+      case sim::Seeding::NoExport:
         std::fprintf(
             g_console,
             "  seed: none; the plug-in has no seed export (ReboundSetSeedSource), so it draws from "
             "the system's random source\n");
         break;
-      case sim::Seeding::kOsRandom:
+      case sim::Seeding::OsRandom:
         std::fprintf(g_console, "%s",
                      platform::PluginCanBeSeeded()
                          ? "  seed: none; the plug-in draws from the system's random source "
@@ -259,7 +259,7 @@ RunOutcome LoadAndRun(sim::Simulation& simulation, const RunOptions& o, Progress
       std::cerr << "rebound-sim: " << simulation.Fault() << "\n";
       return RunOutcome::NoRun;
     }
-    if (ok && (o.seed || o.drawsFrom) && simulation.SeedingOutcome() == sim::Seeding::kNoExport) {
+    if (ok && (o.seed || o.drawsFrom) && simulation.SeedingOutcome() == sim::Seeding::NoExport) {
       // A replay that cannot be one must not pass for one.
       std::cerr << "rebound-sim: " << (o.seed ? "--seed" : "--draws-from")
                 << ": the plug-in has no seed export (ReboundSetSeedSource), so its random "

@@ -112,7 +112,7 @@ std::function<bool(const std::string&)> Host(const std::string& host) {
 }
 
 void ExpectSame(const sim::ReplayResult& r, const Lines& lines) {
-  EXPECT_EQ(r.outcome, sim::ReplayResult::Outcome::kSame) << r.error;
+  EXPECT_EQ(r.outcome, sim::ReplayResult::Outcome::Same) << r.error;
   EXPECT_FALSE(r.difference.has_value())
       << "at frame " << r.difference->frame << ", call " << r.difference->call << ":\n- "
       << r.difference->expected << "\n+ " << r.difference->actual;
@@ -123,7 +123,7 @@ void ExpectSame(const sim::ReplayResult& r, const Lines& lines) {
 // A difference at `frame`, call `call`, where the recording has `expected`.
 void ExpectDifference(const sim::ReplayResult& r, std::int64_t frame, std::uint64_t call,
                       const std::string& expected) {
-  ASSERT_EQ(r.outcome, sim::ReplayResult::Outcome::kDiffers) << r.error << r.endNote;
+  ASSERT_EQ(r.outcome, sim::ReplayResult::Outcome::Differs) << r.error << r.endNote;
   ASSERT_TRUE(r.difference.has_value());
   EXPECT_EQ(r.difference->frame, frame);
   EXPECT_EQ(r.difference->call, call);
@@ -262,7 +262,7 @@ TEST(ReplayOfTraces, TheRecordersFormReplaysAlike) {
   EXPECT_LT(recording.size(), trace.size() * 9 / 10);
   EXPECT_GT(std::count_if(recording.begin(), recording.end(), Host("repeat")), 10);
   const sim::ReplayResult r = ReplayOf(recording);
-  EXPECT_EQ(r.outcome, sim::ReplayResult::Outcome::kSame) << r.error;
+  EXPECT_EQ(r.outcome, sim::ReplayResult::Outcome::Same) << r.error;
   EXPECT_FALSE(r.difference.has_value()) << r.difference->expected << "\n" << r.difference->actual;
   EXPECT_EQ(r.callsChecked, CallIndex(trace, trace.size()));
   for (const sim::ModelDifferenceReport& m : r.modelDifferences) {
@@ -408,7 +408,7 @@ TEST(ReplayEnds, ARecordingCutInsideAFrameEndsTheCheckWithANote) {
   const std::size_t at = Find(lines, Named("DRAW_RECT"));
   lines.resize(at);
   const sim::ReplayResult r = ReplayOf(lines);
-  EXPECT_EQ(r.outcome, sim::ReplayResult::Outcome::kSame);
+  EXPECT_EQ(r.outcome, sim::ReplayResult::Outcome::Same);
   EXPECT_FALSE(r.difference.has_value());
   EXPECT_EQ(r.endNote, "the recording ends inside frame " +
                            std::to_string(Json::parse(lines.back())["frame"].get<std::int64_t>()) +
@@ -428,7 +428,7 @@ TEST(ReplayEnds, ADroppedLineEndsTheCheckThere) {
       R"({"frame":)" + std::to_string(frame + 40) + R"(,"time":0,"host":"dropped","frames":39})");
   lines.push_back("{\"frame\":899,\"time\":0,\"native\":\"0x1234567890ABCDEF\",\"args\":[]}");
   const sim::ReplayResult r = ReplayOf(lines);
-  EXPECT_EQ(r.outcome, sim::ReplayResult::Outcome::kSame) << r.error;
+  EXPECT_EQ(r.outcome, sim::ReplayResult::Outcome::Same) << r.error;
   EXPECT_EQ(r.endNote, "the recording has a dropped line at frame " + std::to_string(frame + 40) +
                            " (altered.jsonl:" + std::to_string(wait + 2) + ")");
   EXPECT_EQ(r.callsChecked, CallIndex(lines, wait + 1));
@@ -450,14 +450,14 @@ TEST(ReplayEnds, AnUnreadableLineMidRunIsNamed) {
   const std::size_t at = Find(lines, Named("DRAW_RECT"));
   lines[at].replace(lines[at].find("\"args\":[") + 8, 1, "\"x\"");
   const sim::ReplayResult r = ReplayOf(lines);
-  EXPECT_EQ(r.outcome, sim::ReplayResult::Outcome::kUnreadable);
+  EXPECT_EQ(r.outcome, sim::ReplayResult::Outcome::Unreadable);
   EXPECT_EQ(r.error, "altered.jsonl:" + std::to_string(at + 1) +
                          ": field \"args\"[0]: expected a number, got \"x\"");
 }
 
 TEST(ReplayEnds, AModuleThatCannotBeLoadedIsNamed) {
   const sim::ReplayResult r = ReplayOf(TraceOfScenario("panel.json"), "/nonexistent/librebound.so");
-  EXPECT_EQ(r.outcome, sim::ReplayResult::Outcome::kCannotLoad);
+  EXPECT_EQ(r.outcome, sim::ReplayResult::Outcome::CannotLoad);
   EXPECT_NE(r.error.find("/nonexistent/librebound.so"), std::string::npos) << r.error;
 }
 

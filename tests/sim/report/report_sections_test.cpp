@@ -210,7 +210,7 @@ TEST(ReportSummary, CarriesTheStyleSheetAndTheSeedThatReplaysTheRun) {
   summary.frames = 600;
   summary.gameTimeMs = 10000;
   summary.nativeCalls = 1500;
-  summary.seeding = sim::Seeding::kSeeded;
+  summary.seeding = sim::Seeding::Seeded;
   summary.seed = 424242;
   std::ostringstream out;
   sim::report::WriteSummary(out, scenario, summary, true);
@@ -228,7 +228,7 @@ TEST(ReportSummary, CarriesTheStyleSheetAndTheSeedThatReplaysTheRun) {
 
 TEST(ReportSummary, TheBuiltInScenarioReplaysWithoutScenario) {
   sim::RunSummary summary;
-  summary.seeding = sim::Seeding::kSeeded;
+  summary.seeding = sim::Seeding::Seeded;
   summary.seed = 7;
   std::ostringstream out;
   sim::report::WriteSummary(out, sim::Scenario::Default(), summary, true);
