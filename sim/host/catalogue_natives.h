@@ -29,9 +29,9 @@ class CatalogueNatives {
   // gives it: warned about once, at its first such call.
   struct CountMismatch {
     const NativeSignature* native = nullptr;
-    std::size_t pushed = 0;        // at the first such call; NativeCallSlots::kTooManyArgs past 32
-    std::int64_t firstFrame = 0;   // of the first such call
-    std::uint64_t calls = 0;       // every such call
+    std::size_t pushed = 0;       // at the first such call; NativeCallSlots::kTooManyArgs past 32
+    std::int64_t firstFrame = 0;  // of the first such call
+    std::uint64_t calls = 0;      // every such call
   };
 
   // Keeps the natives whose hash the game's table lacks; the game's own

