@@ -42,8 +42,6 @@ class CatalogueNatives {
 
   const NativeEntry* Find(std::uint64_t hash) const { return dispatch_->Find(hash); }
   const std::string& FileName() const { return catalogue_.fileName; }
-  // The catalogue's natives that the game's table lacks.
-  std::size_t Size() const { return dispatch_->Size(); }
 
   // Counts a call of `native` with `pushed` argument slots; a count the
   // signature does not have is noted on the world's timeline the first time.

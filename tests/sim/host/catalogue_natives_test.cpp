@@ -108,7 +108,10 @@ TEST(CatalogueNatives, RefuseASlotOutsideItsKind) {
   sim::Simulation simulation(test::ScenarioFrom(kScenario), options);
   float out = 0;
   EXPECT_FALSE(test::RunOnce(
-      simulation, [&] { CallAfterVector(0xA07, {2, reinterpret_cast<std::uintptr_t>(&out)}); },
+      simulation,
+      [&] {
+        CallAfterVector(0xA07, {2, reinterpret_cast<std::uintptr_t>(&out)});
+      },
       2));
   EXPECT_EQ(simulation.Fault(),
             "frame 0 (game time 100000): native T_FLAG (0x0000000000000A07): argument 1 (bool) is "
