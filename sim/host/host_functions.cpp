@@ -3,6 +3,7 @@
 // may allocate, handlers and watchers included: what is allocated there is
 // the host's doing, not the plug-in's.
 #include "sim/host/call_decoding.h"
+#include "sim/host/catalogue_natives.h"
 #include "sim/host/simulation.h"
 
 namespace sim {
@@ -127,6 +128,11 @@ std::uint64_t* Simulation::HostNativeCall() {
 }
 
 std::uint64_t* Simulation::RefuseNativeCall(const NativeEntry* native, bool opened) {
+  // A hash the game lacks may be in the user's catalogue, which answers it.
+  const NativeEntry* listed = native == nullptr && opened && options_.catalogue != nullptr
+                                  ? options_.catalogue->Find(call_.hash)
+                                  : nullptr;
+  if (listed != nullptr) return CatalogueCall(*listed);
   const InsideHostScope inside;
   const std::string message = CallRefusal(native, call_, opened, OnScriptFibre());
   // A nativeCall without nativeInit, or off the fibre, has no call of its own.

@@ -14,6 +14,8 @@
 
 namespace sim {
 
+class CatalogueNatives;
+
 struct SimOptions {
   // Keep every call in the in-memory trace. Off (and with no stream), a
   // native call costs its checks, its handler and, for the few natives the
@@ -31,6 +33,10 @@ struct SimOptions {
   // as recorded). A traced run writes each as a randomDraw line; a plug-in
   // that draws more than these stops the run.
   std::optional<std::vector<std::uint32_t>> draws = std::nullopt;
+  // The user's catalogue: natives the game's table lacks that are answered by
+  // default rather than refused, their calls counted in it. Not owned; null
+  // for none, where such a hash stops the run as in the game.
+  CatalogueNatives* catalogue = nullptr;
 };
 
 // What became of the run's seed.

@@ -164,6 +164,8 @@ class Simulation {
   [[gnu::cold, gnu::noinline]] bool RefuseWait(std::uint32_t ms);
   [[gnu::cold, gnu::noinline]] std::uint64_t* RefuseNativeCall(const NativeEntry* native,
                                                                bool opened);
+  // A hash the game lacks that the user's catalogue lists (catalogue_natives.cpp).
+  [[gnu::noinline]] std::uint64_t* CatalogueCall(const NativeEntry& native);
   // A call someone reads: told to the watcher, decoded where the trace or the
   // flow wants it.
   [[gnu::noinline]] std::uint64_t* WatchedCall(const NativeEntry& native);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "sim/base/number_format.h"
+#include "sim/host/catalogue_natives.h"
 #include "sim/host/simulation.h"
 #include "tools/rebound-sim/platform.h"
 
@@ -71,12 +72,15 @@ std::string FormatTimelineEntry(const sim::TimelineEntry& e) {
 bool TimelinePrinter::Print(const sim::TimelineEntry& entry) {
   if (verbosity_ < Verbosity::Flow) return false;
   if (verbosity_ == Verbosity::Flow) {
-    const bool fault = entry.text.rfind("fault: ", 0) == 0;
-    if (pluginRuns_ && entry.category != "flow" && !fault) return false;
+    // A fault, and a warning about a call the user's catalogue does not
+    // fit, show whatever else is held back.
+    const bool alwaysShown =
+        entry.text.rfind("fault: ", 0) == 0 || entry.category == sim::kCatalogueNote;
+    if (pluginRuns_ && entry.category != "flow" && !alwaysShown) return false;
     // Each tap is counted in its death's line; the bar's fill lines show
     // what the taps did.
     if (entry.category == "flow" && entry.text.rfind(kTapLine, 0) == 0) return false;
-    if (printed_ >= kFlowLineBudget && !fault) {
+    if (printed_ >= kFlowLineBudget && !alwaysShown) {
       ++heldBack_;
       return false;
     }

@@ -11,6 +11,7 @@
 
 #include "sim/base/number_format.h"
 #include "sim/base/seed.h"
+#include "sim/host/catalogue_natives.h"
 #include "sim/host/simulation.h"
 #include "sim/report/report.h"
 #include "sim/report/report_collector.h"
@@ -56,6 +57,14 @@ constexpr std::string_view kRunUsage = R"(Run options:
                     in a recording (or a seeded trace), in order, instead of a
                     seed: a scenario made by scenario-from then plays as
                     recorded; drawing more than it holds stops the run
+  --natives FILE    your own copy of the community's natives catalogue (JSON;
+                    none is shipped): a native the game's table lacks but the
+                    catalogue lists is answered with its result's default (0,
+                    false, 0.0, a zero vector, an empty text) instead of
+                    stopping the run; the summary counts those calls and warns
+                    of a call whose argument count the catalogue does not give;
+                    a catalogue with a mistake stops the run before it starts,
+                    naming its file, line and field (status 2)
   --summary         print only one line per death and the summary
   --timeline        print every event of the timeline as it happens
   --quiet           print nothing but errors
@@ -165,6 +174,37 @@ bool RunWithProgress(sim::Simulation& simulation, ProgressLine* progress) {
   }
   progress->Clear();
   return ok;
+}
+
+// The user's catalogue the options name, if any; none, after saying why, when
+// it cannot be read or has a mistake.
+bool ReadCatalogue(const RunOptions& o, std::unique_ptr<sim::CatalogueNatives>& catalogue) {
+  if (!o.natives) return true;
+  try {
+    catalogue = std::make_unique<sim::CatalogueNatives>(sim::ReadNativesCatalogue(*o.natives));
+  } catch (const sim::NativesCatalogueError& e) {
+    std::cerr << "rebound-sim: --natives: " << e.what() << "\n";
+    return false;
+  }
+  return true;
+}
+
+// The calls the user's catalogue answered, and each native whose calls its
+// signature does not fit.
+void PrintCatalogueCalls(const sim::CatalogueNatives& catalogue) {
+  std::fprintf(
+      g_console, "  %s to natives answered by default from %s\n",
+      sim::CountOf(static_cast<long long>(catalogue.AnsweredCalls()), "call", "calls").c_str(),
+      catalogue.FileName().c_str());
+  for (const sim::CatalogueNatives::CountMismatch& m : catalogue.Mismatches()) {
+    std::fprintf(g_console,
+                 "  warning: %s called with %s, the catalogue gives it %zu: %s, the first in "
+                 "frame %lld\n",
+                 sim::ReadableNativeName(*m.native).c_str(), sim::ArgumentCount(m.pushed).c_str(),
+                 m.native->args.size(),
+                 sim::CountOf(static_cast<long long>(m.calls), "call", "calls").c_str(),
+                 static_cast<long long>(m.firstFrame));
+  }
 }
 
 // The scenario the options name, with their frame count; none, after saying
@@ -299,7 +339,8 @@ bool WriteOutputs(const sim::Simulation& simulation, const RunOptions& o, RunOut
 }
 
 // The deaths, the cost of each phase of the flow and the run's figures.
-void PrintSummary(const sim::Simulation& simulation, const RunOptions& o) {
+void PrintSummary(const sim::Simulation& simulation, const RunOptions& o,
+                  const sim::CatalogueNatives* catalogue) {
   const sim::RunSummary s = simulation.Summary();
   // The deaths the default output lists; --summary is for the long list.
   constexpr std::size_t kDeathsListed = 10;
@@ -317,6 +358,7 @@ void PrintSummary(const sim::Simulation& simulation, const RunOptions& o) {
       s.frames > 0 ? static_cast<double>(s.nativeCalls) / static_cast<double>(s.frames) : 0.0,
       static_cast<unsigned long long>(s.maxCallsInFrame));
   PrintSeedAndStack(s, o);
+  if (catalogue != nullptr) PrintCatalogueCalls(*catalogue);
   if (s.searchesMiscounted > 0) {
     std::fprintf(g_console,
                  "  the scenario contradicted itself: %s reported more results "
@@ -333,12 +375,15 @@ ExitStatus Run(const RunOptions& o) {
   // A recording's draws, read before any output is opened.
   sim::SimOptions recorded;
   if (o.drawsFrom && !RecordedDraws(*o.drawsFrom, recorded)) return ExitStatus::BadInput;
+  std::unique_ptr<sim::CatalogueNatives> catalogue;
+  if (!ReadCatalogue(o, catalogue)) return ExitStatus::BadInput;
   RemoveTemporariesOnInterrupt();
   RunOutputs outputs;
   if (!OpenOutputs(o, outputs)) return ExitStatus::UnusableFile;
   sim::SimOptions options = SimulationOptions(o, outputs);
   options.draws = std::move(recorded.draws);
   if (recorded.seed) options.seed = recorded.seed;
+  options.catalogue = catalogue.get();
   sim::Simulation simulation(std::move(*scenario), std::move(options));
   sim::World& world = simulation.GetWorld();
 
@@ -365,7 +410,7 @@ ExitStatus Run(const RunOptions& o) {
   if (ran == RunOutcome::NoRun) return ExitStatus::UnusableFile;
   if (o.verbosity >= Verbosity::Flow) timeline.PrintHeldBack();
   if (!WriteOutputs(simulation, o, outputs, collector.get())) return ExitStatus::UnusableFile;
-  if (o.verbosity >= Verbosity::Summary) PrintSummary(simulation, o);
+  if (o.verbosity >= Verbosity::Summary) PrintSummary(simulation, o, catalogue.get());
   if (ran == RunOutcome::Faulted) {
     std::cerr << "rebound-sim: run stopped: " << simulation.Fault() << "\n";
     return ExitStatus::Refused;

@@ -37,6 +37,7 @@ void CheckFilesAreDistinct(const RunOptions& o, const ArgumentReader& args) {
   std::vector<NamedFile> inputs;
   if (o.scenario) inputs.push_back({"--scenario", *o.scenario});
   if (o.drawsFrom) inputs.push_back({"--draws-from", *o.drawsFrom});
+  if (o.natives) inputs.push_back({"--natives", *o.natives});
   if (o.plugin) {
     inputs.push_back({"--plugin", *o.plugin});
   } else if (!o.noPlugin) {
@@ -115,6 +116,8 @@ class RunOptionReader {
       o_.osRandom = true;
     } else if (a == "--draws-from") {
       o_.drawsFrom = args_.PathValue(a, o_.drawsFrom);
+    } else if (a == "--natives") {
+      o_.natives = args_.PathValue(a, o_.natives);
     } else {
       TakeVerbosity(a);
     }

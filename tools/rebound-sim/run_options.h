@@ -26,6 +26,7 @@ struct RunOptions {
   std::optional<std::uint64_t> seed;
   bool osRandom = false;
   std::optional<std::string> drawsFrom;
+  std::optional<std::string> natives;  // the user's natives catalogue
 };
 
 // Seeds fit the 53 bits that every JSON reader holds exactly, so the seed line
