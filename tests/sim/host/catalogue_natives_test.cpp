@@ -15,8 +15,8 @@
 
 namespace {
 
-const std::uint64_t kPlayerPedId = sim::FindNativeByName("PLAYER_PED_ID")->hash;
-const std::uint64_t kGetEntityCoords = sim::FindNativeByName("GET_ENTITY_COORDS")->hash;
+const std::uint64_t kPedIdHash = sim::FindNativeByName("PLAYER_PED_ID")->hash;
+const std::uint64_t kEntityCoordsHash = sim::FindNativeByName("GET_ENTITY_COORDS")->hash;
 
 // One native per kind of result, and one taking a BOOL and a float out-variable.
 constexpr const char* kCatalogue = R"({"TEST": {
@@ -39,9 +39,9 @@ constexpr const char* kScenario = R"({"frames": 4, "player": {"position": [1, 2,
 
 // The result slots of a call, after a vector answer has filled them.
 std::uint64_t* CallAfterVector(std::uint64_t hash, std::initializer_list<std::uint64_t> slots) {
-  nativeInit(kPlayerPedId);
+  nativeInit(kPedIdHash);
   const std::uint64_t player = *nativeCall();
-  nativeInit(kGetEntityCoords);
+  nativeInit(kEntityCoordsHash);
   nativePush64(player);
   nativePush64(0);
   EXPECT_NE(nativeCall()[2], 0U) << "the player stands at a height of 0";
@@ -64,7 +64,9 @@ TEST(CatalogueNatives, AnswerTheDefaultOfTheirResultTracedOrNot) {
           simulation, [&] { std::memcpy(result, CallAfterVector(hash, {}), sizeof result); }, 2))
           << simulation.Fault();
       const bool text = hash == 0xA05;
-      if (text) EXPECT_STREQ(reinterpret_cast<const char*>(result[0]), "");
+      if (text) {
+        EXPECT_STREQ(reinterpret_cast<const char*>(result[0]), "");
+      }
       EXPECT_EQ(result[0] == 0, !text);
       EXPECT_EQ(result[1] | result[2] | result[3], 0U);
       EXPECT_EQ(catalogue.AnsweredCalls(), 1U);
