@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "src/host/host_api.h"
+#include "tests/support/script_module.h"
 
 namespace {
 
@@ -41,16 +42,4 @@ void Script() {
 
 }  // namespace
 
-using SeedSource = std::uint32_t (*)() noexcept;
-extern "C" __attribute__((visibility("default"))) SeedSource ReboundSetSeedSource(
-    SeedSource /*source*/) noexcept {
-  return nullptr;
-}
-
-extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry(void* module,
-                                                                          unsigned int reason,
-                                                                          void* /*reserved*/) {
-  if (reason == 1) scriptRegister(module, &Script);
-  if (reason == 0) scriptUnregister(module);
-  return 1;
-}
+REBOUND_TEST_SCRIPT_MODULE(Script)

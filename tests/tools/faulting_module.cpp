@@ -7,6 +7,7 @@
 #include <initializer_list>
 
 #include "src/host/host_api.h"
+#include "tests/support/script_module.h"
 
 namespace {
 
@@ -34,18 +35,4 @@ void FaultingScript() {
 
 }  // namespace
 
-// Takes a seed source as the plug-in does, so that the simulator can seed
-// and replay it; the script draws nothing.
-using SeedSource = std::uint32_t (*)() noexcept;
-extern "C" __attribute__((visibility("default"))) SeedSource ReboundSetSeedSource(
-    SeedSource /*source*/) noexcept {
-  return nullptr;
-}
-
-extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry(void* module,
-                                                                          unsigned int reason,
-                                                                          void* /*reserved*/) {
-  if (reason == 1) scriptRegister(module, &FaultingScript);
-  if (reason == 0) scriptUnregister(module);
-  return 1;
-}
+REBOUND_TEST_SCRIPT_MODULE(FaultingScript)

@@ -1,0 +1,23 @@
+// The exports of a small test module with one script, as the simulator loads
+// a plug-in: the library entry registers the script at attach and
+// unregisters the module at detach, and the seed source is taken as the
+// plug-in takes it (so that a run can be seeded and replayed) though the
+// script draws nothing. Used by the test modules of tests/tools/.
+#pragma once
+
+#include <cstdint>
+
+#include "src/host/host_api.h"
+
+#define REBOUND_TEST_SCRIPT_MODULE(script)                                                      \
+  using SeedSource = std::uint32_t (*)() noexcept;                                              \
+  extern "C" __attribute__((visibility("default"))) SeedSource ReboundSetSeedSource(            \
+      SeedSource /*source*/) noexcept {                                                         \
+    return nullptr;                                                                             \
+  }                                                                                             \
+  extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry(                    \
+      void* module, unsigned int reason, void* /*reserved*/) {                                  \
+    if (reason == 1) scriptRegister(module, &(script));                                         \
+    if (reason == 0) scriptUnregister(module);                                                  \
+    return 1;                                                                                   \
+  }
