@@ -34,6 +34,14 @@ class LineWriter {
     out_ += ':';
     first_ = true;
   }
+  void IntField(std::string_view key, std::int64_t value) {
+    Key(key);
+    Int(value);
+  }
+  void TextField(std::string_view key, std::string_view text) {
+    Key(key);
+    Text(text);
+  }
   void Int(std::int64_t value) {
     Separate();
     char buf[24];
@@ -176,15 +184,11 @@ std::size_t Trace::NativeCalls() const {
 std::string Trace::ToJson(const TraceEntry& e) {
   LineWriter w;
   w.Open('{');
-  w.Key("frame");
-  w.Int(e.frame);
-  w.Key("time");
-  w.Int(e.time);
+  w.IntField("frame", e.frame);
+  w.IntField("time", e.time);
   if (e.native != nullptr) {
-    w.Key("native");
-    w.Text(HexHash(e.native->hash));
-    w.Key("name");
-    w.Text(e.native->name);
+    w.TextField("native", HexHash(e.native->hash));
+    w.TextField("name", e.native->name);
     WriteValues(w, "args", e.args);
     if (!e.outs.empty()) WriteValues(w, "outs", e.outs);
     if (e.result) {
@@ -192,8 +196,7 @@ std::string Trace::ToJson(const TraceEntry& e) {
       w.Value(*e.result);
     }
   } else {
-    w.Key("host");
-    w.Text(e.host);
+    w.TextField("host", e.host);
     const std::vector<std::string_view>& names = HostValueNames(e.host);
     if (!names.empty() && e.args.size() == names.size()) {
       for (std::size_t i = 0; i < names.size(); ++i) {
@@ -205,8 +208,7 @@ std::string Trace::ToJson(const TraceEntry& e) {
     }
   }
   if (e.byRecorder) {
-    w.Key("by");
-    w.Text("recorder");
+    w.TextField("by", "recorder");
   }
   w.Close('}');
   return w.Take();
@@ -217,8 +219,7 @@ namespace {
 void WriteRefusedArg(LineWriter& w, const RefusedArg& a) {
   if (!a.raw) return w.Value(a.value);
   w.Open('{');
-  w.Key("slot");
-  w.Text(HexHash(a.slot));
+  w.TextField("slot", HexHash(a.slot));
   w.Close('}');
 }
 
@@ -229,25 +230,18 @@ void WriteRefusedArg(LineWriter& w, const RefusedArg& a) {
 std::string Trace::ToJson(const TraceFault& fault) {
   LineWriter w;
   w.Open('{');
-  w.Key("frame");
-  w.Int(fault.frame);
-  w.Key("time");
-  w.Int(fault.time);
-  w.Key("host");
-  w.Text("fault");
-  w.Key("call");
-  w.Int(fault.call);
-  w.Key("reason");
-  w.Text(fault.reason);
+  w.IntField("frame", fault.frame);
+  w.IntField("time", fault.time);
+  w.TextField("host", "fault");
+  w.IntField("call", fault.call);
+  w.TextField("reason", fault.reason);
   if (fault.refused) {
     const RefusedCall& call = *fault.refused;
     w.Key("refused");
     w.Open('{');
-    w.Key("native");
-    w.Text(HexHash(call.hash));
+    w.TextField("native", HexHash(call.hash));
     if (call.native != nullptr && HasPublicName(*call.native)) {
-      w.Key("name");
-      w.Text(call.native->name);
+      w.TextField("name", call.native->name);
     }
     w.Key("args");
     w.Open('[');
