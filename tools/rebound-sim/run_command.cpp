@@ -13,6 +13,7 @@
 #include "sim/base/seed.h"
 #include "sim/host/catalogue_natives.h"
 #include "sim/host/simulation.h"
+#include "sim/report/expectations.h"
 #include "sim/report/report.h"
 #include "sim/report/report_collector.h"
 #include "sim/report/svg.h"
@@ -207,6 +208,37 @@ void PrintCatalogueCalls(const sim::CatalogueNatives& catalogue) {
   }
 }
 
+// The counter of the scenario's expected calls, or none when it has none;
+// false, after saying why, when one names a native neither the game nor the
+// user's catalogue knows.
+bool CountExpectations(const sim::Scenario& scenario, const sim::CatalogueNatives* catalogue,
+                       std::unique_ptr<sim::ExpectationCounter>& counter) {
+  if (scenario.expectations.empty()) return true;
+  try {
+    counter = std::make_unique<sim::ExpectationCounter>(scenario.expectations, catalogue);
+  } catch (const sim::ScenarioError& e) {
+    std::cerr << "rebound-sim: " << e.what() << "\n";
+    return false;
+  }
+  return true;
+}
+
+// Each expectation the run did not meet on standard error, where a failed
+// check is looked for, and how many were met with the summary.
+bool ReportExpectations(const sim::ExpectationCounter& counter, const RunOptions& o) {
+  const std::vector<sim::ExpectationResult> results = counter.Results();
+  const auto met = std::count_if(results.begin(), results.end(),
+                                 [](const sim::ExpectationResult& r) { return r.met; });
+  for (const sim::ExpectationResult& r : results) {
+    if (!r.met) std::cerr << "rebound-sim: expectation not met: " << DescribeExpectation(r) << "\n";
+  }
+  if (o.verbosity >= Verbosity::Summary) {
+    std::fprintf(g_console, "  expectations: %lld of %zu met\n", static_cast<long long>(met),
+                 results.size());
+  }
+  return met == static_cast<long long>(results.size());
+}
+
 // The scenario the options name, with their frame count; none, after saying
 // why, when it has a mistake.
 std::optional<sim::Scenario> ScenarioToRun(const RunOptions& o) {
@@ -377,6 +409,8 @@ ExitStatus Run(const RunOptions& o) {
   if (o.drawsFrom && !RecordedDraws(*o.drawsFrom, recorded)) return ExitStatus::BadInput;
   std::unique_ptr<sim::CatalogueNatives> catalogue;
   if (!ReadCatalogue(o, catalogue)) return ExitStatus::BadInput;
+  std::unique_ptr<sim::ExpectationCounter> expectations;
+  if (!CountExpectations(*scenario, catalogue.get(), expectations)) return ExitStatus::BadInput;
   RemoveTemporariesOnInterrupt();
   RunOutputs outputs;
   if (!OpenOutputs(o, outputs)) return ExitStatus::UnusableFile;
@@ -392,7 +426,15 @@ ExitStatus Run(const RunOptions& o) {
   std::unique_ptr<sim::ReportCollector> collector;
   if (outputs.report) {
     collector = std::make_unique<sim::ReportCollector>(!o.framesSvg.has_value());
-    simulation.SetWatcher(collector.get());
+  }
+  // Watched only when someone reads the calls: a run without a report or
+  // expectations keeps the quick call path.
+  sim::RunWatchers watchers({collector.get(), expectations.get()});
+  if (collector && expectations) {
+    simulation.SetWatcher(&watchers);
+  } else if (collector || expectations) {
+    simulation.SetWatcher(collector ? static_cast<sim::RunWatcher*>(collector.get())
+                                    : expectations.get());
   }
   std::unique_ptr<ProgressLine> progress = ProgressLineFor(o, simulation);
   TimelinePrinter timeline(g_console, o.verbosity, !o.noPlugin);
@@ -411,11 +453,13 @@ ExitStatus Run(const RunOptions& o) {
   if (o.verbosity >= Verbosity::Flow) timeline.PrintHeldBack();
   if (!WriteOutputs(simulation, o, outputs, collector.get())) return ExitStatus::UnusableFile;
   if (o.verbosity >= Verbosity::Summary) PrintSummary(simulation, o, catalogue.get());
+  // Judged on a stopped run too, as far as it went; the stop is the verdict.
+  const bool allMet = !expectations || ReportExpectations(*expectations, o);
   if (ran == RunOutcome::Faulted) {
     std::cerr << "rebound-sim: run stopped: " << simulation.Fault() << "\n";
     return ExitStatus::Refused;
   }
-  return ExitStatus::Success;
+  return allMet ? ExitStatus::Success : ExitStatus::ExpectationsNotMet;
 }
 
 }  // namespace
