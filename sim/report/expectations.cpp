@@ -26,9 +26,9 @@ const NativeSignature* FindInCatalogue(const CatalogueNatives* catalogue, const 
 }
 
 const NativeSignature& NativeOf(const ExpectedCalls& e, const CatalogueNatives* catalogue) {
-  const std::string where = catalogue != nullptr ? "the game's natives (rebound-sim natives) or " +
-                                                       catalogue->FileName()
-                                                 : "the game's natives (rebound-sim natives)";
+  const std::string where =
+      catalogue != nullptr ? "the game's natives (rebound-sim natives) or " + catalogue->FileName()
+                           : "the game's natives (rebound-sim natives)";
   if (IsHashText(e.native)) {
     const std::uint64_t hash = std::strtoull(e.native.c_str() + 2, nullptr, 16);
     const NativeSignature* found = FindNative(hash);

@@ -81,9 +81,8 @@ TEST(ExpectedCalls, CountsReadAsWritten) {
 // Runs a script that calls PLAYER_PED_ID once a frame and GET_GAME_TIMER in
 // frames 3 and 4 only, with the scenario's expectations counted.
 std::vector<sim::ExpectationResult> ResultsOfRun(std::string_view expect, std::int64_t frames) {
-  sim::Simulation simulation(
-      test::ScenarioFrom("{\"frames\": " + std::to_string(frames) + ", \"expect\": " +
-                         std::string(expect) + "}"));
+  sim::Simulation simulation(test::ScenarioFrom("{\"frames\": " + std::to_string(frames) +
+                                                ", \"expect\": " + std::string(expect) + "}"));
   sim::ExpectationCounter counter(simulation.GetScenario().expectations, nullptr);
   simulation.SetWatcher(&counter);
   simulation.SetScript([&simulation] {
