@@ -53,12 +53,18 @@ Guard g_guard;
 
 const char* Describe(int signal) {
   switch (signal) {
-    case SIGSEGV: return "an access violation (SIGSEGV)";
-    case SIGBUS: return "a bus error (SIGBUS)";
-    case SIGFPE: return "an arithmetic fault (SIGFPE)";
-    case SIGILL: return "an illegal instruction (SIGILL)";
-    case SIGABRT: return "an abort (SIGABRT)";
-    default: return "a fatal signal";
+    case SIGSEGV:
+      return "an access violation (SIGSEGV)";
+    case SIGBUS:
+      return "a bus error (SIGBUS)";
+    case SIGFPE:
+      return "an arithmetic fault (SIGFPE)";
+    case SIGILL:
+      return "an illegal instruction (SIGILL)";
+    case SIGABRT:
+      return "an abort (SIGABRT)";
+    default:
+      return "a fatal signal";
   }
 }
 
@@ -97,7 +103,8 @@ void Handler(int signal, siginfo_t* info, void* context) {
   std::uintptr_t sp = static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RSP]);
   sp = ((sp - 256) & ~std::uintptr_t{15}) - 8;
   uc->uc_mcontext.gregs[REG_RSP] = static_cast<greg_t>(sp);
-  uc->uc_mcontext.gregs[REG_RIP] = static_cast<greg_t>(reinterpret_cast<std::uintptr_t>(g_guard.landing));
+  uc->uc_mcontext.gregs[REG_RIP] =
+      static_cast<greg_t>(reinterpret_cast<std::uintptr_t>(g_guard.landing));
 #elif defined(__aarch64__)
   std::uintptr_t sp = static_cast<std::uintptr_t>(uc->uc_mcontext.sp);
   uc->uc_mcontext.sp = (sp - 256) & ~std::uintptr_t{15};
@@ -127,8 +134,9 @@ void Handler(int signal, siginfo_t* info, void* context) {
 }
 
 void WatchdogExpired(int /*signal*/) {
-  WriteError("rebound-sim: the plug-in crashed, and the state it left kept the simulator from "
-             "reporting it (the crash held a lock of the allocator)\n");
+  WriteError(
+      "rebound-sim: the plug-in crashed, and the state it left kept the simulator from "
+      "reporting it (the crash held a lock of the allocator)\n");
   _exit(g_guard.watchdogStatus);
 }
 

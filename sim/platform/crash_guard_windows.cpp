@@ -35,12 +35,18 @@ Guard g_guard;
 
 const char* Describe(DWORD code) {
   switch (code) {
-    case EXCEPTION_ACCESS_VIOLATION: return "an access violation (0xC0000005)";
-    case EXCEPTION_IN_PAGE_ERROR: return "an in-page error (0xC0000006)";
-    case EXCEPTION_ILLEGAL_INSTRUCTION: return "an illegal instruction (0xC000001D)";
-    case EXCEPTION_INT_DIVIDE_BY_ZERO: return "an integer division by zero (0xC0000094)";
-    case EXCEPTION_PRIV_INSTRUCTION: return "a privileged instruction (0xC0000096)";
-    default: return nullptr;
+    case EXCEPTION_ACCESS_VIOLATION:
+      return "an access violation (0xC0000005)";
+    case EXCEPTION_IN_PAGE_ERROR:
+      return "an in-page error (0xC0000006)";
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+      return "an illegal instruction (0xC000001D)";
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+      return "an integer division by zero (0xC0000094)";
+    case EXCEPTION_PRIV_INSTRUCTION:
+      return "a privileged instruction (0xC0000096)";
+    default:
+      return nullptr;
   }
 }
 
@@ -58,7 +64,8 @@ LONG CALLBACK Handler(PEXCEPTION_POINTERS e) {
   g_guard.crash.hasAddress = e->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION &&
                              e->ExceptionRecord->NumberParameters >= 2;
   if (g_guard.crash.hasAddress) {
-    g_guard.crash.address = static_cast<std::uintptr_t>(e->ExceptionRecord->ExceptionInformation[1]);
+    g_guard.crash.address =
+        static_cast<std::uintptr_t>(e->ExceptionRecord->ExceptionInformation[1]);
   }
   // Below the crashed frame, aligned as at a function's entry.
   CONTEXT* c = e->ContextRecord;
@@ -79,9 +86,10 @@ void OnAbort(int signal) {
 
 DWORD WINAPI Watchdog(LPVOID) {
   Sleep(5000);
-  std::fputs("rebound-sim: the plug-in crashed, and the state it left kept the simulator from "
-             "reporting it\n",
-             stderr);
+  std::fputs(
+      "rebound-sim: the plug-in crashed, and the state it left kept the simulator from "
+      "reporting it\n",
+      stderr);
   ExitProcess(static_cast<UINT>(g_guard.watchdogStatus));
 }
 

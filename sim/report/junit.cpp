@@ -17,8 +17,8 @@ void WriteProperty(std::ostream& out, const char* name, const std::string& value
 }
 
 void WriteRunCase(std::ostream& out, const JUnitRun& run) {
-  out << "  <testcase classname=\"rebound-sim.run\" name=\"run of "
-      << XmlEscaped(run.scenarioFile) << "\" time=\"" << Seconds(run.seconds) << "\"";
+  out << "  <testcase classname=\"rebound-sim.run\" name=\"run of " << XmlEscaped(run.scenarioFile)
+      << "\" time=\"" << Seconds(run.seconds) << "\"";
   if (!run.stop) {
     out << "/>\n";
     return;
@@ -52,11 +52,21 @@ std::string XmlEscaped(const std::string& text) {
   out.reserve(text.size());
   for (const char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
           out += "\xEF\xBF\xBD";

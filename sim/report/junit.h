@@ -16,14 +16,14 @@
 namespace sim {
 
 struct JUnitRun {
-  std::string scenario;                   // its name
-  std::string scenarioFile;               // the file, or "(built-in)"
-  std::string plugin;                     // the module's path, or "(none)"
-  std::int64_t frames = 0;                // frames run
-  double seconds = 0;                     // the run's wall-clock time
-  std::optional<std::uint64_t> seed;      // the seed the run can be replayed with
-  std::optional<std::string> stop;        // the fault or crash message, when the run stopped
-  bool crashed = false;                   // the stop was a crash of the plug-in
+  std::string scenario;               // its name
+  std::string scenarioFile;           // the file, or "(built-in)"
+  std::string plugin;                 // the module's path, or "(none)"
+  std::int64_t frames = 0;            // frames run
+  double seconds = 0;                 // the run's wall-clock time
+  std::optional<std::uint64_t> seed;  // the seed the run can be replayed with
+  std::optional<std::string> stop;    // the fault or crash message, when the run stopped
+  bool crashed = false;               // the stop was a crash of the plug-in
   std::vector<ExpectationResult> expectations;
 };
 
