@@ -16,7 +16,10 @@ void RejectUnknownKeys(const ScenarioNode& node, std::initializer_list<std::stri
   for (const std::string& key : node.Keys()) {
     if (std::find(known.begin(), known.end(), key) != known.end()) continue;
     std::string list;
-    for (std::string_view k : known) list += (list.empty() ? "" : ", ") + std::string(k);
+    for (std::string_view k : known) {
+      if (!list.empty()) list.append(", ");
+      list.append(k);
+    }
     node.Fail("unknown key \"" + key + "\" (expected " + list + ")");
   }
 }
