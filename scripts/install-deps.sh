@@ -23,6 +23,7 @@ packages=(
   wine wine64                  # runs the Windows plug-in and simulator in the tests
   python3                      # packs the player's zip and checks it
   python3-jsonschema           # checks the scenario schema against the reader in the tests
+  libxml2-utils                # xmllint: checks rebound-sim --junit files against a JUnit schema in the tests
   chromium                     # opens the HTML report headless in the tests, with screenshots
   librsvg2-bin                 # make media: rsvg-convert draws the simulator's SVG frames
   webp                         # make media: img2webp makes the animation, webpmux reads it in its test

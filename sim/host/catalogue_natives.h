@@ -42,6 +42,8 @@ class CatalogueNatives {
 
   const NativeEntry* Find(std::uint64_t hash) const { return dispatch_->Find(hash); }
   const std::string& FileName() const { return catalogue_.fileName; }
+  // The natives it answers (those the game's table lacks), in file order.
+  const std::vector<NativeSignature>& Natives() const { return catalogue_.natives; }
 
   // Counts a call of `native` with `pushed` argument slots; a count the
   // signature does not have is noted on the world's timeline the first time.

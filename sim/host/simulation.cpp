@@ -1,10 +1,14 @@
 #include "sim/host/simulation.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <sstream>
 
 #include "sim/base/seed.h"
+#include "sim/host/catalogue_natives.h"
+#include "sim/platform/crash_guard.h"
 #include "sim/platform/module.h"
 
 namespace sim {
@@ -29,6 +33,7 @@ Simulation::Simulation(Scenario scenario, SimOptions options)
 Simulation::~Simulation() {
   if (lifeCycle_.Loaded()) UnloadPlugin();
   lifeCycle_.StopKeyboard();
+  if (crashGuarded_) platform::RemoveCrashGuard();
   active_ = nullptr;
 }
 
@@ -87,10 +92,56 @@ void Simulation::StopAt(const std::string& message, std::uint32_t call,
     }
   }
   call_.open = false;
+  if (crashed_) platform::DisarmCrashWatchdog();
   if (lifeCycle_.Script() != nullptr && Fibre::OnFibre()) {
     // The script stops here for good; the frame loop sees the fault.
     for (;;) Fibre::Yield();
   }
+}
+
+// The real host's error box names the plug-in, the fault and the last native
+// called. The guard has moved the script off the crashed instruction; its
+// state may be anything, so it is never resumed: the run stops as at a
+// refusal, its trace ending with the fault's line, and the module is left
+// loaded (its detach would run the crashed plug-in's code again). A report
+// that hangs on what the crash left held (the allocator's lock) is ended by
+// the watchdog.
+void Simulation::LandCrashedScript() {
+  platform::ArmCrashWatchdog(kCrashExitStatus);
+  if (active_ != nullptr) active_->RaiseCrash();
+  std::_Exit(kCrashExitStatus);  // no simulation to stop: nothing else to do
+}
+
+void Simulation::RaiseCrash() {
+  const InsideHostScope inside;
+  const platform::ScriptCrash& crash = platform::LastScriptCrash();
+  std::ostringstream message;
+  message << "the plug-in crashed: ";
+  if (crash.exception[0] != '\0') {
+    message << "a C++ exception escaped the script (" << crash.exception << ")";
+  } else {
+    message << crash.what;
+    if (crash.hasAddress) message << " at address 0x" << std::hex << crash.address << std::dec;
+  }
+  message << ", in the script of " << pluginFile_
+          << "; the last native it called: " << LastNativeCalled();
+  crashed_ = true;
+  if (!Faulted()) world_.Note("host", "run stopped: " + message.str());
+  StopAt(message.str(), callsThisFrame_, std::nullopt);
+  std::_Exit(kCrashExitStatus);  // StopAt does not return on the script's fibre
+}
+
+std::string Simulation::LastNativeCalled() const {
+  if (call_.hash == 0 && nativeCalls_ + callsThisFrame_ == 0) return "none yet";
+  const NativeEntry* native = dispatch_.Find(call_.hash);
+  if (native == nullptr && options_.catalogue != nullptr) {
+    native = options_.catalogue->Find(call_.hash);
+  }
+  char hash[24];
+  std::snprintf(hash, sizeof hash, "0x%016llX", static_cast<unsigned long long>(call_.hash));
+  if (native == nullptr) return hash;
+  return native->signature->name == hash ? std::string(hash)
+                                         : native->signature->name + " (" + hash + ")";
 }
 
 void Simulation::RecordHost(const char* name, std::vector<TraceValue> values) {
@@ -114,6 +165,9 @@ void Simulation::Record(TraceEntry& entry) {
 }
 
 bool Simulation::LoadPlugin(const std::string& path) {
+  pluginFile_ = std::filesystem::path(path).filename().string();
+  // A crash of the plug-in's script is caught from here on.
+  crashGuarded_ = platform::InstallCrashGuard([] { return OnScriptFibre(); }, &LandCrashedScript);
   std::string error;
   const bool loaded = lifeCycle_.Load(
       path,
@@ -182,6 +236,10 @@ std::uint32_t Simulation::ListedDraw() noexcept {
 
 void Simulation::UnloadPlugin() {
   if (!lifeCycle_.Loaded()) return;
+  if (crashed_) {
+    world_.Note("host", "plug-in left loaded: its script crashed");
+    return;
+  }
   std::string error;
   if (!lifeCycle_.Unload([this] { RecordHost("detach"); }, error)) RaiseFault(error);
   // The first of what the plug-in left registered: a fault stops the run at once.

@@ -28,6 +28,10 @@
 
 namespace sim {
 
+// The status rebound-sim exits with when a script of the plug-in crashed; the
+// crash guard's watchdog ends a report that hangs with it too.
+inline constexpr int kCrashExitStatus = 6;
+
 class Simulation {
  public:
   using KeyboardHandler = sim::KeyboardHandler;
@@ -73,6 +77,8 @@ class Simulation {
   Trace& GetTrace() { return trace_; }
   const Scenario& GetScenario() const { return scenario_; }
   bool Faulted() const;
+  // The run stopped because a script of the plug-in crashed (a kind of fault).
+  bool Crashed() const { return crashed_; }
   std::string Fault() const;
   RunSummary Summary() const;
   // Native calls and heap allocations of the last frame run.
@@ -132,6 +138,12 @@ class Simulation {
   // ... a fault the game raised in the handler of the call under way.
   void RaiseGameFault(const std::string& message);
   void StopAt(const std::string& message, std::uint32_t call, std::optional<RefusedCall> refused);
+  // Where the crash guard sends a script that crashed: on the script's fibre,
+  // in ordinary context. Names the crash and stops the run; never returns.
+  [[noreturn]] static void LandCrashedScript();
+  void RaiseCrash();
+  // "GET_GAME_TIMER (0x9CD27B0045628463)", or that no native was called yet.
+  std::string LastNativeCalled() const;
   std::string Where() const;
   bool Tracing() const { return tracing_; }
   void RecordHost(const char* name, std::vector<TraceValue> values = {});
@@ -233,6 +245,9 @@ class Simulation {
   mutable std::mutex faultMutex_;
   std::string fault_;
   std::optional<TraceFault> stoppedAt_;  // the fault's line, for the summary
+  bool crashed_ = false;                 // a script crashed: the module is left as it is
+  bool crashGuarded_ = false;            // the crash guard is installed for this run
+  std::string pluginFile_;               // the loaded module's file name, for messages
 };
 
 }  // namespace sim

@@ -12,6 +12,10 @@ enum class ExitStatus {
   BadInput = 2,        // a mistake on the command line, or in the scenario or recording
   SimulatorFault = 3,  // the simulator's own handlers do not match its natives table
   UnusableFile = 4,    // a file the command needs cannot be used
+  ExpectationsNotMet = 5,  // the run ended normally, but the scenario's expected calls were not
+                           // all made
+  PluginCrashed = 6,       // a script of the plug-in crashed (an access violation, an abort, a C++
+                           // exception escaping it)
 };
 
 constexpr int StatusCode(ExitStatus status) { return static_cast<int>(status); }

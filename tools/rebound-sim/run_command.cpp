@@ -2,6 +2,7 @@
 // with the plug-in loaded, shows the respawn flow as it goes, and writes the
 // trace, the frame pictures and the report it was asked for.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -13,6 +14,8 @@
 #include "sim/base/seed.h"
 #include "sim/host/catalogue_natives.h"
 #include "sim/host/simulation.h"
+#include "sim/report/expectations.h"
+#include "sim/report/junit.h"
 #include "sim/report/report.h"
 #include "sim/report/report_collector.h"
 #include "sim/report/svg.h"
@@ -48,6 +51,10 @@ constexpr std::string_view kRunUsage = R"(Run options:
                     each death, maps of the respawns and the figures
                     (capped; it says what was left out); "-" for standard
                     output
+  --junit FILE      write the run's verdict as JUnit XML for a build server:
+                    a test case for the run (failed when the host refused a
+                    call or a script crashed) and one per expectation of the
+                    scenario ("expect"); "-" for standard output
   --seed N          seed the plug-in's random helpers from N (0 to 2^53-1):
                     the run, its trace included, is then the same every time
   --os-random       leave the plug-in's random helpers on the system's random
@@ -112,10 +119,18 @@ names a file the run reads (the scenario, the draws, the plug-in, the default
 one too), a file that a picture in the --frames-svg folder would replace, and
 an option's value that reads as an option ("--trace --quiet"; a file of that
 name is ./--quiet) are mistakes in the command line.
+A script that crashes (an access violation, an abort, an exception escaping
+it) ends the run at once, naming the frame, the plug-in's file and the last
+native it called (status 6). A run that ends normally but misses one of the
+scenario's expected calls names each one missed (status 5).
 Exit status: 0 the run ended normally, 1 refused by the host or game, 2 a
 mistake in the command line or scenario, 3 the simulator's own table mistake,
-4 an output that cannot be written or a plug-in that cannot be loaded.
+4 an output that cannot be written or a plug-in that cannot be loaded, 5 the
+scenario's expectations not met, 6 the plug-in crashed.
 )";
+
+static_assert(StatusCode(ExitStatus::PluginCrashed) == sim::kCrashExitStatus,
+              "the simulator ends a crashed run's report with rebound-sim's status for a crash");
 
 namespace {
 
@@ -207,6 +222,37 @@ void PrintCatalogueCalls(const sim::CatalogueNatives& catalogue) {
   }
 }
 
+// The counter of the scenario's expected calls, or none when it has none;
+// false, after saying why, when one names a native neither the game nor the
+// user's catalogue knows.
+bool CountExpectations(const sim::Scenario& scenario, const sim::CatalogueNatives* catalogue,
+                       std::unique_ptr<sim::ExpectationCounter>& counter) {
+  if (scenario.expectations.empty()) return true;
+  try {
+    counter = std::make_unique<sim::ExpectationCounter>(scenario.expectations, catalogue);
+  } catch (const sim::ScenarioError& e) {
+    std::cerr << "rebound-sim: " << e.what() << "\n";
+    return false;
+  }
+  return true;
+}
+
+// Each expectation the run did not meet on standard error, where a failed
+// check is looked for, and how many were met with the summary.
+bool ReportExpectations(const sim::ExpectationCounter& counter, const RunOptions& o) {
+  const std::vector<sim::ExpectationResult> results = counter.Results();
+  const auto met = std::count_if(results.begin(), results.end(),
+                                 [](const sim::ExpectationResult& r) { return r.met; });
+  for (const sim::ExpectationResult& r : results) {
+    if (!r.met) std::cerr << "rebound-sim: expectation not met: " << DescribeExpectation(r) << "\n";
+  }
+  if (o.verbosity >= Verbosity::Summary) {
+    std::fprintf(g_console, "  expectations: %lld of %zu met\n", static_cast<long long>(met),
+                 results.size());
+  }
+  return met == static_cast<long long>(results.size());
+}
+
 // The scenario the options name, with their frame count; none, after saying
 // why, when it has a mistake.
 std::optional<sim::Scenario> ScenarioToRun(const RunOptions& o) {
@@ -228,6 +274,7 @@ std::optional<sim::Scenario> ScenarioToRun(const RunOptions& o) {
 struct RunOutputs {
   std::unique_ptr<OutputFile> trace;
   std::unique_ptr<OutputFile> report;
+  std::unique_ptr<OutputFile> junit;
   std::optional<std::filesystem::path> madeFolder;  // the --frames-svg folder, made by this run
 
   RunOutputs() = default;
@@ -236,6 +283,7 @@ struct RunOutputs {
   ~RunOutputs() {
     if (trace) trace->Abandon();
     if (report) report->Abandon();
+    if (junit) junit->Abandon();
     std::error_code ec;
     if (madeFolder && std::filesystem::is_empty(*madeFolder, ec)) {
       std::filesystem::remove(*madeFolder, ec);
@@ -249,11 +297,13 @@ struct RunOutputs {
 bool OpenOutputs(const RunOptions& o, RunOutputs& outputs) {
   if (o.trace && !(outputs.trace = OpenOutput("trace", *o.trace))) return false;
   if (o.report && !(outputs.report = OpenOutput("report", *o.report))) return false;
+  if (o.junit && !(outputs.junit = OpenOutput("JUnit file", *o.junit))) return false;
   bool made = false;
   if (o.framesSvg && !PrepareFramePictureFolder(*o.framesSvg, &made)) return false;
   if (made) outputs.madeFolder = PathFromUtf8(*o.framesSvg);
   if ((outputs.trace && outputs.trace->IsStandardOutput()) ||
-      (outputs.report && outputs.report->IsStandardOutput())) {
+      (outputs.report && outputs.report->IsStandardOutput()) ||
+      (outputs.junit && outputs.junit->IsStandardOutput())) {
     g_console = stderr;
   }
   return true;
@@ -321,21 +371,40 @@ RunOutcome LoadAndRun(sim::Simulation& simulation, const RunOptions& o, Progress
 // The trace, the frame pictures and the report, each put in place; false when
 // one cannot be.
 bool WriteOutputs(const sim::Simulation& simulation, const RunOptions& o, RunOutputs& outputs,
-                  const sim::ReportCollector* collector) {
+                  const sim::ReportCollector* collector, const sim::JUnitRun& verdict) {
   // The trace of a run that stopped at a fault is kept: it shows the fault.
   if (outputs.report) {
     sim::WriteHtmlReport(outputs.report->Stream(), simulation, *collector, &sim::FrameSvgText);
   }
+  if (outputs.junit) sim::WriteJUnit(outputs.junit->Stream(), verdict);
   // Each is whole before any replaces a file: one that fails leaves the
   // others' files as they were.
   if (outputs.trace && !FinishOutput(*outputs.trace)) return false;
   if (outputs.report && !FinishOutput(*outputs.report)) return false;
+  if (outputs.junit && !FinishOutput(*outputs.junit)) return false;
   if (o.framesSvg && !WriteFramePictures(simulation, *o.framesSvg, o.svgFrames, o.svgDebug,
                                          o.verbosity >= Verbosity::Flow ? g_console : nullptr))
     return false;
   outputs.madeFolder.reset();  // the pictures' folder stays, pictured or not
   if (outputs.trace && !CommitOutput(*outputs.trace)) return false;
+  if (outputs.junit && !CommitOutput(*outputs.junit)) return false;
   return !outputs.report || CommitOutput(*outputs.report);
+}
+
+// What the JUnit file says of the run.
+sim::JUnitRun VerdictOf(const sim::Simulation& simulation, const RunOptions& o,
+                        const sim::ExpectationCounter* expectations, double seconds) {
+  sim::JUnitRun verdict;
+  verdict.scenario = simulation.GetScenario().name;
+  verdict.scenarioFile = simulation.GetScenario().fileName;
+  verdict.plugin = o.noPlugin ? "(none)" : o.plugin ? *o.plugin : DefaultPlugin();
+  verdict.frames = simulation.FramesRun();
+  verdict.seconds = seconds;
+  if (simulation.SeedingOutcome() == sim::Seeding::Seeded) verdict.seed = simulation.Summary().seed;
+  if (simulation.Faulted()) verdict.stop = simulation.Fault();
+  verdict.crashed = simulation.Crashed();
+  if (expectations != nullptr) verdict.expectations = expectations->Results();
+  return verdict;
 }
 
 // The deaths, the cost of each phase of the flow and the run's figures.
@@ -369,6 +438,19 @@ void PrintSummary(const sim::Simulation& simulation, const RunOptions& o,
   if (o.report) std::fprintf(g_console, "Report written to %s\n", o.report->c_str());
 }
 
+// Watched only when someone reads the calls: a run without a report or
+// expectations keeps the quick call path.
+void Watch(sim::Simulation& simulation, sim::ReportCollector* collector,
+           sim::ExpectationCounter* expectations, sim::RunWatchers& both) {
+  if (collector != nullptr && expectations != nullptr) {
+    simulation.SetWatcher(&both);
+  } else if (collector != nullptr) {
+    simulation.SetWatcher(collector);
+  } else if (expectations != nullptr) {
+    simulation.SetWatcher(expectations);
+  }
+}
+
 ExitStatus Run(const RunOptions& o) {
   std::optional<sim::Scenario> scenario = ScenarioToRun(o);
   if (!scenario) return ExitStatus::BadInput;
@@ -377,6 +459,8 @@ ExitStatus Run(const RunOptions& o) {
   if (o.drawsFrom && !RecordedDraws(*o.drawsFrom, recorded)) return ExitStatus::BadInput;
   std::unique_ptr<sim::CatalogueNatives> catalogue;
   if (!ReadCatalogue(o, catalogue)) return ExitStatus::BadInput;
+  std::unique_ptr<sim::ExpectationCounter> expectations;
+  if (!CountExpectations(*scenario, catalogue.get(), expectations)) return ExitStatus::BadInput;
   RemoveTemporariesOnInterrupt();
   RunOutputs outputs;
   if (!OpenOutputs(o, outputs)) return ExitStatus::UnusableFile;
@@ -392,8 +476,9 @@ ExitStatus Run(const RunOptions& o) {
   std::unique_ptr<sim::ReportCollector> collector;
   if (outputs.report) {
     collector = std::make_unique<sim::ReportCollector>(!o.framesSvg.has_value());
-    simulation.SetWatcher(collector.get());
   }
+  sim::RunWatchers watchers({collector.get(), expectations.get()});
+  Watch(simulation, collector.get(), expectations.get(), watchers);
   std::unique_ptr<ProgressLine> progress = ProgressLineFor(o, simulation);
   TimelinePrinter timeline(g_console, o.verbosity, !o.noPlugin);
   if (o.verbosity >= Verbosity::Flow) {
@@ -405,17 +490,24 @@ ExitStatus Run(const RunOptions& o) {
     });
   }
 
+  const auto started = std::chrono::steady_clock::now();
   const RunOutcome ran = LoadAndRun(simulation, o, progress.get());
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
   world.timeline.SetListener(nullptr);
   if (ran == RunOutcome::NoRun) return ExitStatus::UnusableFile;
   if (o.verbosity >= Verbosity::Flow) timeline.PrintHeldBack();
-  if (!WriteOutputs(simulation, o, outputs, collector.get())) return ExitStatus::UnusableFile;
+  if (!WriteOutputs(simulation, o, outputs, collector.get(),
+                    VerdictOf(simulation, o, expectations.get(), took.count()))) {
+    return ExitStatus::UnusableFile;
+  }
   if (o.verbosity >= Verbosity::Summary) PrintSummary(simulation, o, catalogue.get());
+  // Judged on a stopped run too, as far as it went; the stop is the verdict.
+  const bool allMet = !expectations || ReportExpectations(*expectations, o);
   if (ran == RunOutcome::Faulted) {
     std::cerr << "rebound-sim: run stopped: " << simulation.Fault() << "\n";
-    return ExitStatus::Refused;
+    return simulation.Crashed() ? ExitStatus::PluginCrashed : ExitStatus::Refused;
   }
-  return ExitStatus::Success;
+  return allMet ? ExitStatus::Success : ExitStatus::ExpectationsNotMet;
 }
 
 }  // namespace

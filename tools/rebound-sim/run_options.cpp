@@ -33,6 +33,7 @@ void CheckFilesAreDistinct(const RunOptions& o, const ArgumentReader& args) {
   std::vector<NamedFile> outputs;
   if (o.trace) outputs.push_back({"--trace", *o.trace});
   if (o.report) outputs.push_back({"--report", *o.report});
+  if (o.junit) outputs.push_back({"--junit", *o.junit});
   if (o.framesSvg) outputs.push_back({"--frames-svg", *o.framesSvg});
   std::vector<NamedFile> inputs;
   if (o.scenario) inputs.push_back({"--scenario", *o.scenario});
@@ -63,6 +64,12 @@ void CheckOptionsAgree(const RunOptions& o, const ArgumentReader& args) {
   if (o.svgDebug && !o.framesSvg) args.Fail("--svg-debug needs --frames-svg DIR");
   if (o.trace && o.report && *o.trace == "-" && *o.report == "-") {
     args.Fail("--trace - and --report - would mix in one stream; send one of them to a file");
+  }
+  if (o.junit && *o.junit == "-" &&
+      ((o.trace && *o.trace == "-") || (o.report && *o.report == "-"))) {
+    args.Fail(
+        "--junit - and another output to - would mix in one stream; send one of them to a "
+        "file");
   }
   if (o.framesSvg && *o.framesSvg == "-") args.Fail("--frames-svg needs a folder, not -");
   if (o.seed && o.osRandom) args.Fail("--seed and --os-random exclude each other");
@@ -105,6 +112,8 @@ class RunOptionReader {
       o_.trace = args_.PathValue(a, o_.trace);
     } else if (a == "--report") {
       o_.report = args_.PathValue(a, o_.report);
+    } else if (a == "--junit") {
+      o_.junit = args_.PathValue(a, o_.junit);
     } else if (a == "--frames-svg") {
       o_.framesSvg = args_.PathValue(a, o_.framesSvg);
     } else if (a == "--svg-frames") {

@@ -23,6 +23,7 @@ struct RunOptions {
   std::optional<std::string> framesSvg;
   std::optional<sim::FramePick> svgFrames;
   std::optional<std::string> report;
+  std::optional<std::string> junit;  // the verdict as JUnit XML, for CI
   std::optional<std::uint64_t> seed;
   bool osRandom = false;
   std::optional<std::string> drawsFrom;

@@ -66,6 +66,11 @@ INVALID = {
     "player-heading-word.json": (3, "player.heading", "player.heading"),
     "answer-without-result-or-outs.json": (3, "answers[0]", "answers[0]"),
     "answer-unknown-field.json": (4, "answers[0].returns", "answers[0]"),
+    "expect-unknown-field.json": (1, "expect[0]", "expect[0]"),
+    "expect-calls-negative.json": (1, "expect[0].calls", "expect[0].calls"),
+    "expect-calls-unknown-bound.json": (1, "expect[0].calls", "expect[0].calls"),
+    "expect-frames-one-number.json": (1, "expect[0].frames", "expect[0].frames"),
+    "expect-without-native.json": (1, "expect[0]", "expect[0]"),
 }
 
 # The one place that lists what the reader refuses and the schema cannot:
