@@ -130,6 +130,7 @@ Scenario Scenario::Parse(const std::string& fileName, std::string_view text) {
   }
   if (auto world = root.Optional("world")) world->ExpectObject();
   if (auto answers = root.Optional("answers")) s.answers = ParseAnswers(*answers);
+  s.services = ServiceSettings::Parse(root);
 
   // Every area reads its settings now, so that a mistake in them stops the
   // run before it starts, and anything left unread is a typo.

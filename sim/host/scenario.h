@@ -10,6 +10,7 @@
 #include "sim/base/scenario_reader.h"
 #include "sim/game/handlers.h"
 #include "sim/host/answers.h"
+#include "sim/host/host_services.h"
 
 namespace sim {
 
@@ -44,6 +45,7 @@ struct Scenario {
   std::shared_ptr<ScenarioDocument> document;  // the world's settings are read from it
   EventList events;                            // in frame order, ties in file order
   std::vector<NativeAnswer> answers;           // what natives answer in place of the world
+  ServiceSettings services;                    // the host's services beside the natives
 
   // The most frames a run goes on for, from the file or the command line.
   static constexpr std::int64_t kMaxFrames = 100'000'000;

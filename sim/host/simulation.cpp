@@ -186,6 +186,9 @@ void Simulation::UnloadPlugin() {
   if (!lifeCycle_.Unload([this] { RecordHost("detach"); }, error)) RaiseFault(error);
   // The first of what the plug-in left registered: a fault stops the run at once.
   if (const char* left = lifeCycle_.LeftRegistered()) RaiseFault(left);
+  if (presentCallbacks_.Any()) {
+    RaiseFault("a present callback is still registered after process detach");
+  }
   world_.Note("host", "plug-in unloaded");
 }
 
@@ -286,6 +289,10 @@ void Simulation::RestartScript() {
     return;
   }
   DropScript();
+  if (textures_.Count() > 0) {
+    textures_.FreeAll();
+    UpdateFrameServices();
+  }
   // StartOrResumeScript starts it on a new fibre in this frame.
 }
 
@@ -333,6 +340,8 @@ inline void Simulation::StepFrame() {
     StartOrResumeScript();
     if (!keysInFrame_.Empty()) [[unlikely]]
       DeliverKeysLeftInFrame();
+    if (frameServices_) [[unlikely]]
+      RunFrameServices();
     world_.EndFrame();
   }
   callsInLastFrame_ = callsThisFrame_;
@@ -375,6 +384,8 @@ RunSummary Simulation::Summary() const {
     }
   }
   s.searchesMiscounted = world_.spawn.searchesMiscounted;
+  s.globals = globals_.Values();
+  s.texturesCreated = textures_.Count();
   return s;
 }
 

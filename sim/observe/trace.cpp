@@ -153,6 +153,18 @@ const std::vector<std::string_view>& HostValueNames(std::string_view host) {
       {"capped", {"bytes"}},
       {"droppedKeys", {"count"}},
       {"fault", {"call", "reason"}},
+      // The host's services: what each was asked and what it answered.
+      {"getGameVersion", {"version"}},
+      {"getGlobalPtr", {"id"}},
+      {"getScriptHandleBaseAddress", {"handle"}},
+      {"worldGetAllVehicles", {"size", "written"}},
+      {"worldGetAllPeds", {"size", "written"}},
+      {"worldGetAllObjects", {"size", "written"}},
+      {"worldGetAllPickups", {"size", "written"}},
+      {"createTexture", {"file", "id"}},
+      {"drawTexture", {"id", "index", "level", "ms"}},
+      {"nativeCanExecuteInThisContext", {"answer"}},
+      {"scriptsAreLaunchedUsingReloading", {"answer"}},
   };
   static const std::vector<std::string_view> none;
   for (const Kind& kind : kinds) {
