@@ -119,7 +119,8 @@ void Simulation::HostDrawTexture(std::int32_t id, std::int32_t index, std::int32
                                  float a) {
   const InsideHostScope inside;
   if (RefusedOffScript("drawTexture")) return;
-  RecordHost("drawTexture", {ServiceInt(id), ServiceInt(index), ServiceInt(level), ServiceInt(time)});
+  RecordHost("drawTexture",
+             {ServiceInt(id), ServiceInt(index), ServiceInt(level), ServiceInt(time)});
   if (textures_.Freed(id)) {
     return WarnOnce("drawTexture of texture " + std::to_string(id) +
                     ", which the script reload freed: ignored");

@@ -17,7 +17,8 @@ void ParseHandles(const ScenarioNode& list, std::set<std::int32_t>& seen,
                   std::vector<std::int32_t>& out) {
   for (const ScenarioNode& item : list.Items()) {
     const auto handle = static_cast<std::int32_t>(item.AsInt(1, INT32_MAX));
-    if (!seen.insert(handle).second) item.Fail("handle " + std::to_string(handle) + " is listed twice");
+    if (!seen.insert(handle).second)
+      item.Fail("handle " + std::to_string(handle) + " is listed twice");
     out.push_back(handle);
   }
 }
@@ -71,7 +72,8 @@ ServiceSettings ServiceSettings::Parse(const ScenarioNode& root) {
     entities->ExpectObject();
     std::set<std::int32_t> seen;
     for (std::size_t k = 0; k < kEntityKinds; ++k) {
-      if (auto list = entities->Optional(kEntityListNames[k])) ParseHandles(*list, seen, s.entities[k]);
+      if (auto list = entities->Optional(kEntityListNames[k]))
+        ParseHandles(*list, seen, s.entities[k]);
     }
   }
   s.presentCallbacks = root.Bool("presentCallbacks", false);
@@ -140,7 +142,8 @@ const char* PresentCallbacks::Unregister(PresentCallback callback) {
 }
 
 void StopProcessWithoutReturning(const std::string& message) {
-  std::fprintf(stderr, "rebound-sim: %s; the call cannot return to its caller, so the run ends here\n",
+  std::fprintf(stderr,
+               "rebound-sim: %s; the call cannot return to its caller, so the run ends here\n",
                message.c_str());
   std::fflush(nullptr);
   std::_Exit(1);

@@ -23,10 +23,10 @@ std::string NotRecorded(const char* function) {
 // Each differs from the recording and, off the script fibre (where the stop
 // returns), answers what a host without the service would: nothing.
 #define REBOUND_REPLAY_SERVICE(name, Member, decorated, Return, Params, Args) \
-  Return Replay::Member Params {                                             \
-    static_cast<void>(std::forward_as_tuple Args);                           \
-    if (checking_) Differ(NotRecorded(#name));                               \
-    return ReplayServiceDefault<Return>();                                   \
+  Return Replay::Member Params {                                              \
+    static_cast<void>(std::forward_as_tuple Args);                            \
+    if (checking_) Differ(NotRecorded(#name));                                \
+    return ReplayServiceDefault<Return>();                                    \
   }
 
 template <typename T>

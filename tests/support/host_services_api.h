@@ -48,7 +48,7 @@ template <typename Find>
 Functions Bind(Find find, int& missing) {
   Functions f;
   missing = 0;
-#define REBOUND_TEST_SERVICE_BIND(name, decorated, Return, Params)       \
+#define REBOUND_TEST_SERVICE_BIND(name, decorated, Return, Params)     \
   f.name = reinterpret_cast<Return(*) Params>(find(#name, decorated)); \
   missing += f.name == nullptr ? 1 : 0;
   REBOUND_TEST_SERVICES(REBOUND_TEST_SERVICE_BIND)

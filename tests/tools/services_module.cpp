@@ -93,17 +93,17 @@ void ReportStart() {
 void DrawTextures(int frame, std::int32_t marker, std::int32_t banner) {
   // The marker for 3 frames, redrawn every frame with a short time.
   if (frame < 3) {
-    host.drawTexture(marker, 0, 1, 10, 0.1F, 0.1F, 0.5F, 0.5F, 0.25F, 0.25F, 0.0F, 1.0F, 1.0F,
-                     0.0F, 0.0F, 1.0F);
+    host.drawTexture(marker, 0, 1, 10, 0.1F, 0.1F, 0.5F, 0.5F, 0.25F, 0.25F, 0.0F, 1.0F, 1.0F, 0.0F,
+                     0.0F, 1.0F);
   }
   if (frame == 0) {
     // The banner once, for 100 ms, under the marker (lower level first).
-    host.drawTexture(banner, 3, 0, 100, 0.4F, 0.1F, 0.0F, 0.0F, 0.1F, 0.7F, 0.0F, 1.0F, 0.0F,
-                     1.0F, 0.0F, 0.5F);
+    host.drawTexture(banner, 3, 0, 100, 0.4F, 0.1F, 0.0F, 0.0F, 0.1F, 0.7F, 0.0F, 1.0F, 0.0F, 1.0F,
+                     0.0F, 0.5F);
     host.drawTexture(999, 0, 0, 100, 0.1F, 0.1F, 0.5F, 0.5F, 0.5F, 0.5F, 0.0F, 1.0F, 1.0F, 1.0F,
                      1.0F, 1.0F);
-    host.drawTexture(marker, 64, 0, 100, 0.1F, 0.1F, 0.5F, 0.5F, 0.5F, 0.5F, 0.0F, 1.0F, 1.0F,
-                     1.0F, 1.0F, 1.0F);
+    host.drawTexture(marker, 64, 0, 100, 0.1F, 0.1F, 0.5F, 0.5F, 0.5F, 0.5F, 0.0F, 1.0F, 1.0F, 1.0F,
+                     1.0F, 1.0F);
   }
 }
 

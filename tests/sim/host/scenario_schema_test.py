@@ -66,6 +66,8 @@ INVALID = {
     "player-heading-word.json": (3, "player.heading", "player.heading"),
     "answer-without-result-or-outs.json": (3, "answers[0]", "answers[0]"),
     "answer-unknown-field.json": (4, "answers[0].returns", "answers[0]"),
+    "globals-id-negative.json": (2, "globals.-4", "globals"),
+    "entities-handle-zero.json": (3, "entities.peds[0]", "entities.peds[0]"),
 }
 
 # The one place that lists what the reader refuses and the schema cannot:
@@ -90,6 +92,8 @@ READER_ONLY = {
         4, "answers[0].result", "the kind of a result depends on the native named beside it"),
     "answer-spans-overlap.json": (
         4, "answers[1].from", "an overlap compares the spans of two entries"),
+    "entities-handle-twice.json": (
+        3, "entities.objects[0]", "a handle listed once across the lists compares the lists"),
 }
 
 
