@@ -100,12 +100,9 @@ TEST(CopyHandles, WritesAtMostTheRoomGivenAndAnswersTheCount) {
     std::int32_t written;
     std::vector<std::int32_t> array;  // after the call, from {-1, -1, -1, -1}
   } cases[] = {
-      {4, 3, {11, 12, 13, -1}},
-      {3, 3, {11, 12, 13, -1}},
-      {2, 2, {11, 12, -1, -1}},
-      {0, 0, {-1, -1, -1, -1}},
-      {-1, 0, {-1, -1, -1, -1}},
-      {std::numeric_limits<std::int32_t>::min(), 0, {-1, -1, -1, -1}},
+      {4, 3, {11, 12, 13, -1}},  {3, 3, {11, 12, 13, -1}},
+      {2, 2, {11, 12, -1, -1}},  {0, 0, {-1, -1, -1, -1}},
+      {-1, 0, {-1, -1, -1, -1}}, {std::numeric_limits<std::int32_t>::min(), 0, {-1, -1, -1, -1}},
   };
   for (const auto& c : cases) {
     std::vector<std::int32_t> array{-1, -1, -1, -1};
@@ -195,11 +192,10 @@ TEST(TextureBoard, DrawsLowerLevelsFirstThenByIdAndIndex) {
   board.Draw(Instance(0, 5, 2, 0, 100));
   board.Draw(Instance(1, 3, -1, 0, 100));
   board.Draw(Instance(0, 1, 2, 0, 100));
-  EXPECT_EQ(Shown(board, 0, 0),
-            (std::vector<std::string>{"texture 1 instance 3 level -1",
-                                      "texture 0 instance 1 level 2",
-                                      "texture 0 instance 5 level 2",
-                                      "texture 1 instance 0 level 2"}));
+  EXPECT_EQ(
+      Shown(board, 0, 0),
+      (std::vector<std::string>{"texture 1 instance 3 level -1", "texture 0 instance 1 level 2",
+                                "texture 0 instance 5 level 2", "texture 1 instance 0 level 2"}));
   // Drawing an instance again updates it in place.
   board.Draw(Instance(0, 5, -5, 0, 100));
   EXPECT_EQ(Shown(board, 0, 0).front(), "texture 0 instance 5 level -5");
