@@ -188,19 +188,27 @@ void Simulation::UpdateFrameServices() {
 }
 
 void Simulation::RunFrameServices() {
-  const InsideHostScope inside;
   if (textures_.AnyShown()) {
+    const InsideHostScope inside;
     for (DrawItem& item : textures_.FrameItems(world_.clock.frame, world_.clock.nowMs)) {
       AddDrawItem(world_, std::move(item));
     }
   }
   if (scenario_.services.presentCallbacks) {
     // A copy: a callback may unregister itself. The swap chain is null: the
-    // simulator has none, and a callback that uses it crashes here.
-    const std::vector<PresentCallback> callbacks = presentCallbacks_.All();
+    // simulator has none, and a callback that uses it crashes here. What a
+    // callback allocates is the plug-in's, outside the host's scope.
+    std::vector<PresentCallback> callbacks;
+    {
+      const InsideHostScope inside;
+      callbacks = presentCallbacks_.All();
+    }
     for (PresentCallback callback : callbacks) {
       if (Faulted()) break;
-      RecordHost("present");
+      {
+        const InsideHostScope inside;
+        RecordHost("present");
+      }
       callback(nullptr);
     }
   }

@@ -38,12 +38,13 @@ SCENARIO = {
 
 
 class Run:
-    def __init__(self, tmp, name, scenario, mode=None, extra=()):
+    def __init__(self, tmp, name, scenario, mode=None):
         self.scenario = os.path.join(tmp, name + ".json")
         with open(self.scenario, "w", encoding="utf-8") as f:
             json.dump(scenario, f)
         self.trace = os.path.join(tmp, name + ".jsonl")
         self.svg = os.path.join(tmp, name + "-svg")
+        self.report = os.path.join(tmp, name + ".html")
         env = dict(os.environ)
         env.pop("REBOUND_SERVICES_MODE", None)
         if mode:
@@ -52,7 +53,8 @@ class Run:
         self.result = subprocess.run(
             EMULATOR + [SIM, "--plugin", MODULE, "--natives", catalogue, "--scenario",
                         self.scenario, "--seed", "5", "--trace", self.trace, "--summary",
-                        "--frames-svg", self.svg, "--svg-frames", "drawn"] + list(extra),
+                        "--frames-svg", self.svg, "--svg-frames", "drawn", "--report",
+                        self.report],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env, check=False)
         with open(self.trace, encoding="utf-8") as f:
             self.lines = [json.loads(text) for text in f]
@@ -186,6 +188,13 @@ class Services(unittest.TestCase):
         # 0.4 x 0.1 of 1920 x 1080; green at half alpha.
         self.assertIn('<rect x="192.00" y="756.00" width="768.00" height="108.00" '
                       'fill="rgb(0,255,0)" fill-opacity="0.50"', text)
+        self.assertIn(">banner.png</text>", text)
+
+    def test_the_reports_frames_show_the_textures_by_file_name(self):
+        with open(self.run_.report, encoding="utf-8") as f:
+            text = f.read()
+        self.assertIn('class="texture"', text)
+        self.assertIn(">marker.png</text>", text)
         self.assertIn(">banner.png</text>", text)
 
     def test_bad_draws_are_ignored_with_one_warning_each(self):
