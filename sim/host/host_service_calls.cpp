@@ -185,6 +185,7 @@ bool Simulation::HostScriptsAreLaunchedUsingReloading() {
 void Simulation::UpdateFrameServices() {
   frameServices_ =
       textures_.AnyShown() || (scenario_.services.presentCallbacks && presentCallbacks_.Any());
+  if (frameServices_) afterScripts_ = true;
 }
 
 void Simulation::RunFrameServices() {

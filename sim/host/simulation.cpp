@@ -212,6 +212,7 @@ void Simulation::ApplyEvent(const ScheduledEvent& event) {
     case EventKind::Keyboard:
       if (event.atCall == kAtFrameStart) return DeliverKeyboard(event);
       keysInFrame_.Add(event);
+      afterScripts_ = true;
       return;
     case EventKind::RestartScript:
       world_.Note("event", event.description);
@@ -227,6 +228,12 @@ void Simulation::DeliverKeysDueAt(std::uint32_t calls) {
   // Taken off the list before delivery: a fault inside may leave the fibre.
   const std::vector<const ScheduledEvent*> now = keysInFrame_.TakeDueAt(calls);
   for (const ScheduledEvent* event : now) DeliverKeyboard(*event);
+}
+
+void Simulation::RunAfterScripts() {
+  if (!keysInFrame_.Empty()) DeliverKeysLeftInFrame();
+  if (frameServices_) RunFrameServices();
+  afterScripts_ = frameServices_;
 }
 
 void Simulation::DeliverKeysLeftInFrame() {
@@ -338,10 +345,8 @@ inline void Simulation::StepFrame() {
   if (!stopped) [[likely]] {
     world_.BeginFrame();
     StartOrResumeScript();
-    if (!keysInFrame_.Empty()) [[unlikely]]
-      DeliverKeysLeftInFrame();
-    if (frameServices_) [[unlikely]]
-      RunFrameServices();
+    if (afterScripts_) [[unlikely]]
+      RunAfterScripts();
     world_.EndFrame();
   }
   callsInLastFrame_ = callsThisFrame_;

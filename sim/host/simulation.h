@@ -120,6 +120,10 @@ class Simulation {
   void DeliverKeyboard(const ScheduledEvent& event);
   void DeliverKeysDueAt(std::uint32_t calls);
   void DeliverKeysLeftInFrame();
+  // What the host does in a frame after the scripts, when anything is due:
+  // the keys the script never reached, the services' frame work. One flag
+  // says whether any is, so that a frame without them tests it once.
+  [[gnu::noinline]] void RunAfterScripts();
   // The host's own events: the script dropped where it stands, started
   // afresh; the plug-in stopped and unloaded.
   void DropScript();
@@ -255,6 +259,7 @@ class Simulation {
   PresentCallbacks presentCallbacks_;
   std::set<std::string> warned_;  // see WarnOnce
   bool frameServices_ = false;    // RunFrameServices has work in every frame
+  bool afterScripts_ = false;     // RunAfterScripts has work in this frame
 };
 
 }  // namespace sim
