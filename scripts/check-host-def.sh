@@ -7,14 +7,17 @@
 #     overload, which the plug-in must not bind to);
 #   - no undecorated name is listed (the real host exports none), except the
 #     names given with --allow.
+# With --surface, the names of the document's table of the host's whole export
+# surface may be listed too, each once: a stand-in for the host exports them
+# for other plug-ins; the plug-in's own file must not list them.
 # Exits 1 on any fault, 2 on bad usage or an unreadable file, and 77 (a skip for
 # ctest) when the interface document is not there.
 #
-# Usage: scripts/check-host-def.sh HOST_ABI_MD [--allow NAME]... FILE.def...
+# Usage: scripts/check-host-def.sh HOST_ABI_MD [--allow NAME]... [--surface] FILE.def...
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 HOST_ABI_MD [--allow NAME]... FILE.def..." >&2
+  echo "usage: $0 HOST_ABI_MD [--allow NAME]... [--surface] FILE.def..." >&2
   exit 2
 }
 [[ $# -ge 2 ]] || usage
@@ -22,10 +25,12 @@ doc=$1
 shift
 allowed=()
 defs=()
+surface=0
 while [[ $# -gt 0 ]]; do
   case $1 in
     --allow) [[ $# -ge 2 ]] || usage; allowed+=("$2"); shift 2 ;;
-    -h | --help) sed -n '2,13p' "$0"; exit 0 ;;
+    --surface) surface=1; shift ;;
+    -h | --help) sed -n '2,16p' "$0"; exit 0 ;;
     *) defs+=("$1"); shift ;;
   esac
 done
@@ -41,6 +46,17 @@ mapfile -t expected < <(sed -n 's/^|[^|]*| *`\(?[^`]*\)` *|[[:space:]]*$/\1/p' "
 if [[ ${#expected[@]} -ne 8 ]]; then
   echo "check-host-def: $doc: found ${#expected[@]} decorated names in its export table, expected 8" >&2
   exit 2
+fi
+
+# The whole export surface's table: every `?decorated` name in its rows.
+optional=()
+if [[ $surface -eq 1 ]]; then
+  mapfile -t optional < <(awk '/^## / { on = /whole export surface/ } on' "$doc" |
+    grep '^|' | grep -o '`?[^`]*`' | tr -d '`')
+  if [[ ${#optional[@]} -eq 0 ]]; then
+    echo "check-host-def: $doc: found no decorated names in the whole export surface's table" >&2
+    exit 2
+  fi
 fi
 
 faults=0
@@ -75,9 +91,16 @@ for def in "${defs[@]}"; do
       fault "$def: $name is listed $n times"
     fi
   done
+  for name in "${optional[@]}"; do
+    n=0
+    for listed in "${names[@]}"; do [[ $listed == "$name" ]] && n=$((n + 1)); done
+    if [[ $n -gt 1 ]]; then fault "$def: $name is listed $n times"; fi
+  done
   for listed in "${names[@]}"; do
     known=0
-    for name in "${expected[@]}" "${allowed[@]}"; do [[ $listed == "$name" ]] && known=1; done
+    for name in "${expected[@]}" "${allowed[@]}" "${optional[@]}"; do
+      [[ $listed == "$name" ]] && known=1
+    done
     if [[ $known -eq 0 ]]; then
       if [[ $listed == \?* ]]; then
         fault "$def: $listed is not one of the host's functions"

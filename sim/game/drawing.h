@@ -51,7 +51,9 @@ struct TextStyle {
   bool dropShadow = false;
 };
 
-enum class DrawKind { Rect, Sprite, Text, Movie };
+// Texture: an image a plug-in drew through the host's drawTexture, which the
+// simulator does not load; `texture` holds its file name.
+enum class DrawKind { Rect, Sprite, Text, Movie, Texture };
 
 // One thing drawn in a frame, in the coordinates the script gave (the aligned
 // space described by `alignment`). Sprites and rectangles are placed by their

@@ -1,4 +1,4 @@
-// The script host's eight functions as a loaded plug-in reaches them: each
+// The script host's functions as a loaded plug-in reaches them: each
 // forwards to the running simulation. The Linux half exports them from the
 // executable as plain C symbols that the module binds to at load; the Windows
 // half installs them into the stand-in ScriptHookV.dll, whose decorated

@@ -16,6 +16,15 @@ using ScriptEntry = void (*)();
 using KeyboardHandler = void (*)(std::uint32_t key, std::uint16_t repeats, std::uint8_t scanCode,
                                  std::int32_t isExtended, std::int32_t isWithAlt,
                                  std::int32_t wasDownBefore, std::int32_t isUpNow);
+using PresentCallback = void (*)(void* swapChain);
+// What getGameVersionInfo returns by value. Its layout is not public, so no
+// host can fill it in faithfully: the simulator refuses the call and never
+// returns from it. Never returning is also what keeps the declared size
+// harmless: on x64 a caller expecting a larger structure passes a hidden
+// pointer for it, which a normal return of this one would leave unwritten.
+struct GameVersionInfo {
+  std::uint64_t unknown;
+};
 
 }  // namespace sim
 
@@ -52,6 +61,43 @@ using KeyboardHandler = void (*)(std::uint32_t key, std::uint16_t repeats, std::
   X(nativeCall, NativeCall, "?nativeCall@@YAPEA_KXZ", \
     std::uint64_t*, (), ())
 
+// Services: the rest of the real host's exports, which Rebound does not call
+// but other plug-ins do (host_services.h).
+#define REBOUND_SERVICE_HOST_FUNCTIONS(X) \
+  X(getGameVersion, GetGameVersion, "?getGameVersion@@YA?AW4eGameVersion@@XZ", \
+    std::int32_t, (), ()) \
+  X(getGameVersionInfo, GetGameVersionInfo, "?getGameVersionInfo@@YA?AUGameVersionInfo@@XZ", \
+    ::sim::GameVersionInfo, (), ()) \
+  X(getGlobalPtr, GetGlobalPtr, "?getGlobalPtr@@YAPEA_KH@Z", \
+    std::uint64_t*, (std::int32_t id), (id)) \
+  X(getScriptHandleBaseAddress, GetScriptHandleBaseAddress, "?getScriptHandleBaseAddress@@YAPEAEH@Z", \
+    std::uint8_t*, (std::int32_t handle), (handle)) \
+  X(worldGetAllVehicles, WorldGetAllVehicles, "?worldGetAllVehicles@@YAHPEAHH@Z", \
+    std::int32_t, (std::int32_t* arr, std::int32_t arrSize), (arr, arrSize)) \
+  X(worldGetAllPeds, WorldGetAllPeds, "?worldGetAllPeds@@YAHPEAHH@Z", \
+    std::int32_t, (std::int32_t* arr, std::int32_t arrSize), (arr, arrSize)) \
+  X(worldGetAllObjects, WorldGetAllObjects, "?worldGetAllObjects@@YAHPEAHH@Z", \
+    std::int32_t, (std::int32_t* arr, std::int32_t arrSize), (arr, arrSize)) \
+  X(worldGetAllPickups, WorldGetAllPickups, "?worldGetAllPickups@@YAHPEAHH@Z", \
+    std::int32_t, (std::int32_t* arr, std::int32_t arrSize), (arr, arrSize)) \
+  X(createTexture, CreateTexture, "?createTexture@@YAHPEBD@Z", \
+    std::int32_t, (const char* file), (file)) \
+  X(drawTexture, DrawTexture, "?drawTexture@@YAXHHHHMMMMMMMMMMMM@Z", \
+    void, (std::int32_t id, std::int32_t index, std::int32_t level, std::int32_t time, \
+           float sizeX, float sizeY, float centerX, float centerY, float posX, float posY, \
+           float rotation, float screenHeightScaleFactor, float r, float g, float b, float a), \
+    (id, index, level, time, sizeX, sizeY, centerX, centerY, posX, posY, rotation, \
+     screenHeightScaleFactor, r, g, b, a)) \
+  X(presentCallbackRegister, PresentCallbackRegister, "?presentCallbackRegister@@YAXP6AXPEAX@Z@Z", \
+    void, (::sim::PresentCallback callback), (callback)) \
+  X(presentCallbackUnregister, PresentCallbackUnregister, "?presentCallbackUnregister@@YAXP6AXPEAX@Z@Z", \
+    void, (::sim::PresentCallback callback), (callback)) \
+  X(nativeCanExecuteInThisContext, NativeCanExecuteInThisContext, "?nativeCanExecuteInThisContext@@YA_NXZ", \
+    bool, (), ()) \
+  X(scriptsAreLaunchedUsingReloading, ScriptsAreLaunchedUsingReloading, "?scriptsAreLaunchedUsingReloading@@YA_NXZ", \
+    bool, (), ())
+
 #define REBOUND_HOST_FUNCTIONS(X) \
-  REBOUND_PLUGIN_HOST_FUNCTIONS(X)
+  REBOUND_PLUGIN_HOST_FUNCTIONS(X) \
+  REBOUND_SERVICE_HOST_FUNCTIONS(X)
 // clang-format on

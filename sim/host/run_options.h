@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/platform/fibre.h"
@@ -64,6 +65,11 @@ struct RunSummary {
   // which the plug-in asked for one past them: the scenario contradicting
   // itself, not a fault of the plug-in's.
   std::int32_t searchesMiscounted = 0;
+  // The scripts' global slots the plug-in asked for or the scenario preset,
+  // by id, with their values at the end.
+  std::vector<std::pair<std::int32_t, std::int64_t>> globals;
+  // Textures the plug-in created.
+  std::size_t texturesCreated = 0;
 };
 
 }  // namespace sim

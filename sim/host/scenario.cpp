@@ -131,6 +131,7 @@ Scenario Scenario::Parse(const std::string& fileName, std::string_view text) {
   if (auto world = root.Optional("world")) world->ExpectObject();
   if (auto answers = root.Optional("answers")) s.answers = ParseAnswers(*answers);
   if (auto expect = root.Optional("expect")) s.expectations = ParseExpectedCalls(*expect);
+  s.services = ServiceSettings::Parse(root);
 
   // Every area reads its settings now, so that a mistake in them stops the
   // run before it starts, and anything left unread is a typo.

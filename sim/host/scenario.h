@@ -11,6 +11,7 @@
 #include "sim/game/handlers.h"
 #include "sim/host/answers.h"
 #include "sim/host/expected_calls.h"
+#include "sim/host/host_services.h"
 
 namespace sim {
 
@@ -46,6 +47,7 @@ struct Scenario {
   EventList events;                            // in frame order, ties in file order
   std::vector<NativeAnswer> answers;           // what natives answer in place of the world
   std::vector<ExpectedCalls> expectations;     // how often the run must call natives
+  ServiceSettings services;                    // the host's services beside the natives
 
   // The most frames a run goes on for, from the file or the command line.
   static constexpr std::int64_t kMaxFrames = 100'000'000;

@@ -244,6 +244,9 @@ void Simulation::UnloadPlugin() {
   if (!lifeCycle_.Unload([this] { RecordHost("detach"); }, error)) RaiseFault(error);
   // The first of what the plug-in left registered: a fault stops the run at once.
   if (const char* left = lifeCycle_.LeftRegistered()) RaiseFault(left);
+  if (presentCallbacks_.Any()) {
+    RaiseFault("a present callback is still registered after process detach");
+  }
   world_.Note("host", "plug-in unloaded");
 }
 
@@ -267,6 +270,7 @@ void Simulation::ApplyEvent(const ScheduledEvent& event) {
     case EventKind::Keyboard:
       if (event.atCall == kAtFrameStart) return DeliverKeyboard(event);
       keysInFrame_.Add(event);
+      afterScripts_ = true;
       return;
     case EventKind::RestartScript:
       world_.Note("event", event.description);
@@ -282,6 +286,12 @@ void Simulation::DeliverKeysDueAt(std::uint32_t calls) {
   // Taken off the list before delivery: a fault inside may leave the fibre.
   const std::vector<const ScheduledEvent*> now = keysInFrame_.TakeDueAt(calls);
   for (const ScheduledEvent* event : now) DeliverKeyboard(*event);
+}
+
+void Simulation::RunAfterScripts() {
+  if (!keysInFrame_.Empty()) DeliverKeysLeftInFrame();
+  if (frameServices_) RunFrameServices();
+  afterScripts_ = frameServices_;
 }
 
 void Simulation::DeliverKeysLeftInFrame() {
@@ -344,6 +354,10 @@ void Simulation::RestartScript() {
     return;
   }
   DropScript();
+  if (textures_.Count() > 0) {
+    textures_.FreeAll();
+    UpdateFrameServices();
+  }
   // StartOrResumeScript starts it on a new fibre in this frame.
 }
 
@@ -389,8 +403,8 @@ inline void Simulation::StepFrame() {
   if (!stopped) [[likely]] {
     world_.BeginFrame();
     StartOrResumeScript();
-    if (!keysInFrame_.Empty()) [[unlikely]]
-      DeliverKeysLeftInFrame();
+    if (afterScripts_) [[unlikely]]
+      RunAfterScripts();
     world_.EndFrame();
   }
   callsInLastFrame_ = callsThisFrame_;
@@ -433,6 +447,8 @@ RunSummary Simulation::Summary() const {
     }
   }
   s.searchesMiscounted = world_.spawn.searchesMiscounted;
+  s.globals = globals_.Values();
+  s.texturesCreated = textures_.Count();
   return s;
 }
 

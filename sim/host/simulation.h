@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "sim/game/world.h"
 #include "sim/host/host_functions.h"
 #include "sim/host/host_life_cycle.h"
+#include "sim/host/host_services.h"
 #include "sim/host/keyboard_thread.h"
 #include "sim/host/native_dispatch.h"
 #include "sim/host/run_options.h"
@@ -124,6 +126,10 @@ class Simulation {
   void DeliverKeyboard(const ScheduledEvent& event);
   void DeliverKeysDueAt(std::uint32_t calls);
   void DeliverKeysLeftInFrame();
+  // What the host does in a frame after the scripts, when anything is due:
+  // the keys the script never reached, the services' frame work. One flag
+  // says whether any is, so that a frame without them tests it once.
+  [[gnu::noinline]] void RunAfterScripts();
   // The host's own events: the script dropped where it stands, started
   // afresh; the plug-in stopped and unloaded.
   void DropScript();
@@ -188,6 +194,19 @@ class Simulation {
   void RunHandler(const NativeEntry& native);
   [[gnu::noinline]] void AnswerFromScenario(const NativeSignature& native);
 
+  // The host's services (host_service_calls.cpp). A call that must come from
+  // the script fibre is refused elsewhere: true when refused.
+  bool RefusedOffScript(const char* function);
+  std::int32_t WorldGetAll(EntityKind kind, const char* function, std::int32_t* arr,
+                           std::int32_t arrSize);
+  // A warning on the timeline, once per text.
+  void WarnOnce(const std::string& text);
+  // The frame's work of the services, after the scripts: the textures shown
+  // and the present callbacks. Run only once a texture was drawn or a
+  // callback registered in a run that calls them.
+  [[gnu::noinline]] void RunFrameServices();
+  void UpdateFrameServices();
+
   // Hidden on ELF: the executable reaches it directly rather than through the
   // GOT. (Windows has no such visibility: nothing outside sees it there.)
 #if defined(_WIN32)
@@ -248,6 +267,14 @@ class Simulation {
   bool crashed_ = false;                 // a script crashed: the module is left as it is
   bool crashGuarded_ = false;            // the crash guard is installed for this run
   std::string pluginFile_;               // the loaded module's file name, for messages
+
+  // The host's services beside scripts and natives.
+  GlobalSlots globals_{scenario_.services.globals};
+  TextureBoard textures_;
+  PresentCallbacks presentCallbacks_;
+  std::set<std::string> warned_;  // see WarnOnce
+  bool frameServices_ = false;    // RunFrameServices has work in every frame
+  bool afterScripts_ = false;     // RunAfterScripts has work in this frame
 };
 
 }  // namespace sim

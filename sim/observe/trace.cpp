@@ -136,6 +136,38 @@ void WriteValues(LineWriter& w, std::string_view key, const std::vector<TraceVal
   w.Close(']');
 }
 
+// The host's services' lines: what each was asked and what it answered.
+// Built before main rather than at the first lookup, which a script makes on
+// its fibre, so that a run's script stack is not charged for building it.
+struct ServiceLine {
+  std::string_view host;
+  std::vector<std::string_view> names;
+};
+const std::vector<ServiceLine> kServiceLines = {
+    {"getGameVersion", {"version"}},
+    {"getGlobalPtr", {"id"}},
+    {"getScriptHandleBaseAddress", {"handle"}},
+    {"worldGetAllVehicles", {"size", "written"}},
+    {"worldGetAllPeds", {"size", "written"}},
+    {"worldGetAllObjects", {"size", "written"}},
+    {"worldGetAllPickups", {"size", "written"}},
+    {"createTexture", {"file", "id"}},
+    {"drawTexture", {"id", "index", "level", "ms"}},
+    {"nativeCanExecuteInThisContext", {"answer"}},
+    {"scriptsAreLaunchedUsingReloading", {"answer"}},
+};
+
+// Looked up only once the table of the host's own lines has none: out of
+// line, so that the lookup a script makes on its fibre keeps its frame.
+[[gnu::noinline]] const std::vector<std::string_view>& ServiceValueNames(
+    const std::string_view& host) {
+  static const std::vector<std::string_view> none;
+  for (const ServiceLine& line : kServiceLines) {
+    if (line.host == host) return line.names;
+  }
+  return none;
+}
+
 }  // namespace
 
 const std::vector<std::string_view>& HostValueNames(std::string_view host) {
@@ -154,11 +186,10 @@ const std::vector<std::string_view>& HostValueNames(std::string_view host) {
       {"droppedKeys", {"count"}},
       {"fault", {"call", "reason"}},
   };
-  static const std::vector<std::string_view> none;
   for (const Kind& kind : kinds) {
     if (kind.host == host) return kind.names;
   }
-  return none;
+  return ServiceValueNames(host);
 }
 
 std::vector<const TraceEntry*> Trace::Find(std::string_view name) const {

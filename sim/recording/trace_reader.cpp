@@ -384,7 +384,22 @@ const std::vector<std::string_view>& HostKinds() {
                                                       "dropped",
                                                       "capped",
                                                       "droppedKeys",
-                                                      "fault"};
+                                                      "fault",
+                                                      "getGameVersion",
+                                                      "getGameVersionInfo",
+                                                      "getGlobalPtr",
+                                                      "getScriptHandleBaseAddress",
+                                                      "worldGetAllVehicles",
+                                                      "worldGetAllPeds",
+                                                      "worldGetAllObjects",
+                                                      "worldGetAllPickups",
+                                                      "createTexture",
+                                                      "drawTexture",
+                                                      "presentCallbackRegister",
+                                                      "presentCallbackUnregister",
+                                                      "present",
+                                                      "nativeCanExecuteInThisContext",
+                                                      "scriptsAreLaunchedUsingReloading"};
   return kinds;
 }
 
@@ -403,6 +418,13 @@ void HostValueBounds(std::string_view host, std::string_view name, std::int64_t&
            : name == "scanCode" ? 0xFF
                                 : kInt32Max;
     if (name != "key" && name != "repeats" && name != "scanCode") low = kInt32Min;
+  } else if (host == "getGameVersion" || host == "getScriptHandleBaseAddress" ||
+             host == "drawTexture" || host.rfind("worldGetAll", 0) == 0 ||
+             host == "createTexture" || host == "getGlobalPtr") {
+    // The services' values are the int arguments and results of the host's
+    // functions.
+    low = kInt32Min;
+    high = kInt32Max;
   } else if (host == "repeat") {
     high = kMaxRecordedFrame + 1;
     if (name == "frames") low = 1;
@@ -742,7 +764,18 @@ class BodyParser {
     if ((valuesGiven_ >> i) & 1U)
       throw LineFault{"field \"" + std::string(key) + "\": given twice"};
     valuesGiven_ |= 1U << i;
-    if (entry_.host == "fault" && key == "reason") {
+    if (key == "answer") {
+      // The services' yes-or-no answers.
+      const std::string_view raw = in_.SkipValue();
+      if (raw != "true" && raw != "false") {
+        throw LineFault{"field \"answer\": expected true or false, got " + Scanner::Excerpt(raw)};
+      }
+      const bool answer = raw == "true";
+      entry_.args[i] = TraceValue::Bool(answer);
+      return;
+    }
+    if ((entry_.host == "fault" && key == "reason") ||
+        (entry_.host == "createTexture" && key == "file")) {
       if (in_.Peek() != '"') {
         const std::string_view raw = in_.SkipValue();
         throw LineFault{"field \"reason\": expected a text, got " + Scanner::Excerpt(raw)};

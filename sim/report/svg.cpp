@@ -86,6 +86,32 @@ void WriteSprite(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
   out << "  </g>\n";
 }
 
+// A plug-in's texture (the host's drawTexture): the simulator loads no
+// image, so it is a box in the texture's tint, outlined and labelled with the
+// file's name (without its folders) in every picture, and the whole path and
+// the instance in its tooltip.
+void WriteTexture(std::ostream& out, const DrawItem& item, const SvgOptions& o) {
+  const Box b = ScreenBox(item, o);
+  out << "  <g class=\"texture\"";
+  if (item.heading != 0.0F && std::isfinite(item.heading)) {
+    out << " transform=\"rotate(" << Px(item.heading) << " " << Px(b.cx) << " " << Px(b.cy)
+        << ")\"";
+  }
+  out << ">\n    <title>" << XmlEscape(item.texture + " (" + item.entry + ")") << "</title>\n";
+  out << "    <rect x=\"" << Px(b.cx - b.w / 2) << "\" y=\"" << Px(b.cy - b.h / 2) << "\" width=\""
+      << Px(std::fabs(b.w)) << "\" height=\"" << Px(std::fabs(b.h)) << "\" fill=\""
+      << Rgb(item.colour) << "\" fill-opacity=\"" << Opacity(item.colour)
+      << "\" stroke=\"#ffd24a\" stroke-width=\"1\" stroke-dasharray=\"4 2\"/>\n";
+  constexpr double kTextureNamePx = 14.0;
+  const std::size_t slash = item.texture.find_last_of("/\\");
+  const std::string name =
+      slash == std::string::npos ? item.texture : item.texture.substr(slash + 1);
+  out << "    <text x=\"" << Px(b.cx) << "\" y=\"" << Px(b.cy + kTextureNamePx / 3) << "\" "
+      << "font-family=\"monospace\" font-size=\"" << Px(kTextureNamePx) << "\" "
+      << "text-anchor=\"middle\" fill=\"#ffd24a\">" << XmlEscape(name) << "</text>\n";
+  out << "  </g>\n";
+}
+
 // Splits the text into lines no wider than `width` pixels, at spaces.
 std::vector<std::string> WrapLines(const std::string& text, double glyphPx, double width) {
   const double advance = glyphPx * kAdvancePerGlyph;
@@ -251,6 +277,9 @@ void WriteFrameSvg(std::ostream& out, const FrameDrawing* frame, std::int64_t fr
           break;
         case DrawKind::Movie:
           WriteMovie(out, item, o);
+          break;
+        case DrawKind::Texture:
+          WriteTexture(out, item, o);
           break;
       }
     }

@@ -111,6 +111,9 @@ inline std::string Describe(const sim::DrawItem& item) {
              " wrap " + Num(item.style.wrapEnd) + (item.style.dropShadow ? " shadow" : "");
     case sim::DrawKind::Movie:
       return "movie " + item.texture;
+    case sim::DrawKind::Texture:
+      return "texture " + item.texture + " " + Num(item.x) + "," + Num(item.y) + " " +
+             Num(item.width) + "x" + Num(item.height) + " " + colour(item.colour);
   }
   return "";
 }

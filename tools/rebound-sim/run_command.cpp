@@ -407,6 +407,23 @@ sim::JUnitRun VerdictOf(const sim::Simulation& simulation, const RunOptions& o,
   return verdict;
 }
 
+// The host's services a plug-in used, when it used any: the scripts' global
+// slots at the end (each a signed 64-bit value) and the textures it created.
+void PrintServices(const sim::RunSummary& s) {
+  if (!s.globals.empty()) {
+    std::string slots;
+    for (const auto& [id, value] : s.globals) {
+      slots += (slots.empty() ? "" : ", ") + std::to_string(id) + " = " + std::to_string(value);
+    }
+    std::fprintf(g_console, "  script globals at the end: %s\n", slots.c_str());
+  }
+  if (s.texturesCreated > 0) {
+    std::fprintf(
+        g_console, "  %s created\n",
+        sim::CountOf(static_cast<long long>(s.texturesCreated), "texture", "textures").c_str());
+  }
+}
+
 // The deaths, the cost of each phase of the flow and the run's figures.
 void PrintSummary(const sim::Simulation& simulation, const RunOptions& o,
                   const sim::CatalogueNatives* catalogue) {
@@ -428,6 +445,7 @@ void PrintSummary(const sim::Simulation& simulation, const RunOptions& o,
       static_cast<unsigned long long>(s.maxCallsInFrame));
   PrintSeedAndStack(s, o);
   if (catalogue != nullptr) PrintCatalogueCalls(*catalogue);
+  PrintServices(s);
   if (s.searchesMiscounted > 0) {
     std::fprintf(g_console,
                  "  the scenario contradicted itself: %s reported more results "

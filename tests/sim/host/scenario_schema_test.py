@@ -71,6 +71,8 @@ INVALID = {
     "expect-calls-unknown-bound.json": (1, "expect[0].calls", "expect[0].calls"),
     "expect-frames-one-number.json": (1, "expect[0].frames", "expect[0].frames"),
     "expect-without-native.json": (1, "expect[0]", "expect[0]"),
+    "globals-id-negative.json": (2, "globals.-4", "globals"),
+    "entities-handle-zero.json": (3, "entities.peds[0]", "entities.peds[0]"),
 }
 
 # The one place that lists what the reader refuses and the schema cannot:
@@ -95,6 +97,8 @@ READER_ONLY = {
         4, "answers[0].result", "the kind of a result depends on the native named beside it"),
     "answer-spans-overlap.json": (
         4, "answers[1].from", "an overlap compares the spans of two entries"),
+    "entities-handle-twice.json": (
+        3, "entities.objects[0]", "a handle listed once across the lists compares the lists"),
 }
 
 
