@@ -53,5 +53,10 @@ using KeyboardHandler = void (*)(std::uint32_t key, std::uint16_t repeats, std::
     std::uint64_t*, (), ())
 
 #define REBOUND_HOST_FUNCTIONS(X) \
-  REBOUND_PLUGIN_HOST_FUNCTIONS(X)
+  REBOUND_PLUGIN_HOST_FUNCTIONS(X) \
+  /* Scripts: */ \
+  X(scriptRegisterAdditionalThread, ScriptRegisterAdditionalThread, "?scriptRegisterAdditionalThread@@YAXPEAUHINSTANCE__@@P6AXXZ@Z", \
+    void, (void* module, ::sim::ScriptEntry entry), (module, entry)) \
+  X(scriptUnregisterScript, ScriptUnregisterScript, "?scriptUnregister@@YAXP6AXXZ@Z", \
+    void, (::sim::ScriptEntry entry), (entry))
 // clang-format on
