@@ -87,6 +87,7 @@ void HostLifeCycle::RegisterScript(void* module, ScriptEntry entry) {
   script->plugin = pluginName_;
   // A null entry registers nothing that could be started.
   if (entry != nullptr) script->body = [entry] { entry(); };
+  script->runnable = entry != nullptr;
   script->index = static_cast<std::int32_t>(scripts_.size());
   scripts_.push_back(std::move(script));
 }
@@ -95,18 +96,18 @@ void HostLifeCycle::RegisterScript(void* module, ScriptEntry entry) {
 // the frame loop may be running stay where they are; it is never run again.
 void HostLifeCycle::UnregisterModule(void* module) {
   for (auto& s : scripts_) {
-    if (s->module == module) s->registered = false;
+    if (s->module == module) s->Unregister();
   }
 }
 
 void HostLifeCycle::UnregisterScriptFunction(ScriptEntry entry) {
   for (auto& s : scripts_) {
-    if (s->entry != nullptr && s->entry == entry) s->registered = false;
+    if (s->entry != nullptr && s->entry == entry) s->Unregister();
   }
 }
 
 void HostLifeCycle::UnregisterScript() {
-  for (auto& s : scripts_) s->registered = false;
+  for (auto& s : scripts_) s->Unregister();
 }
 
 void HostLifeCycle::UnregisterKeyboardHandler(KeyboardHandler handler) {
@@ -118,14 +119,17 @@ void HostLifeCycle::SetScript(std::function<void()> script) {
   AbandonScripts();
   scripts_.clear();
   auto own = std::make_unique<HostedScript>();
+  own->runnable = static_cast<bool>(script);
   own->body = std::move(script);
   scripts_.push_back(std::move(own));
 }
 
+// The script stays listed, unregistered, so that a fibre the host dropped
+// can still be looked at.
 void HostLifeCycle::EndOwnScript() {
   keyboard_.reset();
   AbandonScripts();
-  scripts_.clear();
+  UnregisterScript();
 }
 
 const char* HostLifeCycle::LeftRegistered() const {

@@ -30,6 +30,7 @@ struct HostedScript {
   std::function<void()> body;
   std::int32_t index = 0;          // in registration order across the run, 0 first
   bool registered = true;          // false once unregistered: never run again
+  bool runnable = false;           // registered with a body: what the frame loop reads every frame
   std::unique_ptr<Fibre> fibre;    // null before its first start and after a drop
   std::unique_ptr<Fibre> dropped;  // the fibre the host dropped last, never run again
   std::int64_t wakeFrame = 0;      // resumed no earlier than this frame
@@ -38,7 +39,11 @@ struct HostedScript {
   std::int32_t starts = 0;         // times begun
   StackUse lastStack;              // of the last fibre let go
 
-  bool Runnable() const { return registered && static_cast<bool>(body); }
+  bool Runnable() const { return runnable; }
+  void Unregister() {
+    registered = false;
+    runnable = false;
+  }
 };
 
 class HostLifeCycle {

@@ -260,9 +260,13 @@ void Simulation::DeliverKeyboard(const ScheduledEvent& event) {
 }
 
 inline void Simulation::RunScripts() {
+  const std::vector<std::unique_ptr<HostedScript>>& scripts = lifeCycle_.Scripts();
+  // A plug-in with one script, the usual run, pays for no loop.
+  if (scripts.size() == 1) [[likely]]
+    return StartOrResumeScript(*scripts.front());
   // Registrations come from the host's thread only, never from a script, so
   // the list does not change while it is walked.
-  for (const std::unique_ptr<HostedScript>& script : lifeCycle_.Scripts()) {
+  for (const std::unique_ptr<HostedScript>& script : scripts) {
     StartOrResumeScript(*script);
     if (Faulted() || ended_) [[unlikely]]
       return;

@@ -14,9 +14,18 @@ check=$src/scripts/check-host-def.sh
 plugin_def=$src/cmake/ScriptHookV.def
 standin_def=(${3:+"$3"})
 
-bash "$check" "$doc" "$plugin_def" --allow ReboundSimInstallHost "${standin_def[@]}"
+bash "$check" "$doc" "$plugin_def"
 status=$?
 if [[ $status -ne 0 ]]; then exit "$status"; fi
+# The stand-in exports more of the host than the plug-in binds to: its
+# installer, and the functions for more than one script per module.
+if [[ ${#standin_def[@]} -gt 0 ]]; then
+  bash "$check" "$doc" --allow ReboundSimInstallHost \
+    --allow '?scriptRegisterAdditionalThread@@YAXPEAUHINSTANCE__@@P6AXXZ@Z' \
+    --allow '?scriptUnregister@@YAXP6AXXZ@Z' "${standin_def[@]}"
+  status=$?
+  if [[ $status -ne 0 ]]; then exit "$status"; fi
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

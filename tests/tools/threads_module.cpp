@@ -79,8 +79,8 @@ extern "C" __attribute__((visibility("default"))) SeedSource ReboundSetSeedSourc
 }
 
 extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry(void* module,
-                                                                         unsigned int reason,
-                                                                         void* /*reserved*/) {
+                                                                          unsigned int reason,
+                                                                          void* /*reserved*/) {
   if (reason == 1) {
     scriptRegister(module, &MainScript);
     scriptRegisterAdditionalThread(module, Mistake("null-thread") ? nullptr : &TimerThread);
