@@ -1,4 +1,4 @@
-// The host's eight functions as Simulation answers them, and their ways off
+// The host's functions as Simulation answers them, and their ways off
 // the quick path. Each holds InsideHostScope around whatever it does that
 // may allocate, handlers and watchers included: what is allocated there is
 // the host's doing, not the plug-in's.
@@ -13,6 +13,7 @@ void Simulation::HostScriptRegister(void* module, ScriptEntry entry) {
   RecordHost("scriptRegister");
   if (const char* refusal = lifeCycle_.ScriptRegisterRefusal(entry)) RaiseFault(refusal);
   lifeCycle_.RegisterScript(module, entry);
+  labelLines_ = lifeCycle_.Scripts().size() > 1;
   world_.Note("host", "script registered");
 }
 
@@ -20,8 +21,27 @@ void Simulation::HostScriptUnregister(void* module) {
   const InsideHostScope inside;
   RecordHost("scriptUnregister");
   if (const char* refusal = lifeCycle_.ScriptUnregisterRefusal(module)) RaiseFault(refusal);
-  lifeCycle_.UnregisterScript();
+  lifeCycle_.UnregisterModule(module);
   world_.Note("host", "script unregistered");
+}
+
+void Simulation::HostScriptRegisterAdditionalThread(void* module, ScriptEntry entry) {
+  const InsideHostScope inside;
+  RecordHost("scriptRegisterAdditionalThread");
+  if (const char* refusal = lifeCycle_.AdditionalThreadRefusal(entry)) RaiseFault(refusal);
+  lifeCycle_.RegisterScript(module, entry);
+  labelLines_ = lifeCycle_.Scripts().size() > 1;
+  world_.Note("host", "additional script thread registered");
+}
+
+void Simulation::HostScriptUnregisterScript(ScriptEntry entry) {
+  const InsideHostScope inside;
+  RecordHost("scriptUnregisterScript");
+  if (const char* refusal = lifeCycle_.ScriptFunctionUnregisterRefusal(entry)) {
+    RaiseFault(refusal);
+  }
+  lifeCycle_.UnregisterScriptFunction(entry);
+  world_.Note("host", "script unregistered by its function");
 }
 
 void Simulation::HostKeyboardHandlerRegister(KeyboardHandler handler) {
@@ -40,7 +60,7 @@ void Simulation::HostKeyboardHandlerUnregister(KeyboardHandler handler) {
   if (const char* refusal = lifeCycle_.KeyboardHandlerUnregisterRefusal(handler)) {
     RaiseFault(refusal);
   }
-  lifeCycle_.UnregisterKeyboardHandler();
+  lifeCycle_.UnregisterKeyboardHandler(handler);
   world_.Note("host", "keyboard handler unregistered");
 }
 
@@ -55,8 +75,8 @@ void Simulation::HostScriptWait(std::uint32_t ms) {
   }
   if (Tracing()) [[unlikely]]
     RecordWait(ms);
-  wakeFrame_ = world_.clock.frame + 1;
-  wakeAtMs_ = world_.clock.nowMs + ms;
+  running_->wakeFrame = world_.clock.frame + 1;
+  running_->wakeAtMs = world_.clock.nowMs + ms;
   Fibre::Yield();
 }
 
@@ -182,6 +202,8 @@ std::uint64_t* Simulation::DecodedCall(const NativeEntry& native) {
   RunHandler(native);
   DecodeOuts(sig, call_.args, call_.argCount, callEntry_);
   if (sig.result != ResultKind::None) callEntry_.result = DecodeResult(sig, call_.result);
+  if (labelLines_) [[unlikely]]
+    LabelLine(callEntry_);
   flow_.OnNative(world_, callEntry_);
   if (Tracing()) Record(callEntry_);
   return call_.result;

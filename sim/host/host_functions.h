@@ -99,5 +99,10 @@ struct GameVersionInfo {
 
 #define REBOUND_HOST_FUNCTIONS(X) \
   REBOUND_PLUGIN_HOST_FUNCTIONS(X) \
-  REBOUND_SERVICE_HOST_FUNCTIONS(X)
+  REBOUND_SERVICE_HOST_FUNCTIONS(X) \
+  /* Scripts: */ \
+  X(scriptRegisterAdditionalThread, ScriptRegisterAdditionalThread, "?scriptRegisterAdditionalThread@@YAXPEAUHINSTANCE__@@P6AXXZ@Z", \
+    void, (void* module, ::sim::ScriptEntry entry), (module, entry)) \
+  X(scriptUnregisterScript, ScriptUnregisterScript, "?scriptUnregister@@YAXP6AXXZ@Z", \
+    void, (::sim::ScriptEntry entry), (entry))
 // clang-format on

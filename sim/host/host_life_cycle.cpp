@@ -1,14 +1,27 @@
 #include "sim/host/host_life_cycle.h"
 
+#include <algorithm>
+
 #include "sim/host/host_exports.h"
 #include "sim/platform/module.h"
 
 namespace sim {
 
+namespace {
+
+// The last part of a path, after either kind of slash.
+std::string FileName(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
 bool HostLifeCycle::Load(const std::string& path,
                          const std::function<void(void* module)>& beforeAttach,
                          std::string& error) {
   if (!ProvideHostFunctions(error)) return false;
+  pluginName_ = FileName(path);
   module_ = platform::LoadPluginModule(path, beforeAttach, error);
   return module_ != nullptr;
 }
@@ -16,7 +29,7 @@ bool HostLifeCycle::Load(const std::string& path,
 bool HostLifeCycle::Unload(const std::function<void()>& beforeDetach, std::string& error) {
   keyboard_.reset();
   if (beforeDetach) beforeDetach();
-  AbandonScript();
+  AbandonScripts();
   void* module = module_;
   module_ = nullptr;
   return platform::UnloadPluginModule(module, error);
@@ -30,12 +43,28 @@ const char* HostLifeCycle::ScriptRegisterRefusal(ScriptEntry entry) const {
   return nullptr;
 }
 
+const char* HostLifeCycle::AdditionalThreadRefusal(ScriptEntry entry) const {
+  if (Fibre::OnFibre()) return "scriptRegisterAdditionalThread called from the script fibre";
+  if (entry == nullptr) return "scriptRegisterAdditionalThread with a null script entry";
+  return nullptr;
+}
+
 const char* HostLifeCycle::ScriptUnregisterRefusal(void* module) const {
   if (Fibre::OnFibre()) return "scriptUnregister called from the script fibre";
-  if (!scriptRegistered_) return "scriptUnregister without a registered script";
-  if (module != registeredModule_) {
-    return "scriptUnregister with another module handle than the one registered";
-  }
+  if (!ScriptRegistered()) return "scriptUnregister without a registered script";
+  const bool ofModule = std::any_of(scripts_.begin(), scripts_.end(), [module](const auto& s) {
+    return s->registered && s->module == module;
+  });
+  if (!ofModule) return "scriptUnregister with another module handle than the one registered";
+  return nullptr;
+}
+
+const char* HostLifeCycle::ScriptFunctionUnregisterRefusal(ScriptEntry entry) const {
+  if (Fibre::OnFibre()) return "scriptUnregister called from the script fibre";
+  const bool registered = std::any_of(scripts_.begin(), scripts_.end(), [entry](const auto& s) {
+    return s->registered && s->entry != nullptr && s->entry == entry;
+  });
+  if (!registered) return "scriptUnregister with a script function that is not registered";
   return nullptr;
 }
 
@@ -44,59 +73,132 @@ const char* HostLifeCycle::KeyboardHandlerRegisterRefusal(KeyboardHandler handle
 }
 
 const char* HostLifeCycle::KeyboardHandlerUnregisterRefusal(KeyboardHandler handler) const {
-  return handler != keyboardHandler_
+  const bool registered = std::find(keyboardHandlers_.begin(), keyboardHandlers_.end(), handler) !=
+                          keyboardHandlers_.end();
+  return handler == nullptr || !registered
              ? "keyboardHandlerUnregister with a handler that is not the registered one"
              : nullptr;
 }
 
 void HostLifeCycle::RegisterScript(void* module, ScriptEntry entry) {
-  registeredModule_ = module;
+  auto script = std::make_unique<HostedScript>();
+  script->module = module;
+  script->entry = entry;
+  script->plugin = pluginName_;
   // A null entry registers nothing that could be started.
-  script_ = entry != nullptr ? std::function<void()>([entry] { entry(); }) : nullptr;
-  scriptRegistered_ = true;
+  if (entry != nullptr) script->body = [entry] { entry(); };
+  script->runnable = entry != nullptr;
+  script->index = static_cast<std::int32_t>(scripts_.size());
+  scripts_.push_back(std::move(script));
+}
+
+// An unregistered script stays in the list, so that its index and a fibre
+// the frame loop may be running stay where they are; it is never run again.
+void HostLifeCycle::UnregisterModule(void* module) {
+  for (auto& s : scripts_) {
+    if (s->module == module) s->Unregister();
+  }
+}
+
+void HostLifeCycle::UnregisterScriptFunction(ScriptEntry entry) {
+  for (auto& s : scripts_) {
+    if (s->entry != nullptr && s->entry == entry) s->Unregister();
+  }
+}
+
+void HostLifeCycle::UnregisterScript() {
+  for (auto& s : scripts_) s->Unregister();
+}
+
+void HostLifeCycle::UnregisterKeyboardHandler(KeyboardHandler handler) {
+  const auto at = std::find(keyboardHandlers_.begin(), keyboardHandlers_.end(), handler);
+  if (at != keyboardHandlers_.end()) keyboardHandlers_.erase(at);
 }
 
 void HostLifeCycle::SetScript(std::function<void()> script) {
-  script_ = std::move(script);
-  scriptRegistered_ = true;
-  AbandonScript();
+  AbandonScripts();
+  scripts_.clear();
+  auto own = std::make_unique<HostedScript>();
+  own->runnable = static_cast<bool>(script);
+  own->body = std::move(script);
+  scripts_.push_back(std::move(own));
 }
 
+// The script stays listed, unregistered, so that a fibre the host dropped
+// can still be looked at.
 void HostLifeCycle::EndOwnScript() {
   keyboard_.reset();
-  scriptRegistered_ = false;
-  script_ = nullptr;
+  AbandonScripts();
+  UnregisterScript();
 }
 
 const char* HostLifeCycle::LeftRegistered() const {
-  if (scriptRegistered_) return "the script is still registered after process detach";
-  if (keyboardHandler_ != nullptr) {
+  if (ScriptRegistered()) return "the script is still registered after process detach";
+  if (!keyboardHandlers_.empty()) {
     return "the keyboard handler is still registered after process detach";
   }
   return nullptr;
 }
 
-void HostLifeCycle::BeginScript() {
-  fibre_ = std::make_unique<Fibre>(script_, stackSize_);
+bool HostLifeCycle::ScriptRegistered() const {
+  return std::any_of(scripts_.begin(), scripts_.end(), [](const auto& s) { return s->Runnable(); });
+}
+
+void HostLifeCycle::BeginScript(HostedScript& script) {
+  if (script.fibre) script.lastStack = script.fibre->PeakStackUse();
+  Abandon(std::move(script.fibre));
+  script.fibre = std::make_unique<Fibre>(script.body, stackSize_);
+  script.wakeFrame = 0;
+  script.wakeAtMs = 0;
+  script.hostDepth = 0;
+  ++script.starts;
   ++scriptStarts_;
 }
 
-bool HostLifeCycle::DropScript() {
-  if (!fibre_) return false;
-  lastStack_ = fibre_->PeakStackUse();
-  dropped_ = std::move(fibre_);
-  return true;
+void HostLifeCycle::BeginScript() {
+  for (auto& s : scripts_) {
+    if (s->Runnable()) return BeginScript(*s);
+  }
 }
 
-void HostLifeCycle::AbandonScript() {
-  if (fibre_) lastStack_ = fibre_->PeakStackUse();
-  Abandon(std::move(fibre_));
+bool HostLifeCycle::DropScript() {
+  bool any = false;
+  for (auto& s : scripts_) {
+    if (!s->fibre) continue;
+    s->lastStack = s->fibre->PeakStackUse();
+    s->dropped = std::move(s->fibre);
+    s->wakeFrame = 0;
+    s->wakeAtMs = 0;
+    s->hostDepth = 0;
+    any = true;
+  }
+  return any;
+}
+
+StackUse HostLifeCycle::ScriptStack() const {
+  if (scripts_.empty()) return {};
+  const HostedScript& first = *scripts_.front();
+  return first.fibre ? first.fibre->PeakStackUse() : first.lastStack;
+}
+
+void HostLifeCycle::AbandonScripts() {
+  for (auto& s : scripts_) {
+    if (s->fibre) s->lastStack = s->fibre->PeakStackUse();
+    Abandon(std::move(s->fibre));
+  }
 }
 
 bool HostLifeCycle::DeliverKey(const std::uint32_t (&args)[7]) {
-  if (keyboardHandler_ == nullptr) return false;
+  if (keyboardHandlers_.empty()) return false;
   if (!keyboard_) keyboard_ = std::make_unique<KeyboardThread>();
-  keyboard_->Deliver(keyboardHandler_, args);
+  // By index, not over a copy of the list, which a frame would count as the
+  // host's allocation. A handler may unregister itself while it runs: the
+  // next one then takes its place and is not passed over.
+  for (std::size_t i = 0; i < keyboardHandlers_.size();) {
+    const KeyboardHandler handler = keyboardHandlers_[i];
+    keyboard_->Deliver(handler, args);
+    if (i < keyboardHandlers_.size() && keyboardHandlers_[i] == handler) ++i;
+  }
   return true;
 }
 

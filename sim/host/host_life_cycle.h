@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/host/host_functions.h"
 #include "sim/host/keyboard_thread.h"
@@ -19,11 +20,37 @@
 
 namespace sim {
 
+// One script function the host runs: the main one a module registers, or an
+// additional thread of the same module. Each has its own fibre and its own
+// waits; the host resumes them in registration order every frame.
+struct HostedScript {
+  void* module = nullptr;       // the handle it was registered with
+  std::string plugin;           // the module's file name
+  ScriptEntry entry = nullptr;  // null for a function of the program's own
+  std::function<void()> body;
+  std::int32_t index = 0;          // in registration order across the run, 0 first
+  bool registered = true;          // false once unregistered: never run again
+  bool runnable = false;           // registered with a body: what the frame loop reads every frame
+  std::unique_ptr<Fibre> fibre;    // null before its first start and after a drop
+  std::unique_ptr<Fibre> dropped;  // the fibre the host dropped last, never run again
+  std::int64_t wakeFrame = 0;      // resumed no earlier than this frame
+  std::int64_t wakeAtMs = 0;       // ... and no earlier than this game time
+  int hostDepth = 0;               // host calls the suspended fibre is inside
+  std::int32_t starts = 0;         // times begun
+  StackUse lastStack;              // of the last fibre let go
+
+  bool Runnable() const { return runnable; }
+  void Unregister() {
+    registered = false;
+    runnable = false;
+  }
+};
+
 class HostLifeCycle {
  public:
   explicit HostLifeCycle(std::size_t stackSize) : stackSize_(stackSize) {}
   // A script that never finished keeps its stack: see Abandon.
-  ~HostLifeCycle() { Abandon(std::move(fibre_)); }
+  ~HostLifeCycle() { AbandonScripts(); }
   HostLifeCycle(const HostLifeCycle&) = delete;
   HostLifeCycle& operator=(const HostLifeCycle&) = delete;
 
@@ -34,24 +61,39 @@ class HostLifeCycle {
   bool Load(const std::string& path, const std::function<void(void* module)>& beforeAttach,
             std::string& error);
   // Stops the keyboard thread (it ends while the module is still loaded, so
-  // the module sees it leave), runs `beforeDetach`, lets the script go for
-  // good (its fibre runs the module's code), then lets the entry see process
+  // the module sees it leave), runs `beforeDetach`, lets the scripts go for
+  // good (their fibres run the module's code), then lets the entry see process
   // detach and unloads the module. False, with `error` set, when the entry
   // refused or the module would not unload; it counts as unloaded either way.
   bool Unload(const std::function<void()>& beforeDetach, std::string& error);
   bool Loaded() const { return module_ != nullptr; }
+  // The file name of the module whose entry runs now (process attach or
+  // detach), or else of the module loaded; empty for none.
+  const std::string& PluginName() const { return pluginName_; }
 
   // What the plug-in registers and unregisters through the host functions.
   // Each refusal is null for a call the host accepts, else what is wrong with
   // it; a host that checks them refuses before it registers.
   const char* ScriptRegisterRefusal(ScriptEntry entry) const;
+  const char* AdditionalThreadRefusal(ScriptEntry entry) const;
   const char* ScriptUnregisterRefusal(void* module) const;
+  const char* ScriptFunctionUnregisterRefusal(ScriptEntry entry) const;
   const char* KeyboardHandlerRegisterRefusal(KeyboardHandler handler) const;
   const char* KeyboardHandlerUnregisterRefusal(KeyboardHandler handler) const;
+  // Adds a script of `module` after those registered before it: the main
+  // script (scriptRegister) and an additional thread are kept alike.
   void RegisterScript(void* module, ScriptEntry entry);
-  void UnregisterScript() { scriptRegistered_ = false; }
-  void RegisterKeyboardHandler(KeyboardHandler handler) { keyboardHandler_ = handler; }
-  void UnregisterKeyboardHandler() { keyboardHandler_ = nullptr; }
+  // Every script of `module` (scriptUnregister with a module handle).
+  void UnregisterModule(void* module);
+  // The scripts registered with `entry` (scriptUnregister's older form).
+  void UnregisterScriptFunction(ScriptEntry entry);
+  // Every script.
+  void UnregisterScript();
+  void RegisterKeyboardHandler(KeyboardHandler handler) { keyboardHandlers_.push_back(handler); }
+  // The first registration of `handler`.
+  void UnregisterKeyboardHandler(KeyboardHandler handler);
+  // Every handler.
+  void UnregisterKeyboardHandler() { keyboardHandlers_.clear(); }
   // A function of the program's own as the registered script (tests linked
   // with the plug-in's core), in place of any script and its fibre.
   void SetScript(std::function<void()> script);
@@ -62,50 +104,57 @@ class HostLifeCycle {
   // when nothing, else the first thing it should have unregistered.
   const char* LeftRegistered() const;
 
-  // A script registered and not unregistered, which can be started.
-  bool ScriptRegistered() const { return scriptRegistered_ && static_cast<bool>(script_); }
-  bool KeyboardHandlerRegistered() const { return keyboardHandler_ != nullptr; }
+  // Every script registered so far, unregistered ones included (they never
+  // run again), in registration order. Registration happens on the host's
+  // thread only, never while the frame loop walks the list.
+  const std::vector<std::unique_ptr<HostedScript>>& Scripts() const { return scripts_; }
+  // Whether some script is registered and not unregistered, which can be started.
+  bool ScriptRegistered() const;
+  bool KeyboardHandlerRegistered() const { return !keyboardHandlers_.empty(); }
 
-  // The script's fibre: null before the first start and after a drop.
-  Fibre* Script() const { return fibre_.get(); }
-  // Puts the registered script on a new fibre, not yet run; the caller
-  // resumes it. Counted as a start.
+  // The first script (the main one of a plug-in with one script), for a
+  // host that runs only that one (replay). Its fibre: null before the first
+  // start, after a drop and when no script is registered.
+  Fibre* Script() const { return scripts_.empty() ? nullptr : scripts_.front()->fibre.get(); }
+  // Puts `script` on a new fibre, not yet run; the caller resumes it.
+  // Counted as a start. Without an argument, the first runnable script.
+  void BeginScript(HostedScript& script);
   void BeginScript();
-  // Runs the script until it waits (or stops for good, or returns).
-  void ResumeScript() { fibre_->Resume(); }
-  // Drops the script where it stands, as the real host deletes the fiber:
-  // nothing on its stack unwinds and it never runs again. It is freed with
-  // the next drop or the life cycle. False when there was no script to drop.
+  // Runs the first script until it waits (or stops for good, or returns).
+  void ResumeScript() { scripts_.front()->fibre->Resume(); }
+  // Drops every script's fibre where it stands, as the real host deletes the
+  // fiber: nothing on its stack unwinds and it never runs again. A dropped
+  // fibre is freed with its script's next drop or the life cycle. False when
+  // there was no fibre to drop.
   bool DropScript();
-  // How many times the script has been begun.
+  // How many times the scripts have been begun, all together.
   std::int32_t ScriptStarts() const { return scriptStarts_; }
-  // The fibre the host dropped last; null when none was.
-  const Fibre* DroppedScript() const { return dropped_.get(); }
-  // The script fibre's stack: the deepest it has been used so far, of its
-  // size; measured as a fibre is let go, so that the figure outlives it.
-  StackUse ScriptStack() const { return fibre_ ? fibre_->PeakStackUse() : lastStack_; }
+  // The first of the fibres the host dropped last; null when none was.
+  const Fibre* DroppedScript() const {
+    return scripts_.empty() ? nullptr : scripts_.front()->dropped.get();
+  }
+  // The first script fibre's stack: the deepest it has been used so far, of
+  // its size; measured as a fibre is let go, so that the figure outlives it.
+  StackUse ScriptStack() const;
 
-  // Calls the registered keyboard handler with the message's seven arguments
-  // on the game window's thread (started at the first message) and returns
-  // once it has returned. False, delivering nothing, when none is registered.
+  // Calls every registered keyboard handler in registration order with the
+  // message's seven arguments on the game window's thread (started at the
+  // first message) and returns once they have returned. False, delivering
+  // nothing, when none is registered.
   bool DeliverKey(const std::uint32_t (&args)[7]);
   // Ends the game window's thread, which the next message starts again.
   void StopKeyboard() { keyboard_.reset(); }
 
  private:
-  // Lets a fibre still running go without freeing its stack (see Abandon).
-  void AbandonScript();
+  // Lets the fibres still running go without freeing their stacks (see Abandon).
+  void AbandonScripts();
 
   std::size_t stackSize_;
-  void* module_ = nullptr;            // the loaded module's handle, as the plug-in is given it
-  void* registeredModule_ = nullptr;  // the handle the script was registered with
-  std::function<void()> script_;
-  bool scriptRegistered_ = false;
-  KeyboardHandler keyboardHandler_ = nullptr;
-  std::unique_ptr<Fibre> fibre_;
-  std::unique_ptr<Fibre> dropped_;  // see DroppedScript
+  void* module_ = nullptr;  // the loaded module's handle, as the plug-in is given it
+  std::string pluginName_;  // see PluginName
+  std::vector<std::unique_ptr<HostedScript>> scripts_;
+  std::vector<KeyboardHandler> keyboardHandlers_;
   std::int32_t scriptStarts_ = 0;
-  StackUse lastStack_;
   std::unique_ptr<KeyboardThread> keyboard_;
 };
 

@@ -93,7 +93,7 @@ void Simulation::StopAt(const std::string& message, std::uint32_t call,
   }
   call_.open = false;
   if (crashed_) platform::DisarmCrashWatchdog();
-  if (lifeCycle_.Script() != nullptr && Fibre::OnFibre()) {
+  if (running_ != nullptr && Fibre::OnFibre()) {
     // The script stops here for good; the frame loop sees the fault.
     for (;;) Fibre::Yield();
   }
@@ -152,7 +152,18 @@ void Simulation::RecordHost(const char* name, std::vector<TraceValue> values) {
   e.time = world_.clock.gameTimer;
   e.host = name;
   e.args = std::move(values);
+  if (labelLines_) LabelLine(e);
   Record(e);
+}
+
+void Simulation::LabelLine(TraceEntry& entry) const {
+  if (running_ != nullptr) {
+    entry.plugin = TracePlugin(running_->plugin);
+    entry.script = running_->index;
+  } else {
+    entry.plugin = lifeCycle_.PluginName().empty() ? 0 : TracePlugin(lifeCycle_.PluginName());
+    entry.script = -1;
+  }
 }
 
 void Simulation::Record(TraceEntry& entry) {
@@ -256,9 +267,11 @@ void Simulation::SetScript(std::function<void()> script) {
 
 StackUse Simulation::ScriptStack() const { return lifeCycle_.ScriptStack(); }
 
-inline void Simulation::ResumeScript() {
-  const ScriptRunningScope running(scriptHostDepth_);
-  lifeCycle_.ResumeScript();
+inline void Simulation::ResumeScript(HostedScript& script) {
+  const ScriptRunningScope running(script.hostDepth);
+  running_ = &script;
+  script.fibre->Resume();
+  running_ = nullptr;
 }
 
 void Simulation::ApplyEvent(const ScheduledEvent& event) {
@@ -314,38 +327,52 @@ void Simulation::DeliverKeyboard(const ScheduledEvent& event) {
   lifeCycle_.DeliverKey(event.keyArgs);
 }
 
-inline void Simulation::StartOrResumeScript() {
-  if (!lifeCycle_.ScriptRegistered()) return;
-  const Fibre* fibre = lifeCycle_.Script();
+inline void Simulation::RunScripts() {
+  const std::vector<std::unique_ptr<HostedScript>>& scripts = lifeCycle_.Scripts();
+  // A plug-in with one script, the usual run, pays for no loop.
+  if (scripts.size() == 1) [[likely]]
+    return StartOrResumeScript(*scripts.front());
+  // Registrations come from the host's thread only, never from a script, so
+  // the list does not change while it is walked.
+  for (const std::unique_ptr<HostedScript>& script : scripts) {
+    StartOrResumeScript(*script);
+    if (Faulted() || ended_) [[unlikely]]
+      return;
+  }
+}
+
+inline void Simulation::StartOrResumeScript(HostedScript& script) {
+  if (!script.Runnable()) [[unlikely]]
+    return;
+  const Fibre* fibre = script.fibre.get();
   if (fibre == nullptr) [[unlikely]] {
-    StartScript();
-  } else if (world_.clock.frame < wakeFrame_ || world_.clock.nowMs < wakeAtMs_ ||
+    StartScript(script);
+  } else if (world_.clock.frame < script.wakeFrame || world_.clock.nowMs < script.wakeAtMs ||
              fibre->Finished()) {
     return;
   } else {
-    ResumeScript();
+    ResumeScript(script);
   }
-  if (lifeCycle_.Script()->Finished()) [[unlikely]] {
+  if (script.fibre->Finished()) [[unlikely]] {
     if (!Faulted()) RaiseFault("the script entry returned; it must loop for ever");
   }
 }
 
-void Simulation::StartScript() {
+void Simulation::StartScript(HostedScript& script) {
   // Started in the first frame after registration, and again after the host
-  // dropped the script.
-  lifeCycle_.BeginScript();
-  scriptHostDepth_ = 0;
+  // dropped the scripts.
+  lifeCycle_.BeginScript(script);
+  // The start is the script's own line, though the host writes it.
+  running_ = &script;
   RecordHost("scriptStart");
-  world_.Note("host", lifeCycle_.ScriptStarts() == 1 ? "script started" : "script started again");
-  ResumeScript();
+  running_ = nullptr;
+  world_.Note("host", script.starts == 1 ? "script started" : "script started again");
+  ResumeScript(script);
 }
 
 void Simulation::DropScript() {
   if (!lifeCycle_.DropScript()) return;
   call_.open = false;
-  scriptHostDepth_ = 0;
-  wakeFrame_ = 0;
-  wakeAtMs_ = 0;
 }
 
 void Simulation::RestartScript() {
@@ -402,7 +429,7 @@ inline void Simulation::StepFrame() {
   }
   if (!stopped) [[likely]] {
     world_.BeginFrame();
-    StartOrResumeScript();
+    RunScripts();
     if (afterScripts_) [[unlikely]]
       RunAfterScripts();
     world_.EndFrame();

@@ -63,12 +63,12 @@ class Simulation {
   // Whether the run has ended before its frames were done: the host unloaded
   // the plug-in.
   bool Ended() const { return ended_; }
-  // The script fibre the host dropped last (a restart or an unload): gone
+  // The first script fibre the host dropped last (a restart or an unload): gone
   // without unwinding, as the real host deletes it. Kept until the next drop
   // or the end of the simulation so that what its stack held can be looked
   // at; never run again. Null when none was dropped.
   const Fibre* DroppedScriptFibre() const { return lifeCycle_.DroppedScript(); }
-  // How many times the host has started the script entry.
+  // How many times the host has started a script entry, all scripts together.
   std::int32_t ScriptStarts() const { return lifeCycle_.ScriptStarts(); }
   // Runs the rest of the scenario's frames.
   bool Run();
@@ -115,9 +115,11 @@ class Simulation {
   // The frame loop runs these every frame: inlined into it, they share one
   // frame of registers rather than saving and restoring their own each time.
   [[gnu::always_inline]] void StepFrame();
-  [[gnu::always_inline]] void StartOrResumeScript();
-  [[gnu::always_inline]] void ResumeScript();
-  [[gnu::cold, gnu::noinline]] void StartScript();
+  // Every script of every module, in registration order.
+  [[gnu::always_inline]] void RunScripts();
+  [[gnu::always_inline]] void StartOrResumeScript(HostedScript& script);
+  [[gnu::always_inline]] void ResumeScript(HostedScript& script);
+  [[gnu::cold, gnu::noinline]] void StartScript(HostedScript& script);
   void ApplyEvent(const ScheduledEvent& event);
   std::int64_t NextEventFrame() const;
   // Keyboard messages: at the start of the frame, due before the script's
@@ -130,7 +132,7 @@ class Simulation {
   // the keys the script never reached, the services' frame work. One flag
   // says whether any is, so that a frame without them tests it once.
   [[gnu::noinline]] void RunAfterScripts();
-  // The host's own events: the script dropped where it stands, started
+  // The host's own events: the scripts dropped where they stand, started
   // afresh; the plug-in stopped and unloaded.
   void DropScript();
   void RestartScript();
@@ -160,6 +162,9 @@ class Simulation {
   // The seed source of a run given a recording's draws: the next of them.
   static std::uint32_t ListedDraw() noexcept;
   void Record(TraceEntry& entry);
+  // Names the plug-in and the script a line comes from, in a run where more
+  // than one script runs.
+  [[gnu::noinline]] void LabelLine(TraceEntry& entry) const;
   // What the watcher reads of the run.
   RunView View() { return RunView{world_, flow_, callsInLastFrame_}; }
   // Whether the calling code runs on this simulation's script fibre. Set on
@@ -232,9 +237,13 @@ class Simulation {
 
   // The module, what it registered, the script's fibre and the keyboard thread.
   HostLifeCycle lifeCycle_{options_.stackSize};
-  bool ended_ = false;                      // the host unloaded the plug-in: no frame runs after it
-  std::int64_t wakeFrame_ = 0;              // the script resumes no earlier than this frame
-  std::int64_t wakeAtMs_ = 0;               // ... and no earlier than this game time
+  bool ended_ = false;  // the host unloaded the plug-in: no frame runs after it
+  // The script the frame loop is running, whose waits scriptWait sets; null
+  // between two resumes.
+  HostedScript* running_ = nullptr;
+  // More than one script has been registered: lines name their plug-in and
+  // script from then on.
+  bool labelLines_ = false;
   std::atomic<std::size_t> drawsTaken_{0};  // of options_.draws
 
   NativeCallSlots call_;  // the native call being built
@@ -249,7 +258,6 @@ class Simulation {
   std::uint32_t callsInLastFrame_ = 0;
   KeysDueInFrame keysInFrame_;
   AllocationCounts allocationsInLastFrame_;
-  int scriptHostDepth_ = 0;  // host calls the suspended script is inside
   // The native call being decoded for the trace and the flow; its lists keep
   // their room from call to call.
   TraceEntry callEntry_;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <deque>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
@@ -212,11 +213,47 @@ std::size_t Trace::NativeCalls() const {
   return n;
 }
 
+namespace {
+
+std::deque<std::string>& PluginNames() {
+  static std::deque<std::string> names;
+  return names;
+}
+
+}  // namespace
+
+std::uint16_t TracePlugin(const std::string& fileName) {
+  std::deque<std::string>& names = PluginNames();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == fileName) return static_cast<std::uint16_t>(i + 1);
+  }
+  names.push_back(fileName);
+  return static_cast<std::uint16_t>(names.size());
+}
+
+const std::string& TracePluginName(std::uint16_t number) {
+  static const std::string none;
+  const std::deque<std::string>& names = PluginNames();
+  return number == 0 || number > names.size() ? none : names[number - 1];
+}
+
+namespace {
+
+// Out of ToJson's own frame, which the script's stack holds on every traced
+// call: a run with one script never comes here.
+[[gnu::noinline]] void WriteOrigin(LineWriter& w, const TraceEntry& e) {
+  w.TextField("plugin", TracePluginName(e.plugin));
+  if (e.script >= 0) w.IntField("script", e.script);
+}
+
+}  // namespace
+
 std::string Trace::ToJson(const TraceEntry& e) {
   LineWriter w;
   w.Open('{');
   w.IntField("frame", e.frame);
   w.IntField("time", e.time);
+  if (e.plugin != 0) WriteOrigin(w, e);
   if (e.native != nullptr) {
     w.TextField("native", HexHash(e.native->hash));
     w.TextField("name", e.native->name);

@@ -71,6 +71,7 @@ struct TraceValue {
 struct TraceEntry {
   std::int64_t frame = 0;
   std::int32_t time = 0;
+  std::int32_t script = -1;                 // see plugin below
   const NativeSignature* native = nullptr;  // null for a host event
   std::string host;                         // the host event's name
   std::vector<TraceValue> args;  // native arguments, or the host event's values (HostValueNames)
@@ -83,11 +84,25 @@ struct TraceEntry {
   // interpolated between the stretch's first and last frame, so it may be a
   // millisecond or two off the game's.
   bool timeInterpolated = false;
+  // Written only in a run where more than one script runs (several plug-ins,
+  // or a plug-in with additional threads): the module, by its TracePlugin
+  // number (0 for none), and the script's index in registration order across
+  // the run (-1 for a line made off any script, such as a registration at
+  // process attach). Both sit in what would be padding: the entry is on the
+  // script's stack for every traced host line, and a run with one script
+  // must use no more of it than it always did.
+  std::uint16_t plugin = 0;
 
   bool IsNative(std::string_view name) const { return native != nullptr && native->name == name; }
   bool IsHost(std::string_view name) const { return native == nullptr && host == name; }
   std::string_view Name() const { return native != nullptr ? native->name : host; }
 };
+
+// The plug-ins' file names as trace lines number them: 1 for the first name
+// asked for, 2 for the next other one, and so on (0 is none). Asked on the
+// simulator's own thread, or while it waits for the keyboard thread.
+std::uint16_t TracePlugin(const std::string& fileName);
+const std::string& TracePluginName(std::uint16_t number);
 
 // An argument of a call the host refused, or whose handler stopped the run:
 // decoded by its native's signature where the slot is one its kind allows,

@@ -292,9 +292,9 @@ void Replay::ScriptRegister(void* module, ScriptEntry entry) {
   lifeCycle_.RegisterScript(module, entry);
 }
 
-void Replay::ScriptUnregister(void* /*module*/) {
+void Replay::ScriptUnregister(void* module) {
   MatchHostCall("scriptUnregister", std::nullopt);
-  lifeCycle_.UnregisterScript();
+  lifeCycle_.UnregisterModule(module);
 }
 
 void Replay::KeyboardHandlerRegister(KeyboardHandler handler) {
@@ -302,9 +302,20 @@ void Replay::KeyboardHandlerRegister(KeyboardHandler handler) {
   lifeCycle_.RegisterKeyboardHandler(handler);
 }
 
-void Replay::KeyboardHandlerUnregister(KeyboardHandler /*handler*/) {
+void Replay::KeyboardHandlerUnregister(KeyboardHandler handler) {
   MatchHostCall("keyboardHandlerUnregister", std::nullopt);
-  lifeCycle_.UnregisterKeyboardHandler();
+  lifeCycle_.UnregisterKeyboardHandler(handler);
+}
+
+// Replay follows a recording of Rebound, which has one script: another
+// script's calls are not in it.
+void Replay::ScriptRegisterAdditionalThread(void* /*module*/, ScriptEntry /*entry*/) {
+  MatchHostCall("scriptRegisterAdditionalThread", std::nullopt);
+}
+
+void Replay::ScriptUnregisterScript(ScriptEntry entry) {
+  MatchHostCall("scriptUnregisterScript", std::nullopt);
+  lifeCycle_.UnregisterScriptFunction(entry);
 }
 
 void Replay::ScriptWait(std::uint32_t ms) {

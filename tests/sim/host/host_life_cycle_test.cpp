@@ -34,6 +34,14 @@ void Handler(std::uint32_t key, std::uint16_t repeats, std::uint8_t scanCode, st
       {key, repeats, scanCode, static_cast<std::uint32_t>(ext), static_cast<std::uint32_t>(alt),
        static_cast<std::uint32_t>(wasDown), static_cast<std::uint32_t>(up)}};
 }
+int otherEntryRuns = 0;
+void OtherEntry() {
+  for (;;) {
+    ++otherEntryRuns;
+    sim::Fibre::Yield();
+  }
+}
+
 void OtherHandler(std::uint32_t, std::uint16_t, std::uint8_t, std::int32_t, std::int32_t,
                   std::int32_t, std::int32_t) {}
 
@@ -113,6 +121,32 @@ INSTANTIATE_TEST_SUITE_P(
                          {registerHandler},
                          [](auto& l) { return l.KeyboardHandlerUnregisterRefusal(&OtherHandler); },
                          "keyboardHandlerUnregister with a handler that is not the registered one"},
+        RegistrationCase{"additional thread",
+                         {registerScript},
+                         [](auto& l) { return l.AdditionalThreadRefusal(&Entry); },
+                         nullptr},
+        RegistrationCase{"null additional thread",
+                         {registerScript},
+                         [](auto& l) { return l.AdditionalThreadRefusal(nullptr); },
+                         "scriptRegisterAdditionalThread with a null script entry"},
+        RegistrationCase{"unregister the registered function",
+                         {registerScript},
+                         [](auto& l) { return l.ScriptFunctionUnregisterRefusal(&Entry); },
+                         nullptr},
+        RegistrationCase{"unregister a function never registered",
+                         {registerScript},
+                         [](auto& l) { return l.ScriptFunctionUnregisterRefusal(&OtherEntry); },
+                         "scriptUnregister with a script function that is not registered"},
+        RegistrationCase{
+            "unregister a function twice",
+            {registerScript, [](sim::HostLifeCycle& l) { l.UnregisterScriptFunction(&Entry); }},
+            [](auto& l) { return l.ScriptFunctionUnregisterRefusal(&Entry); },
+            "scriptUnregister with a script function that is not registered"},
+        RegistrationCase{"unregister the second of two handlers",
+                         {registerHandler,
+                          [](sim::HostLifeCycle& l) { l.RegisterKeyboardHandler(&OtherHandler); }},
+                         [](auto& l) { return l.KeyboardHandlerUnregisterRefusal(&OtherHandler); },
+                         nullptr},
         RegistrationCase{
             "unregister a handler never registered",
             {},
@@ -124,13 +158,16 @@ TEST(HostLifeCycle, RefusesScriptRegistrationsFromTheScriptFibre) {
   registerScript(life);
   const char* onRegister = nullptr;
   const char* onUnregister = nullptr;
+  const char* onThread = nullptr;
   sim::Fibre fibre(
       [&] {
         onRegister = life.ScriptRegisterRefusal(&Entry);
         onUnregister = life.ScriptUnregisterRefusal(&moduleA);
+        onThread = life.AdditionalThreadRefusal(&Entry);
       },
       kStack);
   fibre.Resume();
+  EXPECT_STREQ(onThread, "scriptRegisterAdditionalThread called from the script fibre");
   EXPECT_STREQ(onRegister, "scriptRegister called from the script fibre");
   EXPECT_STREQ(onUnregister, "scriptUnregister called from the script fibre");
 }
@@ -218,6 +255,66 @@ TEST(HostLifeCycle, KeysReachTheRegisteredHandlerOnAnotherThread) {
   keySeen = {};
   EXPECT_FALSE(life.DeliverKey(args));
   EXPECT_TRUE(keySeen.args.empty());
+}
+
+TEST(HostLifeCycle, ScriptsKeepTheirOrderAndAreUnregisteredByModuleOrFunction) {
+  sim::HostLifeCycle life(kStack);
+  life.RegisterScript(&moduleA, &Entry);
+  life.RegisterScript(&moduleA, &OtherEntry);
+  life.RegisterScript(&moduleB, &OtherEntry);
+  const auto& scripts = life.Scripts();
+  ASSERT_EQ(scripts.size(), 3U);
+  for (std::size_t i = 0; i < scripts.size(); ++i) EXPECT_EQ(scripts[i]->index, int(i));
+
+  // The older form takes every script registered with the function.
+  life.UnregisterScriptFunction(&OtherEntry);
+  EXPECT_TRUE(scripts[0]->Runnable());
+  EXPECT_FALSE(scripts[1]->Runnable());
+  EXPECT_FALSE(scripts[2]->Runnable());
+  EXPECT_STREQ(life.ScriptUnregisterRefusal(&moduleB),
+               "scriptUnregister with another module handle than the one registered");
+  life.UnregisterModule(&moduleA);
+  EXPECT_FALSE(life.ScriptRegistered());
+  EXPECT_EQ(life.Scripts().size(), 3U) << "kept, so that indexes stay";
+}
+
+TEST(HostLifeCycle, ADropTakesEveryScriptsFibreAndTheirWaits) {
+  sim::HostLifeCycle life(kStack);
+  life.RegisterScript(&moduleA, &Entry);
+  life.RegisterScript(&moduleA, &OtherEntry);
+  otherEntryRuns = 0;
+  for (const auto& s : life.Scripts()) {
+    life.BeginScript(*s);
+    s->fibre->Resume();
+    s->wakeFrame = 9;
+    s->wakeAtMs = 900;
+  }
+  EXPECT_EQ(otherEntryRuns, 1);
+  EXPECT_EQ(life.ScriptStarts(), 2);
+  ASSERT_TRUE(life.DropScript());
+  for (const auto& s : life.Scripts()) {
+    EXPECT_EQ(s->fibre, nullptr);
+    EXPECT_EQ(s->wakeFrame, 0);
+    EXPECT_EQ(s->wakeAtMs, 0);
+    EXPECT_TRUE(s->Runnable()) << "a drop is not an unregistration";
+  }
+  life.BeginScript(*life.Scripts()[1]);
+  life.Scripts()[1]->fibre->Resume();
+  EXPECT_EQ(otherEntryRuns, 2) << "from the top, on a new fibre";
+  EXPECT_EQ(life.Scripts()[1]->starts, 2);
+}
+
+TEST(HostLifeCycle, EveryHandlerSeesEachKeyInRegistrationOrder) {
+  sim::HostLifeCycle life(kStack);
+  static std::vector<int> seen;
+  seen.clear();
+  life.RegisterKeyboardHandler([](std::uint32_t, std::uint16_t, std::uint8_t, std::int32_t,
+                                  std::int32_t, std::int32_t, std::int32_t) { seen.push_back(1); });
+  life.RegisterKeyboardHandler([](std::uint32_t, std::uint16_t, std::uint8_t, std::int32_t,
+                                  std::int32_t, std::int32_t, std::int32_t) { seen.push_back(2); });
+  const std::uint32_t args[7] = {0x75, 1, 0x3F, 0, 0, 0, 0};
+  ASSERT_TRUE(life.DeliverKey(args));
+  EXPECT_EQ(seen, (std::vector<int>{1, 2}));
 }
 
 TEST(HostLifeCycle, AModuleThatCannotBeLoadedLeavesNothingLoaded) {
