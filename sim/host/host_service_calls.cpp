@@ -177,7 +177,7 @@ bool Simulation::HostNativeCanExecuteInThisContext() {
 
 bool Simulation::HostScriptsAreLaunchedUsingReloading() {
   const InsideHostScope inside;
-  const bool answer = lifeCycle_.ScriptStarts() > 1;
+  const bool answer = scriptsReloaded_;
   RecordHost("scriptsAreLaunchedUsingReloading", {TraceValue::Bool(answer)});
   return answer;
 }

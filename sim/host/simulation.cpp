@@ -381,6 +381,7 @@ void Simulation::RestartScript() {
     return;
   }
   DropScript();
+  scriptsReloaded_ = true;
   if (textures_.Count() > 0) {
     textures_.FreeAll();
     UpdateFrameServices();

@@ -283,6 +283,7 @@ class Simulation {
   std::set<std::string> warned_;  // see WarnOnce
   bool frameServices_ = false;    // RunFrameServices has work in every frame
   bool afterScripts_ = false;     // RunAfterScripts has work in this frame
+  bool scriptsReloaded_ = false;  // the host has restarted the scripts (not counted per script)
 };
 
 }  // namespace sim

@@ -1,7 +1,8 @@
 // The script host's functions for more than one script per module, which
 // Rebound never calls and so src/host/host_api.h does not declare: an
 // additional script thread, and scriptUnregister's older form that takes the
-// script function. Used by the test modules of tests/tools/.
+// script function; and whether the scripts were started by a reload. Used by
+// the test modules of tests/tools/.
 #pragma once
 
 #include "src/host/host_api.h"
@@ -13,4 +14,6 @@ void scriptRegisterAdditionalThread(rebound::ModuleHandle module, rebound::Scrip
 // Windows name is the overload's.
 void scriptUnregisterScript(rebound::ScriptEntry entry)
     REBOUND_HOST_NAME("?scriptUnregister@@YAXP6AXXZ@Z");
+bool scriptsAreLaunchedUsingReloading()
+    REBOUND_HOST_NAME("?scriptsAreLaunchedUsingReloading@@YA_NXZ");
 }

@@ -110,6 +110,10 @@ class RestartAndUnload(unittest.TestCase):
         self.assertEqual(tops, [0, 10])
         frame10 = [name(l) for l in lines if "native" in l and l["frame"] == 10]
         self.assertEqual(frame10, [PLAYER_PED_ID, FRAME_COUNT, GAME_TIMER])
+        # Two scripts started at attach are not a reload; the restart is.
+        reloads = [(l["frame"], l["answer"]) for l in lines
+                   if l.get("host") == "scriptsAreLaunchedUsingReloading"]
+        self.assertEqual(reloads, [(0, False), (10, True)])
 
     def test_an_unload_uses_both_unregister_forms_and_ends_the_run(self):
         with tempfile.TemporaryDirectory() as tmp:

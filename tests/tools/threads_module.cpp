@@ -1,6 +1,7 @@
 // A plug-in module with more than one script, for the tests of how the host
 // runs them: a main script that calls PLAYER_PED_ID every frame, an
-// additional thread that calls GET_FRAME_COUNT once when it starts and then
+// additional thread that asks whether the scripts were started by a reload
+// and calls GET_FRAME_COUNT once when it starts, and then
 // GET_GAME_TIMER every 100 ms, and a keyboard handler whose keys the main
 // script answers with one IS_CONTROL_JUST_PRESSED(0, key). At detach it
 // unregisters the thread by its function (scriptUnregister's older form),
@@ -56,6 +57,7 @@ void Idle() {
 }
 
 void TimerThread() {
+  scriptsAreLaunchedUsingReloading();
   Call(kGetFrameCount);
   for (int run = 0;; ++run) {
     Call(kGetGameTimer);
