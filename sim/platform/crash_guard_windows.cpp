@@ -9,6 +9,8 @@
 // while they look for a catch); one that escapes the script ends in abort.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// winbase.h defines Yield() away; sim::Fibre, in this file's unity batch, has one.
+#undef Yield
 
 #include <csignal>
 #include <cstdint>

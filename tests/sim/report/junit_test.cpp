@@ -59,7 +59,9 @@ TEST(JUnit, CountsTestsAndFailuresOfTheRunAndItsExpectations) {
     EXPECT_NE(xml.find(c.suite), std::string::npos) << xml;
     EXPECT_EQ(Occurrences(xml, "<testcase "), 3U);
     EXPECT_EQ(Occurrences(xml, "<failure "), c.stop != nullptr ? 2U : 1U) << xml;
-    if (c.runFailure != nullptr) EXPECT_NE(xml.find(c.runFailure), std::string::npos) << xml;
+    if (c.runFailure != nullptr) {
+      EXPECT_NE(xml.find(c.runFailure), std::string::npos) << xml;
+    }
     EXPECT_NE(xml.find("<failure type=\"expectation\" message=\"GET_GAME_TIMER "
                        "(0x9CD27B0045628463): expected no calls in frames 4 to 8, seen 2\""),
               std::string::npos)
