@@ -82,7 +82,8 @@ void PassOn(int signal) {
   }
 }
 
-void Handler(int signal, siginfo_t* info, void* context) {
+// Unused in a sanitized build, which leaves these signals to the sanitizer.
+[[maybe_unused]] void Handler(int signal, siginfo_t* info, void* context) {
   if (!g_guard.installed || g_guard.onScriptFibre == nullptr || !g_guard.onScriptFibre()) {
     PassOn(signal);
     return;  // the faulting instruction runs again under the previous action
@@ -115,7 +116,7 @@ void Handler(int signal, siginfo_t* info, void* context) {
 // An exception that escapes the script finds no handler on the fibre, and
 // the runtime terminates: its what() is kept for the landing before the
 // abort that follows is caught as the crash.
-[[noreturn]] void Terminate() {
+[[noreturn, maybe_unused]] void Terminate() {
   if (g_guard.onScriptFibre != nullptr && g_guard.onScriptFibre()) {
     const char* what = "an exception of a type not derived from std::exception";
     std::exception_ptr current = std::current_exception();
