@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/base/number_format.h"
+#include "sim/host/catalogue_natives.h"
 
 namespace sim {
 
@@ -24,22 +25,36 @@ bool IsHashName(const std::string& name) {
   return name.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos;
 }
 
-const NativeSignature& NativeNamed(const ScenarioNode& node) {
-  const std::string name = node.AsString();
+// The native an answer names, by name or "0x" and its hash, among the game's
+// natives; null when the game's table lacks it (the user's catalogue may
+// list it: see ResolveCatalogueAnswers).
+const NativeSignature* GameNativeNamed(const std::string& name) {
+  if (IsHashName(name)) return FindNative(std::strtoull(name.c_str() + 2, nullptr, 16));
+  return FindNativeByName(name);
+}
+
+// ... among the natives of the user's catalogue that the game lacks.
+const NativeSignature* CatalogueNativeNamed(const std::string& name,
+                                            const CatalogueNatives& catalogue) {
   if (IsHashName(name)) {
-    const NativeSignature* found = FindNative(std::strtoull(name.c_str() + 2, nullptr, 16));
-    if (found == nullptr) {
-      node.Fail("no native of the game has the hash " + name +
-                " (rebound-sim natives lists the natives the game knows)");
-    }
-    return *found;
+    const NativeEntry* entry = catalogue.Find(std::strtoull(name.c_str() + 2, nullptr, 16));
+    return entry != nullptr ? entry->signature : nullptr;
   }
-  const NativeSignature* found = FindNativeByName(name);
-  if (found == nullptr) {
-    node.Fail("unknown native \"" + name +
-              "\" (rebound-sim natives lists the natives the game knows, by name or hash)");
+  for (const NativeSignature& native : catalogue.Natives()) {
+    if (native.name == name) return &native;
   }
-  return *found;
+  return nullptr;
+}
+
+[[noreturn]] void FailUnknownNative(const ScenarioNode& node, const CatalogueNatives* catalogue) {
+  const std::string name = node.AsString();
+  const std::string where =
+      catalogue != nullptr
+          ? "neither the game (rebound-sim natives) nor " + catalogue->FileName() + " lists it"
+          : "rebound-sim natives lists the natives the game knows; --natives FILE adds those of "
+            "your own catalogue";
+  if (IsHashName(name)) node.Fail("no native has the hash " + name + " (" + where + ")");
+  node.Fail("unknown native \"" + name + "\" (" + where + ")");
 }
 
 std::uint64_t FloatSlot(float value) { return std::bit_cast<std::uint32_t>(value); }
@@ -153,10 +168,9 @@ void RefuseOverlap(const std::vector<NativeAnswer>& earlier, const NativeAnswer&
   }
 }
 
-NativeAnswer ReadAnswer(const ScenarioNode& item) {
-  item.ExpectObject();
+NativeAnswer ReadAnswer(const ScenarioNode& item, const NativeSignature& native) {
   NativeAnswer answer;
-  answer.native = &NativeNamed(item.Child("native"));
+  answer.native = &native;
   answer.from = item.Child("from").AsInt(0, INT32_MAX);
   const ScenarioNode toNode = item.Child("to");
   answer.to = toNode.AsInt(0, INT32_MAX);
@@ -173,14 +187,39 @@ NativeAnswer ReadAnswer(const ScenarioNode& item) {
 
 }  // namespace
 
-std::vector<NativeAnswer> ParseAnswers(const ScenarioNode& list) {
+std::vector<NativeAnswer> ParseAnswers(const ScenarioNode& list,
+                                       std::vector<ScenarioNode>& elsewhere) {
   std::vector<NativeAnswer> answers;
   for (const ScenarioNode& item : list.Items()) {
-    NativeAnswer answer = ReadAnswer(item);
+    item.ExpectObject();
+    const NativeSignature* native = GameNativeNamed(item.Child("native").AsString());
+    if (native == nullptr) {
+      // Read once the catalogue is known; its fields count as read now, so
+      // that the scenario's check of unknown fields passes them.
+      for (const char* field : {"from", "to", "result", "outs"}) item.Optional(field);
+      elsewhere.push_back(item);
+      continue;
+    }
+    NativeAnswer answer = ReadAnswer(item, *native);
     RefuseOverlap(answers, answer, item.Child("from"));
     answers.push_back(std::move(answer));
   }
   return answers;
+}
+
+void ResolveCatalogueAnswers(std::vector<NativeAnswer>& answers,
+                             std::vector<ScenarioNode>& elsewhere,
+                             const CatalogueNatives* catalogue) {
+  for (const ScenarioNode& item : elsewhere) {
+    const ScenarioNode nativeNode = item.Child("native");
+    const NativeSignature* native =
+        catalogue != nullptr ? CatalogueNativeNamed(nativeNode.AsString(), *catalogue) : nullptr;
+    if (native == nullptr) FailUnknownNative(nativeNode, catalogue);
+    NativeAnswer answer = ReadAnswer(item, *native);
+    RefuseOverlap(answers, answer, item.Child("from"));
+    answers.push_back(std::move(answer));
+  }
+  elsewhere.clear();
 }
 
 NativeAnswer* FindAnswer(std::vector<NativeAnswer>& answers, const NativeSignature& native,
@@ -191,7 +230,8 @@ NativeAnswer* FindAnswer(std::vector<NativeAnswer>& answers, const NativeSignatu
   return nullptr;
 }
 
-void ApplyAnswer(const NativeAnswer& answer, const std::uint64_t* args, std::uint64_t* result) {
+void ApplyAnswer(const NativeAnswer& answer, const std::uint64_t* args, std::size_t argCount,
+                 std::uint64_t* result) {
   if (answer.hasResult) {
     if (answer.native->result == ResultKind::Text) {
       result[0] = answer.nullText ? 0 : reinterpret_cast<std::uintptr_t>(answer.text.c_str());
@@ -200,7 +240,9 @@ void ApplyAnswer(const NativeAnswer& answer, const std::uint64_t* args, std::uin
     }
   }
   for (const AnsweredOut& out : answer.outs) {
-    if (out.keep) continue;
+    // A call of a catalogue's native may push fewer arguments than its
+    // signature gives: an out-variable it did not pass is not written.
+    if (out.keep || out.arg >= argCount) continue;
     const std::uint64_t slot = args[out.arg];
     switch (out.kind) {
       case ArgKind::OutFloat:

@@ -5,6 +5,7 @@
 // by the simulation, which applies them after the handler.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,17 +39,30 @@ struct NativeAnswer {
   bool noted = false;  // the timeline has said that this span is answering
 };
 
+class CatalogueNatives;
+
 // Reads the scenario's "answers" array, checking each entry against the
-// natives catalogue; throws ScenarioError naming the file, line and field.
-std::vector<NativeAnswer> ParseAnswers(const ScenarioNode& list);
+// game's natives table; throws ScenarioError naming the file, line and field.
+// An entry whose native the game's table lacks is put in `elsewhere`, to be
+// read once the user's catalogue is known (ResolveCatalogueAnswers).
+std::vector<NativeAnswer> ParseAnswers(const ScenarioNode& list,
+                                       std::vector<ScenarioNode>& elsewhere);
+
+// Reads the entries ParseAnswers put aside against the natives of the user's
+// catalogue (null: none was given) and adds them to `answers`, then empties
+// `elsewhere`; a native neither lists, or a mistake, throws ScenarioError.
+void ResolveCatalogueAnswers(std::vector<NativeAnswer>& answers,
+                             std::vector<ScenarioNode>& elsewhere,
+                             const CatalogueNatives* catalogue);
 
 // The answer for a call of this native in this frame, or null.
 NativeAnswer* FindAnswer(std::vector<NativeAnswer>& answers, const NativeSignature& native,
                          std::int64_t frame);
 
 // Writes the answer over what the handler left: the result slots and the
-// out-variables the call's argument slots point at.
-void ApplyAnswer(const NativeAnswer& answer, const std::uint64_t* args, std::uint64_t* result);
+// out-variables the call's first `argCount` argument slots point at.
+void ApplyAnswer(const NativeAnswer& answer, const std::uint64_t* args, std::size_t argCount,
+                 std::uint64_t* result);
 
 // How an answer reads on the timeline when its span first answers a call:
 // "GET_ENTITY_HEALTH answers from the scenario (its result, frames 10 to

@@ -186,7 +186,7 @@ void Simulation::AnswerFromScenario(const NativeSignature& native) {
   if (Faulted()) return;
   NativeAnswer* answer = FindAnswer(scenario_.answers, native, world_.clock.frame);
   if (answer == nullptr) return;
-  ApplyAnswer(*answer, call_.args, call_.result);
+  ApplyAnswer(*answer, call_.args, call_.argCount, call_.result);
   if (!answer->noted) {
     answer->noted = true;
     world_.Note("answers", DescribeAnswer(*answer));

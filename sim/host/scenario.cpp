@@ -129,7 +129,9 @@ Scenario Scenario::Parse(const std::string& fileName, std::string_view text) {
     }
   }
   if (auto world = root.Optional("world")) world->ExpectObject();
-  if (auto answers = root.Optional("answers")) s.answers = ParseAnswers(*answers);
+  if (auto answers = root.Optional("answers")) {
+    s.answers = ParseAnswers(*answers, s.catalogueAnswers);
+  }
   if (auto expect = root.Optional("expect")) s.expectations = ParseExpectedCalls(*expect);
   s.services = ServiceSettings::Parse(root);
 

@@ -46,8 +46,12 @@ struct Scenario {
   std::shared_ptr<ScenarioDocument> document;  // the world's settings are read from it
   EventList events;                            // in frame order, ties in file order
   std::vector<NativeAnswer> answers;           // what natives answer in place of the world
-  std::vector<ExpectedCalls> expectations;     // how often the run must call natives
-  ServiceSettings services;                    // the host's services beside the natives
+  // Answers for natives the game's table lacks, read once the user's
+  // catalogue is known (ResolveCatalogueAnswers); a simulation refuses a
+  // scenario that still has any.
+  std::vector<ScenarioNode> catalogueAnswers;
+  std::vector<ExpectedCalls> expectations;  // how often the run must call natives
+  ServiceSettings services;                 // the host's services beside the natives
 
   // The most frames a run goes on for, from the file or the command line.
   static constexpr std::int64_t kMaxFrames = 100'000'000;

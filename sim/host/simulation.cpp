@@ -13,8 +13,22 @@
 
 namespace sim {
 
+namespace {
+
+// The scenario with its answers for natives of the user's catalogue read
+// against it (rebound-sim run reads them before it opens any output); one
+// that names a native neither the game nor the catalogue lists is refused.
+Scenario WithCatalogueAnswers(Scenario scenario, const CatalogueNatives* catalogue) {
+  ResolveCatalogueAnswers(scenario.answers, scenario.catalogueAnswers, catalogue);
+  return scenario;
+}
+
+}  // namespace
+
 Simulation::Simulation(Scenario scenario, SimOptions options)
-    : dispatch_(WorldDispatch()), scenario_(std::move(scenario)), options_(options) {
+    : dispatch_(WorldDispatch()),
+      scenario_(WithCatalogueAnswers(std::move(scenario), options.catalogue)),
+      options_(options) {
   if (active_ != nullptr) {
     std::fprintf(stderr, "rebound-sim: only one simulation may run at a time\n");
     std::abort();

@@ -141,6 +141,73 @@ class CatalogueRun(unittest.TestCase):
                 self.assertEqual(result.stdout, "")
 
 
+class CatalogueAnswers(unittest.TestCase):
+    """A scenario's answers for natives the game lacks, read against the
+    catalogue: the module calls a hash no catalogue lists as soon as its text
+    native answers anything but the empty text."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        catalogue = json.loads(json.dumps(CATALOGUE))
+        # The module pushes one argument: the out-variable is never passed.
+        catalogue["TEST"]["0x0000000000000A02"] = native("SET_TEST_PAIR", ["int", "int*"], "void")
+        self.catalogue = os.path.join(self.tmp.name, "natives.json")
+        with open(self.catalogue, "w", encoding="utf-8") as f:
+            json.dump(catalogue, f)
+
+    def run_with(self, answers, *args):
+        scenario = os.path.join(self.tmp.name, "answers.json")
+        with open(scenario, "w", encoding="utf-8") as f:
+            json.dump({"name": "answers", "frames": 5, "answers": answers}, f)
+        trace = os.path.join(self.tmp.name, "run.jsonl")
+        result = run("--scenario", scenario, "--trace", trace, "--quiet", "--seed", "3", *args)
+        lines = []
+        if os.path.exists(trace):
+            with open(trace, encoding="utf-8") as f:
+                lines = [json.loads(text) for text in f]
+        return result, lines
+
+    def test_answers_by_name_and_hash_reach_the_plugin(self):
+        result, lines = self.run_with([
+            {"from": 0, "to": 1, "native": "0x10D0A8F259E93EC9", "result": True},
+            {"from": 3, "to": 3, "native": "GET_TEST_TEXT", "result": "hello"},
+            {"from": 2, "to": 4, "native": "SET_TEST_PAIR", "outs": [5]},
+        ], "--natives", self.catalogue)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("run stopped: frame 3 (game time 100050): native 0x0000000000000BAD",
+                      result.stderr)
+        loading = [(l["frame"], l["result"]) for l in lines
+                   if l.get("name") == "GET_IS_LOADING_SCREEN_ACTIVE"]
+        self.assertEqual(loading, [(0, True), (1, True), (2, False), (3, False)])
+        texts = [(l["frame"], l["result"]) for l in lines if l.get("name") == "GET_TEST_TEXT"]
+        self.assertEqual(texts, [(0, ""), (1, ""), (2, ""), (3, "hello")])
+
+    def test_a_native_neither_lists_is_refused_before_the_run(self):
+        cases = [
+            ("GET_TEST_TEXT", [], 'unknown native "GET_TEST_TEXT" (rebound-sim natives lists the '
+                                  "natives the game knows; --natives FILE adds those of your own "
+                                  "catalogue)"),
+            ("NO_SUCH_NATIVE", ["--natives"], 'unknown native "NO_SUCH_NATIVE" (neither the game '
+                                              "(rebound-sim natives) nor "),
+            ("0x0000000000000BAD", ["--natives"], "no native has the hash 0x0000000000000BAD"),
+        ]
+        for name, option, message in cases:
+            with self.subTest(name):
+                args = option + [self.catalogue] if option else []
+                result, lines = self.run_with(
+                    [{"from": 0, "to": 4, "native": name, "result": 1}], *args)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn("field 'answers[0].native': " + message, result.stderr)
+                self.assertEqual(lines, [])
+
+    def test_an_answer_that_does_not_fit_the_catalogue_is_refused(self):
+        result, _ = self.run_with([{"from": 0, "to": 4, "native": "GET_TEST_TEXT", "result": 3}],
+                                  "--natives", self.catalogue)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("field 'answers[0].result'", result.stderr)
+
+
 if __name__ == "__main__":
     SIM, MODULE, SCHEMA = sys.argv[1:4]
     unittest.main(argv=sys.argv[:1])

@@ -204,6 +204,19 @@ bool ReadCatalogue(const RunOptions& o, std::unique_ptr<sim::CatalogueNatives>& 
   return true;
 }
 
+// The scenario's answers for natives of the user's catalogue, read against
+// it; false, after saying why, when one names a native neither the game nor
+// the catalogue lists, or does not fit its signature.
+bool ReadCatalogueAnswers(sim::Scenario& scenario, const sim::CatalogueNatives* catalogue) {
+  try {
+    sim::ResolveCatalogueAnswers(scenario.answers, scenario.catalogueAnswers, catalogue);
+  } catch (const sim::ScenarioError& e) {
+    std::cerr << "rebound-sim: " << e.what() << "\n";
+    return false;
+  }
+  return true;
+}
+
 // The calls the user's catalogue answered, and each native whose calls its
 // signature does not fit.
 void PrintCatalogueCalls(const sim::CatalogueNatives& catalogue) {
@@ -477,6 +490,7 @@ ExitStatus Run(const RunOptions& o) {
   if (o.drawsFrom && !RecordedDraws(*o.drawsFrom, recorded)) return ExitStatus::BadInput;
   std::unique_ptr<sim::CatalogueNatives> catalogue;
   if (!ReadCatalogue(o, catalogue)) return ExitStatus::BadInput;
+  if (!ReadCatalogueAnswers(*scenario, catalogue.get())) return ExitStatus::BadInput;
   std::unique_ptr<sim::ExpectationCounter> expectations;
   if (!CountExpectations(*scenario, catalogue.get(), expectations)) return ExitStatus::BadInput;
   RemoveTemporariesOnInterrupt();

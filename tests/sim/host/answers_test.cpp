@@ -24,7 +24,8 @@ TEST(Answers, MistakesNameFileLineAndField) {
       {R"({"from": 0, "to": 9, "native": "GET_ENTITY_HEALTHY", "result": 1})",
        "bad.json:2: field 'answers[0].native': unknown native \"GET_ENTITY_HEALTHY\""},
       {R"({"from": 0, "to": 9, "native": "0x1234", "result": 1})",
-       "field 'answers[0].native': no native of the game has the hash 0x1234"},
+       "field 'answers[0].native': no native has the hash 0x1234 (rebound-sim natives lists the "
+       "natives the game knows; --natives FILE adds those of your own catalogue)"},
       {R"({"from": 0, "to": 9, )" + health + R"(, "result": true})",
        "field 'answers[0].result': GET_ENTITY_HEALTH returns an integer, got a boolean"},
       {R"({"from": 0, "to": 9, "native": "IS_PED_INJURED", "result": 2})",
@@ -65,7 +66,10 @@ TEST(Answers, MistakesNameFileLineAndField) {
   for (const auto& [entries, expected] : cases) {
     std::string error = "(no error)";
     try {
-      sim::Scenario::Parse("bad.json", Answers(entries));
+      // A native the game lacks is looked up once the catalogue is known:
+      // here there is none.
+      sim::Scenario scenario = sim::Scenario::Parse("bad.json", Answers(entries));
+      sim::ResolveCatalogueAnswers(scenario.answers, scenario.catalogueAnswers, nullptr);
     } catch (const sim::ScenarioError& e) {
       error = std::string(e.what()) + "\n";
     }
