@@ -9,15 +9,19 @@
 
 #include "src/host/host_api.h"
 
-#define REBOUND_TEST_SCRIPT_MODULE(script)                                           \
+// The seed source export alone, for a module with a library entry of its own.
+#define REBOUND_TEST_SEED_SOURCE                                                     \
   using SeedSource = std::uint32_t (*)() noexcept;                                   \
   extern "C" __attribute__((visibility("default"))) SeedSource ReboundSetSeedSource( \
       SeedSource /*source*/) noexcept {                                              \
     return nullptr;                                                                  \
-  }                                                                                  \
-  extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry(         \
-      void* module, unsigned int reason, void* /*reserved*/) {                       \
-    if (reason == 1) scriptRegister(module, &(script));                              \
-    if (reason == 0) scriptUnregister(module);                                       \
-    return 1;                                                                        \
+  }
+
+#define REBOUND_TEST_SCRIPT_MODULE(script)                                   \
+  REBOUND_TEST_SEED_SOURCE                                                   \
+  extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry( \
+      void* module, unsigned int reason, void* /*reserved*/) {               \
+    if (reason == 1) scriptRegister(module, &(script));                      \
+    if (reason == 0) scriptUnregister(module);                               \
+    return 1;                                                                \
   }

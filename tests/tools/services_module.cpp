@@ -16,6 +16,7 @@
 
 #include "src/host/host_api.h"
 #include "tests/support/host_services_api.h"
+#include "tests/support/script_module.h"
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
@@ -162,11 +163,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID /*reserved
   return TRUE;
 }
 #else
-using SeedSource = std::uint32_t (*)() noexcept;
-extern "C" __attribute__((visibility("default"))) SeedSource ReboundSetSeedSource(
-    SeedSource /*source*/) noexcept {
-  return nullptr;
-}
+REBOUND_TEST_SEED_SOURCE
 
 extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry(void* module,
                                                                           unsigned int reason,

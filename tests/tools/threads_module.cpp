@@ -18,6 +18,7 @@
 
 #include "src/host/host_api.h"
 #include "tests/support/host_scripts_api.h"
+#include "tests/support/script_module.h"
 
 namespace {
 
@@ -74,11 +75,7 @@ void OnKey(std::uint32_t key, std::uint16_t /*repeats*/, std::uint8_t /*scanCode
 
 }  // namespace
 
-using SeedSource = std::uint32_t (*)() noexcept;
-extern "C" __attribute__((visibility("default"))) SeedSource ReboundSetSeedSource(
-    SeedSource /*source*/) noexcept {
-  return nullptr;
-}
+REBOUND_TEST_SEED_SOURCE
 
 extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry(void* module,
                                                                           unsigned int reason,
