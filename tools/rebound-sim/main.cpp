@@ -9,6 +9,7 @@
 
 #include "sim/host/native_dispatch.h"
 #include "tools/rebound-sim/commands.h"
+#include "tools/rebound-sim/platform.h"
 
 namespace {
 
@@ -33,7 +34,12 @@ ExitStatus Dispatch(std::vector<std::string> words) {
 
 int main(int argc, char** argv) {
   try {
-    return rebound_sim::StatusCode(Dispatch(std::vector<std::string>(argv + 1, argv + argc)));
+    const ExitStatus status = Dispatch(std::vector<std::string>(argv + 1, argv + argc));
+    // The crashed plug-in is still loaded: it must not see the process end.
+    if (status == ExitStatus::PluginCrashed) {
+      rebound_sim::platform::EndWithoutDetach(rebound_sim::StatusCode(status));
+    }
+    return rebound_sim::StatusCode(status);
   } catch (const rebound_sim::UsageError& e) {
     std::fputs(e.Message().c_str(), stderr);
     return rebound_sim::StatusCode(ExitStatus::BadInput);

@@ -13,6 +13,13 @@ namespace rebound_sim::platform {
 // plug-in (Rebound.asi) exports nothing, so there it never can.
 bool PluginCanBeSeeded();
 
+// Ends the program with `status`, its standard streams flushed, without the
+// modules it loaded seeing the process end: a plug-in whose script crashed
+// is left loaded, and its detach (DllMain at the process's end on Windows,
+// its static destructors on Linux) would run the crashed plug-in's code
+// again.
+[[noreturn]] void EndWithoutDetach(int status);
+
 // Whether standard error is a terminal (the progress line is drawn there).
 bool StandardErrorIsTerminal();
 

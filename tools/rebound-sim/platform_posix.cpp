@@ -4,7 +4,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <system_error>
 
 #include "tools/rebound-sim/output_file.h"
@@ -22,6 +25,13 @@ mode_t NewFileMode() {
 }
 
 }  // namespace
+
+void EndWithoutDetach(int status) {
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  std::_Exit(status);
+}
 
 bool PluginCanBeSeeded() { return true; }
 

@@ -2,15 +2,28 @@
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iostream>
 
 #include "tools/rebound-sim/output_file.h"
 #include "tools/rebound-sim/platform.h"
 
 namespace rebound_sim::platform {
+
+void EndWithoutDetach(int status) {
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  // ExitProcess, which exit() and _exit() end in, calls every DllMain.
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+  std::_Exit(status);
+}
 
 bool PluginCanBeSeeded() { return false; }
 
