@@ -23,14 +23,14 @@ SEED = "424242"
 FRAMES = "600"
 
 
-def run(tmp, plugins, extra=(), quiet=True):
+def run(tmp, plugins, extra=(), quiet=True, env=None):
     trace = os.path.join(tmp, "run.jsonl")
     args = [SIM]
     for plugin in plugins:
         args += ["--plugin", plugin]
     args += ["--trace", trace] + list(extra) + (["--quiet"] if quiet else [])
     result = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                            check=False)
+                            check=False, env=env)
     lines = []
     if os.path.exists(trace):
         with open(trace, encoding="utf-8") as f:
@@ -164,6 +164,20 @@ class UnloadAndSummary(unittest.TestCase):
         self.assertTrue(all(l["plugin"] == os.path.basename(THREADS)
                             for l in lines[first[0]:first[1]]))
         self.assertFalse([l for l in lines if l.get("frame", -1) > 8])
+
+    def test_the_module_that_left_its_scripts_is_named(self):
+        env = dict(os.environ, THREADS_MODULE_MISTAKE="keep-scripts")
+        with tempfile.TemporaryDirectory() as tmp:
+            scenario = scenario_file(tmp, [{"frame": 4, "unload": True}])
+            result, lines = run(tmp, [THREADS, REBOUND], ["--scenario", scenario], env=env)
+        message = ("the script of " + os.path.basename(THREADS) +
+                   " is still registered after its process detach")
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn(message, result.stdout + result.stderr)
+        # Both modules detached first, Rebound (loaded last) before it.
+        detached = [l["plugin"] for l in lines if l.get("host") == "detach"]
+        self.assertEqual(detached, [os.path.basename(REBOUND), os.path.basename(THREADS)])
+        self.assertEqual(lines[-1]["reason"], message)
 
     def test_a_key_reaches_every_handler(self):
         key = {"frame": 5, "key": {"code": 70, "scanCode": 33}}
