@@ -13,7 +13,7 @@ void Simulation::HostScriptRegister(void* module, ScriptEntry entry) {
   RecordHost("scriptRegister");
   if (const char* refusal = lifeCycle_.ScriptRegisterRefusal(entry)) RaiseFault(refusal);
   lifeCycle_.RegisterScript(module, entry);
-  labelLines_ = lifeCycle_.Scripts().size() > 1;
+  labelLines_ = labelLines_ || lifeCycle_.Scripts().size() > 1;
   world_.Note("host", "script registered");
 }
 
@@ -30,7 +30,7 @@ void Simulation::HostScriptRegisterAdditionalThread(void* module, ScriptEntry en
   RecordHost("scriptRegisterAdditionalThread");
   if (const char* refusal = lifeCycle_.AdditionalThreadRefusal(entry)) RaiseFault(refusal);
   lifeCycle_.RegisterScript(module, entry);
-  labelLines_ = lifeCycle_.Scripts().size() > 1;
+  labelLines_ = labelLines_ || lifeCycle_.Scripts().size() > 1;
   world_.Note("host", "additional script thread registered");
 }
 

@@ -21,18 +21,48 @@ bool HostLifeCycle::Load(const std::string& path,
                          const std::function<void(void* module)>& beforeAttach,
                          std::string& error) {
   if (!ProvideHostFunctions(error)) return false;
+  const std::string previous = pluginName_;
   pluginName_ = FileName(path);
-  module_ = platform::LoadPluginModule(path, beforeAttach, error);
-  return module_ != nullptr;
+  void* module = platform::LoadPluginModule(path, beforeAttach, error);
+  if (module == nullptr) {
+    pluginName_ = previous;
+    return false;
+  }
+  modules_.push_back({module, pluginName_});
+  ++modulesLoaded_;
+  return true;
 }
 
+std::vector<std::string> HostLifeCycle::PluginNames() const {
+  std::vector<std::string> names;
+  for (const LoadedModule& m : modules_) names.push_back(m.name);
+  return names;
+}
+
+// The scripts' fibres go before any module does: a fibre left would run the
+// code of a module unloaded under it.
 bool HostLifeCycle::Unload(const std::function<void()>& beforeDetach, std::string& error) {
   keyboard_.reset();
-  if (beforeDetach) beforeDetach();
   AbandonScripts();
-  void* module = module_;
-  module_ = nullptr;
-  return platform::UnloadPluginModule(module, error);
+  bool ok = true;
+  while (!modules_.empty()) {
+    const LoadedModule module = modules_.back();
+    modules_.pop_back();
+    pluginName_ = module.name;
+    if (beforeDetach) beforeDetach();
+    std::string unloadError;
+    if (!platform::UnloadPluginModule(module.handle, unloadError) && ok) {
+      error = unloadError;
+      ok = false;
+    }
+    const bool left = std::any_of(scripts_.begin(), scripts_.end(), [&](const auto& s) {
+      return s->Runnable() && s->module == module.handle;
+    });
+    if (left && leftBy_.empty()) {
+      leftBy_ = "the script of " + module.name + " is still registered after its process detach";
+    }
+  }
+  return ok;
 }
 
 // The host takes registrations on its own thread, never from a script: a
@@ -84,7 +114,11 @@ void HostLifeCycle::RegisterScript(void* module, ScriptEntry entry) {
   auto script = std::make_unique<HostedScript>();
   script->module = module;
   script->entry = entry;
+  // Named by its handle: a script may register long after its module loaded.
   script->plugin = pluginName_;
+  for (const LoadedModule& m : modules_) {
+    if (m.handle == module) script->plugin = m.name;
+  }
   // A null entry registers nothing that could be started.
   if (entry != nullptr) script->body = [entry] { entry(); };
   script->runnable = entry != nullptr;
@@ -133,6 +167,8 @@ void HostLifeCycle::EndOwnScript() {
 }
 
 const char* HostLifeCycle::LeftRegistered() const {
+  // Among several modules, the one that left its script is named.
+  if (modulesLoaded_ > 1 && !leftBy_.empty()) return leftBy_.c_str();
   if (ScriptRegistered()) return "the script is still registered after process detach";
   if (!keyboardHandlers_.empty()) {
     return "the keyboard handler is still registered after process detach";

@@ -37,6 +37,7 @@ struct HostedScript {
   std::int64_t wakeAtMs = 0;       // ... and no earlier than this game time
   int hostDepth = 0;               // host calls the suspended fibre is inside
   std::int32_t starts = 0;         // times begun
+  std::uint64_t nativeCalls = 0;   // counted only where several scripts run
   StackUse lastStack;              // of the last fibre let go
 
   bool Runnable() const { return runnable; }
@@ -54,22 +55,26 @@ class HostLifeCycle {
   HostLifeCycle(const HostLifeCycle&) = delete;
   HostLifeCycle& operator=(const HostLifeCycle&) = delete;
 
-  // Makes the host functions reachable, then loads the module at `path` and
-  // lets its entry see process attach, `beforeAttach` running just before
-  // (see platform::LoadPluginModule). False, with `error` set, when either
-  // fails; nothing is loaded then.
+  // Makes the host functions reachable, then loads the module at `path` after
+  // those loaded before it and lets its entry see process attach,
+  // `beforeAttach` running just before (see platform::LoadPluginModule).
+  // False, with `error` set, when either fails; that module is not loaded then.
   bool Load(const std::string& path, const std::function<void(void* module)>& beforeAttach,
             std::string& error);
-  // Stops the keyboard thread (it ends while the module is still loaded, so
-  // the module sees it leave), runs `beforeDetach`, lets the scripts go for
-  // good (their fibres run the module's code), then lets the entry see process
-  // detach and unloads the module. False, with `error` set, when the entry
-  // refused or the module would not unload; it counts as unloaded either way.
+  // Stops the keyboard thread (it ends while the modules are still loaded, so
+  // they see it leave), lets the scripts go for good (their fibres run the
+  // modules' code), then, in reverse load order, runs `beforeDetach`, lets
+  // each module's entry see process detach, unloads it and notes whether it
+  // left a script registered (see LeftRegistered). False, with `error` set to
+  // the first failure, when an entry refused or a module would not unload;
+  // every module counts as unloaded either way.
   bool Unload(const std::function<void()>& beforeDetach, std::string& error);
-  bool Loaded() const { return module_ != nullptr; }
+  bool Loaded() const { return !modules_.empty(); }
   // The file name of the module whose entry runs now (process attach or
-  // detach), or else of the module loaded; empty for none.
+  // detach), or else of the module loaded last; empty for none.
   const std::string& PluginName() const { return pluginName_; }
+  // The file names of the modules loaded, in load order.
+  std::vector<std::string> PluginNames() const;
 
   // What the plug-in registers and unregisters through the host functions.
   // Each refusal is null for a call the host accepts, else what is wrong with
@@ -100,8 +105,9 @@ class HostLifeCycle {
   // That script stopped by the host: the keyboard thread ends and the script
   // is forgotten; there is no module to unload.
   void EndOwnScript();
-  // What the plug-in left registered once its entry saw process detach: null
-  // when nothing, else the first thing it should have unregistered.
+  // What the plug-ins left registered once their entries saw process detach:
+  // null when nothing, else the first thing one should have unregistered
+  // (naming the module, when several were loaded).
   const char* LeftRegistered() const;
 
   // Every script registered so far, unregistered ones included (they never
@@ -149,9 +155,16 @@ class HostLifeCycle {
   // Lets the fibres still running go without freeing their stacks (see Abandon).
   void AbandonScripts();
 
+  struct LoadedModule {
+    void* handle;      // as the plug-in is given it
+    std::string name;  // its file name
+  };
+
   std::size_t stackSize_;
-  void* module_ = nullptr;  // the loaded module's handle, as the plug-in is given it
-  std::string pluginName_;  // see PluginName
+  std::vector<LoadedModule> modules_;  // in load order
+  int modulesLoaded_ = 0;              // all the run has loaded, unloaded ones too
+  std::string leftBy_;                 // see LeftRegistered; empty when none left a script
+  std::string pluginName_;             // see PluginName
   std::vector<std::unique_ptr<HostedScript>> scripts_;
   std::vector<KeyboardHandler> keyboardHandlers_;
   std::int32_t scriptStarts_ = 0;

@@ -38,6 +38,9 @@ struct SimOptions {
   // default rather than refused, their calls counted in it. Not owned; null
   // for none, where such a hash stops the run as in the game.
   CatalogueNatives* catalogue = nullptr;
+  // Several plug-ins are loaded: every line of the trace names its plug-in and
+  // script from the first on, not only once a second script registers.
+  bool labelEveryLine = false;
 };
 
 // What became of the run's seed.
@@ -70,6 +73,9 @@ struct RunSummary {
   std::vector<std::pair<std::int32_t, std::int64_t>> globals;
   // Textures the plug-in created.
   std::size_t texturesCreated = 0;
+  // Each plug-in's native calls, in load order; empty unless more than one
+  // plug-in was loaded.
+  std::vector<std::pair<std::string, std::uint64_t>> pluginCalls;
 };
 
 }  // namespace sim

@@ -137,7 +137,8 @@ void Simulation::RaiseCrash() {
     message << crash.what;
     if (crash.hasAddress) message << " at address 0x" << std::hex << crash.address << std::dec;
   }
-  message << ", in the script of " << pluginFile_
+  message << ", in the script of "
+          << (running_ != nullptr && !running_->plugin.empty() ? running_->plugin : pluginFile_)
           << "; the last native it called: " << LastNativeCalled();
   crashed_ = true;
   if (!Faulted()) world_.Note("host", "run stopped: " + message.str());
@@ -200,12 +201,14 @@ bool Simulation::LoadPlugin(const std::string& path) {
         // Seeded before its entry runs, so that no seed of the module's
         // comes from elsewhere.
         if (options_.seed) {
-          StartSeedSequence(*options_.seed);
+          // One sequence for the run: the modules loaded after the first draw
+          // from where it stands. The run is seeded once any module takes it.
+          if (pluginsLoaded_.empty()) StartSeedSequence(*options_.seed);
           if (module != nullptr &&
               platform::SetModuleSeedSource(module, tracing_ ? &TracedSeed : &NextSeed)) {
             seeding_ = Seeding::Seeded;
             RecordHost("seed", {TraceValue::Int(static_cast<std::int64_t>(*options_.seed))});
-          } else {
+          } else if (seeding_ != Seeding::Seeded) {
             seeding_ = Seeding::NoExport;
           }
         } else if (options_.draws) {
@@ -221,6 +224,7 @@ bool Simulation::LoadPlugin(const std::string& path) {
     RaiseFault(error);
     return false;
   }
+  pluginsLoaded_.push_back(pluginFile_);
   return !Faulted();
 }
 
@@ -347,9 +351,12 @@ inline void Simulation::RunScripts() {
   if (scripts.size() == 1) [[likely]]
     return StartOrResumeScript(*scripts.front());
   // Registrations come from the host's thread only, never from a script, so
-  // the list does not change while it is walked.
+  // the list does not change while it is walked. Each script's calls are
+  // counted here, off the one script's way, for the summary per plug-in.
   for (const std::unique_ptr<HostedScript>& script : scripts) {
+    const std::uint32_t before = callsThisFrame_;
     StartOrResumeScript(*script);
+    script->nativeCalls += callsThisFrame_ - before;
     if (Faulted() || ended_) [[unlikely]]
       return;
   }
@@ -491,6 +498,15 @@ RunSummary Simulation::Summary() const {
   s.searchesMiscounted = world_.spawn.searchesMiscounted;
   s.globals = globals_.Values();
   s.texturesCreated = textures_.Count();
+  if (pluginsLoaded_.size() > 1) {
+    for (const std::string& plugin : pluginsLoaded_) {
+      std::uint64_t calls = 0;
+      for (const auto& script : lifeCycle_.Scripts()) {
+        if (script->plugin == plugin) calls += script->nativeCalls;
+      }
+      s.pluginCalls.emplace_back(plugin, calls);
+    }
+  }
   return s;
 }
 

@@ -46,12 +46,15 @@ class Simulation {
   Simulation(const Simulation&) = delete;
   Simulation& operator=(const Simulation&) = delete;
 
-  // Loads the plug-in module and calls its entry with process attach; false
-  // (with Fault() set) if it cannot be loaded.
+  // Loads a plug-in module after any loaded before and calls its entry with
+  // process attach; false (with Fault() set) if it cannot be loaded.
   bool LoadPlugin(const std::string& path);
-  // Calls the entry with process detach and unloads the module.
+  // Calls each entry with process detach and unloads the modules, the last
+  // loaded first.
   void UnloadPlugin();
   bool PluginLoaded() const { return lifeCycle_.Loaded(); }
+  // How many plug-in modules have been loaded, unloaded ones included.
+  std::size_t PluginsLoaded() const { return pluginsLoaded_.size(); }
 
   // Runs a function of the plug-in's core as the script, as if registered by
   // the host (used by tests linked with the core library).
@@ -243,7 +246,7 @@ class Simulation {
   HostedScript* running_ = nullptr;
   // More than one script has been registered: lines name their plug-in and
   // script from then on.
-  bool labelLines_ = false;
+  bool labelLines_ = options_.labelEveryLine;
   std::atomic<std::size_t> drawsTaken_{0};  // of options_.draws
 
   NativeCallSlots call_;  // the native call being built
@@ -271,10 +274,11 @@ class Simulation {
   std::atomic<bool> faulted_{false};
   mutable std::mutex faultMutex_;
   std::string fault_;
-  std::optional<TraceFault> stoppedAt_;  // the fault's line, for the summary
-  bool crashed_ = false;                 // a script crashed: the module is left as it is
-  bool crashGuarded_ = false;            // the crash guard is installed for this run
-  std::string pluginFile_;               // the loaded module's file name, for messages
+  std::optional<TraceFault> stoppedAt_;     // the fault's line, for the summary
+  bool crashed_ = false;                    // a script crashed: the module is left as it is
+  bool crashGuarded_ = false;               // the crash guard is installed for this run
+  std::string pluginFile_;                  // the loaded module's file name, for messages
+  std::vector<std::string> pluginsLoaded_;  // file names, in load order
 
   // The host's services beside scripts and natives.
   GlobalSlots globals_{scenario_.services.globals};

@@ -10,7 +10,8 @@
 // THREADS_MODULE_MISTAKE in the environment makes it do one thing the host
 // refuses: "from-script" registers another thread from the thread's second
 // run, "null-thread" registers a null thread at attach, "unknown-function"
-// unregisters at detach a function it never registered.
+// unregisters at detach a function it never registered, "keep-scripts" leaves
+// its scripts registered at detach.
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -87,6 +88,7 @@ extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry(void* 
   }
   if (reason == 0) {
     keyboardHandlerUnregister(&OnKey);
+    if (Mistake("keep-scripts")) return 1;
     scriptUnregisterScript(Mistake("unknown-function") ? &Idle : &TimerThread);
     scriptUnregister(module);
   }

@@ -33,7 +33,11 @@ namespace rebound_sim {
 constexpr std::string_view kRunUsage = R"(Run options:
   --scenario FILE   the scenario to run (JSON); default: the built-in scenario
   --plugin PATH     the plug-in module to load; default: the one built next
-                    to rebound-sim (librebound.so; Rebound.asi on Windows)
+                    to rebound-sim (librebound.so; Rebound.asi on Windows).
+                    May repeat: the modules load in the order given, and
+                    their scripts run in that order each frame. A folder
+                    loads every *.asi file in it (on Linux also *.so) in
+                    file-name order, as the game's ASI loader does
   --no-plugin       run the game without the plug-in, to see what it does alone
   --frames N        run N frames (0 to 100000000) instead of the scenario's
                     own count
@@ -329,6 +333,7 @@ sim::SimOptions SimulationOptions(const RunOptions& o, const RunOutputs& outputs
   if (platform::PluginCanBeSeeded() && !o.osRandom && !o.noPlugin && !o.drawsFrom) {
     options.seed = o.seed ? *o.seed : sim::DrawRunSeed() & kMaxSeed;
   }
+  options.labelEveryLine = o.plugins.size() > 1;
   options.recordTrace = false;
   options.traceStream = outputs.trace ? &outputs.trace->Stream() : nullptr;
   // Draw lists are kept only for the pictures.
@@ -345,6 +350,31 @@ std::unique_ptr<ProgressLine> ProgressLineFor(const RunOptions& o,
                                         ProgressLine::DelayFromEnvironment(stderr));
 }
 
+// Each module in turn; the first that fails stops the loading, and those
+// loaded before it are unloaded by the caller. `notLoaded` says that a module
+// could not be loaded at all (rather than faulted at attach).
+bool LoadPlugins(sim::Simulation& simulation, const RunOptions& o, bool& notLoaded) {
+  const std::vector<std::string> plugins =
+      o.plugins.empty() ? std::vector<std::string>{DefaultPlugin()} : o.plugins;
+  for (const std::string& plugin : plugins) {
+    const std::size_t before = simulation.PluginsLoaded();
+    if (!simulation.LoadPlugin(plugin)) {
+      notLoaded = simulation.PluginsLoaded() == before;
+      return false;
+    }
+  }
+  return true;
+}
+
+// The plug-ins the run loads, as the verdict names them.
+std::string PluginsNamed(const RunOptions& o) {
+  if (o.noPlugin) return "(none)";
+  if (o.plugins.empty()) return DefaultPlugin();
+  std::string names;
+  for (const std::string& plugin : o.plugins) names += (names.empty() ? "" : ", ") + plugin;
+  return names;
+}
+
 enum class RunOutcome {
   Ran,      // to the end of its frames, or to the host's unload
   Faulted,  // stopped where the host or the game refused a call
@@ -355,11 +385,14 @@ enum class RunOutcome {
 RunOutcome LoadAndRun(sim::Simulation& simulation, const RunOptions& o, ProgressLine* progress) {
   bool ok = true;
   if (!o.noPlugin) {
-    ok = simulation.LoadPlugin(o.plugin ? *o.plugin : DefaultPlugin());
+    bool notLoaded = false;
+    ok = LoadPlugins(simulation, o, notLoaded);
     // A module the loader leaves unloaded (missing, not a module, no entry,
-    // an entry that refuses attach) gives no run to show.
-    if (!ok && !simulation.PluginLoaded()) {
+    // an entry that refuses attach) gives no run to show; those loaded
+    // before it are let go.
+    if (!ok && notLoaded) {
       std::cerr << "rebound-sim: " << simulation.Fault() << "\n";
+      if (simulation.PluginLoaded()) simulation.UnloadPlugin();
       return RunOutcome::NoRun;
     }
     if (ok && (o.seed || o.drawsFrom) && simulation.SeedingOutcome() == sim::Seeding::NoExport) {
@@ -410,7 +443,7 @@ sim::JUnitRun VerdictOf(const sim::Simulation& simulation, const RunOptions& o,
   sim::JUnitRun verdict;
   verdict.scenario = simulation.GetScenario().name;
   verdict.scenarioFile = simulation.GetScenario().fileName;
-  verdict.plugin = o.noPlugin ? "(none)" : o.plugin ? *o.plugin : DefaultPlugin();
+  verdict.plugin = PluginsNamed(o);
   verdict.frames = simulation.FramesRun();
   verdict.seconds = seconds;
   if (simulation.SeedingOutcome() == sim::Seeding::Seeded) verdict.seed = simulation.Summary().seed;
@@ -456,6 +489,11 @@ void PrintSummary(const sim::Simulation& simulation, const RunOptions& o,
       sim::CountOf(static_cast<long long>(s.nativeCalls), "native call", "native calls").c_str(),
       s.frames > 0 ? static_cast<double>(s.nativeCalls) / static_cast<double>(s.frames) : 0.0,
       static_cast<unsigned long long>(s.maxCallsInFrame));
+  for (const auto& [plugin, calls] : s.pluginCalls) {
+    std::fprintf(
+        g_console, "  %s: %s\n", plugin.c_str(),
+        sim::CountOf(static_cast<long long>(calls), "native call", "native calls").c_str());
+  }
   PrintSeedAndStack(s, o);
   if (catalogue != nullptr) PrintCatalogueCalls(*catalogue);
   PrintServices(s);

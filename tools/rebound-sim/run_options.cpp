@@ -1,5 +1,9 @@
 #include "tools/rebound-sim/run_options.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <system_error>
 #include <vector>
 
 #include "sim/host/scenario.h"
@@ -10,6 +14,12 @@
 namespace rebound_sim {
 
 namespace {
+
+#if defined(_WIN32)
+constexpr const char* kFolderHoldsNoModule = "the folder holds no .asi module";
+#else
+constexpr const char* kFolderHoldsNoModule = "the folder holds no .asi or .so module";
+#endif
 
 // --svg-frames, bounded by the frames a run can have.
 sim::FramePick FramePickValue(ArgumentReader& args, const std::string& flag) {
@@ -39,9 +49,8 @@ void CheckFilesAreDistinct(const RunOptions& o, const ArgumentReader& args) {
   if (o.scenario) inputs.push_back({"--scenario", *o.scenario});
   if (o.drawsFrom) inputs.push_back({"--draws-from", *o.drawsFrom});
   if (o.natives) inputs.push_back({"--natives", *o.natives});
-  if (o.plugin) {
-    inputs.push_back({"--plugin", *o.plugin});
-  } else if (!o.noPlugin) {
+  for (const std::string& plugin : o.plugins) inputs.push_back({"--plugin", plugin});
+  if (o.plugins.empty() && !o.noPlugin) {
     inputs.push_back({"--plugin", DefaultPlugin(), true});
   }
   std::string mistake = SharedFileMistake(outputs, inputs);
@@ -59,7 +68,7 @@ void CheckFilesAreDistinct(const RunOptions& o, const ArgumentReader& args) {
 
 // The options that each make sense alone but not together.
 void CheckOptionsAgree(const RunOptions& o, const ArgumentReader& args) {
-  if (o.noPlugin && o.plugin) args.Fail("--plugin and --no-plugin exclude each other");
+  if (o.noPlugin && !o.plugins.empty()) args.Fail("--plugin and --no-plugin exclude each other");
   if (o.svgFrames && !o.framesSvg) args.Fail("--svg-frames needs --frames-svg DIR");
   if (o.svgDebug && !o.framesSvg) args.Fail("--svg-debug needs --frames-svg DIR");
   if (o.trace && o.report && *o.trace == "-" && *o.report == "-") {
@@ -101,7 +110,7 @@ class RunOptionReader {
     } else if (a == "--scenario") {
       o_.scenario = args_.PathValue(a, o_.scenario);
     } else if (a == "--plugin") {
-      o_.plugin = args_.PathValue(a, o_.plugin);
+      TakePlugin(args_.PathValue(a, std::nullopt));
     } else if (a == "--no-plugin") {
       o_.noPlugin = true;
     } else if (a == "--frames") {
@@ -133,6 +142,26 @@ class RunOptionReader {
   }
 
  private:
+  // A module, or a folder's modules. The trace names a plug-in by its file
+  // name, so two of one name cannot both be loaded.
+  void TakePlugin(const std::string& path) {
+    std::error_code ec;
+    std::vector<std::string> modules{path};
+    if (std::filesystem::is_directory(path, ec)) {
+      std::string error;
+      modules = PluginModulesIn(path, error);
+      if (modules.empty()) args_.Fail("--plugin " + path + ": " + error);
+    }
+    for (const std::string& module : modules) {
+      const std::string name = std::filesystem::path(module).filename().string();
+      if (!names_.insert(name).second) {
+        args_.Fail("--plugin: two plug-ins named " + name + " (" + module +
+                   " and one given before it); the trace names each by its file name");
+      }
+      o_.plugins.push_back(module);
+    }
+  }
+
   // Each of --quiet, --summary and --timeline sets how much is printed; two
   // of them contradict each other.
   void TakeVerbosity(const std::string& a) {
@@ -158,9 +187,42 @@ class RunOptionReader {
   ArgumentReader& args_;
   RunOptions& o_;
   std::string verbosityFlag_;
+  std::set<std::string> names_;  // the plug-ins' file names so far
 };
 
+bool IsPluginModuleName(const std::string& name) {
+  const std::string ext = std::filesystem::path(name).extension().string();
+  std::string lower;
+  for (const char c : ext) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+#if defined(_WIN32)
+  return lower == ".asi";
+#else
+  return lower == ".asi" || lower == ".so";
+#endif
+}
+
 }  // namespace
+
+std::vector<std::string> PluginModulesIn(const std::string& folder, std::string& error) {
+  std::error_code ec;
+  std::vector<std::string> names;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (IsPluginModuleName(name) && !it->is_directory(ec)) names.push_back(name);
+  }
+  if (ec) {
+    error = "cannot read the folder: " + ec.message();
+    return {};
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> modules;
+  for (const std::string& name : names) {
+    modules.push_back((std::filesystem::path(folder) / name).string());
+  }
+  if (modules.empty()) error = kFolderHoldsNoModule;
+  return modules;
+}
 
 std::optional<RunOptions> ReadRunOptions(ArgumentReader& args) {
   RunOptions o;

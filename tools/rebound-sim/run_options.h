@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "sim/report/svg.h"
 #include "tools/rebound-sim/arguments.h"
@@ -16,7 +17,9 @@ struct RunOptions {
   Verbosity verbosity = Verbosity::Flow;
   bool svgDebug = false;
   std::optional<std::string> scenario;
-  std::optional<std::string> plugin;
+  // The plug-in modules to load, in load order: each --plugin in turn, a
+  // folder standing for its modules in file-name order. Empty: the default.
+  std::vector<std::string> plugins;
   bool noPlugin = false;
   std::optional<std::int64_t> frames;
   std::optional<std::string> trace;
@@ -37,5 +40,10 @@ constexpr std::uint64_t kMaxSeed = (std::uint64_t{1} << 53) - 1;
 // The options, or none when the words asked for the help or the version
 // (printed). A mistake throws UsageError.
 std::optional<RunOptions> ReadRunOptions(ArgumentReader& args);
+
+// The modules a --plugin folder holds, as the game's ASI loader finds them:
+// its *.asi files (and, on Linux, *.so files) in file-name order. Empty, with
+// `error` set, when the folder cannot be read or holds none.
+std::vector<std::string> PluginModulesIn(const std::string& folder, std::string& error);
 
 }  // namespace rebound_sim
