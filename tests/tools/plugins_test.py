@@ -91,12 +91,13 @@ class ReboundBesideAnotherPlugin(unittest.TestCase):
     def test_every_line_names_its_plugin_and_fits_the_schema(self):
         with open(SCHEMA, encoding="utf-8") as f:
             schema = json.load(f)
+            validator = jsonschema.Draft202012Validator(schema)
         with tempfile.TemporaryDirectory() as tmp:
             result, lines = run(tmp, [REBOUND, THREADS], ["--seed", SEED, "--frames", "30"])
         self.assertEqual(result.returncode, 0, result.stderr)
         names = {os.path.basename(REBOUND), os.path.basename(THREADS)}
         for line in lines:
-            jsonschema.validate(line, schema)
+            validator.validate(line)
             self.assertIn(line.get("plugin"), names, line)
         # Scripts are numbered across the run: Rebound's one, then the other's two.
         scripts = {(l["plugin"], l["script"]) for l in lines if "native" in l}

@@ -60,13 +60,14 @@ class TwoScripts(unittest.TestCase):
     def test_every_line_fits_the_schema_and_names_its_plugin(self):
         with open(SCHEMA, encoding="utf-8") as f:
             schema = json.load(f)
+            validator = jsonschema.Draft202012Validator(schema)
         module = os.path.basename(MODULE)
         # Lines before the second registration cannot know yet that more
         # than one script will run.
         second = [i for i, l in enumerate(self.lines)
                   if l.get("host") == "scriptRegisterAdditionalThread"][0]
         for line in self.lines:
-            jsonschema.validate(line, schema)
+            validator.validate(line)
         for line in self.lines[second + 1:]:
             self.assertEqual(line.get("plugin"), module, line)
 
