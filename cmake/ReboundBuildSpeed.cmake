@@ -15,8 +15,6 @@
 #                        nothing there ships), where GNU ld took seconds each.
 #   REBOUND_SPLIT_DWARF  debug information left in .dwo files beside the
 #                        objects (-gsplit-dwarf), so that links copy less.
-#   REBOUND_GTEST_PCH    GoogleTest's header precompiled once for the test
-#                        programs of a clang tree (tests/CMakeLists.txt).
 #   REBOUND_OG           the simulator, its programs, GoogleTest and the test
 #                        programs compiled with -Og in a release tree that
 #                        only tests (the windows one): about a third less
@@ -31,7 +29,6 @@ set(REBOUND_UNITY_BATCH_SIZE 8 CACHE STRING "Source files a unity batch holds")
 option(REBOUND_LTO "Optimise a release simulator across its files (link-time optimisation)" ON)
 option(REBOUND_LLD "Link the test programs (on Linux everything) with lld" OFF)
 option(REBOUND_SPLIT_DWARF "Keep debug information in .dwo files beside the objects" OFF)
-option(REBOUND_GTEST_PCH "Precompile GoogleTest's header for the test programs (clang)" OFF)
 option(REBOUND_OG "Compile the simulator and the tests with -Og, never the plug-in" OFF)
 
 if(REBOUND_LLD AND NOT WIN32)
