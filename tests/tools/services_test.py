@@ -43,6 +43,14 @@ def seed():
     return [] if EMULATOR else ["--seed", "5"]
 
 
+def folder_with_catalogue():
+    """A temporary folder holding the test's catalogue as natives.json."""
+    tmp = tempfile.TemporaryDirectory()
+    with open(os.path.join(tmp.name, "natives.json"), "w", encoding="utf-8") as f:
+        json.dump(CATALOGUE, f)
+    return tmp
+
+
 class Run:
     def __init__(self, tmp, name, scenario, mode=None):
         self.scenario = os.path.join(tmp, name + ".json")
@@ -78,9 +86,7 @@ class Services(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.tmp = tempfile.TemporaryDirectory()
-        with open(os.path.join(cls.tmp.name, "natives.json"), "w", encoding="utf-8") as f:
-            json.dump(CATALOGUE, f)
+        cls.tmp = folder_with_catalogue()
         cls.run_ = Run(cls.tmp.name, "services", SCENARIO)
         with open(SCHEMA, encoding="utf-8") as f:
             cls.validator = jsonschema.Draft202012Validator(json.load(f))
@@ -227,9 +233,7 @@ class Refusals(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.tmp = tempfile.TemporaryDirectory()
-        with open(os.path.join(cls.tmp.name, "natives.json"), "w", encoding="utf-8") as f:
-            json.dump(CATALOGUE, f)
+        cls.tmp = folder_with_catalogue()
 
     @classmethod
     def tearDownClass(cls):
