@@ -7,7 +7,8 @@ suite's own JSON results, one per case. A suite counts as its cases; every
 other test counts as one. A suite that failed without writing its results (it
 crashed or timed out) counts as one failed case, named by its suite. Each
 preset's build and test seconds, when the times file has them, are printed
-beside its counts.
+beside its counts. A preset without results (its build or its ctest run
+failed) counts as one failed case, named, and the others are still counted.
 
 Usage: ctest-summary.py [--times FILE] PRESET=BUILD_DIR [PRESET=BUILD_DIR ...]
 
@@ -59,12 +60,16 @@ def suite_results(path):
     return counts
 
 
+class MissingResults(Exception):
+    """A preset whose ctest run left no readable results: its build or its run failed."""
+
+
 def preset_counts(build_dir):
     junit = os.path.join(build_dir, JUNIT_FILE)
     try:
         root = ElementTree.parse(junit).getroot()
     except (OSError, ElementTree.ParseError) as error:
-        raise SystemExit(f"ctest-summary: no ctest results in {junit}: {error}")
+        raise MissingResults(f"no ctest results in {junit}: {error}") from error
     counts = Counts()
     for test in root.iter("testcase"):
         name = test.get("name", "")
@@ -118,7 +123,13 @@ def main():
         preset, sep, build_dir = entry.partition("=")
         if not sep:
             parser.error(f"expected PRESET=BUILD_DIR, got {entry!r}")
-        counts = preset_counts(build_dir)
+        try:
+            counts = preset_counts(build_dir)
+        except MissingResults as missing:
+            # Its build failed, or ctest did not finish: a failure of the run,
+            # named, while the other presets are still counted.
+            counts = Counts()
+            counts.failed, counts.failures = 1, [f"{preset} (no results; {missing})"]
         line = f"  {preset}: {counts.passed} passed, {counts.failed} failed"
         if counts.skipped:
             line += f", {counts.skipped} skipped"
@@ -130,6 +141,11 @@ def main():
         for failure in counts.failures:
             print(f"    failed: {failure}")
         total.add(counts)
+    # Trees that are only built for the tests (the release tree of the counted
+    # goals) have a build time and no results of their own.
+    listed = {entry.partition("=")[0] for entry in args.presets}
+    for preset in sorted({p for p, what in times if what == "build"} - listed):
+        print(f"  {preset}: built for the tests (build {times[(preset, 'build')]} s)")
     line = f"tests: {total.passed} passed, {total.failed} failed"
     if total.skipped:
         line += f", {total.skipped} skipped"

@@ -96,7 +96,7 @@ class PresetCounts(unittest.TestCase):
 
     def test_missing_junit_file_is_an_error(self):
         with tempfile.TemporaryDirectory() as root:
-            with self.assertRaises(SystemExit) as raised:
+            with self.assertRaises(ctest_summary.MissingResults) as raised:
                 ctest_summary.preset_counts(root)
             self.assertIn("no ctest results", str(raised.exception))
 
@@ -134,6 +134,19 @@ class ClosingLine(unittest.TestCase):
 
             status, lines = self.run_main([("debug", good)])
             self.assertEqual((status, lines[-1]), (0, "tests: 2 passed, 0 failed"))
+
+            # A preset whose build failed left no results: a named failure,
+            # the other presets still counted; a tree only built is shown.
+            with open(times, "a", encoding="utf-8") as f:
+                f.write("release build 41\n")
+            status, lines = self.run_main([("debug", good), ("tsan", os.path.join(root, "none"))], times)
+            self.assertEqual(status, 1)
+            self.assertEqual(lines[0], "  debug: 2 passed, 0 failed (build 250 s, test 60 s)")
+            self.assertEqual(lines[1], "  tsan: 0 passed, 1 failed")
+            self.assertTrue(lines[2].startswith("    failed: tsan (no results; no ctest results in "), lines[2])
+            self.assertEqual(lines[3:], ["  asan: built for the tests (build 100 s)",
+                                         "  release: built for the tests (build 41 s)",
+                                         "tests: 2 passed, 1 failed"])
 
             # Nothing ran: not a pass.
             status, lines = self.run_main([("debug", empty)])
