@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
-# Runs a Windows program under Wine, headless, in the project's own prefix
-# (build/wineprefix, made on first use and kept), so that tests never touch a
-# user's ~/.wine and never wait for a display. The Windows build's tests run
-# every program through this script (CMake's cross-compiling emulator).
+# Runs a Windows program under Wine, headless, in the project's own prefix, so
+# that tests never touch a user's ~/.wine and never wait for a display. The
+# Windows build's tests run every program through this script (CMake's
+# cross-compiling emulator).
+#
+# The prefix is made on first use and kept outside the clone, one per Wine
+# version, in the user's cache folder ($XDG_CACHE_HOME or ~/.cache,
+# rebound/wineprefix-VERSION): making one takes Wine about 15 seconds, and a
+# fresh clone of the project on the same machine reuses it. A cache folder
+# that cannot be written gives way to build/wineprefix in the clone.
 #
 #   scripts/wine-run.sh PROGRAM.exe [ARGS...]
 #
@@ -10,7 +16,6 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export WINEPREFIX="${REBOUND_WINEPREFIX:-$root/build/wineprefix}"
 export WINEDEBUG=-all
 export WINEARCH=win64
 # No Mono or Gecko installer prompts, no display, no desktop integration.
@@ -32,19 +37,38 @@ for candidate in /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver; do
   if [[ -z $server_bin && -x $candidate ]]; then server_bin=$candidate; fi
 done
 
+# A prefix of the user's own (REBOUND_WINEPREFIX) is only ever added to.
+own=
+if [[ -n ${REBOUND_WINEPREFIX:-} ]]; then
+  WINEPREFIX=$REBOUND_WINEPREFIX
+else
+  own=1
+  version=$("$wine_bin" --version 2>/dev/null || true)
+  version=${version//[^A-Za-z0-9.-]/_}
+  WINEPREFIX="${XDG_CACHE_HOME:-$HOME/.cache}/rebound/wineprefix-${version:-unknown}"
+  if ! mkdir -p "$WINEPREFIX" 2>/dev/null || [[ ! -w $WINEPREFIX ]]; then
+    WINEPREFIX=$root/build/wineprefix
+  fi
+fi
+export WINEPREFIX
 mkdir -p "$WINEPREFIX"
-# Several tests start at once: only one of them makes the prefix, the others
-# wait for it.
+# Several tests (and clones) start at once: only one of them makes the prefix,
+# the others wait for it. Our own prefix is whole once it bears the mark
+# written after Wine finished making it; one without (its maker was stopped
+# halfway) is emptied and made again.
+ready=$WINEPREFIX/.rebound-prefix-ready
 exec 9>"$WINEPREFIX.lock"
 flock 9
-if [[ ! -f $WINEPREFIX/system.reg ]]; then
+if [[ -n $own && ! -f $ready ]] || [[ ! -f $WINEPREFIX/system.reg ]]; then
   echo "wine-run: making the Wine prefix $WINEPREFIX (once)" >&2
+  if [[ -n $own ]]; then find "$WINEPREFIX" -mindepth 1 -delete 2>/dev/null || true; fi
   "$wine_bin" wineboot --init >/dev/null 2>&1 </dev/null || true
   if [[ -n $server_bin ]]; then "$server_bin" --wait >/dev/null 2>&1 </dev/null || true; fi
   if [[ ! -f $WINEPREFIX/system.reg ]]; then
     echo "wine-run: could not make the Wine prefix $WINEPREFIX" >&2
     exit 127
   fi
+  if [[ -n $own ]]; then touch "$ready"; fi
 fi
 # One server for the whole test run, with no terminal of ours held open by it,
 # lingering a little after its last program so that the next test reuses it.
