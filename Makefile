@@ -47,7 +47,7 @@ demo: deps
 
 # The presets' builds and test runs are phases, run TEST_PHASES at a time (each
 # at -j$(JOBS)): a test run leaves a core idle for much of its time (Wine, the
-# tests' own processes starting, the last long cases), and the other phase
+# tests' own processes starting, the last long cases), and the next build
 # takes it. Each phase's output is printed as one block when it ends, its log
 # kept in build/ctest-logs/. A phase that fails does not stop the others: the
 # closing summary names every failed case and every preset without results.
@@ -55,7 +55,7 @@ test: deps
 	@rm -rf $(CTEST_LOGS) $(foreach p,$(TEST_PRESETS),build/$(p)/ctest-junit.xml)
 	@echo "make test: building and testing the presets $(TEST_PRESETS) ($(TEST_PHASES) phases at a time; each phase's output appears when it ends)"
 	@status=0; \
-	  $(MAKE) -j$(TEST_PHASES) -k --output-sync=target $(foreach p,$(TEST_PRESETS),test-$(p)) || status=1; \
+	  $(MAKE) -j$(TEST_PHASES) -k --output-sync=target TEST_PIPELINE=1 $(foreach p,$(TEST_PRESETS),test-$(p)) || status=1; \
 	  $(MAKE) check-format || status=1; \
 	  python3 scripts/ctest-summary.py --times $(TIMES) $(foreach p,$(TEST_PRESETS),$(p)=build/$(p)) || status=1; \
 	  exit $$status
@@ -166,6 +166,17 @@ test-windows: build-debug
 # when ctest runs alone, then finds nothing to do.
 test-debug test-tsan: build-release
 build-release: BUILD_TARGETS = --target $(RELEASE_TARGETS)
+# Within `make test` the builds run one after another, in the order their
+# tests can start, and each preset's tests beside the next build: two builds
+# at once (four compilers on two cores) took longer than one after the other.
+ifdef TEST_PIPELINE
+pipeline_builds := $(if $(filter debug windows,$(TEST_PRESETS)),build-debug) \
+                   $(if $(filter debug tsan,$(TEST_PRESETS)),build-release) \
+                   $(foreach p,$(filter-out debug,$(TEST_PRESETS)),build-$(p))
+# Each build after the one before it in that list.
+chain_builds = $(if $(word 2,$1),$(eval $(word 2,$1): | $(word 1,$1))$(call chain_builds,$(wordlist 2,$(words $1),$1)))
+$(call chain_builds,$(strip $(pipeline_builds)))
+endif
 
 format:
 	bash scripts/format.sh
