@@ -4,7 +4,8 @@ format: catalogue_module.cpp calls natives the game's table lacks, which are
 answered by default, traced by their catalogue names and counted in the
 summary; a call with one argument fewer than listed is warned about once; a
 hash in no catalogue still stops the run, unless --unknown-natives zero answers
-it 0; and a catalogue with a mistake stops it before it starts.
+it 0; and a catalogue with a mistake stops it before it starts. rebound-sim
+natives --natives lists the catalogue's natives beside the game's, marked.
 
   natives_option_test.py REBOUND_SIM CATALOGUE_MODULE SCHEMA
 """
@@ -269,6 +270,79 @@ class UnknownNativesRefused(unittest.TestCase):
                 result = run("--frames", "1", *args)
                 self.assertEqual(result.returncode, 2)
                 self.assertIn(f"rebound-sim: {message}\n", result.stderr)
+                self.assertEqual(result.stdout, "")
+
+
+def natives(*args):
+    return subprocess.run([SIM, "natives"] + list(args), stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True, check=False)
+
+
+class NativesListing(unittest.TestCase):
+    """rebound-sim natives --natives: the game's natives marked modelled, then
+    those only the catalogue knows, marked as such."""
+
+    CATALOGUE_ONLY = ["0x10D0A8F259E93EC9", "0x0000000000000A01", "0x0000000000000A02"]
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.catalogue = write_catalogue(self.tmp.name)
+
+    def test_text_marks_every_line(self):
+        result = natives("--natives", self.catalogue)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        lines = result.stdout.splitlines()
+        body, last = lines[:-1], lines[-1]
+        only = [line.split()[0] for line in body if line.endswith(" catalogue only")]
+        self.assertEqual(only, self.CATALOGUE_ONLY)
+        modelled = [line for line in body if line.endswith(" modelled")]
+        self.assertEqual(len(modelled) + len(only), len(body))
+        # Listed by the catalogue too, but the game's: once, as modelled.
+        ped = [line for line in body if "PLAYER_PED_ID" in line]
+        self.assertEqual(len(ped), 1)
+        self.assertTrue(ped[0].startswith("0xD80958FC74E988A6  PLAYER_PED_ID "), ped[0])
+        self.assertTrue(ped[0].endswith(" modelled"), ped[0])
+        self.assertIn("GET_TEST_TEXT", body[-2])
+        self.assertEqual(last, f"{len(body)} natives: {len(modelled)} modelled by the simulated "
+                               f"game, 3 known only from {self.catalogue}")
+
+    def test_without_a_catalogue_nothing_is_marked(self):
+        result = natives()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        lines = result.stdout.splitlines()
+        self.assertRegex(lines[-1], r"^\d+ natives$")
+        self.assertFalse([l for l in lines if "modelled" in l or "catalogue only" in l])
+        listed = natives("--natives", self.catalogue).stdout.splitlines()
+        self.assertEqual(int(lines[-1].split()[0]) + 3, len(listed) - 1)
+
+    def test_json_has_the_field(self):
+        result = natives("--json", "--natives", self.catalogue)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        listed = json.loads(result.stdout)
+        self.assertTrue(all(isinstance(n["modelled"], bool) for n in listed))
+        self.assertEqual([n["hash"] for n in listed if not n["modelled"]], self.CATALOGUE_ONLY)
+        self.assertEqual(listed[-1], {"hash": "0x0000000000000A02", "name": "SET_TEST_PAIR",
+                                      "args": ["int", "bool"], "result": "none",
+                                      "modelled": False})
+        ped = [n for n in listed if n["hash"] == "0xD80958FC74E988A6"]
+        self.assertEqual([(n["name"], n["result"], n["modelled"]) for n in ped],
+                         [("PLAYER_PED_ID", "int", True)])
+        plain = json.loads(natives("--json").stdout)
+        self.assertEqual([n for n in listed if n["modelled"]],
+                         [dict(n, modelled=True) for n in plain])
+        self.assertFalse([n for n in plain if "modelled" in n])
+
+    def test_a_bad_catalogue_is_named(self):
+        bad = json.loads(json.dumps(CATALOGUE))
+        bad["TEST"]["0x0000000000000A01"]["return_type"] = "Bar"
+        path = write_catalogue(self.tmp.name, bad, "bad.json", indent=None)
+        for args in [["--natives", path], ["--json", "--natives", path]]:
+            with self.subTest(args):
+                result = natives(*args)
+                self.assertEqual(result.returncode, 2)
+                self.assertEqual(result.stderr, f"rebound-sim: --natives: {path}:1: field "
+                                 "'TEST.0x0000000000000A01.return_type': unknown type \"Bar\"\n")
                 self.assertEqual(result.stdout, "")
 
 
