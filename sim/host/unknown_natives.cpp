@@ -31,10 +31,9 @@ const NativeSignature& UnknownNatives::CountCall(std::uint64_t hash, World& worl
 
 std::string DescribeUnknownNatives(const UnknownNatives& unknown, std::size_t listed) {
   const std::deque<UnknownNatives::Native>& natives = unknown.Natives();
-  std::string text =
-      CountOf(static_cast<long long>(unknown.Calls()), "call", "calls") + " to " +
-      CountOf(static_cast<long long>(natives.size()), "native", "natives") +
-      " no table knows, answered 0";
+  std::string text = CountOf(static_cast<long long>(unknown.Calls()), "call", "calls") + " to " +
+                     CountOf(static_cast<long long>(natives.size()), "native", "natives") +
+                     " no table knows, answered 0";
   for (std::size_t i = 0; i < natives.size() && i < listed; ++i) {
     text += (i == 0 ? ": " : ", ") + HexHash(natives[i].signature.hash) + " (" +
             CountOf(static_cast<long long>(natives[i].calls), "call", "calls") +
