@@ -153,6 +153,10 @@ std::uint64_t* Simulation::RefuseNativeCall(const NativeEntry* native, bool open
                                   ? options_.catalogue->Find(call_.hash)
                                   : nullptr;
   if (listed != nullptr) return CatalogueCall(*listed);
+  // ... and a run may be told to answer a hash no table knows with 0.
+  if (native == nullptr && opened && options_.unknownNatives != nullptr) {
+    return UnknownNativeCall();
+  }
   const InsideHostScope inside;
   const std::string message = CallRefusal(native, call_, opened, OnScriptFibre());
   // A nativeCall without nativeInit, or off the fibre, has no call of its own.

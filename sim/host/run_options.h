@@ -16,6 +16,7 @@
 namespace sim {
 
 class CatalogueNatives;
+class UnknownNatives;
 
 struct SimOptions {
   // Keep every call in the in-memory trace. Off (and with no stream), a
@@ -38,6 +39,10 @@ struct SimOptions {
   // default rather than refused, their calls counted in it. Not owned; null
   // for none, where such a hash stops the run as in the game.
   CatalogueNatives* catalogue = nullptr;
+  // Where the calls of a hash that neither the game's table nor the catalogue
+  // knows are counted, each answered 0 rather than refused. Not owned; null
+  // for none, where such a call stops the run as in the game.
+  UnknownNatives* unknownNatives = nullptr;
   // Several plug-ins are loaded: every line of the trace names its plug-in and
   // script from the first on, not only once a second script registers.
   bool labelEveryLine = false;

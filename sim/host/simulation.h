@@ -192,6 +192,8 @@ class Simulation {
                                                                bool opened);
   // A hash the game lacks that the user's catalogue lists (catalogue_natives.cpp).
   [[gnu::noinline]] std::uint64_t* CatalogueCall(const NativeEntry& native);
+  // A hash no table knows, in a run told to answer it 0 (unknown_natives.cpp).
+  [[gnu::noinline]] std::uint64_t* UnknownNativeCall();
   // A call someone reads: told to the watcher, decoded where the trace or the
   // flow wants it.
   [[gnu::noinline]] std::uint64_t* WatchedCall(const NativeEntry& native);

@@ -246,6 +246,24 @@ namespace {
   if (e.script >= 0) w.IntField("script", e.script);
 }
 
+// A hash no table knows: no name, each slot pushed as its raw 64 bits (as a
+// refused call's are), the zero it was answered, and the mark that says so.
+[[gnu::noinline]] void WriteUnknownNative(LineWriter& w, const TraceEntry& e) {
+  w.TextField("native", HexHash(e.native->hash));
+  w.Key("args");
+  w.Open('[');
+  for (const TraceValue& slot : e.args) {
+    w.Open('{');
+    w.TextField("slot", HexHash(static_cast<std::uint64_t>(slot.integer)));
+    w.Close('}');
+  }
+  w.Close(']');
+  w.Key("result");
+  w.Int(0);
+  w.Key("unknown");
+  w.Bool(true);
+}
+
 }  // namespace
 
 std::string Trace::ToJson(const TraceEntry& e) {
@@ -254,7 +272,9 @@ std::string Trace::ToJson(const TraceEntry& e) {
   w.IntField("frame", e.frame);
   w.IntField("time", e.time);
   if (e.plugin != 0) WriteOrigin(w, e);
-  if (e.native != nullptr) {
+  if (e.unknownNative) [[unlikely]] {
+    WriteUnknownNative(w, e);
+  } else if (e.native != nullptr) {
     w.TextField("native", HexHash(e.native->hash));
     w.TextField("name", e.native->name);
     WriteValues(w, "args", e.args);

@@ -84,6 +84,10 @@ struct TraceEntry {
   // interpolated between the stretch's first and last frame, so it may be a
   // millisecond or two off the game's.
   bool timeInterpolated = false;
+  // A call of a hash no table knows, answered 0 (rebound-sim run
+  // --unknown-natives zero): `native` is a stand-in named by the hash, and
+  // `args` hold the raw slots pushed, written as such. In what would be padding.
+  bool unknownNative = false;
   // Written only in a run where more than one script runs (several plug-ins,
   // or a plug-in with additional threads): the module, by its TracePlugin
   // number (0 for none), and the script's index in registration order across

@@ -88,7 +88,7 @@ class CommandLine(unittest.TestCase):
             "replay": "Usage: rebound-sim replay RECORDING [--plugin PATH] [--quiet]\n",
             "report": "Usage: rebound-sim report RECORDING --report FILE [--quiet]\n",
             "scenario-from": "Usage: rebound-sim scenario-from RECORDING --out FILE [--quiet]\n",
-            "natives": "Usage: rebound-sim natives [--json]\n",
+            "natives": "Usage: rebound-sim natives [--json] [--natives FILE]\n",
             "schema": "Usage: rebound-sim schema\n",
         }
         for command, first in firsts.items():

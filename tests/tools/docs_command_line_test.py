@@ -239,7 +239,7 @@ class CommandLinePage(unittest.TestCase):
                         <= self.helps["run"])
         self.assertNotIn("--out", self.helps["run"])  # scenario-from's, in the command list
         self.assertEqual(self.helps["replay"], {"--plugin", "--quiet", "-h", "--help"})
-        self.assertEqual(self.helps["natives"], {"--json"})
+        self.assertEqual(self.helps["natives"], {"--json", "--natives"})
         # scenario-from's help shows a run's command line: those are run's.
         self.assertNotIn("--draws-from", self.helps["scenario-from"])
         self.assertIn("--draws-from", self.printed)

@@ -3,8 +3,9 @@
 format: catalogue_module.cpp calls natives the game's table lacks, which are
 answered by default, traced by their catalogue names and counted in the
 summary; a call with one argument fewer than listed is warned about once; a
-hash in no catalogue still stops the run, and a catalogue with a mistake stops
-it before it starts.
+hash in no catalogue still stops the run, unless --unknown-natives zero answers
+it 0; and a catalogue with a mistake stops it before it starts. rebound-sim
+natives --natives lists the catalogue's natives beside the game's, marked.
 
   natives_option_test.py REBOUND_SIM CATALOGUE_MODULE SCHEMA
 """
@@ -138,6 +139,210 @@ class CatalogueRun(unittest.TestCase):
                 result = run("--natives", catalogue, "--frames", "5")
                 self.assertEqual(result.returncode, 2)
                 self.assertEqual(result.stderr, message)
+                self.assertEqual(result.stdout, "")
+
+
+def write_catalogue(folder, catalogue=None, name="natives.json", indent=1):
+    path = os.path.join(folder, name)
+    with open(path, "w", encoding="utf-8") as f:
+        json.dump(CATALOGUE if catalogue is None else catalogue, f, indent=indent)
+    return path
+
+
+BAD = "0x0000000000000BAD"
+ALSO_BAD = "0x0000000000000BAE"
+
+
+class UnknownNativesAnsweredZero(unittest.TestCase):
+    """--unknown-natives zero: the module calls 0x...BAD with one argument in
+    frame 5, and from frame 7 0x...BAE (right after PLAYER_PED_ID, whose handle
+    it would read back were the result not zeroed) and 0x...BAD again."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.catalogue = write_catalogue(cls.tmp.name)
+        cls.trace = os.path.join(cls.tmp.name, "run.jsonl")
+        cls.result = run("--natives", cls.catalogue, "--unknown-natives", "zero", "--frames", "9",
+                         "--seed", "3", "--trace", cls.trace)
+        with open(cls.trace, encoding="utf-8") as f:
+            cls.lines = [json.loads(text) for text in f]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def test_the_run_goes_on_to_its_end(self):
+        self.assertEqual(self.result.returncode, 0, self.result.stderr)
+        self.assertEqual(self.result.stderr, "")
+        frames = {line["frame"] for line in self.lines if "native" in line}
+        self.assertEqual(max(frames), 8)
+
+    def test_each_call_is_traced_by_hash_with_its_raw_slots_and_zero(self):
+        unknown = [(l["frame"], l["native"], l["args"], l.get("result"), "name" in l)
+                   for l in self.lines if l.get("unknown")]
+        self.assertEqual(unknown, [
+            (5, BAD, [{"slot": "0x000000000000002A"}], 0, False),
+            (7, ALSO_BAD, [], 0, False),
+            (7, BAD, [], 0, False),
+            (8, ALSO_BAD, [], 0, False),
+            (8, BAD, [], 0, False),
+        ])
+        self.assertTrue(all(l["unknown"] is True for l in self.lines if "unknown" in l))
+
+    def test_the_result_slots_are_zeroed(self):
+        # A result left as PLAYER_PED_ID's handle makes the module call it twice.
+        frames = [l["frame"] for l in self.lines if l.get("name") == "PLAYER_PED_ID"]
+        self.assertEqual(frames, list(range(9)))
+
+    def test_the_summary_counts_the_calls_and_names_the_hashes(self):
+        self.assertIn(f"  warning: 5 calls to 2 natives no table knows, answered 0: {BAD} (3 calls, "
+                      f"the first in frame 5), {ALSO_BAD} (2 calls, the first in frame 7)\n",
+                      self.result.stdout)
+        # The calls count as the plug-in's native calls: 9 frames of 3 known
+        # calls, SET_TEST_PAIR from frame 2 and the 5 answered 0.
+        self.assertIn(", 39 native calls (", self.result.stdout)
+
+    def test_the_timeline_warns_once_per_hash(self):
+        warnings = [line for line in self.result.stdout.splitlines() if "is in no table" in line]
+        self.assertEqual(warnings, [
+            f"[frame     5 t=100083     ] natives   warning: native {BAD} is in no table; "
+            "answered 0 (--unknown-natives zero; warned once)",
+            f"[frame     7 t=100116     ] natives   warning: native {ALSO_BAD} is in no table; "
+            "answered 0 (--unknown-natives zero; warned once)",
+        ])
+
+    def test_every_trace_line_is_valid(self):
+        with open(SCHEMA, encoding="utf-8") as f:
+            validator = jsonschema.Draft202012Validator(json.load(f))
+        for number, line in enumerate(self.lines, start=1):
+            self.assertEqual([e.message for e in validator.iter_errors(line)], [],
+                             f"line {number}: {line}")
+
+    def test_the_summary_is_the_same_untraced_and_catalogue_natives_are_not_unknown(self):
+        cases = [
+            # Untraced: the calls are counted all the same.
+            (["--natives", self.catalogue, "--frames", "9"],
+             f"  warning: 5 calls to 2 natives no table knows, answered 0: {BAD} (3 calls, the "
+             f"first in frame 5), {ALSO_BAD} (2 calls, the first in frame 7)\n"),
+            # Without the catalogue its natives are unknown too; the empty text
+            # answered 0 is null, after which the module calls 0x...BAD at once.
+            (["--frames", "3"],
+             "  warning: 10 calls to 4 natives no table knows, answered 0: 0x10D0A8F259E93EC9 "
+             "(3 calls, the first in frame 0), 0x0000000000000A01 (3 calls, the first in frame "
+             f"0), {BAD} (3 calls, the first in frame 0), 0x0000000000000A02 (1 call, the first "
+             "in frame 2)\n"),
+            (["--natives", self.catalogue, "--frames", "5"],
+             "  0 calls to 0 natives no table knows, answered 0\n"),
+        ]
+        for args, line in cases:
+            with self.subTest(args):
+                result = run("--unknown-natives", "zero", "--summary", *args)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIn(line, result.stdout)
+
+
+class UnknownNativesRefused(unittest.TestCase):
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.catalogue = write_catalogue(self.tmp.name)
+
+    def test_refuse_is_the_default_and_stops_at_the_hash(self):
+        for option in [[], ["--unknown-natives", "refuse"]]:
+            with self.subTest(option):
+                result = run("--natives", self.catalogue, "--frames", "9", "--quiet", *option)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(f"run stopped: frame 5 (game time 100083): native {BAD} is not a "
+                              "native of the game", result.stderr)
+
+    def test_a_bad_value_is_a_command_line_mistake(self):
+        cases = [
+            (["--unknown-natives", "maybe"], '--unknown-natives takes refuse or zero, got "maybe"'),
+            (["--unknown-natives", "Zero"], '--unknown-natives takes refuse or zero, got "Zero"'),
+            (["--unknown-natives"], "--unknown-natives needs refuse or zero"),
+            (["--unknown-natives", "zero", "--unknown-natives", "refuse"],
+             "--unknown-natives given twice (zero and refuse)"),
+        ]
+        for args, message in cases:
+            with self.subTest(args):
+                result = run("--frames", "1", *args)
+                self.assertEqual(result.returncode, 2)
+                self.assertIn(f"rebound-sim: {message}\n", result.stderr)
+                self.assertEqual(result.stdout, "")
+
+
+def natives(*args):
+    return subprocess.run([SIM, "natives"] + list(args), stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True, check=False)
+
+
+class NativesListing(unittest.TestCase):
+    """rebound-sim natives --natives: the game's natives marked modelled, then
+    those only the catalogue knows, marked as such."""
+
+    CATALOGUE_ONLY = ["0x10D0A8F259E93EC9", "0x0000000000000A01", "0x0000000000000A02"]
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.catalogue = write_catalogue(self.tmp.name)
+
+    def test_text_marks_every_line(self):
+        result = natives("--natives", self.catalogue)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        lines = result.stdout.splitlines()
+        body, last = lines[:-1], lines[-1]
+        only = [line.split()[0] for line in body if line.endswith(" catalogue only")]
+        self.assertEqual(only, self.CATALOGUE_ONLY)
+        modelled = [line for line in body if line.endswith(" modelled")]
+        self.assertEqual(len(modelled) + len(only), len(body))
+        # Listed by the catalogue too, but the game's: once, as modelled.
+        ped = [line for line in body if "PLAYER_PED_ID" in line]
+        self.assertEqual(len(ped), 1)
+        self.assertTrue(ped[0].startswith("0xD80958FC74E988A6  PLAYER_PED_ID "), ped[0])
+        self.assertTrue(ped[0].endswith(" modelled"), ped[0])
+        self.assertIn("GET_TEST_TEXT", body[-2])
+        self.assertEqual(last, f"{len(body)} natives: {len(modelled)} modelled by the simulated "
+                               f"game, 3 known only from {self.catalogue}")
+
+    def test_without_a_catalogue_nothing_is_marked(self):
+        result = natives()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        lines = result.stdout.splitlines()
+        self.assertRegex(lines[-1], r"^\d+ natives$")
+        self.assertFalse([l for l in lines if "modelled" in l or "catalogue only" in l])
+        listed = natives("--natives", self.catalogue).stdout.splitlines()
+        self.assertEqual(int(lines[-1].split()[0]) + 3, len(listed) - 1)
+
+    def test_json_has_the_field(self):
+        result = natives("--json", "--natives", self.catalogue)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        listed = json.loads(result.stdout)
+        self.assertTrue(all(isinstance(n["modelled"], bool) for n in listed))
+        self.assertEqual([n["hash"] for n in listed if not n["modelled"]], self.CATALOGUE_ONLY)
+        self.assertEqual(listed[-1], {"hash": "0x0000000000000A02", "name": "SET_TEST_PAIR",
+                                      "args": ["int", "bool"], "result": "none",
+                                      "modelled": False})
+        ped = [n for n in listed if n["hash"] == "0xD80958FC74E988A6"]
+        self.assertEqual([(n["name"], n["result"], n["modelled"]) for n in ped],
+                         [("PLAYER_PED_ID", "int", True)])
+        plain = json.loads(natives("--json").stdout)
+        self.assertEqual([n for n in listed if n["modelled"]],
+                         [dict(n, modelled=True) for n in plain])
+        self.assertFalse([n for n in plain if "modelled" in n])
+
+    def test_a_bad_catalogue_is_named(self):
+        bad = json.loads(json.dumps(CATALOGUE))
+        bad["TEST"]["0x0000000000000A01"]["return_type"] = "Bar"
+        path = write_catalogue(self.tmp.name, bad, "bad.json", indent=None)
+        for args in [["--natives", path], ["--json", "--natives", path]]:
+            with self.subTest(args):
+                result = natives(*args)
+                self.assertEqual(result.returncode, 2)
+                self.assertEqual(result.stderr, f"rebound-sim: --natives: {path}:1: field "
+                                 "'TEST.0x0000000000000A01.return_type': unknown type \"Bar\"\n")
                 self.assertEqual(result.stdout, "")
 
 

@@ -23,8 +23,8 @@ const std::array kCommands = {
             kReportUsage, UsageVoice::Command, &ReportCommand},
     Command{"scenario-from", "RECORDING --out FILE", "a scenario that plays as the recording did",
             kScenarioFromUsage, UsageVoice::Command, &ScenarioFromCommand},
-    Command{"natives", "[--json]", "list every native the simulated game knows", kNativesUsage,
-            UsageVoice::Program, &NativesCommand},
+    Command{"natives", "[--json] [--natives FILE]", "list every native the simulated game knows",
+            kNativesUsage, UsageVoice::Program, &NativesCommand},
     Command{"schema", "", "print the JSON Schema of scenario files", kSchemaUsage,
             UsageVoice::Program, &SchemaCommand},
 };

@@ -31,7 +31,9 @@ Call by call, the plug-in must make exactly the recorded calls: the same
 native, every argument (integers exactly, floats by their float value, texts
 by content), the same scriptWait milliseconds and random draws at the same
 places. The recording is the truth: answers the simulated game would never
-give replay all the same.
+give replay all the same. A hash the game does not know is refused, as the
+real host refuses it: replay takes neither --natives nor --unknown-natives,
+and a trace holding calls a run answered by them cannot be read.
 
 At the first difference replay stops and prints the frame, the call's index
 (counting the plug-in's calls from 0: natives, scriptWait, random draws and

@@ -14,6 +14,7 @@
 #include "sim/base/seed.h"
 #include "sim/host/catalogue_natives.h"
 #include "sim/host/simulation.h"
+#include "sim/host/unknown_natives.h"
 #include "sim/report/expectations.h"
 #include "sim/report/junit.h"
 #include "sim/report/report.h"
@@ -76,6 +77,16 @@ constexpr std::string_view kRunUsage = R"(Run options:
                     of a call whose argument count the catalogue does not give;
                     a catalogue with a mistake stops the run before it starts,
                     naming its file, line and field (status 2)
+  --unknown-natives refuse|zero
+                    what becomes of a call of a hash that neither the game's
+                    table nor the --natives catalogue knows. refuse (the
+                    default) stops the run there (status 1), as the real host
+                    does: in the game the plug-in would stop at that call.
+                    zero answers it 0 (the result zeroed, nothing else
+                    written) and goes on; the trace marks the call "unknown",
+                    the timeline warns once per hash, and the summary counts
+                    the calls and names the first hashes with the frame each
+                    was first called in
   --summary         print only one line per death and the summary
   --timeline        print every event of the timeline as it happens
   --quiet           print nothing but errors
@@ -195,6 +206,14 @@ bool RunWithProgress(sim::Simulation& simulation, ProgressLine* progress) {
   return ok;
 }
 
+// Where the natives the game's table lacks are answered: the user's
+// catalogue, and the record of the hashes no table knows that are answered 0.
+// Null for what the options do not ask for.
+struct OtherNatives {
+  std::unique_ptr<sim::CatalogueNatives> catalogue;
+  std::unique_ptr<sim::UnknownNatives> unknown;
+};
+
 // The user's catalogue the options name, if any; none, after saying why, when
 // it cannot be read or has a mistake.
 bool ReadCatalogue(const RunOptions& o, std::unique_ptr<sim::CatalogueNatives>& catalogue) {
@@ -221,6 +240,16 @@ bool ReadCatalogueAnswers(sim::Scenario& scenario, const sim::CatalogueNatives* 
   return true;
 }
 
+// The catalogue and the record of unknown hashes the options ask for, with
+// the scenario's answers read against the catalogue; false, after saying why,
+// when either has a mistake.
+bool ReadOtherNatives(const RunOptions& o, sim::Scenario& scenario, OtherNatives& other) {
+  if (!ReadCatalogue(o, other.catalogue)) return false;
+  if (!ReadCatalogueAnswers(scenario, other.catalogue.get())) return false;
+  if (o.zeroUnknownNatives.value_or(false)) other.unknown = std::make_unique<sim::UnknownNatives>();
+  return true;
+}
+
 // The calls the user's catalogue answered, and each native whose calls its
 // signature does not fit.
 void PrintCatalogueCalls(const sim::CatalogueNatives& catalogue) {
@@ -237,6 +266,14 @@ void PrintCatalogueCalls(const sim::CatalogueNatives& catalogue) {
                  sim::CountOf(static_cast<long long>(m.calls), "call", "calls").c_str(),
                  static_cast<long long>(m.firstFrame));
   }
+}
+
+// The calls of hashes no table knows, answered 0 (--unknown-natives zero).
+void PrintUnknownNatives(const sim::UnknownNatives& unknown) {
+  // The hashes named; the timeline has warned of every one.
+  constexpr std::size_t kListed = 5;
+  std::fprintf(g_console, "  %s%s\n", unknown.Calls() > 0 ? "warning: " : "",
+               sim::DescribeUnknownNatives(unknown, kListed).c_str());
 }
 
 // The counter of the scenario's expected calls, or none when it has none;
@@ -326,7 +363,8 @@ bool OpenOutputs(const RunOptions& o, RunOutputs& outputs) {
   return true;
 }
 
-sim::SimOptions SimulationOptions(const RunOptions& o, const RunOutputs& outputs) {
+sim::SimOptions SimulationOptions(const RunOptions& o, const RunOutputs& outputs,
+                                  const OtherNatives& other) {
   sim::SimOptions options;
   // Every run with the plug-in is seeded unless told otherwise, so that any
   // run can be replayed.
@@ -338,6 +376,8 @@ sim::SimOptions SimulationOptions(const RunOptions& o, const RunOutputs& outputs
   options.traceStream = outputs.trace ? &outputs.trace->Stream() : nullptr;
   // Draw lists are kept only for the pictures.
   options.keepDrawings = o.framesSvg.has_value() || o.report.has_value();
+  options.catalogue = other.catalogue.get();
+  options.unknownNatives = other.unknown.get();
   return options;
 }
 
@@ -472,7 +512,7 @@ void PrintServices(const sim::RunSummary& s) {
 
 // The deaths, the cost of each phase of the flow and the run's figures.
 void PrintSummary(const sim::Simulation& simulation, const RunOptions& o,
-                  const sim::CatalogueNatives* catalogue) {
+                  const sim::CatalogueNatives* catalogue, const sim::UnknownNatives* unknown) {
   const sim::RunSummary s = simulation.Summary();
   // The deaths the default output lists; --summary is for the long list.
   constexpr std::size_t kDeathsListed = 10;
@@ -496,6 +536,7 @@ void PrintSummary(const sim::Simulation& simulation, const RunOptions& o,
   }
   PrintSeedAndStack(s, o);
   if (catalogue != nullptr) PrintCatalogueCalls(*catalogue);
+  if (unknown != nullptr) PrintUnknownNatives(*unknown);
   PrintServices(s);
   if (s.searchesMiscounted > 0) {
     std::fprintf(g_console,
@@ -526,18 +567,18 @@ ExitStatus Run(const RunOptions& o) {
   // A recording's draws, read before any output is opened.
   sim::SimOptions recorded;
   if (o.drawsFrom && !RecordedDraws(*o.drawsFrom, recorded)) return ExitStatus::BadInput;
-  std::unique_ptr<sim::CatalogueNatives> catalogue;
-  if (!ReadCatalogue(o, catalogue)) return ExitStatus::BadInput;
-  if (!ReadCatalogueAnswers(*scenario, catalogue.get())) return ExitStatus::BadInput;
+  OtherNatives other;
+  if (!ReadOtherNatives(o, *scenario, other)) return ExitStatus::BadInput;
   std::unique_ptr<sim::ExpectationCounter> expectations;
-  if (!CountExpectations(*scenario, catalogue.get(), expectations)) return ExitStatus::BadInput;
+  if (!CountExpectations(*scenario, other.catalogue.get(), expectations)) {
+    return ExitStatus::BadInput;
+  }
   RemoveTemporariesOnInterrupt();
   RunOutputs outputs;
   if (!OpenOutputs(o, outputs)) return ExitStatus::UnusableFile;
-  sim::SimOptions options = SimulationOptions(o, outputs);
+  sim::SimOptions options = SimulationOptions(o, outputs, other);
   options.draws = std::move(recorded.draws);
   if (recorded.seed) options.seed = recorded.seed;
-  options.catalogue = catalogue.get();
   sim::Simulation simulation(std::move(*scenario), std::move(options));
   sim::World& world = simulation.GetWorld();
 
@@ -570,7 +611,8 @@ ExitStatus Run(const RunOptions& o) {
                     VerdictOf(simulation, o, expectations.get(), took.count()))) {
     return ExitStatus::UnusableFile;
   }
-  if (o.verbosity >= Verbosity::Summary) PrintSummary(simulation, o, catalogue.get());
+  if (o.verbosity >= Verbosity::Summary)
+    PrintSummary(simulation, o, other.catalogue.get(), other.unknown.get());
   // Judged on a stopped run too, as far as it went; the stop is the verdict.
   const bool allMet = !expectations || ReportExpectations(*expectations, o);
   if (ran == RunOutcome::Faulted) {

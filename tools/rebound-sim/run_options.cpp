@@ -136,6 +136,8 @@ class RunOptionReader {
       o_.drawsFrom = args_.PathValue(a, o_.drawsFrom);
     } else if (a == "--natives") {
       o_.natives = args_.PathValue(a, o_.natives);
+    } else if (a == "--unknown-natives") {
+      TakeUnknownNatives(a);
     } else {
       TakeVerbosity(a);
     }
@@ -160,6 +162,20 @@ class RunOptionReader {
       }
       o_.plugins.push_back(module);
     }
+  }
+
+  // What becomes of a call of a hash no table knows: refused, as the real
+  // host does, or answered 0.
+  void TakeUnknownNatives(const std::string& flag) {
+    const std::string v = args_.Value(flag, "needs refuse or zero");
+    if (v != "refuse" && v != "zero") {
+      args_.Fail(flag + " takes refuse or zero, got \"" + v + "\"");
+    }
+    if (o_.zeroUnknownNatives) {
+      args_.Fail(flag + " given twice (" + (*o_.zeroUnknownNatives ? "zero" : "refuse") + " and " +
+                 v + ")");
+    }
+    o_.zeroUnknownNatives = v == "zero";
   }
 
   // Each of --quiet, --summary and --timeline sets how much is printed; two

@@ -31,6 +31,8 @@ struct RunOptions {
   bool osRandom = false;
   std::optional<std::string> drawsFrom;
   std::optional<std::string> natives;  // the user's natives catalogue
+  // --unknown-natives zero: a hash no table knows is answered 0, not refused.
+  std::optional<bool> zeroUnknownNatives;
 };
 
 // Seeds fit the 53 bits that every JSON reader holds exactly, so the seed line
