@@ -180,6 +180,25 @@ class UnloadAndSummary(unittest.TestCase):
         self.assertEqual(detached, [os.path.basename(REBOUND), os.path.basename(THREADS)])
         self.assertEqual(lines[-1]["reason"], message)
 
+    def test_the_module_that_left_its_keyboard_handler_is_named(self):
+        # Loaded last, threads_module detaches first: the module detached
+        # last (or loaded last) is then Rebound, and would be the wrong name.
+        env = dict(os.environ, THREADS_MODULE_MISTAKE="keep-keyboard")
+        message = ("the keyboard handler of " + os.path.basename(THREADS) +
+                   " is still registered after its process detach")
+        for order in ([REBOUND, THREADS], [THREADS, REBOUND]):
+            with self.subTest(order=[os.path.basename(p) for p in order]), \
+                    tempfile.TemporaryDirectory() as tmp:
+                scenario = scenario_file(tmp, [{"frame": 4, "unload": True}])
+                result, lines = run(tmp, order, ["--scenario", scenario], env=env)
+                self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+                self.assertIn(message, result.stdout + result.stderr)
+                self.assertEqual(lines[-1]["reason"], message)
+                # Rebound unregistered its own; threads_module never did.
+                unregistered = [l["plugin"] for l in lines
+                                if l.get("host") == "keyboardHandlerUnregister"]
+                self.assertEqual(unregistered, [os.path.basename(REBOUND)])
+
     def test_a_key_reaches_every_handler(self):
         key = {"frame": 5, "key": {"code": 70, "scanCode": 33}}
         with tempfile.TemporaryDirectory() as tmp:
