@@ -4,7 +4,9 @@ native calls are exactly those of Rebound alone; a folder loads its modules in
 file-name order; the modules detach in reverse load order; the summary counts
 each plug-in's native calls; the mistakes in naming plug-ins are refused.
 
-  plugins_test.py REBOUND_SIM REBOUND_MODULE THREADS_MODULE SCENARIOS_DIR SCHEMA
+  plugins_test.py REBOUND_SIM REBOUND_MODULE THREADS_MODULE SCENARIOS_DIR SCHEMA UNSEEDED_MODULE
+
+UNSEEDED_MODULE is threads_module built without the seed source export.
 """
 
 import json
@@ -18,7 +20,7 @@ import unittest
 
 import jsonschema
 
-SIM = REBOUND = THREADS = SCENARIOS = SCHEMA = None
+SIM = REBOUND = THREADS = SCENARIOS = SCHEMA = UNSEEDED = None
 SEED = "424242"
 FRAMES = "600"
 
@@ -104,6 +106,48 @@ class ReboundBesideAnotherPlugin(unittest.TestCase):
         self.assertEqual(scripts, {(os.path.basename(REBOUND), 0),
                                    (os.path.basename(THREADS), 1),
                                    (os.path.basename(THREADS), 2)})
+
+
+def draws(lines):
+    """The random draws and the seed lines, without the fields that say where
+    they come from."""
+    return [{k: v for k, v in l.items() if k not in ("plugin", "script")} for l in lines
+            if l.get("host") in ("randomDraw", "seed")]
+
+
+class SeedBesideAModuleWithoutTheExport(unittest.TestCase):
+    """--seed seeds Rebound; a module without the seed export, loaded before or
+    after it, neither fails the run nor moves Rebound's draws."""
+
+    def test_either_load_order(self):
+        scenario = os.path.join(SCENARIOS, "plain-death.json")
+        extra = ["--seed", SEED, "--scenario", scenario]
+        with tempfile.TemporaryDirectory() as tmp:
+            alone, alone_lines = run(tmp, [REBOUND], extra)
+        self.assertEqual(alone.returncode, 0, alone.stderr)
+        expected = draws(alone_lines)
+        self.assertGreater(len([l for l in expected if l["host"] == "randomDraw"]), 0)
+        unseeded = os.path.basename(UNSEEDED)
+        for order in ([UNSEEDED, REBOUND], [REBOUND, UNSEEDED]):
+            with self.subTest(order=[os.path.basename(p) for p in order]), \
+                    tempfile.TemporaryDirectory() as tmp:
+                result, lines = run(tmp, order, extra, quiet=False)
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                self.assertIn("seed: " + SEED + " (given", result.stdout)
+                self.assertEqual(draws(lines), expected)
+                self.assertEqual(natives(lines, os.path.basename(REBOUND)),
+                                 natives(alone_lines))
+                # The other module ran, and took no seed.
+                self.assertGreater(len(natives(lines, unseeded)), 0)
+                self.assertFalse([l for l in lines if l.get("host") == "seed"
+                                  and l["plugin"] == unseeded])
+
+    def test_alone_it_cannot_be_seeded(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            result, lines = run(tmp, [UNSEEDED], ["--seed", SEED, "--frames", "5"])
+        self.assertEqual(result.returncode, 4, result.stderr)
+        self.assertIn("--seed: the plug-in has no seed export", result.stderr)
+        self.assertFalse([l for l in lines if l.get("frame", -1) >= 0])
 
 
 class Folder(unittest.TestCase):
@@ -262,5 +306,5 @@ class Mistakes(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    SIM, REBOUND, THREADS, SCENARIOS, SCHEMA = sys.argv[1:6]
+    SIM, REBOUND, THREADS, SCENARIOS, SCHEMA, UNSEEDED = sys.argv[1:7]
     unittest.main(argv=sys.argv[:1], verbosity=2)
