@@ -271,6 +271,46 @@ class UnloadAndSummary(unittest.TestCase):
             self.assertEqual(counts[name], len(natives(lines, name)), name)
         self.assertEqual(sum(counts.values()), total)
 
+    def test_report_lists_each_plugins_share(self):
+        rows_pattern = re.compile(r'<tr><td><code>([^<]*)</code></td><td class="num">(\d+)</td>'
+                                  r'<td class="num">(\d+)</td><td class="num">(\d+)</td></tr>')
+        with tempfile.TemporaryDirectory() as tmp:
+            report = os.path.join(tmp, "report.html")
+            result, lines = run(tmp, [THREADS, REBOUND],
+                                ["--seed", SEED, "--frames", "200", "--report", report],
+                                quiet=False)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            with open(report, encoding="utf-8") as f:
+                page = f.read()
+        table = re.search(r'<table class="plugins">.*?</table>', page, re.S)
+        self.assertIsNotNone(table, "no table of the plug-ins in the report")
+        rows = rows_pattern.findall(table.group(0))
+        # In load order, each with what the summary and the trace count.
+        self.assertEqual([r[0] for r in rows],
+                         [os.path.basename(THREADS), os.path.basename(REBOUND)])
+        for name, scripts, calls, handlers in rows:
+            with self.subTest(plugin=name):
+                printed = re.search(r"^  " + re.escape(name) + r": (\d+) native calls?$",
+                                    result.stdout, re.M)
+                self.assertIsNotNone(printed, result.stdout)
+                self.assertEqual(int(calls), int(printed.group(1)))
+                self.assertEqual(int(calls), len(natives(lines, name)))
+                registered = [l for l in lines if l.get("plugin") == name and l.get("host") in
+                              ("scriptRegister", "scriptRegisterAdditionalThread")]
+                self.assertEqual(int(scripts), len(registered))
+                keyboard = [l for l in lines if l.get("plugin") == name
+                            and l.get("host") == "keyboardHandlerRegister"]
+                self.assertEqual(int(handlers), len(keyboard))
+        self.assertEqual([int(r[1]) for r in rows], [2, 1])
+
+    def test_report_of_one_plugin_has_no_such_table(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            report = os.path.join(tmp, "report.html")
+            result, _ = run(tmp, [REBOUND], ["--seed", SEED, "--frames", "20", "--report", report])
+            self.assertEqual(result.returncode, 0, result.stderr)
+            with open(report, encoding="utf-8") as f:
+                self.assertNotIn('class="plugins"', f.read())
+
     def test_one_plugin_has_no_count_of_its_own(self):
         with tempfile.TemporaryDirectory() as tmp:
             result, _ = run(tmp, [REBOUND], ["--seed", SEED, "--frames", "20"], quiet=False)
