@@ -76,7 +76,7 @@ struct ReplayOptions {
 
 // Where replay's findings are printed: standard output, or standard error
 // when the JUnit file goes to standard output.
-std::FILE* g_console = stdout;
+std::FILE* g_replayConsole = stdout;
 
 // The options, or none when the words asked for the help. A mistake throws
 // UsageError.
@@ -167,12 +167,12 @@ std::string DifferenceText(const sim::ReplayDifference& d, const std::string& re
 
 void PrintModelDifferences(const sim::ReplayResult& r) {
   if (r.modelDifferences.empty()) {
-    std::fprintf(g_console, "Every recorded answer read is one the world model can give.\n");
+    std::fprintf(g_replayConsole, "Every recorded answer read is one the world model can give.\n");
     return;
   }
-  std::fprintf(g_console, "Recorded answers the world model never gives:\n");
+  std::fprintf(g_replayConsole, "Recorded answers the world model never gives:\n");
   for (const sim::ModelDifferenceReport& m : r.modelDifferences) {
-    std::fprintf(g_console, "  %s\n", sim::DescribeModelDifference(m).c_str());
+    std::fprintf(g_replayConsole, "  %s\n", sim::DescribeModelDifference(m).c_str());
   }
 }
 
@@ -182,26 +182,26 @@ void PrintModelDifferences(const sim::ReplayResult& r) {
 void PrintReplayNotes(const sim::TraceReader& reader, const sim::ReplayResult& r,
                       const std::string& recording, bool recordedDraws) {
   if (!r.endNote.empty())
-    std::fprintf(g_console, "The check ended early: %s.\n", r.endNote.c_str());
+    std::fprintf(g_replayConsole, "The check ended early: %s.\n", r.endNote.c_str());
   if (reader.Cut()) {
-    std::fprintf(g_console,
+    std::fprintf(g_replayConsole,
                  "The recording is cut short, as a crash or a full disk leaves it: %s.\n",
                  reader.CutNote().c_str());
   }
   if (reader.FaultLine() != 0) {
-    std::fprintf(g_console, "The trace ends at the run's fault line (%s:%lld).\n",
+    std::fprintf(g_replayConsole, "The trace ends at the run's fault line (%s:%lld).\n",
                  recording.c_str(), static_cast<long long>(reader.FaultLine()));
   }
   if (r.droppedKeys > 0) {
     std::fprintf(
-        g_console, "The recorder had no room for %s: %s not delivered.\n",
+        g_replayConsole, "The recorder had no room for %s: %s not delivered.\n",
         sim::CountOf(static_cast<long long>(r.droppedKeys), "keyboard message", "keyboard messages")
             .c_str(),
         r.droppedKeys == 1 ? "it was" : "they were");
   }
   PrintModelDifferences(r);
   if (!recordedDraws) {
-    std::fprintf(g_console,
+    std::fprintf(g_replayConsole,
                  "The recording has no random draws: the plug-in drew from its seed's sequence.\n");
   }
 }
@@ -253,7 +253,7 @@ sim::JUnitRun ReplayVerdict(const ReplayOptions& o, const std::string& plugin,
 void PrintReplayEnd(const sim::TraceReader& reader, const sim::ReplayResult& r,
                     const ReplayOptions& o, bool recordedDraws, double seconds) {
   PrintReplayNotes(reader, r, o.recording, recordedDraws);
-  std::fprintf(g_console, "%s: %s checked (%llu native), %s, %.3f s, %.0f calls per second\n",
+  std::fprintf(g_replayConsole, "%s: %s checked (%llu native), %s, %.3f s, %.0f calls per second\n",
                r.difference ? "Differs" : "Same calls",
                sim::CountOf(static_cast<long long>(r.callsChecked), "call", "calls").c_str(),
                static_cast<unsigned long long>(r.nativeCalls),
@@ -269,7 +269,7 @@ ExitStatus Replay(const ReplayOptions& o) {
   if (o.junit) {
     RemoveTemporariesOnInterrupt();
     if (!(junit = OpenOutput("JUnit file", *o.junit))) return ExitStatus::UnusableFile;
-    if (junit->IsStandardOutput()) g_console = stderr;
+    if (junit->IsStandardOutput()) g_replayConsole = stderr;
   }
   const auto abandon = [&junit](ExitStatus status) {
     if (junit) junit->Abandon();
@@ -278,9 +278,9 @@ ExitStatus Replay(const ReplayOptions& o) {
   std::unique_ptr<sim::TraceReader> reader = OpenRecording(o.recording);
   if (!reader) return abandon(ExitStatus::BadInput);
   if (!o.quiet) {
-    std::fprintf(g_console, "Replaying %s (%s) against %s\n", o.recording.c_str(),
+    std::fprintf(g_replayConsole, "Replaying %s (%s) against %s\n", o.recording.c_str(),
                  DescribeHeader(reader->Header()).c_str(), plugin.c_str());
-    std::fflush(g_console);
+    std::fflush(g_replayConsole);
   }
 
   sim::ReplayOptions options;
@@ -298,7 +298,7 @@ ExitStatus Replay(const ReplayOptions& o) {
                                                     : ExitStatus::UnusableFile);
   }
   if (r.difference) {
-    std::fprintf(g_console, "%s", DifferenceText(*r.difference, o.recording).c_str());
+    std::fprintf(g_replayConsole, "%s", DifferenceText(*r.difference, o.recording).c_str());
   }
   if (!o.quiet) PrintReplayEnd(*reader, r, o, options.recordedDraws, seconds);
   if (junit) {
