@@ -50,7 +50,12 @@ void Simulation::HostKeyboardHandlerRegister(KeyboardHandler handler) {
   if (const char* refusal = lifeCycle_.KeyboardHandlerRegisterRefusal(handler)) {
     RaiseFault(refusal);
   }
-  lifeCycle_.RegisterKeyboardHandler(handler);
+  // A script registers for its own module, whichever module loaded last.
+  if (running_ != nullptr && !running_->plugin.empty()) {
+    lifeCycle_.RegisterKeyboardHandler(handler, running_->plugin);
+  } else {
+    lifeCycle_.RegisterKeyboardHandler(handler);
+  }
   world_.Note("host", "keyboard handler registered");
 }
 

@@ -61,8 +61,18 @@ bool HostLifeCycle::Unload(const std::function<void()>& beforeDetach, std::strin
     if (left && leftBy_.empty()) {
       leftBy_ = "the script of " + module.name + " is still registered after its process detach";
     }
+    NoteKeyboardHandlerLeft(module.name);
   }
   return ok;
+}
+
+void HostLifeCycle::NoteKeyboardHandlerLeft(const std::string& module) {
+  const bool left = std::any_of(keyboardHandlers_.begin(), keyboardHandlers_.end(),
+                                [&](const KeyboardRegistration& r) { return r.plugin == module; });
+  if (left && keyboardLeftBy_.empty()) {
+    keyboardLeftBy_ =
+        "the keyboard handler of " + module + " is still registered after its process detach";
+  }
 }
 
 // The host takes registrations on its own thread, never from a script: a
@@ -103,8 +113,9 @@ const char* HostLifeCycle::KeyboardHandlerRegisterRefusal(KeyboardHandler handle
 }
 
 const char* HostLifeCycle::KeyboardHandlerUnregisterRefusal(KeyboardHandler handler) const {
-  const bool registered = std::find(keyboardHandlers_.begin(), keyboardHandlers_.end(), handler) !=
-                          keyboardHandlers_.end();
+  const bool registered =
+      std::any_of(keyboardHandlers_.begin(), keyboardHandlers_.end(),
+                  [handler](const KeyboardRegistration& r) { return r.handler == handler; });
   return handler == nullptr || !registered
              ? "keyboardHandlerUnregister with a handler that is not the registered one"
              : nullptr;
@@ -144,9 +155,21 @@ void HostLifeCycle::UnregisterScript() {
   for (auto& s : scripts_) s->Unregister();
 }
 
+void HostLifeCycle::RegisterKeyboardHandler(KeyboardHandler handler, const std::string& plugin) {
+  keyboardHandlers_.push_back({handler, plugin});
+  keyboardRegistrants_.push_back(plugin);
+}
+
 void HostLifeCycle::UnregisterKeyboardHandler(KeyboardHandler handler) {
-  const auto at = std::find(keyboardHandlers_.begin(), keyboardHandlers_.end(), handler);
+  const auto at =
+      std::find_if(keyboardHandlers_.begin(), keyboardHandlers_.end(),
+                   [handler](const KeyboardRegistration& r) { return r.handler == handler; });
   if (at != keyboardHandlers_.end()) keyboardHandlers_.erase(at);
+}
+
+std::int32_t HostLifeCycle::KeyboardHandlersRegisteredBy(const std::string& plugin) const {
+  return static_cast<std::int32_t>(
+      std::count(keyboardRegistrants_.begin(), keyboardRegistrants_.end(), plugin));
 }
 
 void HostLifeCycle::SetScript(std::function<void()> script) {
@@ -171,6 +194,7 @@ const char* HostLifeCycle::LeftRegistered() const {
   if (modulesLoaded_ > 1 && !leftBy_.empty()) return leftBy_.c_str();
   if (ScriptRegistered()) return "the script is still registered after process detach";
   if (!keyboardHandlers_.empty()) {
+    if (modulesLoaded_ > 1 && !keyboardLeftBy_.empty()) return keyboardLeftBy_.c_str();
     return "the keyboard handler is still registered after process detach";
   }
   return nullptr;
@@ -231,9 +255,9 @@ bool HostLifeCycle::DeliverKey(const std::uint32_t (&args)[7]) {
   // host's allocation. A handler may unregister itself while it runs: the
   // next one then takes its place and is not passed over.
   for (std::size_t i = 0; i < keyboardHandlers_.size();) {
-    const KeyboardHandler handler = keyboardHandlers_[i];
+    const KeyboardHandler handler = keyboardHandlers_[i].handler;
     keyboard_->Deliver(handler, args);
-    if (i < keyboardHandlers_.size() && keyboardHandlers_[i] == handler) ++i;
+    if (i < keyboardHandlers_.size() && keyboardHandlers_[i].handler == handler) ++i;
   }
   return true;
 }

@@ -94,7 +94,13 @@ class HostLifeCycle {
   void UnregisterScriptFunction(ScriptEntry entry);
   // Every script.
   void UnregisterScript();
-  void RegisterKeyboardHandler(KeyboardHandler handler) { keyboardHandlers_.push_back(handler); }
+  // `handler` after those registered before it, on behalf of the module
+  // named `plugin` (by default the one whose entry runs now, or else the
+  // one loaded last), which a handler left at detach is named by.
+  void RegisterKeyboardHandler(KeyboardHandler handler, const std::string& plugin);
+  void RegisterKeyboardHandler(KeyboardHandler handler) {
+    RegisterKeyboardHandler(handler, pluginName_);
+  }
   // The first registration of `handler`.
   void UnregisterKeyboardHandler(KeyboardHandler handler);
   // Every handler.
@@ -107,7 +113,8 @@ class HostLifeCycle {
   void EndOwnScript();
   // What the plug-ins left registered once their entries saw process detach:
   // null when nothing, else the first thing one should have unregistered
-  // (naming the module, when several were loaded).
+  // (naming the module, script or keyboard handler alike, when several were
+  // loaded).
   const char* LeftRegistered() const;
 
   // Every script registered so far, unregistered ones included (they never
@@ -117,6 +124,9 @@ class HostLifeCycle {
   // Whether some script is registered and not unregistered, which can be started.
   bool ScriptRegistered() const;
   bool KeyboardHandlerRegistered() const { return !keyboardHandlers_.empty(); }
+  // How many keyboard handlers the module named `plugin` registered in the
+  // run, unregistered ones included.
+  std::int32_t KeyboardHandlersRegisteredBy(const std::string& plugin) const;
 
   // The first script (the main one of a plug-in with one script), for a
   // host that runs only that one (replay). Its fibre: null before the first
@@ -154,6 +164,14 @@ class HostLifeCycle {
  private:
   // Lets the fibres still running go without freeing their stacks (see Abandon).
   void AbandonScripts();
+  // Notes, for LeftRegistered, a keyboard handler that `module` (a file name)
+  // left registered past its process detach, unless one was noted before.
+  void NoteKeyboardHandlerLeft(const std::string& module);
+
+  struct KeyboardRegistration {
+    KeyboardHandler handler;
+    std::string plugin;  // the file name of the module it was registered for
+  };
 
   struct LoadedModule {
     void* handle;      // as the plug-in is given it
@@ -164,9 +182,11 @@ class HostLifeCycle {
   std::vector<LoadedModule> modules_;  // in load order
   int modulesLoaded_ = 0;              // all the run has loaded, unloaded ones too
   std::string leftBy_;                 // see LeftRegistered; empty when none left a script
+  std::string keyboardLeftBy_;         // likewise for a keyboard handler
   std::string pluginName_;             // see PluginName
   std::vector<std::unique_ptr<HostedScript>> scripts_;
-  std::vector<KeyboardHandler> keyboardHandlers_;
+  std::vector<KeyboardRegistration> keyboardHandlers_;  // registered now, in order
+  std::vector<std::string> keyboardRegistrants_;        // one name per registration in the run
   std::int32_t scriptStarts_ = 0;
   std::unique_ptr<KeyboardThread> keyboard_;
 };

@@ -56,6 +56,14 @@ enum class Seeding {
   RecordedDraws,  // the plug-in takes the values of SimOptions::draws
 };
 
+// One plug-in's share of a run of several.
+struct PluginFigures {
+  std::string file;                   // the module's file name
+  std::int32_t scripts = 0;           // registered in the run, unregistered ones included
+  std::uint64_t nativeCalls = 0;      // made by its scripts
+  std::int32_t keyboardHandlers = 0;  // registered in the run, unregistered ones included
+};
+
 struct RunSummary {
   std::int64_t frames = 0;
   std::int64_t gameTimeMs = 0;
@@ -78,9 +86,9 @@ struct RunSummary {
   std::vector<std::pair<std::int32_t, std::int64_t>> globals;
   // Textures the plug-in created.
   std::size_t texturesCreated = 0;
-  // Each plug-in's native calls, in load order; empty unless more than one
-  // plug-in was loaded.
-  std::vector<std::pair<std::string, std::uint64_t>> pluginCalls;
+  // What each plug-in did, in load order; empty unless more than one plug-in
+  // was loaded.
+  std::vector<PluginFigures> plugins;
 };
 
 }  // namespace sim

@@ -500,11 +500,15 @@ RunSummary Simulation::Summary() const {
   s.texturesCreated = textures_.Count();
   if (pluginsLoaded_.size() > 1) {
     for (const std::string& plugin : pluginsLoaded_) {
-      std::uint64_t calls = 0;
+      PluginFigures figures;
+      figures.file = plugin;
       for (const auto& script : lifeCycle_.Scripts()) {
-        if (script->plugin == plugin) calls += script->nativeCalls;
+        if (script->plugin != plugin) continue;
+        ++figures.scripts;
+        figures.nativeCalls += script->nativeCalls;
       }
-      s.pluginCalls.emplace_back(plugin, calls);
+      figures.keyboardHandlers = lifeCycle_.KeyboardHandlersRegisteredBy(plugin);
+      s.plugins.push_back(std::move(figures));
     }
   }
   return s;

@@ -17,15 +17,18 @@ void WriteProperty(std::ostream& out, const char* name, const std::string& value
 }
 
 void WriteRunCase(std::ostream& out, const JUnitRun& run) {
-  out << "  <testcase classname=\"rebound-sim.run\" name=\"run of " << XmlEscaped(run.scenarioFile)
-      << "\" time=\"" << Seconds(run.seconds) << "\"";
+  const std::string command = XmlEscaped(run.command);
+  out << "  <testcase classname=\"rebound-sim." << command << "\" name=\"" << command << " of "
+      << XmlEscaped(run.scenarioFile) << "\" time=\"" << Seconds(run.seconds) << "\"";
   if (!run.stop) {
     out << "/>\n";
     return;
   }
-  const char* type = run.crashed ? "crash" : "refused";
+  const std::string type =
+      !run.stopType.empty() ? run.stopType : (run.crashed ? "crash" : "refused");
   const std::string message = XmlEscaped(*run.stop);
-  out << ">\n    <failure type=\"" << type << "\" message=\"" << message << "\">" << message
+  out << ">\n    <failure type=\"" << XmlEscaped(type) << "\" message=\"" << message << "\">"
+      << (run.stopDetails.empty() ? message : XmlEscaped(run.stopDetails))
       << "</failure>\n  </testcase>\n";
 }
 
@@ -86,10 +89,11 @@ void WriteJUnit(std::ostream& out, const JUnitRun& run) {
       << run.expectations.size() + 1 << "\" failures=\"" << failures
       << "\" errors=\"0\" skipped=\"0\" time=\"" << Seconds(run.seconds) << "\">\n"
       << "  <properties>\n";
-  WriteProperty(out, "scenario", run.scenarioFile);
+  WriteProperty(out, run.subject.c_str(), run.scenarioFile);
   WriteProperty(out, "plugin", run.plugin);
   WriteProperty(out, "frames", std::to_string(run.frames));
   if (run.seed) WriteProperty(out, "seed", std::to_string(*run.seed));
+  for (const auto& [name, value] : run.properties) WriteProperty(out, name.c_str(), value);
   out << "  </properties>\n";
   WriteRunCase(out, run);
   for (std::size_t i = 0; i < run.expectations.size(); ++i) {

@@ -2,6 +2,7 @@
 // navigation to the sections.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "sim/base/number_format.h"
 #include "sim/report/report_markup.h"
@@ -53,6 +54,19 @@ void WriteSeeding(std::ostream& out, const Scenario& scenario, const RunSummary&
              "replayed.";
       break;
   }
+}
+
+// Each plug-in's share of a run of several; nothing for a run of one.
+void WritePlugins(std::ostream& out, const std::vector<PluginFigures>& plugins) {
+  if (plugins.empty()) return;
+  out << "<table class=\"plugins\"><tr><th>plug-in</th><th>scripts</th><th>native calls</th>"
+         "<th>keyboard handlers</th></tr>\n";
+  for (const PluginFigures& p : plugins) {
+    out << "<tr><td><code>" << XmlEscape(p.file) << "</code></td><td class=\"num\">" << p.scripts
+        << "</td><td class=\"num\">" << p.nativeCalls << "</td><td class=\"num\">"
+        << p.keyboardHandlers << "</td></tr>\n";
+  }
+  out << "</table>\n";
 }
 
 // The page's links to its sections; closes the header.
@@ -137,6 +151,7 @@ void WriteSummary(std::ostream& out, const Scenario& scenario, const RunSummary&
     }
     out << "</p>\n";
   }
+  WritePlugins(out, summary.plugins);
   if (summary.searchesMiscounted > 0) {
     out << "<p class=\"meta\">The scenario's world contradicted itself: "
         << summary.searchesMiscounted

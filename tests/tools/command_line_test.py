@@ -85,7 +85,7 @@ class CommandLine(unittest.TestCase):
         top = sim("--help").stdout
         firsts = {
             "panel-demo": "Usage: rebound-sim panel-demo [--out DIR] [--svg-debug]\n",
-            "replay": "Usage: rebound-sim replay RECORDING [--plugin PATH] [--quiet]\n",
+            "replay": "Usage: rebound-sim replay RECORDING [--plugin PATH] [--junit FILE] [--quiet]\n",
             "report": "Usage: rebound-sim report RECORDING --report FILE [--quiet]\n",
             "scenario-from": "Usage: rebound-sim scenario-from RECORDING --out FILE [--quiet]\n",
             "natives": "Usage: rebound-sim natives [--json] [--natives FILE]\n",

@@ -238,7 +238,7 @@ class CommandLinePage(unittest.TestCase):
         self.assertTrue({"--scenario", "--trace", "--seed", "-h", "--help", "--version"}
                         <= self.helps["run"])
         self.assertNotIn("--out", self.helps["run"])  # scenario-from's, in the command list
-        self.assertEqual(self.helps["replay"], {"--plugin", "--quiet", "-h", "--help"})
+        self.assertEqual(self.helps["replay"], {"--plugin", "--junit", "--quiet", "-h", "--help"})
         self.assertEqual(self.helps["natives"], {"--json", "--natives"})
         # scenario-from's help shows a run's command line: those are run's.
         self.assertNotIn("--draws-from", self.helps["scenario-from"])

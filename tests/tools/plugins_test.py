@@ -4,7 +4,9 @@ native calls are exactly those of Rebound alone; a folder loads its modules in
 file-name order; the modules detach in reverse load order; the summary counts
 each plug-in's native calls; the mistakes in naming plug-ins are refused.
 
-  plugins_test.py REBOUND_SIM REBOUND_MODULE THREADS_MODULE SCENARIOS_DIR SCHEMA
+  plugins_test.py REBOUND_SIM REBOUND_MODULE THREADS_MODULE SCENARIOS_DIR SCHEMA UNSEEDED_MODULE
+
+UNSEEDED_MODULE is threads_module built without the seed source export.
 """
 
 import json
@@ -18,7 +20,7 @@ import unittest
 
 import jsonschema
 
-SIM = REBOUND = THREADS = SCENARIOS = SCHEMA = None
+SIM = REBOUND = THREADS = SCENARIOS = SCHEMA = UNSEEDED = None
 SEED = "424242"
 FRAMES = "600"
 
@@ -106,6 +108,48 @@ class ReboundBesideAnotherPlugin(unittest.TestCase):
                                    (os.path.basename(THREADS), 2)})
 
 
+def draws(lines):
+    """The random draws and the seed lines, without the fields that say where
+    they come from."""
+    return [{k: v for k, v in l.items() if k not in ("plugin", "script")} for l in lines
+            if l.get("host") in ("randomDraw", "seed")]
+
+
+class SeedBesideAModuleWithoutTheExport(unittest.TestCase):
+    """--seed seeds Rebound; a module without the seed export, loaded before or
+    after it, neither fails the run nor moves Rebound's draws."""
+
+    def test_either_load_order(self):
+        scenario = os.path.join(SCENARIOS, "plain-death.json")
+        extra = ["--seed", SEED, "--scenario", scenario]
+        with tempfile.TemporaryDirectory() as tmp:
+            alone, alone_lines = run(tmp, [REBOUND], extra)
+        self.assertEqual(alone.returncode, 0, alone.stderr)
+        expected = draws(alone_lines)
+        self.assertGreater(len([l for l in expected if l["host"] == "randomDraw"]), 0)
+        unseeded = os.path.basename(UNSEEDED)
+        for order in ([UNSEEDED, REBOUND], [REBOUND, UNSEEDED]):
+            with self.subTest(order=[os.path.basename(p) for p in order]), \
+                    tempfile.TemporaryDirectory() as tmp:
+                result, lines = run(tmp, order, extra, quiet=False)
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                self.assertIn("seed: " + SEED + " (given", result.stdout)
+                self.assertEqual(draws(lines), expected)
+                self.assertEqual(natives(lines, os.path.basename(REBOUND)),
+                                 natives(alone_lines))
+                # The other module ran, and took no seed.
+                self.assertGreater(len(natives(lines, unseeded)), 0)
+                self.assertFalse([l for l in lines if l.get("host") == "seed"
+                                  and l["plugin"] == unseeded])
+
+    def test_alone_it_cannot_be_seeded(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            result, lines = run(tmp, [UNSEEDED], ["--seed", SEED, "--frames", "5"])
+        self.assertEqual(result.returncode, 4, result.stderr)
+        self.assertIn("--seed: the plug-in has no seed export", result.stderr)
+        self.assertFalse([l for l in lines if l.get("frame", -1) >= 0])
+
+
 class Folder(unittest.TestCase):
     """A folder's modules load in file-name order, whatever the order on disk."""
 
@@ -180,6 +224,25 @@ class UnloadAndSummary(unittest.TestCase):
         self.assertEqual(detached, [os.path.basename(REBOUND), os.path.basename(THREADS)])
         self.assertEqual(lines[-1]["reason"], message)
 
+    def test_the_module_that_left_its_keyboard_handler_is_named(self):
+        # Loaded last, threads_module detaches first: the module detached
+        # last (or loaded last) is then Rebound, and would be the wrong name.
+        env = dict(os.environ, THREADS_MODULE_MISTAKE="keep-keyboard")
+        message = ("the keyboard handler of " + os.path.basename(THREADS) +
+                   " is still registered after its process detach")
+        for order in ([REBOUND, THREADS], [THREADS, REBOUND]):
+            with self.subTest(order=[os.path.basename(p) for p in order]), \
+                    tempfile.TemporaryDirectory() as tmp:
+                scenario = scenario_file(tmp, [{"frame": 4, "unload": True}])
+                result, lines = run(tmp, order, ["--scenario", scenario], env=env)
+                self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+                self.assertIn(message, result.stdout + result.stderr)
+                self.assertEqual(lines[-1]["reason"], message)
+                # Rebound unregistered its own; threads_module never did.
+                unregistered = [l["plugin"] for l in lines
+                                if l.get("host") == "keyboardHandlerUnregister"]
+                self.assertEqual(unregistered, [os.path.basename(REBOUND)])
+
     def test_a_key_reaches_every_handler(self):
         key = {"frame": 5, "key": {"code": 70, "scanCode": 33}}
         with tempfile.TemporaryDirectory() as tmp:
@@ -207,6 +270,46 @@ class UnloadAndSummary(unittest.TestCase):
             counts[name] = int(match.group(1))
             self.assertEqual(counts[name], len(natives(lines, name)), name)
         self.assertEqual(sum(counts.values()), total)
+
+    def test_report_lists_each_plugins_share(self):
+        rows_pattern = re.compile(r'<tr><td><code>([^<]*)</code></td><td class="num">(\d+)</td>'
+                                  r'<td class="num">(\d+)</td><td class="num">(\d+)</td></tr>')
+        with tempfile.TemporaryDirectory() as tmp:
+            report = os.path.join(tmp, "report.html")
+            result, lines = run(tmp, [THREADS, REBOUND],
+                                ["--seed", SEED, "--frames", "200", "--report", report],
+                                quiet=False)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            with open(report, encoding="utf-8") as f:
+                page = f.read()
+        table = re.search(r'<table class="plugins">.*?</table>', page, re.S)
+        self.assertIsNotNone(table, "no table of the plug-ins in the report")
+        rows = rows_pattern.findall(table.group(0))
+        # In load order, each with what the summary and the trace count.
+        self.assertEqual([r[0] for r in rows],
+                         [os.path.basename(THREADS), os.path.basename(REBOUND)])
+        for name, scripts, calls, handlers in rows:
+            with self.subTest(plugin=name):
+                printed = re.search(r"^  " + re.escape(name) + r": (\d+) native calls?$",
+                                    result.stdout, re.M)
+                self.assertIsNotNone(printed, result.stdout)
+                self.assertEqual(int(calls), int(printed.group(1)))
+                self.assertEqual(int(calls), len(natives(lines, name)))
+                registered = [l for l in lines if l.get("plugin") == name and l.get("host") in
+                              ("scriptRegister", "scriptRegisterAdditionalThread")]
+                self.assertEqual(int(scripts), len(registered))
+                keyboard = [l for l in lines if l.get("plugin") == name
+                            and l.get("host") == "keyboardHandlerRegister"]
+                self.assertEqual(int(handlers), len(keyboard))
+        self.assertEqual([int(r[1]) for r in rows], [2, 1])
+
+    def test_report_of_one_plugin_has_no_such_table(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            report = os.path.join(tmp, "report.html")
+            result, _ = run(tmp, [REBOUND], ["--seed", SEED, "--frames", "20", "--report", report])
+            self.assertEqual(result.returncode, 0, result.stderr)
+            with open(report, encoding="utf-8") as f:
+                self.assertNotIn('class="plugins"', f.read())
 
     def test_one_plugin_has_no_count_of_its_own(self):
         with tempfile.TemporaryDirectory() as tmp:
@@ -243,5 +346,5 @@ class Mistakes(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    SIM, REBOUND, THREADS, SCENARIOS, SCHEMA = sys.argv[1:6]
+    SIM, REBOUND, THREADS, SCENARIOS, SCHEMA, UNSEEDED = sys.argv[1:7]
     unittest.main(argv=sys.argv[:1], verbosity=2)

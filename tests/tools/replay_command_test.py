@@ -8,7 +8,8 @@ recordings (huge numbers, deep nesting, frames that go back or far, nothing to
 read, an unseeded trace) are refused with status 2 by replay, report and
 scenario-from alike; a recording cut inside its last line is read up to the
 line before, each command saying where it was cut; the recording build under
-test is named as such.
+test is named as such. --junit writes the verdict as JUnit XML (checked against
+junit.xsd beside this file with xmllint), as a run's outputs are written.
 
   replay_command_test.py REBOUND_SIM SCENARIO_DIR
 """
@@ -16,12 +17,15 @@ test is named as such.
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
 import unittest
+import xml.etree.ElementTree as ET
 
 SIM = SCENARIOS = None
+XSD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "junit.xsd")
 
 SUMMARY = re.compile(r"^(Same calls|Differs): (\d+) calls checked \((\d+) native\), (\d+) frames, "
                      r"[0-9.]+ s, \d+ calls per second$")
@@ -270,7 +274,8 @@ class ReplayCommand(unittest.TestCase):
         done = run("replay", "--help")
         self.assertEqual(done.returncode, 0)
         self.assertTrue(done.stdout.startswith(
-            "Usage: rebound-sim replay RECORDING [--plugin PATH] [--quiet]"), done.stdout)
+            "Usage: rebound-sim replay RECORDING [--plugin PATH] [--junit FILE] [--quiet]"),
+            done.stdout)
         self.assertIn("rebound-sim replay RECORDING", run("--help").stdout)
         for args, message in ((["replay"], "which recording?"),
                               (["replay", "a", "b"], "one recording at a time"),
@@ -278,11 +283,122 @@ class ReplayCommand(unittest.TestCase):
                               (["replay", "a", "--plugin", "--quiet"],
                                '--plugin got "--quiet", which reads as an option'),
                               (["replay", "a", "--plugin", "p.so", "--plugin", "q.so"],
-                               "--plugin given twice (p.so and q.so)")):
+                               "--plugin given twice (p.so and q.so)"),
+                              (["replay", "a", "--junit", "j.xml", "--junit", "k.xml"],
+                               "--junit given twice (j.xml and k.xml)")):
             with self.subTest(args):
                 done = run(*args)
                 self.assertEqual(done.returncode, 2)
                 self.assertIn(message, done.stderr)
+
+
+class ReplayJUnit(unittest.TestCase):
+    """replay --junit: one test case, failed with the first difference."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.trace = os.path.join(self.tmp.name, "run.jsonl")
+        done = run("--quiet", "--seed", "5", "--scenario",
+                   os.path.join(SCENARIOS, "plain-death.json"), "--trace", self.trace)
+        self.assertEqual(done.returncode, 0, done.stderr)
+
+    def path(self, name):
+        return os.path.join(self.tmp.name, name)
+
+    def junit(self, path):
+        """The file's one test case and its properties, once the schema accepts it."""
+        self.assertIsNotNone(shutil.which("xmllint"), "xmllint is needed to check the schema")
+        check = subprocess.run(["xmllint", "--noout", "--schema", XSD, path],
+                               capture_output=True, text=True, check=False)
+        self.assertEqual(check.returncode, 0, check.stderr)
+        root = ET.parse(path).getroot()
+        cases = root.findall("testcase")
+        self.assertEqual(len(cases), 1)
+        self.assertEqual(root.get("tests"), "1")
+        self.assertEqual(root.get("name"), os.path.basename(self.trace))
+        properties = {p.get("name"): p.get("value") for p in root.iter("property")}
+        self.assertEqual(properties["recording"], self.trace)
+        return root, cases[0], properties
+
+    def test_the_same_calls_pass(self):
+        out = self.path("replay.xml")
+        done = run("replay", self.trace, "--junit", out)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        root, case, properties = self.junit(out)
+        self.assertEqual(root.get("failures"), "0")
+        self.assertEqual(case.get("classname"), "rebound-sim.replay")
+        self.assertEqual(case.get("name"), "replay of " + self.trace)
+        self.assertIsNone(case.find("failure"))
+        summary = SUMMARY.match(done.stdout.splitlines()[-1])
+        self.assertEqual(properties["calls checked"], summary.group(2))
+        self.assertEqual(properties["native calls checked"], summary.group(3))
+        self.assertEqual(properties["frames"], summary.group(4))
+
+    def test_a_difference_fails_the_case_with_its_message_and_diff(self):
+        with open(self.trace, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+        at = next(i for i, line in enumerate(lines)
+                  if '"HAS_SCALEFORM_MOVIE_LOADED"' in line and '"result":true' in line)
+        lines[at] = lines[at].replace('"result":true', '"result":false')
+        altered = self.path("altered.jsonl")
+        with open(altered, "w", encoding="utf-8") as f:
+            f.write("".join(line + "\n" for line in lines))
+        self.trace = altered
+        out = self.path("replay.xml")
+        done = run("replay", altered, "--quiet", "--junit", out)
+        self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
+        root, case, _ = self.junit(out)
+        self.assertEqual(root.get("failures"), "1")
+        failure = case.find("failure")
+        self.assertEqual(failure.get("type"), "differs")
+        # The message is the first line replay prints, the text all of it.
+        printed = done.stdout.splitlines()
+        self.assertEqual("T" + failure.get("message")[1:] + ":", printed[0])
+        self.assertIn(f"({altered}:{at + 2})", failure.get("message"))
+        self.assertEqual(failure.text.splitlines(), printed)
+
+    def test_to_standard_output_the_findings_go_to_standard_error(self):
+        done = run("replay", self.trace, "--junit", "-")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertTrue(done.stdout.startswith("<?xml"), done.stdout[:80])
+        ET.fromstring(done.stdout)
+        self.assertIn("Same calls: ", done.stderr)
+
+    def test_no_file_when_there_is_no_verdict(self):
+        out = self.path("replay.xml")
+        with open(out, "w", encoding="utf-8") as f:
+            f.write("kept\n")
+        cases = [
+            ([self.path("missing.jsonl")], 2),
+            ([self.trace, "--plugin", self.path("missing.so")], 4),
+        ]
+        for args, status in cases:
+            with self.subTest(args=args):
+                done = run("replay", *args, "--junit", out)
+                self.assertEqual(done.returncode, status, done.stderr)
+                with open(out, encoding="utf-8") as f:
+                    self.assertEqual(f.read(), "kept\n")
+                self.assertEqual(sorted(os.listdir(self.tmp.name)), ["replay.xml", "run.jsonl"])
+
+    def test_an_output_over_an_input_or_nowhere_is_refused(self):
+        with open(self.trace, "rb") as f:
+            before = f.read()
+        plugin = self.path("plugin.so")
+        shutil.copy(os.path.join(os.path.dirname(SIM), "librebound.so"), plugin)
+        cases = [
+            ([self.trace, "--junit", self.trace], 2, "--junit"),
+            ([self.trace, "--plugin", plugin, "--junit", plugin], 2, "--junit"),
+            ([self.trace, "--junit", self.path("no/such/dir/replay.xml")], 4, "no/such/dir"),
+            ([self.trace, "--junit"], 2, "--junit"),
+        ]
+        for args, status, named in cases:
+            with self.subTest(args=args):
+                done = run("replay", *args)
+                self.assertEqual(done.returncode, status, done.stdout + done.stderr)
+                self.assertIn(named, done.stderr)
+        with open(self.trace, "rb") as f:
+            self.assertEqual(f.read(), before)
 
 
 if __name__ == "__main__":

@@ -5,7 +5,10 @@ restart starts both again from the top; an unload detaches with both forms of
 scriptUnregister; the registrations the host refuses stop the run. Every line
 of such a run names its plug-in, and each script's lines their script.
 
-  scripts_test.py REBOUND_SIM THREADS_MODULE SCHEMA
+  scripts_test.py REBOUND_SIM THREADS_MODULE SCHEMA [EMULATOR...]
+
+With an emulator (Wine), the Windows simulator runs the DLL built from the
+same source.
 """
 
 import json
@@ -18,6 +21,7 @@ import unittest
 import jsonschema
 
 SIM = MODULE = SCHEMA = None
+EMULATOR = []
 PLAYER_PED_ID = "PLAYER_PED_ID"
 FRAME_COUNT = "GET_FRAME_COUNT"
 GAME_TIMER = "GET_GAME_TIMER"
@@ -33,8 +37,8 @@ def run(tmp, events=(), frames=40, mistake=None):
     env.pop("THREADS_MODULE_MISTAKE", None)
     if mistake:
         env["THREADS_MODULE_MISTAKE"] = mistake
-    result = subprocess.run([SIM, "--plugin", MODULE, "--scenario", scenario, "--trace", trace,
-                             "--quiet"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+    args = [SIM, "--plugin", MODULE, "--scenario", scenario, "--trace", trace, "--quiet"]
+    result = subprocess.run(EMULATOR + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             text=True, check=False, env=env)
     lines = []
     if os.path.exists(trace):
@@ -157,4 +161,5 @@ class Refusals(unittest.TestCase):
 
 if __name__ == "__main__":
     SIM, MODULE, SCHEMA = sys.argv[1:4]
+    EMULATOR = sys.argv[4:]
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -11,7 +11,12 @@
 // refuses: "from-script" registers another thread from the thread's second
 // run, "null-thread" registers a null thread at attach, "unknown-function"
 // unregisters at detach a function it never registered, "keep-scripts" leaves
-// its scripts registered at detach.
+// its scripts registered at detach, "keep-keyboard" leaves its keyboard
+// handler registered at detach.
+//
+// Built with THREADS_MODULE_WITHOUT_SEED_EXPORT it lacks the seed source
+// export, as any plug-in but Rebound does. A Windows DLL has DllMain and no
+// seed source.
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -74,23 +79,38 @@ void OnKey(std::uint32_t key, std::uint16_t /*repeats*/, std::uint8_t /*scanCode
   if (isUpNow == 0) lastKey.store(key);
 }
 
-}  // namespace
-
-REBOUND_TEST_SEED_SOURCE
-
-extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry(void* module,
-                                                                          unsigned int reason,
-                                                                          void* /*reserved*/) {
+// What the host's loader tells the module: 1 process attach, 0 process detach.
+void Entry(void* module, unsigned int reason) {
   if (reason == 1) {
     scriptRegister(module, &MainScript);
     scriptRegisterAdditionalThread(module, Mistake("null-thread") ? nullptr : &TimerThread);
     keyboardHandlerRegister(&OnKey);
   }
   if (reason == 0) {
-    keyboardHandlerUnregister(&OnKey);
-    if (Mistake("keep-scripts")) return 1;
+    if (!Mistake("keep-keyboard")) keyboardHandlerUnregister(&OnKey);
+    if (Mistake("keep-scripts")) return;
     scriptUnregisterScript(Mistake("unknown-function") ? &Idle : &TimerThread);
     scriptUnregister(module);
   }
+}
+
+}  // namespace
+
+#if defined(_WIN32)
+extern "C" __declspec(dllexport) int __stdcall DllMain(void* module, unsigned long reason,
+                                                       void* /*reserved*/) {
+  Entry(module, static_cast<unsigned int>(reason));
   return 1;
 }
+#else
+#if !defined(THREADS_MODULE_WITHOUT_SEED_EXPORT)
+REBOUND_TEST_SEED_SOURCE
+#endif
+
+extern "C" __attribute__((visibility("default"))) int ReboundLibraryEntry(void* module,
+                                                                          unsigned int reason,
+                                                                          void* /*reserved*/) {
+  Entry(module, reason);
+  return 1;
+}
+#endif

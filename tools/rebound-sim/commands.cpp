@@ -16,7 +16,7 @@ const std::array kCommands = {
             UsageVoice::Program, &RunCommand},
     Command{"panel-demo", "[options]", "picture the HUD panel with a bar of each kind",
             kPanelDemoUsage, UsageVoice::Program, &PanelDemoCommand},
-    Command{"replay", "RECORDING [--plugin PATH] [--quiet]",
+    Command{"replay", "RECORDING [--plugin PATH] [--junit FILE] [--quiet]",
             "check a build of the plug-in against a\nrecording or a seeded trace", kReplayUsage,
             UsageVoice::CommandUsage, &ReplayCommand},
     Command{"report", "RECORDING --report FILE", "the HTML report of what a recording shows",

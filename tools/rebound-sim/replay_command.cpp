@@ -8,17 +8,20 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/base/number_format.h"
 #include "sim/platform/module.h"
 #include "sim/recording/trace_reader.h"
 #include "sim/replay/replay.h"
+#include "sim/report/junit.h"
 #include "tools/rebound-sim/commands.h"
+#include "tools/rebound-sim/output_file.h"
 
 namespace rebound_sim {
 
 constexpr std::string_view kReplayUsage =
-    R"(Usage: rebound-sim replay RECORDING [--plugin PATH] [--quiet]
+    R"(Usage: rebound-sim replay RECORDING [--plugin PATH] [--junit FILE] [--quiet]
 
 Runs a build of the plug-in against RECORDING: a recording made by the
 recording build in the game (or under rebound-sim), or any seeded
@@ -48,6 +51,11 @@ calls checked, frames, seconds, calls per second.
 Options:
   --plugin PATH   the plug-in module to check; default: the one built next to
                   rebound-sim (librebound.so; Rebound.asi on Windows)
+  --junit FILE    write the verdict as JUnit XML for a build server: one test
+                  case for the replay, failed with the first difference; "-"
+                  for standard output (what replay prints then goes to
+                  standard error). Not written when the recording or the
+                  plug-in cannot be read
   --quiet         print nothing but the first difference and errors
   -h, --help      show this help
 
@@ -56,7 +64,7 @@ recording or the command line cannot be read (the file, line and field named;
 a newer format version named as such), the file holds nothing to replay, or it
 is a trace of an unseeded run (--os-random), which holds no draws to hand the
 plug-in; 4 the plug-in cannot be loaded (or cannot be handed the recorded
-draws), as for a run.
+draws), as for a run, or the JUnit file cannot be written.
 )";
 
 namespace {
@@ -64,8 +72,13 @@ namespace {
 struct ReplayOptions {
   std::string recording;
   std::optional<std::string> plugin;
+  std::optional<std::string> junit;
   bool quiet = false;
 };
+
+// Where replay's findings are printed: standard output, or standard error
+// when the JUnit file goes to standard output.
+std::FILE* g_replayConsole = stdout;
 
 // The options, or none when the words asked for the help. A mistake throws
 // UsageError.
@@ -76,6 +89,8 @@ std::optional<ReplayOptions> ReadReplayOptions(ArgumentReader& args) {
     if (args.Answered()) return std::nullopt;
     if (a == "--plugin") {
       o.plugin = args.PathValue(a, o.plugin, "needs a path");
+    } else if (a == "--junit") {
+      o.junit = args.PathValue(a, o.junit, "needs a file");
     } else if (a == "--quiet" || a == "-q") {
       o.quiet = true;
     } else if (args.AtOption()) {
@@ -87,6 +102,14 @@ std::optional<ReplayOptions> ReadReplayOptions(ArgumentReader& args) {
     }
   }
   if (o.recording.empty()) args.Fail("which recording? (rebound-sim replay RECORDING)");
+  if (o.junit) {
+    // The JUnit file must not replace what the replay reads.
+    const std::vector<NamedFile> inputs = {
+        {"RECORDING", o.recording},
+        o.plugin ? NamedFile{"--plugin", *o.plugin} : NamedFile{"--plugin", DefaultPlugin(), true}};
+    const std::string mistake = SharedFileMistake({{"--junit", *o.junit}}, inputs);
+    if (!mistake.empty()) args.Fail(mistake);
+  }
   return o;
 }
 
@@ -125,24 +148,33 @@ std::string DescribeHeader(const sim::RecordingHeader& h) {
   return s;
 }
 
-void PrintDifference(const sim::ReplayDifference& d, const std::string& recording) {
-  std::printf("The plug-in differs from the recording at frame %lld, call %llu",
-              static_cast<long long>(d.frame), static_cast<unsigned long long>(d.call));
-  if (d.line > 0) std::printf(" (%s:%lld)", recording.c_str(), static_cast<long long>(d.line));
-  std::printf(":\n");
-  for (const std::string& line : d.before) std::printf("  %s\n", line.c_str());
-  std::printf("- %s\n+ %s\n", d.expected.c_str(), d.actual.c_str());
-  if (!d.hint.empty()) std::printf("Hint: %s.\n", d.hint.c_str());
+// "the plug-in differs from the recording at frame F, call C (FILE:LINE)".
+std::string DifferencePlace(const sim::ReplayDifference& d, const std::string& recording) {
+  std::string place = "the plug-in differs from the recording at frame " + std::to_string(d.frame) +
+                      ", call " + std::to_string(d.call);
+  if (d.line > 0) place += " (" + recording + ":" + std::to_string(d.line) + ")";
+  return place;
+}
+
+// The difference as replay prints it: where, the calls before it and the
+// two calls as a diff, and the hint.
+std::string DifferenceText(const sim::ReplayDifference& d, const std::string& recording) {
+  std::string text = DifferencePlace(d, recording) + ":\n";
+  text[0] = 'T';
+  for (const std::string& line : d.before) text += "  " + line + "\n";
+  text += "- " + d.expected + "\n+ " + d.actual + "\n";
+  if (!d.hint.empty()) text += "Hint: " + d.hint + ".\n";
+  return text;
 }
 
 void PrintModelDifferences(const sim::ReplayResult& r) {
   if (r.modelDifferences.empty()) {
-    std::printf("Every recorded answer read is one the world model can give.\n");
+    std::fprintf(g_replayConsole, "Every recorded answer read is one the world model can give.\n");
     return;
   }
-  std::printf("Recorded answers the world model never gives:\n");
+  std::fprintf(g_replayConsole, "Recorded answers the world model never gives:\n");
   for (const sim::ModelDifferenceReport& m : r.modelDifferences) {
-    std::printf("  %s\n", sim::DescribeModelDifference(m).c_str());
+    std::fprintf(g_replayConsole, "  %s\n", sim::DescribeModelDifference(m).c_str());
   }
 }
 
@@ -151,49 +183,106 @@ void PrintModelDifferences(const sim::ReplayResult& r) {
 // world model could not give, and draws that came from the seed.
 void PrintReplayNotes(const sim::TraceReader& reader, const sim::ReplayResult& r,
                       const std::string& recording, bool recordedDraws) {
-  if (!r.endNote.empty()) std::printf("The check ended early: %s.\n", r.endNote.c_str());
+  if (!r.endNote.empty())
+    std::fprintf(g_replayConsole, "The check ended early: %s.\n", r.endNote.c_str());
   if (reader.Cut()) {
-    std::printf("The recording is cut short, as a crash or a full disk leaves it: %s.\n",
-                reader.CutNote().c_str());
+    std::fprintf(g_replayConsole,
+                 "The recording is cut short, as a crash or a full disk leaves it: %s.\n",
+                 reader.CutNote().c_str());
   }
   if (reader.FaultLine() != 0) {
-    std::printf("The trace ends at the run's fault line (%s:%lld).\n", recording.c_str(),
-                static_cast<long long>(reader.FaultLine()));
+    std::fprintf(g_replayConsole, "The trace ends at the run's fault line (%s:%lld).\n",
+                 recording.c_str(), static_cast<long long>(reader.FaultLine()));
   }
   if (r.droppedKeys > 0) {
-    std::printf(
-        "The recorder had no room for %s: %s not delivered.\n",
+    std::fprintf(
+        g_replayConsole, "The recorder had no room for %s: %s not delivered.\n",
         sim::CountOf(static_cast<long long>(r.droppedKeys), "keyboard message", "keyboard messages")
             .c_str(),
         r.droppedKeys == 1 ? "it was" : "they were");
   }
   PrintModelDifferences(r);
   if (!recordedDraws) {
-    std::printf("The recording has no random draws: the plug-in drew from its seed's sequence.\n");
+    std::fprintf(g_replayConsole,
+                 "The recording has no random draws: the plug-in drew from its seed's sequence.\n");
   }
 }
 
-ExitStatus Replay(const ReplayOptions& o) {
-  const std::string plugin = o.plugin ? *o.plugin : DefaultPlugin();
+// The recording, open, or status 2 after saying why it cannot be replayed.
+std::unique_ptr<sim::TraceReader> OpenRecording(const std::string& recording) {
   std::unique_ptr<sim::TraceReader> reader;
   try {
-    reader = sim::TraceReader::Open(o.recording);
+    reader = sim::TraceReader::Open(recording);
   } catch (const sim::RecordingError& e) {
     std::fprintf(stderr, "rebound-sim replay: %s\n", e.what());
-    return ExitStatus::BadInput;
+    return nullptr;
   }
-  if (reader->Unseeded() && !HoldsRandomDraws(o.recording)) {
+  if (reader->Unseeded() && !HoldsRandomDraws(recording)) {
     std::fprintf(stderr,
                  "rebound-sim replay: %s: a trace of an unseeded run (--os-random): it holds "
                  "neither a seed nor the random draws, so the plug-in's draws cannot be replayed; "
                  "trace the run with --seed N, or without --os-random\n",
-                 o.recording.c_str());
-    return ExitStatus::BadInput;
+                 recording.c_str());
+    return nullptr;
   }
+  return reader;
+}
+
+// What the JUnit file says of the replay: its one test case fails with the
+// first difference, the diff as the failure's text.
+sim::JUnitRun ReplayVerdict(const ReplayOptions& o, const std::string& plugin,
+                            const sim::ReplayResult& r, double seconds) {
+  sim::JUnitRun verdict;
+  verdict.command = "replay";
+  verdict.subject = "recording";
+  verdict.scenario = Utf8FromPath(PathFromUtf8(o.recording).filename());
+  verdict.scenarioFile = o.recording;
+  verdict.plugin = plugin;
+  verdict.frames = r.frames;
+  verdict.seconds = seconds;
+  verdict.properties = {{"calls checked", std::to_string(r.callsChecked)},
+                        {"native calls checked", std::to_string(r.nativeCalls)}};
+  if (!r.endNote.empty()) verdict.properties.emplace_back("check ended early", r.endNote);
+  if (r.difference) {
+    verdict.stop = DifferencePlace(*r.difference, o.recording);
+    verdict.stopType = "differs";
+    verdict.stopDetails = DifferenceText(*r.difference, o.recording);
+  }
+  return verdict;
+}
+
+// The findings besides the difference, and the summary line.
+void PrintReplayEnd(const sim::TraceReader& reader, const sim::ReplayResult& r,
+                    const ReplayOptions& o, bool recordedDraws, double seconds) {
+  PrintReplayNotes(reader, r, o.recording, recordedDraws);
+  std::fprintf(g_replayConsole, "%s: %s checked (%llu native), %s, %.3f s, %.0f calls per second\n",
+               r.difference ? "Differs" : "Same calls",
+               sim::CountOf(static_cast<long long>(r.callsChecked), "call", "calls").c_str(),
+               static_cast<unsigned long long>(r.nativeCalls),
+               sim::CountOf(r.frames, "frame", "frames").c_str(), seconds,
+               seconds > 0 ? static_cast<double>(r.callsChecked) / seconds : 0.0);
+}
+
+ExitStatus Replay(const ReplayOptions& o) {
+  const std::string plugin = o.plugin ? *o.plugin : DefaultPlugin();
+  // Opened before the replay, so that a path that cannot be written stops it
+  // at once; removed again unless the replay gives a verdict.
+  std::unique_ptr<OutputFile> junit;
+  if (o.junit) {
+    RemoveTemporariesOnInterrupt();
+    if (!(junit = OpenOutput("JUnit file", *o.junit))) return ExitStatus::UnusableFile;
+    if (junit->IsStandardOutput()) g_replayConsole = stderr;
+  }
+  const auto abandon = [&junit](ExitStatus status) {
+    if (junit) junit->Abandon();
+    return status;
+  };
+  std::unique_ptr<sim::TraceReader> reader = OpenRecording(o.recording);
+  if (!reader) return abandon(ExitStatus::BadInput);
   if (!o.quiet) {
-    std::printf("Replaying %s (%s) against %s\n", o.recording.c_str(),
-                DescribeHeader(reader->Header()).c_str(), plugin.c_str());
-    std::fflush(stdout);
+    std::fprintf(g_replayConsole, "Replaying %s (%s) against %s\n", o.recording.c_str(),
+                 DescribeHeader(reader->Header()).c_str(), plugin.c_str());
+    std::fflush(g_replayConsole);
   }
 
   sim::ReplayOptions options;
@@ -205,23 +294,19 @@ ExitStatus Replay(const ReplayOptions& o) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   using Outcome = sim::ReplayResult::Outcome;
-  if (r.outcome == Outcome::Unreadable) {
+  if (r.outcome == Outcome::Unreadable || r.outcome == Outcome::CannotLoad) {
     std::fprintf(stderr, "rebound-sim replay: %s\n", r.error.c_str());
-    return ExitStatus::BadInput;
+    return abandon(r.outcome == Outcome::Unreadable ? ExitStatus::BadInput
+                                                    : ExitStatus::UnusableFile);
   }
-  if (r.outcome == Outcome::CannotLoad) {
-    std::fprintf(stderr, "rebound-sim replay: %s\n", r.error.c_str());
-    return ExitStatus::UnusableFile;
+  if (r.difference) {
+    std::fprintf(g_replayConsole, "%s", DifferenceText(*r.difference, o.recording).c_str());
   }
-  if (r.difference) PrintDifference(*r.difference, o.recording);
-  if (o.quiet) return r.difference ? ExitStatus::Refused : ExitStatus::Success;
-  PrintReplayNotes(*reader, r, o.recording, options.recordedDraws);
-  std::printf("%s: %s checked (%llu native), %s, %.3f s, %.0f calls per second\n",
-              r.difference ? "Differs" : "Same calls",
-              sim::CountOf(static_cast<long long>(r.callsChecked), "call", "calls").c_str(),
-              static_cast<unsigned long long>(r.nativeCalls),
-              sim::CountOf(r.frames, "frame", "frames").c_str(), seconds,
-              seconds > 0 ? static_cast<double>(r.callsChecked) / seconds : 0.0);
+  if (!o.quiet) PrintReplayEnd(*reader, r, o, options.recordedDraws, seconds);
+  if (junit) {
+    sim::WriteJUnit(junit->Stream(), ReplayVerdict(o, plugin, r, seconds));
+    if (!CommitOutput(*junit)) return ExitStatus::UnusableFile;
+  }
   return r.difference ? ExitStatus::Refused : ExitStatus::Success;
 }
 

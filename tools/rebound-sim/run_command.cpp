@@ -529,10 +529,11 @@ void PrintSummary(const sim::Simulation& simulation, const RunOptions& o,
       sim::CountOf(static_cast<long long>(s.nativeCalls), "native call", "native calls").c_str(),
       s.frames > 0 ? static_cast<double>(s.nativeCalls) / static_cast<double>(s.frames) : 0.0,
       static_cast<unsigned long long>(s.maxCallsInFrame));
-  for (const auto& [plugin, calls] : s.pluginCalls) {
+  for (const sim::PluginFigures& plugin : s.plugins) {
     std::fprintf(
-        g_console, "  %s: %s\n", plugin.c_str(),
-        sim::CountOf(static_cast<long long>(calls), "native call", "native calls").c_str());
+        g_console, "  %s: %s\n", plugin.file.c_str(),
+        sim::CountOf(static_cast<long long>(plugin.nativeCalls), "native call", "native calls")
+            .c_str());
   }
   PrintSeedAndStack(s, o);
   if (catalogue != nullptr) PrintCatalogueCalls(*catalogue);

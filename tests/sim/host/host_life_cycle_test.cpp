@@ -172,6 +172,22 @@ TEST(HostLifeCycle, RefusesScriptRegistrationsFromTheScriptFibre) {
   EXPECT_STREQ(onUnregister, "scriptUnregister called from the script fibre");
 }
 
+// Counted by the module named at registration, unregistered ones included,
+// and unregistering the one of one module leaves the other's in place.
+TEST(HostLifeCycle, KeyboardHandlersAreCountedByTheModuleTheyWereRegisteredFor) {
+  sim::HostLifeCycle life(kStack);
+  life.RegisterKeyboardHandler(&Handler, "a.asi");
+  life.RegisterKeyboardHandler(&OtherHandler, "b.asi");
+  life.RegisterKeyboardHandler(&OtherHandler, "b.asi");
+  life.UnregisterKeyboardHandler(&Handler);
+  EXPECT_EQ(life.KeyboardHandlersRegisteredBy("a.asi"), 1);
+  EXPECT_EQ(life.KeyboardHandlersRegisteredBy("b.asi"), 2);
+  EXPECT_EQ(life.KeyboardHandlersRegisteredBy("c.asi"), 0);
+  EXPECT_EQ(life.KeyboardHandlerUnregisterRefusal(&Handler),
+            std::string("keyboardHandlerUnregister with a handler that is not the registered one"));
+  EXPECT_EQ(life.KeyboardHandlerUnregisterRefusal(&OtherHandler), nullptr);
+}
+
 TEST(HostLifeCycle, DetachNamesTheFirstThingLeftRegistered) {
   const struct {
     std::vector<Step> steps;
