@@ -46,6 +46,14 @@ def run(*args):
                           stderr=subprocess.PIPE, text=True, check=False)
 
 
+def assert_trace_lines_valid(test, lines):
+    """Every trace line against the trace line schema, one validator for all."""
+    with open(SCHEMA, encoding="utf-8") as f:
+        validator = jsonschema.Draft202012Validator(json.load(f))
+    for number, line in enumerate(lines, start=1):
+        test.assertEqual([e.message for e in validator.iter_errors(line)], [], f"line {number}: {line}")
+
+
 class CatalogueRun(unittest.TestCase):
 
     @classmethod
@@ -103,11 +111,7 @@ class CatalogueRun(unittest.TestCase):
                                     "(answered by default; warned once)"])
 
     def test_every_trace_line_is_valid(self):
-        with open(SCHEMA, encoding="utf-8") as f:
-            validator = jsonschema.Draft202012Validator(json.load(f))
-        for number, line in enumerate(self.lines, start=1):
-            self.assertEqual([e.message for e in validator.iter_errors(line)], [],
-                             f"line {number}: {line}")
+        assert_trace_lines_valid(self, self.lines)
 
     def test_a_hash_in_no_catalogue_still_stops_the_run(self):
         result = run("--natives", self.catalogue, "--frames", "6", "--quiet")
@@ -213,11 +217,7 @@ class UnknownNativesAnsweredZero(unittest.TestCase):
         ])
 
     def test_every_trace_line_is_valid(self):
-        with open(SCHEMA, encoding="utf-8") as f:
-            validator = jsonschema.Draft202012Validator(json.load(f))
-        for number, line in enumerate(self.lines, start=1):
-            self.assertEqual([e.message for e in validator.iter_errors(line)], [],
-                             f"line {number}: {line}")
+        assert_trace_lines_valid(self, self.lines)
 
     def test_the_summary_is_the_same_untraced_and_catalogue_natives_are_not_unknown(self):
         cases = [
