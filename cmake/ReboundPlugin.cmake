@@ -28,15 +28,19 @@ if(WIN32)
   # a module-definition file.
   find_program(REBOUND_DLLTOOL NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-dlltool
                                      x86_64-w64-mingw32-dlltool REQUIRED)
-  set(rebound_host_def ${PROJECT_SOURCE_DIR}/cmake/ScriptHookV.def)
+  # TARGET makes LIB, an import library of ScriptHookV.dll for the exports
+  # that the module-definition file DEF lists.
+  function(rebound_host_import_library target def lib comment)
+    add_custom_command(
+      OUTPUT ${lib}
+      COMMAND ${REBOUND_DLLTOOL} -m i386:x86-64 -D ScriptHookV.dll -d ${def} -l ${lib}
+      DEPENDS ${def}
+      COMMENT "${comment}")
+    add_custom_target(${target} DEPENDS ${lib})
+  endfunction()
   set(rebound_host_lib ${CMAKE_CURRENT_BINARY_DIR}/libScriptHookV.a)
-  add_custom_command(
-    OUTPUT ${rebound_host_lib}
-    COMMAND ${REBOUND_DLLTOOL} -m i386:x86-64 -D ScriptHookV.dll -d ${rebound_host_def}
-            -l ${rebound_host_lib}
-    DEPENDS ${rebound_host_def}
-    COMMENT "Import library for ScriptHookV.dll")
-  add_custom_target(rebound_host_import DEPENDS ${rebound_host_lib})
+  rebound_host_import_library(rebound_host_import ${PROJECT_SOURCE_DIR}/cmake/ScriptHookV.def
+                              ${rebound_host_lib} "Import library for ScriptHookV.dll")
 endif()
 
 # One build of the plug-in: a static core library CORE of the plug-in's
