@@ -37,6 +37,12 @@ class Prefix(unittest.TestCase):
         with open(wine, "w", encoding="utf-8") as f:
             f.write(FAKE_WINE)
         os.chmod(wine, os.stat(wine).st_mode | stat.S_IEXEC)
+        # A stand-in server too: the script would otherwise find Wine's own,
+        # which would start for each prefix here and outlive the test.
+        server = os.path.join(bin_dir, "wineserver")
+        with open(server, "w", encoding="utf-8") as f:
+            f.write("#!/bin/sh\nexit 0\n")
+        os.chmod(server, os.stat(server).st_mode | stat.S_IEXEC)
         self.made_log = os.path.join(self.root, "made.log")
         self.cache = os.path.join(self.root, "cache")
         self.env = dict(os.environ, PATH=f"{bin_dir}:/usr/bin:/bin", XDG_CACHE_HOME=self.cache,
