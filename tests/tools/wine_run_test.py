@@ -27,22 +27,22 @@ esac
 """
 
 
+def write_program(path, text):
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+    os.chmod(path, os.stat(path).st_mode | stat.S_IEXEC)
+
+
 class Prefix(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
         self.root = self.dir.name
         bin_dir = os.path.join(self.root, "bin")
         os.mkdir(bin_dir)
-        wine = os.path.join(bin_dir, "wine64")
-        with open(wine, "w", encoding="utf-8") as f:
-            f.write(FAKE_WINE)
-        os.chmod(wine, os.stat(wine).st_mode | stat.S_IEXEC)
+        write_program(os.path.join(bin_dir, "wine64"), FAKE_WINE)
         # A stand-in server too: the script would otherwise find Wine's own,
         # which would start for each prefix here and outlive the test.
-        server = os.path.join(bin_dir, "wineserver")
-        with open(server, "w", encoding="utf-8") as f:
-            f.write("#!/bin/sh\nexit 0\n")
-        os.chmod(server, os.stat(server).st_mode | stat.S_IEXEC)
+        write_program(os.path.join(bin_dir, "wineserver"), "#!/bin/sh\nexit 0\n")
         self.made_log = os.path.join(self.root, "made.log")
         self.cache = os.path.join(self.root, "cache")
         self.env = dict(os.environ, PATH=f"{bin_dir}:/usr/bin:/bin", XDG_CACHE_HOME=self.cache,
