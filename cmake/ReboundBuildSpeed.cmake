@@ -138,13 +138,11 @@ endfunction()
 # of its inputs beside it, which ccache hashes in its place: the header's own
 # bytes hold the clone's path, and the files that use it could otherwise come
 # from the cache in no other clone.
-set(REBOUND_PCH_TEST_HEADERS <gtest/gtest.h> <nlohmann/json.hpp> <algorithm> <chrono> <cmath>
-    <cstdint> <cstdio> <cstdlib> <cstring> <filesystem> <fstream> <functional> <limits> <map>
-    <memory> <optional> <set> <span> <sstream> <string> <string_view> <thread> <utility>
-    <vector>)
 set(REBOUND_PCH_SIM_HEADERS <nlohmann/json.hpp> <algorithm> <array> <cmath> <cstddef> <cstdint>
     <cstdio> <cstdlib> <cstring> <functional> <map> <memory> <optional> <set> <string>
     <string_view> <utility> <vector>)
+set(REBOUND_PCH_TEST_HEADERS <gtest/gtest.h> ${REBOUND_PCH_SIM_HEADERS} <chrono> <filesystem>
+    <fstream> <limits> <span> <sstream> <thread>)
 
 #   rebound_shared_pch(TARGET GROUP HEADER...)
 function(rebound_shared_pch target group)
