@@ -5,8 +5,11 @@
 #                        files to a compiler run, so that the headers they all
 #                        include (GoogleTest, the simulator's) are read once a
 #                        batch; the simulator's layers too, on Linux and in a
-#                        Windows tree without REBOUND_LTO. Never the plug-in:
-#                        Rebound.asi is the same bytes in every tree.
+#                        Windows tree without REBOUND_LTO; and the plug-in's
+#                        core libraries in the sanitizer trees only, where
+#                        nothing is shipped or counted. Never elsewhere:
+#                        Rebound.asi is the same bytes in every tree, and the
+#                        release tree's module is what `make count` counts.
 #   REBOUND_LTO          a release simulator optimised across its files (g++'s
 #                        link-time optimisation), as `make dist`, `make count`
 #                        and `make bench` build it. The windows test tree goes
@@ -83,6 +86,18 @@ function(rebound_sim_unity target)
     rebound_unity(${target})
   endif()
   rebound_og(${target})
+endfunction()
+
+# The plug-in's core library CORE: a unity build in the sanitizer trees (see
+# REBOUND_UNITY above). The random helpers stay a file of their own there: a
+# probe program (tests/spawn) links them from the library with no host behind
+# them, which a batch that also calls natives would need.
+function(rebound_plugin_core_unity core)
+  if(NOT WIN32 AND (REBOUND_SANITIZE OR REBOUND_TSAN))
+    rebound_unity(${core})
+    set_source_files_properties(${PROJECT_SOURCE_DIR}/src/spawn/random.cpp TARGET_DIRECTORY ${core}
+                                PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+  endif()
 endfunction()
 
 # A program that only the tests run: a unity build, and linked with lld, when

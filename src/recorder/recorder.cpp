@@ -127,7 +127,7 @@ char outBuffer[kOutBytes];
 
 // ==== The fibre's records ================================================================
 
-std::int32_t IntOf(std::uint64_t slot) {
+std::int32_t SlotInt(std::uint64_t slot) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(slot));
 }
 
@@ -182,10 +182,10 @@ void PutOwnCall(bool gameTimer) noexcept {
 // that arrives during one lands before it.
 void AskFrameAndTime() noexcept {
   nativeInit(kFrameCountHash);
-  const std::int32_t count = IntOf(nativeCall()[0]);
+  const std::int32_t count = SlotInt(nativeCall()[0]);
   PutOwnCall(false);
   nativeInit(kGameTimerHash);
-  const std::int32_t time = IntOf(nativeCall()[0]);
+  const std::int32_t time = SlotInt(nativeCall()[0]);
   PutOwnCall(true);
   if (!frames.haveFrameBase) {
     frames.haveFrameBase = true;
