@@ -19,7 +19,7 @@ namespace {
 void FirstCallback(void* /*swapChain*/) {}
 void SecondCallback(void* /*swapChain*/) {}
 
-std::string ErrorOf(std::string_view json) {
+std::string ServicesErrorOf(std::string_view json) {
   try {
     sim::Scenario::Parse("services.json", json);
   } catch (const sim::ScenarioError& e) {
@@ -88,8 +88,8 @@ TEST(ServiceSettings, MistakesNameTheirLineAndField) {
       {"{\"presentCallbacks\": \"yes\"}", "field 'presentCallbacks'"},
   };
   for (const auto& c : cases) {
-    EXPECT_NE(ErrorOf(c.json).find(c.expected), std::string::npos)
-        << c.json << " gave: " << ErrorOf(c.json);
+    EXPECT_NE(ServicesErrorOf(c.json).find(c.expected), std::string::npos)
+        << c.json << " gave: " << ServicesErrorOf(c.json);
   }
 }
 
