@@ -73,6 +73,21 @@ function(rebound_og target)
   endif()
 endfunction()
 
+# In the tsan tree, a target that the tests run every frame: the plug-in and
+# the simulator's layers from base to host (REBOUND_TSAN_OPTIMISED_LAYERS),
+# compiled at -O1, as ThreadSanitizer slows plain debug code the most. The
+# recording, replay and report layers, the programs' own files and the test
+# files, which a test passes through once or not at all, stay at -O0: -O1 with
+# ThreadSanitizer costs the compiler about twice the time, and the tree
+# compiled in a third less CPU time for tests a tenth slower.
+set(REBOUND_TSAN_OPTIMISED_LAYERS base platform game observe host)
+function(rebound_tsan_optimise target)
+  if(REBOUND_TSAN)
+    target_compile_options(${target} PRIVATE -O1)
+    set_property(TARGET ${target} PROPERTY REBOUND_OPTIMISED ON)
+  endif()
+endfunction()
+
 # A target compiled as a unity build when REBOUND_UNITY is on. Two files of a
 # batch share one translation unit, so their file-local names must differ.
 function(rebound_unity target)
@@ -227,5 +242,11 @@ function(rebound_gtest_pch_sources target)
 endfunction()
 
 function(rebound_sim_pch target)
-  rebound_shared_pch(${target} sim ${REBOUND_PCH_SIM_HEADERS})
+  # A precompiled header serves only files compiled at its own level.
+  get_target_property(optimised ${target} REBOUND_OPTIMISED)
+  if(optimised)
+    rebound_shared_pch(${target} sim-optimised ${REBOUND_PCH_SIM_HEADERS})
+  else()
+    rebound_shared_pch(${target} sim ${REBOUND_PCH_SIM_HEADERS})
+  endif()
 endfunction()
