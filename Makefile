@@ -11,8 +11,12 @@ SHELL := bash
 MAKEFLAGS += --no-print-directory
 
 JOBS ?= 2
+# Debian's python3, which `make deps` installs with the modules the scripts
+# use, rather than a version manager's slower shim earlier in PATH (the same
+# choice as the CMake trees'). Looked up when used: after `make deps`.
+PYTHON = $(firstword $(wildcard /usr/bin/python3) python3)
 # `cmake --preset NAME`, which first clears a tree that another generator wrote.
-CONFIGURE := python3 scripts/configure-preset.py
+CONFIGURE = $(PYTHON) scripts/configure-preset.py
 # Options of the demo run of rebound-sim: the HTML report of the run, by
 # default. e.g. DEMO_ARGS="--report build/report.html --trace build/demo.jsonl".
 DEMO_ARGS ?= --report build/report.html
@@ -58,7 +62,7 @@ test: deps
 	@echo "make test: building and testing the presets $(TEST_PRESETS) ($(TEST_PHASES) phases at a time; each phase's output appears when it ends)"
 	@status=0; \
 	  $(MAKE) -j$(TEST_PHASES) -k --output-sync=target TEST_PIPELINE=1 check-format $(foreach p,$(TEST_PRESETS),test-$(p)) || status=1; \
-	  python3 scripts/ctest-summary.py --times $(TIMES) $(foreach p,$(TEST_PRESETS),$(p)=build/$(p)) || status=1; \
+	  $(PYTHON) scripts/ctest-summary.py --times $(TIMES) $(foreach p,$(TEST_PRESETS),$(p)=build/$(p)) || status=1; \
 	  exit $$status
 
 bench: deps
@@ -99,7 +103,7 @@ dist: deps
 media: deps
 	$(CONFIGURE) debug
 	cmake --build --preset debug -j$(JOBS) --target rebound-sim
-	python3 scripts/make-media.py --sim build/debug/rebound-sim --out docs/media
+	$(PYTHON) scripts/make-media.py --sim build/debug/rebound-sim --out docs/media
 
 # Instructions per idle frame, per phase of a death cycle and per native call,
 # and the plug-in's share, counted by callgrind (stable where times are not),
@@ -108,7 +112,7 @@ COUNT_ARGS ?=
 count: deps
 	$(CONFIGURE) release
 	cmake --build --preset release -j$(JOBS) --target $(RELEASE_TARGETS)
-	python3 scripts/count.py --sim build/release/rebound-sim $(COUNT_ARGS)
+	$(PYTHON) scripts/count.py --sim build/release/rebound-sim $(COUNT_ARGS)
 
 # 10,000 deaths in one run of the release build: the time, the peak resident
 # size and the plug-in's live heap after each respawn (a progress line, a
@@ -133,7 +137,7 @@ recorder-load: deps
 	cmake --build --preset release -j$(JOBS) --target rebound-soak rebound_plugin rebound_plugin_recorder
 	$(CONFIGURE) windows-dist
 	cmake --build --preset windows-dist -j$(JOBS) --target rebound-sim rebound_plugin rebound_plugin_recorder
-	python3 scripts/recorder-load.py $(RECORDER_LOAD_ARGS)
+	$(PYTHON) scripts/recorder-load.py $(RECORDER_LOAD_ARGS)
 
 # The fuzz targets under libFuzzer with ASan and UBSan (clang 14), one after
 # the other, each for FUZZ_SECONDS (default 10 minutes): executions per
