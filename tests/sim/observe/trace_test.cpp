@@ -71,6 +71,11 @@ TEST(TraceLines, AreWrittenAsTheJsonLibraryDumpsThem) {
       "controls \n\t\r\b\f \x01 \x1f",
       "delete \x7f",
       "na\xC3\xAFve \xE2\x80\x94 \xF0\x9F\x98\x80",  // UTF-8 of two, three and four bytes
+      // Short plain texts go out in one piece, longer ones in parts: either
+      // side of the limit, and one at it that must be escaped.
+      std::string(60, 'a'),
+      std::string(61, 'b'),
+      std::string(59, 'c') + "\"",
   };
   const std::vector<float> numbers = {0.923f, -30.7f,      0.0f,
                                       -0.0f,  1e-45f,      100.0f,
