@@ -17,6 +17,7 @@
 
 #include "sim/base/native_table.h"
 #include "sim/observe/trace.h"
+#include "src/host/host_api.h"
 #include "src/host/library_entry.h"
 #include "src/host/natives.h"
 #include "src/recorder/format.h"
@@ -27,7 +28,7 @@
 // The recording DLL finds the host's module from its import of scriptWait:
 // in this program the double's scriptWait stands in, reached through the
 // import slot the loader would fill.
-extern "C" void* const hostScriptWaitImport __asm__("\"__imp_?scriptWait@@YAXK@Z\"") =
+extern "C" void* const hostScriptWaitImport REBOUND_HOST_NAME("__imp_?scriptWait@@YAXK@Z") =
     reinterpret_cast<void*>(&scriptWait);
 #endif
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "sim/host/simulation.h"
-
-extern "C" void scriptWait(std::uint32_t ms);
+// The host's scriptWait, under its decorated name on Windows.
+#include "src/host/host_api.h"
 
 namespace test {
 
