@@ -208,7 +208,8 @@ namespace rebound_build_paths {
 ${definitions}}  // namespace rebound_build_paths
 ")
   target_sources(${target} PRIVATE ${source})
-  set_source_files_properties(${source} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+  set_source_files_properties(${source} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON
+                                                   SKIP_PRECOMPILE_HEADERS ON)
   target_compile_options(${target} PRIVATE -include ${header})
 endfunction()
 
@@ -281,6 +282,7 @@ function(rebound_gtest_pch_sources target)
   endforeach()
 endfunction()
 
+# The simulator's shared header (REBOUND_PCH) for one of its layers.
 function(rebound_sim_pch target)
   # A precompiled header serves only files compiled at its own level.
   get_target_property(optimised ${target} REBOUND_OPTIMISED)
@@ -289,4 +291,13 @@ function(rebound_sim_pch target)
   else()
     rebound_shared_pch(${target} sim ${REBOUND_PCH_SIM_HEADERS})
   endif()
+endfunction()
+
+# The same for a program built on the simulator (rebound-sim, the soak, the
+# benchmarks, the fuzz targets' replays), which includes the same JSON
+# library and standard headers. Their own header: they are compiled as an
+# executable's position-independent code, as the layers are not, and without
+# GoogleTest's settings, which the test programs' header holds.
+function(rebound_sim_program_pch target)
+  rebound_shared_pch(${target} sim-programs ${REBOUND_PCH_SIM_HEADERS})
 endfunction()
