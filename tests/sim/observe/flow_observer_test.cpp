@@ -1,13 +1,13 @@
 // The flow observer fed native calls as the game would see them: what it
 // concludes about deaths, the bar, taps and the spawn point.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "sim/base/native_table.h"
 #include "sim/game/world.h"

@@ -1,11 +1,12 @@
 // How the trace writes numbers: the shortest digits of a float, and a JSON form
 // for the values JSON has no number for, in every place a float appears; and
 // each line as a JSON library writes the same document, byte for byte.
+#include <gtest/gtest.h>
+
 #include <limits>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "sim/observe/trace.h"

@@ -1,12 +1,12 @@
 // A recording's outline: the clock fitted to its recorded game times, and
 // what of them no frame rate and hitches can give.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "sim/recording/recording_outline.h"
 

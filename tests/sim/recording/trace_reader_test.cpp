@@ -1,12 +1,12 @@
 // The recording reader: lines read back as the trace wrote them, the header,
 // frames filled in, repeats expanded, and every bad line named by file, line
 // and field.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "sim/recording/trace_reader.h"
 
