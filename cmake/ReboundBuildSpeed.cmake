@@ -29,9 +29,9 @@
 #                        compiled by clang 14 for MinGW-w64 at -O0 and the
 #                        test programs linked with lld (through
 #                        scripts/mingw-clang.sh): about 40 % less compile
-#                        time than g++ at -Og, and a tenth of GNU ld's link
-#                        time. The plug-in and the simulator they link in
-#                        are still g++'s.
+#                        time than g++ at -Og, and under a tenth of GNU
+#                        ld's link time. The plug-in and the simulator they
+#                        link in are still g++'s.
 #   REBOUND_PCH          precompiled headers: one that the GoogleTest programs
 #                        share, one that the simulator's layers share (clang
 #                        only: g++'s was larger than the time it saved). Only
